@@ -1,0 +1,7 @@
+#include "test_startup.h"
+
+void VemraTestStartup() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+}
