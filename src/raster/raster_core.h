@@ -15,3 +15,8 @@ struct TFloatPoint { float X = 0, Y = 0; };
 struct TRect { int32_t Left = 0, Top = 0, Right = 0, Bottom = 0; };
 struct TFixedRect { TFixed Left = 0, Top = 0, Right = 0, Bottom = 0; };
 struct TFloatRect { float Left = 0, Top = 0, Right = 0, Bottom = 0; };
+
+// The bitmap class of this unit lives in its own header part.
+#if __has_include("raster_core_bitmap.h")
+#include "raster_core_bitmap.h"
+#endif

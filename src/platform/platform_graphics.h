@@ -1,0 +1,140 @@
+#pragma once
+// The picture classes that stand in for the class library's graphics: a
+// graphic base class, the platform bitmap (a device-independent bitmap with a
+// pixel format), the picture object that loads any registered format by its
+// extension, and the picture-format registry itself. Pixels cross this layer
+// as top-down 32-bit rows 0xAARRGGBB, the layout of the raster engine.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform_exceptions.h"
+#include "platform_stream.h"
+
+// A rectangle (Right and Bottom exclusive), the platform's own record.
+struct TPlatformRect {
+  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
+// A 32-bit drawing surface: what a device context on a DIB section gives the
+// platform to draw into. Bits points at Height rows of Width pixels, top-down.
+struct TPixelSurface {
+  uint32_t* Bits = nullptr;
+  int32_t Width = 0;
+  int32_t Height = 0;
+};
+
+enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+enum class TFontQuality { fqDefault, fqDraft, fqProof, fqNonAntialiased, fqAntialiased, fqClearType };
+
+// The class library's font: name, size in points (at 96 dpi), style, colour
+// (platform colour 0x00BBGGRR) and rendering quality.
+struct TFont {
+  std::string Name = "Arial";
+  int32_t Size = 10;
+  uint8_t Style = 0;
+  int32_t Color = 0;
+  TFontQuality Quality = TFontQuality::fqDefault;
+  bool operator==(const TFont&) const = default;
+};
+
+enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+
+// The class library's graphic base class.
+class TGraphic {
+ public:
+  virtual ~TGraphic() = default;
+  virtual std::string ClassName() const = 0;
+  virtual int32_t Width() const = 0;
+  virtual int32_t Height() const = 0;
+  bool Empty() const { return Width() <= 0 || Height() <= 0; }
+  virtual bool Transparent() const { return false; }
+  // Draws the graphic stretched into Dest on the surface, the way the platform
+  // draws a graphic onto a canvas (a bitmap copies its pixels, alpha included).
+  virtual void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const = 0;
+  virtual void LoadFromStream(TStream& Stream) = 0;
+  virtual void SaveToStream(TStream& Stream) const;
+  // LoadFromFile opens the file read-only; SaveToFile writes through a
+  // temporary file in the target's folder that replaces the target only when
+  // everything was written.
+  virtual void LoadFromFile(const std::string& FileName);
+  virtual void SaveToFile(const std::string& FileName) const;
+};
+
+// The platform bitmap: a DIB of a given pixel format, kept here as 32-bit rows.
+// A transparent bitmap names the colour that shows the background.
+class TPlatformBitmap : public TGraphic {
+ public:
+  std::string ClassName() const override { return "TBitmap"; }
+  int32_t Width() const override { return width_; }
+  int32_t Height() const override { return height_; }
+  bool Transparent() const override { return transparent_; }
+  void SetTransparent(bool v) { transparent_ = v; }
+  // Platform colour 0x00BBGGRR of the pixels that show the background.
+  int32_t TransparentColor() const { return transparentColor_; }
+  void SetTransparentColor(int32_t c) { transparentColor_ = c; }
+  TPixelFormat PixelFormat() const { return pixelFormat_; }
+  void SetPixelFormat(TPixelFormat f) { pixelFormat_ = f; }
+  // Resizes to W x H, zero-filled. Refuses absurd sizes with EOutOfResources.
+  void SetSize(int32_t W, int32_t H);
+  uint32_t* ScanLine(int32_t Y) { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
+  const uint32_t* ScanLine(int32_t Y) const { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
+  uint32_t* Bits() { return pixels_.data(); }
+  const uint32_t* Bits() const { return pixels_.data(); }
+  TFont& Font() { return font_; }
+  const TFont& Font() const { return font_; }
+  void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const override;
+  // BMP files: every depth and compression on read, 32 bits with alpha on write.
+  void LoadFromStream(TStream& Stream) override;
+  void SaveToStream(TStream& Stream) const override;
+
+ private:
+  int32_t width_ = 0, height_ = 0;
+  bool transparent_ = false;
+  int32_t transparentColor_ = 0;
+  TPixelFormat pixelFormat_ = TPixelFormat::pf32bit;
+  TFont font_;
+  std::vector<uint32_t> pixels_;
+};
+
+// Icons and metafiles are drawn on two backgrounds by the bitmap's Assign to
+// recover their transparency; they derive from this marker class.
+class TTransparentGraphic : public TGraphic {};
+
+using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
+
+struct TPictureFormat {
+  std::string Extension;    // without the dot, as registered ("bmp", "zub")
+  std::string Description;  // "Bitmaps"
+  std::string GraphicClassName;
+  TGraphicFactory Create;
+};
+
+// The picture-format registry.
+void RegisterFileFormat(const std::string& Extension, const std::string& Description,
+                        const std::string& GraphicClassName, TGraphicFactory Create);
+void UnregisterGraphicClass(const std::string& GraphicClassName);
+// Looks an extension up ignoring case ("BMP", ".bmp" and "bmp" match); null when absent.
+const TPictureFormat* FindFileFormat(const std::string& Extension);
+const std::vector<TPictureFormat>& RegisteredFileFormats();
+
+// The picture object: owns one graphic; LoadFromFile picks the class by the
+// file's extension and fails with EInvalidGraphic
+// "Unknown picture file extension (.%s)" for one that is not registered.
+class TPicture {
+ public:
+  TGraphic* Graphic() const { return graphic_.get(); }
+  void SetGraphic(std::unique_ptr<TGraphic> g) { graphic_ = std::move(g); }
+  int32_t Width() const { return graphic_ ? graphic_->Width() : 0; }
+  int32_t Height() const { return graphic_ ? graphic_->Height() : 0; }
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName) const;
+
+ private:
+  std::unique_ptr<TGraphic> graphic_;
+};
+
+// Registers the built-in picture classes (bitmaps, icons, JPEG) once.
+void RegisterBuiltinPictureFormats();
