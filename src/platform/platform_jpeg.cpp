@@ -1,0 +1,375 @@
+// JPEG decode and encode over libjpeg-turbo.
+//
+// The library reports fatal errors by calling error_exit, which must not
+// return. We longjmp back into a small C-style routine that called setjmp and
+// owns nothing with a destructor (C++ objects skipped by longjmp would leak or
+// worse); that routine returns false and the C++ side turns the recorded
+// message code into EInvalidGraphic. The libjpeg objects live in job records
+// whose destructors release them, so every path frees what was taken.
+#include "platform_jpeg.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+std::atomic<uint64_t> gPixelLimit{uint64_t{1} << 28};
+
+// Working memory libjpeg may take for one picture besides our pixel buffer
+// (progressive coefficient buffers, tables).
+constexpr long kMaxLibraryMemory = 1L << 30;
+// Progressive streams can carry thousands of tiny scans that each force a
+// pass over the whole coefficient buffer; real encoders write about ten.
+constexpr int kMaxScans = 500;
+
+struct TJpegError {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+  int code;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
+  err->code = cinfo->err->msg_code;
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings that mean the picture cannot be complete: the library would fill
+// the rest with grey and carry on, we refuse instead.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+      ErrorExit(cinfo);
+    default:
+      cinfo->err->num_warnings++;
+  }
+}
+
+void OutputMessage(j_common_ptr) {}  // the library must not print to stderr
+
+void InstallErrorManager(TJpegError& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = ErrorExit;
+  err.pub.emit_message = EmitMessage;
+  err.pub.output_message = OutputMessage;
+  err.code = 0;
+}
+
+[[noreturn]] void RaiseJpegError(int code) {
+  throw EInvalidGraphic("JPEG error #" + std::to_string(code));
+}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+      cinfo->err->msg_code = JERR_BAD_PROGRESSION;
+      ErrorExit(cinfo);
+    }
+  }
+}
+
+// Decoder state. Only plain data: it is touched on both sides of a longjmp.
+struct TDecodeJob {
+  jpeg_decompress_struct cinfo;
+  TJpegError err;
+  jpeg_progress_mgr progress;
+  bool created = false;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  uint32_t* out = nullptr;      // Width*Height pixels
+  uint8_t* cmykRow = nullptr;   // one row of 4-byte samples for CMYK input
+  bool cmyk = false;
+  bool adobeInverted = false;
+
+  ~TDecodeJob() {
+    if (created) jpeg_destroy_decompress(&cinfo);
+  }
+};
+
+bool ReadHeader(TDecodeJob* j) {
+  if (setjmp(j->err.jump)) return false;
+  jpeg_create_decompress(&j->cinfo);
+  j->created = true;
+  j->cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
+  j->progress.progress_monitor = ProgressMonitor;
+  j->cinfo.progress = &j->progress;
+  jpeg_mem_src(&j->cinfo, j->data, static_cast<unsigned long>(j->size));
+  if (jpeg_read_header(&j->cinfo, TRUE) != JPEG_HEADER_OK) {
+    j->err.code = JERR_NO_IMAGE;
+    return false;
+  }
+  return true;
+}
+
+// Adobe CMYK (stored inverted by almost every writer) to RGB.
+void CmykRowToRgb(const uint8_t* src, uint32_t* dst, JDIMENSION width, bool inverted) {
+  for (JDIMENSION x = 0; x < width; ++x, src += 4) {
+    uint32_t c = src[0], m = src[1], y = src[2], k = src[3];
+    if (!inverted) {
+      c = 255 - c; m = 255 - m; y = 255 - y; k = 255 - k;
+    }
+    const uint32_t r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
+    dst[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+  }
+}
+
+bool DecodeBody(TDecodeJob* j) {
+  if (setjmp(j->err.jump)) return false;
+  jpeg_start_decompress(&j->cinfo);
+  const JDIMENSION width = j->cinfo.output_width;
+  while (j->cinfo.output_scanline < j->cinfo.output_height) {
+    const JDIMENSION y = j->cinfo.output_scanline;
+    uint32_t* row = j->out + static_cast<size_t>(y) * width;
+    if (j->cmyk) {
+      JSAMPROW r = j->cmykRow;
+      if (jpeg_read_scanlines(&j->cinfo, &r, 1) != 1) {
+        j->err.code = JWRN_JPEG_EOF;
+        return false;
+      }
+      CmykRowToRgb(j->cmykRow, row, width, j->adobeInverted);
+    } else {
+      // Several rows at once: the library then hands back whole MCU rows
+      // without an extra copy.
+      JSAMPROW rows[16];
+      JDIMENSION n = std::min<JDIMENSION>(16, j->cinfo.output_height - y);
+      for (JDIMENSION k = 0; k < n; ++k) rows[k] = reinterpret_cast<JSAMPROW>(row + static_cast<size_t>(k) * width);
+      if (jpeg_read_scanlines(&j->cinfo, rows, n) == 0) {
+        j->err.code = JWRN_JPEG_EOF;
+        return false;
+      }
+    }
+  }
+  jpeg_finish_decompress(&j->cinfo);
+  return true;
+}
+
+struct TEncodeJob {
+  jpeg_compress_struct cinfo;
+  TJpegError err;
+  bool created = false;
+  unsigned char* outbuf = nullptr;  // malloc'd; libjpeg may replace it while growing
+  unsigned long outsize = 0;
+  const uint32_t* pixels = nullptr;
+  int32_t width = 0, height = 0, quality = 90;
+  bool progressive = false;
+
+  ~TEncodeJob() {
+    if (created) jpeg_destroy_compress(&cinfo);
+    std::free(outbuf);
+  }
+};
+
+bool EncodeCore(TEncodeJob* j) {
+  if (setjmp(j->err.jump)) return false;
+  jpeg_create_compress(&j->cinfo);
+  j->created = true;
+  jpeg_mem_dest(&j->cinfo, &j->outbuf, &j->outsize);
+  j->cinfo.image_width = static_cast<JDIMENSION>(j->width);
+  j->cinfo.image_height = static_cast<JDIMENSION>(j->height);
+  j->cinfo.input_components = 4;
+  j->cinfo.in_color_space = JCS_EXT_BGRX;  // 0xAARRGGBB little-endian is B, G, R, A in memory
+  jpeg_set_defaults(&j->cinfo);            // writes the JFIF APP0 first
+  jpeg_set_quality(&j->cinfo, j->quality, TRUE);
+  if (j->progressive) jpeg_simple_progression(&j->cinfo);
+  jpeg_start_compress(&j->cinfo, TRUE);
+  while (j->cinfo.next_scanline < j->cinfo.image_height) {
+    JSAMPROW rows[16];
+    const JDIMENSION y = j->cinfo.next_scanline;
+    const JDIMENSION n = std::min<JDIMENSION>(16, j->cinfo.image_height - y);
+    for (JDIMENSION k = 0; k < n; ++k) {
+      // libjpeg only reads the input rows; its prototype is not const-correct.
+      rows[k] = reinterpret_cast<JSAMPROW>(
+          const_cast<uint32_t*>(j->pixels + static_cast<size_t>(y + k) * static_cast<size_t>(j->width)));
+    }
+    jpeg_write_scanlines(&j->cinfo, rows, n);
+  }
+  jpeg_finish_compress(&j->cinfo);
+  return true;
+}
+
+}  // namespace
+
+uint64_t SetJpegPixelLimit(uint64_t MaxPixels) { return gPixelLimit.exchange(MaxPixels); }
+
+void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
+  if (!Data || Size == 0) RaiseJpegError(JERR_INPUT_EMPTY);
+  TDecodeJob job;
+  InstallErrorManager(job.err);
+  job.cinfo.err = &job.err.pub;
+  job.data = Data;
+  job.size = Size;
+  if (!ReadHeader(&job)) RaiseJpegError(job.err.code);
+
+  jpeg_decompress_struct& ci = job.cinfo;
+  const uint64_t w = ci.image_width, h = ci.image_height;
+  if (w == 0 || h == 0) RaiseJpegError(JERR_EMPTY_IMAGE);
+  if (w > static_cast<uint64_t>(INT32_MAX) || h > static_cast<uint64_t>(INT32_MAX) ||
+      w * h > gPixelLimit.load()) {
+    RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  }
+  switch (ci.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+      ci.out_color_space = JCS_EXT_BGRA;  // alpha bytes come out as 255
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      ci.out_color_space = JCS_CMYK;
+      job.cmyk = true;
+      job.adobeInverted = ci.saw_Adobe_marker;
+      break;
+    default:
+      RaiseJpegError(JERR_CONVERSION_NOTIMPL);
+  }
+  const bool grey = ci.jpeg_color_space == JCS_GRAYSCALE;
+
+  std::unique_ptr<uint32_t[]> pixels(new uint32_t[static_cast<size_t>(w * h)]);
+  std::unique_ptr<uint8_t[]> cmykRow;
+  if (job.cmyk) {
+    cmykRow.reset(new uint8_t[static_cast<size_t>(w) * 4]);
+    job.cmykRow = cmykRow.get();
+  }
+  job.out = pixels.get();
+  if (!DecodeBody(&job)) RaiseJpegError(job.err.code);
+
+  Out.Width = static_cast<int32_t>(w);
+  Out.Height = static_cast<int32_t>(h);
+  Out.Grayscale = grey;
+  Out.Bits = std::move(pixels);
+}
+
+std::vector<uint8_t> EncodeJpeg(const uint32_t* Pixels, int32_t Width, int32_t Height, int32_t Quality,
+                                bool Progressive) {
+  if (!Pixels || Width <= 0 || Height <= 0) throw EInvalidGraphic("Cannot encode an empty JPEG image");
+  if (Width > JPEG_MAX_DIMENSION || Height > JPEG_MAX_DIMENSION) RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  TEncodeJob job;
+  InstallErrorManager(job.err);
+  job.cinfo.err = &job.err.pub;
+  job.pixels = Pixels;
+  job.width = Width;
+  job.height = Height;
+  job.quality = std::clamp(Quality, 1, 100);
+  job.progressive = Progressive;
+  // Start with room for a typical photo so the output rarely has to grow.
+  job.outsize = static_cast<unsigned long>(
+      std::min<uint64_t>(static_cast<uint64_t>(Width) * static_cast<uint64_t>(Height) / 2 + 65536, 1u << 30));
+  job.outbuf = static_cast<unsigned char*>(std::malloc(job.outsize));
+  if (!job.outbuf) job.outsize = 0;
+  if (!EncodeCore(&job)) RaiseJpegError(job.err.code);
+  return std::vector<uint8_t>(job.outbuf, job.outbuf + job.outsize);
+}
+
+// ---------------------------------------------------------------------------
+// TJPEGImage
+
+void TJPEGImage::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
+  if (!Surface.Bits || !pixels_.Bits) return;
+  const int64_t dw = static_cast<int64_t>(Dest.Right) - Dest.Left;
+  const int64_t dh = static_cast<int64_t>(Dest.Bottom) - Dest.Top;
+  if (dw <= 0 || dh <= 0) return;
+  const int64_t x0 = std::max<int64_t>(Dest.Left, 0), x1 = std::min<int64_t>(Dest.Right, Surface.Width);
+  const int64_t y0 = std::max<int64_t>(Dest.Top, 0), y1 = std::min<int64_t>(Dest.Bottom, Surface.Height);
+  const int64_t sw = pixels_.Width, sh = pixels_.Height;
+  for (int64_t y = y0; y < y1; ++y) {
+    const int64_t sy = (y - Dest.Top) * sh / dh;
+    const uint32_t* src = pixels_.Bits.get() + sy * sw;
+    uint32_t* dst = Surface.Bits + y * static_cast<int64_t>(Surface.Width);
+    if (dw == sw) {
+      std::memcpy(dst + x0, src + (x0 - Dest.Left), static_cast<size_t>(x1 - x0) * 4);
+    } else {
+      for (int64_t x = x0; x < x1; ++x) dst[x] = src[(x - Dest.Left) * sw / dw];
+    }
+  }
+}
+
+void TJPEGImage::LoadFromBytes(const uint8_t* Data, size_t Size) {
+  TJpegPixels decoded;
+  DecodeJpeg(Data, Size, decoded);
+  std::vector<uint8_t> kept(Data, Data + Size);
+  pixels_ = std::move(decoded);
+  data_ = std::move(kept);
+}
+
+void TJPEGImage::LoadFromStream(TStream& Stream) {
+  const int64_t remaining = Stream.Remaining();
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(remaining, 0)));
+  if (!bytes.empty()) Stream.ReadBuffer(bytes.data(), bytes.size());
+  TJpegPixels decoded;
+  DecodeJpeg(bytes.data(), bytes.size(), decoded);
+  pixels_ = std::move(decoded);
+  data_ = std::move(bytes);
+}
+
+std::vector<uint8_t> TJPEGImage::SaveToBytes() const {
+  if (!data_.empty()) return data_;
+  if (!pixels_.Bits) throw EInvalidGraphic("Cannot encode an empty JPEG image");
+  return EncodeJpeg(pixels_.Bits.get(), pixels_.Width, pixels_.Height, quality_, progressive_);
+}
+
+void TJPEGImage::SaveToStream(TStream& Stream) const {
+  if (!data_.empty()) {
+    Stream.WriteBuffer(data_.data(), data_.size());
+    return;
+  }
+  std::vector<uint8_t> bytes = SaveToBytes();
+  Stream.WriteBuffer(bytes.data(), bytes.size());
+}
+
+void TJPEGImage::SetCompressionQuality(int32_t Quality) {
+  Quality = std::clamp(Quality, 1, 100);
+  if (Quality == quality_) return;
+  quality_ = Quality;
+  if (pixels_.Bits) data_.clear();
+}
+
+void TJPEGImage::SetProgressiveEncoding(bool Value) {
+  if (Value == progressive_) return;
+  progressive_ = Value;
+  if (pixels_.Bits) data_.clear();
+}
+
+void TJPEGImage::SetPixels(int32_t W, int32_t H, const uint32_t* Argb) {
+  TJpegPixels p;
+  if (W > 0 && H > 0 && Argb) {
+    const size_t n = static_cast<size_t>(W) * static_cast<size_t>(H);
+    p.Bits.reset(new uint32_t[n]);
+    for (size_t i = 0; i < n; ++i) p.Bits[i] = Argb[i] | 0xFF000000u;
+    p.Width = W;
+    p.Height = H;
+  }
+  pixels_ = std::move(p);
+  data_.clear();
+}
+
+void TJPEGImage::Assign(const TPlatformBitmap& Bitmap) {
+  SetPixels(Bitmap.Width(), Bitmap.Height(), Bitmap.Bits());
+}
+
+void TJPEGImage::AssignTo(TPlatformBitmap& Bitmap) const {
+  Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+  Bitmap.SetSize(pixels_.Width, pixels_.Height);
+  if (pixels_.Bits && Bitmap.Bits())
+    std::memcpy(Bitmap.Bits(), pixels_.Bits.get(),
+                static_cast<size_t>(pixels_.Width) * static_cast<size_t>(pixels_.Height) * 4);
+}
+
+void TJPEGImage::Compress() {
+  if (!pixels_.Bits) throw EInvalidGraphic("Cannot encode an empty JPEG image");
+  data_ = EncodeJpeg(pixels_.Bits.get(), pixels_.Width, pixels_.Height, quality_, progressive_);
+}
