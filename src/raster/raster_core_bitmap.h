@@ -48,6 +48,7 @@ constexpr uint32_t AREAINFO_LINE = 0x40000000u;  // a line's bounds; low bits ca
 constexpr uint32_t AREAINFO_LINE2 = AREAINFO_LINE + 2;  // what the general lines report
 
 class TBitmap32 : public TCustomMap {
+  VEMRA_CLASS(TBitmap32, TCustomMap)
  public:
   TBitmap32();
   ~TBitmap32() override;
@@ -134,17 +135,25 @@ class TBitmap32 : public TCustomMap {
   void FlipVertical(TBitmap32* Dst = nullptr);
 
   // ---- Assignment ----------------------------------------------------------
-  // Null empties the bitmap; a TBitmap32 copies pixels and properties.
-  void Assign(const TBitmap32* Source);
+  // Null empties the bitmap; a TBitmap32 copies pixels and properties; any
+  // other class raises EConvertError.
+  void Assign(const TPersistent* Source) override;
+  void Assign(std::nullptr_t) { Assign(static_cast<const TPersistent*>(nullptr)); }
   // A platform bitmap (24-bit -> alpha 255, transparent colour -> alpha 0),
   // icons and metafiles (TTransparentGraphic, rendered on two backgrounds to
   // recover transparency), any other graphic (drawn, alpha 255).
   void Assign(const TGraphic* Source);
   void Assign(const TPicture* Source);
   void Assign(TClipboard& Source);
+  // A TBitmap32 destination takes our pixels and properties.
+  void AssignTo(TPersistent* Dst) override;
   void AssignTo(TPlatformBitmap& Dst) const;
   void AssignTo(TPicture& Dst) const;
   void AssignTo(TClipboard& Dst) const;
+
+  // DrawMode, CombineMode, WrapMode, MasterAlpha, OuterColor,
+  // ResamplerClassName, Resampler and the events, in that order.
+  void GetPublishedProperties(TPropList& List) const override;
 
   // ---- Files and streams ---------------------------------------------------
   // Any registered picture format, chosen by the file's extension.
