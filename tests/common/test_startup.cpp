@@ -2,9 +2,12 @@
 
 #include "raster_system.h"
 
+#include "raster_blend.h"
+
 void VemraTestStartup() {
   static bool done = false;
   if (done) return;
   done = true;
   RasterFoundationStartup();
+  RasterBlendStartup();
 }
