@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "raster_blend_family.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -106,22 +107,19 @@ void FreeWeightTable() {
   gWeightStorage.reset();
 }
 
+// The raster system's start-up reads the same switch; reading it here too keeps
+// the choice right whichever start-up runs first.
 bool ForcedPortableByEnvironment() {
   const char* v = std::getenv("VEMRA_FORCE_PORTABLE");
-  return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+  return v != nullptr && std::strcmp(v, "1") == 0;
 }
 
-// The packed family needs SSE2 (which every x86-64 processor has); the three
-// byte-wise operations that once needed the extended instructions are SSE2 too.
-bool ProcessorHasPackedBlend() {
-#if defined(__x86_64__) || defined(__i386__)
-  return Sse2BlendFamily() != nullptr && __builtin_cpu_supports("sse2");
-#else
-  return false;
-#endif
-}
+// The packed family is written with SSE2, which every x86-64 processor has; it
+// stands for the 64-bit multimedia family, and the three byte-wise operations
+// that once needed the extended instructions are SSE2 as well.
+bool ProcessorHasPackedBlend() { return Sse2BlendFamily() != nullptr && CpuMmxTest() && CpuFeatureTest(ciSSE2); }
 
-bool ProcessorHasExtendedBlend() { return ProcessorHasPackedBlend(); }
+bool ProcessorHasExtendedBlend() { return ProcessorHasPackedBlend() && CpuExtMmxTest(); }
 
 void Fill(const TBlendFamily& main, const TBlendFamily& extended) {
   CombinePixels = main.CombinePixels;
