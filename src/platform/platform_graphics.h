@@ -76,9 +76,23 @@ class TPlatformBitmap : public TGraphic {
   int32_t TransparentColor() const { return transparentColor_; }
   void SetTransparentColor(int32_t c) { transparentColor_ = c; }
   TPixelFormat PixelFormat() const { return pixelFormat_; }
-  void SetPixelFormat(TPixelFormat f) { pixelFormat_ = f; }
+  // Changes the pixel format the way the platform converts a DIB: 1 bit maps
+  // every pixel to black or white, 4 and 8 bits to a palette (the image's own
+  // colours when they fit, else a fixed palette, nearest colour), 15 and 16
+  // bits drop the low bits of each channel, and every format but 32 bits makes
+  // the pixels opaque (alpha 255), since only 32-bit pixels carry alpha.
+  void SetPixelFormat(TPixelFormat f);
+  // The colour table of a 1-, 4- or 8-bit bitmap as 0xFFRRGGBB entries (empty
+  // for the other formats). Pixels stay 32-bit; the table decides what a
+  // palette bitmap writes.
+  const std::vector<uint32_t>& Palette() const { return palette_; }
+  void SetPalette(std::vector<uint32_t> p) { palette_ = std::move(p); }
   // Resizes to W x H, zero-filled. Refuses absurd sizes with EOutOfResources.
   void SetSize(int32_t W, int32_t H);
+  // The largest bitmap this layer makes: 2^28 pixels (1 GiB of 32-bit pixels),
+  // at most 1 << 20 pixels in either direction.
+  static constexpr int64_t kMaxPixels = int64_t{1} << 28;
+  static constexpr int32_t kMaxDimension = 1 << 20;
   uint32_t* ScanLine(int32_t Y) { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
   const uint32_t* ScanLine(int32_t Y) const { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
   uint32_t* Bits() { return pixels_.data(); }
@@ -97,7 +111,12 @@ class TPlatformBitmap : public TGraphic {
   TPixelFormat pixelFormat_ = TPixelFormat::pf32bit;
   TFont font_;
   std::vector<uint32_t> pixels_;
+  std::vector<uint32_t> palette_;
 };
+
+// The index of the palette entry nearest to Color (squared RGB distance; the
+// first of equals wins; 0 for an empty palette).
+int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color);
 
 // Icons and metafiles are drawn on two backgrounds by the bitmap's Assign to
 // recover their transparency; they derive from this marker class.

@@ -77,6 +77,8 @@ enum class TFileMode { fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate };
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& FileName, TFileMode Mode);
+  // Takes ownership of an already open file (a temporary file made with mkstemp).
+  explicit TFileStream(std::FILE* Adopt);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
@@ -86,7 +88,11 @@ class TFileStream : public TStream {
   int64_t Size() override;
   // Flushes to the operating system; false when the data could not be written.
   bool Flush();
+  // Hands the open file back to the caller (who then closes it).
+  std::FILE* Release();
 
  private:
+  void SwitchTo(int op);
   std::FILE* f_ = nullptr;
+  int lastOp_ = 0;  // 0 none or after a seek, 1 read, 2 write
 };

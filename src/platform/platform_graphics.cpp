@@ -1,0 +1,352 @@
+// The picture classes: the graphic base's file handling (with the atomic save),
+// the platform bitmap's storage, pixel-format conversion and drawing, the
+// picture object and the picture-format registry. The BMP reader and writer
+// live in platform_bmp.cpp.
+#include "platform_graphics.h"
+#include "platform_icon.h"
+#include "platform_jpeg.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+// ---------------------------------------------------------------------------
+// TGraphic
+
+void TGraphic::SaveToStream(TStream&) const {
+  throw EInvalidGraphicOperation("Cannot save a picture of class " + ClassName());
+}
+
+void TGraphic::LoadFromFile(const std::string& FileName) {
+  TFileStream s(FileName, TFileMode::fmOpenRead);
+  LoadFromStream(s);
+}
+
+namespace {
+
+// Removes the temporary file unless the save got as far as renaming it.
+struct TTempFileGuard {
+  std::string Name;
+  bool Keep = false;
+  ~TTempFileGuard() {
+    if (!Keep && !Name.empty()) ::unlink(Name.c_str());
+  }
+};
+
+mode_t DefaultFileMode() {
+  // umask can only be read by setting it; put it straight back.
+  mode_t um = ::umask(0);
+  ::umask(um);
+  return static_cast<mode_t>(0666 & ~um);
+}
+
+}  // namespace
+
+// Writes the whole picture into a temporary file beside the target and only
+// then renames it over the target: a failed or interrupted save leaves the
+// old file as it was, and never a half-written picture under its name.
+void TGraphic::SaveToFile(const std::string& FileName) const {
+  namespace fs = std::filesystem;
+  fs::path target(FileName);
+  std::error_code ec;
+  // Saving through a symbolic link replaces the file it points at, not the link.
+  if (fs::is_symlink(target, ec)) {
+    fs::path real = fs::canonical(target, ec);
+    if (!ec) target = real;
+  }
+  fs::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  TTempFileGuard guard{name.data()};
+  std::FILE* f = ::fdopen(fd, "w+b");
+  if (!f) {
+    ::close(fd);
+    throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  }
+  {
+    TFileStream s(f);
+    SaveToStream(s);
+    if (!s.Flush() || ::fsync(::fileno(f)) != 0) throw EWriteError("Stream write error");
+    if (std::fclose(s.Release()) != 0) throw EWriteError("Stream write error");
+  }
+  // Keep the permissions of the file being replaced; a new file gets the
+  // usual ones rather than mkstemp's owner-only mode.
+  struct stat st {};
+  mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : DefaultFileMode();
+  ::chmod(guard.Name.c_str(), mode);
+  if (::rename(guard.Name.c_str(), target.c_str()) != 0)
+    throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  guard.Keep = true;
+}
+
+// ---------------------------------------------------------------------------
+// TPlatformBitmap: storage and pixel formats
+
+void TPlatformBitmap::SetSize(int32_t W, int32_t H) {
+  if (W < 0 || H < 0 || W > kMaxDimension || H > kMaxDimension ||
+      static_cast<int64_t>(W) * static_cast<int64_t>(H) > kMaxPixels)
+    throw EOutOfResources("Bitmap size " + std::to_string(W) + " x " + std::to_string(H) + " is out of range");
+  std::vector<uint32_t> fresh;
+  try {
+    fresh.assign(static_cast<size_t>(W) * static_cast<size_t>(H), 0u);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources("Not enough memory for a bitmap of " + std::to_string(W) + " x " + std::to_string(H));
+  }
+  pixels_ = std::move(fresh);
+  width_ = W;
+  height_ = H;
+}
+
+namespace {
+
+uint32_t Rgb(uint32_t c) { return c & 0x00FFFFFFu; }
+
+uint32_t ColorDistance(uint32_t a, uint32_t b) {
+  int dr = static_cast<int>((a >> 16) & 0xFF) - static_cast<int>((b >> 16) & 0xFF);
+  int dg = static_cast<int>((a >> 8) & 0xFF) - static_cast<int>((b >> 8) & 0xFF);
+  int db = static_cast<int>(a & 0xFF) - static_cast<int>(b & 0xFF);
+  return static_cast<uint32_t>(dr * dr + dg * dg + db * db);
+}
+
+std::vector<uint32_t> MonoPalette() { return {0xFF000000u, 0xFFFFFFFFu}; }
+
+// The sixteen colours of the platform's 4-bit palette, in its order.
+std::vector<uint32_t> VgaPalette() {
+  return {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u, 0xFF000080u, 0xFF800080u,
+          0xFF008080u, 0xFF808080u, 0xFFC0C0C0u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
+          0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
+}
+
+// A fixed 256-colour palette for images with more colours than that: the
+// 6 x 6 x 6 colour cube and a ramp of 40 greys between its levels.
+std::vector<uint32_t> CubePalette() {
+  std::vector<uint32_t> p;
+  p.reserve(256);
+  for (int r = 0; r < 6; ++r)
+    for (int g = 0; g < 6; ++g)
+      for (int b = 0; b < 6; ++b)
+        p.push_back(0xFF000000u | static_cast<uint32_t>(r * 51) << 16 | static_cast<uint32_t>(g * 51) << 8 |
+                    static_cast<uint32_t>(b * 51));
+  for (int i = 1; i <= 40; ++i) {
+    uint32_t v = static_cast<uint32_t>(i * 255 / 41);
+    p.push_back(0xFF000000u | v << 16 | v << 8 | v);
+  }
+  return p;
+}
+
+// The image's own colours when there are at most Limit of them, else empty.
+std::vector<uint32_t> ExactPalette(const std::vector<uint32_t>& Pixels, size_t Limit) {
+  std::unordered_set<uint32_t> seen;
+  std::vector<uint32_t> p;
+  for (uint32_t c : Pixels) {
+    if (seen.insert(Rgb(c)).second) {
+      if (p.size() == Limit) return {};
+      p.push_back(0xFF000000u | Rgb(c));
+    }
+  }
+  std::sort(p.begin(), p.end());
+  return p;
+}
+
+// Expands an n-bit channel value to 8 bits, rounding, so that 0 and the
+// channel's maximum map to 0 and 255.
+uint32_t Expand(uint32_t v, uint32_t bits) {
+  uint32_t max = (1u << bits) - 1;
+  return (v * 255 + max / 2) / max;
+}
+
+}  // namespace
+
+int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color) {
+  int32_t best = 0;
+  uint32_t bestDist = UINT32_MAX;
+  for (size_t i = 0; i < Palette.size(); ++i) {
+    uint32_t d = ColorDistance(Palette[i], Color);
+    if (d < bestDist) {
+      bestDist = d;
+      best = static_cast<int32_t>(i);
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
+
+void TPlatformBitmap::SetPixelFormat(TPixelFormat f) {
+  if (f == pixelFormat_) return;
+  pixelFormat_ = f;
+  switch (f) {
+    case TPixelFormat::pf1bit:
+    case TPixelFormat::pf4bit:
+    case TPixelFormat::pf8bit: {
+      std::vector<uint32_t> pal;
+      if (f == TPixelFormat::pf1bit) {
+        pal = MonoPalette();
+      } else {
+        size_t limit = f == TPixelFormat::pf4bit ? 16 : 256;
+        pal = ExactPalette(pixels_, limit);
+        if (pal.empty()) pal = f == TPixelFormat::pf4bit ? VgaPalette() : CubePalette();
+      }
+      std::unordered_map<uint32_t, uint32_t> memo;
+      for (uint32_t& c : pixels_) {
+        auto it = memo.find(Rgb(c));
+        if (it == memo.end())
+          it = memo.emplace(Rgb(c), pal[static_cast<size_t>(NearestPaletteIndex(pal, c))]).first;
+        c = it->second;
+      }
+      palette_ = std::move(pal);
+      return;
+    }
+    case TPixelFormat::pf15bit:
+    case TPixelFormat::pf16bit: {
+      uint32_t gbits = f == TPixelFormat::pf15bit ? 5 : 6;
+      for (uint32_t& c : pixels_) {
+        uint32_t r = Expand(((c >> 16) & 0xFF) >> 3, 5);
+        uint32_t g = Expand(((c >> 8) & 0xFF) >> (8 - gbits), gbits);
+        uint32_t b = Expand((c & 0xFF) >> 3, 5);
+        c = 0xFF000000u | r << 16 | g << 8 | b;
+      }
+      break;
+    }
+    case TPixelFormat::pf24bit:
+      for (uint32_t& c : pixels_) c |= 0xFF000000u;
+      break;
+    case TPixelFormat::pfDevice:
+    case TPixelFormat::pf32bit:
+    case TPixelFormat::pfCustom:
+      break;
+  }
+  palette_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// TPlatformBitmap: drawing
+
+// Nearest-neighbour stretch of the whole bitmap into Dest, clipped to the
+// surface: each destination pixel takes the source pixel under its centre.
+// A Dest with Right < Left or Bottom < Top draws mirrored. A transparent
+// bitmap leaves the surface alone where its pixels have the transparent colour.
+void TPlatformBitmap::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
+  if (Empty() || !Surface.Bits || Surface.Width <= 0 || Surface.Height <= 0) return;
+  int64_t dw = static_cast<int64_t>(Dest.Right) - Dest.Left;
+  int64_t dh = static_cast<int64_t>(Dest.Bottom) - Dest.Top;
+  if (dw == 0 || dh == 0) return;
+  bool mirrorX = dw < 0, mirrorY = dh < 0;
+  int64_t x0 = std::min<int64_t>(Dest.Left, Dest.Right), y0 = std::min<int64_t>(Dest.Top, Dest.Bottom);
+  int64_t adw = mirrorX ? -dw : dw, adh = mirrorY ? -dh : dh;
+  int64_t cx0 = std::max<int64_t>(x0, 0), cx1 = std::min<int64_t>(x0 + adw, Surface.Width);
+  int64_t cy0 = std::max<int64_t>(y0, 0), cy1 = std::min<int64_t>(y0 + adh, Surface.Height);
+  if (cx0 >= cx1 || cy0 >= cy1) return;
+  uint32_t key = 0;
+  if (transparent_) {
+    uint32_t c = static_cast<uint32_t>(transparentColor_);
+    key = (c & 0xFF) << 16 | (c & 0xFF00) | ((c >> 16) & 0xFF);
+  }
+  std::vector<int32_t> srcX(static_cast<size_t>(cx1 - cx0));
+  for (int64_t x = cx0; x < cx1; ++x) {
+    int64_t i = x - x0;
+    int64_t s = ((2 * i + 1) * width_) / (2 * adw);
+    if (mirrorX) s = width_ - 1 - s;
+    srcX[static_cast<size_t>(x - cx0)] = static_cast<int32_t>(s);
+  }
+  for (int64_t y = cy0; y < cy1; ++y) {
+    int64_t j = y - y0;
+    int64_t sy = ((2 * j + 1) * height_) / (2 * adh);
+    if (mirrorY) sy = height_ - 1 - sy;
+    const uint32_t* src = ScanLine(static_cast<int32_t>(sy));
+    uint32_t* dst = Surface.Bits + static_cast<size_t>(y) * static_cast<size_t>(Surface.Width);
+    for (int64_t x = cx0; x < cx1; ++x) {
+      uint32_t c = src[srcX[static_cast<size_t>(x - cx0)]];
+      if (transparent_ && Rgb(c) == key) continue;
+      dst[x] = c;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The picture-format registry
+
+namespace {
+
+std::vector<TPictureFormat>& Formats() {
+  static std::vector<TPictureFormat> formats;
+  return formats;
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string StripDot(const std::string& e) { return !e.empty() && e[0] == '.' ? e.substr(1) : e; }
+
+}  // namespace
+
+void RegisterFileFormat(const std::string& Extension, const std::string& Description,
+                        const std::string& GraphicClassName, TGraphicFactory Create) {
+  Formats().push_back({StripDot(Extension), Description, GraphicClassName, std::move(Create)});
+}
+
+void UnregisterGraphicClass(const std::string& GraphicClassName) {
+  auto& f = Formats();
+  f.erase(std::remove_if(f.begin(), f.end(),
+                         [&](const TPictureFormat& p) { return p.GraphicClassName == GraphicClassName; }),
+          f.end());
+}
+
+// The newest registration of an extension wins, so a unit can take over an
+// extension that an earlier one registered.
+const TPictureFormat* FindFileFormat(const std::string& Extension) {
+  std::string key = LowerAscii(StripDot(Extension));
+  if (key.empty()) return nullptr;
+  const auto& f = Formats();
+  for (auto it = f.rbegin(); it != f.rend(); ++it)
+    if (LowerAscii(it->Extension) == key) return &*it;
+  return nullptr;
+}
+
+const std::vector<TPictureFormat>& RegisteredFileFormats() { return Formats(); }
+
+// ---------------------------------------------------------------------------
+// TPicture
+
+void TPicture::LoadFromFile(const std::string& FileName) {
+  // The extension follows the last dot of the file's own name.
+  std::string ext;
+  size_t slash = FileName.find_last_of('/');
+  size_t dot = FileName.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ext = FileName.substr(dot + 1);
+  const TPictureFormat* fmt = FindFileFormat(ext);
+  if (!fmt || !fmt->Create) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  std::unique_ptr<TGraphic> g = fmt->Create();
+  if (!g) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  // The old graphic stays when the new one fails to load.
+  g->LoadFromFile(FileName);
+  graphic_ = std::move(g);
+}
+
+void TPicture::SaveToFile(const std::string& FileName) const {
+  if (graphic_) graphic_->SaveToFile(FileName);
+}
+
+void RegisterBuiltinPictureFormats() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterFileFormat("bmp", "Bitmaps", "TBitmap", [] { return std::make_unique<TPlatformBitmap>(); });
+    // Icons and JPEG pictures register here, after the bitmaps.
+    RegisterFileFormat("ico", "Icons", "TIcon", [] { return std::make_unique<TIcon>(); });
+    RegisterFileFormat("jpeg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
+    RegisterFileFormat("jpg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
+  });
+}

@@ -1,0 +1,196 @@
+// Byte streams: the exact-count helpers every reader relies on, a growable
+// memory stream, a read-only view of foreign bytes and a stdio-backed file.
+#include "platform_stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+// ---------------------------------------------------------------------------
+// TStream helpers
+
+void TStream::ReadBuffer(void* Buffer, size_t Count) {
+  auto* p = static_cast<uint8_t*>(Buffer);
+  size_t done = 0;
+  while (done < Count) {
+    size_t n = Read(p + done, Count - done);
+    if (n == 0) throw EReadError("Stream read error");
+    done += n;
+  }
+}
+
+void TStream::WriteBuffer(const void* Buffer, size_t Count) {
+  const auto* p = static_cast<const uint8_t*>(Buffer);
+  size_t done = 0;
+  while (done < Count) {
+    size_t n = Write(p + done, Count - done);
+    if (n == 0) throw EWriteError("Stream write error");
+    done += n;
+  }
+}
+
+int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
+  if (Count < 0) throw EReadError("Stream read error");
+  if (Count == 0) Count = std::max<int64_t>(0, Source.Remaining());
+  // A bounded buffer: a large copy never needs the whole source in memory.
+  constexpr size_t kChunk = 64 * 1024;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(Count, kChunk)));
+  int64_t left = Count;
+  while (left > 0) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(buf.size())));
+    Source.ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    left -= static_cast<int64_t>(n);
+  }
+  return Count;
+}
+
+// Resolves a seek request against the current position and size; a target
+// before the start is the caller's error and never moves the stream.
+static int64_t SeekTarget(int64_t Offset, TSeekOrigin Origin, int64_t Pos, int64_t Size) {
+  int64_t base = Origin == TSeekOrigin::soBeginning ? 0 : Origin == TSeekOrigin::soCurrent ? Pos : Size;
+  if ((Offset > 0 && base > std::numeric_limits<int64_t>::max() - Offset) || base + Offset < 0)
+    throw EStreamError("Stream seek error");
+  return base + Offset;
+}
+
+// ---------------------------------------------------------------------------
+// TMemoryStream
+
+size_t TMemoryStream::Read(void* Buffer, size_t Count) {
+  if (pos_ >= data_.size() || Count == 0) return 0;
+  size_t n = std::min(Count, data_.size() - pos_);
+  std::memcpy(Buffer, data_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+size_t TMemoryStream::Write(const void* Buffer, size_t Count) {
+  if (Count == 0) return 0;
+  if (Count > std::numeric_limits<size_t>::max() - pos_) return 0;
+  size_t end = pos_ + Count;
+  // Writing past the end (after a seek beyond it) fills the gap with zeros.
+  if (end > data_.size()) {
+    try {
+      data_.resize(end);
+    } catch (const std::bad_alloc&) {
+      return 0;
+    } catch (const std::length_error&) {
+      return 0;
+    }
+  }
+  std::memcpy(data_.data() + pos_, Buffer, Count);
+  pos_ = end;
+  return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  pos_ = static_cast<size_t>(SeekTarget(Offset, Origin, static_cast<int64_t>(pos_), Size()));
+  return static_cast<int64_t>(pos_);
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+  TFileStream f(FileName, TFileMode::fmOpenRead);
+  int64_t n = f.Size();
+  std::vector<uint8_t> bytes(static_cast<size_t>(n));
+  f.ReadBuffer(bytes.data(), bytes.size());
+  data_ = std::move(bytes);
+  pos_ = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& FileName) {
+  TFileStream f(FileName, TFileMode::fmCreate);
+  f.WriteBuffer(data_.data(), data_.size());
+  if (!f.Flush()) throw EWriteError("Stream write error");
+}
+
+// ---------------------------------------------------------------------------
+// TReadOnlyMemoryStream
+
+size_t TReadOnlyMemoryStream::Read(void* Buffer, size_t Count) {
+  if (pos_ >= size_ || Count == 0) return 0;
+  size_t n = std::min(Count, size_ - pos_);
+  std::memcpy(Buffer, data_ + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  pos_ = static_cast<size_t>(SeekTarget(Offset, Origin, static_cast<int64_t>(pos_), Size()));
+  return static_cast<int64_t>(pos_);
+}
+
+// ---------------------------------------------------------------------------
+// TFileStream
+
+TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) {
+  // fmOpenWrite opens an existing file without truncating it, as the platform
+  // does; only fmCreate makes a new (or empties an existing) file.
+  const char* how = "rb";
+  switch (Mode) {
+    case TFileMode::fmOpenRead: how = "rb"; break;
+    case TFileMode::fmOpenWrite:
+    case TFileMode::fmOpenReadWrite: how = "r+b"; break;
+    case TFileMode::fmCreate: how = "w+b"; break;
+  }
+  f_ = std::fopen(FileName.c_str(), how);
+  if (!f_) {
+    if (Mode == TFileMode::fmCreate) throw EFCreateError("Cannot create file \"" + FileName + "\"");
+    throw EFOpenError("Cannot open file \"" + FileName + "\"");
+  }
+}
+
+TFileStream::TFileStream(std::FILE* Adopt) : f_(Adopt) {
+  if (!f_) throw EFOpenError("Cannot open file \"\"");
+}
+
+TFileStream::~TFileStream() {
+  if (f_) std::fclose(f_);
+}
+
+// stdio needs a positioning call between a write and a following read (and
+// the other way round); the stream's callers mix both freely.
+void TFileStream::SwitchTo(int op) {
+  if (lastOp_ != 0 && lastOp_ != op) std::fseek(f_, 0, SEEK_CUR);
+  lastOp_ = op;
+}
+
+size_t TFileStream::Read(void* Buffer, size_t Count) {
+  if (Count == 0) return 0;
+  SwitchTo(1);
+  return std::fread(Buffer, 1, Count, f_);
+}
+
+size_t TFileStream::Write(const void* Buffer, size_t Count) {
+  if (Count == 0) return 0;
+  SwitchTo(2);
+  return std::fwrite(Buffer, 1, Count, f_);
+}
+
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int64_t pos = ftello(f_);
+  if (Origin == TSeekOrigin::soCurrent && Offset == 0) return pos;
+  int64_t target = SeekTarget(Offset, Origin, pos, Origin == TSeekOrigin::soEnd ? Size() : 0);
+  if (fseeko(f_, static_cast<off_t>(target), SEEK_SET) != 0) throw EStreamError("Stream seek error");
+  lastOp_ = 0;
+  return target;
+}
+
+int64_t TFileStream::Size() {
+  std::fflush(f_);
+  int64_t pos = ftello(f_);
+  if (fseeko(f_, 0, SEEK_END) != 0) return pos;
+  int64_t size = ftello(f_);
+  fseeko(f_, static_cast<off_t>(pos), SEEK_SET);
+  lastOp_ = 0;
+  return size;
+}
+
+bool TFileStream::Flush() { return std::fflush(f_) == 0 && !std::ferror(f_); }
+
+std::FILE* TFileStream::Release() {
+  std::FILE* f = f_;
+  f_ = nullptr;
+  return f;
+}
