@@ -60,6 +60,9 @@ class TFontCache {
     for (auto& kv : faces_) FT_Done_Face(kv.second.Face);
     for (auto& kv : unsized_) FT_Done_Face(kv.second);
     if (library_) FT_Done_FreeType(library_);
+    // Our own configuration, so that other fontconfig users in the process
+    // (the GUI toolkit) are not disturbed when it is released at exit.
+    if (config_) FcConfigDestroy(config_);
   }
 
   // Caller holds TextMutex().
@@ -103,7 +106,7 @@ class TFontCache {
     key += static_cast<char>('0' + (Style & (fsBold | fsItalic)));
     auto it = resolved_.find(key);
     if (it != resolved_.end()) return it->second.File.empty() ? nullptr : &it->second;
-    TResolvedFont rf = Match(Name, Style);
+    TResolvedFont rf = Match(config_, Name, Style);
     auto& slot = resolved_[key];
     slot = rf;
     return slot.File.empty() ? nullptr : &slot;
@@ -114,7 +117,8 @@ class TFontCache {
 
   bool Init() {
     if (library_) return true;
-    if (!FcInit()) return false;
+    if (!config_) config_ = FcInitLoadConfigAndFonts();
+    if (!config_) return false;
     if (FT_Init_FreeType(&library_) != 0) {
       library_ = nullptr;
       return false;
@@ -122,7 +126,7 @@ class TFontCache {
     return true;
   }
 
-  static TResolvedFont Match(const std::string& Name, uint8_t Style) {
+  static TResolvedFont Match(FcConfig* Config, const std::string& Name, uint8_t Style) {
     TResolvedFont rf;
     // "Default" stands for the class library's default face.
     std::string family = (Name.empty() || Name == "Default") ? std::string("Arial") : Name;
@@ -133,10 +137,10 @@ class TFontCache {
     FcPatternAddInteger(pat, FC_WEIGHT, wantBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pat, FC_SLANT, wantItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcConfigSubstitute(Config, pat, FcMatchPattern);
     FcDefaultSubstitute(pat);
     FcResult res = FcResultNoMatch;
-    FcPattern* m = FcFontMatch(nullptr, pat, &res);
+    FcPattern* m = FcFontMatch(Config, pat, &res);
     FcPatternDestroy(pat);
     if (!m) return rf;
     FcChar8* file = nullptr;
@@ -266,6 +270,7 @@ class TFontCache {
     }
   }
 
+  FcConfig* config_ = nullptr;
   FT_Library library_ = nullptr;
   uint64_t clock_ = 0;
   std::map<std::string, TResolvedFont> resolved_;

@@ -1,0 +1,292 @@
+// JPEG pictures: decoding checked pixel for pixel against the library's own
+// command-line decoder, encoding against its command-line encoder, and bad
+// input answered with EInvalidGraphic (the ASan build checks for leaks).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "picture_test_util.h"
+#include "platform_jpeg.h"
+
+namespace {
+
+TJpegPixels Decode(const std::vector<uint8_t>& bytes) {
+  TJpegPixels p;
+  DecodeJpeg(bytes.data(), bytes.size(), p);
+  return p;
+}
+
+// Count of pixels that differ from the reference, plus a first example.
+::testing::AssertionResult SamePixels(const TJpegPixels& got, const TTestImage& want) {
+  if (got.Width != want.Width || got.Height != want.Height)
+    return ::testing::AssertionFailure() << "size " << got.Width << "x" << got.Height << " vs " << want.Width << "x"
+                                         << want.Height;
+  size_t bad = 0, first = 0;
+  for (size_t i = 0; i < want.Px.size(); ++i)
+    if (got.Bits[i] != want.Px[i] && bad++ == 0) first = i;
+  if (bad == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << bad << " pixels differ, first at " << first << ": " << std::hex
+                                       << got.Bits[first] << " vs " << want.Px[first];
+}
+
+double Psnr(const TJpegPixels& a, const TTestImage& b) {
+  double se = 0;
+  for (size_t i = 0; i < b.Px.size(); ++i)
+    for (int sh : {0, 8, 16}) {
+      const double d = static_cast<double>((a.Bits[i] >> sh) & 0xFF) - static_cast<double>((b.Px[i] >> sh) & 0xFF);
+      se += d * d;
+    }
+  const double mse = se / (3.0 * static_cast<double>(b.Px.size()));
+  return 10.0 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
+}
+
+bool HasMarker(const std::vector<uint8_t>& b, uint8_t m) {
+  for (size_t i = 0; i + 1 < b.size(); ++i)
+    if (b[i] == 0xFF && b[i + 1] == m) return true;
+  return false;
+}
+
+void ExpectJpegError(const std::vector<uint8_t>& bytes, const char* what) {
+  TJpegPixels p;
+  try {
+    DecodeJpeg(bytes.data(), bytes.size(), p);
+    ADD_FAILURE() << what << ": no error";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("JPEG error #", 0), 0u) << what << ": " << e.what();
+    EXPECT_EQ(e.ClassName(), "EInvalidGraphic");
+  }
+}
+
+}  // namespace
+
+TEST(JpegDecode, MatchesCommandLineDecoderExactly) {
+  TTempDir dir;
+  const TTestImage img = MakePhotoLike(123, 77, 3);  // odd sizes: partial MCUs on both edges
+  WritePpm(dir / "src.ppm", img);
+  const struct {
+    const char* name;
+    std::string encode;
+  } cases[] = {
+      {"baseline 4:2:0", "cjpeg -quality 85 -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"4:4:4", "cjpeg -quality 92 -sample 1x1 -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"4:2:2 restart", "cjpeg -quality 70 -sample 2x1 -restart 3B -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"progressive", "cjpeg -quality 80 -progressive -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"optimized", "cjpeg -quality 60 -optimize -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"arithmetic", "cjpeg -quality 75 -arithmetic -outfile " + dir / "a.jpg " + dir / "src.ppm"},
+      {"other encoder", "/usr/bin/convert " + dir / "src.ppm" + " -quality 77 " + dir / "a.jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(RunTool(c.encode));
+    ASSERT_TRUE(RunTool("djpeg -outfile " + dir / "ref.ppm " + dir / "a.jpg"));
+    const TTestImage ref = ReadPnm(dir / "ref.ppm");
+    ASSERT_EQ(ref.Width, 123);
+    const TJpegPixels got = Decode(ReadFileBytes(dir / "a.jpg"));
+    EXPECT_FALSE(got.Grayscale);
+    EXPECT_TRUE(SamePixels(got, ref));
+  }
+}
+
+TEST(JpegDecode, GreyExpandsToOpaqueRgb) {
+  TTempDir dir;
+  WritePpm(dir / "src.ppm", MakePhotoLike(64, 40, 5));
+  ASSERT_TRUE(RunTool("cjpeg -grayscale -quality 90 -outfile " + dir / "g.jpg " + dir / "src.ppm"));
+  ASSERT_TRUE(RunTool("djpeg -outfile " + dir / "ref.pgm " + dir / "g.jpg"));
+  const TJpegPixels got = Decode(ReadFileBytes(dir / "g.jpg"));
+  EXPECT_TRUE(got.Grayscale);
+  EXPECT_TRUE(SamePixels(got, ReadPnm(dir / "ref.pgm")));
+  for (int32_t i = 0; i < got.Width * got.Height; ++i) {
+    const uint32_t p = got.Bits[i];
+    ASSERT_EQ(p >> 24, 0xFFu);
+    ASSERT_EQ((p >> 16) & 0xFF, p & 0xFF);
+    ASSERT_EQ((p >> 8) & 0xFF, p & 0xFF);
+  }
+}
+
+TEST(JpegDecode, CmykComesOutAsRgb) {
+  TTempDir dir;
+  // A flat orange in CMYK: the inverted Adobe samples must not come out as its complement.
+  ASSERT_TRUE(RunTool("/usr/bin/convert -size 32x24 xc:'rgb(240,140,20)' -colorspace CMYK -quality 95 " + dir / "c.jpg"));
+  const TJpegPixels got = Decode(ReadFileBytes(dir / "c.jpg"));
+  ASSERT_EQ(got.Width, 32);
+  const uint32_t p = got.Bits[12 * 32 + 16];
+  EXPECT_EQ(p >> 24, 0xFFu);
+  EXPECT_NEAR(static_cast<int>((p >> 16) & 0xFF), 240, 12);
+  EXPECT_NEAR(static_cast<int>((p >> 8) & 0xFF), 140, 12);
+  EXPECT_NEAR(static_cast<int>(p & 0xFF), 20, 12);
+}
+
+TEST(JpegEncode, SameBytesAsCommandLineEncoder) {
+  // Same library, same settings (baseline, 4:2:0, JFIF 1:1, quality): the glue
+  // must not change a single byte of the stream.
+  TTempDir dir;
+  const TTestImage img = MakePhotoLike(101, 67, 7);
+  WritePpm(dir / "src.ppm", img);
+  for (int q : {25, 75, 90, 100}) {
+    SCOPED_TRACE(q);
+    ASSERT_TRUE(RunTool("cjpeg -quality " + std::to_string(q) + " -outfile " + dir / "ref.jpg " + dir / "src.ppm"));
+    EXPECT_EQ(EncodeJpeg(img.Px.data(), img.Width, img.Height, q), ReadFileBytes(dir / "ref.jpg"));
+  }
+  ASSERT_TRUE(RunTool("cjpeg -quality 90 -progressive -outfile " + dir / "ref.jpg " + dir / "src.ppm"));
+  EXPECT_EQ(EncodeJpeg(img.Px.data(), img.Width, img.Height, 90, true), ReadFileBytes(dir / "ref.jpg"));
+}
+
+TEST(JpegEncode, RoundTripQualityAndStreamLayout) {
+  const TTestImage img = MakePhotoLike(96, 64, 11);
+  double lastPsnr = 0;
+  size_t lastSize = 0;
+  for (int q : {30, 60, 90, 100}) {
+    SCOPED_TRACE(q);
+    const std::vector<uint8_t> bytes = EncodeJpeg(img.Px.data(), img.Width, img.Height, q);
+    // SOI, then the JFIF APP0 first; baseline frame, no progressive frame; EOI last.
+    ASSERT_GT(bytes.size(), 20u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[1], 0xD8);
+    EXPECT_EQ(bytes[2], 0xFF);
+    EXPECT_EQ(bytes[3], 0xE0);
+    EXPECT_EQ(std::memcmp(bytes.data() + 6, "JFIF\0", 5), 0);
+    EXPECT_TRUE(HasMarker(bytes, 0xC0));
+    EXPECT_FALSE(HasMarker(bytes, 0xC2));
+    EXPECT_EQ(bytes[bytes.size() - 2], 0xFF);
+    EXPECT_EQ(bytes.back(), 0xD9);
+    const TJpegPixels back = Decode(bytes);
+    ASSERT_EQ(back.Width, img.Width);
+    ASSERT_EQ(back.Height, img.Height);
+    const double psnr = Psnr(back, img);
+    EXPECT_GT(psnr, lastPsnr);  // more quality, less error, more bytes
+    EXPECT_GT(bytes.size(), lastSize);
+    lastPsnr = psnr;
+    lastSize = bytes.size();
+  }
+  // A smooth picture at quality 95 comes back within a few levels everywhere.
+  TTestImage smooth{64, 64, std::vector<uint32_t>(64 * 64)};
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x)
+      smooth.Px[y * 64 + x] = 0xFF000000u | ((x * 4) << 16) | ((y * 4) << 8) | static_cast<uint32_t>(128 + (x - y));
+  const TJpegPixels sm = Decode(EncodeJpeg(smooth.Px.data(), 64, 64, 95));
+  int worst = 0;
+  for (size_t i = 0; i < smooth.Px.size(); ++i)
+    for (int sh : {0, 8, 16})
+      worst = std::max(worst, std::abs(static_cast<int>((sm.Bits[i] >> sh) & 0xFF) -
+                                       static_cast<int>((smooth.Px[i] >> sh) & 0xFF)));
+  EXPECT_LE(worst, 4);
+  // Alpha is ignored on input: the same picture with alpha 0 encodes identically.
+  TTestImage clear = img;
+  for (uint32_t& p : clear.Px) p &= 0x00FFFFFF;
+  EXPECT_EQ(EncodeJpeg(clear.Px.data(), img.Width, img.Height, 90), EncodeJpeg(img.Px.data(), img.Width, img.Height, 90));
+  EXPECT_TRUE(HasMarker(EncodeJpeg(img.Px.data(), img.Width, img.Height, 90, true), 0xC2));
+}
+
+TEST(JpegDecode, BadInputRaisesInvalidGraphic) {
+  const TTestImage img = MakePhotoLike(80, 48, 2);
+  const std::vector<uint8_t> good = EncodeJpeg(img.Px.data(), img.Width, img.Height, 85);
+  const std::vector<uint8_t> prog = EncodeJpeg(img.Px.data(), img.Width, img.Height, 85, true);
+  ExpectJpegError({}, "empty");
+  ExpectJpegError({0xFF, 0xD8}, "only SOI");
+  ExpectJpegError(std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2), "truncated baseline");
+  ExpectJpegError(std::vector<uint8_t>(prog.begin(), prog.begin() + prog.size() * 2 / 3), "truncated progressive");
+  ExpectJpegError(std::vector<uint8_t>(good.begin(), good.begin() + 100), "truncated in the tables");
+  std::vector<uint8_t> notJpeg(good);
+  notJpeg[0] = 'B';
+  ExpectJpegError(notJpeg, "no SOI");
+  // Entropy-coded data replaced by noise.
+  std::vector<uint8_t> noisy(good);
+  uint32_t s = 99;
+  for (size_t i = noisy.size() / 3; i + 2 < noisy.size(); ++i) {
+    s = s * 1103515245u + 12345u;
+    noisy[i] = static_cast<uint8_t>(s >> 16);
+  }
+  ExpectJpegError(noisy, "noise");
+  // A frame header claiming 65000 x 65000 pixels is refused before allocating.
+  std::vector<uint8_t> huge(good);
+  for (size_t i = 0; i + 8 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+      huge[i + 5] = 0xFD; huge[i + 6] = 0xE8; huge[i + 7] = 0xFD; huge[i + 8] = 0xE8;
+      break;
+    }
+  ExpectJpegError(huge, "huge frame");
+  // The limit applies to the pixel count.
+  const uint64_t old = SetJpegPixelLimit(80 * 48 - 1);
+  ExpectJpegError(good, "over the pixel limit");
+  SetJpegPixelLimit(old);
+  EXPECT_EQ(Decode(good).Width, 80);
+}
+
+TEST(TJPEGImageClass, StreamsKeepsDataAndReencodesOnChange) {
+  const TTestImage img = MakePhotoLike(40, 30, 4);
+  const std::vector<uint8_t> original = EncodeJpeg(img.Px.data(), img.Width, img.Height, 70);
+  TJPEGImage jpeg;
+  EXPECT_EQ(jpeg.ClassName(), "TJPEGImage");
+  EXPECT_EQ(jpeg.CompressionQuality(), 90);
+  EXPECT_TRUE(jpeg.Empty());
+  TMemoryStream in(std::vector<uint8_t>(3, 0xAB));
+  in.Bytes().insert(in.Bytes().end(), original.begin(), original.end());
+  in.SetPosition(3);  // a picture may start in the middle of a stream
+  jpeg.LoadFromStream(in);
+  EXPECT_EQ(jpeg.Width(), 40);
+  EXPECT_EQ(jpeg.Height(), 30);
+  // Unchanged: the loaded bytes are written back as they were.
+  TMemoryStream out;
+  jpeg.SaveToStream(out);
+  EXPECT_EQ(out.Bytes(), original);
+  // A new quality really re-encodes.
+  jpeg.SetCompressionQuality(95);
+  const std::vector<uint8_t> q95 = jpeg.SaveToBytes();
+  EXPECT_NE(q95, original);
+  TJpegPixels decodedOriginal = Decode(original);
+  EXPECT_EQ(q95, EncodeJpeg(decodedOriginal.Bits.get(), 40, 30, 95));
+  // A failed load leaves the picture as it was.
+  TMemoryStream bad(std::vector<uint8_t>(original.begin(), original.begin() + 200));
+  EXPECT_THROW(jpeg.LoadFromStream(bad), EInvalidGraphic);
+  EXPECT_EQ(jpeg.Width(), 40);
+  EXPECT_EQ(jpeg.SaveToBytes(), q95);
+}
+
+TEST(TJPEGImageClass, BitmapExchangeAndDrawing) {
+  TPlatformBitmap bmp;
+  bmp.SetSize(4, 2);
+  const uint32_t colors[8] = {0x00FF0000, 0x8000FF00, 0xFF0000FF, 0x12345678,
+                              0xFFFFFFFF, 0x00000000, 0x00808080, 0xFF102030};
+  std::memcpy(bmp.Bits(), colors, sizeof colors);
+  TJPEGImage jpeg;
+  jpeg.Assign(bmp);
+  ASSERT_EQ(jpeg.Width(), 4);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(jpeg.Pixels()[i], colors[i] | 0xFF000000u);
+  TPlatformBitmap back;
+  jpeg.AssignTo(back);
+  EXPECT_EQ(back.PixelFormat(), TPixelFormat::pf24bit);
+  ASSERT_EQ(back.Width(), 4);
+  EXPECT_EQ(back.Bits()[3], 0xFF345678u);
+  // Drawing doubles each pixel into an 8 x 4 rectangle at (1, 1), clipped by the surface.
+  std::vector<uint32_t> surf(8 * 4, 0xDEADBEEF);
+  TPixelSurface s{surf.data(), 8, 4};
+  jpeg.Draw(s, TPlatformRect{1, 1, 9, 5});
+  EXPECT_EQ(surf[0], 0xDEADBEEFu);
+  EXPECT_EQ(surf[1 * 8 + 1], 0xFFFF0000u);
+  EXPECT_EQ(surf[1 * 8 + 2], 0xFFFF0000u);
+  EXPECT_EQ(surf[1 * 8 + 3], 0xFF00FF00u);
+  EXPECT_EQ(surf[3 * 8 + 1], 0xFFFFFFFFu);
+  EXPECT_EQ(surf[3 * 8 + 5], 0xFF808080u);
+  EXPECT_EQ(surf[3 * 8 + 7], 0xFF102030u);  // the surface ends before the last column
+  // Empty pictures cannot be saved.
+  EXPECT_THROW(TJPEGImage().SaveToBytes(), EInvalidGraphic);
+}
+
+TEST(TJPEGImageClass, RegisteredForJpgAndJpegFiles) {
+  for (const char* ext : {"jpg", "JPEG", ".jpg"}) {
+    const TPictureFormat* f = FindFileFormat(ext);
+    ASSERT_NE(f, nullptr) << ext;
+    EXPECT_EQ(f->GraphicClassName, "TJPEGImage");
+    EXPECT_EQ(f->Description, "JPEG Image File");
+  }
+  EXPECT_EQ(FindFileFormat("jpe"), nullptr);
+  TTempDir dir;
+  const TTestImage img = MakePhotoLike(20, 10, 9);
+  WriteFileBytes(dir / "x.JPG", EncodeJpeg(img.Px.data(), 20, 10, 90));
+  TPicture pic;
+  pic.LoadFromFile(dir / "x.JPG");
+  ASSERT_NE(pic.Graphic(), nullptr);
+  EXPECT_EQ(pic.Graphic()->ClassName(), "TJPEGImage");
+  EXPECT_EQ(pic.Width(), 20);
+}
