@@ -57,7 +57,7 @@ void* TPointerMap::GetData(void* Key) const {
   int32_t bi, ii;
   if (!Exists(Key, bi, ii)) {
     char text[64];
-    std::snprintf(text, sizeof text, "Item not found ($0%" PRIxPTR ")", reinterpret_cast<uintptr_t>(Key));
+    std::snprintf(text, sizeof text, "Item not found ($0%" PRIXPTR ")", reinterpret_cast<uintptr_t>(Key));
     throw EListError(text);
   }
   return FBuckets[bi].Items[ii].Data;

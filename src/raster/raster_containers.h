@@ -37,7 +37,7 @@ class TPointerMap {
   void** Add(void* Key, void* Data, bool& IsNew);
   bool Exists(void* Key, int32_t& BucketIndex, int32_t& ItemIndex) const;
   bool Exists(void* Key) const;
-  // The data of Key; EListError "Item not found ($0<hex key>)" when absent.
+  // The data of Key; EListError "Item not found ($0<key in upper-case hex>)" when absent.
   void* GetData(void* Key) const;
   // Removes Key and returns its data, or null when absent.
   void* Remove(void* Key);
