@@ -3,6 +3,7 @@
 #include "raster_system.h"
 
 #include "raster_blend.h"
+#include "raster_resamplers.h"
 
 void VemraTestStartup() {
   static bool done = false;
@@ -10,4 +11,5 @@ void VemraTestStartup() {
   done = true;
   RasterFoundationStartup();
   RasterBlendStartup();
+  RasterResamplersStartup();
 }

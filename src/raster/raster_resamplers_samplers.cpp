@@ -1,0 +1,558 @@
+// The sampler and resampler classes: reading a bitmap at integer, 16.16 and
+// float points through the bitmap's pixel readers or a kernel, and choosing
+// the stretch path of a scaled transfer. Also the class registries and the
+// unit's start-up.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "raster_blend.h"
+#include "raster_containers.h"
+#include "raster_lowlevel.h"
+#include "raster_math.h"
+#include "raster_resamplers.h"
+
+namespace {
+
+// Round to nearest, ties to even, saturated into the int32 range so that a
+// wild coordinate cannot make the conversion undefined.
+int32_t RoundToInt(long double V) {
+  if (!(V > INT32_MIN)) return INT32_MIN;
+  if (!(V < INT32_MAX)) return INT32_MAX;
+  return static_cast<int32_t>(std::nearbyint(V));
+}
+
+int32_t CeilToInt(float V) {
+  const long double C = std::ceil(static_cast<long double>(V));
+  if (!(C > INT32_MIN)) return INT32_MIN;
+  if (!(C < INT32_MAX)) return INT32_MAX;
+  return static_cast<int32_t>(C);
+}
+
+TClassList& ResamplerRegistry() {
+  static TClassList List;
+  return List;
+}
+
+TClassList& KernelRegistry() {
+  static TClassList List;
+  return List;
+}
+
+std::vector<TClass> Snapshot(const TClassList& L) { return std::vector<TClass>(L.begin(), L.end()); }
+
+}  // namespace
+
+// ---- TCustomSampler ----------------------------------------------------------------
+
+TColor32 TCustomSampler::GetSampleInt(int32_t X, int32_t Y) {
+  return GetSampleFixed(FixedFromInt(X), FixedFromInt(Y));
+}
+
+TColor32 TCustomSampler::GetSampleFixed(TFixed X, TFixed Y) {
+  return GetSampleFloat(static_cast<float>(X * (1.0L / 65536)), static_cast<float>(Y * (1.0L / 65536)));
+}
+
+TColor32 TCustomSampler::GetSampleFloat(float X, float Y) {
+  return GetSampleFixed(FixedFromFloat(X), FixedFromFloat(Y));
+}
+
+TRect TCustomSampler::GetSampleBounds() const { return TRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}; }
+
+// ---- TBitmap32Resampler ---------------------------------------------------------------
+
+TBitmap32Resampler::TBitmap32Resampler(TBitmap32* Bitmap) : FBitmap(Bitmap) {}
+
+void TBitmap32Resampler::SetPixelAccessMode(TPixelAccessMode Value) {
+  if (Value != FPixelAccessMode) {
+    FPixelAccessMode = Value;
+    Changed();
+  }
+}
+
+void TBitmap32Resampler::Changed() {
+  if (FBitmap) FBitmap->Changed();
+}
+
+void TBitmap32Resampler::PrepareSampling() { FClipRect = FBitmap ? FBitmap->ClipRect() : TRect{}; }
+
+TRect TBitmap32Resampler::GetSampleBounds() const {
+  TRect R = FBitmap ? FBitmap->ClipRect() : TRect{};
+  if (FPixelAccessMode == pamTransparentEdge) InflateRectBy(R, 1, 1);
+  return R;
+}
+
+void TBitmap32Resampler::AssignTo(TPersistent* Dst) {
+  if (auto* R = dynamic_cast<TBitmap32Resampler*>(Dst)) {
+    CopyPublishedProperties(this, R);
+    return;
+  }
+  TCustomResampler::AssignTo(Dst);
+}
+
+void TBitmap32Resampler::GetPublishedProperties(TPropList& List) const {
+  TCustomResampler::GetPublishedProperties(List);
+  List.push_back(PublishedProperty("PixelAccessMode", &TBitmap32Resampler::PixelAccessMode,
+                                   &TBitmap32Resampler::SetPixelAccessMode));
+}
+
+// The constructors that take a bitmap install the new object as its resampler;
+// the bitmap owns it from then on.
+#define VEMRA_BIND_TO_BITMAP() \
+  if (Bitmap) Bitmap->SetResampler(this)
+
+// ---- TNearestResampler ------------------------------------------------------------------
+
+TNearestResampler::TNearestResampler() { FTransformerClass = tcNearestTransformer; }
+
+TNearestResampler::TNearestResampler(TBitmap32* Bitmap) : TBitmap32Resampler(Bitmap) {
+  FTransformerClass = tcNearestTransformer;
+  VEMRA_BIND_TO_BITMAP();
+}
+
+void TNearestResampler::PrepareSampling() { TBitmap32Resampler::PrepareSampling(); }
+
+TColor32 TNearestResampler::GetPixelTransparentEdge(int32_t X, int32_t Y) const {
+  const TRect& C = FClipRect;
+  if (IsRectEmpty(C)) return 0;
+  const int32_t Xi = std::clamp(X, C.Left, C.Right - 1);
+  const int32_t Yi = std::clamp(Y, C.Top, C.Bottom - 1);
+  const TColor32 P = FBitmap->GetPixel(Xi, Yi);
+  return (Xi != X || Yi != Y) ? (P & 0x00FFFFFFu) : P;
+}
+
+TColor32 TNearestResampler::GetSampleInt(int32_t X, int32_t Y) {
+  if (!FBitmap) return 0;
+  switch (FPixelAccessMode) {
+    case pamUnsafe: return FBitmap->GetPixel(X, Y);
+    case pamSafe: return FBitmap->GetPixelClipped(X, Y);
+    case pamWrap: return FBitmap->GetPixelWrapped(X, Y);
+    case pamTransparentEdge: return GetPixelTransparentEdge(X, Y);
+  }
+  return 0;
+}
+
+TColor32 TNearestResampler::GetSampleFixed(TFixed X, TFixed Y) {
+  return GetSampleInt(FixedRound(X), FixedRound(Y));
+}
+
+TColor32 TNearestResampler::GetSampleFloat(float X, float Y) {
+  return GetSampleInt(RoundToInt(X), RoundToInt(Y));
+}
+
+void TNearestResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                                 TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                                 const TPixelCombineEvent& CombineCallBack) {
+  StretchNearestPixels(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallBack);
+}
+
+// ---- TLinearResampler / TDraftResampler ---------------------------------------------------
+
+TLinearResampler::TLinearResampler() = default;
+
+TLinearResampler::TLinearResampler(TBitmap32* Bitmap) : TBitmap32Resampler(Bitmap) {
+  VEMRA_BIND_TO_BITMAP();
+}
+
+// Inside the clip rectangle a normal bilinear read; up to one pixel outside it
+// the taps that fall outside keep their colour but lose their alpha, so the
+// edge fades out; further out nothing.
+TColor32 TLinearResampler::GetPixelTransparentEdge(TFixed X, TFixed Y) const {
+  const TRect& C = FClipRect;
+  const int32_t Xi = FixedFloor(X), Yi = FixedFloor(Y);
+  if (Xi >= C.Left && Xi + 1 < C.Right && Yi >= C.Top && Yi + 1 < C.Bottom)
+    return FBitmap->GetPixelFixed(X, Y);
+  if (Xi < C.Left - 1 || Xi >= C.Right || Yi < C.Top - 1 || Yi >= C.Bottom) return 0;
+  const uint32_t Fx = (static_cast<uint32_t>(X) >> 8) & 0xFF;
+  const uint32_t Fy = (static_cast<uint32_t>(Y) >> 8) & 0xFF;
+  const auto Tap = [&](int32_t Tx, int32_t Ty) {
+    const TColor32 P = FBitmap->GetPixel(std::clamp(Tx, 0, FBitmap->Width() - 1),
+                                         std::clamp(Ty, 0, FBitmap->Height() - 1));
+    return PointInRect(C, Tx, Ty) ? P : (P & 0x00FFFFFFu);
+  };
+  const TColor32 Top = CombinePixels(Tap(Xi + 1, Yi), Tap(Xi, Yi), Fx);
+  const TColor32 Bottom = CombinePixels(Tap(Xi + 1, Yi + 1), Tap(Xi, Yi + 1), Fx);
+  const TColor32 R = CombinePixels(Bottom, Top, Fy);
+  EndMmx();
+  return R;
+}
+
+TColor32 TLinearResampler::GetSampleFixed(TFixed X, TFixed Y) {
+  if (!FBitmap || FBitmap->Empty()) return 0;
+  switch (FPixelAccessMode) {
+    case pamUnsafe: return FBitmap->GetPixelFixed(X, Y);
+    case pamSafe: return FBitmap->GetPixelFixedClipped(X, Y);
+    case pamWrap: return FBitmap->GetPixelWrappedBilinear(X, Y);
+    case pamTransparentEdge: return GetPixelTransparentEdge(X, Y);
+  }
+  return 0;
+}
+
+TColor32 TLinearResampler::GetSampleFloat(float X, float Y) {
+  return GetSampleFixed(RoundToInt(X * 65536.0L), RoundToInt(Y * 65536.0L));
+}
+
+void TLinearResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                                TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                                const TPixelCombineEvent& CombineCallBack) {
+  const int32_t SrcW = SrcRect.Right - SrcRect.Left, SrcH = SrcRect.Bottom - SrcRect.Top;
+  const int32_t DstW = DstRect.Right - DstRect.Left, DstH = DstRect.Bottom - DstRect.Top;
+  if (DstW > SrcW && DstH > SrcH && SrcW > 1 && SrcH > 1)
+    StretchBilinearFast(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallBack);
+  else
+    ResampleWithKernel(Dst, DstRect, DstClip, Src, SrcRect, &FLinearKernel, CombineOp,
+                       CombineCallBack);
+}
+
+void TDraftResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                               TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                               const TPixelCombineEvent& CombineCallBack) {
+  QuickResample(Dst, DstRect, DstClip, Src, SrcRect, &FLinearKernel, CombineOp, CombineCallBack);
+}
+
+// ---- TKernelResampler ------------------------------------------------------------------------
+
+TKernelResampler::TKernelResampler() : FKernel(std::make_unique<TBoxKernel>()) {}
+
+TKernelResampler::TKernelResampler(TBitmap32* Bitmap)
+    : TBitmap32Resampler(Bitmap), FKernel(std::make_unique<TBoxKernel>()) {
+  VEMRA_BIND_TO_BITMAP();
+}
+
+TKernelResampler::~TKernelResampler() = default;
+
+void TKernelResampler::SetKernel(std::unique_ptr<TCustomKernel> Value) {
+  if (!Value || Value.get() == FKernel.get()) {
+    if (Value) Value.release();  // our own object handed back: keep one owner
+    return;
+  }
+  FKernel = std::move(Value);
+  Changed();
+}
+
+void TKernelResampler::SetKernelClassName(const std::string& Value) {
+  if (Value.empty() || Value == KernelClassName()) return;
+  if (auto K = CreateKernelByName(Value)) {
+    FKernel = std::move(K);
+    Changed();
+  }
+}
+
+void TKernelResampler::SetKernelMode(TKernelMode Value) {
+  if (Value != FKernelMode) {
+    FKernelMode = Value;
+    Changed();
+  }
+}
+
+void TKernelResampler::SetTableSize(int32_t Value) {
+  if (Value < 2) Value = 2;
+  if (Value != FTableSize) {
+    FTableSize = Value;
+    Changed();
+  }
+}
+
+void TKernelResampler::GetPublishedProperties(TPropList& List) const {
+  TBitmap32Resampler::GetPublishedProperties(List);
+  List.push_back(PublishedProperty("KernelClassName", &TKernelResampler::KernelClassName,
+                                   &TKernelResampler::SetKernelClassName));
+  TPropInfo K;
+  K.Name = "Kernel";
+  K.Kind = tkClass;
+  K.Get = [](const TObject& O) {
+    return TPropValue{static_cast<TObject*>(static_cast<const TKernelResampler&>(O).Kernel())};
+  };
+  List.push_back(std::move(K));
+  List.push_back(PublishedProperty("KernelMode", &TKernelResampler::KernelMode,
+                                   &TKernelResampler::SetKernelMode));
+  List.push_back(PublishedProperty("TableSize", &TKernelResampler::TableSize,
+                                   &TKernelResampler::SetTableSize));
+}
+
+void TKernelResampler::PrepareSampling() {
+  TBitmap32Resampler::PrepareSampling();
+  FOuterColor = FBitmap ? FBitmap->OuterColor() : 0;
+  FWeightTable.clear();
+  if (FKernelMode == kmTableNearest || FKernelMode == kmTableLinear) {
+    // TableSize + 1 rows of 2W + 1 weights; each row sums to exactly 256.
+    const int32_t W = CeilToInt(FKernel->GetWidth());
+    FTableWidth = 2 * W + 1;
+    FWeightTable.assign(static_cast<size_t>(FTableSize + 1) * FTableWidth, 0);
+    for (int32_t i = 0; i <= FTableSize; ++i) {
+      const float F = static_cast<float>(static_cast<long double>(i) / (FTableSize - 1));
+      int32_t* Row = FWeightTable.data() + static_cast<size_t>(i) * FTableWidth;
+      int32_t Sum = 0;
+      for (int32_t k = -W; k <= W; ++k) {
+        Row[k + W] = RoundToInt(FKernel->Filter(static_cast<float>(k + F)) * 256.0L);
+        Sum += Row[k + W];
+      }
+      Row[W] -= Sum - 256;
+    }
+  }
+}
+
+void TKernelResampler::FinalizeSampling() {
+  FWeightTable.clear();
+  FWeightTable.shrink_to_fit();
+}
+
+TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
+  if (!FBitmap || FBitmap->Empty()) return 0;
+  if ((FKernelMode != kmDynamic) && FWeightTable.empty()) PrepareSampling();
+  // Far taps of an absurdly wide kernel weigh nothing; the cap keeps a sample
+  // from taking minutes.
+  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, 256);
+  const int32_t N = 2 * W + 1;
+  const int32_t Cx = CeilToInt(X), Cy = CeilToInt(Y);
+  const TRect& Clip = FClipRect;
+
+  // Tap ranges as offsets 0..N-1 (k = offset - W).
+  int32_t XLo = 0, XHi = N - 1, YLo = 0, YHi = N - 1;
+  bool Edge = false;
+  if (FPixelAccessMode == pamSafe || FPixelAccessMode == pamTransparentEdge) {
+    if (Cx < Clip.Left || Cx > Clip.Right || Cy < Clip.Top || Cy > Clip.Bottom)
+      return FPixelAccessMode == pamSafe ? FOuterColor : 0;
+    const auto Cut = [&](int32_t C, int32_t Lo, int32_t Hi, int32_t& A, int32_t& B) {
+      const int64_t First = int64_t{C} - W, Last = int64_t{C} + W;
+      if (First < Lo) {
+        A = static_cast<int32_t>(Lo - First);
+        Edge = true;
+      }
+      if (Last > Hi - 1) {
+        B = static_cast<int32_t>(N - 1 - (Last - (Hi - 1)));
+        Edge = true;
+      }
+    };
+    Cut(Cx, Clip.Left, Clip.Right, XLo, XHi);
+    Cut(Cy, Clip.Top, Clip.Bottom, YLo, YHi);
+  }
+
+  // Weights of both axes in arrays sized for this kernel, however wide.
+  FTapWeightX.resize(static_cast<size_t>(N));
+  FTapWeightY.resize(static_cast<size_t>(N));
+  const auto Weights = [&](float F, int32_t* Out) {
+    int32_t Sum = 0;
+    switch (FKernelMode) {
+      case kmDynamic:
+        for (int32_t k = -W; k <= W; ++k) {
+          Out[k + W] = RoundToInt(FKernel->Filter(static_cast<float>(k + F)) * 256.0L);
+          Sum += Out[k + W];
+        }
+        Out[W] -= Sum - 256;
+        break;
+      case kmTableNearest: {
+        const int32_t R = std::clamp(RoundToInt(static_cast<long double>(F) * (FTableSize - 1)), 0, FTableSize);
+        std::memcpy(Out, FWeightTable.data() + static_cast<size_t>(R) * FTableWidth,
+                    static_cast<size_t>(N) * sizeof(int32_t));
+        break;
+      }
+      case kmTableLinear: {
+        const int32_t P = RoundToInt(static_cast<long double>(F) * (FTableSize - 1) * 65536.0L);
+        const int32_t R = std::clamp(P >> 16, 0, FTableSize - 1);
+        const int64_t Q = P & 0xFFFF;
+        const int32_t* R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
+        const int32_t* R1 = R0 + FTableWidth;
+        for (int32_t i = 0; i < N; ++i) {
+          Out[i] = R0[i] + static_cast<int32_t>(((R1[i] - R0[i]) * Q + 0x7FFF) / 65536);
+          Sum += Out[i];
+        }
+        Out[W] -= Sum - 256;
+        break;
+      }
+    }
+  };
+  Weights(static_cast<float>(Cx - static_cast<long double>(X)), FTapWeightX.data());
+  Weights(static_cast<float>(Cy - static_cast<long double>(Y)), FTapWeightY.data());
+
+  const int32_t BW = FBitmap->Width(), BH = FBitmap->Height();
+  const TWrapProc Wrap = WrapProcByMode[FBitmap->WrapMode()];
+  const auto Column = [&](int32_t o) -> int32_t {
+    const int64_t V = int64_t{Cx} + o - W;
+    if (FPixelAccessMode == pamWrap)
+      return Wrap(static_cast<int32_t>(std::clamp<int64_t>(V, INT32_MIN, INT32_MAX)), Clip.Left, Clip.Right - 1);
+    // Unchecked taps still stay inside the bitmap.
+    return static_cast<int32_t>(std::clamp<int64_t>(V, 0, BW - 1));
+  };
+  const auto Row = [&](int32_t o) -> int32_t {
+    const int64_t V = int64_t{Cy} + o - W;
+    if (FPixelAccessMode == pamWrap)
+      return Wrap(static_cast<int32_t>(std::clamp<int64_t>(V, INT32_MIN, INT32_MAX)), Clip.Top, Clip.Bottom - 1);
+    return static_cast<int32_t>(std::clamp<int64_t>(V, 0, BH - 1));
+  };
+  const bool Wrapped = FPixelAccessMode == pamWrap && !IsRectEmpty(Clip);
+  if (FPixelAccessMode == pamWrap && !Wrapped) return 0;
+
+  int64_t Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+  for (int32_t yo = 0; yo < N; ++yo) {
+    const int32_t Wy = FTapWeightY[yo];
+    if (Wy == 0) continue;
+    const bool RowOut = Edge && (yo < YLo || yo > YHi);
+    const int32_t Sy = Row(yo);
+    const TColor32* Line = FBitmap->RowPtr(Sy);
+    int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
+    for (int32_t xo = 0; xo < N; ++xo) {
+      const int32_t Wx = FTapWeightX[xo];
+      if (Wx == 0) continue;
+      TColor32 C;
+      if (RowOut || (Edge && (xo < XLo || xo > XHi))) {
+        // A tap cut off by the clip rectangle.
+        C = FPixelAccessMode == pamSafe ? FOuterColor : (Line[Column(xo)] & 0x00FFFFFFu);
+      } else {
+        C = Line[Column(xo)];
+      }
+      Rb += int64_t{Wx} * (C & 0xFF);
+      Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
+      Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
+      Ra += int64_t{Wx} * (C >> 24);
+    }
+    Tb += Rb * Wy;
+    Tg += Rg * Wy;
+    Tr += Rr * Wy;
+    Ta += Ra * Wy;
+  }
+  // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
+  // never leaves the range, and a wrapped byte would be a wrong colour.
+  const auto Byte = [](int64_t T) -> TColor32 {
+    const int64_t V = T >> 16;
+    return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
+  };
+  return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+}
+
+void TKernelResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                                TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                                const TPixelCombineEvent& CombineCallBack) {
+  ResampleWithKernel(Dst, DstRect, DstClip, Src, SrcRect, FKernel.get(), CombineOp,
+                     CombineCallBack);
+}
+
+// ---- TNestedSampler --------------------------------------------------------------------------
+
+TCustomSampler& TNestedSampler::Nested() const {
+  if (!FSampler) throw ENestedException("Nested sampler is nil");
+  return *FSampler;
+}
+
+// Plain forwarding: the base conversions would otherwise call each other
+// forever on a sampler that overrides none of them.
+TColor32 TNestedSampler::GetSampleInt(int32_t X, int32_t Y) { return Nested().GetSampleInt(X, Y); }
+TColor32 TNestedSampler::GetSampleFixed(TFixed X, TFixed Y) { return Nested().GetSampleFixed(X, Y); }
+TColor32 TNestedSampler::GetSampleFloat(float X, float Y) { return Nested().GetSampleFloat(X, Y); }
+
+void TNestedSampler::PrepareSampling() { Nested().PrepareSampling(); }
+void TNestedSampler::FinalizeSampling() { Nested().FinalizeSampling(); }
+bool TNestedSampler::HasBounds() const { return Nested().HasBounds(); }
+TRect TNestedSampler::GetSampleBounds() const { return Nested().GetSampleBounds(); }
+
+void TNestedSampler::AssignTo(TPersistent* Dst) {
+  if (auto* N = dynamic_cast<TNestedSampler*>(Dst)) {
+    CopyPublishedProperties(this, N);
+    return;
+  }
+  TCustomSampler::AssignTo(Dst);
+}
+
+void TNestedSampler::GetPublishedProperties(TPropList& List) const {
+  TCustomSampler::GetPublishedProperties(List);
+  List.push_back(PublishedProperty("Sampler", &TNestedSampler::Sampler, &TNestedSampler::SetSampler));
+}
+
+// ---- registries ----------------------------------------------------------------------------
+
+void RegisterResampler(TClass ResamplerClass) {
+  if (ResamplerClass && ResamplerRegistry().IndexOf(ResamplerClass) < 0)
+    ResamplerRegistry().Add(ResamplerClass);
+}
+
+TClass FindResamplerClass(const std::string& Name) { return ResamplerRegistry().Find(Name); }
+
+const std::vector<TClass>& ResamplerClassList() {
+  static std::vector<TClass> List;
+  List = Snapshot(ResamplerRegistry());
+  return List;
+}
+
+void RegisterKernel(TClass KernelClass) {
+  if (KernelClass && KernelRegistry().IndexOf(KernelClass) < 0) KernelRegistry().Add(KernelClass);
+}
+
+TClass FindKernelClass(const std::string& Name) { return KernelRegistry().Find(Name); }
+
+const std::vector<TClass>& KernelClassList() {
+  static std::vector<TClass> List;
+  List = Snapshot(KernelRegistry());
+  return List;
+}
+
+std::unique_ptr<TCustomKernel> CreateKernelByName(const std::string& Name) {
+  const TClass C = FindKernelClass(Name);
+  if (!C) return nullptr;
+  std::unique_ptr<TObject> O = C->Create();
+  if (auto* K = dynamic_cast<TCustomKernel*>(O.get())) {
+    O.release();
+    return std::unique_ptr<TCustomKernel>(K);
+  }
+  return nullptr;
+}
+
+TBitmap32Resampler* BindResampler(std::unique_ptr<TBitmap32Resampler> R, TBitmap32* Bitmap) {
+  if (!R || !Bitmap) return nullptr;
+  R->FBitmap = Bitmap;
+  TBitmap32Resampler* Raw = R.get();
+  Bitmap->SetResampler(std::move(R));
+  return Raw;
+}
+
+TBitmap32Resampler* CreateResamplerByName(const std::string& Name, TBitmap32* Bitmap) {
+  const TClass C = FindResamplerClass(Name);
+  if (!C || !Bitmap) return nullptr;
+  std::unique_ptr<TObject> O = C->Create();
+  auto* R = dynamic_cast<TBitmap32Resampler*>(O.get());
+  if (!R) return nullptr;
+  O.release();
+  return BindResampler(std::unique_ptr<TBitmap32Resampler>(R), Bitmap);
+}
+
+void RasterResamplersStartup() {
+  static bool Done = false;
+  if (Done) return;
+  Done = true;
+  // The routine family first, forced portable by the same switch as the
+  // blend routines.
+  const char* Force = std::getenv("VEMRA_FORCE_PORTABLE");
+  SelectResamplerFamily(!(Force && std::strcmp(Force, "1") == 0));
+
+  RegisterClass<TNearestResampler>();
+  RegisterClass<TLinearResampler>();
+  RegisterClass<TDraftResampler>();
+  RegisterClass<TKernelResampler>();
+  RegisterResampler(TNearestResampler::StaticClass());
+  RegisterResampler(TLinearResampler::StaticClass());
+  RegisterResampler(TDraftResampler::StaticClass());
+  RegisterResampler(TKernelResampler::StaticClass());
+
+  RegisterClass<TBoxKernel>();
+  RegisterClass<TLinearKernel>();
+  RegisterClass<TCosineKernel>();
+  RegisterClass<TSplineKernel>();
+  RegisterClass<TCubicKernel>();
+  RegisterClass<TMitchellKernel>();
+  RegisterClass<TLanczosKernel>();
+  RegisterClass<TGaussianKernel>();
+  RegisterClass<TBlackmanKernel>();
+  RegisterClass<THannKernel>();
+  RegisterClass<THammingKernel>();
+  RegisterClass<TSinshKernel>();
+  RegisterClass<THermiteKernel>();
+  for (TClass K : {TBoxKernel::StaticClass(), TLinearKernel::StaticClass(),
+                   TCosineKernel::StaticClass(), TSplineKernel::StaticClass(),
+                   TCubicKernel::StaticClass(), TMitchellKernel::StaticClass(),
+                   TLanczosKernel::StaticClass(), TGaussianKernel::StaticClass(),
+                   TBlackmanKernel::StaticClass(), THannKernel::StaticClass(),
+                   THammingKernel::StaticClass(), TSinshKernel::StaticClass(),
+                   THermiteKernel::StaticClass()})
+    RegisterKernel(K);
+}

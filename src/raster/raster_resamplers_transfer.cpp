@@ -1,0 +1,532 @@
+// Block and stretch transfers: every bitmap-to-bitmap draw ends here. The
+// unscaled transfer combines rows; the scaled one clips and hands the work to
+// a resampler, which picks one of the stretch paths below (nearest pixel,
+// fast bilinear, block average, two-pass kernel).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "raster_blend.h"
+#include "raster_resamplers.h"
+
+namespace {
+
+TRect Intersect(const TRect& A, const TRect& B) {
+  TRect R{std::max(A.Left, B.Left), std::max(A.Top, B.Top), std::min(A.Right, B.Right),
+          std::min(A.Bottom, B.Bottom)};
+  if (R.Right < R.Left || R.Bottom < R.Top) R = TRect{};
+  return R;
+}
+
+bool IsEmpty(const TRect& R) { return R.Right <= R.Left || R.Bottom <= R.Top; }
+
+int32_t Width(const TRect& R) { return R.Right - R.Left; }
+int32_t Height(const TRect& R) { return R.Bottom - R.Top; }
+
+TRect Bounds(const TBitmap32* B) { return TRect{0, 0, B->Width(), B->Height()}; }
+
+// The per-pixel form of each combine operation in the stretch paths.
+class TPixelCombiner {
+ public:
+  TPixelCombiner(const TBitmap32* Src, TDrawMode Op, const TPixelCombineEvent& CallBack)
+      : FOp(Op),
+        FMasterInto(PixelMasterIntoByMode[Src->CombineMode()]),
+        FMaster(Src->MasterAlpha()),
+        FOuter(Src->OuterColor()),
+        FCallBack(CallBack) {
+    if (FOp == dmCustom && !FCallBack) FOp = dmOpaque;
+  }
+  TDrawMode Op() const { return FOp; }
+  void Put(TColor32 C, TColor32& D) const {
+    switch (FOp) {
+      case dmOpaque: D = C; break;
+      case dmBlend: FMasterInto(C, D, FMaster); break;
+      case dmTransparent:
+        if (C != FOuter) D = C;
+        break;
+      case dmCustom: FCallBack(C, D, FMaster); break;
+    }
+  }
+
+ private:
+  TDrawMode FOp;
+  TBlendMemEx FMasterInto;
+  uint32_t FMaster;
+  TColor32 FOuter;
+  const TPixelCombineEvent& FCallBack;
+};
+
+// Combines Count source pixels into a destination row the way CombineBlock does.
+void CombineRowByMode(const TColor32* S, TColor32* D, int32_t Count, const TBitmap32* Src,
+                      TDrawMode Op, const TPixelCombineEvent& CallBack) {
+  switch (Op) {
+    case dmOpaque: std::memmove(D, S, static_cast<size_t>(Count) * sizeof(TColor32)); break;
+    case dmBlend:
+      if (Src->MasterAlpha() < 255)
+        RowMasterByMode[Src->CombineMode()](S, D, Count, Src->MasterAlpha());
+      else
+        RowByMode[Src->CombineMode()](S, D, Count);
+      break;
+    case dmTransparent: {
+      const TColor32 Key = Src->OuterColor();
+      for (int32_t i = 0; i < Count; ++i)
+        if (S[i] != Key) D[i] = S[i];
+      break;
+    }
+    case dmCustom: {
+      const uint32_t M = Src->MasterAlpha();
+      for (int32_t i = 0; i < Count; ++i) CallBack(S[i], D[i], M);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+void CheckTransferBitmaps(const TBitmap32* Dst, const TBitmap32* Src) {
+  if (!Dst) throw EBitmapException("Destination bitmap is nil");
+  if (!Src) throw EBitmapException("Source bitmap is nil");
+}
+
+bool ValidateSourceRect(const TBitmap32* Src, const TRect& SrcRect) {
+  if (IsEmpty(SrcRect)) return false;
+  if (SrcRect.Left < 0 || SrcRect.Right > Src->Width() || SrcRect.Top < 0 ||
+      SrcRect.Bottom > Src->Height())
+    throw ESrcInvalidException("Source rectangle is invalid");
+  return true;
+}
+
+void CombineBlock(TBitmap32* Dst, const TRect& DstRect, const TBitmap32* Src, int32_t SrcX,
+                  int32_t SrcY, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
+  const int32_t W = Width(DstRect), H = Height(DstRect);
+  if (W <= 0 || H <= 0) return;
+  if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
+  // A bitmap drawn onto itself: walk the rows bottom-up when the block moves
+  // down, and combine from a copy of the source row, so that no source pixel
+  // is overwritten before it is read.
+  const bool Self = Dst == Src;
+  const bool BottomUp = Self && SrcY < DstRect.Top;
+  std::vector<TColor32> Row;
+  if (Self && CombineOp != dmOpaque) Row.resize(static_cast<size_t>(W));
+  for (int32_t k = 0; k < H; ++k) {
+    const int32_t r = BottomUp ? H - 1 - k : k;
+    const TColor32* S = Src->PixelAddress(SrcX, SrcY + r);
+    TColor32* D = Dst->PixelAddress(DstRect.Left, DstRect.Top + r);
+    if (!Row.empty()) {
+      std::memcpy(Row.data(), S, Row.size() * sizeof(TColor32));
+      S = Row.data();
+    }
+    CombineRowByMode(S, D, W, Src, CombineOp, CombineCallBack);
+  }
+}
+
+void DrawRectAt(TBitmap32* Dst, int32_t DstX, int32_t DstY, const TRect& DstClip, TBitmap32* Src,
+                const TRect& SrcRect, TDrawMode CombineOp,
+                const TPixelCombineEvent& CombineCallBack) {
+  CheckTransferBitmaps(Dst, Src);
+  if (Dst->Empty() || Src->Empty() || (CombineOp == dmBlend && Src->MasterAlpha() == 0)) return;
+  const int64_t SrcW = int64_t{SrcRect.Right} - SrcRect.Left;
+  const int64_t SrcH = int64_t{SrcRect.Bottom} - SrcRect.Top;
+  if (!Dst->MeasuringMode()) {
+    if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
+    const TRect Clip = Intersect(DstClip, Bounds(Dst));
+    const TRect S = Intersect(SrcRect, Bounds(Src));
+    // Into destination space (64 bits: the offsets come from the caller).
+    const int64_t Dx = int64_t{DstX} - SrcRect.Left, Dy = int64_t{DstY} - SrcRect.Top;
+    const int64_t L = std::max<int64_t>(S.Left + Dx, Clip.Left);
+    const int64_t T = std::max<int64_t>(S.Top + Dy, Clip.Top);
+    const int64_t R = std::min<int64_t>(S.Right + Dx, Clip.Right);
+    const int64_t B = std::min<int64_t>(S.Bottom + Dy, Clip.Bottom);
+    if (R > L && B > T && !IsEmpty(S)) {
+      const TRect Block{static_cast<int32_t>(L), static_cast<int32_t>(T), static_cast<int32_t>(R),
+                        static_cast<int32_t>(B)};
+      CombineBlock(Dst, Block, Src, static_cast<int32_t>(L - Dx), static_cast<int32_t>(T - Dy),
+                   CombineOp, CombineCallBack);
+      EndMmx();
+    }
+  }
+  const auto Sat = [](int64_t V) {
+    return static_cast<int32_t>(std::clamp<int64_t>(V, std::numeric_limits<int32_t>::min(),
+                                                     std::numeric_limits<int32_t>::max()));
+  };
+  Dst->Changed(TRect{DstX, DstY, Sat(DstX + SrcW), Sat(DstY + SrcH)}, AREAINFO_RECT);
+}
+
+void DrawRectScaled(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src,
+                    const TRect& SrcRect, TCustomResampler* Resampler, TDrawMode CombineOp,
+                    const TPixelCombineEvent& CombineCallBack) {
+  CheckTransferBitmaps(Dst, Src);
+  if (Src->Empty() || Dst->Empty() || (CombineOp == dmBlend && Src->MasterAlpha() == 0)) return;
+  if (!ValidateSourceRect(Src, SrcRect)) return;
+  if (!Dst->MeasuringMode()) {
+    TRect Clip = Intersect(Intersect(DstClip, Bounds(Dst)), DstRect);
+    if (IsEmpty(Clip)) return;
+    if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
+    if (Width(SrcRect) == Width(DstRect) && Height(SrcRect) == Height(DstRect)) {
+      CombineBlock(Dst, Clip, Src, SrcRect.Left + Clip.Left - DstRect.Left,
+                   SrcRect.Top + Clip.Top - DstRect.Top, CombineOp, CombineCallBack);
+    } else {
+      // Without a resampler of its own the source's resampler draws.
+      if (!Resampler) Resampler = Src->Resampler();
+      Resampler->Resample(Dst, DstRect, Clip, Src, SrcRect, CombineOp, CombineCallBack);
+    }
+    EndMmx();
+  }
+  Dst->Changed(DstRect, AREAINFO_RECT);
+}
+
+// ---- nearest pixel --------------------------------------------------------------
+
+void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                          TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                          const TPixelCombineEvent& CombineCallBack) {
+  const TRect Clip = Intersect(Intersect(DstClip, Bounds(Dst)), DstRect);
+  if (IsEmpty(Clip)) return;
+  if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() ||
+      SrcRect.Bottom > Src->Height())
+    throw Exception("Invalid SrcRect");
+  if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
+  const int32_t SrcW = Width(SrcRect), SrcH = Height(SrcRect);
+  const int32_t DstW = Width(DstRect), DstH = Height(DstRect);
+  if (SrcW == DstW && SrcH == DstH) {
+    CombineBlock(Dst, Clip, Src, SrcRect.Left + Clip.Left - DstRect.Left,
+                 SrcRect.Top + Clip.Top - DstRect.Top, CombineOp, CombineCallBack);
+    EndMmx();
+    return;
+  }
+  if (SrcW <= 0 || SrcH <= 0) return;
+  const int32_t ClipW = Width(Clip);
+  std::vector<int32_t> Map(static_cast<size_t>(ClipW));
+  if (DstW > 1) {
+    const float Scale = static_cast<float>(static_cast<long double>(SrcW) / DstW);
+    for (int32_t i = 0; i < ClipW; ++i) {
+      const long double X =
+          SrcRect.Left + static_cast<long double>(i + Clip.Left - DstRect.Left) * Scale;
+      // The float scale can never carry the index past the rectangle, but a
+      // stray column must not read outside it either.
+      Map[i] = std::clamp(static_cast<int32_t>(X), SrcRect.Left, SrcRect.Right - 1);
+    }
+  } else {
+    std::fill(Map.begin(), Map.end(), (SrcRect.Left + SrcRect.Right - 1) / 2);
+  }
+  const float ScaleY = DstH > 1 ? static_cast<float>(static_cast<long double>(SrcH) / DstH) : 0.0f;
+  const auto SourceRow = [&](int32_t j) {
+    if (DstH <= 1) return (SrcRect.Top + SrcRect.Bottom - 1) / 2;
+    const long double Y =
+        SrcRect.Top + static_cast<long double>(j + Clip.Top - DstRect.Top) * ScaleY;
+    return std::clamp(static_cast<int32_t>(Y), SrcRect.Top, SrcRect.Bottom - 1);
+  };
+  int32_t Previous = -1;
+  if (CombineOp == dmOpaque) {
+    for (int32_t j = 0; j < Height(Clip); ++j) {
+      const int32_t Sy = SourceRow(j);
+      TColor32* D = Dst->PixelAddress(Clip.Left, Clip.Top + j);
+      if (Sy == Previous && j > 0) {
+        std::memcpy(D, Dst->PixelAddress(Clip.Left, Clip.Top + j - 1),
+                    static_cast<size_t>(ClipW) * sizeof(TColor32));
+      } else {
+        const TColor32* S = Src->RowPtr(Sy);
+        for (int32_t i = 0; i < ClipW; ++i) D[i] = S[Map[i]];
+      }
+      Previous = Sy;
+    }
+  } else {
+    std::vector<TColor32> Buffer(static_cast<size_t>(ClipW));
+    for (int32_t j = 0; j < Height(Clip); ++j) {
+      const int32_t Sy = SourceRow(j);
+      if (Sy != Previous) {
+        const TColor32* S = Src->RowPtr(Sy);
+        for (int32_t i = 0; i < ClipW; ++i) Buffer[i] = S[Map[i]];
+        Previous = Sy;
+      }
+      CombineRowByMode(Buffer.data(), Dst->PixelAddress(Clip.Left, Clip.Top + j), ClipW, Src,
+                       CombineOp, CombineCallBack);
+      EndMmx();
+    }
+  }
+  EndMmx();
+}
+
+// ---- fast bilinear ----------------------------------------------------------------
+
+namespace {
+
+struct TLinearEntry {
+  int32_t Pos;
+  uint32_t Weight;  // the weight of the left (upper) pixel in both halves
+};
+
+// The linear map of one axis. Positions are limited to the whole source
+// (Limit pixels), not to the source rectangle, so an offset rectangle mixes in
+// the pixel just outside its first edge; the pair (Pos, Pos + 1) always lies
+// inside the bitmap.
+std::vector<TLinearEntry> BuildLinearMap(int32_t DstLo, int32_t DstHi, int32_t ClipLo,
+                                         int32_t ClipHi, int32_t SrcLo, int32_t SrcHi,
+                                         int32_t Limit) {
+  std::vector<TLinearEntry> Map(static_cast<size_t>(ClipHi - ClipLo));
+  const float Scale = static_cast<float>(static_cast<long double>(SrcHi - SrcLo) / (DstHi - DstLo));
+  const float MaxX = static_cast<float>(Limit - 1);
+  for (int32_t i = 0; i < ClipHi - ClipLo; ++i) {
+    float X = static_cast<float>((i + ClipLo - DstLo + 0.5L) * Scale + (SrcLo - 0.5L));
+    X = std::clamp(X, 0.0f, MaxX);
+    const float F = std::floor(X);
+    const int32_t W = 256 - static_cast<int32_t>(std::nearbyint((X - F) * 256.0L));
+    Map[i] = {static_cast<int32_t>(F), static_cast<uint32_t>(W) * 0x10001u};
+  }
+  for (auto It = Map.rbegin(); It != Map.rend(); ++It)
+    if (It->Pos == SrcHi - 1 || It->Pos >= Limit - 1) *It = {It->Pos - 1, 0};
+  return Map;
+}
+
+}  // namespace
+
+void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                         TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                         const TPixelCombineEvent& CombineCallBack) {
+  if (IsEmpty(DstClip) || IsEmpty(SrcRect) || IsEmpty(DstRect)) return;
+  if (Src->Width() < 2 || Src->Height() < 2 || Width(SrcRect) < 2 || Height(SrcRect) < 2) {
+    // No 2 x 2 block to mix: the linear kernel gives the same picture.
+    TLinearKernel Linear;
+    ResampleWithKernel(Dst, DstRect, DstClip, Src, SrcRect, &Linear, CombineOp, CombineCallBack);
+    return;
+  }
+  const auto MapX = BuildLinearMap(DstRect.Left, DstRect.Right, DstClip.Left, DstClip.Right,
+                                   SrcRect.Left, SrcRect.Right, Src->Width());
+  const auto MapY = BuildLinearMap(DstRect.Top, DstRect.Bottom, DstClip.Top, DstClip.Bottom,
+                                   SrcRect.Top, SrcRect.Bottom, Src->Height());
+  const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
+  const TInterpolateQuad Quad = InterpolateQuad;
+  const int32_t ClipW = Width(DstClip);
+  for (size_t j = 0; j < MapY.size(); ++j) {
+    const TColor32* Upper = Src->RowPtr(MapY[j].Pos);
+    const TColor32* Lower = Upper + Src->Width();
+    const uint32_t WY = MapY[j].Weight;
+    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + static_cast<int32_t>(j));
+    if (Combiner.Op() == dmOpaque) {
+      for (int32_t i = 0; i < ClipW; ++i)
+        D[i] = Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos);
+    } else {
+      for (int32_t i = 0; i < ClipW; ++i)
+        Combiner.Put(Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos), D[i]);
+    }
+  }
+  EndMmx();
+}
+
+// ---- kernel mapping ------------------------------------------------------------------
+
+TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, int32_t ClipHi,
+                                 int32_t SrcLo, int32_t SrcHi, const TCustomKernel& Kernel) {
+  TMappingTable Result;
+  const int32_t SrcW = SrcHi - SrcLo, DstW = DstHi - DstLo, ClipW = ClipHi - ClipLo;
+  if (SrcW == 0) return Result;
+  if (SrcW == 1) {
+    Result.assign(static_cast<size_t>(std::max(ClipW, 0)), TCluster{{SrcLo, 256}});
+    return Result;
+  }
+  if (ClipW <= 0) return Result;
+  const float Scale = static_cast<float>(static_cast<long double>(DstW) / SrcW);
+  if (Scale == 0.0f) {
+    Result.assign(static_cast<size_t>(ClipW), TCluster{{(SrcLo + SrcHi) / 2, 256}});
+    return Result;
+  }
+  if (Scale < 0.0f) return Result;
+  const float Width = Kernel.GetWidth();
+  const float S = static_cast<float>(1.0L / Scale);
+  const bool Shrinking = Scale < 1.0f;
+  const float Support = Shrinking ? static_cast<float>(static_cast<long double>(Width) * S) : Width;
+  Result.resize(static_cast<size_t>(ClipW));
+  for (int32_t i = 0; i < ClipW; ++i) {
+    const float Center =
+        static_cast<float>((static_cast<long double>(i) - DstLo + ClipLo + 0.5L) * S + (SrcLo - 0.5L));
+    const int64_t Lo = static_cast<int64_t>(std::floor(static_cast<long double>(Center) - Support));
+    const int64_t Hi = static_cast<int64_t>(std::ceil(static_cast<long double>(Center) + Support));
+    TCluster& C = Result[i];
+    C.reserve(static_cast<size_t>(Hi - Lo + 1));
+    for (int64_t J = Lo; J <= Hi; ++J) {
+      int32_t W;
+      if (Shrinking) {
+        const float Arg = static_cast<float>((Center - static_cast<long double>(J)) * Scale);
+        W = static_cast<int32_t>(std::nearbyint(static_cast<long double>(Kernel.Filter(Arg)) * 256.0L * Scale));
+      } else {
+        const float Arg = static_cast<float>(Center - static_cast<long double>(J));
+        W = static_cast<int32_t>(std::nearbyint(Kernel.Filter(Arg) * 256.0L));
+      }
+      if (W != 0)
+        C.push_back({static_cast<int32_t>(std::clamp<int64_t>(J, SrcLo, SrcHi - 1)), W});
+    }
+    if (C.empty()) {
+      C.push_back({std::clamp(static_cast<int32_t>(std::floor(Center)), SrcLo, SrcHi - 1), 256});
+    }
+    int32_t Sum = 0;
+    for (const auto& P : C) Sum += P.Weight;
+    if (Sum != 256) C[(C.size() - 1) / 2].Weight -= Sum - 256;
+  }
+  return Result;
+}
+
+// ---- two-pass kernel ---------------------------------------------------------------------
+
+namespace {
+
+// One axis' clusters flattened for the inner loops.
+struct TFlatMap {
+  std::vector<int32_t> Start;  // Count + 1 offsets into Pos/Weight
+  std::vector<int32_t> Pos;
+  std::vector<int32_t> Weight;
+};
+
+TFlatMap Flatten(const TMappingTable& Map) {
+  TFlatMap F;
+  F.Start.reserve(Map.size() + 1);
+  F.Start.push_back(0);
+  for (const auto& C : Map) {
+    for (const auto& P : C) {
+      F.Pos.push_back(P.Pos);
+      F.Weight.push_back(P.Weight);
+    }
+    F.Start.push_back(static_cast<int32_t>(F.Pos.size()));
+  }
+  return F;
+}
+
+// Sums of one channel group stay in 32-bit words that wrap like the machine's
+// own integer adds; the order of the two passes then never changes a result.
+inline uint32_t Mul(uint32_t A, int32_t W) { return A * static_cast<uint32_t>(W); }
+
+inline uint8_t ChannelOf(uint32_t Sum) {
+  const int32_t V = static_cast<int32_t>(Sum);
+  // Always limited: kernels with negative lobes can leave the byte's range.
+  if (V <= 0) return 0;
+  if (V >= 0xFF0000) return 255;
+  return static_cast<uint8_t>(V >> 16);
+}
+
+}  // namespace
+
+// The horizontal pass of one source row into Count x 4 sums (B, G, R, A).
+void KernelHorizontalPass(const TColor32* Row, const int32_t* Start, const int32_t* Pos,
+                          const int32_t* Weight, int32_t Count, uint32_t* Out);
+// Out[i] += In[i] * W for N words.
+void KernelVerticalAccumulate(const uint32_t* In, int32_t W, uint32_t* Out, int32_t N);
+
+void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                        TBitmap32* Src, const TRect& SrcRect, const TCustomKernel* Kernel,
+                        TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
+  if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
+  if (CombineOp == dmBlend && Src->MasterAlpha() == 0) return;
+  const TMappingTable MapX = BuildKernelMapping(DstRect.Left, DstRect.Right, DstClip.Left,
+                                                DstClip.Right, SrcRect.Left, SrcRect.Right, *Kernel);
+  const TMappingTable MapY = BuildKernelMapping(DstRect.Top, DstRect.Bottom, DstClip.Top,
+                                                DstClip.Bottom, SrcRect.Top, SrcRect.Bottom, *Kernel);
+  if (MapX.empty() || MapY.empty()) return;
+  const int32_t Cols = std::min<int32_t>(static_cast<int32_t>(MapX.size()), Width(DstClip));
+  const int32_t Rows = std::min<int32_t>(static_cast<int32_t>(MapY.size()), Height(DstClip));
+  const TFlatMap FX = Flatten(MapX);
+
+  // Horizontally filtered source rows live in a ring, each computed once and
+  // kept while later destination rows still need it.
+  int32_t Ring = 1;
+  int32_t YLo = SrcRect.Bottom, YHi = SrcRect.Top - 1;
+  for (int32_t j = 0; j < Rows; ++j) {
+    int32_t Lo = MapY[j].front().Pos, Hi = Lo;
+    for (const auto& P : MapY[j]) {
+      Lo = std::min(Lo, P.Pos);
+      Hi = std::max(Hi, P.Pos);
+    }
+    Ring = std::max(Ring, Hi - Lo + 1);
+    YLo = std::min(YLo, Lo);
+    YHi = std::max(YHi, Hi);
+  }
+  Ring = std::min(Ring, YHi - YLo + 1);
+  const size_t RowWords = static_cast<size_t>(Cols) * 4;
+  std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
+  std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
+  std::vector<uint32_t> Acc(RowWords);
+  const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
+
+  for (int32_t j = 0; j < Rows; ++j) {
+    std::fill(Acc.begin(), Acc.end(), 0u);
+    for (const auto& P : MapY[j]) {
+      const int32_t Slot = (P.Pos - YLo) % Ring;
+      uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
+      if (CachedRow[Slot] != P.Pos) {
+        KernelHorizontalPass(Src->RowPtr(P.Pos), FX.Start.data(), FX.Pos.data(), FX.Weight.data(),
+                             Cols, H);
+        CachedRow[Slot] = P.Pos;
+      }
+      KernelVerticalAccumulate(H, P.Weight, Acc.data(), static_cast<int32_t>(RowWords));
+    }
+    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
+    for (int32_t i = 0; i < Cols; ++i) {
+      const uint32_t* A = Acc.data() + static_cast<size_t>(i) * 4;
+      const TColor32 C = static_cast<TColor32>(ChannelOf(A[3])) << 24 |
+                         static_cast<TColor32>(ChannelOf(A[2])) << 16 |
+                         static_cast<TColor32>(ChannelOf(A[1])) << 8 | ChannelOf(A[0]);
+      Combiner.Put(C, D[i]);
+    }
+  }
+  EndMmx();
+}
+
+// ---- block average ------------------------------------------------------------------
+
+void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src,
+                   const TRect& SrcRect, const TCustomKernel* Kernel, TDrawMode CombineOp,
+                   const TPixelCombineEvent& CombineCallBack) {
+  const uint32_t SrcW = static_cast<uint32_t>(Width(SrcRect));
+  const uint32_t SrcH = static_cast<uint32_t>(Height(SrcRect));
+  const uint32_t DstW = static_cast<uint32_t>(Width(DstRect));
+  const uint32_t DstH = static_cast<uint32_t>(Height(DstRect));
+  if (DstW > SrcW || DstH > SrcH) {
+    if (SrcW < 2 || SrcH < 2)
+      ResampleWithKernel(Dst, DstRect, DstClip, Src, SrcRect, Kernel, CombineOp, CombineCallBack);
+    else
+      StretchBilinearFast(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallBack);
+    return;
+  }
+  if (DstW == 0 || DstH == 0 || IsEmpty(DstClip)) return;
+  const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
+  // Block edges of one axis relative to the origin: b(0) = 0, b(1) = the
+  // truncated scale, then k times the 16.16 step.
+  struct TAxis {
+    int32_t Origin;
+    std::vector<int32_t> Edge;
+  };
+  const auto MakeAxis = [](uint32_t SW, uint32_t DW, int32_t ClipOff, int32_t ClipN,
+                           int32_t SrcLo, int32_t Limit) {
+    const float Scale = static_cast<float>(static_cast<long double>(SW) / DW);
+    TAxis A;
+    A.Origin = SrcLo + static_cast<int32_t>(static_cast<long double>(ClipOff) * Scale);
+    const int64_t Step = static_cast<int64_t>(65536.0L * Scale);
+    A.Edge.resize(static_cast<size_t>(ClipN) + 1);
+    for (int32_t k = 0; k <= ClipN; ++k) {
+      int64_t E = k == 0 ? 0 : k == 1 ? static_cast<int64_t>(Scale) : (k * Step) >> 16;
+      // Never past the bitmap, and every block at least one pixel wide.
+      E = std::min<int64_t>(E, Limit - A.Origin);
+      if (k > 0) E = std::max<int64_t>(E, A.Edge[k - 1] + 1);
+      A.Edge[k] = static_cast<int32_t>(E);
+    }
+    return A;
+  };
+  const TAxis AX = MakeAxis(SrcW, DstW, DstClip.Left - DstRect.Left, Width(DstClip), SrcRect.Left,
+                            Src->Width());
+  const TAxis AY = MakeAxis(SrcH, DstH, DstClip.Top - DstRect.Top, Height(DstClip), SrcRect.Top,
+                            Src->Height());
+  const TAverageBlock Average = AverageBlock;
+  const int32_t Pitch = Src->Width() * 4;
+  for (int32_t j = 0; j < Height(DstClip); ++j) {
+    const int32_t Y0 = AY.Origin + AY.Edge[j];
+    const int32_t BH = std::min(AY.Edge[j + 1] - AY.Edge[j], Src->Height() - Y0);
+    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
+    if (BH <= 0) continue;
+    for (int32_t i = 0; i < Width(DstClip); ++i) {
+      const int32_t X0 = AX.Origin + AX.Edge[i];
+      const int32_t BW = std::min(AX.Edge[i + 1] - AX.Edge[i], Src->Width() - X0);
+      if (BW <= 0) continue;
+      Combiner.Put(Average(BW, BH, Src->PixelAddress(X0, Y0), Pitch), D[i]);
+    }
+  }
+  EndMmx();
+}
