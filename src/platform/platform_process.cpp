@@ -1,0 +1,441 @@
+#include "platform_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// ---- command-line splitting ----------------------------------------------------
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// ---- starting children ------------------------------------------------------------
+
+int32_t ErrnoToSystemError(int Err) {
+  switch (Err) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+    case EAGAIN: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOEXEC:
+    case ELIBBAD: return ERROR_BAD_EXE_FORMAT;
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case E2BIG:
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+// What the child reports through the pipe when it cannot start the program.
+struct TChildFailure {
+  int Stage;  // 0 chdir, 1 stdio, 2 exec
+  int Err;
+};
+
+// Finds the program: a name with a "/" is taken as it is, any other is
+// searched on PATH like a shell would, but without running a shell.
+bool FindProgram(const std::string& Name, std::string& Path, int& Err) {
+  if (Name.empty()) {
+    Err = ENOENT;
+    return false;
+  }
+  if (Name.find('/') != std::string::npos) {
+    Path = Name;
+    return true;
+  }
+  const char* env = std::getenv("PATH");
+  std::string pathList = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  Err = ENOENT;
+  size_t start = 0;
+  while (start <= pathList.size()) {
+    size_t end = pathList.find(':', start);
+    if (end == std::string::npos) end = pathList.size();
+    std::string dir = pathList.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    std::string candidate = dir + "/" + Name;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      Path = candidate;
+      return true;
+    }
+    if (errno == EACCES && ::access(candidate.c_str(), F_OK) == 0) Err = EACCES;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Everything the child needs, prepared before fork: after fork in a process
+// with threads the child may only make async-signal-safe calls.
+struct TPreparedExec {
+  std::string Program;
+  std::vector<std::string> Storage;
+  std::vector<char*> Argv;
+  std::string Folder;
+  bool Hidden = false;
+  int Nice = 0;
+  bool NewSession = false;
+};
+
+void WriteFailure(int Fd, int Stage, int Err) {
+  TChildFailure f{Stage, Err};
+  ssize_t r = ::write(Fd, &f, sizeof f);
+  (void)r;
+}
+
+// Runs in the child after fork; never returns.
+[[noreturn]] void ExecChild(const TPreparedExec& P, int ErrFd) {
+  if (!P.Folder.empty() && ::chdir(P.Folder.c_str()) != 0) {
+    WriteFailure(ErrFd, 0, errno);
+    _exit(127);
+  }
+  int devNull = ::open("/dev/null", O_RDWR);
+  if (devNull < 0) {
+    WriteFailure(ErrFd, 1, errno);
+    _exit(127);
+  }
+  ::dup2(devNull, STDIN_FILENO);
+  if (P.Hidden) {
+    ::dup2(devNull, STDOUT_FILENO);
+    ::dup2(devNull, STDERR_FILENO);
+  }
+  if (devNull > STDERR_FILENO) ::close(devNull);
+  if (P.Nice > 0) {
+    errno = 0;
+    int current = ::getpriority(PRIO_PROCESS, 0);
+    if (errno == 0 && current < P.Nice) ::setpriority(PRIO_PROCESS, 0, P.Nice);
+  }
+  // The parent may block or ignore signals that the program expects.
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::signal(SIGPIPE, SIG_DFL);
+  ::execv(P.Program.c_str(), P.Argv.data());
+  WriteFailure(ErrFd, 2, errno);
+  _exit(127);
+}
+
+bool Prepare(const std::vector<std::string>& Args, const std::string& Folder, TPreparedExec& P, int32_t& Error) {
+  int err = 0;
+  if (Args.empty() || !FindProgram(Args[0], P.Program, err)) {
+    Error = ErrnoToSystemError(Args.empty() ? ENOENT : err);
+    return false;
+  }
+  P.Storage = Args;
+  for (std::string& a : P.Storage) P.Argv.push_back(a.data());
+  P.Argv.push_back(nullptr);
+  P.Folder = Folder;
+  return true;
+}
+
+int32_t FailureToError(const TChildFailure& F) {
+  if (F.Stage == 0) return (F.Err == ENOENT || F.Err == ENOTDIR) ? ERROR_DIRECTORY : ErrnoToSystemError(F.Err);
+  return ErrnoToSystemError(F.Err);
+}
+
+// Reads the child's start report: true when it failed, with the error code.
+bool ReadFailure(int Fd, int32_t& Error) {
+  TChildFailure f{};
+  size_t got = 0;
+  while (got < sizeof f) {
+    ssize_t n = ::read(Fd, reinterpret_cast<char*>(&f) + got, sizeof f - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof f) return false;  // the pipe closed on exec: started
+  Error = FailureToError(f);
+  return true;
+}
+
+pid_t WaitPid(pid_t Pid, int* Status, int Flags) {
+  for (;;) {
+    pid_t r = ::waitpid(Pid, Status, Flags);
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+int32_t DecodeStatus(int Status) {
+  if (WIFEXITED(Status)) return WEXITSTATUS(Status);
+  if (WIFSIGNALED(Status)) return 128 + WTERMSIG(Status);
+  return -1;
+}
+
+// Waits for Pid at most TimeoutMs; true with the status when it ended.
+bool WaitWithTimeout(pid_t Pid, uint32_t TimeoutMs, int& Status) {
+  if (TimeoutMs == INFINITE) return WaitPid(Pid, &Status, 0) == Pid;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+#ifdef SYS_pidfd_open
+  int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
+#else
+  int pidFd = -1;
+#endif
+  int sleepMs = 1;
+  for (;;) {
+    pid_t r = WaitPid(Pid, &Status, WNOHANG);
+    if (r == Pid) {
+      if (pidFd >= 0) ::close(pidFd);
+      return true;
+    }
+    if (r < 0) break;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    if (pidFd >= 0) {
+      // Readable when the child ends.
+      struct pollfd p{pidFd, POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, sleepMs)));
+      sleepMs = std::min(sleepMs * 2, 20);
+    }
+  }
+  if (pidFd >= 0) ::close(pidFd);
+  return false;
+}
+
+// A child we no longer wait for is still ours to reap, or it would stay a
+// zombie until we exit.
+void ReapInBackground(pid_t Pid) {
+  std::thread([Pid] { WaitPid(Pid, nullptr, 0); }).detach();
+}
+
+std::string ReadFileText(const std::string& Path) {
+  std::ifstream in(Path);
+  if (!in) return "";
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::optional<uint64_t> ReadLimitFile(const std::string& Path) {
+  std::string text = ReadFileText(Path);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (text.empty() || text == "max") return std::nullopt;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (v > (UINT64_MAX - 9) / 10) return std::nullopt;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return v;
+}
+
+// The lowest limit in File from Base + Group up to Base itself.
+void LowestOnPath(const std::string& Base, std::string Group, const char* File, std::optional<uint64_t>& Best) {
+  if (Group.find("..") != std::string::npos) return;
+  for (;;) {
+    while (!Group.empty() && Group.back() == '/') Group.pop_back();
+    if (auto v = ReadLimitFile(Base + Group + "/" + File))
+      if (!Best || *v < *Best) Best = v;
+    if (Group.empty()) break;
+    size_t slash = Group.rfind('/');
+    Group = slash == std::string::npos ? std::string() : Group.substr(0, slash);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& CommandLine) {
+  std::vector<std::string> args;
+  size_t i = 0, n = CommandLine.size();
+  while (i < n && IsBlank(CommandLine[i])) ++i;
+  if (i >= n) return args;
+  // The program name: quotes group, nothing escapes.
+  {
+    std::string arg;
+    bool quoted = false;
+    while (i < n && (quoted || !IsBlank(CommandLine[i]))) {
+      if (CommandLine[i] == '"') quoted = !quoted;
+      else arg += CommandLine[i];
+      ++i;
+    }
+    args.push_back(arg);
+  }
+  for (;;) {
+    while (i < n && IsBlank(CommandLine[i])) ++i;
+    if (i >= n) break;
+    std::string arg;
+    bool quoted = false;
+    while (i < n) {
+      char c = CommandLine[i];
+      if (!quoted && IsBlank(c)) break;
+      if (c == '\\') {
+        size_t slashes = 0;
+        while (i < n && CommandLine[i] == '\\') {
+          ++slashes;
+          ++i;
+        }
+        if (i < n && CommandLine[i] == '"') {
+          arg.append(slashes / 2, '\\');
+          if (slashes % 2) {
+            arg += '"';
+            ++i;
+          }
+          // An even count leaves the quote to the code below.
+        } else {
+          arg.append(slashes, '\\');
+        }
+        continue;
+      }
+      if (c == '"') {
+        if (quoted && i + 1 < n && CommandLine[i + 1] == '"') {
+          arg += '"';
+          i += 2;
+          continue;
+        }
+        quoted = !quoted;
+        ++i;
+        continue;
+      }
+      arg += c;
+      ++i;
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+TSpawnResult PlatformRunAndWait(const std::vector<std::string>& Args, const TSpawnOptions& Options,
+                                uint32_t TimeoutMs) {
+  TSpawnResult result;
+  TPreparedExec prepared;
+  if (!Prepare(Args, Options.Folder, prepared, result.Code)) return result;
+  prepared.Hidden = Options.Hidden;
+  prepared.Nice = Options.Nice;
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    result.Code = ErrnoToSystemError(errno);
+    return result;
+  }
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    result.Code = ErrnoToSystemError(errno);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return result;
+  }
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    ExecChild(prepared, pipeFds[1]);
+  }
+  ::close(pipeFds[1]);
+  int32_t error = 0;
+  bool failed = ReadFailure(pipeFds[0], error);
+  ::close(pipeFds[0]);
+  if (failed) {
+    WaitPid(pid, nullptr, 0);
+    result.Code = error;
+    return result;
+  }
+  int status = 0;
+  if (WaitWithTimeout(pid, TimeoutMs, status)) {
+    result.State = TSpawnResult::Exited;
+    result.Code = DecodeStatus(status);
+  } else {
+    ReapInBackground(pid);
+    result.State = TSpawnResult::TimedOut;
+    result.Code = -1;
+  }
+  return result;
+}
+
+int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder) {
+  TPreparedExec prepared;
+  int32_t error = 0;
+  if (!Prepare(Args, Folder, prepared, error)) return error;
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
+  // Two forks: the middle process ends at once, so the program is adopted by
+  // init and never becomes our zombie; the pipe still reports exec failures.
+  pid_t middle = ::fork();
+  if (middle < 0) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return ErrnoToSystemError(errno);
+  }
+  if (middle == 0) {
+    ::close(pipeFds[0]);
+    ::setsid();
+    pid_t child = ::fork();
+    if (child < 0) {
+      WriteFailure(pipeFds[1], 2, errno);
+      _exit(127);
+    }
+    if (child == 0) ExecChild(prepared, pipeFds[1]);
+    _exit(0);
+  }
+  ::close(pipeFds[1]);
+  bool failed = ReadFailure(pipeFds[0], error);
+  ::close(pipeFds[0]);
+  WaitPid(middle, nullptr, 0);
+  return failed ? error : 0;
+}
+
+std::string PlatformProgramFile() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return "";
+    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string PlatformProgramFolder() {
+  std::string file = PlatformProgramFile();
+  size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return file.substr(0, slash);
+}
+
+std::optional<uint64_t> CgroupMemoryLimit(const std::string& ProcCgroupText, const std::string& CgroupRoot) {
+  std::optional<uint64_t> best;
+  std::istringstream lines(ProcCgroupText);
+  std::string line;
+  while (std::getline(lines, line)) {
+    size_t c1 = line.find(':');
+    if (c1 == std::string::npos) continue;
+    size_t c2 = line.find(':', c1 + 1);
+    if (c2 == std::string::npos) continue;
+    std::string controllers = line.substr(c1 + 1, c2 - c1 - 1);
+    std::string group = line.substr(c2 + 1);
+    if (line.compare(0, c1, "0") == 0 && controllers.empty()) {
+      // The unified hierarchy sits at the root, or below "unified" on hybrid systems.
+      LowestOnPath(CgroupRoot, group, "memory.max", best);
+      LowestOnPath(CgroupRoot + "/unified", group, "memory.max", best);
+      continue;
+    }
+    std::istringstream names(controllers);
+    std::string name;
+    while (std::getline(names, name, ','))
+      if (name == "memory") LowestOnPath(CgroupRoot + "/memory", group, "memory.limit_in_bytes", best);
+  }
+  return best;
+}
+
+uint64_t PlatformPhysicalMemoryBytes() {
+  long pages = ::sysconf(_SC_PHYS_PAGES);
+  long pageSize = ::sysconf(_SC_PAGE_SIZE);
+  uint64_t total = (pages > 0 && pageSize > 0) ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+  std::optional<uint64_t> limit = CgroupMemoryLimit(ReadFileText("/proc/self/cgroup"), "/sys/fs/cgroup");
+  if (limit && (total == 0 || *limit < total)) total = *limit;
+  return total;
+}
