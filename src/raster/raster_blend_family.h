@@ -65,6 +65,6 @@ inline constexpr TBlendFamily PortableBlendFamily = {
 };
 
 // The SSE2 family, or null when this build has none (not an x86 target). Its
-// ColorDiv is the portable one; ColorScale reads WeightTable, so the family is
-// only usable after SelectBlendFamily(true) built it.
+// ColorDiv is the portable one; its ColorScale reads WeightTable while that
+// exists and otherwise forms the weight lanes itself.
 const TBlendFamily* Sse2BlendFamily();
