@@ -1,6 +1,8 @@
 // Word fill and move, clamps and coordinate wrapping.
 #include "raster_lowlevel.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "raster_system.h"
@@ -26,9 +28,9 @@ bool ClipPairToRange(int32_t& A, int32_t& B, int32_t Lo, int32_t Hi) {
   OrderInts(A, B);
   if (A < Lo) A = Lo;
   // Hi - 1 in 64 bits: Hi may be the smallest int32.
-  const int64_t last = static_cast<int64_t>(Hi) - 1;
-  if (B > last) B = static_cast<int32_t>(last);
-  return B >= A;
+  const int64_t last = std::min<int64_t>(B, static_cast<int64_t>(Hi) - 1);
+  B = static_cast<int32_t>(std::max<int64_t>(last, INT32_MIN));
+  return last >= A;
 }
 
 // The remainders are formed in 64 bits, where V - Lo and V - Hi cannot overflow.
