@@ -144,24 +144,9 @@ TEST(BlendKnownAnswers, ProcessorFamilyDiffersByOneWhereItsFormulaDoes) {
   SelectBlendFamily(gStartupMmx);
 }
 
-// The portable Lerp packs two channels into one multiply; every channel value
-// pair with every weight must match the per-channel formula.
-TEST(BlendPortable, PackedLerpEqualsPerChannelFormula) {
-  for (uint32_t w = 1; w <= 255; w += (w < 8 || w > 247) ? 1 : 7)
-    for (uint32_t x = 0; x < 256; ++x)
-      for (uint32_t y = 0; y < 256; ++y) {
-        // Each channel gets a different pair so neighbours differ.
-        const TColor32 X = x | ((x ^ 0xA5) << 8) | ((255 - x) << 16) | (((x * 7) & 0xFF) << 24);
-        const TColor32 Y = y | (((y + 91) & 0xFF) << 8) | ((y ^ 0x3C) << 16) | ((255 - y) << 24);
-        const TColor32 got = w == 255 ? BlendPixelMasterPortable((X & 0x00FFFFFF) | 0xFF000000u, Y, 255)
-                                      : CombinePixelsPortable(X, Y, w);
-        const TColor32 wantX = w == 255 ? ((X & 0x00FFFFFF) | 0xFF000000u) : X;
-        ASSERT_EQ(got, PortableLerpModel(wantX, Y, w)) << std::hex << X << " " << Y << " w=" << std::dec << w;
-      }
-}
-
 // Every weight with every pair of channel values (each channel of a pixel gets
-// a different pair).
+// a different pair). For the portable family this also proves that its Lerp,
+// which packs two channels into one multiply, equals the per-channel formula.
 TEST_P(BlendFamily, CombineMatchesModelForEveryWeightAndChannelPair) {
   for (uint32_t w = 0; w < 256; ++w)
     for (uint32_t i = 0; i < 65536; ++i) {
