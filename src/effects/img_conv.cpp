@@ -1,0 +1,310 @@
+// 3x3 and 5x5 integer convolution, the per-pixel walker, sharpening and edge magnitude.
+//
+// The filter works on bytes: a pixel's four bytes are filtered alike (alpha
+// included, its result thrown away), which turns every kernel tap into one
+// multiply-add over a contiguous run of bytes. Rows are read from padded
+// copies (edge pixels repeated) kept in a small ring, so the image can be
+// written row by row while its neighbours are still needed unchanged.
+#include "img_conv.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "img_common.h"
+
+namespace {
+
+// Pixels per chunk of a row: the accumulators of one chunk stay in the first-level cache.
+constexpr int32_t kChunk = 512;
+
+// The narrowest accumulator that holds every partial sum exactly.
+enum class AccKind { U16, S16, U32 };
+
+AccKind ChooseAcc(const int32_t* Kernel, int32_t Count) {
+  int64_t AbsSum = 0;
+  bool NonNegative = true;
+  for (int32_t i = 0; i < Count; ++i) {
+    const int64_t K = Kernel[i];
+    if (K < 0) NonNegative = false;
+    AbsSum += K < 0 ? -K : K;
+  }
+  if (NonNegative && AbsSum * 255 <= 65535) return AccKind::U16;
+  if (AbsSum * 255 <= 32767) return AccKind::S16;
+  // Wider kernels accumulate modulo 2^32: the sum of a 64-bit accumulation truncated to 32 bits.
+  return AccKind::U32;
+}
+
+// Padded copies of image rows (R pixels repeated on each side), one slot per
+// kernel row; image row y lives in slot y mod KSize.
+class RowRing {
+ public:
+  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize)
+      : bmp_(Bmp), r_(R), ksize_(KSize), stride_(static_cast<size_t>(Bmp->Width()) + 2 * R),
+        rows_(stride_ * KSize), holds_(KSize, -1) {}
+
+  // The padded row of image row Y, Y limited to the image.
+  const uint8_t* Row(int32_t Y) {
+    Y = std::clamp(Y, 0, bmp_->Height() - 1);
+    const int32_t Slot = Y % ksize_;
+    uint32_t* P = rows_.data() + stride_ * Slot;
+    if (holds_[Slot] != Y) {
+      const int32_t W = bmp_->Width();
+      const TColor32* Src = bmp_->RowPtr(Y);
+      std::fill(P, P + r_, Src[0]);
+      std::memcpy(P + r_, Src, static_cast<size_t>(W) * sizeof(TColor32));
+      std::fill(P + r_ + W, P + 2 * r_ + W, Src[W - 1]);
+      holds_[Slot] = Y;
+    }
+    return reinterpret_cast<const uint8_t*>(P);
+  }
+
+ private:
+  const TBitmap32* bmp_;
+  int32_t r_, ksize_;
+  size_t stride_;
+  std::vector<uint32_t> rows_;
+  std::vector<int32_t> holds_;
+};
+
+// Acc[j] = sum of the taps over N bytes starting at byte Start of the padded rows.
+template <typename Acc>
+void Accumulate(Acc* __restrict A, const uint8_t* const* Rows, const int32_t* Kernel, int32_t KSize, size_t Start,
+                size_t N) {
+  std::fill(A, A + N, Acc{0});
+  for (int32_t Dy = 0; Dy < KSize; ++Dy) {
+    for (int32_t Dx = 0; Dx < KSize; ++Dx) {
+      const int32_t K = Kernel[Dy * KSize + Dx];
+      if (K == 0) continue;
+      const Acc Kk = static_cast<Acc>(K);
+      const uint8_t* __restrict S = Rows[Dy] + Start + static_cast<size_t>(Dx) * 4;
+      for (size_t j = 0; j < N; ++j) A[j] = static_cast<Acc>(A[j] + Kk * S[j]);
+    }
+  }
+}
+
+inline uint8_t ClampInt(int32_t V) { return static_cast<uint8_t>(V < 0 ? 0 : (V > 255 ? 255 : V)); }
+
+// Divides and biases the sums of the 16-bit accumulators (|S| <= 65535) into bytes.
+// A float quotient truncates exactly there: a non-integer quotient lies at
+// least 1/|S| away from the next integer, far more than a float's rounding error.
+template <typename Acc>
+void FinishNarrow(const Acc* __restrict A, uint8_t* __restrict Out, size_t N, int32_t Divisor, int32_t Bias) {
+  // Beyond +-2^20 a bias saturates every result the same way.
+  const int32_t B = std::clamp(Bias, -(1 << 20), 1 << 20);
+  if (Divisor == 1) {
+    for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(A[j]) + B);
+    return;
+  }
+  if (std::is_unsigned_v<Acc> && Divisor > 0 && (Divisor & (Divisor - 1)) == 0) {
+    // Non-negative sums divide by a power of two with a shift.
+    const int32_t Shift = __builtin_ctz(static_cast<uint32_t>(Divisor));
+    for (size_t j = 0; j < N; ++j) Out[j] = ClampInt((static_cast<int32_t>(A[j]) >> Shift) + B);
+    return;
+  }
+  const float D = static_cast<float>(Divisor);
+  for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(static_cast<float>(A[j]) / D) + B);
+}
+
+// The 32-bit sums: divided in 64 bits (INT_MIN div -1 included), bias added in 64 bits.
+void FinishWide(const uint32_t* A, uint8_t* Out, size_t N, int32_t Divisor, int32_t Bias) {
+  for (size_t j = 0; j < N; ++j) {
+    const int64_t S = static_cast<int32_t>(A[j]);
+    Out[j] = static_cast<uint8_t>(ClampToByte64(S / Divisor + Bias));
+  }
+}
+
+template <typename Acc>
+void FinishBytes(const Acc* A, uint8_t* Out, size_t N, int32_t Divisor, int32_t Bias) {
+  if constexpr (std::is_same_v<Acc, uint32_t>)
+    FinishWide(A, Out, N, Divisor, Bias);
+  else
+    FinishNarrow(A, Out, N, Divisor, Bias);
+}
+
+struct MaskOptions {
+  bool Masked = false;
+  int32_t Channels = 7;
+  int32_t Threshold = 0;
+};
+
+template <typename Acc>
+void ConvolveRows(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap32* Bmp, int32_t Bias,
+                  const MaskOptions& Mask) {
+  const int32_t W = Bmp->Width(), H = Bmp->Height(), R = KSize / 2;
+  RowRing Ring(Bmp, R, KSize);
+  std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
+  std::vector<uint32_t> Result(kChunk);
+  uint8_t* ResultBytes = reinterpret_cast<uint8_t*>(Result.data());
+  const uint8_t* Rows[5] = {};
+  for (int32_t Y = 0; Y < H; ++Y) {
+    for (int32_t Dy = 0; Dy < KSize; ++Dy) Rows[Dy] = Ring.Row(Y - R + Dy);
+    TColor32* Dst = Bmp->RowPtr(Y);
+    for (int32_t X0 = 0; X0 < W; X0 += kChunk) {
+      const int32_t Count = std::min(kChunk, W - X0);
+      const size_t Bytes = static_cast<size_t>(Count) * 4;
+      Accumulate(Sums.data(), Rows, Kernel, KSize, static_cast<size_t>(X0) * 4, Bytes);
+      FinishBytes(Sums.data(), ResultBytes, Bytes, Divisor, Bias);
+      TColor32* D = Dst + X0;
+      if (!Mask.Masked) {
+        for (int32_t i = 0; i < Count; ++i) D[i] = (D[i] & 0xFF000000u) | (Result[i] & 0x00FFFFFFu);
+        continue;
+      }
+      // The old value is the untouched centre pixel of the padded copy.
+      const uint8_t* Old = Rows[R] + static_cast<size_t>(X0 + R) * 4;
+      uint8_t* Out = reinterpret_cast<uint8_t*>(D);
+      for (int32_t i = 0; i < Count; ++i) {
+        for (int32_t c = 0; c < 3; ++c) {
+          if ((Mask.Channels & (1 << c)) == 0) continue;
+          const size_t j = static_cast<size_t>(i) * 4 + c;
+          const int32_t Diff = static_cast<int32_t>(ResultBytes[j]) - static_cast<int32_t>(Old[j]);
+          if ((Diff < 0 ? -Diff : Diff) < Mask.Threshold) Out[j] = ResultBytes[j];
+        }
+      }
+    }
+  }
+}
+
+void ConvolveImpl(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap32* Bmp, int32_t Bias,
+                  const MaskOptions& Mask) {
+  // A zero divisor has no meaning; a foreign caller passing one gets no change.
+  if (Kernel == nullptr || Divisor == 0 || !HasPixels(Bmp)) return;
+  if (Mask.Masked && ((Mask.Channels & 7) == 0 || Mask.Threshold <= 0)) return;
+  switch (ChooseAcc(Kernel, KSize * KSize)) {
+    case AccKind::U16: ConvolveRows<uint16_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
+    case AccKind::S16: ConvolveRows<int16_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
+    case AccKind::U32: ConvolveRows<uint32_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
+  }
+  Bmp->Changed();
+}
+
+// round(V) of an extended value, NaN and far-off values limited so the conversion stays defined.
+int64_t RoundWide(long double V) {
+  if (std::isnan(V)) return 0;
+  V = std::clamp(V, -1e12L, 1e12L);
+  return static_cast<int64_t>(std::nearbyint(V));
+}
+
+constexpr int32_t kGauss3[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+constexpr int32_t kLaplace3[9] = {0, -1, 0, -1, 4, -1, 0, -1, 0};
+constexpr int32_t kSobel1[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+constexpr int32_t kSobel2[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
+constexpr int32_t kPrewitt1[9] = {-1, -1, -1, 0, 0, 0, 1, 1, 1};
+constexpr int32_t kPrewitt2[9] = {1, 0, -1, 1, 0, -1, 1, 0, -1};
+
+}  // namespace
+
+void Convolve3x3(const int32_t* Kernel, int32_t Divisor, TBitmap32* Bmp, int32_t Bias) {
+  ConvolveImpl(Kernel, 3, Divisor, Bmp, Bias, MaskOptions{});
+}
+
+void Convolve5x5(const int32_t* Kernel, int32_t Divisor, TBitmap32* Bmp, int32_t Bias) {
+  ConvolveImpl(Kernel, 5, Divisor, Bmp, Bias, MaskOptions{});
+}
+
+void Convolve3x3Masked(const int32_t* Kernel, int32_t Divisor, TBitmap32* Bmp, int32_t Bias, int32_t Channels,
+                       int32_t Threshold) {
+  ConvolveImpl(Kernel, 3, Divisor, Bmp, Bias, MaskOptions{true, Channels, Threshold});
+}
+
+void Convolve5x5Masked(const int32_t* Kernel, int32_t Divisor, TBitmap32* Bmp, int32_t Bias, int32_t Channels,
+                       int32_t Threshold) {
+  ConvolveImpl(Kernel, 5, Divisor, Bmp, Bias, MaskOptions{true, Channels, Threshold});
+}
+
+void ForEachPixel(TBitmap32* Bmp, const std::function<void(TColor32*)>& PerPixel) {
+  if (!HasPixels(Bmp) || !PerPixel) return;
+  TColor32* P = Bmp->Bits();
+  const size_t N = Bmp->PixelCount();
+  for (size_t i = 0; i < N; ++i) PerPixel(P + i);
+  Bmp->Changed();
+}
+
+void BlurMapPixel(TColor32* Pixel) {
+  if (Pixel == nullptr) return;
+  const int32_t B = static_cast<int32_t>(*Pixel & 0xFF) - 127;
+  const TColor32 V = static_cast<TColor32>(ClampToByte((B < 0 ? -B : B) * 2));
+  *Pixel = (*Pixel & 0xFF000000u) | (V * 0x010101u);
+}
+
+void Sharpen(TBitmap32* Dst, TBitmap32* Src, int32_t Mode, float Amount) {
+  if (Dst == nullptr || Src == nullptr) return;
+  ResizeLike(Dst, Src);
+  if (HasPixels(Src) && (Mode == 0 || Mode == 1)) {
+    auto T = std::make_unique<TBitmap32>();
+    CopyBitmap(T.get(), Src, true);
+    if (Mode == 0)
+      Convolve3x3(kGauss3, 16, T.get(), 0);
+    else
+      Convolve3x3(kLaplace3, 1, T.get(), 0);
+    const uint8_t* S = reinterpret_cast<const uint8_t*>(Src->Bits());
+    const uint8_t* F = reinterpret_cast<const uint8_t*>(T->Bits());
+    uint8_t* D = reinterpret_cast<uint8_t*>(Dst->Bits());
+    const size_t N = Src->PixelCount();
+    // The correction of each possible difference is taken once from a table:
+    // round(d * Amount) in extended precision, ties to even.
+    std::vector<int32_t> Corr(511);
+    for (int32_t d = -255; d <= 255; ++d)
+      Corr[d + 255] = static_cast<int32_t>(
+          std::clamp<int64_t>(RoundWide(static_cast<long double>(d) * Amount), -1024, 1024));
+    for (size_t i = 0; i < N; ++i) {
+      const size_t p = i * 4;
+      for (int c = 0; c < 3; ++c) {
+        const int32_t Sv = S[p + c];
+        const int32_t Diff = Mode == 0 ? Sv - F[p + c] : F[p + c];
+        D[p + c] = static_cast<uint8_t>(ClampToByte(Sv + Corr[Diff + 255]));
+      }
+      D[p + 3] = S[p + 3];
+    }
+  }
+  Dst->Changed();
+}
+
+void EdgeMagnitude(TBitmap32* Dst, TBitmap32* Src, const int32_t* Kernel1, const int32_t* Kernel2, int32_t Divisor1,
+                   int32_t Divisor2, float Amount) {
+  // The weight is fixed before anything else; Amount is limited to 0..1 (NaN gives 0).
+  long double A = Amount;
+  if (!(A >= 0)) A = 0;
+  if (A > 1) A = 1;
+  const int32_t W = static_cast<int32_t>(std::nearbyint(A * 255));
+  const int32_t Wc = 255 - W;
+  if (Dst == nullptr || Src == nullptr || Kernel1 == nullptr || Kernel2 == nullptr) return;
+  if (HasPixels(Src)) {
+    auto Ga = std::make_unique<TBitmap32>();
+    auto Gb = std::make_unique<TBitmap32>();
+    CopyBitmap(Ga.get(), Src, true);
+    Convolve3x3(Kernel1, Divisor1, Ga.get(), 0);
+    CopyBitmap(Gb.get(), Src, false);
+    Convolve3x3(Kernel2, Divisor2, Gb.get(), 0);
+    ResizeLike(Dst, Src);
+    // m = trunc(sqrt(a*a + b*b)) depends on two bytes only.
+    const uint8_t* Sa = reinterpret_cast<const uint8_t*>(Ga->Bits());
+    const uint8_t* Sb = reinterpret_cast<const uint8_t*>(Gb->Bits());
+    const uint8_t* S = reinterpret_cast<const uint8_t*>(Src->Bits());
+    uint8_t* D = reinterpret_cast<uint8_t*>(Dst->Bits());
+    const size_t N = Src->PixelCount();
+    for (size_t i = 0; i < N; ++i) {
+      const size_t p = i * 4;
+      for (int c = 0; c < 3; ++c) {
+        const int32_t a = Sa[p + c], b = Sb[p + c];
+        const int32_t M = ClampToByte(static_cast<int32_t>(std::sqrt(static_cast<long double>(a * a + b * b))));
+        D[p + c] = static_cast<uint8_t>((M * W + S[p + c] * Wc) >> 8);
+      }
+      D[p + 3] = S[p + 3];
+    }
+  } else {
+    ResizeLike(Dst, Src);
+  }
+  Dst->Changed();
+}
+
+void SobelEdges(TBitmap32* Dst, TBitmap32* Src, float Amount) {
+  EdgeMagnitude(Dst, Src, kSobel1, kSobel2, 1, 1, Amount);
+}
+
+void PrewittEdges(TBitmap32* Dst, TBitmap32* Src, float Amount) {
+  EdgeMagnitude(Dst, Src, kPrewitt1, kPrewitt2, 1, 1, Amount);
+}

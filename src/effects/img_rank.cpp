@@ -1,0 +1,304 @@
+// Rank filters and the Kuwahara filter.
+#include "img_rank.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "img_common.h"
+#include "raster_blend.h"
+
+namespace {
+
+inline int32_t Intensity(TColor32 C) {
+  return static_cast<int32_t>((((C >> 16) & 0xFF) * 61 + ((C >> 8) & 0xFF) * 174 + (C & 0xFF) * 21) >> 8);
+}
+
+inline int32_t Channel(TColor32 C, int32_t Shift) { return static_cast<int32_t>((C >> Shift) & 0xFF); }
+
+inline TColor32 Pack(int32_t R, int32_t G, int32_t B) {
+  return 0xFF000000u | (static_cast<TColor32>(R) << 16) | (static_cast<TColor32>(G) << 8) | static_cast<TColor32>(B);
+}
+
+// A pixel array of Width columns: the unchanged copy every filter reads from.
+struct Plane {
+  const TColor32* Bits;
+  int32_t Width;
+};
+
+int32_t Gather(const Plane& Src, TColor32* Buffer, int32_t Left, int32_t Top, int32_t Right, int32_t Bottom) {
+  if (Bottom < Top || Right < Left) return 0;
+  int32_t N = 0;
+  const int32_t W = Right - Left + 1;
+  for (int32_t Y = Top; Y <= Bottom; ++Y) {
+    const TColor32* Row = Src.Bits + static_cast<ptrdiff_t>(Y) * Src.Width + Left;
+    std::copy(Row, Row + W, Buffer + N);
+    N += W;
+  }
+  return N;
+}
+
+// Sum s and sum of squares q per channel after the window's minimum has been
+// taken off every entry (the buffer keeps the reduced values).
+void CentredSums(TColor32* Buffer, int32_t N, int64_t S[3], int64_t Q[3]) {
+  const TColor32 Min = WindowMin(Buffer, N);
+  const int32_t M[3] = {Channel(Min, 16), Channel(Min, 8), Channel(Min, 0)};
+  for (int c = 0; c < 3; ++c) S[c] = Q[c] = 0;
+  for (int32_t i = 0; i < N; ++i) {
+    const int32_t V[3] = {Channel(Buffer[i], 16) - M[0], Channel(Buffer[i], 8) - M[1], Channel(Buffer[i], 0) - M[2]};
+    Buffer[i] = (Buffer[i] & 0xFF000000u) | (static_cast<TColor32>(V[0]) << 16) | (static_cast<TColor32>(V[1]) << 8) |
+                static_cast<TColor32>(V[2]);
+    for (int c = 0; c < 3; ++c) {
+      S[c] += V[c];
+      Q[c] += int64_t{V[c]} * V[c];
+    }
+  }
+}
+
+TColor32 Statistic(int32_t Kind, TColor32* Buffer, int32_t N) {
+  switch (Kind) {
+    case 1: return WindowMin(Buffer, N);
+    case 2: return WindowMax(Buffer, N);
+    case 3: return WindowMean(Buffer, N);
+    case 4: return WindowMedian(Buffer, N);
+    case 5: return WindowVariance(Buffer, N);
+    default: return WindowDeviation(Buffer, N);
+  }
+}
+
+// Puts a statistic onto the bitmap's pixel with the level as its alpha.
+inline void PutWithLevel(TColor32 R, int32_t Level, TColor32& Pixel) {
+  BlendPixelInto((R & 0x00FFFFFFu) | (static_cast<TColor32>(Level) << 24), Pixel);
+}
+
+// The median of radius 1 away from the border, where most windows are settled
+// without running the selection: the median intensity comes from a min/max
+// network, and when every window pixel of that intensity has the same colour
+// the selection could only end on that colour. Other windows run WindowMedian
+// on the window gathered in its usual order, so ties are decided exactly as there.
+void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, TBitmap32* Bmp, int32_t Level, int32_t Y) {
+  const int32_t W = Src.Width;
+  const uint8_t* I0 = Lum.data() + static_cast<size_t>(Y - 1) * W;
+  const uint8_t* I1 = I0 + W;
+  const uint8_t* I2 = I1 + W;
+  const TColor32* C0 = Src.Bits + static_cast<ptrdiff_t>(Y - 1) * W;
+  const TColor32* C1 = C0 + W;
+  const TColor32* C2 = C1 + W;
+  // Each column sorted into low, middle and high; the 3x3 median is then the
+  // median of (max of lows, median of middles, min of highs) over three columns.
+  std::vector<uint8_t> Lo(W), Mid(W), Hi(W), Med(W);
+  for (int32_t X = 0; X < W; ++X) {
+    const uint8_t A = I0[X], B = I1[X], C = I2[X];
+    const uint8_t Mn = std::min(A, B), Mx = std::max(A, B);
+    Lo[X] = std::min(Mn, C);
+    Hi[X] = std::max(Mx, C);
+    Mid[X] = std::max(Mn, std::min(Mx, C));
+  }
+  for (int32_t X = 1; X < W - 1; ++X) {
+    const uint8_t L = std::max(std::max(Lo[X - 1], Lo[X]), Lo[X + 1]);
+    const uint8_t H = std::min(std::min(Hi[X - 1], Hi[X]), Hi[X + 1]);
+    const uint8_t A = Mid[X - 1], B = Mid[X], C = Mid[X + 1];
+    const uint8_t Mn = std::min(A, B), Mx = std::max(A, B);
+    const uint8_t M = std::max(Mn, std::min(Mx, C));
+    const uint8_t Mn2 = std::min(L, M), Mx2 = std::max(L, M);
+    Med[X] = std::max(Mn2, std::min(Mx2, H));
+  }
+  TColor32* Out = Bmp->RowPtr(Y);
+  TColor32 Window[9];
+  for (int32_t X = 1; X < W - 1; ++X) {
+    const uint8_t M = Med[X];
+    TColor32 Found = 0;
+    bool First = true, Unique = true;
+    const uint8_t* Irows[3] = {I0, I1, I2};
+    const TColor32* Crows[3] = {C0, C1, C2};
+    for (int Dy = 0; Dy < 3; ++Dy) {
+      for (int Dx = -1; Dx <= 1; ++Dx) {
+        if (Irows[Dy][X + Dx] != M) continue;
+        const TColor32 Col = Crows[Dy][X + Dx];
+        if (First) {
+          Found = Col;
+          First = false;
+        } else if (Col != Found) {
+          Unique = false;
+        }
+      }
+    }
+    TColor32 R;
+    if (Unique) {
+      R = Found | 0xFF000000u;
+    } else {
+      for (int Dy = 0; Dy < 3; ++Dy)
+        for (int Dx = 0; Dx < 3; ++Dx) Window[Dy * 3 + Dx] = Crows[Dy][X - 1 + Dx];
+      R = WindowMedian(Window, 9);
+    }
+    if (Level == 255)
+      Out[X] = R;
+    else
+      PutWithLevel(R, Level, Out[X]);
+  }
+}
+
+// Radius limited to what the image can hold: a larger window is clipped to the
+// same pixels, and the limit keeps the coordinate arithmetic inside 32 bits.
+int32_t LimitRadius(const TBitmap32* Bmp, int32_t Radius) {
+  if (Radius < 0) return 0;
+  return std::min(Radius, std::max(Bmp->Width(), Bmp->Height()));
+}
+
+}  // namespace
+
+int32_t GatherWindow(const TBitmap32* Src, TColor32* Buffer, int32_t Left, int32_t Top, int32_t Right,
+                     int32_t Bottom) {
+  if (!HasPixels(Src) || Buffer == nullptr) return 0;
+  return Gather(Plane{Src->Bits(), Src->Width()}, Buffer, Left, Top, Right, Bottom);
+}
+
+TColor32 WindowMin(const TColor32* Buffer, int32_t N) {
+  int32_t R = Channel(Buffer[0], 16), G = Channel(Buffer[0], 8), B = Channel(Buffer[0], 0);
+  for (int32_t i = 1; i < N; ++i) {
+    R = std::min(R, Channel(Buffer[i], 16));
+    G = std::min(G, Channel(Buffer[i], 8));
+    B = std::min(B, Channel(Buffer[i], 0));
+  }
+  return Pack(R, G, B);
+}
+
+TColor32 WindowMax(const TColor32* Buffer, int32_t N) {
+  int32_t R = Channel(Buffer[0], 16), G = Channel(Buffer[0], 8), B = Channel(Buffer[0], 0);
+  for (int32_t i = 1; i < N; ++i) {
+    R = std::max(R, Channel(Buffer[i], 16));
+    G = std::max(G, Channel(Buffer[i], 8));
+    B = std::max(B, Channel(Buffer[i], 0));
+  }
+  return Pack(R, G, B);
+}
+
+TColor32 WindowMean(const TColor32* Buffer, int32_t N) {
+  int64_t R = 0, G = 0, B = 0;
+  for (int32_t i = 0; i < N; ++i) {
+    R += Channel(Buffer[i], 16);
+    G += Channel(Buffer[i], 8);
+    B += Channel(Buffer[i], 0);
+  }
+  return Pack(static_cast<int32_t>(R / N), static_cast<int32_t>(G / N), static_cast<int32_t>(B / N));
+}
+
+TColor32 WindowMedian(TColor32* A, int32_t N) {
+  // Hoare's selection on intensities. The exchange is unconditional and the
+  // pass ends as soon as the partition has passed index k; among pixels of
+  // equal intensity this exact sequence decides which one ends at k.
+  const int32_t K = (N - 1) >> 1;
+  TColor32 X = A[K];
+  int32_t L = 0, R = N - 1;
+  while (L < R) {
+    const int32_t Ix = Intensity(X);
+    int32_t i = L, j = R;
+    do {
+      while (i < R && Intensity(A[i]) < Ix) ++i;
+      while (j > L && Ix < Intensity(A[j])) --j;
+      std::swap(A[i], A[j]);
+      ++i;
+      --j;
+    } while (!(j < K || i > K));
+    if (j < K) L = i;
+    if (i > K) R = j;
+    X = A[K];
+  }
+  return X | 0xFF000000u;
+}
+
+TColor32 WindowVariance(TColor32* Buffer, int32_t N) {
+  int64_t S[3], Q[3];
+  CentredSums(Buffer, N, S, Q);
+  int32_t V[3];
+  for (int c = 0; c < 3; ++c) V[c] = ClampToByte64((N * Q[c] - S[c] * S[c]) / N);
+  return Pack(V[0], V[1], V[2]);
+}
+
+TColor32 WindowDeviation(TColor32* Buffer, int32_t N) {
+  int64_t S[3], Q[3];
+  CentredSums(Buffer, N, S, Q);
+  int32_t V[3];
+  for (int c = 0; c < 3; ++c) {
+    const int64_t Var = (N * Q[c] - S[c] * S[c]) / N;
+    V[c] = ClampToByte64(static_cast<int64_t>(std::nearbyint(std::sqrt(static_cast<long double>(Var)))));
+  }
+  return Pack(V[0], V[1], V[2]);
+}
+
+void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
+  if (!HasPixels(Bmp) || Kind < 1 || Kind > 6) return;
+  Level = ClampLevel(Level);
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+  const int32_t R = LimitRadius(Bmp, Radius);
+  const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
+  const Plane Src{Copy.data(), W};
+  const int64_t Side = 2 * int64_t{R} + 1;
+  std::vector<TColor32> Buffer(static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H)));
+
+  // The median of radius 1 settles most interior windows without a selection.
+  const bool FastMedian = Kind == 4 && R == 1 && W >= 3 && H >= 3;
+  std::vector<uint8_t> Lum;
+  if (FastMedian) {
+    Lum.resize(Copy.size());
+    for (size_t i = 0; i < Copy.size(); ++i) Lum[i] = static_cast<uint8_t>(Intensity(Copy[i]));
+  }
+
+  for (int32_t Y = 0; Y < H; ++Y) {
+    const bool Interior = FastMedian && Y >= 1 && Y <= H - 2;
+    if (Interior) MedianInterior(Src, Lum, Bmp, Level, Y);
+    const int32_t Top = std::max(0, Y - R), Bottom = std::min(H - 1, Y + R);
+    TColor32* Out = Bmp->RowPtr(Y);
+    for (int32_t X = 0; X < W; ++X) {
+      if (Interior && X >= 1 && X <= W - 2) continue;
+      const int32_t Left = std::max(0, X - R), Right = std::min(W - 1, X + R);
+      const int32_t N = Gather(Src, Buffer.data(), Left, Top, Right, Bottom);
+      PutWithLevel(Statistic(Kind, Buffer.data(), N), Level, Out[X]);
+    }
+  }
+  Bmp->Changed();
+  EndMmx();
+}
+
+void MinFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 1, Radius, Level); }
+void MaxFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 2, Radius, Level); }
+void MeanFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 3, Radius, Level); }
+void MedianFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 4, Radius, Level); }
+void VarianceFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 5, Radius, Level); }
+void DeviationFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) { RankFilter(Bmp, 6, Radius, Level); }
+
+void KuwaharaFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) {
+  if (!HasPixels(Bmp)) return;
+  Level = ClampLevel(Level);
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+  const int32_t D = std::min<int64_t>(2 * int64_t{LimitRadius(Bmp, Radius)}, std::max(W, H));
+  const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
+  const Plane Src{Copy.data(), W};
+  const int64_t Side = int64_t{D} + 1;
+  std::vector<TColor32> Buffer(static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H)));
+  for (int32_t Y = 0; Y < H; ++Y) {
+    const int32_t Top = std::max(0, Y - D), Bottom = std::min(H - 1, Y + D);
+    TColor32* Out = Bmp->RowPtr(Y);
+    for (int32_t X = 0; X < W; ++X) {
+      const int32_t Left = std::max(0, X - D), Right = std::min(W - 1, X + D);
+      // Q1 top-left, Q2 top-right, Q3 bottom-left, Q4 bottom-right, each sharing the centre's row and column.
+      const int32_t Quads[4][4] = {
+          {Left, Top, X, Y}, {X, Top, Right, Y}, {Left, Y, X, Bottom}, {X, Y, Right, Bottom}};
+      int32_t Best = 256;
+      TColor32 Result = 0;
+      for (const auto& Q : Quads) {
+        const int32_t N = Gather(Src, Buffer.data(), Q[0], Q[1], Q[2], Q[3]);
+        const TColor32 M = WindowMean(Buffer.data(), N);
+        const int32_t Dev = IntensityOf(WindowDeviation(Buffer.data(), N));
+        if (Dev < Best) {
+          Result = M;
+          Best = Dev;
+        }
+      }
+      PutWithLevel(Result, Level, Out[X]);
+    }
+  }
+  Bmp->Changed();
+  EndMmx();
+}

@@ -1,0 +1,166 @@
+// Rank filters and Kuwahara.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "effects_fixtures.h"
+#include "img_rank.h"
+#include "raster_blend.h"
+
+namespace {
+
+int32_t I(TColor32 C) { return IntensityOf(C); }
+
+// The driver written the plain way on top of the window statistics: gathers
+// each clipped window from an unchanged copy and blends the statistic.
+std::vector<TColor32> ReferenceRank(const TBitmap32& B, int32_t Kind, int32_t R, int32_t Level) {
+  auto Copy = MakeBitmap(B.Width(), B.Height());
+  std::copy(B.Bits(), B.Bits() + B.PixelCount(), Copy->Bits());
+  std::vector<TColor32> Out = Pixels(B);
+  std::vector<TColor32> Buf((2 * R + 1) * (2 * R + 1));
+  for (int32_t y = 0; y < B.Height(); ++y)
+    for (int32_t x = 0; x < B.Width(); ++x) {
+      const int32_t N = GatherWindow(Copy.get(), Buf.data(), std::max(0, x - R), std::max(0, y - R),
+                                     std::min(B.Width() - 1, x + R), std::min(B.Height() - 1, y + R));
+      TColor32 S = 0;
+      switch (Kind) {
+        case 1: S = WindowMin(Buf.data(), N); break;
+        case 2: S = WindowMax(Buf.data(), N); break;
+        case 3: S = WindowMean(Buf.data(), N); break;
+        case 4: S = WindowMedian(Buf.data(), N); break;
+        case 5: S = WindowVariance(Buf.data(), N); break;
+        default: S = WindowDeviation(Buf.data(), N); break;
+      }
+      BlendPixelInto((S & 0xFFFFFF) | (static_cast<TColor32>(Level) << 24), Out[y * B.Width() + x]);
+    }
+  return Out;
+}
+
+TEST(WindowStatistics, KnownAnswers) {
+  TColor32 Two[2] = {0xFF010101u, 0xFF020202u};
+  EXPECT_EQ(WindowMean(Two, 2), 0xFF010101u);  // (1 + 2) div 2
+  TColor32 Mixed[3] = {0x00102030u, 0x00301020u, 0x00203010u};
+  EXPECT_EQ(WindowMin(Mixed, 3), 0xFF101010u);
+  EXPECT_EQ(WindowMax(Mixed, 3), 0xFF303030u);
+  TColor32 Span[2] = {0x00000000u, 0x00FFFFFFu};
+  EXPECT_EQ(WindowVariance(Span, 2), 0xFFFFFFFFu);
+  TColor32 Span2[2] = {0x00000000u, 0x00FFFFFFu};
+  EXPECT_EQ(WindowDeviation(Span2, 2), 0xFFB4B4B4u);  // round(sqrt(32512)) = 180
+  TColor32 One[1] = {0x12345678u};
+  EXPECT_EQ(WindowMedian(One, 1), 0xFF345678u);
+  EXPECT_EQ(WindowVariance(One, 1), 0xFF000000u);
+}
+
+TEST(WindowStatistics, MedianIsTheMiddleIntensity) {
+  // With distinct intensities the selection must land on the true median for
+  // every window size the filters produce.
+  std::mt19937 Rng(5);
+  for (int32_t N : {1, 2, 3, 4, 6, 9, 15, 25, 49}) {
+    for (int Trial = 0; Trial < 40; ++Trial) {
+      std::vector<TColor32> V;
+      std::vector<int32_t> Used;
+      while (static_cast<int32_t>(V.size()) < N) {
+        const int32_t G = static_cast<int32_t>(Rng() % 256);
+        if (std::find(Used.begin(), Used.end(), G) != Used.end()) continue;
+        Used.push_back(G);
+        V.push_back(static_cast<TColor32>(G) * 0x010101u);
+      }
+      std::vector<int32_t> Sorted = Used;
+      std::sort(Sorted.begin(), Sorted.end());
+      EXPECT_EQ(I(WindowMedian(V.data(), N)), Sorted[(N - 1) / 2]) << "n " << N;
+    }
+  }
+}
+
+TEST(WindowStatistics, MedianTieFollowsTheExchangeSequence) {
+  // Three pixels of intensity 0 but different colours. By hand: a = [A, B, C],
+  // k = 1, X = B; the first pass exchanges a[0] and a[2], then a[1] with
+  // itself, and ends with j = 0 < k: the result is a[1] = B, and the outer
+  // pixels have changed places.
+  const TColor32 A = 0x00010100u, B = 0x00010001u, C = 0x00000101u;
+  ASSERT_EQ(I(A), I(B));
+  ASSERT_EQ(I(B), I(C));
+  TColor32 W[3] = {A, B, C};
+  EXPECT_EQ(WindowMedian(W, 3), B | 0xFF000000u);
+  EXPECT_EQ(W[0], C);  // the unconditional exchange happened
+  EXPECT_EQ(W[2], A);
+}
+
+TEST(RankFilter, MatchesTheWindowStatisticsEverywhere) {
+  // Random pictures, and pictures of few colours whose many equal intensities
+  // drive the median through its tie rule; every kind, several radii and levels.
+  for (int Palette : {0, 3, 12, -1}) {
+    for (auto [W, H] : {std::pair{1, 1}, {2, 5}, {7, 6}, {33, 4}}) {
+      for (int32_t Kind = 1; Kind <= 6; ++Kind) {
+        for (int32_t R : {1, 2}) {
+          for (int32_t Level : {255, 100}) {
+            const uint32_t Seed = static_cast<uint32_t>(Kind * 1000 + W * 10 + R + Palette);
+            auto B = Palette < 0 ? TiedBitmap(W, H, Seed) : RandomBitmap(W, H, Seed, Palette);
+            const auto Expected = ReferenceRank(*B, Kind, R, Level);
+            RankFilter(B.get(), Kind, R, Level);
+            ASSERT_EQ(Pixels(*B), Expected)
+                << "kind " << Kind << " r " << R << " " << W << "x" << H << " palette " << Palette << " level "
+                << Level;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(RankFilter, EdgesCornersAndLevels) {
+  // Mean of radius 1 over a single white pixel in a black 3x3: the corner
+  // windows hold 4 pixels, edges 6, the centre 9.
+  auto B = MakeBitmap(3, 3, 0xFF000000u);
+  B->SetPixel(1, 1, 0xFFFFFFFFu);
+  MeanFilter(B.get(), 1, 255);
+  EXPECT_EQ(B->GetPixel(0, 0), 0xFF3F3F3Fu);  // 255 div 4
+  EXPECT_EQ(B->GetPixel(1, 0), 0xFF2A2A2Au);  // 255 div 6
+  EXPECT_EQ(B->GetPixel(1, 1), 0xFF1C1C1Cu);  // 255 div 9
+  // Level 0 changes nothing; level 255 makes the result opaque.
+  auto C = RandomBitmap(5, 5, 9);
+  const auto Before = Pixels(*C);
+  MedianFilter(C.get(), 1, 0);
+  EXPECT_EQ(Pixels(*C), Before);
+  MaxFilter(C.get(), 1, 255);
+  for (TColor32 P : Pixels(*C)) EXPECT_EQ(P >> 24, 0xFFu);
+  // 1x1: the pixel itself (variance 0) with alpha from the level.
+  auto D = MakeBitmap(1, 1, 0x10203040u);
+  MinFilter(D.get(), 1, 255);
+  EXPECT_EQ(D->GetPixel(0, 0), 0xFF203040u);
+  auto E = MakeBitmap(1, 1, 0x10203040u);
+  DeviationFilter(E.get(), 1, 255);
+  EXPECT_EQ(E->GetPixel(0, 0), 0xFF000000u);
+  // Unknown kinds, negative and huge radii stay safe.
+  auto F = RandomBitmap(4, 3, 2);
+  const auto FB = Pixels(*F);
+  RankFilter(F.get(), 9, 1, 255);
+  EXPECT_EQ(Pixels(*F), FB);
+  RankFilter(F.get(), 3, 0x7FFFFFFF, 255);
+  RankFilter(F.get(), 3, -4, 255);
+  RankFilter(nullptr, 1, 1, 255);
+}
+
+TEST(Kuwahara, FlatImageKeepsColoursAndTakesTheLevel) {
+  auto B = MakeBitmap(5, 4, 0x20506070u);
+  KuwaharaFilter(B.get(), 1, 255);
+  for (TColor32 P : Pixels(*B)) EXPECT_EQ(P, 0xFF506070u);
+}
+
+TEST(Kuwahara, PicksTheQuietestQuadrant) {
+  // Left half black, right half noisy: a pixel on the left border of the
+  // noise sees a quiet quadrant on the left (Q1 or Q3) and takes its mean,
+  // so the step edge stays sharp.
+  auto B = MakeBitmap(8, 8, 0xFF000000u);
+  std::mt19937 Rng(1);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 4; x < 8; ++x) B->SetPixel(x, y, 0xFF000000u | (Rng() & 0xFFFFFF));
+  KuwaharaFilter(B.get(), 1, 255);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(B->GetPixel(x, y), 0xFF000000u) << x << "," << y;
+  KuwaharaFilter(nullptr, 1, 255);
+  KuwaharaFilter(B.get(), 0x40000000, 255);
+}
+
+}  // namespace
