@@ -257,6 +257,7 @@ TEST(IconRead, BadDirectoriesAndEntriesRefused) {
 }
 
 TEST(IconRegistry, RegisteredAsIcons) {
+  RegisterBuiltinPictureFormats();  // once per process; the editor does it at start-up
   const TPictureFormat* f = FindFileFormat("ICO");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->GraphicClassName, "TIcon");

@@ -274,6 +274,7 @@ TEST(TJPEGImageClass, BitmapExchangeAndDrawing) {
 }
 
 TEST(TJPEGImageClass, RegisteredForJpgAndJpegFiles) {
+  RegisterBuiltinPictureFormats();  // once per process; the editor does it at start-up
   for (const char* ext : {"jpg", "JPEG", ".jpg"}) {
     const TPictureFormat* f = FindFileFormat(ext);
     ASSERT_NE(f, nullptr) << ext;
