@@ -76,7 +76,9 @@ TEST(PointerMap, ManyKeysInOneBucketAndIterationOrder) {
   // Removing from the middle keeps the rest findable.
   EXPECT_EQ(m.Remove(P(last[50])), P(last[50] + 1));
   for (size_t i = 0; i < last.size(); ++i)
-    if (i != 50) ASSERT_EQ(m.GetData(P(last[i])), P(last[i] + 1));
+    if (i != 50) {
+      ASSERT_EQ(m.GetData(P(last[i])), P(last[i] + 1));
+    }
   m.Clear();
   EXPECT_EQ(m.Count(), 0);
   TPointerMapIterator empty(m);

@@ -97,7 +97,9 @@ TEST(ClipLineToRect, KnownLines) {
   for (const Case& c : cases) {
     Line l = c.In;
     EXPECT_EQ(Clip(l, 0, 0, 9, 9), c.Result) << c.In.X1 << "," << c.In.Y1 << " " << c.In.X2 << "," << c.In.Y2;
-    if (c.Result) EXPECT_TRUE(l == c.Out) << l.X1 << "," << l.Y1 << " " << l.X2 << "," << l.Y2;
+    if (c.Result) {
+      EXPECT_TRUE(l == c.Out) << l.X1 << "," << l.Y1 << " " << l.X2 << "," << l.Y2;
+    }
   }
 }
 
