@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform_graphics.h"
 #include "raster_core.h"
 
 namespace {
@@ -316,6 +317,13 @@ TEST(CustomMap, SetSizeFrom) {
             "Exception: Can't set size from 'TPersistent'");
   EXPECT_EQ(b.Width(), 6);
   EXPECT_TRUE(b.SetSizeFrom(static_cast<const TObject*>(nullptr)));
+  EXPECT_TRUE(b.Empty());
+  TPlatformBitmap picture;
+  picture.SetSize(7, 2);
+  EXPECT_TRUE(b.SetSizeFrom(&picture));
+  EXPECT_EQ(b.Width(), 7);
+  EXPECT_EQ(b.Height(), 2);
+  EXPECT_TRUE(b.SetSizeFrom(static_cast<const TGraphic*>(nullptr)));
   EXPECT_TRUE(b.Empty());
 }
 
