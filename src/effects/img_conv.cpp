@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "img_common.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -70,59 +71,115 @@ class RowRing {
   std::vector<int32_t> holds_;
 };
 
-// Acc[j] = sum of the taps over N bytes starting at byte Start of the padded rows.
-template <typename Acc>
-void Accumulate(Acc* __restrict A, const uint8_t* const* Rows, const int32_t* Kernel, int32_t KSize, size_t Start,
-                size_t N) {
-  std::fill(A, A + N, Acc{0});
-  for (int32_t Dy = 0; Dy < KSize; ++Dy) {
-    for (int32_t Dx = 0; Dx < KSize; ++Dx) {
-      const int32_t K = Kernel[Dy * KSize + Dx];
-      if (K == 0) continue;
-      const Acc Kk = static_cast<Acc>(K);
-      const uint8_t* __restrict S = Rows[Dy] + Start + static_cast<size_t>(Dx) * 4;
-      for (size_t j = 0; j < N; ++j) A[j] = static_cast<Acc>(A[j] + Kk * S[j]);
-    }
-  }
-}
-
-inline uint8_t ClampInt(int32_t V) { return static_cast<uint8_t>(V < 0 ? 0 : (V > 255 ? 255 : V)); }
-
-// Divides and biases the sums of the 16-bit accumulators (|S| <= 65535) into bytes.
-// A float quotient truncates exactly there: a non-integer quotient lies at
-// least 1/|S| away from the next integer, far more than a float's rounding error.
-template <typename Acc>
-void FinishNarrow(const Acc* __restrict A, uint8_t* __restrict Out, size_t N, int32_t Divisor, int32_t Bias) {
-  // Beyond +-2^20 a bias saturates every result the same way.
-  const int32_t B = std::clamp(Bias, -(1 << 20), 1 << 20);
-  if (Divisor == 1) {
-    for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(A[j]) + B);
-    return;
-  }
-  if (std::is_unsigned_v<Acc> && Divisor > 0 && (Divisor & (Divisor - 1)) == 0) {
-    // Non-negative sums divide by a power of two with a shift.
-    const int32_t Shift = __builtin_ctz(static_cast<uint32_t>(Divisor));
-    for (size_t j = 0; j < N; ++j) Out[j] = ClampInt((static_cast<int32_t>(A[j]) >> Shift) + B);
-    return;
-  }
-  const float D = static_cast<float>(Divisor);
-  for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(static_cast<float>(A[j]) / D) + B);
-}
-
-// The 32-bit sums: divided in 64 bits (INT_MIN div -1 included), bias added in 64 bits.
-void FinishWide(const uint32_t* A, uint8_t* Out, size_t N, int32_t Divisor, int32_t Bias) {
+// Acc[j] = sum of the taps over N bytes starting at byte Start of the padded
+// rows. All taps of one byte are summed in a register before the one store;
+// with the kernel size fixed at compile time the tap loops unroll and the byte
+// loop vectorizes.
+template <typename Acc, int KSize>
+[[gnu::always_inline]] inline void Accumulate(Acc* __restrict A, const uint8_t* const* Rows, const Acc* Kernel,
+                                              size_t Start, size_t N) {
+  const uint8_t* __restrict P[KSize];
+  Acc K[KSize * KSize];
+  for (int t = 0; t < KSize * KSize; ++t) K[t] = Kernel[t];
+  for (int Dy = 0; Dy < KSize; ++Dy) P[Dy] = Rows[Dy] + Start;
   for (size_t j = 0; j < N; ++j) {
-    const int64_t S = static_cast<int32_t>(A[j]);
-    Out[j] = static_cast<uint8_t>(ClampToByte64(S / Divisor + Bias));
+    Acc S = 0;
+    for (int Dy = 0; Dy < KSize; ++Dy)
+      for (int Dx = 0; Dx < KSize; ++Dx) S = static_cast<Acc>(S + K[Dy * KSize + Dx] * P[Dy][j + 4 * Dx]);
+    A[j] = S;
   }
 }
 
+[[gnu::always_inline]] inline uint8_t ClampInt(int32_t V) {
+  return static_cast<uint8_t>(V < 0 ? 0 : (V > 255 ? 255 : V));
+}
+
+// How the sums of one call become bytes.
+enum class FinishMode { Add, Shift, Divide, Wide };
+
+struct FinishParams {
+  FinishMode Mode;
+  int32_t Divisor;
+  int32_t Bias;  // for the 16-bit sums limited to +-2^20: beyond that every result saturates alike
+  int32_t Shift;
+  float FloatDivisor;
+};
+
+FinishParams MakeFinish(AccKind Kind, int32_t Divisor, int32_t Bias) {
+  FinishParams F{FinishMode::Divide, Divisor, Bias, 0, static_cast<float>(Divisor)};
+  if (Kind == AccKind::U32) {
+    F.Mode = FinishMode::Wide;
+    return F;
+  }
+  F.Bias = std::clamp(Bias, -(1 << 20), 1 << 20);
+  if (Divisor == 1) {
+    F.Mode = FinishMode::Add;
+  } else if (Kind == AccKind::U16 && Divisor > 0 && (Divisor & (Divisor - 1)) == 0) {
+    // Non-negative sums divide by a power of two with a shift.
+    F.Mode = FinishMode::Shift;
+    F.Shift = __builtin_ctz(static_cast<uint32_t>(Divisor));
+  }
+  return F;
+}
+
+// Divides and biases N sums into bytes. For the 16-bit sums (|S| <= 65535) a
+// float quotient truncates exactly: a non-integer quotient lies at least 1/|S|
+// away from the next integer, far more than a float's rounding error. The
+// 32-bit sums divide in 64 bits (INT_MIN div -1 included).
 template <typename Acc>
-void FinishBytes(const Acc* A, uint8_t* Out, size_t N, int32_t Divisor, int32_t Bias) {
-  if constexpr (std::is_same_v<Acc, uint32_t>)
-    FinishWide(A, Out, N, Divisor, Bias);
-  else
-    FinishNarrow(A, Out, N, Divisor, Bias);
+[[gnu::always_inline]] inline void Finish(const Acc* __restrict A, uint8_t* __restrict Out, size_t N,
+                                          const FinishParams& F) {
+  const int32_t B = F.Bias;
+  switch (F.Mode) {
+    case FinishMode::Add:
+      for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(A[j]) + B);
+      break;
+    case FinishMode::Shift: {
+      const int32_t Sh = F.Shift;
+      for (size_t j = 0; j < N; ++j) Out[j] = ClampInt((static_cast<int32_t>(A[j]) >> Sh) + B);
+      break;
+    }
+    case FinishMode::Divide: {
+      const float D = F.FloatDivisor;
+      for (size_t j = 0; j < N; ++j) Out[j] = ClampInt(static_cast<int32_t>(static_cast<float>(A[j]) / D) + B);
+      break;
+    }
+    case FinishMode::Wide:
+      for (size_t j = 0; j < N; ++j) {
+        const int64_t S = static_cast<int32_t>(static_cast<uint32_t>(A[j]));
+        const int64_t V = S / F.Divisor + F.Bias;
+        Out[j] = static_cast<uint8_t>(V < 0 ? 0 : (V > 255 ? 255 : V));
+      }
+      break;
+  }
+}
+
+// One chunk of a row: the sums, then the bytes. Compiled twice, for the
+// baseline processor and for AVX2, and picked once per call.
+using TChunkFilter = void (*)(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums,
+                              uint8_t* Out, const FinishParams& F);
+
+template <typename Acc, int KSize>
+void ChunkPortable(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums, uint8_t* Out,
+                   const FinishParams& F) {
+  Accumulate<Acc, KSize>(static_cast<Acc*>(Sums), Rows, static_cast<const Acc*>(Kernel), Start, N);
+  Finish(static_cast<const Acc*>(Sums), Out, N, F);
+}
+
+template <typename Acc, int KSize>
+[[gnu::target("avx2")]] void ChunkAvx2(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N,
+                                       void* Sums, uint8_t* Out, const FinishParams& F) {
+  Accumulate<Acc, KSize>(static_cast<Acc*>(Sums), Rows, static_cast<const Acc*>(Kernel), Start, N);
+  Finish(static_cast<const Acc*>(Sums), Out, N, F);
+}
+
+bool UseAvx2() { return !ForcePortable() && __builtin_cpu_supports("avx2"); }
+
+template <typename Acc>
+TChunkFilter PickChunkFilter(int32_t KSize) {
+  const bool Avx2 = UseAvx2();
+  if (KSize == 3) return Avx2 ? ChunkAvx2<Acc, 3> : ChunkPortable<Acc, 3>;
+  return Avx2 ? ChunkAvx2<Acc, 5> : ChunkPortable<Acc, 5>;
 }
 
 struct MaskOptions {
@@ -132,9 +189,14 @@ struct MaskOptions {
 };
 
 template <typename Acc>
-void ConvolveRows(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap32* Bmp, int32_t Bias,
+void ConvolveRows(const int32_t* Kernel, int32_t KSize, TBitmap32* Bmp, const FinishParams& F,
                   const MaskOptions& Mask) {
   const int32_t W = Bmp->Width(), H = Bmp->Height(), R = KSize / 2;
+  // The kernel in the accumulator's type: the narrow types hold every entry
+  // (their bounds were checked), the 32-bit one wraps as the sums do.
+  Acc K[25];
+  for (int32_t t = 0; t < KSize * KSize; ++t) K[t] = static_cast<Acc>(Kernel[t]);
+  const TChunkFilter Filter = PickChunkFilter<Acc>(KSize);
   RowRing Ring(Bmp, R, KSize);
   std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
   std::vector<uint32_t> Result(kChunk);
@@ -145,9 +207,7 @@ void ConvolveRows(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap
     TColor32* Dst = Bmp->RowPtr(Y);
     for (int32_t X0 = 0; X0 < W; X0 += kChunk) {
       const int32_t Count = std::min(kChunk, W - X0);
-      const size_t Bytes = static_cast<size_t>(Count) * 4;
-      Accumulate(Sums.data(), Rows, Kernel, KSize, static_cast<size_t>(X0) * 4, Bytes);
-      FinishBytes(Sums.data(), ResultBytes, Bytes, Divisor, Bias);
+      Filter(Rows, K, static_cast<size_t>(X0) * 4, static_cast<size_t>(Count) * 4, Sums.data(), ResultBytes, F);
       TColor32* D = Dst + X0;
       if (!Mask.Masked) {
         for (int32_t i = 0; i < Count; ++i) D[i] = (D[i] & 0xFF000000u) | (Result[i] & 0x00FFFFFFu);
@@ -173,10 +233,12 @@ void ConvolveImpl(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap
   // A zero divisor has no meaning; a foreign caller passing one gets no change.
   if (Kernel == nullptr || Divisor == 0 || !HasPixels(Bmp)) return;
   if (Mask.Masked && ((Mask.Channels & 7) == 0 || Mask.Threshold <= 0)) return;
-  switch (ChooseAcc(Kernel, KSize * KSize)) {
-    case AccKind::U16: ConvolveRows<uint16_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
-    case AccKind::S16: ConvolveRows<int16_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
-    case AccKind::U32: ConvolveRows<uint32_t>(Kernel, KSize, Divisor, Bmp, Bias, Mask); break;
+  const AccKind Kind = ChooseAcc(Kernel, KSize * KSize);
+  const FinishParams F = MakeFinish(Kind, Divisor, Bias);
+  switch (Kind) {
+    case AccKind::U16: ConvolveRows<uint16_t>(Kernel, KSize, Bmp, F, Mask); break;
+    case AccKind::S16: ConvolveRows<int16_t>(Kernel, KSize, Bmp, F, Mask); break;
+    case AccKind::U32: ConvolveRows<uint32_t>(Kernel, KSize, Bmp, F, Mask); break;
   }
   Bmp->Changed();
 }

@@ -7,6 +7,7 @@
 #include "img_comp.h"
 #include "img_minmax.h"
 #include "raster_blend.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -34,6 +35,19 @@ TEST(Greyscale, IntensityWithLevel) {
     BlendPixelInto((77u << 24) | G * 0x010101u, Expected);
     EXPECT_EQ(C->Bits()[i], Expected);
   }
+}
+
+TEST(Greyscale, BothProcessorVariantsGiveTheIntensity) {
+  const bool Saved = ForcePortable();
+  for (bool Portable : {false, true}) {
+    SetForcePortable(Portable || Saved);
+    auto B = RandomBitmap(37, 11, 21);
+    const auto Before = Pixels(*B);
+    Greyscale(B.get(), 255);
+    for (size_t i = 0; i < Before.size(); ++i)
+      ASSERT_EQ(B->Bits()[i], GrayArgb(IntensityOf(Before[i]), 255)) << i << (Portable ? " portable" : "");
+  }
+  SetForcePortable(Saved);
 }
 
 TEST(ChannelConversions, SpreadAndKeep) {

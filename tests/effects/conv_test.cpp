@@ -8,6 +8,7 @@
 
 #include "effects_fixtures.h"
 #include "img_conv.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -89,7 +90,22 @@ TEST(Convolve, NegativeSumsTruncateTowardZeroBeforeTheBias) {
   for (TColor32 P : Pixels(*B)) EXPECT_EQ(P, 0xFF7C7C7Cu);
 }
 
-TEST(Convolve, MatchesThePlainFilterForEveryAccumulatorWidth) {
+// Both processor variants (baseline and AVX2 where the machine has it) must
+// give the plain filter's bytes.
+class ConvolveVariants : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    saved_ = ForcePortable();
+    SetForcePortable(GetParam() || saved_);
+  }
+  void TearDown() override { SetForcePortable(saved_); }
+  bool saved_ = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Convolve, ConvolveVariants, ::testing::Values(false, true),
+                         [](const auto& Info) { return Info.param ? "Portable" : "Best"; });
+
+TEST_P(ConvolveVariants, MatchesThePlainFilterForEveryAccumulatorWidth) {
   std::mt19937 Rng(7);
   struct Case {
     std::vector<int32_t> K;
