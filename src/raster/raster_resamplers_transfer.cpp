@@ -9,6 +9,7 @@
 
 #include "raster_blend.h"
 #include "raster_resamplers.h"
+#include "raster_resamplers_kernelpass.h"
 
 namespace {
 
@@ -368,49 +369,6 @@ TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, i
 
 // ---- two-pass kernel ---------------------------------------------------------------------
 
-namespace {
-
-// One axis' clusters flattened for the inner loops.
-struct TFlatMap {
-  std::vector<int32_t> Start;  // Count + 1 offsets into Pos/Weight
-  std::vector<int32_t> Pos;
-  std::vector<int32_t> Weight;
-};
-
-TFlatMap Flatten(const TMappingTable& Map) {
-  TFlatMap F;
-  F.Start.reserve(Map.size() + 1);
-  F.Start.push_back(0);
-  for (const auto& C : Map) {
-    for (const auto& P : C) {
-      F.Pos.push_back(P.Pos);
-      F.Weight.push_back(P.Weight);
-    }
-    F.Start.push_back(static_cast<int32_t>(F.Pos.size()));
-  }
-  return F;
-}
-
-// Sums of one channel group stay in 32-bit words that wrap like the machine's
-// own integer adds; the order of the two passes then never changes a result.
-inline uint32_t Mul(uint32_t A, int32_t W) { return A * static_cast<uint32_t>(W); }
-
-inline uint8_t ChannelOf(uint32_t Sum) {
-  const int32_t V = static_cast<int32_t>(Sum);
-  // Always limited: kernels with negative lobes can leave the byte's range.
-  if (V <= 0) return 0;
-  if (V >= 0xFF0000) return 255;
-  return static_cast<uint8_t>(V >> 16);
-}
-
-}  // namespace
-
-// The horizontal pass of one source row into Count x 4 sums (B, G, R, A).
-void KernelHorizontalPass(const TColor32* Row, const int32_t* Start, const int32_t* Pos,
-                          const int32_t* Weight, int32_t Count, uint32_t* Out);
-// Out[i] += In[i] * W for N words.
-void KernelVerticalAccumulate(const uint32_t* In, int32_t W, uint32_t* Out, int32_t N);
-
 void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
                         TBitmap32* Src, const TRect& SrcRect, const TCustomKernel* Kernel,
                         TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
@@ -423,12 +381,14 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   if (MapX.empty() || MapY.empty()) return;
   const int32_t Cols = std::min<int32_t>(static_cast<int32_t>(MapX.size()), Width(DstClip));
   const int32_t Rows = std::min<int32_t>(static_cast<int32_t>(MapY.size()), Height(DstClip));
-  const TFlatMap FX = Flatten(MapX);
+  const THorizontalKernelPass Horizontal(
+      TMappingTable(MapX.begin(), MapX.begin() + Cols), Src->Width());
 
   // Horizontally filtered source rows live in a ring, each computed once and
   // kept while later destination rows still need it.
   int32_t Ring = 1;
   int32_t YLo = SrcRect.Bottom, YHi = SrcRect.Top - 1;
+  size_t MaxTaps = 1;
   for (int32_t j = 0; j < Rows; ++j) {
     int32_t Lo = MapY[j].front().Pos, Hi = Lo;
     for (const auto& P : MapY[j]) {
@@ -438,33 +398,39 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
     Ring = std::max(Ring, Hi - Lo + 1);
     YLo = std::min(YLo, Lo);
     YHi = std::max(YHi, Hi);
+    MaxTaps = std::max(MaxTaps, MapY[j].size());
   }
   Ring = std::min(Ring, YHi - YLo + 1);
   const size_t RowWords = static_cast<size_t>(Cols) * 4;
   std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
   std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
   std::vector<uint32_t> Acc(RowWords);
+  std::vector<const uint32_t*> TapRows(MaxTaps);
+  std::vector<int32_t> TapWeights(MaxTaps);
+  std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
 
   for (int32_t j = 0; j < Rows; ++j) {
-    std::fill(Acc.begin(), Acc.end(), 0u);
+    int32_t Taps = 0;
     for (const auto& P : MapY[j]) {
       const int32_t Slot = (P.Pos - YLo) % Ring;
       uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
       if (CachedRow[Slot] != P.Pos) {
-        KernelHorizontalPass(Src->RowPtr(P.Pos), FX.Start.data(), FX.Pos.data(), FX.Weight.data(),
-                             Cols, H);
+        Horizontal.Run(Src->RowPtr(P.Pos), H);
         CachedRow[Slot] = P.Pos;
       }
-      KernelVerticalAccumulate(H, P.Weight, Acc.data(), static_cast<int32_t>(RowWords));
+      TapRows[Taps] = H;
+      TapWeights[Taps] = P.Weight;
+      ++Taps;
     }
+    KernelVerticalCombine(TapRows.data(), TapWeights.data(), Taps, Acc.data(),
+                          static_cast<int32_t>(RowWords));
     TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
-    for (int32_t i = 0; i < Cols; ++i) {
-      const uint32_t* A = Acc.data() + static_cast<size_t>(i) * 4;
-      const TColor32 C = static_cast<TColor32>(ChannelOf(A[3])) << 24 |
-                         static_cast<TColor32>(ChannelOf(A[2])) << 16 |
-                         static_cast<TColor32>(ChannelOf(A[1])) << 8 | ChannelOf(A[0]);
-      Combiner.Put(C, D[i]);
+    if (CombineOp == dmOpaque) {
+      KernelPackRow(Acc.data(), Cols, D);
+    } else {
+      KernelPackRow(Acc.data(), Cols, Packed.data());
+      for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
     }
   }
   EndMmx();

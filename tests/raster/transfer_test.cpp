@@ -9,6 +9,7 @@
 #include "raster_blend.h"
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
+#include "raster_resamplers_kernelpass.h"
 
 namespace {
 
@@ -507,6 +508,63 @@ TEST(ResampleWithKernel, MatchesTheDirectDoubleSum) {
         ASSERT_EQ(Dst.GetPixel(Clip.Left + i, Clip.Top + j), Expected) << Name << " " << i << "," << j;
       }
   }
+}
+
+// The horizontal pass, whichever form the processor gets, gives the plain
+// weighted sums; clusters with repeated positions or weights beyond 16 bits
+// included.
+TEST(KernelPasses, HorizontalPassMatchesTheWeightedSums) {
+  std::mt19937 Rng(17);
+  for (int Trial = 0; Trial < 200; ++Trial) {
+    const int32_t Width = 1 + static_cast<int32_t>(Rng() % 40);
+    std::vector<TColor32> Row(static_cast<size_t>(Width));
+    for (auto& P : Row) P = Rng();
+    TMappingTable Map(1 + Rng() % 30);
+    for (auto& C : Map) {
+      const int32_t Lo = static_cast<int32_t>(Rng() % Width);
+      const int32_t N = 1 + static_cast<int32_t>(Rng() % 12);
+      for (int32_t k = 0; k < N; ++k) {
+        const int32_t Wide = Trial % 7 == 0 ? 40000 : 300;
+        C.push_back({std::min(Lo + k, Width - 1), static_cast<int32_t>(Rng() % (2 * Wide)) - Wide / 3});
+      }
+    }
+    const THorizontalKernelPass Pass(Map, Width);
+    std::vector<uint32_t> Out(Map.size() * 4);
+    Pass.Run(Row.data(), Out.data());
+    for (size_t i = 0; i < Map.size(); ++i)
+      for (int c = 0; c < 4; ++c) {
+        uint32_t Sum = 0;
+        for (const auto& P : Map[i]) Sum += ((Row[P.Pos] >> (8 * c)) & 0xFF) * static_cast<uint32_t>(P.Weight);
+        ASSERT_EQ(Out[i * 4 + c], Sum) << Trial << " " << i << " " << c;
+      }
+  }
+}
+
+TEST(KernelPasses, VerticalCombineAndPacking) {
+  std::mt19937 Rng(19);
+  std::vector<std::vector<uint32_t>> Rows(5, std::vector<uint32_t>(37));
+  for (auto& R : Rows)
+    for (auto& V : R) V = Rng();
+  const uint32_t* Ptr[5] = {Rows[0].data(), Rows[1].data(), Rows[2].data(), Rows[3].data(), Rows[4].data()};
+  const int32_t W[5] = {-20, 70, 160, 70, -24};
+  std::vector<uint32_t> Out(37);
+  KernelVerticalCombine(Ptr, W, 5, Out.data(), 37);
+  for (int i = 0; i < 37; ++i) {
+    uint32_t S = 0;
+    for (int k = 0; k < 5; ++k) S += Rows[k][i] * static_cast<uint32_t>(W[k]);
+    ASSERT_EQ(Out[i], S) << i;
+  }
+  // Limited to 0 .. 0xFF0000 before the shift, in the wide and plain parts.
+  const uint32_t Sums[20] = {0xFFFFFFFF, 0, 0xFFFF, 0x10000,     0xFF0000, 0xFEFFFF, 0x1000000, 0x7FFFFFFF,
+                             0x80000000, 0x123456, 0x7F8000, 0xFF, 0x00FFFFFF, 0x20000, 0x30000, 0x40000,
+                             0x50000, 0x60000, 0x70000, 0x80000};
+  TColor32 Packed[5];
+  KernelPackRow(Sums, 5, Packed);
+  EXPECT_EQ(Packed[0], 0x01000000u);
+  EXPECT_EQ(Packed[1], 0xFFFFFEFFu);
+  EXPECT_EQ(Packed[2], 0x007F1200u);
+  EXPECT_EQ(Packed[3], 0x040302FFu);
+  EXPECT_EQ(Packed[4], 0x08070605u);
 }
 
 }  // namespace
