@@ -77,7 +77,14 @@ inline void PutWithLevel(TColor32 R, int32_t Level, TColor32& Pixel) {
 // network, and when every window pixel of that intensity has the same colour
 // the selection could only end on that colour. Other windows run WindowMedian
 // on the window gathered in its usual order, so ties are decided exactly as there.
-void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, TBitmap32* Bmp, int32_t Level, int32_t Y) {
+struct MedianScratch {
+  std::vector<uint8_t> Lo, Mid, Hi, Med;
+  std::vector<uint16_t> Match;
+  explicit MedianScratch(int32_t W) : Lo(W), Mid(W), Hi(W), Med(W), Match(W) {}
+};
+
+void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, MedianScratch& Scratch, TBitmap32* Bmp,
+                    int32_t Level, int32_t Y) {
   const int32_t W = Src.Width;
   const uint8_t* I0 = Lum.data() + static_cast<size_t>(Y - 1) * W;
   const uint8_t* I1 = I0 + W;
@@ -87,7 +94,10 @@ void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, TBitmap32
   const TColor32* C2 = C1 + W;
   // Each column sorted into low, middle and high; the 3x3 median is then the
   // median of (max of lows, median of middles, min of highs) over three columns.
-  std::vector<uint8_t> Lo(W), Mid(W), Hi(W), Med(W);
+  uint8_t* Lo = Scratch.Lo.data();
+  uint8_t* Mid = Scratch.Mid.data();
+  uint8_t* Hi = Scratch.Hi.data();
+  uint8_t* Med = Scratch.Med.data();
   for (int32_t X = 0; X < W; ++X) {
     const uint8_t A = I0[X], B = I1[X], C = I2[X];
     const uint8_t Mn = std::min(A, B), Mx = std::max(A, B);
@@ -104,32 +114,34 @@ void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, TBitmap32
     const uint8_t Mn2 = std::min(L, M), Mx2 = std::max(L, M);
     Med[X] = std::max(Mn2, std::min(Mx2, H));
   }
+  // Which of the nine window pixels carry the median intensity, one bit each
+  // in window order; a loop of byte compares that vectorizes.
+  uint16_t* Match = Scratch.Match.data();
+  for (int32_t X = 1; X < W - 1; ++X) {
+    const uint8_t M = Med[X];
+    Match[X] = static_cast<uint16_t>((I0[X - 1] == M) | (I0[X] == M) << 1 | (I0[X + 1] == M) << 2 |
+                                     (I1[X - 1] == M) << 3 | (I1[X] == M) << 4 | (I1[X + 1] == M) << 5 |
+                                     (I2[X - 1] == M) << 6 | (I2[X] == M) << 7 | (I2[X + 1] == M) << 8);
+  }
   TColor32* Out = Bmp->RowPtr(Y);
   TColor32 Window[9];
   for (int32_t X = 1; X < W - 1; ++X) {
-    const uint8_t M = Med[X];
-    TColor32 Found = 0;
-    bool First = true, Unique = true;
-    const uint8_t* Irows[3] = {I0, I1, I2};
-    const TColor32* Crows[3] = {C0, C1, C2};
-    for (int Dy = 0; Dy < 3; ++Dy) {
-      for (int Dx = -1; Dx <= 1; ++Dx) {
-        if (Irows[Dy][X + Dx] != M) continue;
-        const TColor32 Col = Crows[Dy][X + Dx];
-        if (First) {
-          Found = Col;
-          First = false;
-        } else if (Col != Found) {
-          Unique = false;
-        }
-      }
+    const TColor32* Crows[3] = {C0 + X - 1, C1 + X - 1, C2 + X - 1};
+    uint32_t Bits = Match[X];
+    const int32_t T = __builtin_ctz(Bits);
+    const TColor32 Found = Crows[T / 3][T % 3];
+    // Several pixels of the median intensity: settled only when they share one colour.
+    bool Unique = true;
+    for (Bits &= Bits - 1; Bits != 0 && Unique; Bits &= Bits - 1) {
+      const int32_t U = __builtin_ctz(Bits);
+      Unique = Crows[U / 3][U % 3] == Found;
     }
     TColor32 R;
     if (Unique) {
       R = Found | 0xFF000000u;
     } else {
       for (int Dy = 0; Dy < 3; ++Dy)
-        for (int Dx = 0; Dx < 3; ++Dx) Window[Dy * 3 + Dx] = Crows[Dy][X - 1 + Dx];
+        for (int Dx = 0; Dx < 3; ++Dx) Window[Dy * 3 + Dx] = Crows[Dy][Dx];
       R = WindowMedian(Window, 9);
     }
     if (Level == 255)
@@ -151,6 +163,11 @@ int32_t LimitRadius(const TBitmap32* Bmp, int32_t Radius) {
 int32_t GatherWindow(const TBitmap32* Src, TColor32* Buffer, int32_t Left, int32_t Top, int32_t Right,
                      int32_t Bottom) {
   if (!HasPixels(Src) || Buffer == nullptr) return 0;
+  // A window reaching past the image is cut to it, never read outside.
+  Left = std::max(Left, 0);
+  Top = std::max(Top, 0);
+  Right = std::min(Right, Src->Width() - 1);
+  Bottom = std::min(Bottom, Src->Height() - 1);
   return Gather(Plane{Src->Bits(), Src->Width()}, Buffer, Left, Top, Right, Bottom);
 }
 
@@ -187,25 +204,33 @@ TColor32 WindowMean(const TColor32* Buffer, int32_t N) {
 TColor32 WindowMedian(TColor32* A, int32_t N) {
   // Hoare's selection on intensities. The exchange is unconditional and the
   // pass ends as soon as the partition has passed index k; among pixels of
-  // equal intensity this exact sequence decides which one ends at k.
+  // equal intensity this exact sequence decides which one ends at k. The
+  // intensities are computed once and travel with their pixels.
+  uint8_t Small[64];
+  std::vector<uint8_t> Large;
+  uint8_t* Key = Small;
+  if (N > 64) {
+    Large.resize(static_cast<size_t>(N));
+    Key = Large.data();
+  }
+  for (int32_t i = 0; i < N; ++i) Key[i] = static_cast<uint8_t>(Intensity(A[i]));
   const int32_t K = (N - 1) >> 1;
-  TColor32 X = A[K];
   int32_t L = 0, R = N - 1;
   while (L < R) {
-    const int32_t Ix = Intensity(X);
+    const uint8_t Ix = Key[K];
     int32_t i = L, j = R;
     do {
-      while (i < R && Intensity(A[i]) < Ix) ++i;
-      while (j > L && Ix < Intensity(A[j])) --j;
+      while (i < R && Key[i] < Ix) ++i;
+      while (j > L && Ix < Key[j]) --j;
       std::swap(A[i], A[j]);
+      std::swap(Key[i], Key[j]);
       ++i;
       --j;
     } while (!(j < K || i > K));
     if (j < K) L = i;
     if (i > K) R = j;
-    X = A[K];
   }
-  return X | 0xFF000000u;
+  return A[K] | 0xFF000000u;
 }
 
 TColor32 WindowVariance(TColor32* Buffer, int32_t N) {
@@ -240,6 +265,7 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
   // The median of radius 1 settles most interior windows without a selection.
   const bool FastMedian = Kind == 4 && R == 1 && W >= 3 && H >= 3;
   std::vector<uint8_t> Lum;
+  MedianScratch Scratch(FastMedian ? W : 0);
   if (FastMedian) {
     Lum.resize(Copy.size());
     for (size_t i = 0; i < Copy.size(); ++i) Lum[i] = static_cast<uint8_t>(Intensity(Copy[i]));
@@ -247,7 +273,7 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
 
   for (int32_t Y = 0; Y < H; ++Y) {
     const bool Interior = FastMedian && Y >= 1 && Y <= H - 2;
-    if (Interior) MedianInterior(Src, Lum, Bmp, Level, Y);
+    if (Interior) MedianInterior(Src, Lum, Scratch, Bmp, Level, Y);
     const int32_t Top = std::max(0, Y - R), Bottom = std::min(H - 1, Y + R);
     TColor32* Out = Bmp->RowPtr(Y);
     for (int32_t X = 0; X < W; ++X) {
