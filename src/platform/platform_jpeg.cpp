@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <sys/mman.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -204,6 +207,32 @@ bool EncodeCore(TEncodeJob* j) {
 
 }  // namespace
 
+void TJpegPixelFree::operator()(uint32_t* p) const { std::free(p); }
+
+namespace {
+
+// Pixel memory for a picture. A fresh 24-megapixel buffer costs more in page
+// faults than the whole decode when it is mapped in 4 KiB pages, so large
+// buffers are aligned for (and asked to get) transparent huge pages.
+TJpegPixelBuffer AllocatePixels(size_t Count) {
+  constexpr size_t kHuge = size_t{2} << 20;
+  const size_t bytes = Count * sizeof(uint32_t);
+  void* p = nullptr;
+  if (bytes >= 2 * kHuge) {
+    const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+    p = std::aligned_alloc(kHuge, rounded);
+#ifdef MADV_HUGEPAGE
+    if (p) madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+  } else {
+    p = std::malloc(bytes ? bytes : 1);
+  }
+  if (!p) throw EOutOfMemory("Out of memory");
+  return TJpegPixelBuffer(static_cast<uint32_t*>(p));
+}
+
+}  // namespace
+
 uint64_t SetJpegPixelLimit(uint64_t MaxPixels) { return gPixelLimit.exchange(MaxPixels); }
 
 void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
@@ -239,12 +268,14 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
   }
   const bool grey = ci.jpeg_color_space == JCS_GRAYSCALE;
 
-  std::unique_ptr<uint32_t[]> pixels(new uint32_t[static_cast<size_t>(w * h)]);
+  TJpegPixelBuffer pixels = AllocatePixels(static_cast<size_t>(w * h));
   std::unique_ptr<uint8_t[]> cmykRow;
-  if (job.cmyk) {
-    cmykRow.reset(new uint8_t[static_cast<size_t>(w) * 4]);
-    job.cmykRow = cmykRow.get();
+  try {
+    if (job.cmyk) cmykRow.reset(new uint8_t[static_cast<size_t>(w) * 4]);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory("Out of memory");
   }
+  job.cmykRow = cmykRow.get();
   job.out = pixels.get();
   if (!DecodeBody(&job)) RaiseJpegError(job.err.code);
 
@@ -348,7 +379,7 @@ void TJPEGImage::SetPixels(int32_t W, int32_t H, const uint32_t* Argb) {
   TJpegPixels p;
   if (W > 0 && H > 0 && Argb) {
     const size_t n = static_cast<size_t>(W) * static_cast<size_t>(H);
-    p.Bits.reset(new uint32_t[n]);
+    p.Bits = AllocatePixels(n);
     for (size_t i = 0; i < n; ++i) p.Bits[i] = Argb[i] | 0xFF000000u;
     p.Width = W;
     p.Height = H;

@@ -11,13 +11,18 @@
 
 #include "platform_graphics.h"
 
+struct TJpegPixelFree {
+  void operator()(uint32_t* p) const;
+};
+using TJpegPixelBuffer = std::unique_ptr<uint32_t[], TJpegPixelFree>;
+
 // Decoded pixels: Width x Height top-down rows of 0xFFRRGGBB. The buffer is
 // left uninitialised on allocation so large pictures cost no extra pass.
 struct TJpegPixels {
   int32_t Width = 0;
   int32_t Height = 0;
   bool Grayscale = false;  // the stream had one component
-  std::unique_ptr<uint32_t[]> Bits;
+  TJpegPixelBuffer Bits;
 };
 
 // Decodes a complete JPEG stream; EInvalidGraphic on any error.
