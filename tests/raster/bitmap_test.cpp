@@ -371,6 +371,34 @@ TEST(Bitmap32Resampler, ClassNameSwitchesOnlyToRegisteredClasses) {
   EXPECT_EQ(c.ResamplerClassName(), "TLinearResampler");
 }
 
+TEST(Bitmap32Draw, DrawEntryPointsUseOwnModeAndDestinationClip) {
+  TBitmap32 src;
+  src.SetSize(2, 2);
+  src.SetPixel(0, 0, 0xFF0000FFu);
+  src.SetPixel(1, 0, 0xFF00FF00u);
+  src.SetPixel(0, 1, 0xFFFF0000u);
+  src.SetPixel(1, 1, 0x00FFFFFFu);  // transparent in dmBlend
+  TBitmap32 dst;
+  dst.SetSize(6, 6);
+  dst.Clear(0xFF000000u);
+  dst.SetClipRect(TRect{0, 0, 3, 6});
+  src.DrawTo(&dst, TRect{0, 0, 4, 4});  // nearest, doubled, cut at x = 3
+  EXPECT_EQ(dst.GetPixel(1, 1), 0xFF0000FFu);
+  EXPECT_EQ(dst.GetPixel(2, 0), 0xFF00FF00u);
+  EXPECT_EQ(dst.GetPixel(0, 3), 0xFFFF0000u);
+  EXPECT_EQ(dst.GetPixel(2, 3), 0x00FFFFFFu);
+  EXPECT_EQ(dst.GetPixel(3, 0), 0xFF000000u);  // outside the destination's clip
+
+  dst.ResetClipRect();
+  dst.Clear(0xFF000000u);
+  src.SetDrawMode(dmBlend);
+  src.DrawAt(&dst, 4, 4);
+  EXPECT_EQ(dst.GetPixel(4, 4), 0xFF0000FFu);
+  EXPECT_EQ(dst.GetPixel(5, 5), 0xFF000000u);  // alpha 0 leaves the background
+  dst.DrawScaledFrom(TRect{0, 0, 1, 1}, TRect{0, 0, 1, 1}, nullptr);  // nothing
+  EXPECT_THROW(src.DrawAt(nullptr, 0, 0), Exception);
+}
+
 TEST(Bitmap32Text, SmoothTextBlendsCoverageOnlyWithSupersampling) {
   auto render = [](int32_t level) {
     TBitmap32 b;
