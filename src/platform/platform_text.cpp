@@ -107,6 +107,17 @@ class TFontCache {
     auto it = resolved_.find(key);
     if (it != resolved_.end()) return it->second.File.empty() ? nullptr : &it->second;
     TResolvedFont rf = Match(config_, Name, Style);
+    // A family without a bold or italic face is emboldened or slanted by us.
+    if (!rf.File.empty() && (rf.SyntheticBold || rf.SyntheticItalic)) {
+      if (FT_Face face = Unsized(rf)) {
+        auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+        const bool faceBold = (face->style_flags & FT_STYLE_FLAG_BOLD) ||
+                              (os2 && os2->version != 0xFFFF && os2->usWeightClass >= 600);
+        const bool faceItalic = (face->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+        rf.SyntheticBold = rf.SyntheticBold && !faceBold;
+        rf.SyntheticItalic = rf.SyntheticItalic && !faceItalic;
+      }
+    }
     auto& slot = resolved_[key];
     slot = rf;
     return slot.File.empty() ? nullptr : &slot;
@@ -151,12 +162,10 @@ class TFontCache {
       FcChar8* fam = nullptr;
       if (FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch && fam)
         rf.Family = reinterpret_cast<const char*>(fam);
-      int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-      FcPatternGetInteger(m, FC_WEIGHT, 0, &weight);
-      FcPatternGetInteger(m, FC_SLANT, 0, &slant);
-      // A family without a bold or italic face is emboldened or slanted by us.
-      rf.SyntheticBold = wantBold && weight < FC_WEIGHT_DEMIBOLD;
-      rf.SyntheticItalic = wantItalic && slant == FC_SLANT_ROMAN;
+      // Provisional: Resolve checks the face itself, because the matched
+      // pattern reports the weight and slant that were asked for.
+      rf.SyntheticBold = wantBold;
+      rf.SyntheticItalic = wantItalic;
     }
     FcPatternDestroy(m);
     return rf;

@@ -230,3 +230,35 @@ TEST(PlatformTextOut, UnderlineBelowBaselineAcrossTheText) {
   for (int32_t x = 2; x < 2 + e.cx; ++x) EXPECT_NE(under.At(x, row), bg) << x;
   EXPECT_EQ(under.At(2 + e.cx, row), bg);
 }
+
+TEST(PlatformTextOut, BoldAndItalicSynthesisedForASingleFaceFamily) {
+  const std::string family = "DejaVu Math TeX Gyre";  // ships one upright, regular face
+  if (PlatformFontFamily(family, fsBold | fsItalic) != family) GTEST_SKIP() << family << " is not installed";
+  TFont f;
+  f.Name = family;
+  f.Size = 10;
+  f.Quality = TFontQuality::fqNonAntialiased;
+  TFont bold = f, italic = f;
+  bold.Style = fsBold;
+  italic.Style = fsItalic;
+  // All three styles come from the same file: bold and slant are made by us.
+  EXPECT_EQ(PlatformFontFile(family, fsBold), PlatformFontFile(family, 0));
+  // Emboldening widens every glyph by one pixel at this size.
+  EXPECT_EQ(PlatformTextExtent(bold, "IIII").cx, PlatformTextExtent(f, "IIII").cx + 4);
+  EXPECT_EQ(PlatformTextExtent(italic, "IIII").cx, PlatformTextExtent(f, "IIII").cx);
+  const uint32_t bg = 0xFFFFFFFF;
+  TCanvas plain(60, 30, bg), thick(60, 30, bg), slanted(60, 30, bg);
+  PlatformTextOut(plain.s, 2, 2, "I", f, nullptr);
+  PlatformTextOut(thick.s, 2, 2, "I", bold, nullptr);
+  PlatformTextOut(slanted.s, 2, 2, "I", italic, nullptr);
+  auto inkCount = [&](const TCanvas& c) { return std::count_if(c.px.begin(), c.px.end(), [&](uint32_t p) { return p != bg; }); };
+  EXPECT_GT(inkCount(thick), inkCount(plain));
+  // The slant moves the top of the stem right of its foot.
+  const TPlatformRect box = InkBox(slanted, bg);
+  auto firstInk = [&](int32_t y) {
+    for (int32_t x = 0; x < 60; ++x)
+      if (slanted.At(x, y) != bg) return x;
+    return -1;
+  };
+  EXPECT_GT(firstInk(box.Top), firstInk(box.Bottom - 1));
+}
