@@ -173,8 +173,10 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
   }
 
   // Where the pixels start: the file header's offset when it is sane, else
-  // straight after the colour table.
+  // straight after the colour table (which a direct-colour file may carry as
+  // a hint for palette displays).
   int64_t dataPos = pos;
+  if (offBits == 0 && bits > 8 && hs != 12) dataPos = std::min<int64_t>(avail, pos + int64_t{4} * bi.ColorsUsed);
   if (offBits != 0) {
     if (offBits < pos || offBits > avail) Bad("Invalid bitmap data offset " + std::to_string(offBits));
     dataPos = offBits;

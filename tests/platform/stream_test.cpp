@@ -128,14 +128,3 @@ TEST(FileStream, OpenWriteRewritesInPlaceWithoutTruncating) {
   EXPECT_EQ(std::string(all, 10), "ab2XY56789");
   EXPECT_THROW(rw.ReadBuffer(all, 1), EReadError);
 }
-
-TEST(MemoryStream, FileRoundTrip) {
-  TTempDir dir;
-  TMemoryStream s(std::vector<uint8_t>{0, 1, 2, 255});
-  s.SaveToFile(dir.File("m.bin"));
-  TMemoryStream t;
-  t.LoadFromFile(dir.File("m.bin"));
-  EXPECT_EQ(t.Bytes(), s.Bytes());
-  EXPECT_EQ(t.Position(), 0);
-  EXPECT_THROW(t.LoadFromFile(dir.File("none.bin")), EFOpenError);
-}
