@@ -2,7 +2,7 @@
 //
 // The filter works on bytes: a pixel's four bytes are filtered alike (alpha
 // included, its result thrown away), which turns every kernel tap into one
-// multiply-add over a contiguous run of bytes. Rows are read from padded
+// multiply-add over a contiguous run of values. Rows are read from padded
 // copies (edge pixels repeated) kept in a small ring, so the image can be
 // written row by row while its neighbours are still needed unchanged.
 #include "img_conv.h"
@@ -40,35 +40,43 @@ AccKind ChooseAcc(const int32_t* Kernel, int32_t Count) {
 }
 
 // Padded copies of image rows (R pixels repeated on each side), one slot per
-// kernel row; image row y lives in slot y mod KSize.
+// kernel row; image row y lives in slot y mod KSize. Each byte is widened to
+// 16 bits once here, so the tap loops multiply without converting.
 class RowRing {
  public:
-  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize)
-      : bmp_(Bmp), r_(R), ksize_(KSize), stride_(static_cast<size_t>(Bmp->Width()) + 2 * R),
-        rows_(stride_ * KSize), holds_(KSize, -1) {}
+  using TWidenRun = void (*)(const uint8_t* Src, uint16_t* Dst, size_t N);
+  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize, TWidenRun WidenRun)
+      : bmp_(Bmp), r_(R), ksize_(KSize), stride_((static_cast<size_t>(Bmp->Width()) + 2 * R) * 4),
+        rows_(stride_ * KSize), holds_(KSize, -1), widen_(WidenRun) {}
 
   // The padded row of image row Y, Y limited to the image.
-  const uint8_t* Row(int32_t Y) {
+  const uint16_t* Row(int32_t Y) {
     Y = std::clamp(Y, 0, bmp_->Height() - 1);
     const int32_t Slot = Y % ksize_;
-    uint32_t* P = rows_.data() + stride_ * Slot;
+    uint16_t* P = rows_.data() + stride_ * Slot;
     if (holds_[Slot] != Y) {
       const int32_t W = bmp_->Width();
-      const TColor32* Src = bmp_->RowPtr(Y);
-      std::fill(P, P + r_, Src[0]);
-      std::memcpy(P + r_, Src, static_cast<size_t>(W) * sizeof(TColor32));
-      std::fill(P + r_ + W, P + 2 * r_ + W, Src[W - 1]);
+      const uint8_t* Src = reinterpret_cast<const uint8_t*>(bmp_->RowPtr(Y));
+      for (int32_t i = 0; i < r_; ++i)
+        for (int32_t c = 0; c < 4; ++c) P[4 * i + c] = Src[c];
+      uint16_t* Mid = P + 4 * static_cast<size_t>(r_);
+      widen_(Src, Mid, static_cast<size_t>(W) * 4);
+      uint16_t* Tail = Mid + 4 * static_cast<size_t>(W);
+      const uint8_t* Last = Src + 4 * static_cast<size_t>(W - 1);
+      for (int32_t i = 0; i < r_; ++i)
+        for (int32_t c = 0; c < 4; ++c) Tail[4 * i + c] = Last[c];
       holds_[Slot] = Y;
     }
-    return reinterpret_cast<const uint8_t*>(P);
+    return P;
   }
 
  private:
   const TBitmap32* bmp_;
   int32_t r_, ksize_;
   size_t stride_;
-  std::vector<uint32_t> rows_;
+  std::vector<uint16_t> rows_;
   std::vector<int32_t> holds_;
+  TWidenRun widen_;
 };
 
 // Acc[j] = sum of the taps over N bytes starting at byte Start of the padded
@@ -76,17 +84,35 @@ class RowRing {
 // with the kernel size fixed at compile time the tap loops unroll and the byte
 // loop vectorizes.
 template <typename Acc, int KSize>
-[[gnu::always_inline]] inline void Accumulate(Acc* __restrict A, const uint8_t* const* Rows, const Acc* Kernel,
+[[gnu::always_inline]] inline void Accumulate(Acc* __restrict A, const uint16_t* const* Rows, const Acc* Kernel,
                                               size_t Start, size_t N) {
-  const uint8_t* __restrict P[KSize];
-  Acc K[KSize * KSize];
-  for (int t = 0; t < KSize * KSize; ++t) K[t] = Kernel[t];
-  for (int Dy = 0; Dy < KSize; ++Dy) P[Dy] = Rows[Dy] + Start;
-  for (size_t j = 0; j < N; ++j) {
-    Acc S = 0;
-    for (int Dy = 0; Dy < KSize; ++Dy)
-      for (int Dx = 0; Dx < KSize; ++Dx) S = static_cast<Acc>(S + K[Dy * KSize + Dx] * P[Dy][j + 4 * Dx]);
-    A[j] = S;
+  // Three rows at a time keep their taps in registers; a 5x5 kernel takes a
+  // second pass for its last two rows.
+  constexpr int First = KSize < 3 ? KSize : 3;
+  {
+    const uint16_t* __restrict P[First];
+    Acc K[First * KSize];
+    for (int t = 0; t < First * KSize; ++t) K[t] = Kernel[t];
+    for (int Dy = 0; Dy < First; ++Dy) P[Dy] = Rows[Dy] + Start;
+    for (size_t j = 0; j < N; ++j) {
+      Acc S = 0;
+      for (int Dy = 0; Dy < First; ++Dy)
+        for (int Dx = 0; Dx < KSize; ++Dx) S = static_cast<Acc>(S + K[Dy * KSize + Dx] * P[Dy][j + 4 * Dx]);
+      A[j] = S;
+    }
+  }
+  if constexpr (KSize > 3) {
+    constexpr int Rest = KSize - 3;
+    const uint16_t* __restrict P[Rest];
+    Acc K[Rest * KSize];
+    for (int t = 0; t < Rest * KSize; ++t) K[t] = Kernel[3 * KSize + t];
+    for (int Dy = 0; Dy < Rest; ++Dy) P[Dy] = Rows[3 + Dy] + Start;
+    for (size_t j = 0; j < N; ++j) {
+      Acc S = A[j];
+      for (int Dy = 0; Dy < Rest; ++Dy)
+        for (int Dx = 0; Dx < KSize; ++Dx) S = static_cast<Acc>(S + K[Dy * KSize + Dx] * P[Dy][j + 4 * Dx]);
+      A[j] = S;
+    }
   }
 }
 
@@ -154,30 +180,49 @@ template <typename Acc>
   }
 }
 
-// One chunk of a row: the sums, then the bytes. Compiled twice, for the
-// baseline processor and for AVX2, and picked once per call.
-using TChunkFilter = void (*)(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums,
-                              uint8_t* Out, const FinishParams& F);
+// Bytes widened to 16 bits for the padded rows.
+[[gnu::always_inline]] inline void Widen(const uint8_t* __restrict Src, uint16_t* __restrict Dst, size_t N) {
+  for (size_t j = 0; j < N; ++j) Dst[j] = Src[j];
+}
+
+// The new colour bytes put into a run of pixels whose alpha stays.
+[[gnu::always_inline]] inline void MergeColour(TColor32* __restrict D, const uint32_t* __restrict Result, size_t N) {
+  for (size_t i = 0; i < N; ++i) D[i] = (D[i] & 0xFF000000u) | (Result[i] & 0x00FFFFFFu);
+}
+
+// One chunk of a row: the sums, the bytes, and (unless Dst is null) the bytes
+// merged into the row. Compiled twice, for the baseline processor and for
+// AVX2, and picked once per call; so is the widening of the padded rows.
+using TChunkFilter = void (*)(const uint16_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums,
+                              uint32_t* Out, TColor32* Dst, const FinishParams& F);
 
 template <typename Acc, int KSize>
-void ChunkPortable(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums, uint8_t* Out,
-                   const FinishParams& F) {
+[[gnu::always_inline]] inline void Chunk(const uint16_t* const* Rows, const void* Kernel, size_t Start, size_t N,
+                                         void* Sums, uint32_t* Out, TColor32* Dst, const FinishParams& F) {
   Accumulate<Acc, KSize>(static_cast<Acc*>(Sums), Rows, static_cast<const Acc*>(Kernel), Start, N);
-  Finish(static_cast<const Acc*>(Sums), Out, N, F);
+  Finish(static_cast<const Acc*>(Sums), reinterpret_cast<uint8_t*>(Out), N, F);
+  if (Dst != nullptr) MergeColour(Dst, Out, N / 4);
 }
 
 template <typename Acc, int KSize>
-[[gnu::target("avx2")]] void ChunkAvx2(const uint8_t* const* Rows, const void* Kernel, size_t Start, size_t N,
-                                       void* Sums, uint8_t* Out, const FinishParams& F) {
-  Accumulate<Acc, KSize>(static_cast<Acc*>(Sums), Rows, static_cast<const Acc*>(Kernel), Start, N);
-  Finish(static_cast<const Acc*>(Sums), Out, N, F);
+void ChunkPortable(const uint16_t* const* Rows, const void* Kernel, size_t Start, size_t N, void* Sums, uint32_t* Out,
+                   TColor32* Dst, const FinishParams& F) {
+  Chunk<Acc, KSize>(Rows, Kernel, Start, N, Sums, Out, Dst, F);
 }
+
+template <typename Acc, int KSize>
+[[gnu::target("avx2")]] void ChunkAvx2(const uint16_t* const* Rows, const void* Kernel, size_t Start, size_t N,
+                                       void* Sums, uint32_t* Out, TColor32* Dst, const FinishParams& F) {
+  Chunk<Acc, KSize>(Rows, Kernel, Start, N, Sums, Out, Dst, F);
+}
+
+void WidenPortable(const uint8_t* Src, uint16_t* Dst, size_t N) { Widen(Src, Dst, N); }
+[[gnu::target("avx2")]] void WidenAvx2(const uint8_t* Src, uint16_t* Dst, size_t N) { Widen(Src, Dst, N); }
 
 bool UseAvx2() { return !ForcePortable() && __builtin_cpu_supports("avx2"); }
 
 template <typename Acc>
-TChunkFilter PickChunkFilter(int32_t KSize) {
-  const bool Avx2 = UseAvx2();
+TChunkFilter PickChunkFilter(int32_t KSize, bool Avx2) {
   if (KSize == 3) return Avx2 ? ChunkAvx2<Acc, 3> : ChunkPortable<Acc, 3>;
   return Avx2 ? ChunkAvx2<Acc, 5> : ChunkPortable<Acc, 5>;
 }
@@ -196,25 +241,24 @@ void ConvolveRows(const int32_t* Kernel, int32_t KSize, TBitmap32* Bmp, const Fi
   // (their bounds were checked), the 32-bit one wraps as the sums do.
   Acc K[25];
   for (int32_t t = 0; t < KSize * KSize; ++t) K[t] = static_cast<Acc>(Kernel[t]);
-  const TChunkFilter Filter = PickChunkFilter<Acc>(KSize);
-  RowRing Ring(Bmp, R, KSize);
+  const bool Avx2 = UseAvx2();
+  const TChunkFilter Filter = PickChunkFilter<Acc>(KSize, Avx2);
+  RowRing Ring(Bmp, R, KSize, Avx2 ? WidenAvx2 : WidenPortable);
   std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
   std::vector<uint32_t> Result(kChunk);
   uint8_t* ResultBytes = reinterpret_cast<uint8_t*>(Result.data());
-  const uint8_t* Rows[5] = {};
+  const uint16_t* Rows[5] = {};
   for (int32_t Y = 0; Y < H; ++Y) {
     for (int32_t Dy = 0; Dy < KSize; ++Dy) Rows[Dy] = Ring.Row(Y - R + Dy);
     TColor32* Dst = Bmp->RowPtr(Y);
     for (int32_t X0 = 0; X0 < W; X0 += kChunk) {
       const int32_t Count = std::min(kChunk, W - X0);
-      Filter(Rows, K, static_cast<size_t>(X0) * 4, static_cast<size_t>(Count) * 4, Sums.data(), ResultBytes, F);
       TColor32* D = Dst + X0;
-      if (!Mask.Masked) {
-        for (int32_t i = 0; i < Count; ++i) D[i] = (D[i] & 0xFF000000u) | (Result[i] & 0x00FFFFFFu);
-        continue;
-      }
+      Filter(Rows, K, static_cast<size_t>(X0) * 4, static_cast<size_t>(Count) * 4, Sums.data(), Result.data(),
+             Mask.Masked ? nullptr : D, F);
+      if (!Mask.Masked) continue;
       // The old value is the untouched centre pixel of the padded copy.
-      const uint8_t* Old = Rows[R] + static_cast<size_t>(X0 + R) * 4;
+      const uint16_t* Old = Rows[R] + static_cast<size_t>(X0 + R) * 4;
       uint8_t* Out = reinterpret_cast<uint8_t*>(D);
       for (int32_t i = 0; i < Count; ++i) {
         for (int32_t c = 0; c < 3; ++c) {
