@@ -17,12 +17,8 @@
 #include "platform_clipboard.h"
 #include "platform_graphics.h"
 #include "platform_stream.h"
-
-#if __has_include("platform_text.h")
 #include "platform_text.h"
-#endif
 
-struct TTextExtent;
 class TCustomResampler;
 class TBitmap32;
 
