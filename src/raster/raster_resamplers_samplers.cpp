@@ -197,8 +197,8 @@ TColor32 TLinearResampler::GetSampleFloat(float X, float Y) {
 void TLinearResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
                                 TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
                                 const TPixelCombineEvent& CombineCallBack) {
-  const int32_t SrcW = SrcRect.Right - SrcRect.Left, SrcH = SrcRect.Bottom - SrcRect.Top;
-  const int32_t DstW = DstRect.Right - DstRect.Left, DstH = DstRect.Bottom - DstRect.Top;
+  const int64_t SrcW = int64_t{SrcRect.Right} - SrcRect.Left, SrcH = int64_t{SrcRect.Bottom} - SrcRect.Top;
+  const int64_t DstW = int64_t{DstRect.Right} - DstRect.Left, DstH = int64_t{DstRect.Bottom} - DstRect.Top;
   if (DstW > SrcW && DstH > SrcH && SrcW > 1 && SrcH > 1)
     StretchBilinearFast(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallBack);
   else

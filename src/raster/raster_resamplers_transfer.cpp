@@ -3,6 +3,7 @@
 // a resampler, which picks one of the stretch paths below (nearest pixel,
 // fast bilinear, block average, two-pass kernel).
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -22,10 +23,28 @@ TRect Intersect(const TRect& A, const TRect& B) {
 
 bool IsEmpty(const TRect& R) { return R.Right <= R.Left || R.Bottom <= R.Top; }
 
-int32_t Width(const TRect& R) { return R.Right - R.Left; }
-int32_t Height(const TRect& R) { return R.Bottom - R.Top; }
+// Callers keep widths within 32 bits (see Representable).
+int32_t Width(const TRect& R) { return static_cast<int32_t>(int64_t{R.Right} - R.Left); }
+int32_t Height(const TRect& R) { return static_cast<int32_t>(int64_t{R.Bottom} - R.Top); }
+
+// A rectangle whose width and height fit in 32 bits. Wider ones (sides near
+// both ends of the integer range) have no picture to draw: the stretch paths
+// skip them rather than let their arithmetic wrap.
+bool Representable(const TRect& R) {
+  const int64_t W = int64_t{R.Right} - R.Left, H = int64_t{R.Bottom} - R.Top;
+  return W >= INT32_MIN && W <= INT32_MAX && H >= INT32_MIN && H <= INT32_MAX;
+}
 
 TRect Bounds(const TBitmap32* B) { return TRect{0, 0, B->Width(), B->Height()}; }
+
+// The stretch paths read only inside the source rectangle (the bilinear one
+// up to the bitmap's edge); one reached directly with a rectangle that leaves
+// the bitmap refuses like the scaled transfer does.
+void CheckSourceInside(const TBitmap32* Src, const TRect& SrcRect) {
+  if (!IsEmpty(SrcRect) && (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() ||
+                            SrcRect.Bottom > Src->Height()))
+    throw ESrcInvalidException("Source rectangle is invalid");
+}
 
 // The per-pixel form of each combine operation in the stretch paths.
 class TPixelCombiner {
@@ -164,7 +183,9 @@ void DrawRectScaled(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, 
     TRect Clip = Intersect(Intersect(DstClip, Bounds(Dst)), DstRect);
     if (IsEmpty(Clip)) return;
     if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
-    if (Width(SrcRect) == Width(DstRect) && Height(SrcRect) == Height(DstRect)) {
+    if (!Representable(DstRect)) {
+      // Nothing sensible to draw; the caller still learns the area.
+    } else if (Width(SrcRect) == Width(DstRect) && Height(SrcRect) == Height(DstRect)) {
       CombineBlock(Dst, Clip, Src, SrcRect.Left + Clip.Left - DstRect.Left,
                    SrcRect.Top + Clip.Top - DstRect.Top, CombineOp, CombineCallBack);
     } else {
@@ -183,7 +204,7 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
                           TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
                           const TPixelCombineEvent& CombineCallBack) {
   const TRect Clip = Intersect(Intersect(DstClip, Bounds(Dst)), DstRect);
-  if (IsEmpty(Clip)) return;
+  if (IsEmpty(Clip) || !Representable(DstRect)) return;
   if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() ||
       SrcRect.Bottom > Src->Height())
     throw Exception("Invalid SrcRect");
@@ -282,10 +303,16 @@ std::vector<TLinearEntry> BuildLinearMap(int32_t DstLo, int32_t DstHi, int32_t C
 
 }  // namespace
 
-void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn,
                          TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
                          const TPixelCombineEvent& CombineCallBack) {
-  if (IsEmpty(DstClip) || IsEmpty(SrcRect) || IsEmpty(DstRect)) return;
+  // Callers have clipped already; clipping again costs nothing and keeps a
+  // careless caller from writing outside the bitmap.
+  const TRect DstClip = Intersect(Intersect(DstClipIn, Bounds(Dst)), DstRect);
+  CheckSourceInside(Src, SrcRect);
+  if (IsEmpty(DstClip) || IsEmpty(SrcRect) || IsEmpty(DstRect) || !Representable(DstRect) ||
+      !Representable(SrcRect))
+    return;
   if (Src->Width() < 2 || Src->Height() < 2 || Width(SrcRect) < 2 || Height(SrcRect) < 2) {
     // No 2 x 2 block to mix: the linear kernel gives the same picture.
     TLinearKernel Linear;
@@ -320,7 +347,13 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
 TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, int32_t ClipHi,
                                  int32_t SrcLo, int32_t SrcHi, const TCustomKernel& Kernel) {
   TMappingTable Result;
-  const int32_t SrcW = SrcHi - SrcLo, DstW = DstHi - DstLo, ClipW = ClipHi - ClipLo;
+  const int64_t SrcW64 = int64_t{SrcHi} - SrcLo, DstW64 = int64_t{DstHi} - DstLo;
+  const int64_t ClipW64 = int64_t{ClipHi} - ClipLo;
+  if (SrcW64 > INT32_MAX || DstW64 > INT32_MAX || ClipW64 > INT32_MAX || SrcW64 < INT32_MIN ||
+      DstW64 < INT32_MIN || ClipW64 < INT32_MIN)
+    return Result;
+  const int32_t SrcW = static_cast<int32_t>(SrcW64), DstW = static_cast<int32_t>(DstW64);
+  const int32_t ClipW = static_cast<int32_t>(ClipW64);
   if (SrcW == 0) return Result;
   if (SrcW == 1) {
     Result.assign(static_cast<size_t>(std::max(ClipW, 0)), TCluster{{SrcLo, 256}});
@@ -369,11 +402,14 @@ TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, i
 
 // ---- two-pass kernel ---------------------------------------------------------------------
 
-void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn,
                         TBitmap32* Src, const TRect& SrcRect, const TCustomKernel* Kernel,
                         TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
+  const TRect DstClip = Intersect(Intersect(DstClipIn, Bounds(Dst)), DstRect);
+  CheckSourceInside(Src, SrcRect);
   if (CombineOp == dmCustom && !CombineCallBack) CombineOp = dmOpaque;
   if (CombineOp == dmBlend && Src->MasterAlpha() == 0) return;
+  if (!Representable(DstRect) || !Representable(SrcRect) || IsEmpty(DstClip)) return;
   const TMappingTable MapX = BuildKernelMapping(DstRect.Left, DstRect.Right, DstClip.Left,
                                                 DstClip.Right, SrcRect.Left, SrcRect.Right, *Kernel);
   const TMappingTable MapY = BuildKernelMapping(DstRect.Top, DstRect.Bottom, DstClip.Top,
@@ -438,9 +474,12 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
 
 // ---- block average ------------------------------------------------------------------
 
-void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src,
+void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn, TBitmap32* Src,
                    const TRect& SrcRect, const TCustomKernel* Kernel, TDrawMode CombineOp,
                    const TPixelCombineEvent& CombineCallBack) {
+  const TRect DstClip = Intersect(Intersect(DstClipIn, Bounds(Dst)), DstRect);
+  CheckSourceInside(Src, SrcRect);
+  if (!Representable(DstRect) || !Representable(SrcRect)) return;
   const uint32_t SrcW = static_cast<uint32_t>(Width(SrcRect));
   const uint32_t SrcH = static_cast<uint32_t>(Height(SrcRect));
   const uint32_t DstW = static_cast<uint32_t>(Width(DstRect));

@@ -295,6 +295,33 @@ TEST(DrawRectScaled, ValidatesClipsAndNotifies) {
   EXPECT_EQ(Log.Areas[1], (TRect{-2, 1, 12, 9}));
 }
 
+// Rectangles whose sides sit near both ends of the integer range have no
+// width a stretch could use: nothing is drawn, the area is still reported.
+// The stretch paths reached directly refuse a source rectangle outside the
+// source instead of reading past it.
+TEST(DrawRectScaled, ExtremeRectanglesAndDirectCallsStaySafe) {
+  TBitmap32 Src, Dst;
+  Src.SetSize(4, 4);
+  FillPattern(Src);
+  Dst.SetSize(6, 6);
+  Dst.Clear(0xFF000000);
+  TAreaLog Log;
+  Log.Attach(Dst);
+  const TRect Huge{-2147483647, 0, 2147483647, 6};
+  for (uint8_t Index = 0; Index < 8; ++Index) {
+    auto R = MakeUnboundResampler(Index);
+    DrawRectScaled(&Dst, Huge, Dst.BoundsRect(), &Src, Src.BoundsRect(), R.get(), dmOpaque);
+  }
+  for (TColor32 P : Pixels(Dst)) EXPECT_EQ(P, 0xFF000000u);
+  ASSERT_EQ(Log.Areas.size(), 8u);
+  EXPECT_EQ(Log.Areas[0], Huge);
+  TCubicKernel K;
+  EXPECT_THROW(ResampleWithKernel(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &Src, TRect{2, 0, 7, 4}, &K, dmOpaque),
+               ESrcInvalidException);
+  EXPECT_THROW(QuickResample(&Dst, TRect{0, 0, 2, 2}, Dst.BoundsRect(), &Src, TRect{0, -1, 4, 4}, &K, dmOpaque),
+               ESrcInvalidException);
+}
+
 // Whatever the resampler, mode and rectangles, no pixel outside the clip
 // rectangle changes, and a flat opaque picture drawn opaquely through the
 // nearest and kernel resamplers stays exactly flat.
