@@ -8,6 +8,7 @@
 
 #include "raster_blend.h"
 #include "raster_resamplers.h"
+#include "raster_transforms.h"
 
 namespace {
 
@@ -218,6 +219,33 @@ TEST(NestedSampler, ForwardsAndRefusesWithoutASampler) {
   EXPECT_TRUE(N.HasBounds());
   EXPECT_EQ(N.GetSampleBounds(), (TRect{0, 0, 3, 3}));
   EXPECT_EQ(N.GetSampleInt(1, 2), B.GetPixel(1, 2));
+}
+
+// A transformer reads its sampler at the point the transformation maps back
+// to; the nearest transformer reads whole pixels.
+TEST(Transformers, MapPointsBackThroughTheTransformation) {
+  TBitmap32 B;
+  B.SetSize(6, 5);
+  FillPattern(B, 6);
+  auto* Nearest = new TNearestResampler(&B);
+  TAffineTransformation T;
+  T.Translate(2.0f, 1.0f);
+  TTransformer Plain(Nearest, &T);
+  Plain.PrepareSampling();
+  EXPECT_EQ(Plain.GetSampleInt(3, 2), B.GetPixel(1, 1));
+  EXPECT_EQ(Plain.GetSampleFixed(0x38000, 0x20000), B.GetPixel(1, 1));  // 1.5 rounds down
+  EXPECT_EQ(Plain.GetSampleFloat(4.0f, 3.0f), B.GetPixel(2, 2));
+  EXPECT_TRUE(Plain.HasBounds());
+  // Corners widened by half a pixel and rounded ties-to-even.
+  EXPECT_EQ(Plain.GetSampleBounds(), (TRect{2, 0, 8, 6}));
+
+  auto Made = MakeTransformer(Nearest->TransformerClass(), Nearest, &T);
+  ASSERT_EQ(Made->ClassName(), "TNearestTransformer");
+  EXPECT_EQ(Made->GetSampleInt(3, 2), B.GetPixel(1, 1));
+  EXPECT_EQ(Made->GetSampleFixed(0x3C000, 0x2F000), B.GetPixel(1, 1));  // floored
+  EXPECT_EQ(Made->GetSampleFloat(3.5f, 2.5f), B.GetPixel(2, 2));         // ties to even
+  TLinearResampler Linear;
+  EXPECT_EQ(MakeTransformer(Linear.TransformerClass(), &Linear, &T)->ClassName(), "TTransformer");
 }
 
 // The portable interpolator mixes through CombinePixels with the weight cut
