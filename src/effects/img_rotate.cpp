@@ -1,0 +1,115 @@
+// Flips, quarter turns and rotation by an angle.
+#include "img_rotate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#include "img_common.h"
+#include "raster_filterindex.h"
+#include "raster_resamplers.h"
+#include "raster_transforms.h"
+
+void FlipVertical(TBitmap32* Bmp) {
+  if (!HasPixels(Bmp)) return;
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+  std::vector<TColor32> Buffer(static_cast<size_t>(W));
+  const size_t Bytes = static_cast<size_t>(W) * sizeof(TColor32);
+  for (int32_t y = 0; y < H / 2; ++y) {
+    TColor32* A = Bmp->RowPtr(y);
+    TColor32* B = Bmp->RowPtr(H - 1 - y);
+    std::memcpy(Buffer.data(), A, Bytes);
+    std::memcpy(A, B, Bytes);
+    std::memcpy(B, Buffer.data(), Bytes);
+  }
+}
+
+void MirrorHorizontal(TBitmap32* Bmp) {
+  if (!HasPixels(Bmp)) return;
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+  for (int32_t y = 0; y < H; ++y) std::reverse(Bmp->RowPtr(y), Bmp->RowPtr(y) + W);
+}
+
+void RotateQuarterTurns(TBitmap32* Bmp, int32_t Mode) {
+  // Any other mode would leave the new bitmap empty and so empty the image.
+  if (!HasPixels(Bmp) || Mode < 1 || Mode > 3) return;
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+  auto T = std::make_unique<TBitmap32>();
+  if (Mode == 2)
+    T->SetSize(W, H);
+  else
+    T->SetSize(H, W);
+  for (int32_t y = 0; y < H; ++y) {
+    const TColor32* Src = Bmp->RowPtr(y);
+    switch (Mode) {
+      case 1:
+        for (int32_t x = 0; x < W; ++x) T->SetPixel(H - 1 - y, x, Src[x]);
+        break;
+      case 2: {
+        TColor32* Dst = T->RowPtr(H - 1 - y);
+        for (int32_t x = 0; x < W; ++x) Dst[W - 1 - x] = Src[x];
+        break;
+      }
+      default:
+        for (int32_t x = 0; x < W; ++x) T->SetPixel(y, W - 1 - x, Src[x]);
+        break;
+    }
+  }
+  CopyBitmap(Bmp, T.get(), false);
+}
+
+void RotateByAngle(TBitmap32* Bmp, float Degrees) {
+  if (!HasPixels(Bmp) || !std::isfinite(Degrees)) return;
+  const int32_t W = Bmp->Width(), H = Bmp->Height();
+
+  // The rotated bounding size, kept as 32-bit floats.
+  const long double A = -static_cast<long double>(Degrees) * std::numbers::pi_v<long double> / 180;
+  const long double C = std::cos(A), S = std::sin(A);
+  const float NW = static_cast<float>(std::fabs(C * W) + std::fabs(S * H));
+  const float NH = static_cast<float>(std::fabs(S * W) + std::fabs(C * H));
+  // Both are at most W + H and at least about 0.7 for a pixel, so the
+  // truncation stays in range; a side is never less than one pixel.
+  const int32_t NewW = std::max<int32_t>(1, static_cast<int32_t>(NW));
+  const int32_t NewH = std::max<int32_t>(1, static_cast<int32_t>(NH));
+  const int32_t Side = std::max(NewW, NewH);
+
+  // The image centred on a square canvas. The canvas can come out a pixel
+  // smaller than a side when the float products fall just below the integer;
+  // the offset is then negative (arithmetic halving) and the copy is clipped,
+  // rather than the wrapped unsigned offset that would draw nothing at all.
+  auto T1 = std::make_unique<TBitmap32>();
+  T1->SetSize(Side, Side);
+  DrawRectAt(T1.get(), (Side - W) >> 1, (Side - H) >> 1, T1->BoundsRect(), Bmp, Bmp->BoundsRect(), dmOpaque);
+
+  auto T2 = std::make_unique<TBitmap32>();
+  T2->SetSize(Side, Side);
+  const int32_t Left = (Side - NewW) >> 1, Top = (Side - NewH) >> 1;
+  auto Transformation = std::make_unique<TAffineTransformation>();
+  // The whole canvas is the source: with (0, 0, S - 1, S - 1) an odd-sized
+  // image would lose its last row and column even at 0 degrees.
+  Transformation->SetSrcRect(TFloatRect{0, 0, static_cast<float>(Side), static_cast<float>(Side)});
+  Transformation->Clear();
+  // Pixels sit at whole positions, so the middle of the picture is its first
+  // pixel plus (W - 1) / 2. Turning about that point and moving it onto the
+  // middle of the rectangle cut out below keeps every pixel of a right-angle
+  // turn; turning about (S shr 1, S shr 1) instead shifts the picture by a
+  // pixel on even canvases, dropping a row or column and leaving a
+  // transparent one. Where the canvas is odd and both margins even, the two
+  // are the same point.
+  const float Cx = static_cast<float>(((Side - W) >> 1) + (W - 1) / 2.0);
+  const float Cy = static_cast<float>(((Side - H) >> 1) + (H - 1) / 2.0);
+  const float Tx = static_cast<float>(Left + (NewW - 1) / 2.0);
+  const float Ty = static_cast<float>(Top + (NewH - 1) / 2.0);
+  Transformation->Rotate(Cx, Cy, -Degrees);
+  Transformation->Translate(Tx - Cx, Ty - Cy);
+
+  SetStretchFilter(T1.get(), 7);
+  TransformBitmap(T2.get(), T1.get(), Transformation.get());
+
+  Bmp->SetSize(NewW, NewH);
+  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), T2.get(), TRect{Left, Top, Left + NewW, Top + NewH}, dmOpaque);
+  Bmp->Changed();
+}

@@ -1,0 +1,144 @@
+// Flips, quarter turns and rotation by an angle.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "effects_fixtures.h"
+#include "img_rotate.h"
+
+namespace {
+
+// A W x H image whose pixels are numbered 1, 2, ... row by row.
+std::unique_ptr<TBitmap32> Numbered(int32_t W, int32_t H) {
+  auto B = MakeBitmap(W, H);
+  for (size_t i = 0; i < B->PixelCount(); ++i) B->Bits()[i] = static_cast<TColor32>(i + 1);
+  return B;
+}
+
+void ExpectImage(const TBitmap32& B, int32_t W, int32_t H, const std::vector<TColor32>& Expected) {
+  ASSERT_EQ(B.Width(), W);
+  ASSERT_EQ(B.Height(), H);
+  EXPECT_EQ(Pixels(B), Expected);
+}
+
+TEST(FlipAndMirror, AsymmetricImages) {
+  auto B = Numbered(3, 3);
+  FlipVertical(B.get());
+  ExpectImage(*B, 3, 3, {7, 8, 9, 4, 5, 6, 1, 2, 3});
+  FlipVertical(B.get());
+  ExpectImage(*B, 3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  auto M = Numbered(4, 2);
+  MirrorHorizontal(M.get());
+  ExpectImage(*M, 4, 2, {4, 3, 2, 1, 8, 7, 6, 5});
+  MirrorHorizontal(M.get());
+  ExpectImage(*M, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+  TBitmap32 Empty;
+  FlipVertical(&Empty);
+  MirrorHorizontal(nullptr);
+}
+
+TEST(RotateQuarterTurns, KnownAnswersOnA3x2Image) {
+  // 1 2 3
+  // 4 5 6
+  auto B = Numbered(3, 2);
+  RotateQuarterTurns(B.get(), 1);  // clockwise: the top row is (old (0, 1), old (0, 0))
+  ExpectImage(*B, 2, 3, {4, 1, 5, 2, 6, 3});
+  B = Numbered(3, 2);
+  RotateQuarterTurns(B.get(), 2);
+  ExpectImage(*B, 3, 2, {6, 5, 4, 3, 2, 1});
+  B = Numbered(3, 2);
+  RotateQuarterTurns(B.get(), 3);
+  ExpectImage(*B, 2, 3, {3, 6, 2, 5, 1, 4});
+}
+
+TEST(RotateQuarterTurns, RoundTripsAndBadModes) {
+  auto B = RandomBitmap(7, 4, 21);
+  const auto Before = Pixels(*B);
+  RotateQuarterTurns(B.get(), 2);
+  RotateQuarterTurns(B.get(), 2);
+  ExpectImage(*B, 7, 4, Before);
+  RotateQuarterTurns(B.get(), 1);
+  RotateQuarterTurns(B.get(), 3);
+  ExpectImage(*B, 7, 4, Before);
+  for (int i = 0; i < 4; ++i) RotateQuarterTurns(B.get(), 1);
+  ExpectImage(*B, 7, 4, Before);
+  // Another mode must not empty the image.
+  for (int32_t Mode : {0, 4, -1, 99}) RotateQuarterTurns(B.get(), Mode);
+  ExpectImage(*B, 7, 4, Before);
+}
+
+TEST(RotateByAngle, ZeroDegreesKeepsEveryPixelAlsoForOddSizes) {
+  for (auto [W, H] : {std::pair{7, 5}, std::pair{8, 6}, std::pair{5, 9}, std::pair{1, 1}}) {
+    auto B = RandomBitmap(W, H, 70 + W);
+    for (size_t i = 0; i < B->PixelCount(); ++i) B->Bits()[i] |= 0xFF000000u;
+    const auto Before = Pixels(*B);
+    RotateByAngle(B.get(), 0);
+    ExpectImage(*B, W, H, Before);
+  }
+}
+
+// The largest per-channel difference between two pixels.
+int32_t Distance(TColor32 A, TColor32 B) {
+  int32_t D = 0;
+  for (int S = 0; S < 32; S += 8) D = std::max(D, std::abs(int32_t((A >> S) & 0xFF) - int32_t((B >> S) & 0xFF)));
+  return D;
+}
+
+TEST(RotateByAngle, RightAnglesMatchTheQuarterTurns) {
+  // A smooth opaque picture: the cubic resampler reproduces it at whole positions.
+  auto Smooth = [](int32_t W, int32_t H) {
+    auto B = MakeBitmap(W, H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) B->SetPixel(x, y, MakeArgb(x * 255 / (W - 1), y * 255 / (H - 1), (x + y) % 256));
+    return B;
+  };
+  for (auto [Degrees, Mode] : {std::pair{90.0f, 1}, std::pair{180.0f, 2}, std::pair{270.0f, 3}}) {
+    auto A = Smooth(200, 100);
+    auto Q = Smooth(200, 100);
+    RotateByAngle(A.get(), Degrees);
+    RotateQuarterTurns(Q.get(), Mode);
+    // Within a pixel of the exact size where the float products fall short.
+    ASSERT_LE(std::abs(A->Width() - Q->Width()), 1);
+    ASSERT_LE(std::abs(A->Height() - Q->Height()), 1);
+    // Every pixel, the edges included: the turn must not shift the picture.
+    int32_t Worst = 0;
+    for (int32_t y = 0; y < std::min(A->Height(), Q->Height()); ++y)
+      for (int32_t x = 0; x < std::min(A->Width(), Q->Width()); ++x)
+        Worst = std::max(Worst, Distance(A->GetPixel(x, y), Q->GetPixel(x, y)));
+    EXPECT_LE(Worst, 2) << Degrees << " degrees";
+  }
+}
+
+TEST(RotateByAngle, ObliqueAngleGrowsTheBoundsAndClearsTheCorners) {
+  auto B = MakeBitmap(60, 40, 0xFF336699u);
+  RotateByAngle(B.get(), 30);
+  const double R = 30 * std::acos(-1.0) / 180;
+  EXPECT_NEAR(B->Width(), std::cos(R) * 60 + std::sin(R) * 40, 1.0);
+  EXPECT_NEAR(B->Height(), std::sin(R) * 60 + std::cos(R) * 40, 1.0);
+  EXPECT_EQ(B->GetPixel(0, 0), 0u) << "corners outside the turned image are transparent black";
+  EXPECT_EQ(B->GetPixel(B->Width() - 1, B->Height() - 1), 0u);
+  EXPECT_EQ(B->GetPixel(B->Width() / 2, B->Height() / 2), 0xFF336699u);
+  // Positive angles turn clockwise: the picture's old top-left corner becomes
+  // the top vertex, left of the middle; a counter-clockwise turn would put
+  // the old top-right corner there, right of it.
+  int32_t FirstOpaque = -1;
+  for (int32_t x = 0; x < B->Width() && FirstOpaque < 0; ++x)
+    if (AlphaOf(B->GetPixel(x, 1)) > 128) FirstOpaque = x;
+  EXPECT_LT(FirstOpaque, B->Width() / 2);
+}
+
+TEST(RotateByAngle, NotANumberAndEmptyDoNothing) {
+  auto B = RandomBitmap(5, 3, 1);
+  const auto Before = Pixels(*B);
+  RotateByAngle(B.get(), std::numeric_limits<float>::quiet_NaN());
+  RotateByAngle(B.get(), std::numeric_limits<float>::infinity());
+  ExpectImage(*B, 5, 3, Before);
+  TBitmap32 Empty;
+  RotateByAngle(&Empty, 45);
+  RotateByAngle(nullptr, 45);
+  EXPECT_TRUE(Empty.Empty());
+}
+
+}  // namespace
