@@ -128,7 +128,12 @@ void TCustomPaintBox32::PaintWindow() {
   Paint();
 }
 
-void TCustomPaintBox32::Resize() { ResizeBuffer(); }
+void TCustomPaintBox32::Resize() {
+  ResizeBuffer();
+  // The buffer may have kept its size, but the viewport's new part was never
+  // painted (and a centred bitmap moves).
+  Invalidate();
+}
 
 void TCustomPaintBox32::MouseDown(TMouseButton, TShiftState, int32_t, int32_t) {
   if ((FOptions & pboAutoFocus) != 0 && FHost->CanFocus()) FHost->SetFocus();

@@ -218,17 +218,18 @@ void TCustomLayer::SetLayerCollection(TLayerCollection* Value) {
 }
 
 void TCustomLayer::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-  if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+  // Handlers may destroy the layer: call a copy, never the member itself.
+  if (TLayerMouseEvent h = OnMouseDown) h(this, Button, Shift, X, Y);
 }
 
 void TCustomLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   SetScreenCursor(FCursor);
-  if (OnMouseMove) OnMouseMove(this, Shift, X, Y);
+  if (TLayerMouseMoveEvent h = OnMouseMove) h(this, Shift, X, Y);
 }
 
 void TCustomLayer::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   SetScreenCursor(crDefault);
-  if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+  if (TLayerMouseEvent h = OnMouseUp) h(this, Button, Shift, X, Y);
 }
 
 void TCustomLayer::AssignTo(TPersistent* Dst) {
@@ -796,7 +797,7 @@ void TRubberbandLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   if (!(newLocation == FLocation)) {
     SetLocation(newLocation);
     if (alive.expired()) return;
-    if (OnUserChange) OnUserChange(this);
+    if (TNotifyEvent h = OnUserChange) h(this);
   }
 }
 
@@ -808,7 +809,7 @@ void TRubberbandLayer::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X
 
 void TRubberbandLayer::DoResizing(const TFloatRect& OldLocation, TFloatRect& NewLocation, TDragState DragState,
                                   TShiftState Shift) {
-  if (OnResizing) OnResizing(this, OldLocation, NewLocation, DragState, Shift);
+  if (TRubberbandResizingEvent h = OnResizing) h(this, OldLocation, NewLocation, DragState, Shift);
 }
 
 void TRubberbandLayer::DrawHandle(TBitmap32* Buffer, int32_t X, int32_t Y) {
