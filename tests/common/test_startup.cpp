@@ -2,6 +2,8 @@
 
 #include "raster_system.h"
 
+#include "formats_startup.h"
+
 #include "raster_blend.h"
 #include "raster_resamplers.h"
 
@@ -12,4 +14,5 @@ void VemraTestStartup() {
   RasterFoundationStartup();
   RasterBlendStartup();
   RasterResamplersStartup();
+  RegisterFormatPictureClasses();
 }

@@ -1,0 +1,30 @@
+#pragma once
+// File helpers the format readers and writers share: reading what a stream
+// still has, the memory check before a picture of an untrusted size is
+// allocated, and the writers' way to a file: everything goes into a temporary
+// file in the target's folder, which replaces the target only once it is
+// complete, so a failed save leaves the target as it was and no temporary
+// file behind.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform_stream.h"
+
+// Calls Write with a stream on the temporary file, then flushes, syncs and
+// renames it over FileName (through a symbolic link to the file it names;
+// the replaced file's permissions are kept). Raises EFCreateError
+// "Cannot create file \"name\"" when the temporary file cannot be made, and
+// EWriteError "Stream write error" when writing, syncing or renaming fails;
+// an exception from Write passes through. The temporary file is removed on
+// every failure.
+void SaveFileAtomically(const std::string& FileName, const std::function<void(TStream&)>& Write);
+
+// Reads up to Count bytes, as many as the stream still has; returns the count.
+size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count);
+
+// Raises EOutOfMemory "Not enough memory for an image of W x H pixels" when
+// W x H pixels of 4 bytes (computed in 64 bits) exceed the machine's physical
+// memory; readers call it before allocating a size a file claims.
+void CheckImageFitsMemory(int64_t Width, int64_t Height);

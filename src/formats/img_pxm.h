@@ -1,0 +1,79 @@
+#pragma once
+// Netpbm grey maps (P5) and pixel maps (P6) with one byte per sample.
+//
+// The header is read in this program's own dialect, kept so that the files it
+// accepted before read the same way: the header lies in the file's first 256
+// bytes (up to the first zero byte); CR, TAB and LF all end a line; "#" cuts
+// the rest of a line; a double quote suspends the splitting of lines, of
+// comments and of the size line until the next one; the first three lines
+// that are not empty are the magic, "width height" with exactly one space,
+// and the maximum sample value, which must be 255. The pixel rows start right
+// after the line break (CR, LF or CR LF) that ends the third line. P1 to P4
+// and other maximum values are refused as unsupported.
+//
+// Writing gives "P5\n" or "P6\n", "width height\n", "255\n" and the rows;
+// grey is (54 R + 181 G + 20 B) shr 8, so white becomes 254.
+//
+// LoadPNM, SavePGM and SavePPM report their failures in boxes captioned
+// "img_pxm" and return normally.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform_stream.h"
+#include "raster_core.h"
+
+// Reads a P5 or P6 file (opened read-only) into Bitmap, opaque. Rows missing
+// at the end of a short file stay opaque black, without a message.
+void LoadPNM(const std::string& FileName, TBitmap32* Bitmap);
+// The same on an open stream holding the file's bytes; FileName names the
+// file in the messages.
+void LoadPNMFromStream(TStream& Stream, const std::string& FileName, TBitmap32* Bitmap);
+
+// Write P5 (grey) and P6 (colour) files through a temporary file that
+// replaces the target only when complete; alpha is dropped. False after a
+// failure (shown in a box), when the target is untouched.
+bool SavePGM(const std::string& FileName, const TBitmap32* Bitmap);
+bool SavePPM(const std::string& FileName, const TBitmap32* Bitmap);
+
+// ---- The reading and writing cores, shared with the picture class ----------
+
+enum class TPnmHeaderStatus { Ok, Unsupported, Unrecognized };
+
+struct TPnmHeader {
+  bool Colour = false;  // P6; P5 otherwise
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t MaxVal = 0;
+  int64_t DataStart = 0;  // offset of the first pixel byte from the stream's start
+};
+
+// Reads the header from the stream's start.
+TPnmHeaderStatus ReadPnmHeader(TStream& Stream, TPnmHeader& Header);
+
+// Hands each complete row (Width grey bytes, or Width R, G, B triples) to Row,
+// top row first, starting at the header's DataStart; stops quietly where the
+// file ends.
+using TPnmRowSink = std::function<void(int32_t Y, const uint8_t* Row)>;
+void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& Row);
+
+// The whole read with the boxes of the unit named Caption: header refusals,
+// then Prepare (which sizes the destination), then the rows; an exception on
+// the way becomes the "error reading" box.
+void ReadPnmReporting(TStream& Stream, const std::string& FileName, const std::string& Caption,
+                      const std::function<void(const TPnmHeader&)>& Prepare, const TPnmRowSink& Row);
+
+// Writes the header and Height rows; FillRow fills each row buffer (Width or
+// 3 x Width bytes).
+using TPnmRowSource = std::function<void(int32_t Y, uint8_t* Row)>;
+void WritePnm(TStream& Stream, bool Colour, int32_t Width, int32_t Height, const TPnmRowSource& FillRow);
+
+// The save with the boxes of the unit named Caption; false after a failure.
+bool SavePnmReporting(const std::string& FileName, const std::string& Caption, bool Colour, int32_t Width,
+                      int32_t Height, const TPnmRowSource& FillRow);
+
+// Grey of a pixel as the P5 writer stores it.
+constexpr uint8_t PnmGrey(TColor32 C) {
+  return static_cast<uint8_t>((static_cast<uint32_t>(RedOf(C)) * 54 + static_cast<uint32_t>(GreenOf(C)) * 181 +
+                               static_cast<uint32_t>(BlueOf(C)) * 20) >> 8);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The picture class of the Netpbm grey and pixel maps (P5, P6) for the
+// picture dialogs and the fallback loader: a 24-bit platform bitmap read with
+// the same header dialect as LoadPNM and written as P6. Its file operations
+// report failures in boxes captioned "pxm_image" and return normally.
+#include <string>
+
+#include "platform_graphics.h"
+
+class TPXMImage : public TPlatformBitmap {
+ public:
+  std::string ClassName() const override { return "TPXMImage"; }
+  void LoadFromFile(const std::string& FileName) override;
+  // Any pixel format is written as its colours (the bitmap keeps 32-bit rows).
+  void SaveToFile(const std::string& FileName) const override;
+  // Stream forms for the picture object: EInvalidGraphic with the box's text
+  // (without a file name) for a refused header.
+  void LoadFromStream(TStream& Stream) override;
+  void SaveToStream(TStream& Stream) const override;
+
+ private:
+  // Reads from Stream, reporting in boxes that name FileName.
+  void ReadFrom(TStream& Stream, const std::string& FileName);
+};
+
+// Registers TPXMImage for "PPM" ("Portable PixMap"), "PGM" ("Portable
+// GreyMap") and "PNM" ("Portable Pixel Map"); UnregisterPxmImage removes all
+// three. Registering twice adds nothing.
+void RegisterPxmImage();
+void UnregisterPxmImage();

@@ -1,0 +1,259 @@
+// The ZU3 format and the in-memory bzip2 routines: byte layout, lossless
+// round trips with alpha, streams made by other bzip2 implementations, and
+// every refusal and damaged-file path with its box.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "bzip2.h"
+#include "formats_test_util.h"
+#include "img_zub.h"
+#include "platform_graphics.h"
+#include "zub_image.h"
+
+namespace {
+
+uint32_t Le32At(const std::vector<uint8_t>& b, size_t i) {
+  return b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
+}
+
+std::vector<uint8_t> ZubHeader(int16_t W, int16_t H, uint32_t N) {
+  return {'Z', 'U', '3', 0, static_cast<uint8_t>(W), static_cast<uint8_t>(W >> 8), static_cast<uint8_t>(H),
+          static_cast<uint8_t>(H >> 8), static_cast<uint8_t>(N), static_cast<uint8_t>(N >> 8),
+          static_cast<uint8_t>(N >> 16), static_cast<uint8_t>(N >> 24)};
+}
+
+std::vector<uint8_t> Bz2(const std::vector<uint8_t>& Raw) {
+  TBZ2Block out;
+  size_t n = 0;
+  CompressBufferBZ2(Raw.data(), Raw.size(), out, n);
+  return std::vector<uint8_t>(out.get(), out.get() + n);
+}
+
+std::vector<uint8_t> RawBytes(const std::vector<TColor32>& Px) {
+  std::vector<uint8_t> b;
+  for (TColor32 c : Px)
+    for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(c >> (8 * k)));
+  return b;
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> A, const std::vector<uint8_t>& B) {
+  A.insert(A.end(), B.begin(), B.end());
+  return A;
+}
+
+}  // namespace
+
+TEST(BZip2Buffers, CompressedStreamsReadByTheCommandLineTool) {
+  TTempDir dir;
+  for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{2000000}}) {
+    std::vector<uint8_t> raw(size);
+    for (size_t i = 0; i < size; ++i) raw[i] = static_cast<uint8_t>((i * 7) ^ (i >> 9));
+    const std::vector<uint8_t> packed = Bz2(raw);
+    ASSERT_GE(packed.size(), 4u);
+    EXPECT_EQ(std::string(packed.begin(), packed.begin() + 4), "BZh9");
+    WriteFileBytes(dir / "a.bz2", packed);
+    ASSERT_TRUE(RunTool("bzip2 -dc " + dir / "a.bz2" + " > " + dir / "a.raw"));
+    EXPECT_EQ(ReadFileBytes(dir / "a.raw"), raw) << size;
+  }
+}
+
+TEST(BZip2Buffers, DecompressionGrowsOrStopsAtTheExpectedSize) {
+  std::vector<uint8_t> raw(3000000, 0x5A);
+  raw[12345] = 1;
+  const std::vector<uint8_t> packed = Bz2(raw);
+  TBZ2Block out;
+  size_t n = 0;
+  DecompressBufferBZ2(packed.data(), packed.size(), 0, out, n);  // grows from the input's size
+  ASSERT_EQ(n, raw.size());
+  EXPECT_EQ(std::memcmp(out.get(), raw.data(), n), 0);
+  DecompressBufferBZ2(packed.data(), packed.size(), 20000, out, n);  // stops once the expected bytes are there
+  ASSERT_EQ(n, 20000u);
+  EXPECT_EQ(out.get()[12345], 1);
+}
+
+TEST(BZip2Buffers, DamagedAndTruncatedStreamsRaiseDecompressionErrors) {
+  const std::vector<uint8_t> packed = Bz2(RawBytes(NoisePixels(5000, 3)));
+  auto codeOf = [](const std::vector<uint8_t>& In) -> std::string {
+    TBZ2Block out;
+    size_t n = 0;
+    try {
+      DecompressBufferBZ2(In.data(), In.size(), 20000, out, n);
+    } catch (const EBZDecompressionError& e) {
+      EXPECT_EQ(e.ClassName(), "EBZDecompressionError");
+      EXPECT_EQ(out.get(), nullptr);
+      return e.what();
+    }
+    return "no error";
+  };
+  std::vector<uint8_t> badMagic = packed;
+  badMagic[0] = 'X';
+  EXPECT_EQ(codeOf(badMagic), "error -5");
+  std::vector<uint8_t> corrupt = packed;
+  for (size_t i = 100; i < 140; ++i) corrupt[i] ^= 0x55;
+  EXPECT_EQ(codeOf(corrupt), "error -4");
+  // Input that ends inside the stream makes no progress: the loop must end.
+  EXPECT_EQ(codeOf(std::vector<uint8_t>(packed.begin(), packed.begin() + packed.size() / 2)), "error -7");
+  EXPECT_EQ(codeOf({}), "error -7");
+}
+
+TEST(ZubFile, RoundTripKeepsEveryPixelAndAlphaInTheStatedLayout) {
+  TTempDir dir;
+  TBoxes boxes;
+  TBitmap32 one;
+  FillBitmap(one, 1, 1, {0x80123456u});
+  ASSERT_TRUE(SaveZubImage(dir / "one.zub", &one));
+  const std::vector<uint8_t> file = ReadFileBytes(dir / "one.zub");
+  ASSERT_GE(file.size(), 12u);
+  EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 8), std::vector<uint8_t>({'Z', 'U', '3', 0, 1, 0, 1, 0}));
+  EXPECT_EQ(Le32At(file, 8), file.size() - 12);
+  // The stream holds the pixel's memory bytes blue, green, red, alpha.
+  WriteFileBytes(dir / "one.bz2", std::vector<uint8_t>(file.begin() + 12, file.end()));
+  ASSERT_TRUE(RunTool("bzip2 -dc " + dir / "one.bz2" + " > " + dir / "one.raw"));
+  EXPECT_EQ(ReadFileBytes(dir / "one.raw"), std::vector<uint8_t>({0x56, 0x34, 0x12, 0x80}));
+
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{37, 23}, std::pair{300, 2}, std::pair{1, 257}}) {
+    TBitmap32 src, back;
+    FillBitmap(src, w, h, NoisePixels(static_cast<size_t>(w) * h, static_cast<uint32_t>(w * 1000 + h)));
+    ASSERT_TRUE(SaveZubImage(dir / "p.zub", &src));
+    LoadZubImage(dir / "p.zub", &back);
+    ASSERT_EQ(back.Width(), w);
+    ASSERT_EQ(back.Height(), h);
+    EXPECT_EQ(PixelsOf(back), PixelsOf(src)) << w << " x " << h;
+  }
+  EXPECT_EQ(boxes.Count(), 0u);
+  // Only the finished file is left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 4);
+}
+
+TEST(ZubFile, ReadsStreamsOfAnotherCompressorAndCapsTheLengthField) {
+  TTempDir dir;
+  TBoxes boxes;
+  const std::vector<TColor32> px = NoisePixels(6 * 5, 9);
+  std::ofstream(dir / "raw.bin", std::ios::binary)
+      .write(reinterpret_cast<const char*>(RawBytes(px).data()), static_cast<std::streamsize>(px.size() * 4));
+  ASSERT_TRUE(RunTool("/usr/bin/python3 -c \"import bz2,sys; sys.stdout.buffer.write(bz2.compress(open('" +
+                      dir / "raw.bin" + "','rb').read(), 9))\" > " + dir / "s.bz2"));
+  const std::vector<uint8_t> stream = ReadFileBytes(dir / "s.bz2");
+  // A length far beyond the file's end, and trailing bytes: both harmless.
+  WriteFileBytes(dir / "p.zub", Concat(Concat(ZubHeader(6, 5, 0xFFFFFFF0u), stream), {1, 2, 3}));
+  TBitmap32 b;
+  LoadZubImage(dir / "p.zub", &b);
+  EXPECT_EQ(boxes.Count(), 0u);
+  ASSERT_EQ(b.Width(), 6);
+  EXPECT_EQ(PixelsOf(b), px);
+
+  // A stream with more pixels than the header's size fills just those.
+  WriteFileBytes(dir / "more.zub", Concat(ZubHeader(2, 1, static_cast<uint32_t>(stream.size())), stream));
+  LoadZubImage(dir / "more.zub", &b);
+  EXPECT_EQ(boxes.Count(), 0u);
+  EXPECT_EQ(PixelsOf(b), std::vector<TColor32>(px.begin(), px.begin() + 2));
+
+  // A read-only file is read.
+  std::filesystem::permissions(dir / "p.zub", std::filesystem::perms::owner_read);
+  LoadZubImage(dir / "p.zub", &b);
+  EXPECT_EQ(b.Width(), 6);
+}
+
+TEST(ZubFile, RefusedHeadersShowTheBoxAndLeaveAnEmptyBitmap) {
+  TTempDir dir;
+  TBitmap32 empty;
+  ASSERT_TRUE(SaveZubImage(dir / "empty.zub", &empty));  // written with 0 x 0
+  const std::vector<uint8_t> stream = Bz2(RawBytes({0xFF0000FFu}));
+  std::vector<uint8_t> lower = Concat(ZubHeader(1, 1, static_cast<uint32_t>(stream.size())), stream);
+  lower[0] = 'z';
+  lower[1] = 'u';
+  WriteFileBytes(dir / "lower.zub", lower);
+  WriteFileBytes(dir / "negative.zub", Concat(ZubHeader(-5, 3, 0), stream));
+  WriteFileBytes(dir / "short.zub", {'Z', 'U'});
+  for (const char* name : {"empty.zub", "lower.zub", "negative.zub", "short.zub"}) {
+    TBoxes boxes;
+    TBitmap32 b;
+    FillBitmap(b, 2, 2, {1, 2, 3, 4});
+    LoadZubImage(dir / name, &b);
+    ExpectOneBox(boxes, "unrecognized ZUB Image file format on " + dir / name, "img_zub", MB_ICONEXCLAMATION);
+    EXPECT_TRUE(b.Empty()) << name;
+  }
+  TBoxes boxes;
+  TBitmap32 b;
+  LoadZubImage(dir / "missing.zub", &b);
+  ExpectOneBox(boxes, "error opening " + dir / "missing.zub", "img_zub", MB_ICONHAND);
+}
+
+TEST(ZubFile, DamagedOrTruncatedStreamsLeaveOpaqueBlackOfTheHeaderSize) {
+  TTempDir dir;
+  const std::vector<uint8_t> stream = Bz2(RawBytes(NoisePixels(40 * 30, 5)));
+  const std::vector<uint8_t> header = ZubHeader(40, 30, 0);
+  std::vector<uint8_t> corrupt = stream;
+  for (size_t i = 200; i < 260; ++i) corrupt[i] ^= 0xA5;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"corrupt.zub", Concat(ZubHeader(40, 30, static_cast<uint32_t>(corrupt.size())), corrupt), "error -4"},
+      {"half.zub", Concat(ZubHeader(40, 30, 9999), std::vector<uint8_t>(stream.begin(), stream.begin() + 300)),
+       "error -7"},
+      {"header-only.zub", std::vector<uint8_t>(header.begin(), header.begin() + 8), "error -7"},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(dir / c.name, c.bytes);
+    TBoxes boxes;
+    TBitmap32 b;
+    LoadZubImage(dir / c.name, &b);
+    ExpectOneBox(boxes, "error reading " + dir / c.name + " : " + c.error, "img_zub", MB_ICONHAND);
+    ASSERT_EQ(b.Width(), 40) << c.name;
+    ASSERT_EQ(b.Height(), 30);
+    EXPECT_EQ(PixelsOf(b), std::vector<TColor32>(40 * 30, 0xFF000000u)) << c.name;
+  }
+}
+
+TEST(ZubFile, WriterRefusesWhatItCannotStoreAndKeepsTheTarget) {
+  TTempDir dir;
+  WriteFileBytes(dir / "keep.zub", {'o', 'l', 'd'});
+  for (auto [w, h] : {std::pair{32768, 1}, std::pair{1, 32768}}) {
+    TBoxes boxes;
+    TBitmap32 big;
+    big.SetSize(w, h);
+    EXPECT_FALSE(SaveZubImage(dir / "keep.zub", &big));
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Last().Flags & MB_ICONMASK, MB_ICONEXCLAMATION);
+    EXPECT_NE(boxes.Last().Text.find(dir / "keep.zub"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir / "keep.zub"), std::vector<uint8_t>({'o', 'l', 'd'}));
+  }
+  TBoxes boxes;
+  TBitmap32 one;
+  FillBitmap(one, 1, 1, {0xFFFFFFFFu});
+  EXPECT_FALSE(SaveZubImage(dir / "no-such-folder/x.zub", &one));
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Last().Text, "error opening " + dir / "no-such-folder/x.zub");
+  EXPECT_EQ(boxes.Last().Flags & MB_ICONMASK, MB_ICONHAND);
+}
+
+TEST(ZubPicture, RegisteredClassLoadsAndSavesThroughThePictureObject) {
+  const TPictureFormat* f = FindFileFormat("zub");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->Description, "ZUB Image");
+  EXPECT_EQ(f->GraphicClassName, "TZUBImage");
+  TTempDir dir;
+  TBoxes boxes;
+  TBitmap32 src, back;
+  FillBitmap(src, 5, 3, NoisePixels(15, 77));
+  ASSERT_TRUE(SaveZubImage(dir / "a.ZUB", &src));
+  // The fallback loader goes through the registry and keeps the alpha plane.
+  back.LoadFromFile(dir / "a.ZUB");
+  EXPECT_EQ(PixelsOf(back), PixelsOf(src));
+  TPicture pic;
+  pic.LoadFromFile(dir / "a.ZUB");
+  ASSERT_EQ(pic.Graphic()->ClassName(), "TZUBImage");
+  EXPECT_EQ(static_cast<TPlatformBitmap*>(pic.Graphic())->PixelFormat(), TPixelFormat::pf32bit);
+  pic.SaveToFile(dir / "b.zub");
+  LoadZubImage(dir / "b.zub", &back);
+  EXPECT_EQ(PixelsOf(back), PixelsOf(src));
+  // A stream that is not ZU3 is an invalid graphic for the picture object.
+  TMemoryStream junk(std::vector<uint8_t>{'B', 'M', 0, 0, 0, 0, 0, 0});
+  TZUBImage img;
+  EXPECT_THROW(img.LoadFromStream(junk), EInvalidGraphic);
+  EXPECT_EQ(boxes.Count(), 0u);
+}
