@@ -3,7 +3,9 @@
 // and the clipboard, flips, equality, the resampler property and smooth text.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -328,6 +330,24 @@ TEST(Bitmap32Assign, ClipboardAndPictureRoundTrips) {
   e2.SetSize(0, 3);
   EXPECT_TRUE(e1.Equal(&e2));
   EXPECT_FALSE(e1.Equal(&a));
+}
+
+TEST(Bitmap32Assign, LoadFromFileGoesThroughThePictureRegistry) {
+  RegisterBuiltinPictureFormats();
+  TBitmap32 a;
+  a.SetSize(3, 3);
+  FillPattern(a);
+  const std::string dir = ::testing::TempDir();
+  const std::string bmp = dir + "/vemra_bitmap_test.bmp";
+  TPlatformBitmap p;
+  a.AssignTo(p);
+  p.SaveToFile(bmp);
+  TBitmap32 b;
+  b.LoadFromFile(bmp);
+  EXPECT_EQ(Pixels(b), Pixels(a));
+  std::remove(bmp.c_str());
+  EXPECT_THROW(b.LoadFromFile(dir + "/vemra_bitmap_test.nosuchformat"), EInvalidGraphic);
+  EXPECT_EQ(Pixels(b), Pixels(a));  // a failed load leaves the bitmap alone
 }
 
 TEST(Bitmap32Flip, InPlaceKeepsTheMiddleAndCopiesMirror) {
