@@ -3,6 +3,8 @@
 // repaint modes, mouse routing, painted pixels and PaintTo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -519,4 +521,136 @@ TEST(Image32, SetupBitmapTakesTheViewportSize) {
   EXPECT_EQ(img.Bitmap()->Width(), 33);
   EXPECT_EQ(img.Bitmap()->Height(), 17);
   EXPECT_EQ(img.Bitmap()->GetPixel(32, 16), kGreen);
+}
+
+namespace {
+
+// An optimizer that hands back exactly the areas it was told of, and notes
+// every call the paint box makes.
+class TRecordingOptimizer : public TCustomRepaintOptimizer {
+ public:
+  using TCustomRepaintOptimizer::TCustomRepaintOptimizer;
+  std::vector<std::string> Calls;
+  std::vector<TRect> Areas;
+
+  void SetEnabled(bool Value) override {
+    TCustomRepaintOptimizer::SetEnabled(Value);
+    for (TLayerCollection* c : FLayerCollections)
+      c->OnLayerUpdated = Value ? TLayerUpdateEvent([this](void*, TCustomLayer*) { Calls.push_back("layer"); })
+                                : TLayerUpdateEvent();
+  }
+  void LayerListNotify(TCustomLayer*, TLayerListNotification A) override {
+    Calls.push_back("list " + std::to_string(int(A)));
+  }
+  void Reset() override { Calls.push_back("reset"); }
+  bool UpdatesAvailable() override { return !Areas.empty(); }
+  void PerformOptimization() override {
+    Calls.push_back("optimize");
+    for (const TRect& r : Areas) FInvalidRects->Add(r);
+    Areas.clear();
+  }
+  void AreaUpdated(void*, const TRect& Area, uint32_t Info) override {
+    EXPECT_EQ(Info, AREAINFO_RECT);
+    Areas.push_back(Area);
+  }
+  void LayerUpdated(void*, TCustomLayer*) override {}
+  void BufferResized(int32_t W, int32_t H) override { Calls.push_back("resized " + std::to_string(W) + "x" + std::to_string(H)); }
+  void BeginPaint() override { Calls.push_back("begin"); }
+  void EndPaint() override { Calls.push_back("end"); }
+  void BeginPaintBuffer() override { Calls.push_back("begin-buffer"); }
+  void EndPaintBuffer() override { Calls.push_back("end-buffer"); }
+};
+
+// Installs the recording optimizer as the class new paint boxes use.
+class TOptimizerScope {
+ public:
+  TOptimizerScope() : saved_(DefaultRepaintOptimizerClass) {
+    DefaultRepaintOptimizerClass = [](TBitmap32* B, TRectList* R) {
+      return std::unique_ptr<TCustomRepaintOptimizer>(std::make_unique<TRecordingOptimizer>(B, R));
+    };
+  }
+  ~TOptimizerScope() { DefaultRepaintOptimizerClass = saved_; }
+
+ private:
+  TRepaintOptimizerClass saved_;
+};
+
+}  // namespace
+
+TEST(Image32, OptimizerModePaintsOnlyWhatTheOptimizerHandsBack) {
+  TOptimizerScope scope;
+  TRecordingViewHost host(40, 40);
+  TImage32 img(&host);
+  auto* opt = dynamic_cast<TRecordingOptimizer*>(img.RepaintOptimizer());
+  ASSERT_NE(opt, nullptr);
+  ASSERT_EQ(opt->LayerCollections(), std::vector<TLayerCollection*>{img.Layers()});
+  Fill(*img.Bitmap(), 20, 20, kRed);
+  img.SetRepaintMode(rmOptimizer);
+  EXPECT_TRUE(opt->Enabled());
+  host.ProcessPaint();  // the first paint is a full one
+  host.ClearRecords();
+  opt->Calls.clear();
+
+  img.Bitmap()->FillRect(3, 4, 5, 6, kBlue);
+  ASSERT_EQ(opt->Areas.size(), 1u);
+  EXPECT_EQ(opt->Areas[0], (TRect{1, 2, 7, 8}));
+  ASSERT_TRUE(host.ProcessPaint());
+  EXPECT_EQ(opt->Calls, (std::vector<std::string>{"optimize", "begin", "begin-buffer", "end-buffer", "end"}));
+  auto copies = host.RecordsOf(THostCall::CopyToWindow);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].Area, (TRect{1, 2, 7, 8}));
+  EXPECT_EQ(host.Screen().GetPixel(4, 5), kBlue);
+
+  // A tiled bitmap reports each change once per tile in the buffer (80 x 80 here).
+  Fill(*img.Bitmap(), 40, 30, kRed);
+  img.SetBitmapAlign(baTile);
+  host.ProcessPaint();
+  opt->Areas.clear();
+  img.Bitmap()->FillRect(0, 0, 1, 1, kGreen);
+  EXPECT_EQ(opt->Areas.size(), 9u);  // columns 0..2 (80 div 40) by rows 0..2 (80 div 30)
+  EXPECT_EQ(opt->Areas.back(), (TRect{78, 58, 83, 63}));
+
+  // Layer changes and list changes reach the optimizer through the collection.
+  opt->Calls.clear();
+  auto* l = img.Layers()->Add<TPositionedLayer>();
+  l->SetLocation(TFloatRect{1, 1, 2, 2});
+  EXPECT_EQ(opt->Calls.front(), "list 0");
+  EXPECT_NE(std::find(opt->Calls.begin(), opt->Calls.end(), "layer"), opt->Calls.end());
+
+  // Leaving the mode switches the optimizer off.
+  img.SetRepaintMode(rmFull);
+  EXPECT_FALSE(opt->Enabled());
+}
+
+TEST(Image32, OverlayLayersDrawOnTheWindowAfterTheBuffer) {
+  class TOverlay : public TCustomLayer {
+   protected:
+    void PaintGDI(TPixelSurface& Canvas) override {
+      if (Canvas.Bits && Canvas.Width > 2 && Canvas.Height > 2) Canvas.Bits[2 * Canvas.Width + 2] = kGreen;
+    }
+  };
+  TRecordingViewHost host(10, 10);
+  TImage32 img(&host);
+  Fill(*img.Bitmap(), 10, 10, kRed);
+  std::vector<std::string> order;
+  img.OnGDIOverlay = [&](void*) { order.push_back("overlay event"); };
+  auto* overlay = img.Layers()->Adopt(std::make_unique<TOverlay>());
+  host.ProcessPaint();
+  EXPECT_EQ(host.Screen().GetPixel(2, 2), kRed);  // not an overlay yet: nothing drawn
+  order.clear();
+  overlay->SetLayerOptions(LOB_GDI_OVERLAY);  // invisible in the buffer, drawn on the window
+  host.ProcessPaint();
+  EXPECT_EQ(host.Screen().GetPixel(2, 2), kGreen);
+  EXPECT_EQ(host.Screen().GetPixel(3, 2), kRed);
+  EXPECT_EQ(img.Buffer()->GetPixel(2, 2), kRed);
+  EXPECT_EQ(order, std::vector<std::string>{"overlay event"});
+
+  // A change of an invisible overlay layer repaints the window at once,
+  // without rendering the buffer again.
+  host.ClearRecords();
+  overlay->SetCursor(crCross);
+  overlay->Changed();
+  EXPECT_EQ(host.CountOf(THostCall::RepaintNow), 1u);
+  EXPECT_TRUE(img.BufferValid());
+  EXPECT_EQ(order.size(), 2u);
 }
