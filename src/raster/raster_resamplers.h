@@ -179,8 +179,8 @@ class THammingKernel : public TWindowedSincKernel {
 
 // ---- kernel registry ----------------------------------------------------------
 
-// The kernel classes by name, in registration order. Registering also gives
-// the class its factory in the program's class registry.
+// The kernel classes in registration order, found by name; their instances
+// come from the factories of the program's class registry (RegisterClass).
 void RegisterKernel(TClass KernelClass);
 // The registered class of that exact name (case-sensitive), or null.
 TClass FindKernelClass(const std::string& Name);
@@ -396,6 +396,7 @@ std::unique_ptr<TTransformer> MakeTransformer(TTransformerClass Class, TCustomSa
 
 // ---- resampler registry ---------------------------------------------------------
 
+// The resampler classes in registration order, as for the kernels.
 void RegisterResampler(TClass ResamplerClass);
 TClass FindResamplerClass(const std::string& Name);
 const std::vector<TClass>& ResamplerClassList();

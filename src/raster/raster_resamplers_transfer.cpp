@@ -249,7 +249,21 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
                     static_cast<size_t>(ClipW) * sizeof(TColor32));
       } else {
         const TColor32* S = Src->RowPtr(Sy);
-        for (int32_t i = 0; i < ClipW; ++i) D[i] = S[Map[i]];
+        // The next source row is known already; asking for it early keeps the
+        // gather from waiting on memory at the start of every row.
+        if (j + 1 < Height(Clip)) {
+          const TColor32* Next = Src->RowPtr(SourceRow(j + 1));
+          for (int32_t i = 0; i < ClipW; i += 64) __builtin_prefetch(Next + Map[i]);
+        }
+        int32_t i = 0;
+        for (; i + 4 <= ClipW; i += 4) {
+          const TColor32 A = S[Map[i]], B = S[Map[i + 1]], C = S[Map[i + 2]], E = S[Map[i + 3]];
+          D[i] = A;
+          D[i + 1] = B;
+          D[i + 2] = C;
+          D[i + 3] = E;
+        }
+        for (; i < ClipW; ++i) D[i] = S[Map[i]];
       }
       Previous = Sy;
     }
