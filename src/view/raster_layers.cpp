@@ -28,10 +28,10 @@ int32_t SaturateToInt(long double V) {
 void GrowArea(TRect& R, int32_t Dx, int32_t Dy) {
   if (R.Left > R.Right) Dx = -Dx;
   if (R.Top > R.Bottom) Dy = -Dy;
-  R.Left -= Dx;
-  R.Right += Dx;
-  R.Top -= Dy;
-  R.Bottom += Dy;
+  auto sat = [](int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+  };
+  R = TRect{sat(int64_t{R.Left} - Dx), sat(int64_t{R.Top} - Dy), sat(int64_t{R.Right} + Dx), sat(int64_t{R.Bottom} + Dy)};
 }
 
 // Runs F while keeping an eye on Layer: true when Layer is still alive after it.
@@ -591,7 +591,7 @@ void TBitmapLayer::Paint(TBitmap32* Buffer) {
   TRect meet;
   if (!IntersectRects(meet, clip, d) || IsRectEmpty(meet)) return;
   if (FCropped && FLayerCollection && FLayerCollection->Owner()) {
-    if (d.Right - d.Left < 1 || d.Bottom - d.Top < 1) return;
+    if (int64_t{d.Right} - d.Left < 1 || int64_t{d.Bottom} - d.Top < 1) return;
     TRect crop;
     if (FLayerCollection->Owner()->GetCropRect(crop)) {
       // The buffer's own clip rectangle stays as it is, so the layers above
@@ -693,13 +693,15 @@ void TRubberbandLayer::SetHandleSize(int32_t Value) {
 }
 
 TDragState TRubberbandLayer::GetDragState(int32_t X, int32_t Y) {
-  TRect r = RoundFloatRect(GetAdjustedRect(FLocation), rrNearest);
-  r.Right -= 1;
-  r.Bottom -= 1;
+  const TRect a = RoundFloatRect(GetAdjustedRect(FLocation), rrNearest);
+  // The last pixel inside the frame, in 64 bits so that no edge can wrap.
+  struct {
+    int64_t Left, Top, Right, Bottom;
+  } r{a.Left, a.Top, int64_t{a.Right} - 1, int64_t{a.Bottom} - 1};
   const int64_t t = int64_t{FHandleSize} + 1;
-  auto near = [t](int64_t a, int64_t b) { return std::llabs(a - b) <= t; };
-  const int64_t cx = (int64_t{r.Left} + r.Right) / 2;
-  const int64_t cy = (int64_t{r.Top} + r.Bottom) / 2;
+  auto near = [t](int64_t p, int64_t q) { return std::llabs(p - q) <= t; };
+  const int64_t cx = (r.Left + r.Right) / 2;
+  const int64_t cy = (r.Top + r.Bottom) / 2;
   const bool nearL = near(X, r.Left), nearR = near(X, r.Right), nearCX = near(X, cx);
   const bool nearT = near(Y, r.Top), nearB = near(Y, r.Bottom), nearCY = near(Y, cy);
   const bool corners = (FHandles & rhCorners) != 0, sides = (FHandles & rhSides) != 0;

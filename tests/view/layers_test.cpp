@@ -4,6 +4,7 @@
 // AddressSanitizer).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -428,4 +429,42 @@ TEST(LayerCollection, AssignCopiesLayersByClass) {
   auto* r2 = dynamic_cast<TRubberbandLayer*>(dst.Items(1));
   ASSERT_NE(r2, nullptr);
   EXPECT_EQ(r2->HandleSize(), 5);
+}
+
+TEST(LayerGeometry, ExtremeLocationsNeitherWrapNorHit) {
+  TRecordingViewHost host(50, 50);
+  TImage32 img(&host);
+  img.Bitmap()->SetSize(10, 10);
+  auto* band = img.Layers()->Add<TRubberbandLayer>();
+  auto* pic = img.Layers()->Add<TBitmapLayer>();
+  pic->Bitmap()->SetSize(2, 2);
+  pic->Bitmap()->Clear(0xFF00FF00u);
+  pic->SetAlphaHit(true);
+  pic->SetLocation(TFloatRect{100, 100, 101, 101});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+
+  // Beyond the int32 range on every side: the frame's edges saturate and
+  // the whole control lies inside.
+  band->SetLocation(TFloatRect{-3e9f, -3e9f, 3e9f, 3e9f});
+  EXPECT_EQ(band->GetDragState(25, 25), dsMove);
+  host.ProcessPaint();
+  EXPECT_EQ(host.Screen().GetPixel(25, 25), img.Color32());  // no frame or handle in sight
+  // A picture in reach shows.
+  pic->SetLocation(TFloatRect{20, 20, 30, 30});
+  host.ProcessPaint();
+  EXPECT_EQ(host.Screen().GetPixel(25, 25), 0xFF00FF00u);
+  pic->SetLocation(TFloatRect{-3e9f, -3e9f, 3e9f, 3e9f});
+  EXPECT_TRUE(pic->HitTest(25, 25));
+  EXPECT_TRUE(host.ProcessPaint());  // the sanitizers watch the saturated drawing rectangle
+
+  // Reversed and undefined locations hit nothing.
+  for (const TFloatRect& r : {TFloatRect{1e30f, 1e30f, -1e30f, -1e30f}, TFloatRect{nan, nan, nan, nan}}) {
+    band->SetLocation(r);
+    pic->SetLocation(r);
+    EXPECT_EQ(band->GetDragState(25, 25), dsNone);
+    EXPECT_FALSE(pic->HitTest(25, 25));
+    EXPECT_EQ(img.Layers()->HitTest(25, 25), nullptr);
+    pic->Bitmap()->FillRect(0, 0, 1, 1, 0xFFFF0000u);  // forwarded with a mapped area
+    host.ProcessPaint();
+  }
 }
