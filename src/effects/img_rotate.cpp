@@ -6,10 +6,12 @@
 #include <cstring>
 #include <memory>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "img_common.h"
 #include "raster_filterindex.h"
+#include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
 
@@ -61,6 +63,53 @@ void RotateQuarterTurns(TBitmap32* Bmp, int32_t Mode) {
   CopyBitmap(Bmp, T.get(), false);
 }
 
+namespace {
+
+// TransformBitmap of Src into Dst, done only where it matters: Dst is read
+// back only inside CutOut, and a destination pixel whose source position lies
+// well away from the Picture rectangle of Src samples nothing but the empty
+// canvas and the (transparent black) outer colour, i.e. 0, which Dst already
+// holds. So each row is drawn only over the span whose source positions come
+// within Margin pixels of the picture; the result is the same as drawing the
+// whole canvas, at about half the cost for oblique angles.
+void TransformCutOut(TBitmap32* Dst, TBitmap32* Src, TAffineTransformation* Transformation, const TRect& Picture,
+                     const TRect& CutOut) {
+  // Far wider than the cubic kernel's reach (two pixels each side of the
+  // rounded-up position), so that rounding of the fixed-point mapping never matters.
+  constexpr long double Margin = 8;
+  // The source position of destination (x, y) is O + x*Ex + y*Ey.
+  const TFloatPoint P0 = Transformation->ReverseTransform(TFloatPoint{0, 0});
+  const TFloatPoint P1 = Transformation->ReverseTransform(TFloatPoint{1, 0});
+  const TFloatPoint P2 = Transformation->ReverseTransform(TFloatPoint{0, 1});
+  const long double Ox = P0.X, Oy = P0.Y;
+  const long double ExX = static_cast<long double>(P1.X) - Ox, ExY = static_cast<long double>(P1.Y) - Oy;
+  const long double EyX = static_cast<long double>(P2.X) - Ox, EyY = static_cast<long double>(P2.Y) - Oy;
+  std::unique_ptr<TRasterizer> Rasterizer = CreateDefaultRasterizer();
+  for (int32_t y = CutOut.Top; y < CutOut.Bottom; ++y) {
+    long double Lo = CutOut.Left, Hi = CutOut.Right - 1;
+    // Keeps the x for which C + x*E lies within [Min, Max].
+    const auto Limit = [&Lo, &Hi](long double C, long double E, long double Min, long double Max) {
+      if (std::fabs(E) < 1e-12L) {
+        if (C < Min || C > Max) Hi = Lo - 1;
+        return;
+      }
+      long double A = (Min - C) / E, B = (Max - C) / E;
+      if (A > B) std::swap(A, B);
+      Lo = std::max(Lo, A);
+      Hi = std::min(Hi, B);
+    };
+    Limit(Ox + y * EyX, ExX, Picture.Left - Margin, Picture.Right - 1 + Margin);
+    Limit(Oy + y * EyY, ExY, Picture.Top - Margin, Picture.Bottom - 1 + Margin);
+    if (!(Hi >= Lo)) continue;
+    const int32_t X0 = std::max<int32_t>(CutOut.Left, static_cast<int32_t>(std::floor(Lo)) - 1);
+    const int32_t X1 = std::min<int32_t>(CutOut.Right, static_cast<int32_t>(std::ceil(Hi)) + 2);
+    if (X1 <= X0) continue;
+    TransformBitmap(Dst, Src, Transformation, TRect{X0, y, X1, y + 1}, *Rasterizer);
+  }
+}
+
+}  // namespace
+
 void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   if (!HasPixels(Bmp) || !std::isfinite(Degrees)) return;
   const int32_t W = Bmp->Width(), H = Bmp->Height();
@@ -80,9 +129,10 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   // smaller than a side when the float products fall just below the integer;
   // the offset is then negative (arithmetic halving) and the copy is clipped,
   // rather than the wrapped unsigned offset that would draw nothing at all.
+  const int32_t PicX = (Side - W) >> 1, PicY = (Side - H) >> 1;
   auto T1 = std::make_unique<TBitmap32>();
   T1->SetSize(Side, Side);
-  DrawRectAt(T1.get(), (Side - W) >> 1, (Side - H) >> 1, T1->BoundsRect(), Bmp, Bmp->BoundsRect(), dmOpaque);
+  DrawRectAt(T1.get(), PicX, PicY, T1->BoundsRect(), Bmp, Bmp->BoundsRect(), dmOpaque);
 
   auto T2 = std::make_unique<TBitmap32>();
   T2->SetSize(Side, Side);
@@ -99,17 +149,18 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   // pixel on even canvases, dropping a row or column and leaving a
   // transparent one. Where the canvas is odd and both margins even, the two
   // are the same point.
-  const float Cx = static_cast<float>(((Side - W) >> 1) + (W - 1) / 2.0);
-  const float Cy = static_cast<float>(((Side - H) >> 1) + (H - 1) / 2.0);
+  const float Cx = static_cast<float>(PicX + (W - 1) / 2.0);
+  const float Cy = static_cast<float>(PicY + (H - 1) / 2.0);
   const float Tx = static_cast<float>(Left + (NewW - 1) / 2.0);
   const float Ty = static_cast<float>(Top + (NewH - 1) / 2.0);
   Transformation->Rotate(Cx, Cy, -Degrees);
   Transformation->Translate(Tx - Cx, Ty - Cy);
 
   SetStretchFilter(T1.get(), 7);
-  TransformBitmap(T2.get(), T1.get(), Transformation.get());
+  const TRect CutOut{Left, Top, Left + NewW, Top + NewH};
+  TransformCutOut(T2.get(), T1.get(), Transformation.get(), TRect{PicX, PicY, PicX + W, PicY + H}, CutOut);
 
   Bmp->SetSize(NewW, NewH);
-  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), T2.get(), TRect{Left, Top, Left + NewW, Top + NewH}, dmOpaque);
+  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), T2.get(), CutOut, dmOpaque);
   Bmp->Changed();
 }

@@ -7,6 +7,9 @@
 
 #include "effects_fixtures.h"
 #include "img_rotate.h"
+#include "raster_filterindex.h"
+#include "raster_resamplers.h"
+#include "raster_transforms.h"
 
 namespace {
 
@@ -127,6 +130,47 @@ TEST(RotateByAngle, ObliqueAngleGrowsTheBoundsAndClearsTheCorners) {
   for (int32_t x = 0; x < B->Width() && FirstOpaque < 0; ++x)
     if (AlphaOf(B->GetPixel(x, 1)) > 128) FirstOpaque = x;
   EXPECT_LT(FirstOpaque, B->Width() / 2);
+}
+
+// The rotation drawn the plain way: the whole canvas through TransformBitmap,
+// then the middle cut out. RotateByAngle draws only the rows' spans that can
+// reach the picture and must come out the same.
+std::vector<TColor32> PlainRotation(const TBitmap32& Src, float Degrees, int32_t& NewW, int32_t& NewH) {
+  const int32_t W = Src.Width(), H = Src.Height();
+  const long double A = -static_cast<long double>(Degrees) * std::acos(-1.0L) / 180;
+  NewW = std::max(1, static_cast<int32_t>(static_cast<float>(std::fabs(std::cos(A) * W) + std::fabs(std::sin(A) * H))));
+  NewH = std::max(1, static_cast<int32_t>(static_cast<float>(std::fabs(std::sin(A) * W) + std::fabs(std::cos(A) * H))));
+  const int32_t S = std::max(NewW, NewH);
+  TBitmap32 T1, T2;
+  T1.SetSize(S, S);
+  T2.SetSize(S, S);
+  const int32_t Px = (S - W) >> 1, Py = (S - H) >> 1, L = (S - NewW) >> 1, T = (S - NewH) >> 1;
+  DrawRectAt(&T1, Px, Py, T1.BoundsRect(), const_cast<TBitmap32*>(&Src), Src.BoundsRect(), dmOpaque);
+  TAffineTransformation M;
+  M.SetSrcRect(TFloatRect{0, 0, static_cast<float>(S), static_cast<float>(S)});
+  const float Cx = static_cast<float>(Px + (W - 1) / 2.0), Cy = static_cast<float>(Py + (H - 1) / 2.0);
+  M.Rotate(Cx, Cy, -Degrees);
+  M.Translate(static_cast<float>(L + (NewW - 1) / 2.0) - Cx, static_cast<float>(T + (NewH - 1) / 2.0) - Cy);
+  SetStretchFilter(&T1, 7);
+  TransformBitmap(&T2, &T1, &M);
+  std::vector<TColor32> Out;
+  for (int32_t y = 0; y < NewH; ++y)
+    for (int32_t x = 0; x < NewW; ++x) Out.push_back(T2.GetPixel(L + x, T + y));
+  return Out;
+}
+
+TEST(RotateByAngle, SameAsDrawingTheWholeCanvas) {
+  for (auto [W, H] : {std::pair{40, 25}, std::pair{17, 33}, std::pair{64, 3}, std::pair{2, 2}}) {
+    for (float Degrees : {30.0f, -12.5f, 45.0f, 90.0f, 133.3f, 181.0f, 359.0f, 1.0f}) {
+      auto B = RandomBitmap(W, H, static_cast<uint32_t>(W * 1000 + Degrees));
+      int32_t NewW = 0, NewH = 0;
+      const auto Expected = PlainRotation(*B, Degrees, NewW, NewH);
+      RotateByAngle(B.get(), Degrees);
+      ASSERT_EQ(B->Width(), NewW);
+      ASSERT_EQ(B->Height(), NewH);
+      EXPECT_EQ(Pixels(*B), Expected) << W << "x" << H << " by " << Degrees;
+    }
+  }
 }
 
 TEST(RotateByAngle, NotANumberAndEmptyDoNothing) {
