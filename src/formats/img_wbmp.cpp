@@ -38,11 +38,12 @@ void LoadWBMP(const std::string& FileName, TBitmap32* Bitmap) {
 }
 
 std::vector<uint8_t> EncodeWBMP(const TBitmap32& Bitmap) {
-  const int32_t w = Bitmap.Empty() ? 0 : Bitmap.Width(), h = Bitmap.Empty() ? 0 : Bitmap.Height();
+  const int32_t w = std::clamp(Bitmap.Width(), 0, kWbmpMaxSide), h = std::clamp(Bitmap.Height(), 0, kWbmpMaxSide);
   const size_t stride = static_cast<size_t>(w + 7) / 8;
   std::vector<uint8_t> out(4 + stride * static_cast<size_t>(h), 0);
   out[2] = static_cast<uint8_t>(w);
   out[3] = static_cast<uint8_t>(h);
+  if (Bitmap.Empty()) return out;
   for (int32_t y = 0; y < h; ++y) {
     const TColor32* row = Bitmap.RowPtr(y);
     uint8_t* dst = out.data() + 4 + stride * static_cast<size_t>(y);

@@ -1,0 +1,190 @@
+// Netpbm P5 and P6: the writer's exact bytes, the header dialect table, short
+// files, the boxes, and files made by ImageMagick and the Netpbm tools.
+#include "formats_test_util.h"
+#include "img_pxm.h"
+#include "platform_graphics.h"
+#include "pxm_image.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& S) { return std::vector<uint8_t>(S.begin(), S.end()); }
+
+TTestImage AsTestImage(const TBitmap32& B) {
+  return TTestImage{B.Width(), B.Height(), PixelsOf(B)};
+}
+
+}  // namespace
+
+TEST(PnmWrite, ExactHeaderRowsAndGreyWeights) {
+  TTempDir dir;
+  TBoxes boxes;
+  TBitmap32 b;
+  FillBitmap(b, 3, 2, {0x00FFFFFFu, 0x80FF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF000000u, 0xFF102030u});
+  ASSERT_TRUE(SavePPM(dir / "a.ppm", &b));
+  auto file = [](const std::string& Header, std::vector<uint8_t> Px) {
+    std::vector<uint8_t> b = Bytes(Header);
+    b.insert(b.end(), Px.begin(), Px.end());
+    return b;
+  };
+  EXPECT_EQ(ReadFileBytes(dir / "a.ppm"),
+            file("P6\n3 2\n255\n", {255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 0x10, 0x20, 0x30}));
+  ASSERT_TRUE(SavePGM(dir / "a.pgm", &b));
+  // (54 R + 181 G + 20 B) shr 8: white 254, red 53, green 180, blue 19, 0x102030 29.
+  EXPECT_EQ(ReadFileBytes(dir / "a.pgm"), file("P5\n3 2\n255\n", {254, 53, 180, 19, 0, 29}));
+  EXPECT_EQ(boxes.Count(), 0u);
+  // The Netpbm tools read both files as written.
+  ASSERT_TRUE(RunTool("pnmtopnm -plain " + dir / "a.ppm" + " > " + dir / "plain.ppm"));
+  EXPECT_EQ(ReadFileBytes(dir / "plain.ppm"), Bytes("P3\n3 2\n255\n255 255 255 255 0 0 0 255 0 \n0 0 255 0 0 0 16 32 48 \n"));
+}
+
+TEST(PnmRead, OwnFilesRoundTripAndBlackOrBreakValuedPixelsStayPixels) {
+  TTempDir dir;
+  TBoxes boxes;
+  TBitmap32 src, back;
+  std::vector<TColor32> px = NoisePixels(17 * 9, 11);
+  for (TColor32& c : px) c |= 0xFF000000u;
+  px[0] = 0xFF000000u;  // a first pixel of zero bytes
+  px[1] = 0xFF0A0D0Au;  // and of LF and CR bytes
+  FillBitmap(src, 17, 9, px);
+  ASSERT_TRUE(SavePPM(dir / "c.ppm", &src));
+  LoadPNM(dir / "c.ppm", &back);
+  EXPECT_EQ(PixelsOf(back), px);
+  ASSERT_TRUE(SavePGM(dir / "g.pgm", &src));
+  LoadPNM(dir / "g.pgm", &back);
+  ASSERT_EQ(back.Width(), 17);
+  for (size_t i = 0; i < px.size(); ++i) ASSERT_EQ(back.Bits()[i], GrayArgb(PnmGrey(px[i]))) << i;
+  // A one-pixel grey map whose byte is a line feed.
+  WriteFileBytes(dir / "lf.pgm", Bytes("P5\n1 1\n255\n\n"));
+  LoadPNM(dir / "lf.pgm", &back);
+  EXPECT_EQ(PixelsOf(back), std::vector<TColor32>({0xFF0A0A0Au}));
+  EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST(PnmRead, HeaderDialect) {
+  const std::string px6(6, '\x7F');
+  struct Case {
+    std::string file;
+    int32_t w, h;  // -1: refused with the message below
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {"P6\n# made by hand\n2 1\n255\n" + px6, 2, 1, ""},
+      {"P6\n2 1 # rest cut\n255\n" + px6, 2, 1, ""},
+      {"p6\r\n2 1\r\n255\r\n" + px6, 2, 1, ""},       // lower case, CR LF
+      {"P6\t2 1\t255\t" + px6, 2, 1, ""},             // TAB ends a line
+      {"P6\n\n\n2 1\n\n255\n" + px6, 2, 1, ""},       // runs of breaks are one
+      {"P6\n2  1\n255\n" + px6, 2, 0, ""},            // two spaces: the height is the empty field
+      {"P6\n2 1 \"\n255\n\"\n255\n" + px6, 2, 1, ""},  // a quote joins lines until the next one
+      {"P6 2 1 255\n" + px6, -1, -1, "unrecognized"},  // all on one line
+      {"P6\n2 1\n", -1, -1, "unrecognized"},
+      {"P7\n2 1\n255\n" + px6, -1, -1, "unrecognized"},
+      {"P6\n2\n1\n255\n" + px6, -1, -1, "unsupported"},  // height taken as maxval... 1
+      {"P6\n640\n480\n255\n", -1, -1, "unsupported"},    // ... and 480
+      {"P2\n2 1\n255\n0 1\n", -1, -1, "unsupported"},
+      {"P4\n8 1\n255\n\x55", -1, -1, "unsupported"},
+      {"P5\n2 1\n65535\n" + px6, -1, -1, "unsupported"},
+      {"P5\n2 1\n15\n" + px6, -1, -1, "unsupported"},  // samples would need scaling
+      {"P6\n#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n2 1\n255\n", -1, -1, "unrecognized"},  // eleven lines only
+  };
+  TTempDir dir;
+  for (const Case& c : cases) {
+    WriteFileBytes(dir / "h.ppm", Bytes(c.file));
+    TBoxes boxes;
+    TBitmap32 b;
+    LoadPNM(dir / "h.ppm", &b);
+    if (c.w < 0) {
+      ExpectOneBox(boxes, std::string(c.refusal) + " Portable Pixel Map format on " + dir / "h.ppm", "img_pxm",
+                   MB_ICONEXCLAMATION);
+      EXPECT_TRUE(b.Empty()) << c.file;
+    } else {
+      EXPECT_EQ(boxes.Count(), 0u) << c.file;
+      EXPECT_EQ(b.Width(), c.w) << c.file;
+      EXPECT_EQ(b.Height(), c.h) << c.file;
+      if (!b.Empty()) {
+        EXPECT_EQ(b.Bits()[0], 0xFF7F7F7Fu) << c.file;
+      }
+    }
+  }
+}
+
+TEST(PnmRead, ShortFileKeepsFullSizeWithBlackRowsAndFailuresAreBoxed) {
+  TTempDir dir;
+  std::string file = "P6\n4 20\n255\n" + std::string(4 * 3 * 10 + 5, '\x33');  // ends inside row 10
+  WriteFileBytes(dir / "short.ppm", Bytes(file));
+  TBoxes boxes;
+  TBitmap32 b;
+  LoadPNM(dir / "short.ppm", &b);
+  EXPECT_EQ(boxes.Count(), 0u);
+  ASSERT_EQ(b.Width(), 4);
+  ASSERT_EQ(b.Height(), 20);
+  for (int32_t y = 0; y < 20; ++y) EXPECT_EQ(b.GetPixel(3, y), y < 10 ? 0xFF333333u : 0xFF000000u) << y;
+
+  LoadPNM(dir / "missing.ppm", &b);
+  ExpectOneBox(boxes, "error opening " + dir / "missing.ppm", "img_pxm", MB_ICONHAND);
+  EXPECT_TRUE(b.Empty());
+  // A size no machine holds is refused before any allocation.
+  boxes.Recorder.Clear();
+  WriteFileBytes(dir / "huge.pgm", Bytes("P5\n2000000000 2000000000\n255\n\x01"));
+  LoadPNM(dir / "huge.pgm", &b);
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Last().Text.rfind("error reading " + dir / "huge.pgm" + " : Not enough memory", 0), 0u);
+  EXPECT_EQ(boxes.Last().Flags & MB_ICONMASK, MB_ICONHAND);
+  boxes.Recorder.Clear();
+  EXPECT_FALSE(SavePPM(dir / "no-such-folder/x.ppm", &b));
+  ExpectOneBox(boxes, "error opening " + dir / "no-such-folder/x.ppm", "img_pxm", MB_ICONHAND);
+}
+
+TEST(PnmRead, FilesOfImageMagickAndNetpbmReadAsTheyDecodeThem) {
+  TTempDir dir;
+  TBoxes boxes;
+  // ImageMagick writes a comment-free header; Netpbm's ramp a plain one.
+  ASSERT_TRUE(RunTool("convert -size 100x37 gradient:'#10E040'-'#F02080' -depth 8 " + dir / "im.ppm"));
+  ASSERT_TRUE(RunTool("convert -size 100x37 plasma:fractal -seed 3 -colorspace Gray -depth 8 " + dir / "im.pgm"));
+  ASSERT_TRUE(RunTool("pgmramp -lr 100 20 > " + dir / "np.pgm"));
+  ASSERT_TRUE(RunTool("ppmmake '#123456' 100 7 > " + dir / "np.ppm"));
+  for (const char* name : {"im.ppm", "im.pgm", "np.pgm", "np.ppm"}) {
+    const TTestImage expected = ReadPnm(dir / name);
+    ASSERT_GT(expected.Width, 0) << name;
+    TBitmap32 b;
+    LoadPNM(dir / name, &b);
+    const TTestImage got = AsTestImage(b);
+    EXPECT_EQ(got.Width, expected.Width) << name;
+    EXPECT_EQ(got.Height, expected.Height) << name;
+    EXPECT_EQ(got.Px, expected.Px) << name;
+  }
+  EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST(PxmPicture, RegisteredForThreeExtensionsReadsAndWritesP6) {
+  const char* const names[][2] = {{"ppm", "Portable PixMap"}, {"pgm", "Portable GreyMap"}, {"pnm", "Portable Pixel Map"}};
+  for (const auto& n : names) {
+    const TPictureFormat* f = FindFileFormat(n[0]);
+    ASSERT_NE(f, nullptr) << n[0];
+    EXPECT_EQ(f->GraphicClassName, "TPXMImage");
+    EXPECT_EQ(f->Description, n[1]);
+  }
+  TTempDir dir;
+  TBoxes boxes;
+  TBitmap32 src;
+  std::vector<TColor32> px = NoisePixels(6 * 4, 21);
+  FillBitmap(src, 6, 4, px);
+  ASSERT_TRUE(SavePGM(dir / "a.pnm", &src));
+  TPicture pic;
+  pic.LoadFromFile(dir / "a.pnm");
+  auto* img = dynamic_cast<TPXMImage*>(pic.Graphic());
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(img->PixelFormat(), TPixelFormat::pf24bit);
+  EXPECT_EQ(img->ScanLine(1)[2], GrayArgb(PnmGrey(px[8])));
+  // Saved as P6 whatever it was read from.
+  img->SaveToFile(dir / "b.ppm");
+  EXPECT_EQ(ReadFileBytes(dir / "b.ppm")[1], '6');
+  TBitmap32 back;
+  LoadPNM(dir / "b.ppm", &back);
+  EXPECT_EQ(back.GetPixel(2, 1), GrayArgb(PnmGrey(px[8])));
+  EXPECT_EQ(boxes.Count(), 0u);
+  // Its own boxes carry its own unit name.
+  WriteFileBytes(dir / "bad.pgm", Bytes("P3\n1 1\n255\n0 0 0\n"));
+  img->LoadFromFile(dir / "bad.pgm");
+  ExpectOneBox(boxes, "unsupported Portable Pixel Map format on " + dir / "bad.pgm", "pxm_image", MB_ICONEXCLAMATION);
+  EXPECT_TRUE(img->Empty());
+}
