@@ -830,3 +830,29 @@ void TCustomImage32::ExecDrawLayers(TBitmap32* Dest, int32_t StageNum) {
     if ((l->LayerOptions() & mask) != 0) l->DoPaint(Dest);
   }
 }
+
+// ---- TImage32 -------------------------------------------------------------------------
+
+void TImage32::GetPublishedProperties(TPropList& List) const {
+  TCustomImage32::GetPublishedProperties(List);
+  List.push_back(PublishedProperty("Bitmap", &TCustomImage32::Bitmap, &TCustomImage32::SetBitmap));
+  List.push_back(PublishedProperty("BitmapAlign", &TCustomImage32::BitmapAlign, &TCustomImage32::SetBitmapAlign));
+  List.push_back(PublishedProperty("Scale", &TCustomImage32::Scale, &TCustomImage32::SetScale));
+  List.push_back(PublishedProperty("ScaleMode", &TCustomImage32::ScaleMode, &TCustomImage32::SetScaleMode));
+  List.push_back(PublishedProperty("RepaintMode", &TCustomPaintBox32::RepaintMode, &TCustomPaintBox32::SetRepaintMode));
+  List.push_back(PublishedProperty("AutoSize", &TCustomImage32::AutoSize, &TCustomImage32::SetAutoSize));
+  List.push_back(PublishedProperty("Color", &TCustomPaintBox32::Color, &TCustomPaintBox32::SetColor));
+  List.push_back(PublishedProperty("Cursor", &TCustomPaintBox32::Cursor, &TCustomPaintBox32::SetCursor));
+  List.push_back(PublishedProperty("TabStop", &TCustomPaintBox32::TabStop, &TCustomPaintBox32::SetTabStop));
+  List.push_back(PublishedProperty("Options", &TCustomPaintBox32::Options, &TCustomPaintBox32::SetOptions));
+  List.push_back(PublishedField("OnBitmapResize", &TCustomImage32::OnBitmapResize));
+  List.push_back(PublishedField("OnChange", &TCustomImage32::OnChange));
+  List.push_back(PublishedField("OnGDIOverlay", &TCustomPaintBox32::OnGDIOverlay));
+  List.push_back(PublishedField("OnInitStages", &TCustomImage32::OnInitStages));
+  List.push_back(PublishedField("OnMouseDown", &TCustomImage32::OnMouseDown));
+  List.push_back(PublishedField("OnMouseMove", &TCustomImage32::OnMouseMove));
+  List.push_back(PublishedField("OnMouseUp", &TCustomImage32::OnMouseUp));
+  List.push_back(PublishedField("OnMouseEnter", &TCustomPaintBox32::OnMouseEnter));
+  List.push_back(PublishedField("OnMouseLeave", &TCustomPaintBox32::OnMouseLeave));
+  List.push_back(PublishedField("OnPaintStage", &TCustomImage32::OnPaintStage));
+}

@@ -324,4 +324,7 @@ class TImage32 : public TCustomImage32 {
   VEMRA_CLASS(TImage32, TCustomImage32)
  public:
   using TCustomImage32::TCustomImage32;
+  // Bitmap, BitmapAlign, Scale, ScaleMode, RepaintMode, AutoSize, Color,
+  // Cursor, TabStop, Options and the events, in that order.
+  void GetPublishedProperties(TPropList& List) const override;
 };

@@ -654,3 +654,26 @@ TEST(Image32, OverlayLayersDrawOnTheWindowAfterTheBuffer) {
   EXPECT_TRUE(img.BufferValid());
   EXPECT_EQ(order.size(), 2u);
 }
+
+TEST(Image32, PublishedPropertiesCopyOntoAnotherImage) {
+  TImage32 a, b;
+  Fill(*a.Bitmap(), 3, 2, kBlue);
+  a.SetScaleMode(smScale);
+  a.SetScale(2.5f);
+  a.SetBitmapAlign(baCenter);
+  a.SetRepaintMode(rmDirect);
+  int changes = 0;
+  a.OnChange = [&](void*) { ++changes; };
+  CopyPublishedProperties(&a, &b);  // plain properties, no events
+  EXPECT_EQ(b.Bitmap()->Width(), 3);
+  EXPECT_EQ(b.Bitmap()->GetPixel(2, 1), kBlue);
+  EXPECT_FLOAT_EQ(b.Scale(), 2.5f);
+  EXPECT_EQ(b.ScaleMode(), smScale);
+  EXPECT_EQ(b.BitmapAlign(), baCenter);
+  EXPECT_EQ(b.RepaintMode(), rmDirect);
+  EXPECT_FALSE(b.OnChange);
+  CopyPublishedProperties(&a, &b, tkAny);
+  ASSERT_TRUE(b.OnChange);
+  b.OnChange(&b);
+  EXPECT_EQ(changes, 1);
+}
