@@ -1,0 +1,82 @@
+#pragma once
+// What the editing engine needs of the main window. The engine never touches
+// a toolkit: the gauges, colour swatches, status panels, caption, menus,
+// boxes, busy cursor, dialogs, popup menus, histogram window and clock all
+// go through this interface. The application implements it with its Qt main
+// window; tests use a scripted fake that records what was asked.
+//
+// Controls are named as the main window's components are (GaugeBar1,
+// PaintBox2, Histogram1, ...), so a reader can find the widget behind a call.
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "raster_core.h"
+#include "view_host.h"
+
+// The three gauges under the colour swatches.
+enum class TGauge : uint8_t {
+  Alpha = 1,    // GaugeBar1: 0..255, level or opacity of most commands
+  Size = 2,     // GaugeBar2: tool size (radius)
+  Density = 3,  // GaugeBar3: density or tolerance
+};
+
+// The three colour swatches, by the mouse button that paints with them.
+enum class TSwatch : uint8_t {
+  Foreground,  // PaintBox2, left button
+  Background,  // PaintBox1, right button
+  Extra,       // PaintBox3, middle button
+};
+
+class EditorUi {
+ public:
+  virtual ~EditorUi() = default;
+
+  // ---- Window -------------------------------------------------------------------
+  virtual void SetCaption(const std::string& Caption) = 0;
+  // The screen cursor (crHourGlass while a command runs, crDefault after).
+  virtual void SetScreenCursor(TCursor Cursor) = 0;
+  // Milliseconds since an arbitrary start, wrapping at 2^32 (the tick count).
+  virtual uint32_t TickCount() = 0;
+  virtual void Beep() = 0;
+
+  // ---- Boxes -----------------------------------------------------------------------
+  // The application's message box (the application title as caption, on top);
+  // returns the pressed button's id.
+  virtual int MessageBox(const std::string& Text, uint32_t Flags) = 0;
+  // Reports a caught exception: "Exception (" + class name + ") " + Place +
+  // ": " + message, with the error icon.
+  virtual void ExceptionBox(const std::exception& E, const std::string& Place) = 0;
+
+  // ---- Gauges, swatches, status bar -------------------------------------------------
+  virtual int32_t GaugePosition(TGauge Gauge) = 0;
+  virtual void SetGaugePosition(TGauge Gauge, int32_t Position) = 0;
+  virtual void SetGaugeEnabled(TGauge Gauge, bool Enabled) = 0;
+  virtual TColor32 SwatchColor(TSwatch Swatch) = 0;
+  virtual void SetSwatchColor(TSwatch Swatch, TColor32 Color) = 0;
+  // Panel 0 holds hints, panel 1 the pointer position and the selection.
+  virtual void SetStatusText(int32_t Panel, const std::string& Text) = 0;
+  virtual bool StatusBarVisible() = 0;
+
+  // ---- Menus ------------------------------------------------------------------------
+  // Item is the menu item's component name ("Image1", "Histogram1").
+  virtual void SetMenuVisible(const std::string& Item, bool Visible) = 0;
+  virtual bool MenuChecked(const std::string& Item) = 0;
+  // Shows the popup menu named Menu ("PopupMenu1") at control point (X, Y).
+  virtual void Popup(const std::string& Menu, int32_t X, int32_t Y) = 0;
+
+  // ---- Dialogs ----------------------------------------------------------------------
+  // A one-line text query; false when cancelled (Value is then unchanged).
+  virtual bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) = 0;
+
+  // ---- Histogram window -------------------------------------------------------------
+  virtual bool HistogramExists() = 0;
+  virtual void CreateHistogram() = 0;
+  virtual bool HistogramVisible() = 0;
+  // Shows the window on top of the others.
+  virtual void ShowHistogram() = 0;
+  virtual void HideHistogram() = 0;
+  // Recounts and repaints the curves of the current image.
+  virtual void RepaintHistogram() = 0;
+};

@@ -1,0 +1,429 @@
+// The command engine: the write-back flags on each target path (whole image,
+// selection rectangle, selected layer), undo and redo around commands, tag
+// dispatch and Redo's memory, timing, exceptions, the retouch bypass, and
+// references to layers that are destroyed.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "editor_test_util.h"
+#include "fake_editor_ui.h"
+#include "platform_exceptions.h"
+#include "zub_main_engine.h"
+
+namespace {
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view.Bitmap()->SetSize(40, 30);
+    PaintPattern(*view.Bitmap(), 1);
+    original = Copy(*view.Bitmap());
+    ed = std::make_unique<TEditor>(view, ui, 1024);
+    ed->gFileName = "photo.png";
+  }
+  TBitmap32& Doc() { return *view.Bitmap(); }
+
+  TFakeEditorUi ui;
+  TImage32 view;
+  std::unique_ptr<TBitmap32> original;
+  std::unique_ptr<TEditor> ed;
+};
+
+// A callback that paints its work bitmap one colour and answers Flags.
+TActionCallback PaintWork(TColor32 C, int32_t Flags) {
+  return [C, Flags](TEditor& E, const TActionArgument&) {
+    E.gWork->ClearToColor(C);
+    return Flags;
+  };
+}
+
+// A callback that makes its work bitmap W x H of one colour (as a rotation
+// or resize would) and answers Flags.
+TActionCallback ResizeWork(int32_t W, int32_t H, TColor32 C, int32_t Flags) {
+  return [=](TEditor& E, const TActionArgument&) {
+    E.gWork->SetSize(W, H);
+    E.gWork->ClearToColor(C);
+    return Flags;
+  };
+}
+
+}  // namespace
+
+TEST_F(Engine, WholeImageFlags) {
+  // 0: the work bitmap comes back; one undo step; the engine's cursor bracket.
+  ed->ApplyAction(PaintWork(0xFF102030u, arWriteBack), {}, true);
+  EXPECT_EQ(Doc().GetPixel(39, 29), 0xFF102030u);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+  EXPECT_EQ(ui.Cursors, (std::vector<TCursor>{crHourGlass, crDefault}));
+  EXPECT_EQ(ui.Captions.back(), "Vemra - photo.png* (40x30)[1:1]");
+  EXPECT_EQ(Doc().UpdateCount(), 0);
+  ed->gImageUndo->Undo(&Doc());
+  EXPECT_TRUE(Doc().Equal(original.get()));
+
+  // 2: nothing is written back, but the snapshot was taken.
+  ed->ApplyAction(PaintWork(0xFF000000u, arDone), {}, true);
+  EXPECT_TRUE(Doc().Equal(original.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+
+  // 4 without a selection is a plain write-back; a new size becomes the document's.
+  ed->ApplyAction(ResizeWork(30, 40, 0xFF0000FFu, arWhole), {}, true);
+  EXPECT_EQ(Doc().Width(), 30);
+  EXPECT_EQ(Doc().Height(), 40);
+  ed->gImageUndo->Undo(&Doc());
+  ed->gImageUndo->Undo(&Doc());
+  EXPECT_TRUE(Doc().Equal(original.get()));
+}
+
+TEST_F(Engine, CancelRestoresSnapshotAndUndoCount) {
+  ed->ApplyAction(PaintWork(0xFF111111u, arWriteBack), {}, true);
+  const auto afterFirst = Copy(Doc());
+  // The cancelled command scribbled on the document itself before giving up.
+  auto scribble = [](TEditor& E, const TActionArgument&) {
+    E.gTarget->ClearToColor(0xFFABCDEFu);
+    return arCancel;
+  };
+  ed->ApplyAction(scribble, {}, true);
+  EXPECT_TRUE(Doc().Equal(afterFirst.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+  // The redo slot holds the image as the command left it.
+  ASSERT_TRUE(ed->gImageUndo->CanRedo());
+  EXPECT_EQ(ed->gImageUndo->RedoBitmap().GetPixel(0, 0), 0xFFABCDEFu);
+
+  // Without a snapshot (copy commands) nothing is put back.
+  ed->ApplyAction(scribble, {}, false);
+  EXPECT_EQ(Doc().GetPixel(5, 5), 0xFFABCDEFu);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+}
+
+TEST_F(Engine, SelectionCopiesTheRectangleAndWritesItBack) {
+  ed->gSelection = AddFrame(view, 10, 5, 20, 12);
+  std::unique_ptr<TBitmap32> seen;
+  auto look = [&](TEditor& E, const TActionArgument&) {
+    seen = Copy(*E.gWork);
+    EXPECT_EQ(E.gWork->MasterAlpha(), 255u);
+    E.gWork->ClearToColor(0xFF00FF00u);
+    return arWriteBack;
+  };
+  Doc().SetMasterAlpha(77);
+  ed->ApplyAction(look, {}, true);
+  ASSERT_EQ(seen->Width(), 10);
+  ASSERT_EQ(seen->Height(), 7);
+  for (int32_t y = 0; y < 7; ++y)
+    for (int32_t x = 0; x < 10; ++x) ASSERT_EQ(seen->GetPixel(x, y), original->GetPixel(10 + x, 5 + y));
+  const TRect sel{10, 5, 20, 12};
+  for (int32_t y = 0; y < 30; ++y)
+    for (int32_t x = 0; x < 40; ++x) {
+      const bool inside = x >= sel.Left && x < sel.Right && y >= sel.Top && y < sel.Bottom;
+      ASSERT_EQ(Doc().GetPixel(x, y), inside ? 0xFF00FF00u : original->GetPixel(x, y)) << x << "," << y;
+    }
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+}
+
+TEST_F(Engine, SelectionResizedWorkIsStretchedBackAndFourCrops) {
+  ed->gSelection = AddFrame(view, 8, 4, 24, 20);
+  // A work bitmap of another size still fills exactly the selection.
+  ed->ApplyAction(ResizeWork(3, 5, 0xFFC08040u, arWriteBack), {}, true);
+  EXPECT_EQ(Doc().Width(), 40);
+  EXPECT_EQ(Doc().Height(), 30);
+  EXPECT_EQ(Doc().GetPixel(8, 4), 0xFFC08040u);
+  EXPECT_EQ(Doc().GetPixel(23, 19), 0xFFC08040u);
+  EXPECT_EQ(Doc().GetPixel(7, 4), original->GetPixel(7, 4));
+  EXPECT_EQ(Doc().GetPixel(24, 19), original->GetPixel(24, 19));
+  EXPECT_EQ(Doc().GetPixel(8, 20), original->GetPixel(8, 20));
+
+  // Crop: the callback frees the selection and answers 4.
+  ed->gImageUndo->Undo(&Doc());
+  auto crop = [](TEditor& E, const TActionArgument&) {
+    E.View().Layers()->Remove(E.gSelection);
+    return arWhole;
+  };
+  ed->ApplyAction(crop, {}, true);
+  EXPECT_EQ(ed->gSelection.get(), nullptr);
+  ASSERT_EQ(Doc().Width(), 16);
+  ASSERT_EQ(Doc().Height(), 16);
+  EXPECT_EQ(Doc().GetPixel(0, 0), original->GetPixel(8, 4));
+  EXPECT_EQ(Doc().GetPixel(15, 15), original->GetPixel(23, 19));
+
+  // 4 with the selection still there crops too.
+  ed->gImageUndo->Undo(&Doc());
+  ed->gSelection = AddFrame(view, 1, 2, 4, 9);
+  ed->ApplyAction([](TEditor&, const TActionArgument&) { return arWhole; }, {}, true);
+  EXPECT_EQ(Doc().Width(), 3);
+  EXPECT_EQ(Doc().Height(), 7);
+}
+
+TEST_F(Engine, SelectionReachingPastTheImageShowsEmptyPixelsThere) {
+  // Leave stale pixels of the same size in the work bitmap first.
+  ed->gWork->SetSize(15, 15);
+  ed->gWork->ClearToColor(0xFFEEEEEEu);
+  ed->gSelection = AddFrame(view, 32, 22, 47, 37);
+  std::unique_ptr<TBitmap32> seen;
+  ed->ApplyAction(
+      [&](TEditor& E, const TActionArgument&) {
+        seen = Copy(*E.gWork);
+        E.gWork->ClearToColor(0xFF0000FFu);
+        return arWriteBack;
+      },
+      {}, true);
+  ASSERT_EQ(seen->Width(), 15);
+  EXPECT_EQ(seen->GetPixel(0, 0), original->GetPixel(32, 22));
+  EXPECT_EQ(seen->GetPixel(7, 7), original->GetPixel(39, 29));
+  EXPECT_EQ(seen->GetPixel(8, 0), 0u);
+  EXPECT_EQ(seen->GetPixel(14, 14), 0u);
+  EXPECT_EQ(Doc().GetPixel(32, 22), 0xFF0000FFu);
+  EXPECT_EQ(Doc().GetPixel(39, 29), 0xFF0000FFu);
+  EXPECT_EQ(Doc().GetPixel(31, 22), original->GetPixel(31, 22));
+
+  // Wholly outside: an empty copy, nothing written, no crash.
+  ed->gSelection = AddFrame(view, 100, 100, 110, 120);
+  ed->ApplyAction(PaintWork(0xFF123456u, arWriteBack), {}, true);
+  EXPECT_EQ(Doc().GetPixel(39, 29), 0xFF0000FFu);
+}
+
+TEST_F(Engine, SelectedBitmapLayerIsTheTarget) {
+  auto* layer = view.Layers()->Add<TBitmapLayer>();
+  layer->Bitmap()->SetSize(8, 6);
+  PaintPattern(*layer->Bitmap(), 5);
+  layer->Bitmap()->SetMasterAlpha(128);
+  layer->SetLocation(MakeFloatRect(2, 2, 10, 8));
+  const auto layerBefore = Copy(*layer->Bitmap());
+  ed->gSelection = AddFrame(view, 2, 2, 10, 8);
+  ed->gSelectedLayer = layer;
+
+  ed->ApplyAction(
+      [](TEditor& E, const TActionArgument&) {
+        EXPECT_EQ(E.gWork->Width(), 8);
+        EXPECT_EQ(E.gWork->MasterAlpha(), 128u);  // the layer's own transparency is kept
+        E.gWork->ClearToColor(0xFF445566u);
+        return arWriteBack;
+      },
+      {}, true);
+  EXPECT_EQ(ed->gTarget, layer->Bitmap());
+  EXPECT_EQ(layer->Bitmap()->GetPixel(7, 5), 0xFF445566u);
+  EXPECT_EQ(layer->Bitmap()->MasterAlpha(), 128u);
+  EXPECT_TRUE(Doc().Equal(original.get()));
+  EXPECT_EQ(ed->gLayerUndo->UndoCount(), 1);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
+
+  // Cancel puts the layer's bitmap back from the layer's store.
+  ed->ApplyAction(PaintWork(0xFF000000u, arCancel), {}, true);
+  EXPECT_EQ(layer->Bitmap()->GetPixel(7, 5), 0xFF445566u);
+  EXPECT_EQ(ed->gLayerUndo->UndoCount(), 1);
+  ed->gLayerUndo->Undo(layer->Bitmap());
+  EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
+
+  // A new size is the layer's new size (4 or 0 alike).
+  ed->ApplyAction(ResizeWork(3, 2, 0xFF0000FFu, arWhole), {}, true);
+  EXPECT_EQ(layer->Bitmap()->Width(), 3);
+  EXPECT_TRUE(Doc().Equal(original.get()));
+}
+
+TEST_F(Engine, OtherSelectedLayerGetsNothingAndLosesNothing) {
+  auto* layer = view.Layers()->Add<TPositionedLayer>();
+  ed->gSelection = AddFrame(view, 0, 0, 10, 10);
+  ed->gSelectedLayer = layer;
+  for (int32_t flags : {arWriteBack, arWhole, arCancel, arDone}) {
+    int32_t workWidth = -1;
+    ed->ApplyAction(
+        [&](TEditor& E, const TActionArgument&) {
+          workWidth = E.gWork->Width();
+          return flags;
+        },
+        {}, true);
+    EXPECT_EQ(workWidth, 0);
+    EXPECT_EQ(ed->gTarget, &Doc());
+    // An empty work bitmap written over the document would wipe it.
+    EXPECT_TRUE(Doc().Equal(original.get())) << flags;
+  }
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
+  EXPECT_EQ(ed->gLayerUndo->UndoCount(), 0);
+}
+
+TEST_F(Engine, TimingBoxShowsMillisecondsBeforeTheWriteBack) {
+  ed->gTiming = true;
+  bool docUntouchedWhileBoxUp = false;
+  ui.BoxHook = [&](const std::string&) { docUntouchedWhileBoxUp = Doc().Equal(original.get()); };
+  ed->ApplyAction(
+      [&](TEditor& E, const TActionArgument&) {
+        ui.Clock += 37;
+        E.gWork->ClearToColor(0);
+        return arWriteBack;
+      },
+      {}, true);
+  ASSERT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(ui.Boxes[0].Text, "37 ms");
+  EXPECT_EQ(ui.Boxes[0].Flags, 0u);
+  EXPECT_TRUE(docUntouchedWhileBoxUp);
+  EXPECT_EQ(Doc().GetPixel(0, 0), 0u);
+
+  ed->gTiming = false;
+  ed->ApplyAction(PaintWork(0, arWriteBack), {}, true);
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+}
+
+TEST_F(Engine, TagDispatchArgumentsAndRedoMemory) {
+  std::vector<TActionArgument> seen;
+  int32_t tagWhileRunning = -1;
+  auto record = [&](TEditor& E, const TActionArgument& A) {
+    seen.push_back(A);
+    tagWhileRunning = E.gLastActionTag;
+    return arDone;
+  };
+  ed->RegisterActionCallback("KernelAction", record);
+  ed->RegisterActionCallback("NegativeAction", record);
+  ed->RegisterActionCallback("GreyScaleAction", record);
+  ed->RegisterActionCallback("AngleRotateAction", record);
+
+  ed->DoAction(203);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(ActionTag(seen[0]), 203);
+  EXPECT_EQ(tagWhileRunning, 0);  // nothing to repeat while a command runs
+  EXPECT_EQ(ed->gLastActionTag, 203);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+
+  ed->DoAction(400);  // a callback without variants gets no argument
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(seen.back()));
+  ed->DoAction(13600);
+  EXPECT_EQ(ActionTag(seen.back()), 13600);
+
+  // Gaps in the table and tags whose callback is not registered: no call, no
+  // snapshot, but still remembered.
+  const size_t calls = seen.size();
+  const int32_t undos = ed->gImageUndo->UndoCount();
+  for (int32_t tag : {106, 202, 209, 13601, 9999}) {
+    ed->DoAction(tag);
+    EXPECT_EQ(ed->gLastActionTag, tag);
+  }
+  EXPECT_EQ(seen.size(), calls);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), undos);
+
+  // Negative tags run but are never remembered.
+  ed->DoAction(-700);
+  EXPECT_EQ(seen.size(), calls + 1);
+  EXPECT_EQ(ed->gLastActionTag, 0);
+  ed->Redo1Click();
+  EXPECT_EQ(seen.size(), calls + 1);
+
+  // Redo repeats the last positive tag.
+  ed->DoAction(100);
+  ed->Redo1Click();
+  EXPECT_EQ(seen.size(), calls + 3);
+  EXPECT_EQ(ActionTag(seen.back()), 100);
+
+  // A command run directly leaves nothing to repeat.
+  ed->ApplyAction(record, {}, false);
+  EXPECT_EQ(ed->gLastActionTag, 0);
+  const size_t before = seen.size();
+  ed->Redo1Click();
+  EXPECT_EQ(seen.size(), before);
+}
+
+TEST_F(Engine, MenuClickSelectsToolOneFirst) {
+  std::vector<int32_t> tools;
+  ed->SetToolHandler = [&](TEditor& E, int32_t T) {
+    tools.push_back(T);
+    E.gCurrentTool = T;
+  };
+  ed->gCurrentTool = 5;
+  int32_t toolDuringCommand = 0;
+  ed->RegisterActionCallback("FlipAction", [&](TEditor& E, const TActionArgument&) {
+    toolDuringCommand = E.gCurrentTool;
+    return arWriteBack;
+  });
+  ed->MenuActionClick(401);
+  EXPECT_EQ(tools, std::vector<int32_t>{1});
+  EXPECT_EQ(toolDuringCommand, 1);
+  EXPECT_EQ(ed->gLastActionTag, 401);
+}
+
+TEST_F(Engine, ExceptionsCloseTheBracketAndAreReportedWithTheTag) {
+  ed->RegisterActionCallback("KernelAction", [](TEditor& E, const TActionArgument&) -> int32_t {
+    E.gWork->ClearToColor(0);
+    throw EInvalidGraphic("Bitmap is broken");
+  });
+  ed->DoAction(101);
+  ASSERT_EQ(ui.Exceptions.size(), 1u);
+  EXPECT_EQ(ui.Exceptions[0].ClassName, "EInvalidGraphic");
+  EXPECT_EQ(ui.Exceptions[0].Message, "Bitmap is broken");
+  EXPECT_EQ(ui.Exceptions[0].Place, "on action 101");
+  EXPECT_EQ(ed->gLastActionTag, 101);
+  EXPECT_EQ(Doc().UpdateCount(), 0);
+  EXPECT_EQ(ui.Cursors.back(), crDefault);
+  EXPECT_TRUE(Doc().Equal(original.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);  // the snapshot stays recorded
+  EXPECT_EQ(ui.Captions.back(), "Vemra - photo.png* (40x30)[1:1]");
+
+  // A direct call passes the exception on, with the same cleanup.
+  EXPECT_THROW(ed->ApplyAction([](TEditor&, const TActionArgument&) -> int32_t { throw std::runtime_error("x"); },
+                               {}, true),
+               std::runtime_error);
+  EXPECT_EQ(Doc().UpdateCount(), 0);
+  EXPECT_EQ(ui.Cursors.back(), crDefault);
+
+  // Non-standard exceptions are reported too.
+  ed->RegisterActionCallback("RankAction", [](TEditor&, const TActionArgument&) -> int32_t { throw 42; });
+  ed->DoAction(111);
+  ASSERT_EQ(ui.Exceptions.size(), 2u);
+  EXPECT_EQ(ui.Exceptions[1].Place, "on action 111");
+}
+
+TEST_F(Engine, RetouchStepOnlyCallsTheCallbackButMenuCommandsRunInFull) {
+  ed->gCurrentTool = 5;
+  int calls = 0;
+  ed->RegisterActionCallback("KernelAction", [&](TEditor& E, const TActionArgument& A) {
+    ++calls;
+    EXPECT_EQ(ActionTag(A), 100);
+    E.gWork->ClearToColor(0xFF777777u);
+    return arWriteBack;
+  });
+  ed->gWork->SetSize(5, 5);
+  ed->DoRetouchAction(100);
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(ui.Cursors.empty());
+  EXPECT_TRUE(ui.Captions.empty());
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
+  EXPECT_EQ(ed->gWork->Width(), 5);  // the brush's square, not a copy of the document
+  EXPECT_TRUE(Doc().Equal(original.get()));
+  EXPECT_FALSE(ed->InRetouchStep());
+
+  // The same tag from a menu or shortcut while the Retouch tool is current.
+  ed->DoAction(100);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+  EXPECT_EQ(Doc().GetPixel(0, 0), 0xFF777777u);
+}
+
+TEST_F(Engine, DestroyedLayersLeaveNoReferenceBehind) {
+  auto* layer = view.Layers()->Add<TBitmapLayer>();
+  layer->Bitmap()->SetSize(4, 4);
+  auto* frame = AddFrame(view, 0, 0, 4, 4);
+  ed->gSelection = frame;
+  ed->gSelectedLayer = layer;
+  ed->ApplyAction(PaintWork(0xFF010203u, arWriteBack), {}, true);
+  ASSERT_EQ(ed->gTarget, layer->Bitmap());
+
+  view.Layers()->Remove(layer);
+  EXPECT_EQ(ed->gSelectedLayer.get(), nullptr);
+  EXPECT_EQ(ed->gTarget, nullptr);
+  EXPECT_EQ(ed->gSelection.get(), frame);
+  view.Layers()->Clear();
+  EXPECT_EQ(ed->gSelection.get(), nullptr);
+
+  // A callback that deletes the layer it works on: nothing is written to freed memory.
+  ed->gSelection = AddFrame(view, 0, 0, 4, 4);
+  for (int32_t flags : {arWriteBack, arWhole, arCancel}) {
+    auto* victim = view.Layers()->Add<TBitmapLayer>();
+    victim->Bitmap()->SetSize(4, 4);
+    ed->gSelectedLayer = victim;
+    ed->ApplyAction(
+        [flags](TEditor& E, const TActionArgument&) {
+          E.View().Layers()->Remove(E.gSelectedLayer);
+          return flags;
+        },
+        {}, true);
+    EXPECT_EQ(ed->gSelectedLayer.get(), nullptr);
+    EXPECT_EQ(ed->gTarget, nullptr);
+    EXPECT_TRUE(Doc().Equal(original.get()));
+  }
+}
