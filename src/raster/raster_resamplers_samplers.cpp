@@ -31,6 +31,11 @@ int32_t CeilToInt(float V) {
   return static_cast<int32_t>(C);
 }
 
+// V - D held inside the int32 range (weights of a sane kernel never get near it).
+int32_t LowerBy(int32_t V, int64_t D) {
+  return static_cast<int32_t>(std::clamp<int64_t>(V - D, INT32_MIN, INT32_MAX));
+}
+
 TClassList& ResamplerRegistry() {
   static TClassList List;
   return List;
@@ -284,12 +289,12 @@ void TKernelResampler::PrepareSampling() {
     for (int32_t i = 0; i <= FTableSize; ++i) {
       const float F = static_cast<float>(static_cast<long double>(i) / (FTableSize - 1));
       int32_t* Row = FWeightTable.data() + static_cast<size_t>(i) * FTableWidth;
-      int32_t Sum = 0;
+      int64_t Sum = 0;
       for (int32_t k = -W; k <= W; ++k) {
         Row[k + W] = RoundToInt(FKernel->Filter(static_cast<float>(k + F)) * 256.0L);
         Sum += Row[k + W];
       }
-      Row[W] -= Sum - 256;
+      Row[W] = LowerBy(Row[W], Sum - 256);
     }
   }
 }
@@ -334,14 +339,14 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   FTapWeightX.resize(static_cast<size_t>(N));
   FTapWeightY.resize(static_cast<size_t>(N));
   const auto Weights = [&](float F, int32_t* Out) {
-    int32_t Sum = 0;
+    int64_t Sum = 0;
     switch (FKernelMode) {
       case kmDynamic:
         for (int32_t k = -W; k <= W; ++k) {
           Out[k + W] = RoundToInt(FKernel->Filter(static_cast<float>(k + F)) * 256.0L);
           Sum += Out[k + W];
         }
-        Out[W] -= Sum - 256;
+        Out[W] = LowerBy(Out[W], Sum - 256);
         break;
       case kmTableNearest: {
         const int32_t R = std::clamp(RoundToInt(static_cast<long double>(F) * (FTableSize - 1)), 0, FTableSize);
@@ -356,10 +361,11 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
         const int32_t* R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
         const int32_t* R1 = R0 + FTableWidth;
         for (int32_t i = 0; i < N; ++i) {
-          Out[i] = R0[i] + static_cast<int32_t>(((R1[i] - R0[i]) * Q + 0x7FFF) / 65536);
+          Out[i] = static_cast<int32_t>(std::clamp<int64_t>(
+              R0[i] + ((int64_t{R1[i]} - R0[i]) * Q + 0x7FFF) / 65536, INT32_MIN, INT32_MAX));
           Sum += Out[i];
         }
-        Out[W] -= Sum - 256;
+        Out[W] = LowerBy(Out[W], Sum - 256);
         break;
       }
     }

@@ -358,6 +358,18 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
 
 // ---- kernel mapping ------------------------------------------------------------------
 
+namespace {
+
+// A rounded weight as an integer; a kernel gone wild (a NaN or a huge value
+// from odd property settings) gives 0 or a limited weight instead of an
+// undefined conversion.
+int32_t WeightOf(long double Rounded) {
+  if (!(Rounded == Rounded)) return 0;
+  return static_cast<int32_t>(std::clamp<long double>(Rounded, -(1 << 20), 1 << 20));
+}
+
+}  // namespace
+
 TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, int32_t ClipHi,
                                  int32_t SrcLo, int32_t SrcHi, const TCustomKernel& Kernel) {
   TMappingTable Result;
@@ -396,10 +408,10 @@ TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, i
       int32_t W;
       if (Shrinking) {
         const float Arg = static_cast<float>((Center - static_cast<long double>(J)) * Scale);
-        W = static_cast<int32_t>(std::nearbyint(static_cast<long double>(Kernel.Filter(Arg)) * 256.0L * Scale));
+        W = WeightOf(std::rint(static_cast<long double>(Kernel.Filter(Arg)) * 256.0L * Scale));
       } else {
         const float Arg = static_cast<float>(Center - static_cast<long double>(J));
-        W = static_cast<int32_t>(std::nearbyint(Kernel.Filter(Arg) * 256.0L));
+        W = WeightOf(std::rint(Kernel.Filter(Arg) * 256.0f));
       }
       if (W != 0)
         C.push_back({static_cast<int32_t>(std::clamp<int64_t>(J, SrcLo, SrcHi - 1)), W});
@@ -407,9 +419,12 @@ TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, i
     if (C.empty()) {
       C.push_back({std::clamp(static_cast<int32_t>(std::floor(Center)), SrcLo, SrcHi - 1), 256});
     }
-    int32_t Sum = 0;
+    int64_t Sum = 0;
     for (const auto& P : C) Sum += P.Weight;
-    if (Sum != 256) C[(C.size() - 1) / 2].Weight -= Sum - 256;
+    if (Sum != 256) {
+      int32_t& W = C[(C.size() - 1) / 2].Weight;
+      W = static_cast<int32_t>(std::clamp<int64_t>(W - (Sum - 256), INT32_MIN, INT32_MAX));
+    }
   }
   return Result;
 }
