@@ -185,9 +185,6 @@ bool CanFill(const TBitmap32* Bitmap) {
   return Bitmap != nullptr && !Bitmap->Empty() && !IsRectEmpty(Bitmap->ClipRect());
 }
 
-// Brackets the pixel work of a fill: BeginUpdate now, EndUpdate on every way out.
-using TUpdate = TUpdateGuard;
-
 }  // namespace
 
 // ---- Scanline table ------------------------------------------------------------------------
@@ -266,7 +263,7 @@ void Polyline(TBitmap32* Bitmap, const TArrayOfFixedPoint& Points, TColor32 Colo
   }
   if (n < 2) return;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     Bitmap->SetPenColor(Color);
     const bool blend = AlphaOf(Color) < 255;
     auto lineTo = [&](const TFixedPoint& q) {
@@ -296,7 +293,7 @@ void PolylineSmooth(TBitmap32* Bitmap, const TArrayOfFixedPoint& Points, TColor3
   }
   if (n < 2) return;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     Bitmap->SetPenColor(Color);
     const TFixedPoint p0 = TransformedPoint(Points[0], Transformation);
     Bitmap->MoveToFixed(p0.X, p0.Y);
@@ -368,7 +365,7 @@ void FillPolyPolygon(TBitmap32* Bitmap, const TArrayOfArrayOfFixedPoint& Points,
   const int32_t rightLimit = clip.Right - 1;
   const bool opaque = AlphaOf(Color) == 255;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     auto span = [&](int32_t x1, int32_t y, int32_t x2) {
       x2 = std::min(x2, rightLimit);
       if (x1 > x2) return;
@@ -465,7 +462,7 @@ void FillPolyPolygonSmooth(TBitmap32* Bitmap, const TArrayOfArrayOfFixedPoint& P
   std::vector<int32_t> coverage;
   std::vector<TColor32> colours;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     for (int32_t py = first / S; py <= last / S; ++py) {
       const int32_t subFirst = std::max(py * S, first), subLast = std::min(py * S + S - 1, last);
       uint32_t minX = CrossingXMask, maxX = 0;
@@ -618,7 +615,7 @@ void TPolygon32::GetPublishedProperties(TPropList& List) const {
 void TPolygon32::DrawFill(TBitmap32* Bitmap, TColor32 Color, TTransformation* Transformation) {
   if (Bitmap == nullptr) return;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     if (FAntialiased)
       FillPolyPolygonSmooth(Bitmap, FPoints, Color, FFillMode, FAntialiasMode, Transformation);
     else
@@ -630,7 +627,7 @@ void TPolygon32::DrawFill(TBitmap32* Bitmap, TColor32 Color, TTransformation* Tr
 void TPolygon32::DrawOutline(TBitmap32* Bitmap, TColor32 Color, TTransformation* Transformation) {
   if (Bitmap == nullptr) return;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     if (FAntialiased)
       PolyPolylineSmooth(Bitmap, FPoints, Color, FClosed, Transformation);
     else
@@ -643,7 +640,7 @@ void TPolygon32::Draw(TBitmap32* Bitmap, TColor32 OutlineColor, TColor32 FillCol
                       TTransformation* Transformation) {
   if (Bitmap == nullptr) return;
   {
-    TUpdate update(*Bitmap);
+    TUpdateGuard update(*Bitmap);
     if (AlphaOf(FillColor) != 0) {
       if (FAntialiased)
         FillPolyPolygonSmooth(Bitmap, FPoints, FillColor, FFillMode, FAntialiasMode, Transformation);
