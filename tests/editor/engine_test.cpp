@@ -427,3 +427,30 @@ TEST_F(Engine, DestroyedLayersLeaveNoReferenceBehind) {
     EXPECT_TRUE(Doc().Equal(original.get()));
   }
 }
+
+TEST_F(Engine, ZoomedSelectionIsRoundedToWholePixelsBothWays) {
+  view.SetScaleMode(smScale);
+  view.SetScale(2.0f);
+  // Control corners between pixels: rounded to control pixels (20, 11, 40, 31),
+  // then mapped to the bitmap at half scale: (10, 5, 20, 15).
+  ed->gSelection = AddFrame(view, 20.4f, 10.6f, 40.2f, 30.7f);
+  std::unique_ptr<TBitmap32> seen;
+  ed->ApplyAction(
+      [&](TEditor& E, const TActionArgument&) {
+        seen = Copy(*E.gWork);
+        E.gWork->SetSize(2, 2);  // a smaller result still fills the rectangle
+        E.gWork->ClearToColor(0xFF00FF00u);
+        return arWriteBack;
+      },
+      {}, true);
+  ASSERT_EQ(seen->Width(), 10);
+  ASSERT_EQ(seen->Height(), 10);
+  EXPECT_EQ(seen->GetPixel(0, 0), original->GetPixel(10, 5));
+  EXPECT_EQ(seen->GetPixel(9, 9), original->GetPixel(19, 14));
+  for (int32_t y = 0; y < 30; ++y)
+    for (int32_t x = 0; x < 40; ++x) {
+      const bool inside = x >= 10 && x < 20 && y >= 5 && y < 15;
+      ASSERT_EQ(Doc().GetPixel(x, y), inside ? 0xFF00FF00u : original->GetPixel(x, y)) << x << "," << y;
+    }
+  EXPECT_EQ(ui.Captions.back(), "Vemra - photo.png* (40x30) [2:1]");
+}
