@@ -191,7 +191,20 @@ void DrawRectScaled(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, 
     } else {
       // Without a resampler of its own the source's resampler draws.
       if (!Resampler) Resampler = Src->Resampler();
-      Resampler->Resample(Dst, DstRect, Clip, Src, SrcRect, CombineOp, CombineCallBack);
+      if (Dst == Src) {
+        // Stretching a bitmap onto itself would read pixels it has already
+        // written: the resampler reads from a copy with the same settings.
+        TBitmap32 Copy;
+        Copy.SetSize(Src->Width(), Src->Height());
+        std::memcpy(Copy.Bits(), Src->Bits(), Src->PixelCount() * sizeof(TColor32));
+        Copy.SetMasterAlpha(Src->MasterAlpha());
+        Copy.SetCombineMode(Src->CombineMode());
+        Copy.SetWrapMode(Src->WrapMode());
+        Copy.SetOuterColor(Src->OuterColor());
+        Resampler->Resample(Dst, DstRect, Clip, &Copy, SrcRect, CombineOp, CombineCallBack);
+      } else {
+        Resampler->Resample(Dst, DstRect, Clip, Src, SrcRect, CombineOp, CombineCallBack);
+      }
     }
     EndMmx();
   }

@@ -243,6 +243,23 @@ TEST(DrawRectAt, OverlappingSelfTransferReadsTheOriginalPixels) {
 
 // ---- DrawRectScaled -----------------------------------------------------------
 
+// Stretching part of a bitmap onto itself gives what stretching from an
+// untouched copy gives, through every resampler.
+TEST(DrawRectScaled, SelfStretchReadsTheOriginalPixels) {
+  for (uint8_t Index = 0; Index < 8; ++Index) {
+    TBitmap32 B, Copy, Expected;
+    B.SetSize(12, 10);
+    FillPattern(B, 21);
+    Copy.Assign(&B);
+    Expected.Assign(&B);
+    auto R = MakeUnboundResampler(Index);
+    const TRect SrcRect{1, 1, 7, 6}, DstRect{2, 2, 12, 10};
+    DrawRectScaled(&Expected, DstRect, Expected.BoundsRect(), &Copy, SrcRect, R.get(), dmOpaque);
+    DrawRectScaled(&B, DstRect, B.BoundsRect(), &B, SrcRect, R.get(), dmOpaque);
+    EXPECT_EQ(Pixels(B), Pixels(Expected)) << int(Index);
+  }
+}
+
 class TSpyResampler : public TNearestResampler {
  public:
   void Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src,
