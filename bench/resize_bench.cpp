@@ -117,6 +117,44 @@ class TCollector : public benchmark::ConsoleReporter {
   }
 };
 
+// The fast kernel path against the plain double sum of its own mapping, on a
+// sample of pixels of each kernel case: the speed must not cost a single level.
+void CheckKernelResults() {
+  TBitmap32& Src = const_cast<TBitmap32&>(Source());
+  for (const TCase& C : Cases) {
+    if (C.Index < 3 && C.Index != 2) continue;
+    for (const auto& [DstW, DstH] : {std::pair{1920, 1280}, std::pair{2 * SrcW, 2 * SrcH}}) {
+      if (C.Index == 2 && DstW > SrcW) continue;  // the enlarging linear path is bilinear
+      TBitmap32 Dst;
+      Dst.SetSize(DstW, DstH);
+      auto R = MakeUnboundResampler(C.Index);
+      DrawRectScaled(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &Src, Src.BoundsRect(), R.get(), dmOpaque);
+      std::unique_ptr<TCustomKernel> K = C.Index == 2 ? std::make_unique<TLinearKernel>()
+                                                      : static_cast<TKernelResampler*>(R.get())->Kernel()->Clone();
+      const TMappingTable MX = BuildKernelMapping(0, DstW, 0, DstW, 0, SrcW, *K);
+      const TMappingTable MY = BuildKernelMapping(0, DstH, 0, DstH, 0, SrcH, *K);
+      int64_t Checked = 0, Wrong = 0;
+      for (int32_t y = 0; y < DstH; y += 37)
+        for (int32_t x = 0; x < DstW; x += 13) {
+          TColor32 E = 0;
+          for (int c = 0; c < 4; ++c) {
+            int64_t Sum = 0;
+            for (const auto& PY : MY[y]) {
+              int64_t Row = 0;
+              for (const auto& PX : MX[x]) Row += int64_t{PX.Weight} * ((Src.GetPixel(PX.Pos, PY.Pos) >> (8 * c)) & 0xFF);
+              Sum += Row * PY.Weight;
+            }
+            E |= static_cast<TColor32>(std::clamp<int64_t>(Sum, 0, 0xFF0000) >> 16) << (8 * c);
+          }
+          ++Checked;
+          if (Dst.GetPixel(x, y) != E) ++Wrong;
+        }
+      std::printf("exact check %-8s %5dx%-5d: %lld pixels, %lld different\n", C.Name, DstW, DstH,
+                  static_cast<long long>(Checked), static_cast<long long>(Wrong));
+    }
+  }
+}
+
 std::string RunPeers(const std::string& RawPath) {
   const std::string Script = std::string(VEMRA_SOURCE_DIR) + "/bench/peers/resize_peers.py";
   const std::string Cmd = "/usr/bin/python3 '" + Script + "' '" + RawPath + "' " +
@@ -158,6 +196,7 @@ int main(int argc, char** argv) {
   TCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();
+  CheckKernelResults();
   if (!Peers) return 0;
 
   // The same pixels as R, G, B, A bytes for the peers.
