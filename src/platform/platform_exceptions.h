@@ -32,3 +32,4 @@ VEMRA_DECLARE_EXCEPTION(EFCreateError, EStreamError);
 VEMRA_DECLARE_EXCEPTION(EOutOfMemory, Exception);
 VEMRA_DECLARE_EXCEPTION(EListError, Exception);
 VEMRA_DECLARE_EXCEPTION(EClipboardException, Exception);
+VEMRA_DECLARE_EXCEPTION(EInvalidCast, Exception);

@@ -17,7 +17,6 @@ class TRasterizer;
 // Raised by a transformation class that lacks the float mappings.
 VEMRA_DECLARE_EXCEPTION(ETransformNotImplemented, Exception);
 // A resampler of the wrong class where a bitmap resampler is needed.
-VEMRA_DECLARE_EXCEPTION(EInvalidCast, Exception);
 
 using TFloatMatrix = std::array<float, 9>;
 using TFixedMatrix = std::array<TFixed, 9>;
