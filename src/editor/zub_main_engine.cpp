@@ -212,6 +212,10 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
   } else if (path == TWorkPath::OtherLayer || gTarget == nullptr) {
     // Nothing was copied out, so there is nothing to write back: writing the
     // empty work bitmap over the document would wipe it.
+  } else if (gTarget == gWork.get()) {
+    // A callback that made the work bitmap its target: a bitmap assigned to
+    // itself only tells its watchers that it changed.
+    gTarget->Changed();
   } else if (gSelection && !(flags & arWhole) && path != TWorkPath::Whole) {
     if (path == TWorkPath::BitmapLayer) {
       CopyBitmap(gTarget, gWork.get(), true);
@@ -220,7 +224,7 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
       StretchTransferByIndex(gTarget, selRect, gTarget->BoundsRect(), gWork.get(), gWork->BoundsRect(), 2,
                              dmOpaque);
     }
-  } else if (gTarget != gWork.get()) {
+  } else {
     CopyBitmap(gTarget, gWork.get(), true);
   }
 }

@@ -84,13 +84,4 @@ TEST(AlphaClipboard, EmptyClipboardEmptiesTheBitmap) {
   auto back = Pattern(3, 3, 1);
   EXPECT_FALSE(PasteBitmapWithAlpha(board, back.get()));
   EXPECT_TRUE(back->Empty());
-
-  // A later copy of a picture alone replaces the earlier picture and its block.
-  auto first = Pattern(4, 4, 1);
-  ASSERT_TRUE(CopyBitmapWithAlpha(board, first.get()));
-  auto second = Pattern(4, 4, 2);
-  second->AssignTo(board);
-  EXPECT_FALSE(board.HasFormat(AlphaClipboardFormat()));
-  EXPECT_TRUE(PasteBitmapWithAlpha(board, back.get()));
-  EXPECT_TRUE(back->Equal(Opaque(*second).get()));
 }

@@ -97,30 +97,6 @@ TEST_F(Engine, CancelRestoresSnapshotAndUndoCount) {
   EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
 }
 
-TEST_F(Engine, SelectionCopiesTheRectangleAndWritesItBack) {
-  ed->gSelection = AddFrame(view, 10, 5, 20, 12);
-  std::unique_ptr<TBitmap32> seen;
-  auto look = [&](TEditor& E, const TActionArgument&) {
-    seen = Copy(*E.gWork);
-    EXPECT_EQ(E.gWork->MasterAlpha(), 255u);
-    E.gWork->ClearToColor(0xFF00FF00u);
-    return arWriteBack;
-  };
-  Doc().SetMasterAlpha(77);
-  ed->ApplyAction(look, {}, true);
-  ASSERT_EQ(seen->Width(), 10);
-  ASSERT_EQ(seen->Height(), 7);
-  for (int32_t y = 0; y < 7; ++y)
-    for (int32_t x = 0; x < 10; ++x) ASSERT_EQ(seen->GetPixel(x, y), original->GetPixel(10 + x, 5 + y));
-  const TRect sel{10, 5, 20, 12};
-  for (int32_t y = 0; y < 30; ++y)
-    for (int32_t x = 0; x < 40; ++x) {
-      const bool inside = x >= sel.Left && x < sel.Right && y >= sel.Top && y < sel.Bottom;
-      ASSERT_EQ(Doc().GetPixel(x, y), inside ? 0xFF00FF00u : original->GetPixel(x, y)) << x << "," << y;
-    }
-  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
-}
-
 TEST_F(Engine, SelectionResizedWorkIsStretchedBackAndFourCrops) {
   ed->gSelection = AddFrame(view, 8, 4, 24, 20);
   // A work bitmap of another size still fills exactly the selection.
@@ -207,10 +183,6 @@ TEST_F(Engine, SelectedBitmapLayerIsTheTarget) {
   EXPECT_EQ(ed->gLayerUndo->UndoCount(), 1);
   EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
 
-  // Cancel puts the layer's bitmap back from the layer's store.
-  ed->ApplyAction(PaintWork(0xFF000000u, arCancel), {}, true);
-  EXPECT_EQ(layer->Bitmap()->GetPixel(7, 5), 0xFF445566u);
-  EXPECT_EQ(ed->gLayerUndo->UndoCount(), 1);
   ed->gLayerUndo->Undo(layer->Bitmap());
   EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
 

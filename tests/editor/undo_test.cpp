@@ -7,26 +7,12 @@
 #include <memory>
 
 #include "../support/temp_env.h"
+#include "editor_test_util.h"
 #include "img_undo.h"
 #include "platform_exceptions.h"
 
 namespace {
-
-// A W x H picture whose every pixel (alpha included) depends on Seed.
-std::unique_ptr<TBitmap32> Picture(int32_t W, int32_t H, uint32_t Seed) {
-  auto b = std::make_unique<TBitmap32>();
-  b->SetSize(W, H);
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) {
-      const uint32_t v = (static_cast<uint32_t>(x) * 2654435761u) ^ (static_cast<uint32_t>(y) * 40503u) ^
-                         (Seed * 0x9E3779B9u);
-      b->SetPixel(x, y, v * 0x01000193u);
-    }
-  return b;
-}
-
 void Fill(TBitmap32& B, TColor32 C) { B.ClearToColor(C); }
-
 }  // namespace
 
 TEST(UndoStore, CapacityFourKeepsFourOfSixAndCountsOnPastTheStack) {
@@ -196,18 +182,19 @@ TEST(UndoStore, SharedByteBudgetDropsOldestButKeepsNewestAndTheCount) {
 
 TEST(UndoCheckpoint, RoundTripKeepsAlphaAndPushesTheCurrentImage) {
   TTempEnv env;
-  TBitmap32Undo u(4);
+  auto store = std::make_unique<TBitmap32Undo>(4);
+  TBitmap32Undo& u = *store;
   const std::string file = u.TempFileName();
   ASSERT_FALSE(file.empty());
   EXPECT_EQ(std::filesystem::path(file).parent_path(), std::filesystem::path(env.Dir() + "/tmp"));
   EXPECT_EQ(std::filesystem::path(file).filename().string().rfind("zub", 0), 0u);
   EXPECT_TRUE(std::filesystem::exists(file));
 
-  auto first = Picture(17, 9, 1);
+  auto first = Pattern(17, 9, 1);
   // Fully transparent pixels must come back as they were, too.
   first->SetPixel(0, 0, 0x00000000u);
   first->SetPixel(1, 0, 0x00FFFFFFu);
-  auto doc = Picture(17, 9, 1);
+  auto doc = Pattern(17, 9, 1);
   doc->Assign(first.get());
   u.Record(doc.get());
   u.Commit(doc.get());
@@ -215,10 +202,10 @@ TEST(UndoCheckpoint, RoundTripKeepsAlphaAndPushesTheCurrentImage) {
   EXPECT_FALSE(u.IsModified());
 
   // A second, smaller commit replaces the first entirely.
-  auto second = Picture(5, 3, 2);
+  auto second = Pattern(5, 3, 2);
   u.Commit(second.get());
 
-  auto later = Picture(30, 20, 3);
+  auto later = Pattern(30, 20, 3);
   doc->Assign(later.get());
   u.Record(doc.get());
   const int32_t count = u.UndoCount();
@@ -235,12 +222,15 @@ TEST(UndoCheckpoint, RoundTripKeepsAlphaAndPushesTheCurrentImage) {
   auto back = std::make_unique<TBitmap32>();
   u.Rollback(back.get());
   EXPECT_TRUE(back->Equal(first.get()));
+
+  store.reset();  // the store deletes its checkpoint file
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(UndoCheckpoint, DamagedOrMissingFileChangesNothing) {
   TTempEnv env;
-  auto doc = Picture(6, 4, 9);
-  auto before = Picture(6, 4, 9);
+  auto doc = Pattern(6, 4, 9);
+  auto before = Pattern(6, 4, 9);
   {
     TBitmap32Undo u(4);
     const std::string file = u.TempFileName();
@@ -270,28 +260,15 @@ TEST(UndoCheckpoint, StoreWithoutTemporaryFileStillUndoes) {
   ::setenv("TMPDIR", (env.Dir() + "/no-such-folder").c_str(), 1);
   TBitmap32Undo u(4);
   EXPECT_EQ(u.TempFileName(), "");
-  auto doc = Picture(3, 3, 4);
+  auto doc = Pattern(3, 3, 4);
   u.Record(doc.get());
   Fill(*doc, 5);
   u.Undo(doc.get());
-  EXPECT_TRUE(doc->Equal(Picture(3, 3, 4).get()));
+  EXPECT_TRUE(doc->Equal(Pattern(3, 3, 4).get()));
   u.Redo(doc.get());
   EXPECT_EQ(doc->GetPixel(1, 1), 5u);
   EXPECT_THROW(u.Commit(doc.get()), EStreamError);
   EXPECT_FALSE(u.IsCommitted());
   EXPECT_THROW(u.Rollback(doc.get()), EStreamError);
   EXPECT_EQ(u.UndoCount(), 1);
-}
-
-TEST(UndoCheckpoint, FileIsDeletedWithTheStore) {
-  TTempEnv env;
-  std::string file;
-  {
-    TBitmap32Undo u(2);
-    file = u.TempFileName();
-    auto doc = Picture(4, 4, 1);
-    u.Commit(doc.get());
-    ASSERT_TRUE(std::filesystem::exists(file));
-  }
-  EXPECT_FALSE(std::filesystem::exists(file));
 }
