@@ -34,7 +34,10 @@ std::string ZoomText(float Scale) {
   const bool exact = std::fabs(z - whole) <= z * 1e-5;
   const std::string zt = exact ? std::to_string(static_cast<long long>(whole)) : TwoDecimals(z);
   const bool enlarged = exact ? (s >= 1.0 && whole > 1.0) : s > 1.0;
-  return enlarged ? " [" + zt + ":1]" : "[1:" + zt + "]";
+  std::string t = enlarged ? " [" : "[1:";
+  t += zt;
+  t += enlarged ? ":1]" : "]";
+  return t;
 }
 
 }  // namespace
@@ -42,10 +45,19 @@ std::string ZoomText(float Scale) {
 std::string MakeCaption(const TCaptionFacts& Facts) {
   std::string c = "Vemra";
   if (Facts.FileName.empty()) return c;
-  c += " - " + CaptionName(Facts.FileName, Facts.ShowPath);
-  if (Facts.Modified) c += "*";
-  if (Facts.FileSize > 0) c += " " + std::to_string(Facts.FileSize / 1024) + "KB";
-  c += " (" + std::to_string(Facts.Width) + "x" + std::to_string(Facts.Height) + ")";
+  c += " - ";
+  c += CaptionName(Facts.FileName, Facts.ShowPath);
+  if (Facts.Modified) c += '*';
+  if (Facts.FileSize > 0) {
+    c += ' ';
+    c += std::to_string(Facts.FileSize / 1024);
+    c += "KB";
+  }
+  c += " (";
+  c += std::to_string(Facts.Width);
+  c += 'x';
+  c += std::to_string(Facts.Height);
+  c += ')';
   c += ZoomText(Facts.Scale);
   return c;
 }
