@@ -24,6 +24,9 @@ int32_t RoundToInt(long double V) {
   return static_cast<int32_t>(std::nearbyint(V));
 }
 
+// The widest tap radius a point sample uses.
+constexpr int32_t kMaxTapRadius = 256;
+
 int32_t CeilToInt(float V) {
   const long double C = std::ceil(static_cast<long double>(V));
   if (!(C > INT32_MIN)) return INT32_MIN;
@@ -283,10 +286,10 @@ void TKernelResampler::PrepareSampling() {
   FWeightTable.clear();
   if (FKernelMode == kmTableNearest || FKernelMode == kmTableLinear) {
     // TableSize + 1 rows of 2W + 1 weights; each row sums to exactly 256.
-    const int32_t W = CeilToInt(FKernel->GetWidth());
+    const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
     FTableWidth = 2 * W + 1;
-    FWeightTable.assign(static_cast<size_t>(FTableSize + 1) * FTableWidth, 0);
-    for (int32_t i = 0; i <= FTableSize; ++i) {
+    FWeightTable.assign(static_cast<size_t>(int64_t{FTableSize} + 1) * FTableWidth, 0);
+    for (int64_t i = 0; i <= FTableSize; ++i) {
       const float F = static_cast<float>(static_cast<long double>(i) / (FTableSize - 1));
       int32_t* Row = FWeightTable.data() + static_cast<size_t>(i) * FTableWidth;
       int64_t Sum = 0;
@@ -306,11 +309,15 @@ void TKernelResampler::FinalizeSampling() {
 
 TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   if (!FBitmap || FBitmap->Empty()) return 0;
-  if ((FKernelMode != kmDynamic) && FWeightTable.empty()) PrepareSampling();
   // Far taps of an absurdly wide kernel weigh nothing; the cap keeps a sample
   // from taking minutes.
-  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, 256);
+  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
   const int32_t N = 2 * W + 1;
+  // A table built before the kernel or the table size changed has the wrong
+  // shape; reading it would run past its end.
+  if (FKernelMode != kmDynamic &&
+      (FTableWidth != N || FWeightTable.size() != static_cast<size_t>(int64_t{FTableSize} + 1) * N))
+    PrepareSampling();
   const int32_t Cx = CeilToInt(X), Cy = CeilToInt(Y);
   const TRect& Clip = FClipRect;
 

@@ -3,6 +3,7 @@
 // samplers, and the two families of the block-average and quad routines.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -184,6 +185,25 @@ TEST(KernelSampling, FlatPictureStaysFlatInEveryModeAndWidth) {
   EXPECT_EQ(R->GetSampleFloat(0.25f, 29.5f), 0xFF3C78B4u);
 }
 
+// Changing the kernel or the table size between PrepareSampling and a read
+// must not read a table of the old shape (it ran past the table's end).
+TEST(KernelSampling, TableFollowsKernelAndSizeChangedAfterPreparing) {
+  TBitmap32 B;
+  B.SetSize(12, 12);
+  B.Clear(0xFF204060);
+  auto* R = new TKernelResampler(&B);
+  R->SetKernelMode(kmTableNearest);
+  R->PrepareSampling();  // a box table, three columns wide
+  R->SetKernelClassName("TLanczosKernel");
+  EXPECT_EQ(R->GetSampleFloat(5.99f, 6.0f), 0xFF204060u);
+  EXPECT_EQ(R->GetSampleFloat(5.01f, 6.0f), 0xFF204060u);  // the last table row
+  R->SetTableSize(200);
+  R->SetKernelMode(kmTableLinear);
+  EXPECT_EQ(R->GetSampleFloat(5.999f, 6.001f), 0xFF204060u);
+  R->SetKernelClassName("TBoxKernel");
+  EXPECT_EQ(R->GetSampleFloat(3.0f, 4.0f), 0xFF204060u);
+}
+
 TEST(Resample, LinearAndDraftChooseTheirPaths) {
   TBitmap32 Src, A, B;
   Src.SetSize(12, 10);
@@ -244,6 +264,12 @@ TEST(Transformers, MapPointsBackThroughTheTransformation) {
   EXPECT_EQ(Made->GetSampleInt(3, 2), B.GetPixel(1, 1));
   EXPECT_EQ(Made->GetSampleFixed(0x3C000, 0x2F000), B.GetPixel(1, 1));  // floored
   EXPECT_EQ(Made->GetSampleFloat(3.5f, 2.5f), B.GetPixel(2, 2));         // ties to even
+  // Undefined and huge positions read outside the picture instead of
+  // converting a NaN to an integer.
+  B.SetOuterColor(0x12345678u);
+  EXPECT_EQ(Made->GetSampleFloat(std::nanf(""), 2.0f), 0x12345678u);
+  EXPECT_EQ(Made->GetSampleFloat(3.0f, std::nanf("")), 0x12345678u);
+  EXPECT_EQ(Made->GetSampleFloat(3e30f, -3e30f), 0x12345678u);
   TLinearResampler Linear;
   EXPECT_EQ(MakeTransformer(Linear.TransformerClass(), &Linear, &T)->ClassName(), "TTransformer");
 }
