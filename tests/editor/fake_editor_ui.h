@@ -1,7 +1,7 @@
 #pragma once
 // A scripted stand-in for the main window: it records what the engine asks
 // of it, answers boxes and queries from a script, and runs a clock that moves
-// only when the test moves it (or by a fixed step per reading).
+// only when the test moves it.
 #include <deque>
 #include <functional>
 #include <map>
@@ -18,92 +18,55 @@ class TFakeEditorUi : public EditorUi {
     uint32_t Flags;
   };
   struct ExceptionReport {
-    std::string ClassName;
-    std::string Message;
-    std::string Place;
+    std::string ClassName, Message, Place;
   };
 
-  // ---- Window
   void SetCaption(const std::string& C) override { Captions.push_back(C); }
   void SetScreenCursor(TCursor C) override { Cursors.push_back(C); }
-  uint32_t TickCount() override {
-    const uint32_t t = Clock;
-    Clock += ClockStep;
-    return t;
-  }
+  uint32_t TickCount() override { return Clock; }
   void Beep() override { ++Beeps; }
-
-  // ---- Boxes
   int MessageBox(const std::string& Text, uint32_t Flags) override {
     Boxes.push_back({Text, Flags});
     if (BoxHook) BoxHook(Text);
-    if (BoxAnswers.empty()) return IDOK;
-    const int a = BoxAnswers.front();
-    BoxAnswers.pop_front();
-    return a;
+    return IDOK;
   }
   void ExceptionBox(const std::exception& E, const std::string& Place) override {
     Exceptions.push_back({ExceptionClassName(E), E.what(), Place});
   }
-
-  // ---- Gauges, swatches, status
   int32_t GaugePosition(TGauge G) override { return Gauges[G]; }
   void SetGaugePosition(TGauge G, int32_t P) override { Gauges[G] = P; }
-  void SetGaugeEnabled(TGauge G, bool E) override { GaugeEnabled[G] = E; }
+  void SetGaugeEnabled(TGauge, bool) override {}
   TColor32 SwatchColor(TSwatch S) override { return Swatches[S]; }
   void SetSwatchColor(TSwatch S, TColor32 C) override { Swatches[S] = C; }
   void SetStatusText(int32_t Panel, const std::string& Text) override { Status[Panel] = Text; }
   bool StatusBarVisible() override { return StatusBarShown; }
-
-  // ---- Menus
   void SetMenuVisible(const std::string& Item, bool V) override { MenuVisible[Item] = V; }
   bool MenuChecked(const std::string& Item) override { return MenuCheck[Item]; }
-  void Popup(const std::string& Menu, int32_t X, int32_t Y) override { Popups.push_back({Menu, X, Y}); }
-
-  // ---- Dialogs
+  void Popup(const std::string& Menu, int32_t, int32_t) override { Popups.push_back(Menu); }
   bool InputQuery(const std::string&, const std::string&, std::string& Value) override {
     if (QueryAnswers.empty()) return false;
     Value = QueryAnswers.front();
     QueryAnswers.pop_front();
     return true;
   }
-
-  // ---- Histogram window
   bool HistogramExists() override { return HistogramMade; }
-  void CreateHistogram() override {
-    HistogramMade = true;
-    ++HistogramCreations;
-  }
+  void CreateHistogram() override { HistogramMade = true, ++HistogramCreations; }
   bool HistogramVisible() override { return HistogramShown; }
   void ShowHistogram() override { HistogramShown = true; }
   void HideHistogram() override { HistogramShown = false; }
   void RepaintHistogram() override { ++HistogramRepaints; }
 
-  // ---- What was asked, and the script
-  struct PopupCall {
-    std::string Menu;
-    int32_t X, Y;
-  };
-  std::vector<std::string> Captions;
+  std::vector<std::string> Captions, Popups;
   std::vector<TCursor> Cursors;
   std::vector<Box> Boxes;
-  std::deque<int> BoxAnswers;
   std::function<void(const std::string&)> BoxHook;  // runs while a box is "up"
   std::vector<ExceptionReport> Exceptions;
   std::deque<std::string> QueryAnswers;
-  std::vector<PopupCall> Popups;
-  std::map<TGauge, int32_t> Gauges{{TGauge::Alpha, 255}, {TGauge::Size, 5}, {TGauge::Density, 50}};
-  std::map<TGauge, bool> GaugeEnabled;
+  std::map<TGauge, int32_t> Gauges;
   std::map<TSwatch, TColor32> Swatches;
   std::map<int32_t, std::string> Status;
-  std::map<std::string, bool> MenuVisible;
-  std::map<std::string, bool> MenuCheck;
-  bool StatusBarShown = true;
-  bool HistogramMade = false;
-  bool HistogramShown = false;
-  int HistogramCreations = 0;
-  int HistogramRepaints = 0;
-  int Beeps = 0;
+  std::map<std::string, bool> MenuVisible, MenuCheck;
+  bool StatusBarShown = true, HistogramMade = false, HistogramShown = false;
+  int HistogramCreations = 0, HistogramRepaints = 0, Beeps = 0;
   uint32_t Clock = 1000;
-  uint32_t ClockStep = 0;
 };

@@ -57,24 +57,6 @@ TEST(Caption, ScalesBesideWholeRatiosPrintThemExactly) {
   EXPECT_EQ(MakeCaption(Photo(2.004f)), "Vemra - photo.jpg 50KB (640x480) [2.00:1]");
 }
 
-TEST(Refresh, EditorCaptionFollowsTheDocumentAndItsUndoSteps) {
-  TFakeEditorUi ui;
-  TImage32 view;
-  view.Bitmap()->SetSize(64, 48);
-  TEditor ed(view, ui, 1024);
-  ed.UpdateCaption();
-  EXPECT_EQ(ui.Captions.back(), "Vemra");
-  ed.gFileName = "/tmp/a/b.zub";
-  ed.gFileSize = 4096;
-  ed.UpdateCaption();
-  EXPECT_EQ(ui.Captions.back(), "Vemra - b.zub 4KB (64x48)[1:1]");
-  ed.gImageUndo->Record(view.Bitmap());
-  view.SetScale(2.0f);
-  ed.gShowPathOnTitle = true;
-  ed.UpdateCaption();
-  EXPECT_EQ(ui.Captions.back(), "Vemra - /tmp/a/b.zub* 4KB (64x48) [2:1]");
-}
-
 TEST(Refresh, HistogramRepaintsOnlyWhenShownAndTheMenuTogglesIt) {
   TFakeEditorUi ui;
   TImage32 view;
@@ -135,15 +117,4 @@ TEST(Refresh, ViewMenuState) {
   EXPECT_FALSE(zoomed.TimingChecked);
   EXPECT_FALSE(zoomed.StatusBarChecked);
 
-  TFakeEditorUi ui;
-  TImage32 view;
-  TEditor ed(view, ui, 1024);
-  EXPECT_FALSE(ed.View1Click().ItemsEnabled);
-  ed.gFileName = "untitled";
-  ed.gTiming = true;
-  ui.StatusBarShown = false;
-  const TViewMenuState s = ed.View1Click();
-  EXPECT_TRUE(s.ItemsEnabled);
-  EXPECT_TRUE(s.TimingChecked);
-  EXPECT_FALSE(s.StatusBarChecked);
 }
