@@ -695,8 +695,12 @@ void TCustomImage32::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
 }
 
 void TCustomImage32::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  const bool layerHeld = FLayers->MouseListener() != nullptr;
   TCustomLayer* layer = FLayers->MouseEvents() ? FLayers->MouseUp(Button, Shift, X, Y) : nullptr;
-  if (Button == mbLeft && FLayers->MouseListener() == nullptr) FHost->SetMouseCapture(false);
+  // The capture ends with the left button, and also when the release lets a
+  // layer go that a right or middle press captured for; otherwise it would
+  // outlast every button.
+  if ((Button == mbLeft || layerHeld) && FLayers->MouseListener() == nullptr) FHost->SetMouseCapture(false);
   DoMouseUp(Button, Shift, X, Y, layer);
 }
 

@@ -557,8 +557,13 @@ void TBitmapLayer::SetCropped(bool Value) {
 // A change of the bitmap's pixels repaints the part of the layer they cover,
 // grown by the reach of the resampler.
 void TBitmapLayer::BitmapAreaChanged(const TRect& Area) {
-  if (FBitmap->Empty()) return;
   if (FLayerCollection == nullptr || (FLayerOptions & LOB_NO_UPDATE) != 0) return;
+  // An emptied bitmap has no area to map, but the picture it showed is still
+  // on the window: repaint the whole layer.
+  if (FBitmap->Empty()) {
+    Changed();
+    return;
+  }
   const TFloatRect a = GetAdjustedLocation();
   const long double sx = (static_cast<long double>(a.Right) - a.Left) / FBitmap->Width();
   const long double sy = (static_cast<long double>(a.Bottom) - a.Top) / FBitmap->Height();

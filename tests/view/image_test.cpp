@@ -477,6 +477,22 @@ TEST(Image32, MouseRoutingGoesThroughTheLayersFirst) {
   img.MouseDown(mbRight, ssRight, 80, 80);
   EXPECT_FALSE(host.MouseCapture());
 
+  // A right press on a layer captures for the layer; its release lets go
+  // of both, or the window would keep every later mouse event.
+  img.MouseDown(mbRight, ssRight, 30, 30);
+  EXPECT_EQ(img.Layers()->MouseListener(), top);
+  EXPECT_TRUE(host.MouseCapture());
+  img.MouseUp(mbRight, 0, 30, 30);
+  EXPECT_EQ(img.Layers()->MouseListener(), nullptr);
+  EXPECT_FALSE(host.MouseCapture());
+  // While another button still holds the layer, the capture stays.
+  img.MouseDown(mbLeft, ssLeft, 30, 30);
+  img.MouseDown(mbRight, ssLeft | ssRight, 30, 30);
+  img.MouseUp(mbRight, ssLeft, 30, 30);
+  EXPECT_TRUE(host.MouseCapture());
+  img.MouseUp(mbLeft, 0, 30, 30);
+  EXPECT_FALSE(host.MouseCapture());
+
   // With mouse events off the layers hear nothing.
   order.clear();
   img.Layers()->SetMouseEvents(false);

@@ -409,6 +409,31 @@ TEST(LayerChanges, LayerChangesRepaintTheControl) {
   EXPECT_EQ(changes, 0);
 }
 
+TEST(LayerChanges, EmptyingALayerBitmapRemovesItsPictureFromTheWindow) {
+  TRecordingViewHost host(20, 20);
+  TImage32 img(&host);
+  img.Bitmap()->SetSize(20, 20);
+  img.Bitmap()->Clear(0xFF808080u);
+  auto* l = img.Layers()->Add<TBitmapLayer>();
+  l->Bitmap()->SetSize(2, 2);
+  l->Bitmap()->Clear(0xFF0000FFu);
+  l->SetLocation(TFloatRect{4, 4, 8, 8});
+  host.ProcessPaint();
+  ASSERT_EQ(host.Screen().GetPixel(5, 5), 0xFF0000FFu);
+  // Both ways of emptying it: the window must show the image underneath.
+  l->Bitmap()->SetSize(0, 0);
+  EXPECT_TRUE(host.ProcessPaint());
+  EXPECT_EQ(host.Screen().GetPixel(5, 5), 0xFF808080u);
+
+  l->Bitmap()->SetSize(2, 2);
+  l->Bitmap()->Clear(0xFF0000FFu);
+  host.ProcessPaint();
+  ASSERT_EQ(host.Screen().GetPixel(5, 5), 0xFF0000FFu);
+  l->SetBitmap(nullptr);
+  EXPECT_TRUE(host.ProcessPaint());
+  EXPECT_EQ(host.Screen().GetPixel(5, 5), 0xFF808080u);
+}
+
 TEST(LayerCollection, AssignCopiesLayersByClass) {
   TLayerCollection src;
   auto* b = src.Add<TBitmapLayer>();
