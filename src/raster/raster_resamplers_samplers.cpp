@@ -309,6 +309,8 @@ void TKernelResampler::FinalizeSampling() {
 
 TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   if (!FBitmap || FBitmap->Empty()) return 0;
+  // An undefined position has no taps to read; its weights would be NaNs.
+  if (std::isnan(X) || std::isnan(Y)) return FPixelAccessMode == pamSafe ? FOuterColor : 0;
   // Far taps of an absurdly wide kernel weigh nothing; the cap keeps a sample
   // from taking minutes.
   const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
@@ -398,7 +400,10 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   const bool Wrapped = FPixelAccessMode == pamWrap && !IsRectEmpty(Clip);
   if (FPixelAccessMode == pamWrap && !Wrapped) return 0;
 
-  int64_t Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+  // A row sum fits in 64 bits, but times a vertical weight of a wild kernel
+  // (a cubic with a huge Coeff) it does not; the totals are 128 bits wide so
+  // that such a sample saturates instead of wrapping.
+  __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
   for (int32_t yo = 0; yo < N; ++yo) {
     const int32_t Wy = FTapWeightY[yo];
     if (Wy == 0) continue;
@@ -421,15 +426,15 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
       Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
       Ra += int64_t{Wx} * (C >> 24);
     }
-    Tb += Rb * Wy;
-    Tg += Rg * Wy;
-    Tr += Rr * Wy;
-    Ta += Ra * Wy;
+    Tb += static_cast<__int128>(Rb) * Wy;
+    Tg += static_cast<__int128>(Rg) * Wy;
+    Tr += static_cast<__int128>(Rr) * Wy;
+    Ta += static_cast<__int128>(Ra) * Wy;
   }
   // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
   // never leaves the range, and a wrapped byte would be a wrong colour.
-  const auto Byte = [](int64_t T) -> TColor32 {
-    const int64_t V = T >> 16;
+  const auto Byte = [](__int128 T) -> TColor32 {
+    const __int128 V = T >> 16;
     return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
   };
   return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);

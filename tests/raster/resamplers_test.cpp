@@ -204,6 +204,38 @@ TEST(KernelSampling, TableFollowsKernelAndSizeChangedAfterPreparing) {
   EXPECT_EQ(R->GetSampleFloat(3.0f, 4.0f), 0xFF204060u);
 }
 
+// A cubic with a huge Coeff has weights near 2^28 of both signs; a row sum
+// times a vertical weight then leaves 64 bits. The sample must saturate the
+// way the sums say (white where the positive taps are white, black where the
+// white taps carry a negative vertical weight), not wrap.
+TEST(KernelSampling, WildWeightsSaturateAndUndefinedPositionsReadNothing) {
+  TBitmap32 B;
+  B.SetSize(12, 12);
+  auto* R = new TKernelResampler(&B);
+  R->SetKernelClassName("TCubicKernel");
+  static_cast<TCubicKernel*>(R->Kernel())->SetCoeff(1e7f);
+  // At 5.5 the taps are 4 .. 7; 4 and 7 weigh positive, 5 and 6 negative.
+  const auto Paint = [&](std::initializer_list<int32_t> Rows) {
+    B.Clear(0xFF000000u);
+    for (int32_t y : Rows)
+      for (int32_t x : {4, 7}) B.SetPixel(x, y, 0xFFFFFFFFu);
+    R->PrepareSampling();
+  };
+  Paint({4, 7});
+  EXPECT_EQ(R->GetSampleFloat(5.5f, 5.5f), 0xFFFFFFFFu);
+  Paint({5, 6});
+  EXPECT_EQ(R->GetSampleFloat(5.5f, 5.5f), 0xFF000000u);
+
+  B.SetOuterColor(0x11223344u);
+  R->PrepareSampling();
+  EXPECT_EQ(R->GetSampleFloat(std::nanf(""), 5.0f), 0x11223344u);
+  for (TPixelAccessMode Mode : {pamUnsafe, pamWrap, pamTransparentEdge}) {
+    R->SetPixelAccessMode(Mode);
+    R->PrepareSampling();
+    EXPECT_EQ(R->GetSampleFloat(5.0f, std::nanf("")), 0u) << int(Mode);
+  }
+}
+
 TEST(Resample, LinearAndDraftChooseTheirPaths) {
   TBitmap32 Src, A, B;
   Src.SetSize(12, 10);
