@@ -161,6 +161,15 @@ TEST(RubberbandLayer, DragStatesFollowTheRuleOrder) {
   auto* small = AddBand(c, TFloatRect{0, 0, 10, 10});
   EXPECT_EQ(small->GetDragState(9, 7), dsSizeBR);
 
+  // Among the sides: right, bottom, left, top. In a 10 x 10 frame without
+  // corners a point is often near two sides' middles at once.
+  small->SetHandles(rhCenter | rhSides);
+  EXPECT_EQ(small->GetDragState(8, 8), dsSizeR);  // right before bottom
+  EXPECT_EQ(small->GetDragState(1, 8), dsSizeB);  // bottom before left
+  EXPECT_EQ(small->GetDragState(1, 1), dsSizeL);  // left before top
+  small->SetHandles(rhCenter | rhSides | rhNotLeftSide);
+  EXPECT_EQ(small->GetDragState(1, 1), dsSizeT);
+
   // Move only: never a sizing state; inside the frame it moves.
   r->SetHandles(rhCenter);
   EXPECT_EQ(r->GetDragState(10, 10), dsMove);
