@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "effects_fixtures.h"
 #include "img_rank.h"
@@ -87,6 +90,46 @@ TEST(WindowStatistics, MedianTieFollowsTheExchangeSequence) {
   EXPECT_EQ(W[2], A);
 }
 
+// The selection written straight from its description, without bounds
+// guards: among equal intensities the pixel this exact exchange sequence
+// leaves at index k is the answer, so a different selection (a sort, a
+// nth_element, an exchange only when i <= j) shows up as another colour.
+TColor32 LiteralMedian(std::vector<TColor32> A) {
+  const int32_t N = static_cast<int32_t>(A.size()), K = (N - 1) >> 1;
+  TColor32 X = A[K];
+  int32_t L = 0, R = N - 1;
+  while (L < R) {
+    int32_t i = L, j = R;
+    do {
+      while (I(A[i]) < I(X)) ++i;
+      while (I(X) < I(A[j])) --j;
+      std::swap(A[i], A[j]);
+      ++i;
+      --j;
+    } while (!(j < K || i > K));
+    if (j < K) L = i;
+    if (i > K) R = j;
+    X = A[K];
+  }
+  return X | 0xFF000000u;
+}
+
+TEST(WindowStatistics, MedianTiesMatchTheLiteralSelection) {
+  // Windows of every size the filters produce, drawn from a few groups of
+  // colours that share an intensity: nearly every window is full of ties.
+  std::mt19937 Rng(17);
+  auto Tied = TiedBitmap(64, 64, 3, 4, 4);
+  const auto Palette = Pixels(*Tied);
+  for (int32_t N : {2, 3, 4, 5, 6, 9, 12, 15, 20, 25, 49}) {
+    for (int Trial = 0; Trial < 300; ++Trial) {
+      std::vector<TColor32> W(static_cast<size_t>(N));
+      for (TColor32& P : W) P = Palette[Rng() % Palette.size()];
+      const TColor32 Expected = LiteralMedian(W);
+      ASSERT_EQ(WindowMedian(W.data(), N), Expected) << "n " << N << " trial " << Trial;
+    }
+  }
+}
+
 TEST(RankFilter, MatchesTheWindowStatisticsEverywhere) {
   // Random pictures, and pictures of few colours whose many equal intensities
   // drive the median through its tie rule; every kind, several radii and levels.
@@ -146,6 +189,38 @@ TEST(Kuwahara, FlatImageKeepsColoursAndTakesTheLevel) {
   auto B = MakeBitmap(5, 4, 0x20506070u);
   KuwaharaFilter(B.get(), 1, 255);
   for (TColor32 P : Pixels(*B)) EXPECT_EQ(P, 0xFF506070u);
+}
+
+TEST(Kuwahara, QuadrantTiesKeepTheEarlierOne) {
+  // A 3x1 grey ramp 10, 20, 30 with radius 1 (quadrants reach 2 pixels):
+  // x = 0: Q1 is the pixel alone (deviation 0) -> 10;
+  // x = 1: Q1 {10, 20} and Q2 {20, 30} both deviate by round(sqrt(50)) = 7,
+  //        the tie keeps Q1 -> mean 15 (Q2 would give 25);
+  // x = 2: Q2 is the pixel alone -> 30, beating Q1 {10, 20, 30} (deviation 14).
+  auto B = MakeBitmap(3, 1);
+  B->SetPixel(0, 0, 0x400A0A0Au);
+  B->SetPixel(1, 0, 0x40141414u);
+  B->SetPixel(2, 0, 0x401E1E1Eu);
+  KuwaharaFilter(B.get(), 1, 255);
+  EXPECT_EQ(B->GetPixel(0, 0), 0xFF0A0A0Au);
+  EXPECT_EQ(B->GetPixel(1, 0), 0xFF0F0F0Fu);
+  EXPECT_EQ(B->GetPixel(2, 0), 0xFF1E1E1Eu);
+  // The same ramp standing upright: Q1 (above) against Q3 (below).
+  auto C = MakeBitmap(1, 3);
+  C->SetPixel(0, 0, 0xFF0A0A0Au);
+  C->SetPixel(0, 1, 0xFF141414u);
+  C->SetPixel(0, 2, 0xFF1E1E1Eu);
+  KuwaharaFilter(C.get(), 1, 255);
+  EXPECT_EQ(C->GetPixel(0, 1), 0xFF0F0F0Fu);
+  // A middle level blends the quadrant mean over the old pixel.
+  auto D = MakeBitmap(3, 1);
+  D->SetPixel(0, 0, 0xFF0A0A0Au);
+  D->SetPixel(1, 0, 0xFF141414u);
+  D->SetPixel(2, 0, 0xFF1E1E1Eu);
+  KuwaharaFilter(D.get(), 1, 128);
+  TColor32 Expected = 0xFF141414u;
+  BlendPixelInto(0x800F0F0Fu, Expected);
+  EXPECT_EQ(D->GetPixel(1, 0), Expected);
 }
 
 TEST(Kuwahara, PicksTheQuietestQuadrant) {
