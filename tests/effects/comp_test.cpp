@@ -1,6 +1,7 @@
 // Colour-space conversions and channel statistics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "effects_fixtures.h"
@@ -163,6 +164,21 @@ TEST(Statistics, LevelsMinMaxAndMean) {
   EXPECT_EQ(Mx, 0);
   EXPECT_EQ(GreenMean(Empty.get()), 0);
   EXPECT_EQ(GreenMean(nullptr), 0);
+}
+
+TEST(Statistics, LargePicturesSumWithoutOverflow) {
+  // 3000 x 3000 pixels of green 255: the green sum 255 * 9e6 passes 2^31.
+  auto B = MakeBitmap(3000, 3000, 0xFF00FF00u);
+  EXPECT_EQ(GreenMean(B.get()), 255);
+  // Exactly 2^21 white pixels on black: 2^21 * 2048 is 2^32, which a 32-bit
+  // product would wrap to 0 and so lose the white level.
+  std::fill(B->Bits(), B->Bits() + B->PixelCount(), 0xFF000000u);
+  std::fill(B->Bits(), B->Bits() + (size_t{1} << 21), 0xFFFFFFFFu);
+  int32_t Lo = -1, Hi = -1;
+  LevelsFromHistogram(B.get(), Lo, Hi);
+  EXPECT_EQ(Lo, 0);
+  EXPECT_EQ(Hi, 255);
+  EXPECT_EQ(GreenMean(B.get()), 59);  // 255 * 2^21 div 9e6
 }
 
 }  // namespace
