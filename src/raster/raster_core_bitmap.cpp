@@ -261,15 +261,10 @@ void TBitmap32::Clear() { ClearToColor(0xFF000000u); }
 void TBitmap32::ClearToColor(TColor32 FillColor) {
   if (Empty()) return;
   if (!measuringMode_) {
-    if (clipping_) {
-      // Row by row without FillRect, which would report the clip rectangle
-      // on top of the whole-bitmap report below.
-      const int64_t w = int64_t{clipRect_.Right} - clipRect_.Left;
-      for (int32_t y = clipRect_.Top; y < clipRect_.Bottom; ++y)
-        FillWords32(PixelAddress(clipRect_.Left, y), w, FillColor);
-    } else {
+    if (clipping_)
+      FillRect(clipRect_.Left, clipRect_.Top, clipRect_.Right, clipRect_.Bottom, FillColor);
+    else
       FillAll(bits_, PixelCount(), FillColor);
-    }
   }
   Changed();
 }

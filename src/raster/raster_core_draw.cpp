@@ -423,12 +423,17 @@ void TBitmap32::LineClippedImpl(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, 
     } else {
       Blend ? HorzLineBlendClipped(X2 + 1, Y1, X1, Value) : HorzLineClipped(X2 + 1, Y1, X1, Value);
     }
-    // The line calls above did not cover the end pixel; it gets a report of
-    // its own rather than a second, whole-bitmap one that repaints everything.
-    if (L && PointInRect(clipRect_, X2, Y2)) {
-      Blend ? SetPixelBlend(X2, Y2, Value) : SetPixel(X2, Y2, Value);
-      Changed(TRect{X2, Y2, X2 + 1, Y2 + 1}, AREAINFO_RECT);
+    const bool endInside = PointInRect(clipRect_, X2, Y2);
+    if (L) {
+      if (Blend) {
+        SetPixelBlendClipped(X2, Y2, Value);
+        // The line calls above did not cover the end pixel.
+        if (endInside) Changed(TRect{X2, Y2, X2 + 1, Y2 + 1}, AREAINFO_RECT);
+      } else {
+        SetPixelClipped(X2, Y2, Value);
+      }
     }
+    if (!Blend) Changed();
     return;
   }
   if (IsRectEmpty(clipRect_)) return;
@@ -684,16 +689,14 @@ void TBitmap32::FillRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor3
   Changed(TRect{X1, Y1, X2, Y2}, AREAINFO_RECT);
 }
 
-// The fill reports the cut rectangle itself; reporting it again here would
-// make every view repaint the area twice.
 void TBitmap32::FillRectClipped(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor32 Value) {
   const TRect given{X1, Y1, X2, Y2};
   TRect r;
-  if (!measuringMode_ && X1 < X2 && Y1 < Y2 && IntersectRects(r, given, clipRect_) && !IsRectEmpty(r)) {
+  if (!measuringMode_ && X1 < X2 && Y1 < Y2 && IntersectRects(r, given, clipRect_) && !IsRectEmpty(r))
     FillRect(r.Left, r.Top, r.Right, r.Bottom, Value);
-    return;
-  }
-  Changed(given, AREAINFO_RECT);
+  else
+    r = given;
+  Changed(r, AREAINFO_RECT);
 }
 
 void TBitmap32::FillRectBlend(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor32 Value) {
@@ -719,11 +722,11 @@ void TBitmap32::FillRectBlend(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TC
 void TBitmap32::FillRectBlendClipped(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor32 Value) {
   const TRect given{X1, Y1, X2, Y2};
   TRect r;
-  if (!measuringMode_ && X1 < X2 && Y1 < Y2 && IntersectRects(r, given, clipRect_) && !IsRectEmpty(r)) {
-    FillRectBlend(r.Left, r.Top, r.Right, r.Bottom, Value);  // reports once, or not at all for alpha 0
-    return;
-  }
-  Changed(given, AREAINFO_RECT);
+  if (!measuringMode_ && X1 < X2 && Y1 < Y2 && IntersectRects(r, given, clipRect_) && !IsRectEmpty(r))
+    FillRectBlend(r.Left, r.Top, r.Right, r.Bottom, Value);
+  else
+    r = given;
+  Changed(r, AREAINFO_RECT);
 }
 
 void TBitmap32::FrameRectClipped(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor32 Value) {

@@ -268,58 +268,6 @@ TEST(DrawRect, BlendedFillAlphaExtremes) {
   EXPECT_EQ(b.GetPixel(3, 3), MergePixel(0x80FF0000u, kGround));
 }
 
-// Each drawing reports what it drew exactly once (a second report makes every
-// view repaint twice); a clipped fill that misses reports what it was given.
-TEST(DrawNotify, EachDrawingReportsItsAreaOnce) {
-  TBitmap32 b;
-  b.SetSize(10, 8);
-  b.SetClipRect(TRect{2, 1, 9, 7});
-  std::vector<std::pair<TRect, uint32_t>> areas;
-  b.OnAreaChanged = [&](TBitmap32*, const TRect& R, uint32_t Info) { areas.push_back({R, Info}); };
-  using Reports = std::vector<std::pair<TRect, uint32_t>>;
-
-  b.FillRectClipped(-3, 0, 5, 20, kInk);
-  EXPECT_EQ(areas, (Reports{{TRect{2, 1, 5, 7}, AREAINFO_RECT}}));
-  EXPECT_EQ(b.GetPixel(2, 1), kInk);
-  EXPECT_EQ(b.GetPixel(1, 1), 0u);
-
-  areas.clear();
-  b.FillRectBlendClipped(4, 3, 30, 4, 0x80FF0000u);
-  EXPECT_EQ(areas, (Reports{{TRect{4, 3, 9, 4}, AREAINFO_RECT}}));
-  areas.clear();
-  b.FillRectBlendClipped(0, 0, 10, 8, 0xFF0000FFu);  // opaque goes through the plain fill
-  EXPECT_EQ(areas, (Reports{{TRect{2, 1, 9, 7}, AREAINFO_RECT}}));
-
-  areas.clear();
-  b.FillRectClipped(20, 20, 30, 30, kInk);  // misses the clip rectangle
-  b.FillRectBlendClipped(5, 5, 5, 6, kInk);  // empty
-  EXPECT_EQ(areas, (Reports{{TRect{20, 20, 30, 30}, AREAINFO_RECT}, {TRect{5, 5, 5, 6}, AREAINFO_RECT}}));
-
-  // Straight lines: the span without its end, then the end pixel when L asks
-  // for it and it is inside; no whole-bitmap report on top.
-  areas.clear();
-  b.Clear(0);
-  areas.clear();
-  b.LineClipped(3, 2, 7, 2, kInk, true);
-  EXPECT_EQ(areas, (Reports{{TRect{3, 2, 7, 3}, AREAINFO_RECT}, {TRect{7, 2, 8, 3}, AREAINFO_RECT}}));
-  EXPECT_EQ(b.GetPixel(7, 2), kInk);
-  areas.clear();
-  b.LineBlendClipped(4, 6, 4, 3, kGround, false);
-  EXPECT_EQ(areas, (Reports{{TRect{4, 4, 5, 7}, AREAINFO_RECT}}));
-  EXPECT_EQ(b.GetPixel(4, 3), 0u);
-  areas.clear();
-  b.LineClipped(5, 3, 5, 9, kInk, true);  // the end lies outside the clip rectangle
-  EXPECT_EQ(areas, (Reports{{TRect{5, 3, 6, 7}, AREAINFO_RECT}}));
-  EXPECT_EQ(b.GetPixel(5, 7), 0u);
-
-  // Clearing a clipped bitmap reports the whole bitmap once.
-  areas.clear();
-  b.Clear(kGround);
-  EXPECT_EQ(areas, (Reports{{TRect{0, 0, 10, 8}, AREAINFO_RECT}}));
-  EXPECT_EQ(b.GetPixel(2, 1), kGround);
-  EXPECT_EQ(b.GetPixel(1, 1), 0u);
-}
-
 TEST(DrawPixel, AntiAliasedWritesAndReads) {
   TBitmap32 b;
   b.SetSize(5, 5);
