@@ -161,19 +161,55 @@ bool DecodeBody(TDecodeJob* j) {
   return true;
 }
 
+// The compressed output goes into one block that the encode job owns from
+// start to end and that only ever grows with realloc. (The library's own
+// memory destination swaps in blocks of its own as the output grows and
+// forgets a block the caller handed it, which leaks that block, and after an
+// error the newest block as well.)
+struct TOutputDest {
+  jpeg_destination_mgr pub;
+  unsigned char* buffer = nullptr;  // malloc'd
+  size_t size = 0;
+  size_t used = 0;  // set when the stream is complete
+};
+
+void InitOutput(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TOutputDest*>(cinfo->dest);
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = d->size;
+}
+
+// Called when the whole block is full: doubles it and carries on behind the
+// bytes already written.
+boolean GrowOutput(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TOutputDest*>(cinfo->dest);
+  const size_t grown = std::max<size_t>(d->size * 2, 65536);
+  auto* p = static_cast<unsigned char*>(std::realloc(d->buffer, grown));
+  if (!p) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+  d->pub.next_output_byte = p + d->size;
+  d->pub.free_in_buffer = grown - d->size;
+  d->buffer = p;
+  d->size = grown;
+  return TRUE;
+}
+
+void TermOutput(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TOutputDest*>(cinfo->dest);
+  d->used = d->size - d->pub.free_in_buffer;
+}
+
 struct TEncodeJob {
   jpeg_compress_struct cinfo;
   TJpegError err;
+  TOutputDest dest;
   bool created = false;
-  unsigned char* outbuf = nullptr;  // malloc'd; libjpeg may replace it while growing
-  unsigned long outsize = 0;
   const uint32_t* pixels = nullptr;
   int32_t width = 0, height = 0, quality = 90;
   bool progressive = false;
 
   ~TEncodeJob() {
     if (created) jpeg_destroy_compress(&cinfo);
-    std::free(outbuf);
+    std::free(dest.buffer);
   }
 };
 
@@ -181,7 +217,10 @@ bool EncodeCore(TEncodeJob* j) {
   if (setjmp(j->err.jump)) return false;
   jpeg_create_compress(&j->cinfo);
   j->created = true;
-  jpeg_mem_dest(&j->cinfo, &j->outbuf, &j->outsize);
+  j->dest.pub.init_destination = InitOutput;
+  j->dest.pub.empty_output_buffer = GrowOutput;
+  j->dest.pub.term_destination = TermOutput;
+  j->cinfo.dest = &j->dest.pub;
   j->cinfo.image_width = static_cast<JDIMENSION>(j->width);
   j->cinfo.image_height = static_cast<JDIMENSION>(j->height);
   j->cinfo.input_components = 4;
@@ -297,13 +336,14 @@ std::vector<uint8_t> EncodeJpeg(const uint32_t* Pixels, int32_t Width, int32_t H
   job.height = Height;
   job.quality = std::clamp(Quality, 1, 100);
   job.progressive = Progressive;
-  // Start with room for a typical photo so the output rarely has to grow.
-  job.outsize = static_cast<unsigned long>(
+  // Start with room for a typical photo (4 bits per pixel) so the output
+  // rarely has to grow; pages that are never written cost nothing.
+  job.dest.size = static_cast<size_t>(
       std::min<uint64_t>(static_cast<uint64_t>(Width) * static_cast<uint64_t>(Height) / 2 + 65536, 1u << 30));
-  job.outbuf = static_cast<unsigned char*>(std::malloc(job.outsize));
-  if (!job.outbuf) job.outsize = 0;
+  job.dest.buffer = static_cast<unsigned char*>(std::malloc(job.dest.size));
+  if (!job.dest.buffer) throw EOutOfMemory("Out of memory");
   if (!EncodeCore(&job)) RaiseJpegError(job.err.code);
-  return std::vector<uint8_t>(job.outbuf, job.outbuf + job.outsize);
+  return std::vector<uint8_t>(job.dest.buffer, job.dest.buffer + job.dest.used);
 }
 
 // ---------------------------------------------------------------------------

@@ -132,6 +132,25 @@ TEST(JpegEncode, SameBytesAsCommandLineEncoder) {
   EXPECT_EQ(EncodeJpeg(img.Px.data(), img.Width, img.Height, 90, true), ReadFileBytes(dir / "ref.jpg"));
 }
 
+TEST(JpegEncode, OutputBeyondTheFirstBufferIsCompleteAndFreed) {
+  // Pure noise at quality 100 takes far more than the 4 bits per pixel the
+  // encoder reserves up front, so its output buffer has to grow; the stream
+  // must still match the command-line encoder byte for byte, and no block
+  // may be left behind (the sanitizer build checks for leaks).
+  TTempDir dir;
+  TTestImage noise{512, 512, std::vector<uint32_t>(512 * 512)};
+  uint32_t s = 7;
+  for (uint32_t& p : noise.Px) {
+    s = s * 1664525u + 1013904223u;
+    p = 0xFF000000u | (s >> 8);
+  }
+  WritePpm(dir / "noise.ppm", noise);
+  ASSERT_TRUE(RunTool("cjpeg -quality 100 -outfile " + dir / "ref.jpg " + dir / "noise.ppm"));
+  const std::vector<uint8_t> bytes = EncodeJpeg(noise.Px.data(), 512, 512, 100);
+  EXPECT_GT(bytes.size(), size_t{512} * 512 / 2 + 65536);
+  EXPECT_EQ(bytes, ReadFileBytes(dir / "ref.jpg"));
+}
+
 TEST(JpegEncode, RoundTripQualityAndStreamLayout) {
   const TTestImage img = MakePhotoLike(96, 64, 11);
   double lastPsnr = 0;
