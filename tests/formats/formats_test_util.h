@@ -3,8 +3,12 @@
 // that is installed for the test's lifetime, and the temporary folder and
 // file helpers of the picture-class tests.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -49,4 +53,34 @@ inline void ExpectOneBox(const TBoxes& Boxes, const std::string& Text, const std
   EXPECT_EQ(r.Caption, Caption);
   EXPECT_EQ(r.Flags & MB_ICONMASK, Icon);
   EXPECT_FALSE(r.ApplicationOwned);
+}
+
+// Caps the size of the files this process may write while it lives, so that
+// a save runs out of room half-way as on a full disk (the write then fails
+// instead of raising SIGXFSZ).
+struct TFileSizeLimit {
+  explicit TFileSizeLimit(rlim_t Bytes) {
+    oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit capped = old;
+    capped.rlim_cur = Bytes;
+    setrlimit(RLIMIT_FSIZE, &capped);
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  rlimit old{};
+  void (*oldHandler)(int) = SIG_DFL;
+};
+
+// The names of the files in a folder, so a test can see that a failed save
+// left no temporary file behind.
+inline std::vector<std::string> FolderEntries(const std::string& Folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(Folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }

@@ -1,5 +1,7 @@
 // Netpbm P5 and P6: the writer's exact bytes, the header dialect table, short
 // files, the boxes, and files made by ImageMagick and the Netpbm tools.
+#include <functional>
+
 #include "formats_test_util.h"
 #include "img_pxm.h"
 #include "platform_graphics.h"
@@ -132,6 +134,45 @@ TEST(PnmRead, ShortFileKeepsFullSizeWithBlackRowsAndFailuresAreBoxed) {
   boxes.Recorder.Clear();
   EXPECT_FALSE(SavePPM(dir / "no-such-folder/x.ppm", &b));
   ExpectOneBox(boxes, "error opening " + dir / "no-such-folder/x.ppm", "img_pxm", MB_ICONHAND);
+}
+
+TEST(PnmWrite, WriteFailureHalfWayIsBoxedByEachWriterAndKeepsTheTarget) {
+  TTempDir dir;
+  const std::vector<uint8_t> old = Bytes("P5\n1 1\n255\n\x42");
+  TBitmap32 b;
+  FillBitmap(b, 300, 100, NoisePixels(300 * 100, 2));
+  TPXMImage pic;
+  pic.SetSize(300, 100);
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> save;
+    const char* caption;
+  };
+  const Case cases[] = {
+      {"a.ppm", [&](const std::string& f) { return SavePPM(f, &b); }, "img_pxm"},
+      {"a.pgm", [&](const std::string& f) { return SavePGM(f, &b); }, "img_pxm"},
+      // The picture class's save returns nothing: its box is the report.
+      {"b.ppm", [&](const std::string& f) { pic.SaveToFile(f); return false; }, "pxm_image"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(dir / c.name, old);
+    TBoxes boxes;
+    bool saved = true;
+    {
+      TFileSizeLimit full(2048);
+      saved = c.save(dir / c.name);
+    }
+    EXPECT_FALSE(saved);
+    ExpectOneBox(boxes, "error writing " + dir / c.name + " : Stream write error", c.caption, MB_ICONHAND);
+    EXPECT_EQ(ReadFileBytes(dir / c.name), old);
+  }
+  EXPECT_EQ(FolderEntries(dir.path), std::vector<std::string>({"a.pgm", "a.ppm", "b.ppm"}));
+  // The picture class cannot open a file that is not there, in its own box.
+  TBoxes boxes;
+  pic.LoadFromFile(dir / "missing.ppm");
+  ExpectOneBox(boxes, "error opening " + dir / "missing.ppm", "pxm_image", MB_ICONHAND);
+  EXPECT_TRUE(pic.Empty());
 }
 
 TEST(PnmRead, FilesOfImageMagickAndNetpbmReadAsTheyDecodeThem) {

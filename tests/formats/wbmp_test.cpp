@@ -80,6 +80,17 @@ TEST(WbmpFile, ShortAndEmptyFilesAndRefusals) {
   TBitmap32 one;
   FillBitmap(one, 1, 1, {0xFFFFFFFFu});
   EXPECT_THROW(SaveWBMP(dir / "no-such-folder/a.wbmp", &one), EFCreateError);
+
+  // A write that runs out of room raises and leaves the old file as it was.
+  WriteFileBytes(dir / "old.wbmp", {0, 0, 1, 1, 0x80});
+  TBitmap32 most;
+  FillBitmap(most, 255, 255, NoisePixels(255 * 255, 6));
+  {
+    TFileSizeLimit full(1024);
+    EXPECT_THROW(SaveWBMP(dir / "old.wbmp", &most), EWriteError);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "old.wbmp"), std::vector<uint8_t>({0, 0, 1, 1, 0x80}));
+  EXPECT_EQ(FolderEntries(dir.path), std::vector<std::string>({"hdr.wbmp", "old.wbmp", "part.wbmp", "zero.wbmp"}));
 }
 
 TEST(WbmpFile, AgreesWithImageMagickAndNetpbmAtWidth100) {

@@ -231,6 +231,25 @@ TEST(ZubFile, WriterRefusesWhatItCannotStoreAndKeepsTheTarget) {
   EXPECT_EQ(boxes.Last().Flags & MB_ICONMASK, MB_ICONHAND);
 }
 
+TEST(ZubFile, WriteFailureHalfWayIsReportedAndLeavesTheTargetAlone) {
+  TTempDir dir;
+  WriteFileBytes(dir / "keep.zub", {'o', 'l', 'd'});
+  TBitmap32 noise;
+  FillBitmap(noise, 200, 200, NoisePixels(200 * 200, 8));  // about 160 KB that do not compress
+  TBoxes boxes;
+  bool saved = true;
+  {
+    TFileSizeLimit full(4096);
+    saved = SaveZubImage(dir / "keep.zub", &noise);
+  }
+  EXPECT_FALSE(saved);
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Last().Text, "error writing " + dir / "keep.zub" + " : Stream write error");
+  EXPECT_EQ(boxes.Last().Flags & MB_ICONMASK, MB_ICONHAND);
+  EXPECT_EQ(ReadFileBytes(dir / "keep.zub"), std::vector<uint8_t>({'o', 'l', 'd'}));
+  EXPECT_EQ(FolderEntries(dir.path), std::vector<std::string>({"keep.zub"}));
+}
+
 TEST(ZubPicture, RegisteredClassLoadsAndSavesThroughThePictureObject) {
   const TPictureFormat* f = FindFileFormat("zub");
   ASSERT_NE(f, nullptr);
