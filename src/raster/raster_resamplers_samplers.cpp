@@ -51,6 +51,12 @@ constexpr int32_t kExactTableSize = 1 << 29;
 constexpr int32_t kMaxTapRadius = 256;
 
 int32_t CeilToInt(float V) {
+  // Inside the int32 range the truncation toward zero is the ceiling, or one
+  // below it for a positive fraction.
+  if (V > -2147483648.0f && V <= 2147483520.0f) {
+    const int32_t T = static_cast<int32_t>(V);
+    return T < V ? T + 1 : T;
+  }
   // The ceiling of a float is a float: double loses nothing.
   const double C = std::ceil(static_cast<double>(V));
   if (!(C > INT32_MIN)) return INT32_MIN;
@@ -391,19 +397,22 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
         break;
       }
       case kmTableLinear: {
-        const int32_t P = FTableSize <= kExactTableSize
-                              ? RoundExactToInt(double{F} * (FTableSize - 1) * 65536.0)
-                              : RoundToInt(static_cast<long double>(F) * (FTableSize - 1) * 65536.0L);
-        const int32_t R = std::clamp(P >> 16, 0, FTableSize - 1);
+        // Locals and a restricted output: stores into Out would otherwise
+        // make the compiler reload the table and its sizes for every tap.
+        const int32_t Size = FTableSize;
+        const int32_t P = Size <= kExactTableSize ? RoundExactToInt(double{F} * (Size - 1) * 65536.0)
+                                                  : RoundToInt(static_cast<long double>(F) * (Size - 1) * 65536.0L);
+        const int32_t R = std::clamp(P >> 16, 0, Size - 1);
         const int64_t Q = P & 0xFFFF;
-        const int32_t* R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
-        const int32_t* R1 = R0 + FTableWidth;
+        const int32_t* const R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
+        const int32_t* const R1 = R0 + FTableWidth;
+        int32_t* __restrict const O = Out;
         for (int32_t i = 0; i < N; ++i) {
-          Out[i] = static_cast<int32_t>(std::clamp<int64_t>(
-              R0[i] + ((int64_t{R1[i]} - R0[i]) * Q + 0x7FFF) / 65536, INT32_MIN, INT32_MAX));
-          Sum += Out[i];
+          const int64_t V = R0[i] + ((int64_t{R1[i]} - R0[i]) * Q + 0x7FFF) / 65536;
+          O[i] = static_cast<int32_t>(V < INT32_MIN ? INT32_MIN : (V > INT32_MAX ? INT32_MAX : V));
+          Sum += O[i];
         }
-        Out[W] = LowerBy(Out[W], Sum - 256);
+        O[W] = LowerBy(O[W], Sum - 256);
         break;
       }
     }
@@ -430,64 +439,57 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   if (FPixelAccessMode == pamWrap && !Wrapped) return 0;
 
   // The common case: every tap inside the bitmap, none cut off or wrapped, a
-  // narrow kernel with weights below 2^20. The taps of a row are then a plain
+  // narrow kernel with weights inside 16 bits. The taps of a row are then a plain
   // run of pixels and the totals fit in 64 bits, so the sums come out the same
   // without the per-tap index and edge work (most of a rotation's time).
   if (!Edge && FPixelAccessMode != pamWrap && W <= 8 && int64_t{Cx} - W >= 0 && int64_t{Cx} + W < BW &&
       int64_t{Cy} - W >= 0 && int64_t{Cy} + W < BH) {
+    const int32_t* const WX = FTapWeightX.data();
+    const int32_t* const WY = FTapWeightY.data();
     bool Small = true;
     for (int32_t i = 0; i < N; ++i)
-      Small = Small && FTapWeightX[i] > -(1 << 20) && FTapWeightX[i] < (1 << 20) && FTapWeightY[i] > -(1 << 20) &&
-              FTapWeightY[i] < (1 << 20);
+      Small &= (WX[i] >= -32768) & (WX[i] <= 32767) & (WY[i] >= -32768) & (WY[i] <= 32767);
     if (Small) {
-      const int32_t* const WX = FTapWeightX.data();
 #if defined(__SSE2__)
-      // With weights inside 16 bits two taps go through one multiply-add per
-      // channel; a row's sums (at most 17 taps of 255 * 2^15) stay exact in
-      // 32 bits, and a weight of 0 adds nothing, as skipping it does.
-      bool Narrow = true;
-      for (int32_t i = 0; i < N; ++i) Narrow = Narrow && WX[i] >= -32768 && WX[i] <= 32767;
+      // Two taps go through one multiply-add per channel; a row's sums (at
+      // most 17 taps of 255 * 2^15) stay exact in 32 bits, and a weight of 0
+      // adds nothing, as skipping it does.
       __m128i PairWeights[9];
-      if (Narrow)
-        for (int32_t xo = 0; xo < N; xo += 2) {
-          const uint32_t W0 = static_cast<uint16_t>(WX[xo]);
-          const uint32_t W1 = xo + 1 < N ? static_cast<uint16_t>(WX[xo + 1]) : 0u;
-          PairWeights[xo >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
-        }
+      for (int32_t xo = 0; xo < N; xo += 2) {
+        const uint32_t W0 = static_cast<uint16_t>(WX[xo]);
+        const uint32_t W1 = xo + 1 < N ? static_cast<uint16_t>(WX[xo + 1]) : 0u;
+        PairWeights[xo >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
+      }
+      const __m128i Zero = _mm_setzero_si128();
 #endif
       int64_t Sb = 0, Sg = 0, Sr = 0, Sa = 0;
       for (int32_t yo = 0; yo < N; ++yo) {
-        const int64_t Wy = FTapWeightY[yo];
+        const int64_t Wy = WY[yo];
         if (Wy == 0) continue;
         const TColor32* Line = FBitmap->RowPtr(Cy - W + yo) + (Cx - W);
-        int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
 #if defined(__SSE2__)
-        if (Narrow) {
-          const __m128i Zero = _mm_setzero_si128();
-          __m128i Acc = Zero;
-          for (int32_t xo = 0; xo < N; xo += 2) {
-            // Bytes b0 b1 g0 g1 r0 r1 a0 a1 of the two taps, widened to 16 bits.
-            const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
-            const __m128i P1 = _mm_cvtsi32_si128(xo + 1 < N ? static_cast<int32_t>(Line[xo + 1]) : 0);
-            const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, P1), Zero);
-            Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[xo >> 1]));
-          }
-          alignas(16) int32_t Lane[4];
-          _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
-          Rb = Lane[0];
-          Rg = Lane[1];
-          Rr = Lane[2];
-          Ra = Lane[3];
-        } else
+        __m128i Acc = Zero;
+        for (int32_t xo = 0; xo < N; xo += 2) {
+          // Bytes b0 b1 g0 g1 r0 r1 a0 a1 of the two taps, widened to 16 bits.
+          const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
+          const __m128i P1 = _mm_cvtsi32_si128(xo + 1 < N ? static_cast<int32_t>(Line[xo + 1]) : 0);
+          const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, P1), Zero);
+          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[xo >> 1]));
+        }
+        alignas(16) int32_t Lane[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
+        const int64_t Rb = Lane[0], Rg = Lane[1], Rr = Lane[2], Ra = Lane[3];
+#else
+        int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
+        for (int32_t xo = 0; xo < N; ++xo) {
+          const int64_t Wx = WX[xo];
+          const TColor32 C = Line[xo];
+          Rb += Wx * (C & 0xFF);
+          Rg += Wx * ((C >> 8) & 0xFF);
+          Rr += Wx * ((C >> 16) & 0xFF);
+          Ra += Wx * (C >> 24);
+        }
 #endif
-          for (int32_t xo = 0; xo < N; ++xo) {
-            const int64_t Wx = WX[xo];
-            const TColor32 C = Line[xo];
-            Rb += Wx * (C & 0xFF);
-            Rg += Wx * ((C >> 8) & 0xFF);
-            Rr += Wx * ((C >> 16) & 0xFF);
-            Ra += Wx * (C >> 24);
-          }
         Sb += Rb * Wy;
         Sg += Rg * Wy;
         Sr += Rr * Wy;
