@@ -6,6 +6,7 @@
 
 #include "picture_test_util.h"
 #include "platform_icon.h"
+#include "raster_core.h"
 
 namespace {
 
@@ -187,6 +188,54 @@ TEST(IconDraw, AlphaIconBlendsOntoTheSurface) {
   const std::vector<uint32_t> a = TwoBackgroundAlpha(icon);
   EXPECT_EQ(a[0], 0xFF102030u);
   EXPECT_EQ(a[2] >> 24, 0u);
+}
+
+TEST(IconDraw, BitmapLoadsIconFilesByTheTwoBackgroundRule) {
+  // The generator's own pattern, so the expectation does not lean on our reader.
+  auto colour = [](int x, int y) {
+    return (static_cast<uint32_t>((x * 37 + y * 11) & 0xFF) << 16) |
+           (static_cast<uint32_t>((x * 5 + y * 29 + 40) & 0xFF) << 8) | static_cast<uint32_t>((x * 17 ^ y * 13) & 0xFF);
+  };
+  auto masked = [](int x, int y) { return (x + 2 * y) % 5 == 0; };
+  RegisterBuiltinPictureFormats();
+  TTempDir dir;
+
+  // A mask icon: a masked pixel carries a colour, so it inverts the
+  // background; drawn on white and on red it differs and comes back
+  // transparent with the colour it showed on white.
+  ASSERT_TRUE(RunTool(kGen + dir / "m.ico 24 16 16"));
+  TBitmap32 b;
+  b.LoadFromFile(dir / "m.ico");
+  ASSERT_EQ(b.Width(), 16);
+  ASSERT_EQ(b.Height(), 16);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint32_t want = masked(x, y) ? (0xFFFFFFu ^ colour(x, y)) : (0xFF000000u | colour(x, y));
+      ASSERT_EQ(b.GetPixel(x, y), want) << x << "," << y;
+    }
+
+  // An alpha icon: only fully opaque pixels look the same on both
+  // backgrounds; every other one becomes transparent with its look on white.
+  ASSERT_TRUE(RunTool(kGen + dir / "a.ICO 32 24 24 --alpha"));  // upper case: the registry ignores it
+  b.LoadFromFile(dir / "a.ICO");
+  ASSERT_EQ(b.Width(), 24);
+  int opaque = 0;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 24; ++x) {
+      const uint32_t a = masked(x, y) ? 0 : static_cast<uint32_t>((x * 16 + y * 3) & 0xFF);
+      const uint32_t c = colour(x, y), got = b.GetPixel(x, y);
+      if (a == 255) {
+        ++opaque;
+        ASSERT_EQ(got, 0xFF000000u | c) << x << "," << y;
+        continue;
+      }
+      ASSERT_EQ(got >> 24, 0u) << x << "," << y;
+      for (int sh : {0, 8, 16}) {
+        const int onWhite = static_cast<int>((((c >> sh) & 0xFF) * a + 255 * (255 - a) + 127) / 255);
+        ASSERT_NEAR(static_cast<int>((got >> sh) & 0xFF), onWhite, 1) << x << "," << y;
+      }
+    }
+  EXPECT_GT(opaque, 0);
 }
 
 TEST(IconWrite, SavesA32BitIconThatReadsBack) {
