@@ -375,3 +375,23 @@ TEST(DrawProperty, MeasuringReportsCoverWhatDrawingTouches) {
                                      << " pixel " << p.X << "," << p.Y;
   }
 }
+
+// The clipped fill reports through the fill it runs and then once more; views
+// rely only on the union, but the sequence is part of the bitmap's contract.
+TEST(DrawNotify, ClippedFillReportsTheCutRectangleThenOnceMore) {
+  TBitmap32 b;
+  b.SetSize(10, 10);
+  b.SetClipRect(TRect{2, 2, 8, 8});
+  std::vector<TRect> reports;
+  b.OnAreaChanged = [&](TBitmap32*, const TRect& r, uint32_t) { reports.push_back(r); };
+  b.FillRectClipped(0, 0, 5, 5, kInk);
+  ASSERT_EQ(reports.size(), 2u);
+  for (const TRect& r : reports) EXPECT_EQ(r, (TRect{2, 2, 5, 5}));
+
+  // A rectangle that misses the clip draws nothing and is reported as given.
+  reports.clear();
+  b.FillRectClipped(8, 8, 12, 12, kInk);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], (TRect{8, 8, 12, 12}));
+  EXPECT_EQ(b.GetPixel(9, 9), 0u);
+}
