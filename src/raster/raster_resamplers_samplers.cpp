@@ -446,10 +446,11 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
       int64_t{Cy} - W >= 0 && int64_t{Cy} + W < BH) {
     const int32_t* const WX = FTapWeightX.data();
     const int32_t* const WY = FTapWeightY.data();
-    bool Small = true;
+    // A weight is inside 16 bits when adding 2^15 leaves nothing above them.
+    uint32_t Outside = 0;
     for (int32_t i = 0; i < N; ++i)
-      Small &= (WX[i] >= -32768) & (WX[i] <= 32767) & (WY[i] >= -32768) & (WY[i] <= 32767);
-    if (Small) {
+      Outside |= (static_cast<uint32_t>(WX[i]) + 0x8000u) | (static_cast<uint32_t>(WY[i]) + 0x8000u);
+    if ((Outside >> 16) == 0) {
 #if defined(__SSE2__)
       // Two taps go through one multiply-add per channel; a row's sums (at
       // most 17 taps of 255 * 2^15) stay exact in 32 bits, and a weight of 0
@@ -469,12 +470,19 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
         const TColor32* Line = FBitmap->RowPtr(Cy - W + yo) + (Cx - W);
 #if defined(__SSE2__)
         __m128i Acc = Zero;
-        for (int32_t xo = 0; xo < N; xo += 2) {
+        int32_t xo = 0;
+        for (; xo + 1 < N; xo += 2) {
           // Bytes b0 b1 g0 g1 r0 r1 a0 a1 of the two taps, widened to 16 bits.
           const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
-          const __m128i P1 = _mm_cvtsi32_si128(xo + 1 < N ? static_cast<int32_t>(Line[xo + 1]) : 0);
+          const __m128i P1 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo + 1]));
           const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, P1), Zero);
           Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[xo >> 1]));
+        }
+        if (xo < N) {
+          // The last tap of an odd count, paired with nothing (weight 0).
+          const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
+          const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, Zero), Zero);
+          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, PairWeights[xo >> 1]));
         }
         alignas(16) int32_t Lane[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
