@@ -158,6 +158,35 @@ TEST_F(Engine, SelectionReachingPastTheImageShowsEmptyPixelsThere) {
   EXPECT_EQ(Doc().GetPixel(39, 29), 0xFF0000FFu);
 }
 
+TEST_F(Engine, SameSizeResultLandsPixelForPixelInTheSelection) {
+  // Every effect run through a selection keeps the work bitmap's size; its
+  // result must come back unblurred and unshifted, also where the selection
+  // reaches past the image's top left corner.
+  struct Case {
+    float L, T, R, B;
+  };
+  for (const Case& c : {Case{7, 3, 26, 21}, Case{-5, -4, 9, 6}, Case{33, 25, 48, 36}}) {
+    SCOPED_TRACE(c.L);
+    view.Layers()->Clear();
+    ed->gSelection = AddFrame(view, c.L, c.T, c.R, c.B);
+    const auto result = Pattern(static_cast<int32_t>(c.R - c.L), static_cast<int32_t>(c.B - c.T), 11);
+    const auto docBefore = Copy(Doc());
+    ed->ApplyAction(
+        [&](TEditor& E, const TActionArgument&) {
+          E.gWork->Assign(result.get());
+          return arWriteBack;
+        },
+        {}, true);
+    const auto l = static_cast<int32_t>(c.L), t = static_cast<int32_t>(c.T);
+    for (int32_t y = 0; y < Doc().Height(); ++y)
+      for (int32_t x = 0; x < Doc().Width(); ++x) {
+        const bool inside = x >= l && x < static_cast<int32_t>(c.R) && y >= t && y < static_cast<int32_t>(c.B);
+        ASSERT_EQ(Doc().GetPixel(x, y), inside ? result->GetPixel(x - l, y - t) : docBefore->GetPixel(x, y))
+            << x << "," << y;
+      }
+  }
+}
+
 TEST_F(Engine, SelectedBitmapLayerIsTheTarget) {
   auto* layer = view.Layers()->Add<TBitmapLayer>();
   layer->Bitmap()->SetSize(8, 6);
