@@ -20,6 +20,16 @@ std::atomic<bool> gForceReadOnly{false};
 // read, and writes refuse to replace it rather than lose what it holds.
 constexpr int64_t kMaxStoreBytes = 64 << 20;
 
+// Every key brings its parents along, each holding its full path, so a key
+// path of depth D and length P costs about D * P bytes. A damaged or crafted
+// header of a few kilobytes ("a\a\a\...") would otherwise make the parser
+// build gigabytes of parent paths. No key of ours comes near these limits;
+// a header beyond them is skipped like any other unreadable line, and the
+// parser stops taking new keys once their paths add up to the budget.
+constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxKeyPathBytes = 4096;
+constexpr size_t kMaxParsedKeyBytes = 64 << 20;
+
 char FoldChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 const char* const kHex = "0123456789abcdef";
@@ -167,6 +177,50 @@ std::string_view TrimLeft(std::string_view s) {
 
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
+bool KeyPathWithinLimits(const std::vector<std::string>& Parts) {
+  if (Parts.size() > kMaxKeyDepth) return false;
+  size_t bytes = Parts.empty() ? 0 : Parts.size() - 1;
+  for (const std::string& p : Parts) bytes += p.size();
+  return bytes <= kMaxKeyPathBytes;
+}
+
+// A key path with the end of each of its prefixes: the key of the first n
+// components is Full.substr(0, Ends[n - 1]).
+struct TKeyChain {
+  std::string Full, Folded;
+  std::vector<size_t> Ends;
+};
+
+TKeyChain MakeKeyChain(const std::vector<std::string>& Parts) {
+  TKeyChain c;
+  for (const std::string& p : Parts) {
+    if (!c.Full.empty()) c.Full += '\\';
+    c.Full += p;
+    c.Ends.push_back(c.Full.size());
+  }
+  c.Folded = FoldRegistryName(c.Full);
+  return c;
+}
+
+// How many leading components of the chain exist as keys. A key never exists
+// without its parents, so the search starts at the deepest prefix and stops
+// at the first one found: its cost follows what is missing, not the depth
+// times the length of the path.
+size_t ExistingDepth(const std::map<std::string, TRegistryKey>& Keys, const TKeyChain& C) {
+  size_t n = C.Ends.size();
+  while (n > 0 && Keys.find(C.Folded.substr(0, C.Ends[n - 1])) == Keys.end()) --n;
+  return n;
+}
+
+// The path bytes that creating the key of Parts would add (its missing
+// parents included).
+size_t NewKeyBytes(const TRegistryData& Data, const std::vector<std::string>& Parts) {
+  const TKeyChain c = MakeKeyChain(Parts);
+  size_t added = 0;
+  for (size_t n = ExistingDepth(Data.Keys, c); n < c.Ends.size(); ++n) added += c.Ends[n];
+  return added;
+}
+
 // One value line: "name"=<value>. False when the line cannot be read.
 bool ParseValueLine(std::string_view Line, TRegistryValue& V) {
   size_t pos = 0;
@@ -254,17 +308,15 @@ const TRegistryKey* TRegistryData::FindKey(const std::string& Path) const {
 }
 
 TRegistryKey& TRegistryData::CreateKey(const std::string& Path) {
-  std::vector<std::string> parts = SplitPath(Path);
-  TRegistryKey* key = nullptr;
-  // Parents first, each keeping the case it already has.
-  for (size_t n = 1; n <= parts.size(); ++n) {
-    std::string full = JoinPath(parts, n);
-    auto [it, added] = Keys.try_emplace(FoldRegistryName(full));
-    if (added) it->second.Path = full;
-    key = &it->second;
-  }
-  if (!key) {
-    auto [it, added] = Keys.try_emplace("");
+  const TKeyChain c = MakeKeyChain(SplitPath(Path));
+  if (c.Ends.empty()) return Keys.try_emplace("").first->second;
+  // Only the missing tail of the chain is made; the parents that exist keep
+  // the case they have.
+  size_t n = ExistingDepth(Keys, c);
+  TRegistryKey* key = n > 0 ? &Keys.find(c.Folded.substr(0, c.Ends[n - 1]))->second : nullptr;
+  for (; n < c.Ends.size(); ++n) {
+    auto [it, added] = Keys.try_emplace(c.Folded.substr(0, c.Ends[n]));
+    if (added) it->second.Path = c.Full.substr(0, c.Ends[n]);
     key = &it->second;
   }
   return *key;
@@ -288,6 +340,7 @@ bool TRegistryData::DeleteKey(const std::string& Path) {
 TRegistryData ParseRegistryText(std::string_view Text) {
   TRegistryData data;
   TRegistryKey* key = nullptr;  // the section the value lines belong to
+  size_t keyBytes = 0;          // path bytes of the keys made so far
   size_t start = 0;
   while (start < Text.size()) {
     size_t end = Text.find('\n', start);
@@ -300,7 +353,10 @@ TRegistryData ParseRegistryText(std::string_view Text) {
       std::string path;
       if (line.back() != ']' || line.size() < 2 || !ReadKeyPath(line.substr(1, line.size() - 2), path)) continue;
       std::vector<std::string> parts = SplitPath(path);
-      if (parts.empty() || !IsRootName(parts[0])) continue;
+      if (parts.empty() || !IsRootName(parts[0]) || !KeyPathWithinLimits(parts)) continue;
+      const size_t added = NewKeyBytes(data, parts);
+      if (added > kMaxParsedKeyBytes - keyBytes) continue;
+      keyBytes += added;
       key = &data.CreateKey(path);
       continue;
     }
@@ -436,9 +492,10 @@ std::string TRegistry::CurrentPath() const {
 bool TRegistry::Load(TRegistryData& Data) {
   struct stat st;
   if (::stat(file_.c_str(), &st) != 0) {
+    const int err = errno;
     Data = TRegistryData();
     cacheValid_ = false;
-    return errno == ENOENT || errno == ENOTDIR;
+    return err == ENOENT || err == ENOTDIR;
   }
   int64_t mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   if (cacheValid_ && cacheIno_ == static_cast<uint64_t>(st.st_ino) && cacheSize_ == static_cast<uint64_t>(st.st_size) &&
@@ -527,6 +584,9 @@ bool TRegistry::Update(F&& Change) {
 
 bool TRegistry::OpenKey(const std::string& Key, bool CanCreate) {
   std::string path = Resolve(Key);
+  // A key the store could not read back is not made in the first place.
+  std::vector<std::string> parts = SplitPath(path);
+  if (parts.empty() || !IsRootName(parts[0]) || !KeyPathWithinLimits(parts)) return false;
   if (WantsWrite() && StoreReadOnly()) return false;
   TRegistryData data;
   bool loaded = Load(data);
@@ -559,6 +619,8 @@ bool TRegistry::KeyExists(const std::string& Key) {
 }
 
 bool TRegistry::DeleteKey(const std::string& Key) {
+  // An object opened for reading deletes nothing, as it writes nothing.
+  if (!WantsWrite()) return false;
   std::string path = Resolve(Key);
   // The root itself is never deleted.
   if (SplitPath(path).size() < 2) return false;
@@ -653,7 +715,8 @@ std::string TRegistry::ReadBinaryData(const std::string& Name) {
 
 void TRegistry::WriteValue(const std::string& Name, TRegDataType Type, const std::string& Bytes) {
   std::string path = KeyPathForValues();
-  bool ok = WantsWrite() && Update([&](TRegistryData& d) {
+  // Values of an unknown root would be written where no reader finds them.
+  bool ok = WantsWrite() && !RegistryRootName(root_).empty() && Update([&](TRegistryData& d) {
               TRegistryKey& key = d.CreateKey(path);
               TRegistryValue& v = key.Values[FoldRegistryName(Name)];
               // A value keeps the case of the name it was first written with.

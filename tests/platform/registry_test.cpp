@@ -148,7 +148,48 @@ TEST(Registry, ReadOnlyStoreRefusesWritesAndKeepsItsFile) {
   TRegistry reader(KEY_READ);
   ASSERT_TRUE(reader.OpenKey("SOFTWARE\\Dulmora\\Vemra", false));
   EXPECT_THROW(reader.WriteString("b", "2"), ERegistryException);
+  EXPECT_FALSE(reader.DeleteKey("\\SOFTWARE\\Dulmora\\Vemra"));
+  // A root the store does not know has nowhere to keep values.
+  TRegistry odd;
+  odd.SetRootKey(0x12345678u);
+  EXPECT_FALSE(odd.OpenKey("SOFTWARE", true));
+  EXPECT_THROW(odd.WriteString("v", "1"), ERegistryException);
   EXPECT_EQ(ReadWholeFile(StoreOf(env)), before);
+}
+
+// Every key holds its full path and brings its parents along, so a header
+// nested thousands of levels deep would turn a few kilobytes of file into
+// gigabytes of parent paths. Such headers are skipped like any unreadable
+// line, and the keys a file can make add up to a bounded size.
+TEST(Registry, AbsurdlyDeepKeysAreSkippedNotExpanded) {
+  std::string deep = "[HKEY_CURRENT_USER";
+  for (int i = 0; i < 20000; ++i) deep += "\\a";
+  deep += "]\n\"lost\"=\"1\"\n";
+  TRegistryData data = ParseRegistryText(deep + "[HKEY_CURRENT_USER\\SOFTWARE\\Dulmora]\n\"good\"=\"yes\"\n");
+  EXPECT_EQ(data.FindKey("HKEY_CURRENT_USER\\a"), nullptr);
+  ASSERT_NE(data.FindKey("HKEY_CURRENT_USER\\SOFTWARE\\Dulmora"), nullptr);
+  EXPECT_EQ(data.Keys.size(), 3u);
+
+  // Many distinct chains at an accepted depth: the parser stops taking new
+  // keys at its budget instead of following the file into the gigabytes.
+  std::string chain;
+  for (int i = 0; i < 500; ++i) chain += "\\a";
+  std::string many;
+  for (int k = 0; k < 1000; ++k) many += "[HKEY_CURRENT_USER\\" + std::to_string(k) + chain + "]\n";
+  TRegistryData big = ParseRegistryText(many);
+  size_t pathBytes = 0;
+  for (const auto& [folded, key] : big.Keys) pathBytes += key.Path.size();
+  EXPECT_GT(big.Keys.size(), 10000u);
+  EXPECT_LE(pathBytes, size_t{64} << 20);
+
+  // The program cannot make a key that its store would not read back.
+  TTempEnv env;
+  std::string tooDeep = "SOFTWARE";
+  for (int i = 0; i < 600; ++i) tooDeep += "\\k";
+  TRegistry reg;
+  EXPECT_FALSE(reg.OpenKey(tooDeep, true));
+  EXPECT_FALSE(std::filesystem::exists(StoreOf(env)));
+  EXPECT_TRUE(reg.OpenKey("SOFTWARE\\Dulmora\\Vemra", true));
 }
 
 TEST(Registry, DamagedFileIsReadAroundNotTrusted) {
