@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,15 +50,34 @@ struct TChildFailure {
   int Err;
 };
 
+// The child changes to its own folder before exec, so a relative program
+// name is made absolute here: it names a file as seen from our folder, not
+// from the child's.
+std::string AbsoluteFromHere(const std::string& Path) {
+  if (Path.empty() || Path[0] == '/') return Path;
+  std::vector<char> buf(4096);
+  for (;;) {
+    if (::getcwd(buf.data(), buf.size())) return std::string(buf.data()) + "/" + Path;
+    if (errno != ERANGE || buf.size() > (1u << 20)) return Path;
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool IsRegularFile(const std::string& Path) {
+  struct stat st;
+  return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Finds the program: a name with a "/" is taken as it is, any other is
-// searched on PATH like a shell would, but without running a shell.
+// searched on PATH like a shell would (skipping folders and files we may not
+// run), but without running a shell.
 bool FindProgram(const std::string& Name, std::string& Path, int& Err) {
   if (Name.empty()) {
     Err = ENOENT;
     return false;
   }
   if (Name.find('/') != std::string::npos) {
-    Path = Name;
+    Path = AbsoluteFromHere(Name);
     return true;
   }
   const char* env = std::getenv("PATH");
@@ -71,10 +91,13 @@ bool FindProgram(const std::string& Name, std::string& Path, int& Err) {
     if (dir.empty()) dir = ".";
     std::string candidate = dir + "/" + Name;
     if (::access(candidate.c_str(), X_OK) == 0) {
-      Path = candidate;
-      return true;
+      if (IsRegularFile(candidate)) {
+        Path = AbsoluteFromHere(candidate);
+        return true;
+      }
+    } else if (errno == EACCES && ::access(candidate.c_str(), F_OK) == 0) {
+      Err = EACCES;
     }
-    if (errno == EACCES && ::access(candidate.c_str(), F_OK) == 0) Err = EACCES;
     start = end + 1;
   }
   return false;

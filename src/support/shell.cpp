@@ -1,5 +1,6 @@
 #include "shell.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +17,20 @@ std::string CurrentFolder() {
   return ec ? std::string() : cwd;
 }
 
+// A program we can start ourselves: an executable regular file that is a
+// binary or a script. The execute bit alone is not enough: on FAT and NTFS
+// mounts every file carries it, and a picture or a help page there must go
+// to its handler, not fail to start as a program.
 bool IsExecutableFile(const std::string& Path) {
   struct stat st;
-  return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(Path.c_str(), X_OK) == 0;
+  if (::stat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(Path.c_str(), X_OK) != 0) return false;
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[4] = {0, 0, 0, 0};
+  const ssize_t n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  return (n >= 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') ||
+         (n >= 2 && head[0] == '#' && head[1] == '!');
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <vector>
 
 // Opens File with the desktop's handler (xdg-open) in Folder (the program
-// folder when empty). An executable file is started itself, with Parameters
+// folder when empty). An executable program (a binary or a "#!" script, not
+// just any file with the execute bit) is started itself, with Parameters
 // split into arguments by the original platform's quoting rules; for any
 // other file the parameters are not passed (the handler takes one file).
 // The result of the start is not reported.

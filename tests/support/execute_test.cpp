@@ -56,6 +56,29 @@ TEST(RunAndWait, ReturnsExitCodesAndStartErrors) {
   EXPECT_EQ(ZombieChildren(), 0);
 }
 
+// The child changes to its folder before it starts the program, yet the
+// program's name is what the caller sees from its own folder; a folder on
+// PATH that happens to bear the program's name is passed over.
+TEST(RunAndWait, FindsTheProgramFromTheCallersFolder) {
+  TTempEnv env;
+  std::filesystem::create_directories(env.Path("work"));
+  std::filesystem::create_directories(env.Path("bin"));
+  std::string out = env.Path("ran.txt");
+  env.Script("bin/tool", "pwd -P > '" + out + "'");
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(env.Dir());
+  const int32_t relative = RunAndWait("bin/tool", env.Path("work"), SW_HIDE, 0, 10000);
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(relative, 0);
+  EXPECT_EQ(Trimmed(ReadWholeFile(out)), std::filesystem::canonical(env.Path("work")).string());
+
+  std::filesystem::create_directories(env.Path("p1/vemra-tool"));
+  std::filesystem::create_directories(env.Path("p2"));
+  env.Script("p2/vemra-tool", "exit 6");
+  env.PrependPath(env.Path("p1") + ":" + env.Path("p2"));
+  EXPECT_EQ(RunAndWait("vemra-tool", env.Dir(), SW_HIDE, 0, 10000), 6);
+}
+
 TEST(RunAndWait, PassesArgumentsByTheQuotingRulesWithoutAShell) {
   TTempEnv env;
   std::string out = env.Path("args.txt");
@@ -150,6 +173,16 @@ TEST(ShellOpen, StartsXdgOpenDetachedInTheRightFolder) {
   ASSERT_TRUE(WaitUntil(recorded));
   EXPECT_EQ(ReadWholeFile(rec + ".args"), "[notes.html]\n");
   EXPECT_EQ(Trimmed(ReadWholeFile(rec + ".cwd")), std::filesystem::current_path().string());
+
+  // A page that carries the execute bit (as every file on a FAT stick does)
+  // is still a document for its handler, not a program.
+  reset();
+  std::string page = env.Path("help page.html");
+  std::ofstream(page) << "<html><body>help</body></html>\n";
+  ::chmod(page.c_str(), 0755);
+  OpenDocument(page);
+  ASSERT_TRUE(WaitUntil(recorded));
+  EXPECT_EQ(ReadWholeFile(rec + ".args"), "[" + page + "]\n");
   EXPECT_EQ(ZombieChildren(), 0);
 }
 
