@@ -6,10 +6,15 @@
 #include <cstdint>
 #include <functional>
 
+// The procedure a runner calls: without an argument, or with one 32-bit
+// argument taken from the runner's argument slots.
+using TRunnerProc = std::function<void()>;
+using TRunnerProcArg = std::function<void(int32_t)>;
+
 class TRunner {
  public:
-  using TProc = std::function<void()>;
-  using TProcArg = std::function<void(int32_t)>;
+  using TProc = TRunnerProc;
+  using TProcArg = TRunnerProcArg;
 
   // Starts a runner that calls Proc without an argument (selector 0).
   static void Create(TProc Proc);

@@ -164,10 +164,11 @@ TEST(MRU, LoadAndSaveThroughTheSettingsKey) {
 TEST(Runner, RunsTheProcedureOnItsOwnThreadWithTheChosenArgument) {
   std::atomic<bool> ran{false};
   std::thread::id where;
-  TRunner::Create([&] {
+  TRunnerProc proc = [&] {
     where = std::this_thread::get_id();
     ran = true;
-  });
+  };
+  TRunner::Create(proc);
   ASSERT_TRUE(TRunner::WaitForAll(5000));
   EXPECT_TRUE(ran);
   EXPECT_NE(where, std::this_thread::get_id());
