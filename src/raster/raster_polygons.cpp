@@ -81,22 +81,26 @@ struct TEdgeStepper {
   // the two regular regimes have closed forms, the one between them is walked.
   void Rows(int64_t N) {
     if (N <= 0) return;
+    // Edges of points anywhere in the int32 range have dX and dY up to 2^32,
+    // so the products of the closed forms are taken in 128 bits; the steps
+    // themselves never exceed dX + 1.
+    using Wide = __int128;
     if (DX <= DY) {
       // At most one step per row: x has moved as often as the error had to
       // come back to dY or below.
-      const int64_t total = Err + N * DX;
-      const int64_t steps = total > DY ? (total - 1) / DY : 0;
-      X += steps * XStep;
-      Err = total - steps * DY;
+      const Wide total = Wide{Err} + Wide{N} * DX;
+      const Wide steps = total > DY ? (total - 1) / DY : 0;
+      X += static_cast<int64_t>(steps) * XStep;
+      Err = static_cast<int64_t>(total - steps * DY);
     } else if (DX >= 4 * DY) {
       // Every row ends in the division branch, leaving Err in (-dY, 0]: with
       // U = -Err, U' = (U - dX) mod dY and the steps of a row are (dX - U + U') / dY.
       const int64_t u0 = -Err;
-      int64_t un = (u0 - (N % DY) * (DX % DY)) % DY;
+      Wide un = (Wide{u0} - Wide{N % DY} * (DX % DY)) % DY;
       if (un < 0) un += DY;
-      const int64_t steps = (N * DX + un - u0) / DY;
-      X += steps * XStep;
-      Err = -un;
+      const Wide steps = (Wide{N} * DX + un - u0) / DY;
+      X += static_cast<int64_t>(steps) * XStep;
+      Err = static_cast<int64_t>(-un);
     } else {
       for (int64_t i = 0; i < N; ++i) Row();
     }

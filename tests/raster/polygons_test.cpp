@@ -113,6 +113,23 @@ TEST(ScanLineTable, RowsAreEvenAndAWindowMatchesTheWholeTable) {
   }
 }
 
+// Edges spanning the whole int32 range in both axes: skipping the rows before
+// a window near the far end must neither overflow nor lose the x position.
+TEST(ScanLineTable, FullRangeEdgesSkipToAFarWindow) {
+  constexpr int32_t Min = std::numeric_limits<int32_t>::min(), Max = std::numeric_limits<int32_t>::max();
+  TScanLineTable t;
+  t.Init(Max - 6, Max - 1, 0, Max);
+  // Down the diagonal (dX = dY: x steps once per row from the second row on),
+  // across the bottom, and straight up the left side (clamped to x = 0).
+  AddLineCrossings(t, {TPoint{Min, Min}, TPoint{Max, Max}, TPoint{Min, Max}});
+  SortScanLines(t);
+  for (int32_t y = Max - 6; y <= Max - 1; ++y) {
+    const uint32_t Diagonal = static_cast<uint32_t>(y - 1);
+    EXPECT_EQ(t.Rows[static_cast<size_t>(y - (Max - 6))], (std::vector<uint32_t>{CrossingUpward, Diagonal}))
+        << "row " << y;
+  }
+}
+
 // ---- Whole-pixel fills -----------------------------------------------------------------------------
 
 TEST(FillPolygon, SquareByBothRules) {
