@@ -1,0 +1,563 @@
+// EXIF, maker-note and IPTC readers and the JPEG metadata write-back, on
+// blocks built here byte by byte and on JPEG files tagged by exiftool.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "exif_reader.h"
+#include "iptc_reader.h"
+#include "maker_notes.h"
+#include "platform_jpeg.h"
+#include "platform_stream.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A TIFF-structured block: header, then directories placed by the caller.
+struct TBlock {
+  bool Big;
+  std::string B;
+  explicit TBlock(bool big, uint32_t firstIfd = 8) : Big(big) {
+    B = big ? "MM" : "II";
+    Put16(42);
+    Put32(firstIfd);
+  }
+  void Put16(uint32_t v) { Put(v, 2); }
+  void Put32(uint32_t v) { Put(v, 4); }
+  void Put(uint32_t v, int n) {
+    for (int k = 0; k < n; ++k) B += static_cast<char>((v >> (8 * (Big ? n - 1 - k : k))) & 0xFF);
+  }
+  void Pad(size_t to) { B.resize(std::max(B.size(), to), '\0'); }
+  struct TEntry {
+    uint16_t Tag, Format;
+    uint32_t Count;
+    std::string Value;  // bytes in block order; longer than 4 go to the data area
+  };
+  // Writes a directory at the current end with its long values after it;
+  // returns its offset.
+  uint32_t Dir(const std::vector<TEntry>& E, uint32_t Next = 0) {
+    uint32_t at = static_cast<uint32_t>(B.size());
+    uint32_t data = at + 2 + 12 * static_cast<uint32_t>(E.size()) + 4;
+    std::string tail;
+    Put16(static_cast<uint32_t>(E.size()));
+    for (const TEntry& e : E) {
+      Put16(e.Tag);
+      Put16(e.Format);
+      Put32(e.Count);
+      if (e.Value.size() <= 4) {
+        std::string v = e.Value;
+        v.resize(4, '\0');
+        B += v;
+      } else {
+        Put32(data + static_cast<uint32_t>(tail.size()));
+        tail += e.Value;
+        if (tail.size() & 1) tail += '\0';
+      }
+    }
+    Put32(Next);
+    B += tail;
+    return at;
+  }
+  std::string U16(uint32_t v) const { TBlock t(*this); t.B.clear(); t.Put16(v); return t.B; }
+  std::string U32(uint32_t v) const { TBlock t(*this); t.B.clear(); t.Put32(v); return t.B; }
+  std::string Rat(uint32_t n, uint32_t d) const { return U32(n) + U32(d); }
+  // Rewrites a 32-bit value at Pos (an offset known only later).
+  void Set32(size_t Pos, uint32_t v) { std::string s = U32(v); B.replace(Pos, 4, s); }
+};
+
+std::string Seg(uint8_t Marker, const std::string& Payload) {
+  size_t L = Payload.size() + 2;
+  return std::string{'\xFF', static_cast<char>(Marker), static_cast<char>(L >> 8), static_cast<char>(L & 0xFF)} +
+         Payload;
+}
+
+std::string App1(const TBlock& T) { return Seg(0xE1, std::string("Exif\0\0", 6) + T.B); }
+
+std::string Jpeg(const std::vector<std::string>& Segments) {
+  std::string s = "\xFF\xD8";
+  for (const std::string& g : Segments) s += g;
+  return s + "\xFF\xD9";
+}
+
+class MetadataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vemra_meta_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const std::string& Name, const std::string& Bytes) {
+    std::string p = (dir_ / Name).string();
+    std::ofstream(p, std::ios::binary) << Bytes;
+    return p;
+  }
+  static std::string ReadAll(const std::string& P) {
+    std::ifstream f(P, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  static std::string Run(const std::string& Cmd) {
+    std::string out;
+    if (FILE* p = ::popen(Cmd.c_str(), "r")) {
+      char buf[4096];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+      ::pclose(p);
+    }
+    return out;
+  }
+  // exiftool's numeric values of a file, tag name to value.
+  static std::map<std::string, std::string> ExifTool(const std::string& P) {
+    std::map<std::string, std::string> m;
+    std::string o = Run("exiftool -n -S '" + P + "' 2>/dev/null");
+    size_t start = 0;
+    while (start < o.size()) {
+      size_t e = o.find('\n', start);
+      std::string line = o.substr(start, e - start);
+      size_t c = line.find(": ");
+      if (c != std::string::npos) m.emplace(line.substr(0, c), line.substr(c + 2));
+      if (e == std::string::npos) break;
+      start = e + 1;
+    }
+    return m;
+  }
+  fs::path dir_;
+};
+
+// A camera-like JPEG: exiftool writes the tags into a picture made by convert.
+TEST_F(MetadataTest, TaggedJpegAgreesWithExifTool) {
+  std::string p = (dir_ / "cam.jpg").string();
+  ASSERT_EQ(std::system(("convert -size 64x48 xc:red '" + p + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Canon '-Model=Canon EOS 10D' "
+                         "'-DateTime=2019:01:01 00:00:00' '-DateTimeOriginal=2020:01:02 03:04:05' "
+                         "-ExposureTime=0.008 -FNumber=2.8 -FocalLength=50 -EXIF:Flash#=25 -ISO=200 "
+                         "-ExifImageWidth=64 -ExifImageHeight=48 -ShutterSpeedValue=0.0078125 "
+                         "-GPSLatitude=51.5 -GPSLatitudeRef=N '-UserComment=hello there' -XPTitle=Tit "
+                         "-Keywords=a -Keywords=b -Keywords=a -City=Paris '-Comment=a comment' "
+                         "-FocalPlaneXResolution=1000 -FocalPlaneYResolution=1000 "
+                         "-EXIF:FocalPlaneResolutionUnit#=2 '" + p + "'").c_str()), 0);
+  auto ref = ExifTool(p);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  EXPECT_EQ(d.ErrorText, "<none>");
+  ASSERT_TRUE(d.HasExif());
+  ASSERT_TRUE(d.CommentSection);
+  ASSERT_TRUE(d.IptcSection);
+  TImageInfo& x = *d.ExifInfo;
+  EXPECT_TRUE(x.BigEndian);
+  EXPECT_EQ(x.MakeText, ref["Make"]);
+  EXPECT_EQ(x.ModelText, ref["Model"]);
+  EXPECT_EQ(x.PhotoDate, ref["DateTimeOriginal"]);  // wins over DateTime
+  EXPECT_EQ(x.Width, std::stoi(ref["ExifImageWidth"]));
+  EXPECT_EQ(x.Height, std::stoi(ref["ExifImageHeight"]));
+  EXPECT_EQ(x.FlashValue, std::stoi(ref["Flash"]));
+  EXPECT_EQ(x.ExifVersion, ref["ExifVersion"]);
+  EXPECT_EQ(x.LookupTagValue("ExposureTime"), "1/125 sec");
+  EXPECT_EQ(x.LookupTagValue("fnumber"), "F2.8");
+  EXPECT_EQ(x.LookupTagValue("FocalLength"), "50.00 mm");
+  EXPECT_EQ(x.LookupTagValue("ISOSpeedRatings"), ref["ISO"]);
+  EXPECT_EQ(x.LookupTagValue("Flash"), "On, auto mode");
+  EXPECT_EQ(x.LookupTagValue("ShutterSpeedValue"), "0.0078 sec (1/128)");
+  EXPECT_EQ(x.LookupTagValue("ComponentsConfiguration"), "YCbCr");
+  EXPECT_EQ(x.LookupTagValue("UserComment"), ref["UserComment"]);
+  EXPECT_EQ(x.CommentText, "hello there");
+  EXPECT_EQ(x.LookupTagValue("Title"), ref["XPTitle"]);
+  EXPECT_EQ(x.LookupTagValue("GPSLatitude"), "51 Degrees 30 Minutes 0 Seconds");
+  EXPECT_EQ(x.LookupTagValue("FocalPlaneResolutionUnit"), "Inch");
+  EXPECT_DOUBLE_EQ(x.LookupTagFloat("FNumber"), std::stod(ref["FNumber"]));
+  EXPECT_EQ(x.LookupTagInt("ExifImageWidth"), 64);
+  // 35 mm equivalent from the focal plane: the same scale as exiftool's.
+  double f35 = std::stod(x.LookupTagValue("FocalLengthin35mmFilm"));
+  EXPECT_NEAR(f35, 50 * std::stod(ref["ScaleFactor35efl"]), 0.1 * 50);
+  EXPECT_EQ(x.Tags[x.LookupTagIndex("FocalLengthin35mmFilm")].Pattern, "%s mm");
+
+  std::string sum = d.ExifSummaryText();
+  EXPECT_NE(sum.find("File Name: cam.jpg\r\n"), std::string::npos);
+  EXPECT_NE(sum.find("Make (Model): Canon (Canon EOS 10D)\r\n"), std::string::npos);
+  EXPECT_NE(sum.find("Dimensions: 64 x 48\r\n"), std::string::npos);
+  EXPECT_NE(sum.find("Exposure Time: 1/125 sec\r\n"), std::string::npos);
+  EXPECT_NE(sum.find("FNumber: F2.8\r\n"), std::string::npos);
+  EXPECT_NE(sum.find("ISO: 200\r\n"), std::string::npos);
+  EXPECT_EQ(sum.substr(sum.size() - 10), "Flash: Yes");
+
+  // IPTC: repeated keywords collect in one entry, each line once.
+  TIPTCdata& ip = *d.IptcInfo;
+  ip.ParseIptcData(d.IptcSection->Data);
+  EXPECT_EQ(ip.ReadTagValue("Keywords", "-"), "a\r\nb\r\n");
+  EXPECT_EQ(ip.ReadTagValue("City", "-"), "Paris\r\n");
+  EXPECT_EQ(ip.LookupTag("SKIP"), -1);  // the record version dataset
+  EXPECT_EQ(ip.ReadTagValue("Nothing", "dflt"), "dflt");
+  EXPECT_TRUE(ip.ReadIptcFile(p));
+  EXPECT_EQ(d.IptcInfo.get(), &ip);
+  EXPECT_EQ(ip.ReadTagValue("City", "-"), "Paris\r\n");
+
+  // Re-save at another size: the kept APP1 leads, its size fields follow the
+  // new picture, and the encoder's own JFIF header is gone.
+  std::vector<uint32_t> px(32 * 24, 0xFF00FF00u);
+  TJPEGImage jpg;
+  jpg.SetPixels(32, 24, px.data());
+  std::string out = (dir_ / "out.jpg").string();
+  std::string app1Before = d.ExifSection->Data;
+  d.WriteJpegWithMetadata(jpg, out, true);
+  auto ref2 = ExifTool(out);
+  EXPECT_EQ(ref2["ExifImageWidth"], "32");
+  EXPECT_EQ(ref2["ExifImageHeight"], "24");
+  EXPECT_EQ(ref2["ImageWidth"], "32");
+  EXPECT_EQ(ref2["Make"], "Canon");
+  EXPECT_EQ(ref2["Comment"], "a comment");
+  EXPECT_EQ(ref2["City"], "Paris");
+  EXPECT_EQ(ref2.count("JFIFVersion"), 0u);
+  std::string bytes = ReadAll(out);
+  EXPECT_EQ(bytes.substr(0, 4), "\xFF\xD8\xFF\xE1");
+  std::string app1After = d.ExifSection->Data;
+  EXPECT_EQ(app1After.size(), app1Before.size());
+  size_t diffs = 0;
+  for (size_t i = 0; i < app1Before.size(); ++i) diffs += app1Before[i] != app1After[i];
+  EXPECT_LE(diffs, 4u);  // two 16-bit fields rewritten, nothing else
+  // Loading the result again reads the new size.
+  TimgData again(255);
+  ASSERT_TRUE(again.LoadMetadata(out));
+  EXPECT_EQ(again.ExifInfo->Width, 32);
+  EXPECT_EQ(again.ExifInfo->Height, 24);
+}
+
+TEST_F(MetadataTest, SameSizeResaveKeepsTheBlockAndKeptApp0Wins) {
+  TBlock t(false);
+  t.Dir({{0xA002, 4, 1, t.U32(40)}, {0xA003, 4, 1, t.U32(30)}, {0x010F, 2, 4, std::string("ACME", 4)}});
+  std::string jfif = Seg(0xE0, std::string("JFIF\0\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
+  std::vector<uint32_t> px(40 * 30, 0xFF123456u);
+  TJPEGImage jpg;
+  jpg.SetPixels(40, 30, px.data());
+  std::vector<uint8_t> enc = jpg.SaveToBytes();
+  std::string encS(enc.begin(), enc.end());
+  {
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("a.jpg", Jpeg({jfif, App1(t)}))));
+    std::string before = d.ExifSection->Data;
+    TMemoryStream m;
+    d.WriteJpegWithMetadataTo(enc, m, 30, 40, true);
+    std::string s(m.Bytes().begin(), m.Bytes().end());
+    EXPECT_EQ(s.substr(2, App1(t).size()), App1(t));
+    EXPECT_EQ(s.find("JFIF"), std::string::npos);
+    ASSERT_GE(encS.find("\xFF\xDB"), 2u);
+    EXPECT_EQ(s.substr(2 + App1(t).size()), encS.substr(encS.find("\xFF\xDB")));
+  }
+  {
+    // Only a JFIF header and a comment: both written back, no default header.
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("b.jpg", Jpeg({jfif, Seg(0xFE, "note")}))));
+    EXPECT_FALSE(d.HasExif());
+    EXPECT_EQ(d.ExifSummaryText(), "");
+    TMemoryStream m;
+    EXPECT_EQ(d.WriteMetadataSegments(m), int64_t(jfif.size() + 8));
+    std::string s(m.Bytes().begin(), m.Bytes().end());
+    EXPECT_EQ(s, "\xFF\xD8" + jfif + Seg(0xFE, "note"));
+  }
+  {
+    // Nothing kept: the default 300 dpi JFIF header.
+    TimgData d(255);
+    TMemoryStream m;
+    EXPECT_EQ(d.WriteMetadataSegments(m), 18);
+    std::string s(m.Bytes().begin(), m.Bytes().end());
+    EXPECT_EQ(s, std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x02\x01\x01\x2C\x01\x2C\x00\x00", 20));
+  }
+}
+
+TEST_F(MetadataTest, SixteenBitSizeFieldsStayReadableAfterAResize) {
+  for (bool big : {false, true}) {
+    TBlock t(big);
+    t.Dir({{0x0100, 3, 1, t.U16(640)}, {0x0101, 3, 1, t.U16(480)}});
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("s.jpg", Jpeg({App1(t)}))));
+    d.ExifInfo->PatchExifSize(200, 300);
+    TimgData r(255);
+    ASSERT_TRUE(r.LoadMetadata(Write("r.jpg", Jpeg({Seg(0xE1, d.ExifSection->Data.substr(2))}))));
+    EXPECT_EQ(r.ExifInfo->Width, 300) << big;
+    EXPECT_EQ(r.ExifInfo->Height, 200) << big;
+  }
+}
+
+TEST_F(MetadataTest, DirectoryValuesAndDecoders) {
+  for (bool big : {false, true}) {
+    TBlock t(big);
+    t.Dir({{0x0112, 3, 1, t.U16(6)}, {0x8769, 4, 1, t.U32(0)}});
+    t.Set32(8 + 2 + 12 + 8, static_cast<uint32_t>(t.B.size()));
+    t.Dir({{0x9201, 10, 1, t.Rat(7, 1)},
+           {0x9209, 3, 1, t.U16(0x41)},
+           {0x9207, 3, 1, t.U16(99)},
+           {0x829D, 5, 1, t.Rat(28, 10)},
+           {0x9C9F, 1, 6, std::string("H\0i\0\0\0", 6)},
+           {0x9999, 4, 2, t.U32(1) + t.U32(0xFFFFFFFF)},
+           {0x9204, 10, 1, t.Rat(uint32_t(-1), 3)},
+           {0x011A, 5, 1, t.Rat(0xFFFFFFFF, 1)},
+           {0x0000, 3, 1, t.U16(5)}});
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("v.JPEG", Jpeg({App1(t)}))));
+    TImageInfo& x = *d.ExifInfo;
+    EXPECT_EQ(x.LookupTagValue("Orientation"), "CounterClockwise 90\xc2\xb0");
+    EXPECT_EQ(x.LookupTagValue("ShutterSpeedValue"), "0.0078 sec (1/128)");
+    EXPECT_EQ(x.LookupTagValue("Flash"), "On, red-eye reduction");
+    EXPECT_EQ(x.LookupTagValue("MeteringMode"), "99");  // no name for 99
+    EXPECT_EQ(x.LookupTagValue("FNumber"), "F2.8");
+    EXPECT_EQ(x.LookupTagValue("Subject"), "Hi");
+    int32_t u = x.LookupTagIndex("unknown");
+    ASSERT_GE(u, 0);
+    EXPECT_EQ(x.Tags[u].Data, "1, 4294967295");
+    EXPECT_EQ(x.Tags[u].Tag, 0x9999u);
+    EXPECT_EQ(x.LookupTagValue("ExposureBiasValue"), "-1/3");
+    EXPECT_EQ(x.LookupTagValue("XResolution"), "4294967295.00");
+    EXPECT_EQ(x.LookupTagIndex("GPSVersionID"), -1);  // tag 0 never listed
+  }
+  EXPECT_EQ(ExifTagTable().size(), 251u);
+  EXPECT_EQ(GpsTagTable().size(), 31u);
+  EXPECT_EQ(ExifTagTable().back().Name, "Unknown");
+  EXPECT_EQ(ExifTagTable()[0].Caption, "InteroperabilityIndex");  // empty captions take the name
+  for (const TTagEntry& r : ExifTagTable()) {
+    if (r.Tag == 0xA405) {
+      EXPECT_EQ(r.Caption, "Focal Length in 35mm Film");
+    }
+  }
+  int sizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 0};
+  for (uint32_t f = 0; f < 14; ++f) EXPECT_EQ(ExifFormatSize(f), sizes[f]);
+}
+
+TEST_F(MetadataTest, BrokenAndHostileBlocks) {
+  {
+    // A sub-directory pointing back at the first directory is parsed once.
+    TBlock t(false);
+    t.Dir({{0x010F, 2, 5, std::string("Make\0", 5)}, {0x8769, 4, 1, t.U32(8)}, {0x8825, 4, 1, t.U32(8)}});
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("loop.jpg", Jpeg({App1(t)}))));
+    int makes = 0;
+    for (const TTagEntry& e : d.ExifInfo->Tags) makes += e.Tag == 0x010F;
+    EXPECT_EQ(makes, 1);
+    EXPECT_EQ(d.ErrorText, "<none>");
+  }
+  {
+    // Entry count beyond the block, values past the end, a huge count.
+    TBlock t(true);
+    t.Put16(1000);
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("big.jpg", Jpeg({App1(t)}))));
+    EXPECT_EQ(d.ExifInfo->TagCount(), 0);
+    TBlock u(true);
+    u.Dir({{0x010E, 2, 100, u.U32(0xFFFFFF00)}, {0x010F, 2, 0x40000000, u.U32(8)}, {0x0110, 2, 3, "ab"}});
+    TimgData e(255);
+    ASSERT_TRUE(e.LoadMetadata(Write("off.jpg", Jpeg({App1(u)}))));
+    ASSERT_EQ(e.ExifInfo->TagCount(), 1);
+    EXPECT_EQ(e.ExifInfo->ModelText, "ab");
+  }
+  {
+    TimgData d(255);
+    EXPECT_TRUE(d.LoadMetadata(Write("h.jpg", Jpeg({Seg(0xE1, "Exig\0\0MM")}))));
+    EXPECT_EQ(d.ExifSummaryText(), "File Name: h.jpg\r\nExif Error: Incorrect Exif header");
+    TBlock t(false);
+    t.B[0] = 'X';
+    EXPECT_TRUE(d.LoadMetadata(Write("h2.jpg", Jpeg({App1(t)}))));
+    EXPECT_EQ(d.ErrorText, "Invalid Exif alignment marker");
+  }
+  {
+    TimgData d(255);
+    std::string png = Write("p.png", Jpeg({Seg(0xFE, "x")}));
+    EXPECT_FALSE(d.LoadMetadata(png));
+    EXPECT_EQ(d.ErrorText, "Not an EXIF file");
+    EXPECT_FALSE(d.LoadMetadata((dir_ / "missing.jpg").string()));
+    EXPECT_FALSE(d.LoadMetadata(Write("n.jpg", "not a jpeg")));
+    EXPECT_EQ(d.ErrorText, "Not an EXIF file");
+    // A segment cut short by the end of the file is not kept.
+    EXPECT_FALSE(d.LoadMetadata(Write("c.jpg", std::string("\xFF\xD8\xFF\xFE\x01\x00" "abc", 9))));
+    EXPECT_EQ(d.SectionCount, 0);
+  }
+}
+
+TEST_F(MetadataTest, SegmentWalkKeepsTheRightSections) {
+  TBlock t(false);
+  t.Dir({{0x010F, 2, 2, std::string("A\0", 2)}});
+  TBlock t2(false);
+  t2.Dir({{0x010F, 2, 2, std::string("B\0", 2)}});
+  std::string dqt = Seg(0xDB, std::string(4, '\1'));
+  {
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("two.jpg", Jpeg({App1(t), App1(t2), Seg(0xFE, "c1"), Seg(0xFE, "c2")}))));
+    EXPECT_EQ(d.ExifInfo->MakeText, "A");
+    EXPECT_EQ(d.SectionCount, 3);  // the second APP1 is dropped
+    EXPECT_EQ(d.CommentSection->Data.substr(2), "c2");
+  }
+  {
+    // APP1 as the sixth segment: not parsed; the comment before it counts.
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("six.jpg", Jpeg({Seg(0xFE, "c"), dqt, dqt, dqt, Seg(0xED, "Photoshop 3.0"),
+                                                      App1(t)}))));
+    EXPECT_FALSE(d.HasExif());
+    EXPECT_TRUE(d.CommentSection);
+    EXPECT_TRUE(d.IptcSection);
+    EXPECT_EQ(d.SectionCount, 5);
+  }
+  {
+    // Five segments with nothing of interest end the walk.
+    TimgData d(255);
+    EXPECT_FALSE(d.LoadMetadata(Write("five.jpg", Jpeg({dqt, dqt, dqt, dqt, dqt, Seg(0xFE, "late")}))));
+    EXPECT_FALSE(d.CommentSection);
+  }
+}
+
+TEST_F(MetadataTest, TiffDirectories) {
+  for (bool big : {false, true}) {
+    TBlock t(big);
+    t.Dir({{0x0100, 4, 1, t.U32(5)}, {0x0101, 3, 1, t.U16(7)}, {0x0110, 2, 4, std::string("NEF\0", 4)}});
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("a.tif", t.B)));
+    EXPECT_EQ(d.ErrorText, "<none>");
+    EXPECT_EQ(d.ExifInfo->Width, 5);
+    EXPECT_EQ(d.ExifInfo->Height, 7);
+    EXPECT_EQ(d.ExifInfo->ModelText, "NEF");
+    EXPECT_TRUE(d.ExifInfo->FromTiff);
+    EXPECT_FALSE(d.HasExif());
+    // A first directory placed later in the file is found through the header.
+    TBlock u(big, 0);
+    u.B += std::string(30, 'z');
+    uint32_t at = u.Dir({{0x0110, 2, 2, std::string("Q\0", 2)}});
+    u.Set32(4, at);
+    TimgData e(255);
+    ASSERT_TRUE(e.LoadMetadata(Write("b.TIFF", u.B)));
+    EXPECT_EQ(e.ExifInfo->ModelText, "Q");
+  }
+  // A TIFF written by convert: its directory is not at offset 8.
+  std::string p = (dir_ / "c.tif").string();
+  ASSERT_EQ(std::system(("convert -size 9x11 xc:blue '" + p + "'").c_str()), 0);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  EXPECT_EQ(d.ExifInfo->Width, 9);
+  EXPECT_EQ(d.ExifInfo->Height, 11);
+  TimgData bad(255);
+  EXPECT_FALSE(bad.LoadMetadata(Write("d.nef", "JUNK")));
+}
+
+TEST_F(MetadataTest, MakerNotes) {
+  // Canon: a directory with offsets counted from the EXIF header.
+  TBlock t(false);
+  size_t dir0 = t.B.size();
+  t.Dir({{0x010F, 2, 6, std::string("Canon\0", 6)}, {0x8769, 4, 1, t.U32(0)}});
+  t.Set32(dir0 + 2 + 12 + 8, static_cast<uint32_t>(t.B.size()));
+  // The maker note goes after the EXIF directory; build it with offsets
+  // relative to the block start.
+  uint32_t exifAt = static_cast<uint32_t>(t.B.size());
+  uint32_t noteAt = exifAt + 2 + 12 + 4;
+  TBlock n(false);
+  n.B.clear();
+  std::string arr;
+  std::vector<uint32_t> vals(33, 0);
+  vals[1] = 1, vals[4] = 2, vals[16] = 17;
+  for (uint32_t v : vals) arr += n.U16(v);
+  uint32_t arrAt = noteAt + 2 + 12 * 3 + 4;
+  n.Put16(3);
+  n.Put16(0x0001), n.Put16(3), n.Put32(33), n.Put32(arrAt);
+  n.Put16(0x0006), n.Put16(2), n.Put32(4), n.B += std::string("JPG\0", 4);
+  n.Put16(0x0000), n.Put16(3), n.Put32(1), n.Put32(0);  // a Skip row
+  n.Put32(0);
+  n.B += arr;
+  t.Dir({{0x927C, 7, static_cast<uint32_t>(n.B.size()), n.B}});
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(Write("canon.jpg", Jpeg({App1(t)}))));
+  TImageInfo& x = *d.ExifInfo;
+  EXPECT_EQ(x.MakerNoteBytes, n.B);
+  EXPECT_EQ(x.LookupTagValue("ImageType"), "JPG");
+  EXPECT_EQ(x.LookupTagValue("Macro mode"), "Macro");
+  EXPECT_EQ(x.LookupTagValue("Flash Mode"), "On");
+  EXPECT_EQ(x.LookupTagValue("CCD ISO"), "100");
+  EXPECT_EQ(x.LookupTagValue("Self Timer"), "0");
+  EXPECT_EQ(x.LookupTagIndex("Skip"), -1);
+  std::string info1 = x.LookupTagValue("ExposureInfo1");
+  EXPECT_EQ(info1.substr(0, 34), "Macro mode = Macro\r\nSelf Timer = 0");
+  EXPECT_NE(info1.find("Focus Mode = Normal\r\n"), std::string::npos);  // field 32
+
+  // Make selection: five letters, any case; shorter makes match nothing.
+  TImageInfo probe(nullptr, 255);
+  probe.MakeText = "canonical";
+  probe.MakerNoteBytes = std::string("\0\0", 2);
+  TmsInfo ms(&probe);
+  EXPECT_TRUE(ms.DecodeMakerNote(&probe));
+  EXPECT_EQ(ms.Make, "CANON");
+  probe.MakeText = "Cano";
+  EXPECT_FALSE(ms.DecodeMakerNote(&probe));
+  probe.MakeText = "Pentax";
+  EXPECT_FALSE(ms.DecodeMakerNote(&probe));
+  EXPECT_EQ(MakerNoteTable("Olympus").size(), 33u);
+  EXPECT_EQ(MakerNoteTable("CasioQVC").size(), 45u);
+  EXPECT_EQ(MakerNoteTable("Nikon").size(), 28u);
+}
+
+TEST_F(MetadataTest, OlympusValueOutsideTheNoteComesFromTheBlock) {
+  TBlock t(true);
+  size_t dir0 = t.B.size();
+  t.Dir({{0x010F, 2, 8, std::string("OLYMPUS\0", 8)}, {0x8769, 4, 1, t.U32(0)}});
+  t.Set32(dir0 + 2 + 12 + 8, static_cast<uint32_t>(t.B.size()));
+  uint32_t textAt = static_cast<uint32_t>(t.B.size()) + 2 + 12 + 4;  // after the EXIF directory
+  TBlock n(true);
+  n.B = std::string("OLYMP\0\x01\0", 8);
+  n.Put16(2);
+  n.Put16(0x0209), n.Put16(2), n.Put32(8), n.Put32(textAt);  // outside the note
+  n.Put16(0x0201), n.Put16(3), n.Put32(1), n.Put16(2), n.Put16(0);
+  n.Put32(0);
+  // The EXIF directory holds the note; the camera id text sits right after it.
+  std::string text("CAMID-7\0", 8);
+  TBlock::TEntry note{0x927C, 7, static_cast<uint32_t>(n.B.size()), n.B};
+  t.Dir({note});
+  // Put the id text between the directory and the note data it points past,
+  // and move the note's value offset along.
+  std::string head = t.B.substr(0, textAt);
+  std::string rest = t.B.substr(textAt);
+  // rest begins with the note bytes; put the text first and fix the pointer.
+  t.B = head + text + rest;
+  t.Set32(textAt - 4 - 4, textAt + 8);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(Write("oly.jpg", Jpeg({App1(t)}))));
+  EXPECT_EQ(d.ExifInfo->MakerNoteBytes, n.B);
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("CameraID"), "CAMID-7");
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("JpegQual"), "2");
+}
+
+TEST(IptcTest, DatasetsAndUpdates) {
+  auto ds = [](int rec, int n, const std::string& v) {
+    return std::string{'\x1C', char(rec), char(n), char(v.size() >> 8), char(v.size() & 0xFF)} + v;
+  };
+  std::string app13 = std::string("\0\0Photoshop 3.0\0", 16) + "8BIM\x04\x04" + ds(1, 90, "x") + ds(2, 0, "\0\4") +
+                      ds(2, 25, "a") + ds(2, 25, "b") + ds(2, 25, "a") + ds(2, 200, "custom") +
+                      ds(2, 90, "Paris") + ds(8, 10, "sub") + ds(2, 120, "cut short, past the end");
+  app13.resize(app13.size() - 5);
+  TIPTCdata ip(nullptr);
+  ip.ParseIptcData(app13);
+  EXPECT_EQ(ip.ReadTagValue("keywords", ""), "a\r\nb\r\n");
+  EXPECT_EQ(ip.LookupTag("SKIP"), -1);
+  int32_t c = ip.LookupTag("Custom_200");
+  ASSERT_GE(c, 0);
+  EXPECT_EQ(ip.Tags[c].Tag, 200u);
+  EXPECT_EQ(ip.Tags[c].ValueFormat >> 16, 2u);
+  EXPECT_EQ(ip.ReadTagValue("Subfile", ""), "sub\r\n");
+  EXPECT_EQ(ip.ReadTagValue("ImageCaption", ""), "cut short, past th\r\n");
+  EXPECT_EQ(ip.UpdateTag("Keywords", "c"), ip.LookupTag("Keywords"));
+  EXPECT_EQ(ip.ReadTagValue("Keywords", ""), "a\r\nb\r\nc\r\n");
+  ip.UpdateTag("City", "Rome");
+  EXPECT_EQ(ip.ReadTagValue("City", ""), "Rome");
+  EXPECT_EQ(ip.UpdateTag("NoSuchName", "v"), -1);
+  int32_t n = ip.Count();
+  EXPECT_EQ(ip.AddOrUpdateTag("byline", "me"), n);
+  EXPECT_EQ(ip.Tags[n].Name, "ByLine");
+  ip.RemoveTag("Keywords");
+  EXPECT_EQ(ip.LookupTag("Keywords"), -1);
+  EXPECT_EQ(ip.Count(), n);
+  ip.ParseIptcData("no signature \x1C\x02\x19\x00\x01z");
+  EXPECT_EQ(ip.Count(), 0);
+  ip.ParseIptcData(std::string("Photoshop 3.0\x1C\x01\x05", 16));
+  EXPECT_EQ(ip.Count(), 0);
+  EXPECT_EQ(IptcTagTable().size(), 49u);
+}
+
+}  // namespace
