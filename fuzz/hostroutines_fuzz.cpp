@@ -8,9 +8,9 @@
 // pixels taken from the rest (zeros once it runs out).
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 
+#include "fuzz_input.h"
 #include "img_common.h"
 #include "img_conv.h"
 #include "img_lut.h"
@@ -19,37 +19,8 @@
 
 namespace {
 
-class Reader {
- public:
-  Reader(const uint8_t* Data, size_t Size) : data_(Data), size_(Size) {}
-  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  uint32_t Word() {
-    uint32_t V = 0;
-    for (int i = 0; i < 4; ++i) V |= uint32_t{Byte()} << (8 * i);
-    return V;
-  }
-  int32_t Int() { return static_cast<int32_t>(Word()); }
-  float Float() {
-    const uint32_t W = Word();
-    float F;
-    std::memcpy(&F, &W, sizeof F);
-    return F;
-  }
-  double Double() {
-    const uint64_t W = Word() | (uint64_t{Word()} << 32);
-    double D;
-    std::memcpy(&D, &W, sizeof D);
-    return D;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
-
 // Sizes 0..20 on each side (0 gives an empty bitmap), pixels from the input.
-std::unique_ptr<TBitmap32> MakeBitmap(Reader& In) {
+std::unique_ptr<TBitmap32> MakeBitmap(TFuzzInput& In) {
   auto B = std::make_unique<TBitmap32>();
   const int32_t W = In.Byte() % 21, H = In.Byte() % 21;
   B->SetSize(W, H);
@@ -62,7 +33,7 @@ std::unique_ptr<TBitmap32> MakeBitmap(Reader& In) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  Reader In(Data, Size);
+  TFuzzInput In(Data, Size);
   const uint8_t Op = In.Byte();
   const uint8_t Flags = In.Byte();
   auto OwnA = MakeBitmap(In);

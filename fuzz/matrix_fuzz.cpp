@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "raster_core.h"
 #include "raster_rasterizers.h"
 #include "raster_transforms.h"
@@ -18,40 +18,20 @@
 
 namespace {
 
-struct TReader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  int32_t Int() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return static_cast<int32_t>(v);
-  }
-  float RawFloat() {
-    const int32_t i = Int();
-    float f;
-    std::memcpy(&f, &i, 4);
-    return f;
-  }
-  // Special values often, small numbers mostly, any bit pattern now and then.
-  float Float() {
-    static const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e-6f, 1e-30f, 1e30f,
-                                    std::numeric_limits<float>::max(),
-                                    std::numeric_limits<float>::lowest(),
-                                    std::numeric_limits<float>::denorm_min(),
-                                    std::numeric_limits<float>::infinity(),
-                                    -std::numeric_limits<float>::infinity(),
-                                    std::numeric_limits<float>::quiet_NaN(), 65536.0f, 32767.5f};
-    const uint8_t k = Byte();
-    if (k < 64) return special[k % 16];
-    if (k < 96) return RawFloat();
-    return static_cast<float>(static_cast<int16_t>(Int())) / 256.0f;
-  }
-};
+// Special values often, small numbers mostly, any bit pattern now and then.
+float ShapedFloat(TFuzzInput& r) {
+  static const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e-6f, 1e-30f, 1e30f,
+                                  std::numeric_limits<float>::max(),
+                                  std::numeric_limits<float>::lowest(),
+                                  std::numeric_limits<float>::denorm_min(),
+                                  std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(),
+                                  std::numeric_limits<float>::quiet_NaN(), 65536.0f, 32767.5f};
+  const uint8_t k = r.Byte();
+  if (k < 64) return special[k % 16];
+  if (k < 96) return r.Float();
+  return static_cast<float>(static_cast<int16_t>(r.Int())) / 256.0f;
+}
 
 }  // namespace
 
@@ -61,20 +41,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TReader r{data, size};
+  TFuzzInput r(data, size);
   TAffineTransformation t;
   const uint8_t build = r.Byte();
   if (build & 1) {
     TFloatMatrix m{};
-    for (float& e : m) e = r.Float();
+    for (float& e : m) e = ShapedFloat(r);
     t.SetMatrix(m);
   }
   for (int i = 0; i < (build >> 1) % 4; ++i) {
-    const float a = r.Float(), b = r.Float();
+    const float a = ShapedFloat(r), b = ShapedFloat(r);
     if (r.Byte() & 1)
       t.Translate(a, b);
     else
-      t.Rotate(a, b, r.Float());
+      t.Rotate(a, b, ShapedFloat(r));
   }
 
   // The algebra on its own.
@@ -91,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)t.ReverseTransform(TPoint{x, y});
     (void)t.Transform(TFixedPoint{x, y});
     (void)t.ReverseTransform(TFixedPoint{x, y});
-    const float fx = r.Float(), fy = r.Float();
+    const float fx = ShapedFloat(r), fy = ShapedFloat(r);
     (void)t.Transform(TFloatPoint{fx, fy});
     (void)t.ReverseTransform(TFloatPoint{fx, fy});
   }
-  const TFloatRect src{r.Float(), r.Float(), r.Float(), r.Float()};
+  const TFloatRect src{ShapedFloat(r), ShapedFloat(r), ShapedFloat(r), ShapedFloat(r)};
   (void)t.GetTransformedBounds(src);
 
   // Drawing a small bitmap through it.

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "raster_core.h"
 #include "raster_polygons.h"
 #include "raster_transforms.h"
@@ -19,29 +19,8 @@
 
 namespace {
 
-struct TReader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  int32_t Int() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return static_cast<int32_t>(v);
-  }
-  float Float() {
-    const int32_t i = Int();
-    float f;
-    std::memcpy(&f, &i, 4);
-    return f;
-  }
-};
-
 // A coordinate: mostly near a 48-pixel bitmap, sometimes anything at all.
-TFixed Coordinate(TReader& r) {
+TFixed Coordinate(TFuzzInput& r) {
   const uint8_t kind = r.Byte();
   switch (kind % 8) {
     case 0: return r.Int();
@@ -72,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TReader r{data, size};
+  TFuzzInput r(data, size);
   TBitmap32 b;
   b.SetSize(1 + r.Byte() % 48, 1 + r.Byte() % 48);
   b.Clear(0xFF336699u);

@@ -7,33 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "raster_core.h"
 #include "test_startup.h"
-
-namespace {
-
-struct TReader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  int32_t Int() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return static_cast<int32_t>(v);
-  }
-  float Float() {
-    const int32_t i = Int();
-    float f;
-    std::memcpy(&f, &i, 4);
-    return f;
-  }
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   VemraTestStartup();
@@ -41,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TReader r{data, size};
+  TFuzzInput r(data, size);
   TBitmap32 b;
   const int32_t w = 1 + r.Byte() % 48, h = 1 + r.Byte() % 48;
   b.SetSize(w, h);
@@ -56,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   b.SetStippleStep(r.Float());
 
   std::vector<TColor32> before;
-  for (int step = 0; step < 32 && r.n > 0; ++step) {
+  for (int step = 0; step < 32 && r.Left() > 0; ++step) {
     const uint8_t op = r.Byte();
     const bool measure = (op & 0x80) != 0;
     const int32_t x1 = r.Int(), y1 = r.Int(), x2 = r.Int(), y2 = r.Int();

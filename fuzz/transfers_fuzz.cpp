@@ -7,37 +7,28 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
 #include "test_startup.h"
 
 namespace {
 
-struct TReader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  int32_t Int() {
-    // Mostly small values near the bitmaps, now and then any 32-bit value.
-    const uint8_t Kind = Byte();
-    if (Kind < 224) return static_cast<int32_t>(Kind % 96) - 24;
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return static_cast<int32_t>(v);
-  }
-  TRect Rect() {
-    TRect R;
-    R.Left = Int();
-    R.Top = Int();
-    R.Right = Int();
-    R.Bottom = Int();
-    return R;
-  }
-};
+// Mostly small values near the bitmaps, now and then any 32-bit value.
+int32_t Coordinate(TFuzzInput& In) {
+  const uint8_t Kind = In.Byte();
+  if (Kind < 224) return static_cast<int32_t>(Kind % 96) - 24;
+  return In.Int();
+}
+
+TRect Rect(TFuzzInput& In) {
+  TRect R;
+  R.Left = Coordinate(In);
+  R.Top = Coordinate(In);
+  R.Right = Coordinate(In);
+  R.Bottom = Coordinate(In);
+  return R;
+}
 
 }  // namespace
 
@@ -47,17 +38,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TReader In{data, size};
+  TFuzzInput In(data, size);
   TBitmap32 Src, Dst;
   Src.SetSize(In.Byte() % 48, In.Byte() % 48);
   Dst.SetSize(In.Byte() % 64, In.Byte() % 64);
   for (size_t i = 0; i < Src.PixelCount(); ++i) Src.Bits()[i] = 0x9E3779B9u * static_cast<uint32_t>(i + 1);
-  while (In.n > 0) {
+  while (In.Left() > 0) {
     const uint8_t Op = In.Byte();
     const TDrawMode Mode = static_cast<TDrawMode>(In.Byte() % 4);
     Src.SetMasterAlpha(In.Byte());
     Src.SetCombineMode(static_cast<TCombineMode>(In.Byte() % 2));
-    const TRect DstRect = In.Rect(), Clip = In.Rect(), SrcRect = In.Rect();
+    const TRect DstRect = Rect(In), Clip = Rect(In), SrcRect = Rect(In);
     const uint8_t Index = In.Byte();
     if (!Dst.Empty()) Dst.Clear(0x5A5A5A5A);
     const std::vector<TColor32> Before(Dst.Bits(), Dst.Bits() + Dst.PixelCount());

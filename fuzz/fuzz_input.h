@@ -1,0 +1,53 @@
+// The fuzz targets' view of their input: numbers taken from the front of the
+// bytes, little-endian, with zeros once the input runs out, so every input,
+// however short, still drives a whole call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+class TFuzzInput {
+ public:
+  TFuzzInput(const uint8_t* Data, size_t Size) : data_(Data), size_(Size) {}
+
+  // Bytes not yet taken; a target stops its loop of steps at zero.
+  size_t Left() const { return size_ - pos_; }
+
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  uint32_t Word() {
+    uint32_t V = 0;
+    for (int i = 0; i < 4; ++i) V |= uint32_t{Byte()} << (8 * i);
+    return V;
+  }
+  int32_t Int() { return static_cast<int32_t>(Word()); }
+  // Any bit pattern: NaN, infinities and denormals come as often as the input has them.
+  float Float() {
+    const uint32_t W = Word();
+    float F;
+    std::memcpy(&F, &W, sizeof F);
+    return F;
+  }
+  double Double() {
+    const uint64_t Lo = Word();
+    const uint64_t Hi = Word();
+    const uint64_t W = Lo | (Hi << 32);
+    double D;
+    std::memcpy(&D, &W, sizeof D);
+    return D;
+  }
+  // An extended argument from a double's bits: the values a caller can really pass.
+  long double Extended() { return Double(); }
+  // Whatever is left, as text.
+  std::string Rest() {
+    std::string S(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
+    pos_ = size_;
+    return S;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
