@@ -5,14 +5,10 @@
 #include "platform_graphics.h"
 #include "platform_icon.h"
 #include "platform_jpeg.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform_savefile.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -29,65 +25,11 @@ void TGraphic::LoadFromFile(const std::string& FileName) {
   LoadFromStream(s);
 }
 
-namespace {
-
-// Removes the temporary file unless the save got as far as renaming it.
-struct TTempFileGuard {
-  std::string Name;
-  bool Keep = false;
-  ~TTempFileGuard() {
-    if (!Keep && !Name.empty()) ::unlink(Name.c_str());
-  }
-};
-
-mode_t DefaultFileMode() {
-  // umask can only be read by setting it; put it straight back.
-  mode_t um = ::umask(0);
-  ::umask(um);
-  return static_cast<mode_t>(0666 & ~um);
-}
-
-}  // namespace
-
 // Writes the whole picture into a temporary file beside the target and only
 // then renames it over the target: a failed or interrupted save leaves the
 // old file as it was, and never a half-written picture under its name.
 void TGraphic::SaveToFile(const std::string& FileName) const {
-  namespace fs = std::filesystem;
-  fs::path target(FileName);
-  std::error_code ec;
-  // Saving through a symbolic link replaces the file it points at, not the link.
-  if (fs::is_symlink(target, ec)) {
-    fs::path real = fs::canonical(target, ec);
-    if (!ec) target = real;
-  }
-  fs::path dir = target.parent_path();
-  if (dir.empty()) dir = ".";
-  std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  TTempFileGuard guard{name.data()};
-  std::FILE* f = ::fdopen(fd, "w+b");
-  if (!f) {
-    ::close(fd);
-    throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  }
-  {
-    TFileStream s(f);
-    SaveToStream(s);
-    if (!s.Flush() || ::fsync(::fileno(f)) != 0) throw EWriteError("Stream write error");
-    if (std::fclose(s.Release()) != 0) throw EWriteError("Stream write error");
-  }
-  // Keep the permissions of the file being replaced; a new file gets the
-  // usual ones rather than mkstemp's owner-only mode.
-  struct stat st {};
-  mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : DefaultFileMode();
-  ::chmod(guard.Name.c_str(), mode);
-  if (::rename(guard.Name.c_str(), target.c_str()) != 0)
-    throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  guard.Keep = true;
+  ReplaceFileAtomically(FileName, [this](TStream& s) { SaveToStream(s); }, TRenameFailure::rfCreateError);
 }
 
 // ---------------------------------------------------------------------------
