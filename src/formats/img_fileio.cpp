@@ -6,9 +6,32 @@
 
 #include "platform_exceptions.h"
 #include "platform_savefile.h"
+#include "utilities.h"
 
 void SaveFileAtomically(const std::string& FileName, const std::function<void(TStream&)>& Write) {
   ReplaceFileAtomically(FileName, Write, TRenameFailure::rfWriteError);
+}
+
+bool SaveFileReporting(const std::string& FileName, const std::string& Caption,
+                       const std::function<void(TStream&)>& Write) {
+  try {
+    SaveFileAtomically(FileName, Write);
+    return true;
+  } catch (const EFCreateError&) {
+    ShowUnitMessageBox("error opening " + FileName, Caption, MB_OK | MB_ICONHAND);
+  } catch (const std::exception& e) {
+    ShowUnitMessageBox("error writing " + FileName + " : " + e.what(), Caption, MB_OK | MB_ICONHAND);
+  }
+  return false;
+}
+
+std::unique_ptr<TFileStream> OpenFileReporting(const std::string& FileName, const std::string& Caption) {
+  try {
+    return std::make_unique<TFileStream>(FileName, TFileMode::fmOpenRead);
+  } catch (const std::exception&) {
+    ShowUnitMessageBox("error opening " + FileName, Caption, MB_OK | MB_ICONHAND);
+    return nullptr;
+  }
 }
 
 size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count) {

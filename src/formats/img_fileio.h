@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform_stream.h"
@@ -20,6 +21,17 @@
 // an exception from Write passes through. The temporary file is removed on
 // every failure.
 void SaveFileAtomically(const std::string& FileName, const std::function<void(TStream&)>& Write);
+
+// SaveFileAtomically for the writers that answer with a box under Caption
+// rather than an exception: "error opening <name>" when the file cannot be
+// made, "error writing <name> : <reason>" for any other failure. True when
+// the file was saved.
+bool SaveFileReporting(const std::string& FileName, const std::string& Caption,
+                       const std::function<void(TStream&)>& Write);
+
+// Opens FileName for reading; when it cannot be opened, shows "error opening
+// <name>" under Caption and returns null.
+std::unique_ptr<TFileStream> OpenFileReporting(const std::string& FileName, const std::string& Caption);
 
 // Reads up to Count bytes, as many as the stream still has; returns the count.
 size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count);

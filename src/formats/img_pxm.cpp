@@ -179,13 +179,8 @@ void LoadPNMFromStream(TStream& Stream, const std::string& FileName, TBitmap32* 
 void LoadPNM(const std::string& FileName, TBitmap32* Bitmap) {
   if (!Bitmap) return;
   Bitmap->SetSize(0, 0);
-  std::unique_ptr<TFileStream> file;
-  try {
-    file = std::make_unique<TFileStream>(FileName, TFileMode::fmOpenRead);
-  } catch (const std::exception&) {
-    ShowUnitMessageBox("error opening " + FileName, kUnit, MB_OK | MB_ICONHAND);
-    return;
-  }
+  const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
+  if (!file) return;
   LoadPNMFromStream(*file, FileName, Bitmap);
 }
 
@@ -204,15 +199,7 @@ void WritePnm(TStream& Stream, bool Colour, int32_t Width, int32_t Height, const
 
 bool SavePnmReporting(const std::string& FileName, const std::string& Caption, bool Colour, int32_t Width,
                       int32_t Height, const TPnmRowSource& FillRow) {
-  try {
-    SaveFileAtomically(FileName, [&](TStream& s) { WritePnm(s, Colour, Width, Height, FillRow); });
-    return true;
-  } catch (const EFCreateError&) {
-    ShowUnitMessageBox("error opening " + FileName, Caption, MB_OK | MB_ICONHAND);
-  } catch (const std::exception& e) {
-    ShowUnitMessageBox("error writing " + FileName + " : " + e.what(), Caption, MB_OK | MB_ICONHAND);
-  }
-  return false;
+  return SaveFileReporting(FileName, Caption, [&](TStream& s) { WritePnm(s, Colour, Width, Height, FillRow); });
 }
 
 bool SavePGM(const std::string& FileName, const TBitmap32* Bitmap) {

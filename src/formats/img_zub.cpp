@@ -90,13 +90,8 @@ void LoadZubImageFromStream(TStream& Stream, const std::string& FileName, TBitma
 void LoadZubImage(const std::string& FileName, TBitmap32* Bitmap) {
   if (!Bitmap) return;
   Bitmap->SetSize(0, 0);
-  std::unique_ptr<TFileStream> file;
-  try {
-    file = std::make_unique<TFileStream>(FileName, TFileMode::fmOpenRead);
-  } catch (const std::exception&) {
-    ShowUnitMessageBox("error opening " + FileName, kUnit, MB_OK | MB_ICONHAND);
-    return;
-  }
+  const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
+  if (!file) return;
   LoadZubImageFromStream(*file, FileName, Bitmap);
 }
 
@@ -136,13 +131,5 @@ bool SaveZubImage(const std::string& FileName, const TBitmap32* Bitmap) {
     ShowUnitMessageBox(TooLargeText(FileName), kUnit, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  try {
-    SaveFileAtomically(FileName, [&](TStream& s) { WriteZubStream(s, *Bitmap); });
-    return true;
-  } catch (const EFCreateError&) {
-    ShowUnitMessageBox("error opening " + FileName, kUnit, MB_OK | MB_ICONHAND);
-  } catch (const std::exception& e) {
-    ShowUnitMessageBox("error writing " + FileName + " : " + e.what(), kUnit, MB_OK | MB_ICONHAND);
-  }
-  return false;
+  return SaveFileReporting(FileName, kUnit, [&](TStream& s) { WriteZubStream(s, *Bitmap); });
 }

@@ -53,13 +53,8 @@ void TPXMImage::ReadFrom(TStream& Stream, const std::string& FileName) {
 void TPXMImage::LoadFromFile(const std::string& FileName) {
   SetSize(0, 0);
   SetPixelFormat(TPixelFormat::pf24bit);
-  std::unique_ptr<TFileStream> file;
-  try {
-    file = std::make_unique<TFileStream>(FileName, TFileMode::fmOpenRead);
-  } catch (const std::exception&) {
-    ShowUnitMessageBox("error opening " + FileName, kUnit, MB_OK | MB_ICONHAND);
-    return;
-  }
+  const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
+  if (!file) return;
   ReadFrom(*file, FileName);
 }
 
