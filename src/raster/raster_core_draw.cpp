@@ -52,6 +52,36 @@ TRect RoundFixedArea(TFixed X1, TFixed Y1, TFixed X2, TFixed Y2) {
   return TRect{r(X1), r(Y1), r(X2), r(Y2)};
 }
 
+// A stippled span A..B (walked from A to B) clipped to [Lo, Hi) along its
+// axis. The pattern advances by one colour per pixel also over what is cut
+// away: Lead steps before From, Tail after To. Shown is false when nothing of
+// the span is inside (Across: the other axis is outside or the clip is empty);
+// then Lead covers the whole span.
+struct TStippleSpan {
+  bool Shown;
+  int64_t From, To, Lead, Tail;
+};
+
+TStippleSpan ClipStippleSpan(int64_t A, int64_t B, int64_t Lo, int64_t Hi, bool Across) {
+  if (!Across || (A < Lo && B < Lo) || (A >= Hi && B >= Hi)) return {false, A, B, std::llabs(B - A) + 1, 0};
+  TStippleSpan S{true, A, B, 0, 0};
+  if (A < Lo) {
+    S.Lead = Lo - A;
+    S.From = Lo;
+  } else if (A >= Hi) {
+    S.Lead = A - (Hi - 1);
+    S.From = Hi - 1;
+  }
+  if (B < Lo) {
+    S.Tail = Lo - B;
+    S.To = Lo;
+  } else if (B >= Hi) {
+    S.Tail = B - (Hi - 1);
+    S.To = Hi - 1;
+  }
+  return S;
+}
+
 }  // namespace
 
 // ---- Pixel access -------------------------------------------------------------------
@@ -320,28 +350,11 @@ void TBitmap32::HorzLineStipple(int32_t X1, int32_t Y, int32_t X2) {
     return;
   }
   if (Empty()) return;
-  int64_t x1 = X1, x2 = X2;
-  const int64_t cl = clipRect_.Left, cr = clipRect_.Right;
-  if (IsRectEmpty(clipRect_) || Y < clipRect_.Top || Y >= clipRect_.Bottom || (x1 < cl && x2 < cl) ||
-      (x1 >= cr && x2 >= cr)) {
-    AdvanceStipple(static_cast<float>(std::llabs(x2 - x1) + 1));
-    return;
-  }
-  if (x1 < cl) {
-    AdvanceStipple(static_cast<float>(cl - x1));
-    x1 = cl;
-  } else if (x1 >= cr) {
-    AdvanceStipple(static_cast<float>(x1 - (cr - 1)));
-    x1 = cr - 1;
-  }
-  int64_t n = 0;
-  if (x2 < cl) {
-    n = cl - x2;
-    x2 = cl;
-  } else if (x2 >= cr) {
-    n = x2 - (cr - 1);
-    x2 = cr - 1;
-  }
+  const TStippleSpan S = ClipStippleSpan(X1, X2, clipRect_.Left, clipRect_.Right,
+                                         !IsRectEmpty(clipRect_) && Y >= clipRect_.Top && Y < clipRect_.Bottom);
+  if (S.Lead > 0) AdvanceStipple(static_cast<float>(S.Lead));
+  if (!S.Shown) return;
+  const int64_t x1 = S.From, x2 = S.To, n = S.Tail;
   const int64_t step = x2 >= x1 ? 1 : -1;
   for (int64_t x = x1;; x += step) {
     SetPixelBlend(static_cast<int32_t>(x), Y, GetStippleColor());
@@ -357,28 +370,11 @@ void TBitmap32::VertLineStipple(int32_t X, int32_t Y1, int32_t Y2) {
     return;
   }
   if (Empty()) return;
-  int64_t y1 = Y1, y2 = Y2;
-  const int64_t ct = clipRect_.Top, cb = clipRect_.Bottom;
-  if (IsRectEmpty(clipRect_) || X < clipRect_.Left || X >= clipRect_.Right || (y1 < ct && y2 < ct) ||
-      (y1 >= cb && y2 >= cb)) {
-    AdvanceStipple(static_cast<float>(std::llabs(y2 - y1) + 1));
-    return;
-  }
-  if (y1 < ct) {
-    AdvanceStipple(static_cast<float>(ct - y1));
-    y1 = ct;
-  } else if (y1 >= cb) {
-    AdvanceStipple(static_cast<float>(y1 - (cb - 1)));
-    y1 = cb - 1;
-  }
-  int64_t n = 0;
-  if (y2 < ct) {
-    n = ct - y2;
-    y2 = ct;
-  } else if (y2 >= cb) {
-    n = y2 - (cb - 1);
-    y2 = cb - 1;
-  }
+  const TStippleSpan S = ClipStippleSpan(Y1, Y2, clipRect_.Top, clipRect_.Bottom,
+                                         !IsRectEmpty(clipRect_) && X >= clipRect_.Left && X < clipRect_.Right);
+  if (S.Lead > 0) AdvanceStipple(static_cast<float>(S.Lead));
+  if (!S.Shown) return;
+  const int64_t y1 = S.From, y2 = S.To, n = S.Tail;
   const int64_t step = y2 >= y1 ? 1 : -1;
   for (int64_t y = y1;; y += step) {
     SetPixelBlend(X, static_cast<int32_t>(y), GetStippleColor());
