@@ -60,6 +60,23 @@ inline TColor32 ErrorColour(const std::array<uint8_t, 256>& T, int32_t ER, int32
 
 inline void AddInto(TColor32& Pixel, TColor32 Error) { Pixel = AddSaturated(Pixel, Error); }
 
+// One row of the serpentine walk both dithers take: the first row runs right
+// to left, the next left to right, and so on, so the error is not always
+// pushed the same way. D is the step, Below the next row (null on the last).
+struct TSerpentineRow {
+  int32_t D, Start, End;
+  bool NextRow;
+  TColor32* Row;
+  TColor32* Below;
+};
+
+TSerpentineRow SerpentineRow(TBitmap32* Bmp, int32_t y) {
+  const int32_t W = Bmp->Width();
+  const int32_t D = y % 2 == 0 ? -1 : 1;
+  const bool NextRow = y + 1 < Bmp->Height();
+  return {D, D < 0 ? W - 1 : 0, D < 0 ? 0 : W - 1, NextRow, Bmp->RowPtr(y), NextRow ? Bmp->RowPtr(y + 1) : nullptr};
+}
+
 }  // namespace
 
 TColor32 AddSaturated(TColor32 A, TColor32 B) {
@@ -76,15 +93,8 @@ void DitherFloydSteinberg(TBitmap32* Bmp, int32_t N) {
   const uint32_t M = (255u >> N) << N;
   const uint32_t L = ~M & 255u;
   const TColor32 PixelMask = 0xFF000000u | (M << 16) | (M << 8) | M;
-  const int32_t W = Bmp->Width(), H = Bmp->Height();
-  int32_t D = 1;
-  for (int32_t y = 0; y < H; ++y) {
-    D = -D;
-    const int32_t Start = D < 0 ? W - 1 : 0;
-    const int32_t End = D < 0 ? 0 : W - 1;
-    const bool NextRow = y + 1 < H;
-    TColor32* Row = Bmp->RowPtr(y);
-    TColor32* Below = NextRow ? Bmp->RowPtr(y + 1) : nullptr;
+  for (int32_t y = 0; y < Bmp->Height(); ++y) {
+    const auto [D, Start, End, NextRow, Row, Below] = SerpentineRow(Bmp, y);
     for (int32_t x = Start;; x += D) {
       const TColor32 P = Row[x];
       const int32_t ER = static_cast<int32_t>((P >> 16) & L);
@@ -118,9 +128,7 @@ void DitherBlackWhite(TBitmap32* Bmp) {
   if (!HasPixels(Bmp)) return;
   Greyscale(Bmp, 255);
   const TGreyErrorTables& T = GreyTables();
-  const int32_t W = Bmp->Width(), H = Bmp->Height();
   int32_t E = 0;
-  int32_t D = 1;
   // Passes a share of E to Pixel and keeps the complementary share plus what
   // the neighbour could not take.
   auto Share = [&E](const std::array<int32_t, 511>& Given, const std::array<int32_t, 511>& Kept,
@@ -130,13 +138,8 @@ void DitherBlackWhite(TBitmap32* Bmp) {
     DiffuseGreyError(Pixel, F);
     E = K + F;
   };
-  for (int32_t y = 0; y < H; ++y) {
-    D = -D;
-    const int32_t Start = D < 0 ? W - 1 : 0;
-    const int32_t End = D < 0 ? 0 : W - 1;
-    const bool NextRow = y + 1 < H;
-    TColor32* Row = Bmp->RowPtr(y);
-    TColor32* Below = NextRow ? Bmp->RowPtr(y + 1) : nullptr;
+  for (int32_t y = 0; y < Bmp->Height(); ++y) {
+    const auto [D, Start, End, NextRow, Row, Below] = SerpentineRow(Bmp, y);
     for (int32_t x = Start;; x += D) {
       const int32_t V = RedOf(Row[x]);
       const int32_t Out = V < 128 ? 0 : 255;
