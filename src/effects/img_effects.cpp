@@ -64,6 +64,16 @@ class TSourceCopy {
   TBitmap32* src_;
 };
 
+// The start every drawing effect shares once its source C is known: Dst takes
+// Src's properties and is cleared to Background. False when there is nothing
+// to draw (C or Dst without pixels); Dst's pixels are then left alone.
+bool ClearTarget(TBitmap32* Dst, TBitmap32* Src, const TBitmap32* C, TColor32 Background) {
+  CopyBitmapProps(Dst, Src);
+  if (!HasPixels(C) || !HasPixels(Dst)) return false;
+  Dst->ClearToColor(Background);
+  return true;
+}
+
 // The sums of one clipped cell.
 struct TCellSums {
   int64_t R = 0, G = 0, B = 0, I = 0, N = 0;
@@ -115,9 +125,7 @@ void EffectMosaic(TBitmap32* Dst, TBitmap32* Src, int32_t Radius, TColor32 Bg, f
   Radius = LimitRadius(Radius);
   TSourceCopy Source(Dst, Src);
   const TBitmap32* C = Source.Get();
-  CopyBitmapProps(Dst, Src);
-  if (!HasPixels(C) || !HasPixels(Dst)) return;
-  Dst->ClearToColor(Bg);
+  if (!ClearTarget(Dst, Src, C, Bg)) return;
   const int32_t D = 2 * Radius + 1;
   ForEachCell(C, Radius, [&](int64_t Cx, int64_t Cy) {
     const TCellSums S = SumCell(C, Cx, Cy, Radius);
@@ -148,9 +156,7 @@ void EffectQuantize(TBitmap32* Dst, TBitmap32* Src, int32_t Radius, TColor32 Ink
   Radius = LimitRadius(Radius);
   TSourceCopy Source(Dst, Src);
   const TBitmap32* C = Source.Get();
-  CopyBitmapProps(Dst, Src);
-  if (!HasPixels(C) || !HasPixels(Dst)) return;
-  Dst->ClearToColor(Paper);
+  if (!ClearTarget(Dst, Src, C, Paper)) return;
   const int32_t D = 2 * Radius + 1;
   const bool DarkPaper = IntensityOf(Paper) < 128;
   // (D + 1) / D is a real quotient: in integers it would be 1 for every cell.
@@ -222,9 +228,7 @@ void EffectTwirl(TBitmap32* Dst, TBitmap32* Src, int32_t Type, float Amount) {
   if (Dst == nullptr || Src == nullptr) return;
   TSourceCopy Source(Dst, Src);
   const TBitmap32* C = Source.Get();
-  CopyBitmapProps(Dst, Src);
-  if (!HasPixels(C) || !HasPixels(Dst)) return;
-  Dst->ClearToColor(0xFF000000u);
+  if (!ClearTarget(Dst, Src, C, 0xFF000000u)) return;
   const int32_t W = C->Width(), H = C->Height();
   const int32_t Cx = W >> 1, Cy = H >> 1;
   const long double M = std::min(Cx, Cy);
