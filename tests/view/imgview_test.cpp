@@ -4,6 +4,8 @@
 // bars and corner, and the scroll-bar settings object.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "raster_image_view.h"
 #include "view_host.h"
 
@@ -123,6 +125,27 @@ TEST(ImgView, ScrollToCenterAndCentredResize) {
   EXPECT_EQ(r.View.HScroll()->Position(), 500.0f - 141.5f);
   EXPECT_EQ(r.View.OffsetHorz(), -358.5f);
   EXPECT_FALSE(r.View.Scrolling());
+}
+
+// Wherever the point lies, after ScrollToCenter it sits in the viewport's
+// middle unless the bars had to stop at an end of their range.
+TEST(ImgView, ScrollToCenterPutsThePointInTheMiddle) {
+  TViewRig r;
+  r.View.SetCentered(false);
+  r.Picture(1500, 900);
+  for (float scale : {0.5f, 1.0f, 1.5f, 3.0f}) {
+    r.View.SetScale(scale);
+    for (int32_t x = 0; x <= 1500; x += 250) {
+      const int32_t y = x * 900 / 1500;
+      r.View.ScrollToCenter(x, y);
+      const TCustomRangeBar* h = r.View.HScroll();
+      const float maxPos = static_cast<float>(h->Range() - h->EffectiveWindow());
+      const TPoint c = r.View.BitmapToControl(TPoint{x, y});
+      if (h->Position() > 0 && h->Position() < maxPos) EXPECT_NEAR(c.X, 283 / 2, 2) << scale << " " << x;
+      // The image's left edge is where the bar says.
+      EXPECT_EQ(r.View.GetBitmapRect().Left, static_cast<int32_t>(std::nearbyint(-h->Position())));
+    }
+  }
 }
 
 TEST(ImgView, DraggingABarScrollsAndFiresOnScroll) {

@@ -4,6 +4,9 @@
 // access object.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "raster_rangebars.h"
 #include "view_host.h"
 
@@ -277,6 +280,42 @@ TEST(ArrowBar, DrawsHandleTrackAndNoHandleWhenDisabled) {
   EXPECT_EQ(r.Host.Screen().GetPixel(50, 8), 0xFF00FF00u);
   r.Bar.MouseDown(mbLeft, 0, 95, 8);  // a disabled bar takes no press
   EXPECT_EQ(r.Bar.Position(), 50);
+}
+
+// Random settings in random order: the position stays inside its limits, the
+// handle inside the track, and a press on the handle's middle hits it.
+TEST(RangeAndGaugeBar, RandomSettingsKeepInvariants) {
+  std::mt19937 rng(20261207);
+  auto pick = [&](int32_t Lo, int32_t Hi) { return std::uniform_int_distribution<int32_t>(Lo, Hi)(rng); };
+  TRecordingViewHost host(100, 16);
+  TRangeBar range(&host);
+  TRecordingViewHost host2(100, 16);
+  TGaugeBar gauge(&host2);
+  for (int i = 0; i < 3000; ++i) {
+    switch (pick(0, 7)) {
+      case 0: range.SetRange(pick(-50, 5000)); break;
+      case 1: range.SetWindow(pick(-10, 400)); break;
+      case 2: range.SetPosition(static_cast<float>(pick(-100, 6000))); break;
+      case 3: range.SetCentered(pick(0, 1) == 1); break;
+      case 4: host.SetClientSize(pick(0, 300), pick(0, 40)); range.Resize(); break;
+      case 5: gauge.SetMin(pick(-300, 300)); break;
+      case 6: gauge.SetMax(pick(-300, 300)); break;
+      default: gauge.SetPosition(pick(-400, 400)); break;
+    }
+    const float limit = std::max(0.0f, static_cast<float>(range.Range() - range.EffectiveWindow()));
+    ASSERT_GE(range.Position(), 0.0f);
+    ASSERT_LE(range.Position(), limit);
+    ASSERT_LT(gauge.Min(), gauge.Max());
+    ASSERT_GE(gauge.Position(), gauge.Min());
+    ASSERT_LE(gauge.Position(), gauge.Max());
+    for (TArrowBar* bar : {static_cast<TArrowBar*>(&range), static_cast<TArrowBar*>(&gauge)}) {
+      const TRect h = bar->GetHandleRect(), t = bar->GetTrackBoundary();
+      if (IsRectEmpty(h)) continue;
+      ASSERT_GE(h.Left, t.Left);
+      ASSERT_LE(h.Right, t.Right);
+      ASSERT_EQ(bar->GetZone((h.Left + h.Right) / 2, (h.Top + h.Bottom) / 2), zHandle);
+    }
+  }
 }
 
 TEST(ArrowBarAccess, ReadsMasterWritesBoth) {
