@@ -4,7 +4,6 @@
 // only a few percent over the bare library.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -15,6 +14,7 @@
 
 #include <jpeglib.h>
 
+#include "bench_util.h"
 #include "platform_jpeg.h"
 
 namespace {
@@ -28,18 +28,7 @@ const std::vector<uint32_t>& Photo() {
     std::vector<uint32_t> v(static_cast<size_t>(kW) * kH);
     uint32_t s = 12345;
     for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) {
-        s = s * 1664525u + 1013904223u;
-        const int n = static_cast<int>((s >> 26) & 7) - 4;
-        const double fx = x / 300.0, fy = y / 200.0;
-        int r = static_cast<int>(128 + 90 * std::sin(fx) * std::cos(fy)) + n;
-        int g = static_cast<int>(128 + 80 * std::sin(fx * 0.7 + fy)) + n;
-        int b = ((x / 97 + y / 61) & 1) ? 180 + n : 60 - n;
-        r = std::min(255, std::max(0, r));
-        g = std::min(255, std::max(0, g));
-        b = std::min(255, std::max(0, b));
-        v[static_cast<size_t>(y) * kW + x] = 0xFF000000u | (r << 16) | (g << 8) | b;
-      }
+      for (int x = 0; x < kW; ++x) v[static_cast<size_t>(y) * kW + x] = PhotoLikePixel(x, y, kW, kH, s, false);
     return v;
   }();
   return px;
@@ -52,7 +41,7 @@ const std::vector<uint8_t>& Jpeg() {
 
 const std::string& JpegFile() {
   static const std::string name = [] {
-    std::string n = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vemra_jpeg_bench.jpg";
+    std::string n = BenchTempPath("vemra_jpeg_bench.jpg");
     std::ofstream(n, std::ios::binary).write(reinterpret_cast<const char*>(Jpeg().data()),
                                              static_cast<std::streamsize>(Jpeg().size()));
     return n;
@@ -62,7 +51,7 @@ const std::string& JpegFile() {
 
 const std::string& PpmFile() {
   static const std::string name = [] {
-    std::string n = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vemra_jpeg_bench.ppm";
+    std::string n = BenchTempPath("vemra_jpeg_bench.ppm");
     std::ofstream out(n, std::ios::binary);
     out << "P6\n" << kW << " " << kH << "\n255\n";
     std::vector<char> row(static_cast<size_t>(kW) * 3);
@@ -164,19 +153,6 @@ const std::vector<uint8_t>& PhotoRgb() {
     return v;
   }();
   return rgb;
-}
-
-// Times one external command per iteration (process start included: a few
-// milliseconds against hundreds).
-void TimeCommand(benchmark::State& state, const std::string& cmd) {
-  for (auto _ : state) {
-    const auto t0 = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError(("failed: " + cmd).c_str());
-      return;
-    }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
 }
 
 // Pillow times itself (interpreter start-up excluded) and reports seconds per run.

@@ -5,9 +5,7 @@
 // bitmap's allocation.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
@@ -16,16 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "img_zub.h"
 
 namespace {
 
 constexpr int kW = 6000, kH = 4000;
 
-std::string TempName(const std::string& Leaf) {
-  const char* t = std::getenv("TMPDIR");
-  return std::string(t && *t ? t : "/tmp") + "/vemra_zub_bench_" + Leaf;
-}
+std::string TempName(const std::string& Leaf) { return BenchTempPath("vemra_zub_bench_" + Leaf); }
 
 // Smooth shading, edges, sensor-like noise and a soft alpha vignette.
 const TBitmap32& Photo() {
@@ -34,17 +30,7 @@ const TBitmap32& Photo() {
     p->SetSize(kW, kH);
     uint32_t s = 12345;
     for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) {
-        s = s * 1664525u + 1013904223u;
-        const int n = static_cast<int>((s >> 26) & 7) - 4;
-        const double fx = x / 300.0, fy = y / 200.0;
-        const int r = std::clamp(static_cast<int>(128 + 90 * std::sin(fx) * std::cos(fy)) + n, 0, 255);
-        const int g = std::clamp(static_cast<int>(128 + 80 * std::sin(fx * 0.7 + fy)) + n, 0, 255);
-        const int bl = ((x / 97 + y / 61) & 1) ? 180 + n : 60 - n;
-        const double dx = (x - kW / 2.0) / kW, dy = (y - kH / 2.0) / kH;
-        const int a = std::clamp(static_cast<int>(255 - 400 * (dx * dx + dy * dy)), 0, 255);
-        p->SetPixel(x, y, MakeArgb(r, g, bl, a));
-      }
+      for (int x = 0; x < kW; ++x) p->SetPixel(x, y, PhotoLikePixel(x, y, kW, kH, s, true));
     return p;
   }();
   return *b;
@@ -67,17 +53,6 @@ const std::string& ZubFile() {
     return n;
   }();
   return name;
-}
-
-void TimeCommand(benchmark::State& state, const std::string& cmd) {
-  for (auto _ : state) {
-    const auto t0 = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError(("failed: " + cmd).c_str());
-      return;
-    }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
 }
 
 void Timed(benchmark::State& state, const std::function<void()>& Work) {

@@ -17,9 +17,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 from PIL import Image, ImageChops, ImageFilter
+
+import peer_util
 
 W, H = 6000, 4000
 REPEATS = 3
@@ -38,12 +39,7 @@ def make_picture():
 
 
 def best_of(fn):
-    best = float("inf")
-    for _ in range(REPEATS):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best * 1000.0
+    return peer_util.best_of(REPEATS, fn)
 
 
 def vips_time(args, env, copy_ms):

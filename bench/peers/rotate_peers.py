@@ -9,47 +9,24 @@ is the whole command with the bicubic interpolator (load from a .v file in
 /dev/shm, rotate, save there); "ReadInput vips" is the cost of starting vips
 and reading the input alone, for judging how much of it is the rotation.
 """
-import os
-import shutil
 import subprocess
 import sys
-import tempfile
-import time
 
 from PIL import Image
 
+from peer_util import best_of, load_raw_rgba, report, vips_read_input_ms, vips_workspace
+
 raw_path, width, height, degrees = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
 case = f"RotateByAngle/{degrees:g}"
-with open(raw_path, "rb") as f:
-    src = Image.frombytes("RGBA", (width, height), f.read())
-
-
-def best_of(n, fn):
-    best = None
-    for _ in range(n):
-        t = time.perf_counter()
-        fn()
-        d = (time.perf_counter() - t) * 1000.0
-        best = d if best is None or d < best else best
-    return best
-
+src = load_raw_rgba(raw_path, width, height)
 
 ms = best_of(3, lambda: src.rotate(degrees, Image.BICUBIC, expand=True))
-print(f"{case} pillow {ms:.1f}", flush=True)
+report(case, "pillow", ms)
 
-vips = shutil.which("vips")
-if vips:
-    work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
-    try:
-        src_v = os.path.join(work, "in.v")
-        out_v = os.path.join(work, "out.v")
-        subprocess.run([vips, "rawload", raw_path, src_v, str(width), str(height), "4"], check=True)
-        env = dict(os.environ, VIPS_CONCURRENCY="1")
-        ms = best_of(3, lambda: subprocess.run([vips, "avg", src_v], check=True, env=env,
-                                               stdout=subprocess.DEVNULL))
-        print(f"ReadInput vips {ms:.1f}", flush=True)
+with vips_workspace(raw_path, width, height) as ws:
+    if ws:
+        vips, src_v, out_v, env = ws
+        report("ReadInput", "vips", vips_read_input_ms(vips, src_v, env, best_of))
         cmd = [vips, "rotate", src_v, out_v, repr(degrees), "--interpolate", "bicubic"]
         ms = best_of(3, lambda: subprocess.run(cmd, check=True, env=env))
-        print(f"{case} vips {ms:.1f}", flush=True)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+        report(case, "vips", ms)
