@@ -1,6 +1,7 @@
 #include "formats_startup.h"
 
 #include "platform_graphics.h"
+#include "png_image.h"
 #include "pxm_image.h"
 #include "zub_image.h"
 
@@ -9,6 +10,7 @@
 // img_j2k before pxm_image, raw_image between pxm_image and zub_image.
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
+  RegisterPngImage();
   RegisterPxmImage();
   RegisterZubImage();
 }
@@ -16,4 +18,5 @@ void RegisterFormatPictureClasses() {
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
+  UnregisterPngImage();
 }

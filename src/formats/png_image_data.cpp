@@ -1,0 +1,454 @@
+// The image data of a PNG picture: inflating the IDAT chunks (which may come
+// in any number), undoing the row filters, placing plain or Adam7 rows into
+// the header's store, and the reverse for writing.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "img_fileio.h"
+#include "png_image.h"
+
+namespace {
+
+uint32_t Be32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
+}
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
+constexpr size_t kInputBlock = 65535;
+
+struct TPass {
+  int32_t X0, Y0, DX, DY;
+};
+const TPass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+int32_t Samples(uint8_t ColorType) {
+  switch (ColorType) {
+    case 2: return 3;
+    case 4: return 2;
+    case 6: return 4;
+    default: return 1;
+  }
+}
+
+// The depth rows are written with: 2-bit images are kept and written as 4-bit.
+uint8_t FileDepth(const TChunkIHDR& H, bool Writing) { return Writing && H.BitDepth == 2 ? 4 : H.BitDepth; }
+
+int64_t RowBytesOf(int64_t Pixels, uint8_t ColorType, uint8_t Depth) {
+  return (Pixels * Samples(ColorType) * Depth + 7) / 8;
+}
+
+int32_t OffsetOf(uint8_t ColorType, uint8_t Depth) {
+  return std::max(1, Samples(ColorType) * Depth / 8);
+}
+
+uint8_t Paeth(int32_t a, int32_t b, int32_t c) {
+  const int32_t p = a + b - c;
+  const int32_t pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+  if (pb <= pc) return static_cast<uint8_t>(b);
+  return static_cast<uint8_t>(c);
+}
+
+// Row and Prev point at the filter byte; the row's bytes follow it.
+void Unfilter(uint8_t* Row, const uint8_t* Prev, size_t RowBytes, size_t Offset) {
+  uint8_t* r = Row + 1;
+  const uint8_t* p = Prev + 1;
+  switch (Row[0]) {
+    case 1:
+      for (size_t x = Offset; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + r[x - Offset]);
+      break;
+    case 2:
+      for (size_t x = 0; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + p[x]);
+      break;
+    case 3:
+      for (size_t x = 0; x < RowBytes; ++x) {
+        const uint32_t a = x >= Offset ? r[x - Offset] : 0;
+        r[x] = static_cast<uint8_t>(r[x] + (a + p[x]) / 2);
+      }
+      break;
+    case 4:
+      for (size_t x = 0; x < RowBytes; ++x) {
+        const int32_t a = x >= Offset ? r[x - Offset] : 0, c = x >= Offset ? p[x - Offset] : 0;
+        r[x] = static_cast<uint8_t>(r[x] + Paeth(a, p[x], c));
+      }
+      break;
+    default: break;
+  }
+}
+
+uint32_t FieldOf(const uint8_t* Row, int64_t I, int32_t Bits) {
+  const int64_t perByte = 8 / Bits;
+  const int32_t shift = 8 - Bits - static_cast<int32_t>(I % perByte) * Bits;
+  return (Row[I / perByte] >> shift) & ((1u << Bits) - 1);
+}
+
+void SetFieldOf(uint8_t* Row, int64_t I, int32_t Bits, uint32_t V) {
+  const int64_t perByte = 8 / Bits;
+  const int32_t shift = 8 - Bits - static_cast<int32_t>(I % perByte) * Bits;
+  const uint32_t mask = ((1u << Bits) - 1) << shift;
+  Row[I / perByte] = static_cast<uint8_t>((Row[I / perByte] & ~mask) | ((V << shift) & mask));
+}
+
+// Copies Count pixels of an unfiltered file row into store row Y at columns
+// X0, X0 + DX, ...
+void RowToStore(const TPNGObject& Png, TChunkIHDR& H, const uint8_t* Src, int64_t Count, int32_t Y, int32_t X0,
+                int32_t DX) {
+  uint8_t* dst = H.Scanline(Y);
+  uint8_t* alpha = H.AlphaScanline(Y);
+  const uint8_t* g = Png.GammaTable;
+  const int32_t step = H.BitDepth == 16 ? 2 : 1;
+  for (int64_t i = 0; i < Count; ++i) {
+    const int64_t x = X0 + i * DX;
+    switch (H.ColorType) {
+      case 0:
+      case 3:
+        if (H.BitDepth == 16) {
+          dst[x] = Src[i * 2];
+        } else {
+          uint32_t v = FieldOf(Src, i, H.BitDepth);
+          if (H.BitDepth == 2 && H.ColorType == 0) v *= 5;
+          SetFieldOf(dst, x, H.Store.BitsPerPixel, v);
+        }
+        break;
+      case 2: {
+        const uint8_t* s = Src + i * 3 * step;
+        dst[x * 3] = g[s[2 * step]];
+        dst[x * 3 + 1] = g[s[step]];
+        dst[x * 3 + 2] = g[s[0]];
+        break;
+      }
+      case 4: {
+        const uint8_t* s = Src + i * 2 * step;
+        dst[x] = s[0];
+        alpha[x] = s[step];
+        break;
+      }
+      case 6: {
+        const uint8_t* s = Src + i * 4 * step;
+        dst[x * 3] = g[s[2 * step]];
+        dst[x * 3 + 1] = g[s[step]];
+        dst[x * 3 + 2] = g[s[0]];
+        alpha[x] = s[3 * step];
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+// The inverse: Count pixels of store row Y at columns X0, X0 + DX, ... as a
+// file row of depth FileDepth(H, true); 16-bit samples repeat the byte.
+void StoreToRow(const TPNGObject& Png, const TChunkIHDR& H, uint8_t* Dst, int64_t Count, int32_t Y, int32_t X0,
+                int32_t DX) {
+  const uint8_t* src = H.Scanline(Y);
+  const uint8_t* alpha = H.Store.Alpha.empty() ? nullptr : H.Store.Alpha.data() + static_cast<size_t>(Y) * H.Width;
+  const uint8_t* inv = Png.InverseGamma;
+  const uint8_t depth = FileDepth(H, true);
+  const int32_t step = depth == 16 ? 2 : 1;
+  auto put = [&](uint8_t* p, uint8_t v) {
+    p[0] = v;
+    if (step == 2) p[1] = v;
+  };
+  for (int64_t i = 0; i < Count; ++i) {
+    const int64_t x = X0 + i * DX;
+    const uint8_t a = alpha ? alpha[x] : 255;
+    switch (H.ColorType) {
+      case 0:
+      case 3:
+        if (depth == 16) put(Dst + i * 2, src[x]);
+        else SetFieldOf(Dst, i, depth, FieldOf(src, x, H.Store.BitsPerPixel));
+        break;
+      case 2:
+        put(Dst + i * 3 * step, inv[src[x * 3 + 2]]);
+        put(Dst + i * 3 * step + step, inv[src[x * 3 + 1]]);
+        put(Dst + i * 3 * step + 2 * step, inv[src[x * 3]]);
+        break;
+      case 4:
+        put(Dst + i * 2 * step, src[x]);
+        put(Dst + i * 2 * step + step, a);
+        break;
+      case 6:
+        put(Dst + i * 4 * step, inv[src[x * 3 + 2]]);
+        put(Dst + i * 4 * step + step, inv[src[x * 3 + 1]]);
+        put(Dst + i * 4 * step + 2 * step, inv[src[x * 3]]);
+        put(Dst + i * 4 * step + 3 * step, a);
+        break;
+      default: break;
+    }
+  }
+}
+
+// Feeds inflate from the IDAT chunks of the stream, checking each chunk's CRC
+// as its end is reached.
+class TIdatReader {
+ public:
+  TIdatReader(TStream& Stream, uint32_t Size) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
+    crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
+    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) throw EPngUnexpectedEnd(PngText(65224));
+    if (Size == 0) CheckCrc();
+    if (inflateInit(&z_) != Z_OK) throw EPNGOutMemory(PngText(65229));
+  }
+  ~TIdatReader() { inflateEnd(&z_); }
+  TIdatReader(const TIdatReader&) = delete;
+  TIdatReader& operator=(const TIdatReader&) = delete;
+
+  // Inflates up to Count bytes into Out; fewer only where the data ends.
+  size_t Read(uint8_t* Out, size_t Count) {
+    z_.next_out = Out;
+    z_.avail_out = static_cast<uInt>(Count);
+    while (z_.avail_out > 0 && !ended_) {
+      if (z_.avail_in == 0) Refill();
+      const int rc = inflate(&z_, Z_NO_FLUSH);
+      if (rc == Z_STREAM_END) ended_ = true;
+      // A preset dictionary cannot be given; take it as damaged data.
+      else if (rc == Z_NEED_DICT) Fail(Z_DATA_ERROR);
+      else if (rc < 0 && rc != Z_BUF_ERROR) Fail(rc);
+    }
+    return Count - z_.avail_out;
+  }
+
+  // Reads what is left of the current chunk and checks its CRC.
+  bool Finish() {
+    while (remaining_ > 0) {
+      const size_t n = std::min<size_t>(remaining_, buffer_.size());
+      if (ReadUpTo(stream_, buffer_.data(), n) != n) throw EPngUnexpectedEnd(PngText(65224));
+      crc_ = PngUpdateCrc(crc_, buffer_.data(), n);
+      remaining_ -= static_cast<uint32_t>(n);
+    }
+    if (crcPending_) CheckCrc();
+    return true;
+  }
+
+ private:
+  [[noreturn]] void Fail(int Rc) { throw EPNGZLIBError(PngText(65246) + zError(Rc)); }
+
+  void CheckCrc() {
+    uint8_t b[4];
+    crcPending_ = false;
+    if (ReadUpTo(stream_, b, 4) != 4) throw EPngUnexpectedEnd(PngText(65224));
+    if (Be32(b) != (crc_ ^ 0xFFFFFFFFu)) throw EPngInvalidCRC(PngText(65243));
+  }
+
+  // The CRC of a chunk is checked as soon as its last byte is read, so that
+  // damaged data is reported as such before the inflater sees it.
+  void Refill() {
+    while (remaining_ == 0) {
+      uint8_t head[8];
+      if (ReadUpTo(stream_, head, 8) != 8) throw EPngUnexpectedEnd(PngText(65224));
+      if (std::memcmp(head + 4, kIdat, 4) != 0) throw EPNGMissingMultipleIDAT(PngText(65245));
+      remaining_ = Be32(head);
+      if (static_cast<int64_t>(remaining_) + 4 > stream_.Remaining()) throw EPngUnexpectedEnd(PngText(65224));
+      crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
+      crcPending_ = true;
+      if (remaining_ == 0) CheckCrc();
+    }
+    const size_t n = std::min<size_t>(remaining_, buffer_.size());
+    if (ReadUpTo(stream_, buffer_.data(), n) != n) throw EPngUnexpectedEnd(PngText(65224));
+    crc_ = PngUpdateCrc(crc_, buffer_.data(), n);
+    remaining_ -= static_cast<uint32_t>(n);
+    if (remaining_ == 0) CheckCrc();
+    z_.next_in = buffer_.data();
+    z_.avail_in = static_cast<uInt>(n);
+  }
+
+  TStream& stream_;
+  uint32_t remaining_;
+  uint32_t crc_;
+  std::vector<uint8_t> buffer_;
+  z_stream z_{};
+  bool ended_ = false;
+  bool crcPending_ = true;
+};
+
+}  // namespace
+
+bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size) {
+  TIdatReader reader(Stream, Size);
+  if (H.ColorType == 0 || H.ColorType == 4) {
+    // The grey levels go through the gamma table a gAMA chunk may have set.
+    const int32_t n = 1 << H.Store.BitsPerPixel;
+    for (int32_t i = 0; i < n; ++i) {
+      const uint8_t g = Png.GammaTable[(i * 255 + (n - 1) / 2) / (n - 1)];
+      H.Store.Palette[i] = static_cast<uint32_t>(g) << 16 | static_cast<uint32_t>(g) << 8 | g;
+    }
+  }
+  const uint8_t depth = FileDepth(H, false);
+  const size_t offset = static_cast<size_t>(OffsetOf(H.ColorType, depth));
+  const bool adam7 = H.InterlaceMethod == 1;
+  const int passes = adam7 ? 7 : 1;
+  const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
+  std::vector<uint8_t> cur(static_cast<size_t>(fullRow) + 1), prev(static_cast<size_t>(fullRow) + 1);
+  bool more = true;
+  for (int p = 0; p < passes && more; ++p) {
+    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
+    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
+    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
+    if (pw <= 0 || ph <= 0) continue;
+    const size_t rowBytes = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
+    std::fill(prev.begin(), prev.end(), 0);
+    for (int64_t r = 0; r < ph; ++r) {
+      const size_t got = reader.Read(cur.data(), rowBytes + 1);
+      if (got == 0) {
+        more = false;
+        break;
+      }
+      // A row cut short by the end of the data is completed with zeros.
+      std::fill(cur.begin() + static_cast<ptrdiff_t>(got), cur.begin() + static_cast<ptrdiff_t>(rowBytes) + 1, 0);
+      Unfilter(cur.data(), prev.data(), rowBytes, offset);
+      RowToStore(Png, H, cur.data() + 1, pw, static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0, pass.DX);
+      std::swap(cur, prev);
+      if (got < rowBytes + 1) {
+        more = false;
+        break;
+      }
+    }
+  }
+  return reader.Finish();
+}
+
+namespace {
+
+// Deflates rows into IDAT chunks of MaxIdatSize data bytes.
+class TIdatWriter {
+ public:
+  TIdatWriter(TStream& Stream, int Level, size_t ChunkSize) : stream_(Stream), out_(ChunkSize) {
+    if (deflateInit(&z_, Level) != Z_OK) throw EPNGOutMemory(PngText(65229));
+    z_.next_out = out_.data();
+    z_.avail_out = static_cast<uInt>(out_.size());
+  }
+  ~TIdatWriter() { deflateEnd(&z_); }
+  TIdatWriter(const TIdatWriter&) = delete;
+  TIdatWriter& operator=(const TIdatWriter&) = delete;
+
+  void Write(const uint8_t* Data, size_t Size) { Run(Data, Size, Z_NO_FLUSH); }
+  void Finish() {
+    Run(nullptr, 0, Z_FINISH);
+    const size_t n = out_.size() - z_.avail_out;
+    if (n > 0 || !wroteAny_) Emit(n);
+  }
+
+ private:
+  void Run(const uint8_t* Data, size_t Size, int Flush) {
+    z_.next_in = const_cast<uint8_t*>(Data);
+    z_.avail_in = static_cast<uInt>(Size);
+    for (;;) {
+      const int rc = deflate(&z_, Flush);
+      if (rc == Z_STREAM_ERROR) throw EPNGZLIBError(PngText(65246) + zError(rc));
+      if (z_.avail_out == 0) {
+        Emit(out_.size());
+        continue;
+      }
+      if (Flush == Z_FINISH ? rc == Z_STREAM_END : z_.avail_in == 0) break;
+    }
+  }
+
+  void Emit(size_t N) {
+    uint8_t head[8];
+    PutBe32(head, static_cast<uint32_t>(N));
+    std::memcpy(head + 4, kIdat, 4);
+    uint32_t crc = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
+    crc = PngUpdateCrc(crc, out_.data(), N);
+    uint8_t tail[4];
+    PutBe32(tail, crc ^ 0xFFFFFFFFu);
+    stream_.WriteBuffer(head, 8);
+    if (N > 0) stream_.WriteBuffer(out_.data(), N);
+    stream_.WriteBuffer(tail, 4);
+    wroteAny_ = true;
+    z_.next_out = out_.data();
+    z_.avail_out = static_cast<uInt>(out_.size());
+  }
+
+  TStream& stream_;
+  std::vector<uint8_t> out_;
+  z_stream z_{};
+  bool wroteAny_ = false;
+};
+
+// Counts the positions j >= 2 whose byte repeats one of the two before it.
+int64_t FilterScore(const uint8_t* Out, size_t RowBytes) {
+  int64_t score = 0;
+  for (size_t j = 2; j < RowBytes; ++j)
+    if (Out[j] == Out[j - 1] || Out[j] == Out[j - 2]) ++score;
+  return score;
+}
+
+}  // namespace
+
+bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Stream) {
+  TIdatWriter writer(Stream, Png.CompressionLevel(), static_cast<size_t>(Png.MaxIdatSize()));
+  const uint8_t depth = FileDepth(H, true);
+  const size_t offset = static_cast<size_t>(OffsetOf(H.ColorType, depth));
+  const bool adam7 = Png.InterlaceMethod == imAdam7;
+  const int passes = adam7 ? 7 : 1;
+  const size_t fullRow = static_cast<size_t>(RowBytesOf(H.Width, H.ColorType, depth));
+  const uint8_t set = Png.Filters & 0x1F;
+  std::vector<uint8_t> raw(fullRow), prev(fullRow);
+  std::vector<uint8_t> outs[5];
+  for (int f = 0; f < 5; ++f)
+    if (set & (1 << f)) outs[f].resize(fullRow + 1);
+  std::vector<uint8_t> none(fullRow + 1);
+  for (int p = 0; p < passes; ++p) {
+    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
+    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
+    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
+    if (pw <= 0 || ph <= 0) continue;
+    const size_t n = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
+    std::fill(prev.begin(), prev.end(), 0);
+    for (int64_t r = 0; r < ph; ++r) {
+      std::fill(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), 0);
+      StoreToRow(Png, H, raw.data(), pw, static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0, pass.DX);
+      for (int f = 0; f < 5; ++f) {
+        if (outs[f].empty()) continue;
+        uint8_t* o = outs[f].data() + 1;
+        outs[f][0] = static_cast<uint8_t>(f);
+        for (size_t x = 0; x < n; ++x) {
+          const int32_t a = x >= offset ? raw[x - offset] : 0, b = prev[x], c = x >= offset ? prev[x - offset] : 0;
+          int32_t pred = 0;
+          switch (f) {
+            case 1: pred = a; break;
+            case 2: pred = b; break;
+            case 3: pred = (a + b) / 2; break;
+            case 4: pred = Paeth(a, b, c); break;
+            default: break;
+          }
+          o[x] = static_cast<uint8_t>(raw[x] - pred);
+        }
+      }
+      const uint8_t* chosen = nullptr;
+      if (set != 0 && set != pfNone) {
+        int64_t best = 0;
+        for (int f = 0; f < 5; ++f) {
+          if (!(set & (1 << f))) continue;
+          if (set == (1 << f)) {
+            chosen = outs[f].data();
+            break;
+          }
+          const int64_t score = FilterScore(outs[f].data() + 1, n);
+          if (score > best) {
+            best = score;
+            chosen = outs[f].data();
+          }
+        }
+      }
+      if (chosen == nullptr) {
+        none[0] = 0;
+        std::copy(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), none.begin() + 1);
+        chosen = none.data();
+      }
+      writer.Write(chosen, n + 1);
+      std::copy(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), prev.begin());
+    }
+  }
+  writer.Finish();
+  return true;
+}
