@@ -149,23 +149,18 @@ void TCustomLayer::Changing() {
 }
 
 void TCustomLayer::Changed() {
-  if (FUpdateCount > 0) return;
-  if (FLayerCollection == nullptr || (FLayerOptions & LOB_NO_UPDATE) != 0) return;
-  TLayerCollection* c = FLayerCollection;
-  if (!Survives(this, [&] { Update(); }) ) return;
-  if (FLayerCollection != c) return;
-  if (Visible())
-    c->Changed();
-  else if ((FLayerOptions & LOB_GDI_OVERLAY) != 0)
-    c->GDIUpdate();
-  TNotifiablePersistent::Changed();
+  ChangedWith([this] { Update(); });
 }
 
 void TCustomLayer::Changed(const TRect& Area) {
+  ChangedWith([this, &Area] { Update(Area); });
+}
+
+void TCustomLayer::ChangedWith(const std::function<void()>& DoUpdate) {
   if (FUpdateCount > 0) return;
   if (FLayerCollection == nullptr || (FLayerOptions & LOB_NO_UPDATE) != 0) return;
   TLayerCollection* c = FLayerCollection;
-  if (!Survives(this, [&] { Update(Area); })) return;
+  if (!Survives(this, DoUpdate)) return;
   if (FLayerCollection != c) return;
   if (Visible())
     c->Changed();

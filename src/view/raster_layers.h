@@ -151,6 +151,8 @@ class TCustomLayer : public TNotifiablePersistent {
   uint32_t FClicked = 0;
 
  private:
+  // Both Changed: DoUpdate queues the repaint (all of the layer or a part).
+  void ChangedWith(const std::function<void()>& DoUpdate);
   // OnDestroy, then the collection lets go, then everyone who depends on us.
   void NotifyDestroying();
   void NotifyDependents();
