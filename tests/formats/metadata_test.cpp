@@ -297,6 +297,7 @@ TEST_F(MetadataTest, DirectoryValuesAndDecoders) {
            {0x9999, 4, 2, t.U32(1) + t.U32(0xFFFFFFFF)},
            {0x9204, 10, 1, t.Rat(uint32_t(-1), 3)},
            {0x011A, 5, 1, t.Rat(0xFFFFFFFF, 1)},
+           {0xA002, 4, 1, t.U32(0xFFFFFFFF)},
            {0x0000, 3, 1, t.U16(5)}});
     TimgData d(255);
     ASSERT_TRUE(d.LoadMetadata(Write("v.JPEG", Jpeg({App1(t)}))));
@@ -314,6 +315,7 @@ TEST_F(MetadataTest, DirectoryValuesAndDecoders) {
     EXPECT_EQ(x.LookupTagValue("ExposureBiasValue"), "-1/3");
     EXPECT_EQ(x.LookupTagValue("XResolution"), "4294967295.00");
     EXPECT_EQ(x.LookupTagIndex("GPSVersionID"), -1);  // tag 0 never listed
+    EXPECT_EQ(x.Width, INT32_MAX);  // saturated, not wrapped negative
   }
   EXPECT_EQ(ExifTagTable().size(), 251u);
   EXPECT_EQ(GpsTagTable().size(), 31u);
@@ -492,6 +494,24 @@ TEST_F(MetadataTest, MakerNotes) {
   EXPECT_EQ(MakerNoteTable("Olympus").size(), 33u);
   EXPECT_EQ(MakerNoteTable("CasioQVC").size(), 45u);
   EXPECT_EQ(MakerNoteTable("Nikon").size(), 28u);
+}
+
+// Maker notes of three layouts, kept as fuzz seeds: the newer Nikon note
+// with its own TIFF header, the little-endian Fuji note and the Casio QVC note.
+TEST_F(MetadataTest, VendorNoteLayouts) {
+  const std::string seeds = std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/metadata/";
+  TimgData n(255);
+  ASSERT_TRUE(n.LoadMetadata(seeds + "nikon.jpg"));
+  EXPECT_EQ(n.ExifInfo->LookupTagValue("LensInformation"), "18.0-70.0(mm)  F3.5-F5.6");
+  EXPECT_EQ(n.ExifInfo->LookupTagValue("ColorMode"), "Mode 2 (Adobe RGB)");
+  EXPECT_EQ(n.ExifInfo->LookupTagValue("ISOSpeed"), "0, 200");
+  TimgData f(255);
+  ASSERT_TRUE(f.LoadMetadata(seeds + "fuji.jpg"));
+  EXPECT_EQ(f.ExifInfo->LookupTagValue("WhiteBalance"), "Daylight");
+  EXPECT_EQ(f.ExifInfo->LookupTagValue("Quality"), "NORMAL ");
+  TimgData c(255);
+  ASSERT_TRUE(c.LoadMetadata(seeds + "casio.jpg"));
+  EXPECT_EQ(c.ExifInfo->LookupTagValue("RecordMode"), "2");
 }
 
 TEST_F(MetadataTest, OlympusValueOutsideTheNoteComesFromTheBlock) {

@@ -152,7 +152,8 @@ std::string ExifPrintable(const std::string& S) {
 namespace {
 
 std::string DecodeFlash(TImageInfo*, const std::string& Data) {
-  int64_t v = static_cast<int64_t>(ExifValueToFloat(ExifSplitList(Data, ',')[0]));
+  double f = ExifValueToFloat(ExifSplitList(Data, ',')[0]);
+  int64_t v = f > -9.2e18 && f < 9.2e18 ? static_cast<int64_t>(f) : 0;
   std::string s = (v & 1) ? "On" : "Off";
   switch (v & 6) {
     case 2: s += ", UNKNOWN"; break;
@@ -287,6 +288,14 @@ double RawNumber(const std::string& Raw, uint32_t Format, size_t Index, bool Big
     }
   }
   return 0;
+}
+
+// A value of the file as a 32-bit field, saturated: the file may hold any
+// unsigned 32-bit number where a width is expected.
+int32_t ClampInt32(double v) {
+  if (!(v > -2147483648.0)) return v != v ? 0 : INT32_MIN;
+  if (v >= 2147483647.0) return INT32_MAX;
+  return static_cast<int32_t>(v);
 }
 
 }  // namespace
@@ -452,14 +461,14 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
         break;
       case 0x9004: DateTimeDigitizedPos = static_cast<int32_t>(valuePos); break;
       case 0x9000: ExifVersion = raw.substr(0, 6); break;
-      case 0x9209: FlashValue = static_cast<int32_t>(RawNumber(raw, format, 0, BigEndian)); break;
+      case 0x9209: FlashValue = ClampInt32(RawNumber(raw, format, 0, BigEndian)); break;
       case 0x0100: case 0xA002:
-        Width = static_cast<int32_t>(RawNumber(raw, format, 0, BigEndian));
+        Width = ClampInt32(RawNumber(raw, format, 0, BigEndian));
         WidthPos = static_cast<int32_t>(valuePos);
         WidthFormat = format;
         break;
       case 0x0101: case 0xA003:
-        Height = static_cast<int32_t>(RawNumber(raw, format, 0, BigEndian));
+        Height = ClampInt32(RawNumber(raw, format, 0, BigEndian));
         HeightPos = static_cast<int32_t>(valuePos);
         HeightFormat = format;
         break;

@@ -28,7 +28,11 @@ std::string Upper(std::string s) {
 }
 
 std::string NikonColorMode(TImageInfo*, const std::string& Data) {
-  std::string mode = Data.substr(std::min<size_t>(1, Data.size()), 5);
+  // Cameras write the mode with or without a leading character (a quote or
+  // a space) and trailing spaces; the five letters decide.
+  std::string t = ExifTrim(Data);
+  if (!t.empty() && t[0] == '"') t = t.substr(1);
+  std::string mode = t.substr(0, 5);
   if (mode == "MODE1") return "Mode1 (sRGB)";
   if (mode == "MODE2") return "Mode 2 (Adobe RGB)";
   if (mode == "MODE3") return "Mode 3 (sRGB): higher saturation";
