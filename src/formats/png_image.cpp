@@ -941,6 +941,45 @@ void TPNGObject::DrawPartialTrans(TPixelSurface& Surface, TPlatformRect R) const
   }
 }
 
+namespace {
+
+// Opens the clipboard for as long as it lives.
+class TBoardBracket {
+ public:
+  explicit TBoardBracket(TClipboard& B) : b_(B) { b_.Open(); }
+  ~TBoardBracket() { b_.Close(); }
+  TBoardBracket(const TBoardBracket&) = delete;
+  TBoardBracket& operator=(const TBoardBracket&) = delete;
+
+ private:
+  TClipboard& b_;
+};
+
+}  // namespace
+
+void TPNGObject::LoadFromClipboardFormat(TClipboard& Board) {
+  std::unique_ptr<TPlatformBitmap> picture;
+  {
+    TBoardBracket bracket(Board);
+    picture = Board.GetPicture();
+  }
+  if (!picture) throw EInvalidGraphic("Unsupported clipboard format");
+  picture->SetTransparent(false);
+  picture->SetTransparentColor(0);
+  Assign(*picture);
+}
+
+void TPNGObject::SaveToClipboardFormat(TClipboard& Board) const {
+  TPlatformBitmap b;
+  b.SetPixelFormat(TPixelFormat::pf24bit);
+  b.SetSize(Width(), Height());
+  std::fill(b.Bits(), b.Bits() + static_cast<size_t>(b.Width()) * b.Height(), 0xFF000000u);
+  TPixelSurface s{b.Bits(), b.Width(), b.Height()};
+  Draw(s, {0, 0, b.Width(), b.Height()});
+  TBoardBracket bracket(Board);
+  Board.SetPicture(b);
+}
+
 void TPNGObject::LoadFromStream(TStream& Stream) {
   chunks_.Clear();
   InitializeGamma();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform_clipboard.h"
 #include "platform_exceptions.h"
 #include "platform_graphics.h"
 #include "platform_stream.h"
@@ -260,6 +261,11 @@ class TPNGObject : public TGraphic {
   void Assign(const TPlatformBitmap& Source);
   void AssignTo(TPlatformBitmap& Dest) const;
   void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const override;
+  // The clipboard's picture, converted as a bitmap without transparency;
+  // EInvalidGraphic "Unsupported clipboard format" when it holds none.
+  void LoadFromClipboardFormat(TClipboard& Board);
+  // Puts the picture drawn onto a black bitmap of its size on the clipboard.
+  void SaveToClipboardFormat(TClipboard& Board) const;
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) const override;
 

@@ -466,3 +466,31 @@ TEST(PngPixels, FieldsAndGreyLevels) {
   EXPECT_EQ(p4.GetPixel(1, 0), 0xFF0000);
   EXPECT_EQ(p4.GetPixel(0, 0), 0x0000FF);
 }
+
+TEST(PngClipboard, RoundTripWithoutTransparency) {
+  TMemoryClipboard board;
+  TPNGObject png;
+  EXPECT_THROW(png.LoadFromClipboardFormat(board), EInvalidGraphic);
+  TPlatformBitmap b;
+  b.SetSize(2, 1);
+  b.ScanLine(0)[0] = 0xFF102030u;
+  b.ScanLine(0)[1] = 0xFFFFFFFFu;
+  b.SetTransparent(true);
+  b.SetTransparentColor(0xFFFFFF);
+  board.Open();
+  board.SetPicture(b);
+  board.Close();
+  png.LoadFromClipboardFormat(board);
+  EXPECT_EQ(png.Header()->ColorType, 2);
+  EXPECT_EQ(png.Chunks().FindChunk("tRNS"), nullptr);
+  EXPECT_EQ(png.GetPixel(0, 0), 0x302010);
+  // A bit-transparent picture shows black where it is transparent.
+  png.CreateAlpha();
+  png.AlphaScanline(0)[1] = 0;
+  TMemoryClipboard out;
+  png.SaveToClipboardFormat(out);
+  std::unique_ptr<TPlatformBitmap> got = out.GetPicture();
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->ScanLine(0)[0] & 0xFFFFFFu, 0x102030u);
+  EXPECT_EQ(got->ScanLine(0)[1] & 0xFFFFFFu, 0u);
+}
