@@ -214,6 +214,9 @@ bool TChunkIHDR::LoadFromStream(TStream& Stream, const std::string& Name, uint32
   if (CompressionMethod != 0) throw EPNGUnknownCompression(PngText(65221));
   if (InterlaceMethod > 1) throw EPNGUnknownInterlace(PngText(65222));
   owner_->InterlaceMethod = static_cast<TInterlaceMethod>(InterlaceMethod);
+  // A picture larger than any bitmap the program can make is refused before
+  // its store is allocated.
+  if (static_cast<int64_t>(Width) * Height > TPlatformBitmap::kMaxPixels) throw EPNGOutMemory(PngText(65229));
   CheckImageFitsMemory(Width, Height);
   PrepareImageData();
   return true;
@@ -1011,6 +1014,8 @@ void TPNGObject::LoadFromStream(TStream& Stream) {
 }
 
 void TPNGObject::SaveToStream(TStream& Stream) const {
+  // A file without an image would not load again: refuse to write one.
+  if (Width() <= 0 || Height() <= 0) throw EPNGHeaderNotPresent(PngText(65230));
   Stream.WriteBuffer(kSignature, 8);
   for (int32_t i = 0; i < chunks_.Count(); ++i) chunks_.Item(i)->SaveToStream(Stream);
 }

@@ -265,7 +265,15 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
   }
   TPNGObject png;
   EXPECT_THROW(png.Header(), EPNGHeaderNotPresent);
-  EXPECT_EQ(png.Width(), 0);
+  TMemoryStream out;
+  EXPECT_THROW(png.SaveToStream(out), EPNGHeaderNotPresent);
+  TTempDir dir;
+  TBitmap32 none;
+  EXPECT_THROW(SavePNGFromBitmap32(dir / "e.png", &none, false, false, 0, 9), EPNGHeaderNotPresent);
+  EXPECT_TRUE(FolderEntries(dir.path).empty());
+  EXPECT_THROW(LoadBytes(png, kSig + Ihdr(65535, 65535, 8, 2) + Chunk("IEND", "")), EPNGOutMemory);
+  // The chunks read before the error stay in the list.
+  EXPECT_EQ(png.Width(), 65535);
 }
 
 TEST(PngLoad, ChunkHandling) {
