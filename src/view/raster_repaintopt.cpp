@@ -4,9 +4,10 @@
 #include <algorithm>
 
 #include "raster_layers.h"
+#include "raster_microtiles.h"
 
 TRepaintOptimizerClass DefaultRepaintOptimizerClass = [](TBitmap32* Buffer, TRectList* InvalidRects) {
-  return std::unique_ptr<TCustomRepaintOptimizer>(std::make_unique<TNullRepaintOptimizer>(Buffer, InvalidRects));
+  return std::unique_ptr<TCustomRepaintOptimizer>(std::make_unique<TMicroTilesRepaintOptimizer>(Buffer, InvalidRects));
 };
 
 TCustomRepaintOptimizer::TCustomRepaintOptimizer(TBitmap32* Buffer, TRectList* InvalidRects)

@@ -3,10 +3,8 @@
 // collects what changed since the last paint and turns that into the paint
 // box's list of invalid rectangles. TCustomRepaintOptimizer is the abstract
 // base with the collection registration and the paint brackets; the paint box
-// creates its optimizer through DefaultRepaintOptimizerClass.
-//
-// Until the tile-based optimizer lands, the default is TNullRepaintOptimizer,
-// which never has updates of its own, so every repaint is a full one.
+// creates its optimizer through DefaultRepaintOptimizerClass, which makes a
+// TMicroTilesRepaintOptimizer (raster_microtiles.h).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,7 +64,8 @@ class TCustomRepaintOptimizer {
   TRectList* FInvalidRects;
 };
 
-// An optimizer that collects nothing: with it every repaint is a full one.
+// An optimizer that collects nothing: with it every repaint is a full one
+// (a stand-in for tests and for controls that want no optimizer).
 class TNullRepaintOptimizer : public TCustomRepaintOptimizer {
  public:
   using TCustomRepaintOptimizer::TCustomRepaintOptimizer;
