@@ -138,7 +138,7 @@ class TMicroTilesRepaintOptimizer : public TCustomRepaintOptimizer {
   void LayerUpdated(void* Sender, TCustomLayer* Layer) override;
   void BufferResized(int32_t NewWidth, int32_t NewHeight) override;
 
-  // ---- State, read by tests and the paint box's diagnostics -------------------
+  // ---- State, for tests and diagnostics -------------------------------------
   const TRect& BufferBounds() const { return FBufferBounds; }
   const TMicroTiles& InvalidTiles() const { return FInvalidTiles; }
   const TMicroTiles& ForcedInvalidTiles() const { return FForcedInvalidTiles; }
