@@ -178,6 +178,18 @@ int32_t TArrowBar::AxisLength(const TRect& R) const {
   return std::max(0, FKind == sbHorizontal ? R.Right - R.Left : R.Bottom - R.Top);
 }
 
+TRect TArrowBar::PlaceHandle(const TRect& Track, int32_t Off, int32_t Len) const {
+  TRect r = Track;
+  if (FKind == sbHorizontal) {
+    r.Left += Off;
+    r.Right = r.Left + Len;
+  } else {
+    r.Top += Off;
+    r.Bottom = r.Top + Len;
+  }
+  return r;
+}
+
 int32_t TArrowBar::GetButtonSize() const {
   if (!FShowArrows) return 0;
   int32_t r = FButtonSize;
@@ -581,15 +593,7 @@ TRect TCustomRangeBar::GetHandleRect() const {
   } else {
     off = RoundToInt(track * static_cast<long double>(FPosition) / range);
   }
-  off = std::clamp(off, 0, std::max(0, track - len));
-  if (FKind == sbHorizontal) {
-    r.Left += off;
-    r.Right = r.Left + len;
-  } else {
-    r.Top += off;
-    r.Bottom = r.Top + len;
-  }
-  return r;
+  return PlaceHandle(r, std::clamp(off, 0, std::max(0, track - len)), len);
 }
 
 void TCustomRangeBar::DragHandle(int32_t D) {
@@ -702,15 +706,7 @@ TRect TCustomGaugeBar::GetHandleRect() const {
   int32_t off = 0;
   // Min equal to Max can only come from loading: the handle rests at the start.
   if (span > 0) off = RoundToInt(static_cast<long double>(track - len) * (int64_t{FPosition} - FMin) / span);
-  off = std::clamp(off, 0, std::max(0, track - len));
-  if (FKind == sbHorizontal) {
-    r.Left += off;
-    r.Right = r.Left + len;
-  } else {
-    r.Top += off;
-    r.Bottom = r.Top + len;
-  }
-  return r;
+  return PlaceHandle(r, std::clamp(off, 0, std::max(0, track - len)), len);
 }
 
 void TCustomGaugeBar::DragHandle(int32_t D) {

@@ -138,6 +138,8 @@ class TArrowBar : public TCustomPaintBox32 {
   void RepeatStep();
   // Length along the axis of a rectangle, and the client length of the bar.
   int32_t AxisLength(const TRect& R) const;
+  // The handle of length Len placed Off pixels along the track, clamped into it.
+  TRect PlaceHandle(const TRect& Track, int32_t Off, int32_t Len) const;
   int32_t BarLength() const;
   int32_t BarThickness() const;
 
