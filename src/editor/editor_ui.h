@@ -29,6 +29,13 @@ enum class TSwatch : uint8_t {
   Extra,       // PaintBox3, middle button
 };
 
+// One item of the Layers > Layers submenu.
+struct TLayerListItem {
+  int32_t Tag = 0;  // the layer's index
+  std::string Caption;
+  friend bool operator==(const TLayerListItem&, const TLayerListItem&) = default;
+};
+
 class EditorUi {
  public:
   virtual ~EditorUi() = default;
@@ -63,6 +70,10 @@ class EditorUi {
   // Item is the menu item's component name ("Image1", "Histogram1").
   virtual void SetMenuVisible(const std::string& Item, bool Visible) = 0;
   virtual bool MenuChecked(const std::string& Item) = 0;
+  virtual void SetMenuEnabled(const std::string& Item, bool Enabled) = 0;
+  // Layers > Layers: the window shows one item per entry, in order, with the
+  // entry's tag and caption, all clicking Layer1Click, and hides the rest.
+  virtual void SetLayerListItems(const std::vector<TLayerListItem>& Items) = 0;
   // Shows the popup menu named Menu ("PopupMenu1") at control point (X, Y).
   virtual void Popup(const std::string& Menu, int32_t X, int32_t Y) = 0;
 

@@ -166,6 +166,10 @@ class TEditor {
   std::string gFileName;                      // "untitled" for a new image, "" without a document
   int64_t gFileSize = 0;
   bool gShowPathOnTitle = false;              // settings value "showpath"
+  // The selection frame as the selection commands last left it (zub_layers).
+  TFloatRect gSelRect{};        // its location as last set
+  TPoint gSelAnchor{};          // where a selection drag started
+  TFloatRect gSelBitmapRect{};  // in bitmap coordinates, as last shown in the status bar
 
   // ---- Command engine ----------------------------------------------------------------------
   // Runs one command: snapshot (when RecordUndo), work copy, callback, timing,

@@ -87,6 +87,9 @@ class TCustomLayer : public TNotifiablePersistent {
   virtual void SetCursor(TCursor Value);
   // The buttons held down over the layer (bit 1 << TMouseButton).
   uint32_t Clicked() const { return FClicked; }
+  // A free number for the layer's user (the editor marks its selection frame with it).
+  int32_t Tag() const { return FTag; }
+  void SetTag(int32_t Value) { FTag = Value; }
 
   // DoHitTest, then OnHitTest may change the answer.
   bool HitTest(int32_t X, int32_t Y);
@@ -149,6 +152,7 @@ class TCustomLayer : public TNotifiablePersistent {
   uint32_t FLayerOptions = LOB_VISIBLE;
   TCursor FCursor = crDefault;
   uint32_t FClicked = 0;
+  int32_t FTag = 0;
 
  private:
   // Both Changed: DoUpdate queues the repaint (all of the layer or a part).

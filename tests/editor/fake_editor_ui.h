@@ -35,13 +35,15 @@ class TFakeEditorUi : public EditorUi {
   }
   int32_t GaugePosition(TGauge G) override { return Gauges[G]; }
   void SetGaugePosition(TGauge G, int32_t P) override { Gauges[G] = P; }
-  void SetGaugeEnabled(TGauge, bool) override {}
+  void SetGaugeEnabled(TGauge G, bool E) override { GaugeEnabled[G] = E; }
   TColor32 SwatchColor(TSwatch S) override { return Swatches[S]; }
   void SetSwatchColor(TSwatch S, TColor32 C) override { Swatches[S] = C; }
   void SetStatusText(int32_t Panel, const std::string& Text) override { Status[Panel] = Text; }
   bool StatusBarVisible() override { return StatusBarShown; }
   void SetMenuVisible(const std::string& Item, bool V) override { MenuVisible[Item] = V; }
   bool MenuChecked(const std::string& Item) override { return MenuCheck[Item]; }
+  void SetMenuEnabled(const std::string& Item, bool E) override { MenuEnabled[Item] = E; }
+  void SetLayerListItems(const std::vector<TLayerListItem>& Items) override { LayerItems = Items; }
   void Popup(const std::string& Menu, int32_t, int32_t) override { Popups.push_back(Menu); }
   bool InputQuery(const std::string&, const std::string&, std::string& Value) override {
     if (QueryAnswers.empty()) return false;
@@ -65,7 +67,9 @@ class TFakeEditorUi : public EditorUi {
   std::map<TGauge, int32_t> Gauges;
   std::map<TSwatch, TColor32> Swatches;
   std::map<int32_t, std::string> Status;
-  std::map<std::string, bool> MenuVisible, MenuCheck;
+  std::map<TGauge, bool> GaugeEnabled;
+  std::map<std::string, bool> MenuVisible, MenuCheck, MenuEnabled;
+  std::vector<TLayerListItem> LayerItems;
   bool StatusBarShown = true, HistogramMade = false, HistogramShown = false;
   int HistogramCreations = 0, HistogramRepaints = 0, Beeps = 0;
   uint32_t Clock = 1000;
