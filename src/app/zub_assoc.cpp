@@ -154,7 +154,7 @@ std::string DesktopEntryText(const std::string& Exe) {
     if (Mimes.find(std::string(T.Mime) + ";") == std::string::npos) Mimes += std::string(T.Mime) + ";";
   return "[Desktop Entry]\n"
          "Type=Application\n"
-         "Version=1.5\n"
+         "Version=1.4\n"
          "Name=Vemra\n"
          "GenericName=Picture Editor\n"
          "Comment=Open, edit and save raster pictures\n"

@@ -37,6 +37,7 @@ struct TAppSettings {
   bool CreateBackup = false;
   bool ShowPath = false;
   int32_t DrawGrid = 0;
+  bool operator==(const TAppSettings&) const = default;
 };
 
 // Reads every value in the stored order; the fields hold the defaults on
