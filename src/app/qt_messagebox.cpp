@@ -57,8 +57,9 @@ QMessageBox* MakeQtMessageBox(const TMessageBoxRequest& Request) {
                               QString::fromStdString(Request.Text), QMessageBox::NoButton, nullptr);
   for (int Id : MessageBoxButtons(Request.Flags)) Box->addButton(ButtonOf(Id));
   Box->setDefaultButton(ButtonOf(MessageBoxDefaultButton(Request.Flags)));
-  Box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
   Box->setWindowModality(Qt::ApplicationModal);
+  // Last: changing the modality rebuilds the window flags.
+  Box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
   return Box;
 }
 

@@ -5,23 +5,14 @@
 // start. The running window's settings and recent files reach the store at exit.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
-#include <thread>
 
 #include <QCoreApplication>
 
+#include "app_process.h"
 #include "img_png.h"
 #include "raster_core.h"
 #include "zub_instance.h"
@@ -30,31 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs) {
-  const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  while (std::chrono::steady_clock::now() < End) {
-    if (Done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return Done();
-}
-
-// A Unix socket bound at Path; listening or closed at once (a stale one).
-int BindSocket(const std::string& Path, bool Listen) {
-  const int Fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un A = {};
-  A.sun_family = AF_UNIX;
-  std::snprintf(A.sun_path, sizeof A.sun_path, "%s", Path.c_str());
-  if (bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) return -1;
-  if (Listen) {
-    listen(Fd, 4);
-    return Fd;
-  }
-  close(Fd);
-  return -1;
-}
-
-class Windows : public ::testing::Test {
+class Windows : public ::testing::Test, public TProgramRunner {
  protected:
   static void SetUpTestSuite() {
     static int Argc = 1;
@@ -65,11 +32,7 @@ class Windows : public ::testing::Test {
   static void TearDownTestSuite() { app_.reset(); }
 
   void SetUp() override {
-    char Tmpl[] = "/tmp/vemra-win-XXXXXX";
-    Dir = mkdtemp(Tmpl);
-    for (const char* Sub : {"run", "config", "data"}) fs::create_directories(Dir + "/" + Sub);
-    fs::permissions(Dir + "/run", fs::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", (Dir + "/run").c_str(), 1);
+    MakeFolders();
     for (const char* Name : {"a.png", "b.png"}) {
       TBitmap32 B;
       B.SetSize(12, 9);
@@ -78,61 +41,10 @@ class Windows : public ::testing::Test {
     }
   }
   void TearDown() override {
-    for (pid_t P : started_) Stop(P);
+    StopAll();
     fs::remove_all(Dir);
   }
 
-  pid_t Start(const std::vector<std::string>& Args) {
-    const pid_t Pid = fork();
-    if (Pid == 0) {
-      if (chdir(Dir.c_str()) != 0) _exit(126);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("XDG_CONFIG_HOME", (Dir + "/config").c_str(), 1);
-      setenv("XDG_DATA_HOME", (Dir + "/data").c_str(), 1);
-      setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-      const int Log = open((Dir + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-      dup2(Log, 1);
-      dup2(Log, 2);
-      std::vector<char*> Argv{const_cast<char*>(VEMRA_PROGRAM)};
-      for (const std::string& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
-      Argv.push_back(nullptr);
-      execv(VEMRA_PROGRAM, Argv.data());
-      _exit(127);
-    }
-    started_.push_back(Pid);
-    return Pid;
-  }
-  // The exit status, or -1 when the process still runs after TimeoutMs.
-  int WaitExit(pid_t Pid, int TimeoutMs) {
-    int Status = 0;
-    if (!WaitUntil([&] { return waitpid(Pid, &Status, WNOHANG) == Pid; }, TimeoutMs)) return -1;
-    std::erase(started_, Pid);
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-  }
-  // Ends a window the way a desktop's logout does; its settings are written.
-  int Stop(pid_t Pid) {
-    kill(Pid, SIGTERM);
-    const int R = WaitExit(Pid, 20000);
-    if (R < 0) {
-      kill(Pid, SIGKILL);
-      WaitExit(Pid, 5000);
-    }
-    return R;
-  }
-  std::string Caption(pid_t Pid) {
-    std::string C;
-    return QueryCaption(InstanceSocketPath(Pid), C, 3000) ? C : "<no answer>";
-  }
-  bool Listening(pid_t Pid) {
-    return WaitUntil([&] { return Caption(Pid) != "<no answer>"; }, 30000);
-  }
-  std::string Log() {
-    std::ifstream in(Dir + "/log");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  std::string Dir;
-  std::vector<pid_t> started_;
   static std::unique_ptr<QCoreApplication> app_;
 };
 
