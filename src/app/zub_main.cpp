@@ -343,6 +343,17 @@ void TzubForm::Cleanup() {
   gHasExif = false;
 }
 
+void TzubForm::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  // A file named on the command line is opened while the window is still
+  // hidden and the view has no size to fit it to; fit it once the view has one.
+  if (!shownOnce_ && editor_->HasDocument()) {
+    view_->SetScale(1.0f);
+    editor_->ShowDocument();
+  }
+  shownOnce_ = true;
+}
+
 void TzubForm::closeEvent(QCloseEvent* Event) {
   if (!cleanedUp_ && !FormCloseQuery()) {
     Event->ignore();

@@ -122,6 +122,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   void RepaintHistogram() override {}
 
  protected:
+  void showEvent(QShowEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
@@ -145,4 +146,5 @@ class TzubForm : public QMainWindow, public EditorUi {
   TAppSettings kept_;  // settings without a control yet, carried to the exit
   int busyCursors_ = 0;
   bool cleanedUp_ = false;
+  bool shownOnce_ = false;
 };
