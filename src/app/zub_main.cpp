@@ -31,6 +31,7 @@
 
 #include "exif_reader.h"
 #include "platform_graphics.h"
+#include "raster_filterindex.h"
 #include "raster_image_view.h"
 #include "shell.h"
 #include "utilities.h"
@@ -253,6 +254,7 @@ TAppSettings TzubForm::CollectSettings() const {
   S.ShowPath = editor_->gShowPathOnTitle;
   S.Color = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Foreground)]);
   S.Background = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Background)]);
+  S.StretchFilter = StretchFilterIndex(view_->Bitmap()->Resampler());
   S.G1 = gauges_[0];
   S.G2 = gauges_[1];
   S.G3 = gauges_[2];
@@ -269,6 +271,7 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   swatches_[static_cast<size_t>(TSwatch::Foreground)] = FromPlatformColor(S.Color);
   swatches_[static_cast<size_t>(TSwatch::Background)] = FromPlatformColor(S.Background);
   gauges_ = {S.G1, S.G2, S.G3};
+  SetStretchFilter(view_->Bitmap(), static_cast<uint8_t>(S.StretchFilter));
   UpdateJpegChecks();
   editor_->UpdateCaption();
 }

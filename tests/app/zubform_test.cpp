@@ -152,6 +152,23 @@ TEST_F(ZubForm, CloseIsRefusedWhilePrinting) {
   EXPECT_TRUE(Form->Editor().gImageUndo == nullptr);  // freed, checkpoint file with it
 }
 
+TEST_F(ZubForm, SettingsReachTheWindowAndComeBack) {
+  TAppSettings S = Form->CollectSettings();
+  S.StretchFilter = 5, S.JpegQuality = 94, S.CreateBackup = true, S.ShowPath = true;
+  S.Color = 0x00102030, S.Background = 0x00405060, S.G1 = 7, S.G2 = 9, S.G3 = 11;
+  S.UserText = "kept without a control", S.DrawGrid = 4;
+  Form->ApplySettings(S);
+  // The engine sees colours as 0xAARRGGBB.
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), 0xFF302010u);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), 0xFF605040u);
+  EXPECT_EQ(Form->GaugePosition(TGauge::Size), 9);
+  EXPECT_TRUE(Form->Document().gCreateBackup);
+  EXPECT_TRUE(Form->Editor().gShowPathOnTitle);
+  TAppSettings Back = Form->CollectSettings();
+  Back.Left = S.Left, Back.Top = S.Top, Back.Width = S.Width, Back.Height = S.Height;
+  EXPECT_EQ(Back, S);
+}
+
 TEST_F(ZubForm, JpegQualityItems) {
   Form->MenuItem("Basic1")->trigger();
   EXPECT_EQ(Form->Document().gJpegQuality, 80);
@@ -310,4 +327,53 @@ TEST_F(ZubForm, LinkClickOpensTheAddress) {
   std::getline(In, Line);
   EXPECT_EQ(Line, LinkAddress(Link->text().toStdString()));
   EXPECT_EQ(Line.rfind("http", 0), 0u);
+}
+
+// A second hand-over that arrives while the first one's save question is
+// open waits: both senders get their answer only after the user answered,
+// and the files are opened in the order they came.
+TEST_F(ZubForm, HandOverDuringTheSaveQuestionIsQueued) {
+  for (const auto& [Name, Width] : {std::pair<const char*, int>{"b.png", 5}, {"c.png", 6}}) {
+    TBitmap32 B;
+    B.SetSize(Width, 4);
+    B.Clear(0xFF00FF00u);
+    SavePNGFromBitmap32(Path(Name), &B, false, false, 0, 9);
+  }
+  Form->HandleArguments({Path("src.png")});
+  Form->Editor().ApplyAction([](TEditor& E, const TActionArgument&) {
+    E.gWork->SetPixel(0, 0, 0xFF000000u);
+    return arWriteBack;
+  }, {}, true);
+  ASSERT_TRUE(Form->StartInstanceServer());
+  TQtMessageBoxInstaller QtBoxes;
+
+  pid_t First = 0, Second = 0;
+  int Ticks = 0;
+  bool StillWaiting = false, Answered = false;
+  QTimer Poll;
+  QObject::connect(&Poll, &QTimer::timeout, [&] {
+    auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (Box == nullptr || Answered) return;
+    EXPECT_EQ(Box->text().toStdString(), "Save changes to " + Path("src.png") + " ?");
+    if (Second == 0) Second = Start({"c.png"});
+    // Give the second start time to connect and be queued, then answer No.
+    if (++Ticks < 60) return;
+    StillWaiting = WaitExit(First, 0) < 0 && WaitExit(Second, 0) < 0;
+    Answered = true;
+    Box->button(QMessageBox::No)->click();
+  });
+  Poll.start(50);
+  First = Start({"b.png"});
+  int FirstExit = -1, SecondExit = -1;
+  for (int i = 0; i < 1200 && (FirstExit < 0 || SecondExit < 0); ++i) {
+    Spin(50);
+    if (FirstExit < 0) FirstExit = WaitExit(First, 0);
+    if (Second != 0 && SecondExit < 0) SecondExit = WaitExit(Second, 0);
+  }
+  EXPECT_TRUE(Answered);
+  EXPECT_TRUE(StillWaiting);
+  EXPECT_EQ(FirstExit, 0) << Log();
+  EXPECT_EQ(SecondExit, 0) << Log();
+  EXPECT_EQ(Form->Editor().gFileName, Path("c.png"));
+  EXPECT_EQ(Shown().Width(), 6);
 }
