@@ -2,6 +2,7 @@
 #include "zub_settings.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "mru.h"
 #include "regutils.h"
@@ -52,33 +53,21 @@ void ReadAppSettings(TRegistry* Reg, TAppSettings& S, int32_t ScreenWidth, int32
 
 void WriteAppSettings(TRegistry* Reg, const TAppSettings& S, const std::string& RunningVersion,
                       const std::string& RunningExe) {
+  // The exit order: "savemru", the strings, then the numbers.
   WriteSettingInt(Reg, "savemru", S.SaveMru != 0 ? 1 : 0);
-  WriteSettingStr(Reg, "version", RunningVersion);
-  WriteSettingStr(Reg, "exe", RunningExe);
-  WriteSettingStr(Reg, "usertext", S.UserText);
-  WriteSettingStr(Reg, "font.name", S.FontName);
-  WriteSettingInt(Reg, "font.size", S.FontSize);
-  WriteSettingInt(Reg, "font.style", S.FontStyle);
-  WriteSettingInt(Reg, "left", S.Left);
-  WriteSettingInt(Reg, "top", S.Top);
-  WriteSettingInt(Reg, "width", S.Width);
-  WriteSettingInt(Reg, "height", S.Height);
-  WriteSettingInt(Reg, "stretchfilter", S.StretchFilter);
-  WriteSettingInt(Reg, "jpegquality", S.JpegQuality);
-  WriteSettingInt(Reg, "j2kperc", S.J2kQuality);
-  WriteSettingInt(Reg, "j2kform", S.J2kFormat);
-  WriteSettingInt(Reg, "gifdither", S.GifDither ? 1 : 0);
-  WriteSettingInt(Reg, "color", S.Color);
-  WriteSettingInt(Reg, "background", S.Background);
-  WriteSettingInt(Reg, "g1", S.G1);
-  WriteSettingInt(Reg, "g2", S.G2);
-  WriteSettingInt(Reg, "g3", S.G3);
-  WriteSettingInt(Reg, "effect", S.Effect);
-  WriteSettingInt(Reg, "edittb", S.EditToolbar ? 1 : 0);
-  WriteSettingInt(Reg, "stdtb", S.StdToolbar ? 1 : 0);
-  WriteSettingInt(Reg, "backup", S.CreateBackup ? 1 : 0);
-  WriteSettingInt(Reg, "showpath", S.ShowPath ? 1 : 0);
-  WriteSettingInt(Reg, "drawgrid", S.DrawGrid);
+  const std::pair<const char*, const std::string*> Strings[] = {
+      {"version", &RunningVersion}, {"exe", &RunningExe}, {"usertext", &S.UserText}, {"font.name", &S.FontName}};
+  for (const auto& [Name, Value] : Strings) WriteSettingStr(Reg, Name, *Value);
+  const std::pair<const char*, int32_t> Numbers[] = {
+      {"font.size", S.FontSize},         {"font.style", S.FontStyle},       {"left", S.Left},
+      {"top", S.Top},                    {"width", S.Width},                {"height", S.Height},
+      {"stretchfilter", S.StretchFilter}, {"jpegquality", S.JpegQuality},  {"j2kperc", S.J2kQuality},
+      {"j2kform", S.J2kFormat},          {"gifdither", S.GifDither ? 1 : 0}, {"color", S.Color},
+      {"background", S.Background},      {"g1", S.G1},                      {"g2", S.G2},
+      {"g3", S.G3},                      {"effect", S.Effect},              {"edittb", S.EditToolbar ? 1 : 0},
+      {"stdtb", S.StdToolbar ? 1 : 0},   {"backup", S.CreateBackup ? 1 : 0}, {"showpath", S.ShowPath ? 1 : 0},
+      {"drawgrid", S.DrawGrid}};
+  for (const auto& [Name, Value] : Numbers) WriteSettingInt(Reg, Name, Value);
 }
 
 bool AssociationsNeedRenewal(const TAppSettings& S, const std::string& RunningVersion, const std::string& RunningExe) {

@@ -170,6 +170,11 @@ void TZubDocument::ResetDocument() {
   fEditor.gSelection = nullptr;
   View.Layers()->Clear();
   View.SetScale(1.0f);
+  // The metadata belong to the picture they came with: a new or pasted
+  // image saved as JPEG must not carry another photo's EXIF (its place,
+  // its camera) along. Opening reads the new file's metadata afterwards.
+  gExifData.reset();
+  gHasExif = false;
 }
 
 bool TZubDocument::OpenImageFile(const std::string& FileName) {

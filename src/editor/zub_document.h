@@ -77,7 +77,8 @@ class TZubDocument {
   std::function<void()> OnClosed;           // hides the histogram window
 
   // ---- Commands ---------------------------------------------------------------------
-  // Both undo stores emptied, the image 0 x 0, every layer gone, scale 1.
+  // Both undo stores emptied, the image 0 x 0, every layer gone, scale 1,
+  // and the last file's metadata dropped.
   void ResetDocument();
   // Makes the file the document; false when it does not exist or an
   // exception escaped. A file that cannot be read leaves an empty document.

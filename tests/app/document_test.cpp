@@ -422,4 +422,8 @@ TEST_F(Document, JpegSaveCarriesTheCommentSegmentOver) {
   DecodeJpeg(reinterpret_cast<const uint8_t*>(Out.data()), Out.size(), P);
   EXPECT_EQ(P.Width, 16);
   EXPECT_EQ(P.Height, 8);
+  // A new image is not that photo: its JPEG carries none of its segments.
+  Doc.NewImage(16, 8);
+  ASSERT_TRUE(Doc.SaveImageFile("new.jpg"));
+  EXPECT_EQ(ReadBytes(Path("new.jpg")).find(Comment), std::string::npos);
 }
