@@ -140,7 +140,15 @@ void TzubAboutBox::Closing() {
 }
 
 void TzubAboutBox::done(int Result) {
-  // Every way the box closes (OK, Escape, the close button) ends here.
+  // Every way the box closes (OK, Escape, the close button) ends here. A
+  // splash closed before its first tick still has the start to run, or the
+  // program would go on without a window.
+  if (gAboutMode < 0 && ticks_ == 0 && Timer1->isActive()) {
+    ticks_ = 1;
+    Timer1->stop();
+    if (InitializeApp) InitializeApp();
+    if (ShowMainWindow) ShowMainWindow();
+  }
   Closing();
   QDialog::done(Result);
 }

@@ -54,10 +54,7 @@ class XdgFolders : public ::testing::Test {
     setenv("XDG_CONFIG_DIRS", (Dir + "/sysconfig").c_str(), 1);
     setenv("XDG_DATA_DIRS", (Dir + "/sysdata").c_str(), 1);
   }
-  void TearDown() override {
-    TRegistry::ForceReadOnly(false);
-    fs::remove_all(Dir);
-  }
+  void TearDown() override { fs::remove_all(Dir); }
   std::unique_ptr<TRegistry> Key() { return OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", true); }
   std::string Stored(const std::string& Name) { return Key()->ReadString(Name); }
 
@@ -135,16 +132,6 @@ TEST_F(XdgFolders, ExitValuesReadBackTheSame) {
   EXPECT_TRUE(AssociationsNeedRenewal(In, "9.8.7.6", "/usr/bin/vemra"));
 }
 
-TEST_F(XdgFolders, ReadOnlyStoreGivesDefaultsAndWritesNothing) {
-  TRegistry::ForceReadOnly(true);
-  TAppSettings S;
-  S.Width = 640;
-  ReadAppSettings(Key().get(), S, 1024, 768);
-  EXPECT_EQ(S.Width, 640);
-  EXPECT_EQ(S.JpegQuality, 100);
-  EXPECT_FALSE(fs::exists(Dir + "/config/vemra/registry"));
-}
-
 TEST_F(XdgFolders, RecentFilesKeptOrDeletedAtExit) {
   TMRU Recent(nullptr);
   Recent.AddFile("/pics/a.png");
@@ -214,14 +201,4 @@ TEST_F(XdgFolders, AssociationsAreValidAndTakeOnlyFreeDefaults) {
   EXPECT_EQ(ReadText(Dir + "/config/mimeapps.list"), List);
   if (HaveProgram("update-mime-database"))
     EXPECT_NE(ReadText(Dir + "/data/mime/globs2").find("image/x-vemra-zub:*.zub"), std::string::npos);
-}
-
-TEST(MimeAppsList, KeysAreAddedToTheirSectionInPlace) {
-  TMimeAppsList L("[A]\nx=1\n\n[B]\ny=2\n");
-  L.SetValue("A", "z", "3");
-  L.SetValue("B", "y", "4");
-  L.SetValue("C", "w", "5");
-  EXPECT_EQ(L.Text(), "[A]\nx=1\nz=3\n\n[B]\ny=4\n\n[C]\nw=5\n");
-  EXPECT_EQ(L.Value("A", "z"), "3");
-  EXPECT_FALSE(L.Has("B", "x"));
 }
