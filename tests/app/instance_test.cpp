@@ -77,6 +77,8 @@ TEST_F(Windows, LaterStartsHandTheirFilesToTheRunningWindow) {
   EXPECT_NE(Text.find("\"0\"=\"" + Dir + "/b.png\""), std::string::npos) << Text;
   EXPECT_NE(Text.find("\"1\"=\"" + Dir + "/a.png\""), std::string::npos) << Text;
   EXPECT_NE(Text.find("\"version\"=\"0.1.0.0\""), std::string::npos);
+  // The first run registered the program with the desktop.
+  EXPECT_TRUE(fs::exists(Dir + "/data/applications/vemra.desktop"));
 }
 
 TEST_F(Windows, AnAtArgumentOpensItsOwnWindow) {
