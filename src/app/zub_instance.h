@@ -61,6 +61,8 @@ class TInstanceServer : public QObject {
   // Listens on this process's socket; false when that failed.
   bool Listen();
   std::string Path() const { return path_; }
+  // Hand-overs taken but not yet handled.
+  size_t Waiting() const { return queue_.size(); }
 
  private:
   void OnConnection();

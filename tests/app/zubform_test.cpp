@@ -30,6 +30,7 @@
 #include "utilities.h"
 #include "zub_about.h"
 #include "zub_document.h"
+#include "zub_instance.h"
 #include "zub_main.h"
 #include "zub_main_engine.h"
 
@@ -361,8 +362,9 @@ TEST_F(ZubForm, HandOverDuringTheSaveQuestionIsQueued) {
     if (Box == nullptr || Answered) return;
     EXPECT_EQ(Box->text().toStdString(), "Save changes to " + Path("src.png") + " ?");
     if (Second == 0) Second = Start({"c.png"});
-    // Give the second start time to connect and be queued, then answer No.
-    if (++Ticks < 60) return;
+    // Answer No once the second start's request waits in the queue.
+    if (Form->Instance()->Waiting() == 0 && ++Ticks < 600) return;
+    EXPECT_EQ(Form->Instance()->Waiting(), 1u);
     StillWaiting = WaitExit(First, 0) < 0 && WaitExit(Second, 0) < 0;
     Answered = true;
     Box->button(QMessageBox::No)->click();
