@@ -1,12 +1,49 @@
-// Program entry. Until the main window lands this only reports the version.
+// Program entry: engine start-up, the hand-over to a running window, the main
+// window, the message loop, and the settings written back at the end.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include <QGuiApplication>
+#include <QStringList>
+
+#include "formats_startup.h"
+#include "qt_clipboard.h"
+#include "qt_messagebox.h"
+#include "raster_microtiles.h"
+#include "raster_startup.h"
+#include "zub_main.h"
+#include "zub_utilities.h"
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("Vemra %s\n", VEMRA_VERSION);
     return 0;
   }
-  std::printf("Vemra %s: the editor window is not built yet; the engine is exercised by the test suite.\n", VEMRA_VERSION);
+  RasterEngineStartup();
+  MicroTilesStartup();
+  RegisterFormatPictureClasses();
+
+  TZubApplication App(argc, argv);
+  InstallQtClipboard();
+  TQtMessageBoxInstaller Boxes;
+
+  std::vector<std::string> Args;
+  const QStringList Arguments = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < Arguments.size(); ++i) Args.push_back(Arguments.at(i).toStdString());
+
+  const bool CtrlHeld = (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
+  if (HandOverToRunningInstance(Args, CtrlHeld)) return 0;
+
+  // The loop ends when the main window closes, not with the splash.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  TzubForm Form;
+  Form.OnFormClosed = [] { QCoreApplication::quit(); };
+  CloseOnTermination(Form);
+  Form.StartInstanceServer();
+  StartUp(Form, Args);
+  App.exec();
+  FinalizeApp(Form);
   return 0;
 }

@@ -2,6 +2,8 @@
 // rectangles out.
 #include "view_widget.h"
 
+#include "qt_messagebox.h"
+
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -65,13 +67,7 @@ TColor ColorFromQt(const QColor& C) {
   return static_cast<TColor>((C.blue() << 16) | (C.green() << 8) | C.red());
 }
 
-// The text of the message loop's box: a full stop after a message that does
-// not already end in punctuation.
-std::string LoopMessage(const std::exception& E) {
-  std::string m = E.what();
-  if (!m.empty() && static_cast<unsigned char>(m.back()) > '.') m += '.';
-  return m;
-}
+std::string LoopMessage(const std::exception& E) { return ExceptionMessageText(E.what()); }
 
 }  // namespace
 

@@ -1,0 +1,353 @@
+// Document commands: open, save by extension with a backup, the save-changes
+// question, new, close and revert.
+#include "zub_document.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <vector>
+
+#include "exif_reader.h"
+#include "fsutils.h"
+#include "img_clipboard.h"
+#include "img_fileio.h"
+#include "img_fsdither.h"
+#include "img_loadfile.h"
+#include "img_png.h"
+#include "img_pxm.h"
+#include "img_wbmp.h"
+#include "img_zub.h"
+#include "mru.h"
+#include "platform_graphics.h"
+#include "platform_jpeg.h"
+#include "platform_messagebox.h"
+#include "raster_layers.h"
+#include "utilities.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WritePng(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
+  SavePNGFromBitmap32(Name, &B, false, Doc.gTransparentBackground, Doc.gBackgroundColor, 9);
+  return true;
+}
+bool WriteZub(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveZubImage(Name, &B); }
+bool WriteJpg(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
+  return SaveJpeg(Name, B, Doc.gJpegQuality);
+}
+bool WritePpm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePPM(Name, &B); }
+bool WritePgm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePGM(Name, &B); }
+bool WriteWbmp(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveWBMP(Name, &B); }
+bool WriteBmp(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
+  return SaveBitmapAsBMP(Name, B, Doc.Editor().Ui());
+}
+
+// Tested top to bottom; the first row holding the extension wins. Formats
+// whose writers have not landed yet are refused rather than written as a BMP
+// under their name, which no reader of that format could open.
+const TSaveRow kSaveRows[] = {
+    {{".png"}, WritePng},
+    {{".zub"}, WriteZub},
+    {{".gif"}, nullptr},
+    {{".tif", ".tiff"}, nullptr},
+    {{".jpg", ".jpeg"}, WriteJpg},
+    // Camera raw files and 1-bit maps are read only.
+    {{".crw", ".nef", ".raw", ".pbm"}, nullptr},
+    // A BMP under these names would not be what the name promises.
+    {{".ico", ".emf", ".wmf"}, nullptr},
+    {{".ppm"}, WritePpm},
+    {{".pgm"}, WritePgm},
+    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, nullptr},
+    {{".wbm", ".wbmp"}, WriteWbmp},
+};
+
+bool ReadWholeFile(const std::string& Name, std::string& Bytes) {
+  std::ifstream in(Name, std::ios::binary);
+  if (!in) return false;
+  Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool Exists(const std::string& Name) {
+  std::error_code ec;
+  return fs::is_regular_file(Name, ec);
+}
+
+void RemoveQuietly(const std::string& Name) {
+  std::error_code ec;
+  fs::remove(Name, ec);
+}
+
+// Restores the cursor however the save ends.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(EditorUi& Ui) : ui_(Ui) { ui_.SetScreenCursor(crHourGlass); }
+  ~TBusyCursor() { ui_.SetScreenCursor(crDefault); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  EditorUi& ui_;
+};
+
+}  // namespace
+
+const TSaveRow* FindSaveRow(const std::string& Ext) {
+  for (const TSaveRow& Row : kSaveRows)
+    for (const char* E : Row.Extensions)
+      if (E != nullptr && Ext == E) return &Row;
+  return nullptr;
+}
+
+std::string BackupFileName(const std::string& FileName) {
+  const std::string Ext = LowerFileExtension(FileName);
+  if (Ext.empty()) return FileName + ".~";
+  const std::string Base = FileName.substr(0, FileName.size() - Ext.size());
+  return Base + ".~" + FileName.substr(Base.size() + 1);
+}
+
+std::string AbsoluteFileName(const std::string& FileName) {
+  if (FileName.empty()) return FileName;
+  std::error_code ec;
+  fs::path P = fs::absolute(fs::path(FileName), ec);
+  if (ec) return FileName;
+  return P.lexically_normal().string();
+}
+
+bool SaveJpeg(const std::string& FileName, const TBitmap32& Bitmap, int32_t Quality) {
+  TJPEGImage Jpeg;
+  Jpeg.SetPixels(Bitmap.Width(), Bitmap.Height(), Bitmap.Bits());
+  Jpeg.SetCompressionQuality(Quality);
+  Jpeg.SetProgressiveEncoding(false);
+  Jpeg.Compress();
+  const std::vector<uint8_t>& Encoded = Jpeg.Data();
+  SaveFileAtomically(FileName, [&](TStream& Out) {
+    if (gHasExif && gExifData)
+      gExifData->WriteJpegWithMetadataTo(Encoded, Out, Jpeg.Height(), Jpeg.Width(), true);
+    else
+      Out.WriteBuffer(Encoded.data(), Encoded.size());
+  });
+  return true;
+}
+
+bool SaveBitmapAsBMP(const std::string& FileName, const TBitmap32& Bitmap, EditorUi& Ui) {
+  const int32_t W = Bitmap.Width(), H = Bitmap.Height();
+  TPlatformBitmap Out;
+  Out.SetSize(W, H);
+  const TColor32* Src = Bitmap.Bits();
+  const size_t N = static_cast<size_t>(W) * static_cast<size_t>(H);
+  if (CountColors(&Bitmap) < 3 && Ui.MessageBox("Save as B&W 1-bit bitmap ?", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    Out.SetPixelFormat(TPixelFormat::pf1bit);
+    Out.SetPalette({0xFF000000u, 0xFFFFFFFFu});
+    // A threshold on intensity rather than one bit of green: black and
+    // white come out the same, and a light grey is not taken for black.
+    uint32_t* Dst = Out.Bits();
+    for (size_t i = 0; i < N; ++i) Dst[i] = IntensityOf(Src[i]) >= 128 ? 0xFFFFFFFFu : 0xFF000000u;
+  } else {
+    uint32_t* Dst = Out.Bits();
+    for (size_t i = 0; i < N; ++i) Dst[i] = Src[i] | 0xFF000000u;
+    Out.SetPixelFormat(TPixelFormat::pf24bit);
+  }
+  SaveFileAtomically(FileName, [&](TStream& S) { Out.SaveToStream(S); });
+  return true;
+}
+
+TZubDocument::TZubDocument(TEditor& Editor) : fEditor(Editor) {}
+
+TSaveWriter TZubDocument::WriterFor(const std::string& Ext) const {
+  const TSaveRow* Row = FindSaveRow(Ext);
+  return Row != nullptr ? Row->Write : WriteBmp;
+}
+
+void TZubDocument::ResetDocument() {
+  if (fEditor.gLayerUndo) fEditor.gLayerUndo->Clear();
+  if (fEditor.gImageUndo) fEditor.gImageUndo->Clear();
+  TCustomImage32& View = fEditor.View();
+  View.Bitmap()->SetSize(0, 0);
+  fEditor.gSelectedLayer = nullptr;
+  fEditor.gSelection = nullptr;
+  View.Layers()->Clear();
+  View.SetScale(1.0f);
+  // The metadata belong to the picture they came with: a new or pasted
+  // image saved as JPEG must not carry another photo's EXIF (its place,
+  // its camera) along. Opening reads the new file's metadata afterwards.
+  gExifData.reset();
+  gHasExif = false;
+}
+
+bool TZubDocument::OpenImageFile(const std::string& FileName) {
+  ResetDocument();
+  gTransparentBackground = false;
+  const std::string Name = AbsoluteFileName(FileName);
+  if (!Exists(Name)) {
+    fEditor.Ui().MessageBox("file " + FileName + " does not exist !", MB_ICONWARNING);
+    return false;
+  }
+  try {
+    if (LoadImageFile(Name, Bitmap())) {
+      fEditor.gFileName = Name;
+      fEditor.gFileSize = FileSizeOf(Name);
+      SaveFolder = fs::path(Name).parent_path().string();
+      if (Recent != nullptr) Recent->AddFile(Name);
+    } else {
+      ResetDocument();
+    }
+    fEditor.ShowDocument();
+    return true;
+  } catch (const std::exception& E) {
+    fEditor.Ui().ExceptionBox(E, "on image" + Name + " open");
+  }
+  return false;
+}
+
+bool TZubDocument::WriteWithBackup(const std::string& Name, TSaveWriter Write) {
+  // The backup is a copy, not the original renamed away: the file keeps its
+  // place, inode and permissions while the new one is written beside it.
+  const std::string Backup = BackupFileName(Name);
+  std::string Original;
+  const bool HadFile = Exists(Name);
+  if (HadFile) {
+    if (!ReadWholeFile(Name, Original)) throw EFOpenError("Cannot open file \"" + Name + "\"");
+    RemoveQuietly(Backup);
+    SaveFileAtomically(Backup, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
+  }
+  bool Ok = false;
+  try {
+    Ok = Write(*this, Name, Bitmap()) && Exists(Name);
+  } catch (...) {
+    Ok = false;
+    if (HadFile) {
+      std::string Now;
+      if (!ReadWholeFile(Name, Now) || Now != Original) {
+        RemoveQuietly(Name);
+        std::error_code ec;
+        fs::rename(Backup, Name, ec);
+      } else if (!gCreateBackup) {
+        RemoveQuietly(Backup);
+      }
+    }
+    throw;
+  }
+  if (HadFile) {
+    std::string Now;
+    if (!Ok && (!ReadWholeFile(Name, Now) || Now != Original)) {
+      // A writer that failed after touching the file: the backup goes back.
+      RemoveQuietly(Name);
+      std::error_code ec;
+      fs::rename(Backup, Name, ec);
+    } else if (!gCreateBackup) {
+      RemoveQuietly(Backup);
+    }
+  }
+  return Ok;
+}
+
+bool TZubDocument::SaveImageFile(const std::string& FileName) {
+  if (FileName.empty()) return false;
+  EditorUi& Ui = fEditor.Ui();
+  // The name is complete before anyone is asked about overwriting it.
+  std::string Name = AbsoluteFileName(FileName);
+  std::string Ext = LowerFileExtension(Name);
+  if (Ext.empty()) {
+    Ext = ".jpg";
+    Name += Ext;
+  }
+  if (Name != fEditor.gFileName && Exists(Name) &&
+      Ui.MessageBox("Overwrite existing " + Name + " ?", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+    return false;
+  const TSaveRow* Row = FindSaveRow(Ext);
+  if (Row != nullptr && Row->Write == nullptr) {
+    Ui.MessageBox("please choose another format !", MB_ICONWARNING);
+    return false;
+  }
+  if (Bitmap().Empty()) {
+    Ui.MessageBox("the image is empty, nothing to save !", MB_ICONWARNING);
+    return false;
+  }
+  TBusyCursor Busy(Ui);
+  try {
+    if (!WriteWithBackup(Name, WriterFor(Ext))) return false;
+    fEditor.gFileName = Name;
+    fEditor.gFileSize = FileSizeOf(Name);
+    if (Recent != nullptr) Recent->AddFile(Name);
+    if (fEditor.gLayerUndo) fEditor.gLayerUndo->Clear();
+    if (fEditor.gImageUndo) fEditor.gImageUndo->Clear();
+    fEditor.UpdateCaption();
+    return true;
+  } catch (const std::exception& E) {
+    Ui.ExceptionBox(E, "on image" + Name + " save");
+  }
+  return false;
+}
+
+bool TZubDocument::QuerySaveChanges() {
+  if (RemovePoints) RemovePoints();
+  TCustomImage32& View = fEditor.View();
+  const int32_t Frame = fEditor.gSelection ? 1 : 0;
+  if (View.Layers()->Count() > Frame) {
+    const int Answer = fEditor.Ui().MessageBox("Flatten all layers on to image " + fEditor.gFileName + " ?",
+                                               MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (Answer == IDCANCEL) return false;
+    if (Answer == IDYES && FlattenAllLayers) FlattenAllLayers();
+  }
+  if (fEditor.gImageUndo && fEditor.gImageUndo->HasUndo()) {
+    const int Answer =
+        fEditor.Ui().MessageBox("Save changes to " + fEditor.gFileName + " ?", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (Answer == IDCANCEL) return false;
+    // The document stays as it is when the file could not be written.
+    if (Answer == IDYES && !SaveImageFile(fEditor.gFileName)) return false;
+    if (fEditor.gLayerUndo) fEditor.gLayerUndo->Clear();
+    fEditor.gImageUndo->Clear();
+  }
+  fEditor.gLastActionTag = 0;
+  return true;
+}
+
+void TZubDocument::NewImage(int32_t Width, int32_t Height) {
+  ResetDocument();
+  TBitmap32& B = Bitmap();
+  B.SetSize(Width, Height);
+  // The background is a platform colour 0x00BBGGRR.
+  const uint32_t C = static_cast<uint32_t>(gBackgroundColor);
+  B.Clear(0xFF000000u | (C & 0xFF) << 16 | (C & 0xFF00) | (C >> 16 & 0xFF));
+  fEditor.gFileName = "untitled";
+  fEditor.gFileSize = 0;
+  fEditor.ShowDocument();
+}
+
+void TZubDocument::NewFromClipboard() {
+  ResetDocument();
+  PasteBitmapWithAlpha(&Bitmap());
+  fEditor.gFileName = "untitled";
+  fEditor.gFileSize = 0;
+  fEditor.ShowDocument();
+}
+
+bool TZubDocument::CloseImage() {
+  if (!QuerySaveChanges()) return false;
+  ResetDocument();
+  fEditor.gFileName.clear();
+  fEditor.gFileSize = 0;
+  EditorUi& Ui = fEditor.Ui();
+  Ui.SetMenuVisible("Image1", false);
+  Ui.SetMenuVisible("Colors1", false);
+  Ui.SetMenuVisible("Layers1", false);
+  if (OnClosed) OnClosed();
+  fEditor.UpdateCaption();
+  return true;
+}
+
+bool TZubDocument::Revert() {
+  // An untitled image has no file to go back to; reverting it would only
+  // throw the picture away.
+  if (!HasFile()) return false;
+  if (!QuerySaveChanges()) return false;
+  return OpenImageFile(fEditor.gFileName);
+}
+
+bool TZubDocument::Save() {
+  if (!HasFile()) return false;
+  return SaveImageFile(fEditor.gFileName);
+}

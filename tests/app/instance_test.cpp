@@ -1,0 +1,116 @@
+// Several windows as several processes of the real program (offscreen, in a
+// temporary XDG_RUNTIME_DIR): a second and a third start hand their files to
+// the running window and end; "@" starts never hand over; a socket left by a
+// crashed window is cleaned away; a peer that never answers does not stop a
+// start. The running window's settings and recent files reach the store at exit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include <QCoreApplication>
+
+#include "app_process.h"
+#include "img_png.h"
+#include "raster_core.h"
+#include "zub_instance.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Windows : public ::testing::Test, public TProgramRunner {
+ protected:
+  static void SetUpTestSuite() {
+    static int Argc = 1;
+    static char Name[] = "instance_test";
+    static char* Argv[] = {Name, nullptr};
+    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QCoreApplication>(Argc, Argv);
+  }
+  static void TearDownTestSuite() { app_.reset(); }
+
+  void SetUp() override {
+    MakeFolders();
+    for (const char* Name : {"a.png", "b.png"}) {
+      TBitmap32 B;
+      B.SetSize(12, 9);
+      B.Clear(Name[0] == 'a' ? 0xFFFF0000u : 0xFF0000FFu);
+      SavePNGFromBitmap32(Dir + "/" + Name, &B, false, false, 0, 9);
+    }
+  }
+  void TearDown() override {
+    StopAll();
+    fs::remove_all(Dir);
+  }
+
+  static std::unique_ptr<QCoreApplication> app_;
+};
+
+std::unique_ptr<QCoreApplication> Windows::app_;
+
+}  // namespace
+
+// Second and third starts give their files (named relative to their own
+// folder) to the first window and end at once, without a window of their own.
+TEST_F(Windows, LaterStartsHandTheirFilesToTheRunningWindow) {
+  const pid_t First = Start({"@@"});
+  ASSERT_TRUE(Listening(First)) << Log();
+  EXPECT_EQ(Caption(First), "Vemra");
+  const pid_t Second = Start({"a.png"});
+  EXPECT_EQ(WaitExit(Second, 30000), 0) << Log();
+  EXPECT_FALSE(fs::exists(InstanceSocketPath(Second)));
+  EXPECT_NE(Caption(First).find("a.png"), std::string::npos) << Caption(First);
+  const pid_t Third = Start({"b.png", "a.png"});
+  EXPECT_EQ(WaitExit(Third, 30000), 0) << Log();
+  EXPECT_NE(Caption(First).find("b.png"), std::string::npos) << Caption(First);
+  // A missing file is ignored by the window, which still answers 0.
+  const pid_t Fourth = Start({Dir + "/missing.png"});
+  EXPECT_EQ(WaitExit(Fourth, 30000), 0);
+  EXPECT_NE(Caption(First).find("b.png"), std::string::npos);
+
+  ASSERT_EQ(Stop(First), 0) << Log();
+  EXPECT_FALSE(fs::exists(InstanceSocketPath(First)));
+  std::ifstream Store(Dir + "/config/vemra/registry");
+  const std::string Text((std::istreambuf_iterator<char>(Store)), std::istreambuf_iterator<char>());
+  EXPECT_NE(Text.find("\"0\"=\"" + Dir + "/b.png\""), std::string::npos) << Text;
+  EXPECT_NE(Text.find("\"1\"=\"" + Dir + "/a.png\""), std::string::npos) << Text;
+  EXPECT_NE(Text.find("\"version\"=\"0.1.0.0\""), std::string::npos);
+  // The first run registered the program with the desktop.
+  EXPECT_TRUE(fs::exists(Dir + "/data/applications/vemra.desktop"));
+}
+
+TEST_F(Windows, AnAtArgumentOpensItsOwnWindow) {
+  const pid_t First = Start({"@@"});
+  ASSERT_TRUE(Listening(First)) << Log();
+  const pid_t Second = Start({"@" + Dir + "/a.png"});
+  ASSERT_TRUE(Listening(Second)) << Log();
+  EXPECT_NE(Caption(Second).find("a.png"), std::string::npos);
+  EXPECT_EQ(Caption(First), "Vemra");
+  EXPECT_EQ(Stop(Second), 0);
+  EXPECT_EQ(Stop(First), 0);
+}
+
+// A crashed window's socket is deleted and the new start runs by itself.
+TEST_F(Windows, StaleSocketIsCleanedAway) {
+  const std::string Stale = Dir + "/run/vemra-999999";
+  BindSocket(Stale, false);
+  ASSERT_TRUE(fs::is_socket(Stale));
+  const pid_t P = Start({"a.png"});
+  ASSERT_TRUE(Listening(P)) << Log();
+  EXPECT_FALSE(fs::exists(Stale));
+  EXPECT_TRUE(WaitUntil([&] { return Caption(P).find("a.png") != std::string::npos; }, 20000)) << Caption(P);
+  EXPECT_EQ(Stop(P), 0);
+}
+
+// A peer that accepts but never answers is passed over after its time-out.
+TEST_F(Windows, PeerThatNeverAnswersDoesNotStopTheStart) {
+  const int Hung = BindSocket(Dir + "/run/vemra-1", true);
+  ASSERT_GE(Hung, 0);
+  const pid_t P = Start({"a.png"});
+  ASSERT_TRUE(Listening(P)) << Log();
+  EXPECT_TRUE(WaitUntil([&] { return Caption(P).find("a.png") != std::string::npos; }, 20000)) << Caption(P);
+  EXPECT_EQ(Stop(P), 0);
+  close(Hung);
+}
