@@ -130,53 +130,75 @@ int64_t FloodFill(TBitmap32* Bmp, int32_t SX, int32_t SY, TColor32 Fill, int32_t
                      : Mode == 11 ? static_cast<double>(w) + h
                                   : 1.0;
 
-  // Points as pixel indices: a bitmap holds at most 2^28 pixels.
-  std::vector<uint32_t> list;
-  list.reserve(1024);
-  std::vector<uint8_t> visited(static_cast<size_t>(w) * h, 0);
-  const uint32_t seedIndex = static_cast<uint32_t>(SY) * static_cast<uint32_t>(w) + static_cast<uint32_t>(SX);
-  list.push_back(seedIndex);
-  visited[seedIndex] = 1;
   TColor32 first = WithAlpha(Fill, a);
   if (patterned) {
     const TColor32 p = patternPixel(SX, SY);
     first = WithAlpha(p, static_cast<int32_t>(((p >> 24) * static_cast<uint32_t>(a)) >> 8));
   }
-  bits[seedIndex] = BlendPixel(first, bits[seedIndex]);
+  // What a pixel of the region receives; the seed takes the gauge's alpha.
+  auto paint = [&](int32_t x, int32_t y, TColor32& px, int32_t d) {
+    if (x == SX && y == SY) {
+      px = BlendPixel(first, px);
+      return;
+    }
+    const uint32_t t = ramp[static_cast<size_t>(d)];
+    TColor32 c;
+    if (Mode == 10 || Mode == 11) {
+      const int64_t ddx = static_cast<int64_t>(x) - SX, ddy = static_cast<int64_t>(y) - SY;
+      const double dist = Mode == 10 ? std::sqrt(static_cast<double>(ddx * ddx + ddy * ddy))
+                                     : static_cast<double>(std::abs(ddx) + std::abs(ddy));
+      const double v = std::nearbyint((1 - dist / len) * t);
+      c = WithAlpha(Fill, v < 0 ? 0 : static_cast<int32_t>(v));
+    } else if (patterned) {
+      const TColor32 p = patternPixel(x, y);
+      c = WithAlpha(p, static_cast<int32_t>(((p >> 24) * t) >> 8));
+    } else {
+      c = WithAlpha(Fill, static_cast<int32_t>(t));
+    }
+    px = BlendPixel(c, px);
+  };
 
-  static constexpr int32_t kDx[] = {-1, 0, 1, -1, 1, -1, 0, 1};
-  static constexpr int32_t kDy[] = {-1, -1, -1, 0, 0, 1, 1, 1};
-  for (size_t at = 0; at < list.size(); ++at) {
-    const int32_t px = static_cast<int32_t>(list[at] % static_cast<uint32_t>(w));
-    const int32_t py = static_cast<int32_t>(list[at] / static_cast<uint32_t>(w));
-    for (int n = 0; n < 8; ++n) {
-      const int32_t x = px + kDx[n], y = py + kDy[n];
-      if (x < 0 || y < 0 || x >= w || y >= h) continue;
-      const uint32_t q = static_cast<uint32_t>(y) * static_cast<uint32_t>(w) + static_cast<uint32_t>(x);
-      if (visited[q]) continue;
-      const int32_t d = ColorDistance(bits[q], seed);
-      if (d >= Tolerance) continue;
-      visited[q] = 1;
-      list.push_back(q);
-      const uint32_t t = ramp[static_cast<size_t>(d)];
-      TColor32 c;
-      if (Mode == 10 || Mode == 11) {
-        const int64_t ddx = static_cast<int64_t>(x) - SX, ddy = static_cast<int64_t>(y) - SY;
-        const double dist = Mode == 10 ? std::sqrt(static_cast<double>(ddx * ddx + ddy * ddy))
-                                       : static_cast<double>(std::abs(ddx) + std::abs(ddy));
-        const double v = std::nearbyint((1 - dist / len) * t);
-        c = WithAlpha(Fill, v < 0 ? 0 : static_cast<int32_t>(v));
-      } else if (patterned) {
-        const TColor32 p = patternPixel(x, y);
-        c = WithAlpha(p, static_cast<int32_t>(((p >> 24) * t) >> 8));
-      } else {
-        c = WithAlpha(Fill, static_cast<int32_t>(t));
+  // The region is the 8-connected set of pixels within the tolerance that
+  // holds the seed, and each pixel's result depends on its own colour alone,
+  // so the order of visiting is free: runs along rows are filled whole and
+  // the rows above and below are searched for new runs, each pixel marked
+  // as it is taken so that no painted pixel is measured again.
+  std::vector<uint8_t> visited(static_cast<size_t>(w) * h, 0);
+  auto within = [&](const TColor32* row, const uint8_t* seen, int32_t x) {
+    return !seen[x] && (ColorDistance(row[x], seed) < Tolerance);
+  };
+  std::vector<TPoint> stack;
+  stack.push_back(TPoint{SX, SY});
+  int64_t filled = 0;
+  while (!stack.empty()) {
+    const TPoint p = stack.back();
+    stack.pop_back();
+    TColor32* row = bits + static_cast<ptrdiff_t>(p.Y) * w;
+    uint8_t* seen = visited.data() + static_cast<ptrdiff_t>(p.Y) * w;
+    if (seen[p.X]) continue;
+    if (!(p.X == SX && p.Y == SY) && !within(row, seen, p.X)) continue;
+    int32_t l = p.X, r = p.X;
+    while (l > 0 && within(row, seen, l - 1)) --l;
+    while (r < w - 1 && within(row, seen, r + 1)) ++r;
+    for (int32_t x = l; x <= r; ++x) {
+      seen[x] = 1;
+      paint(x, p.Y, row[x], ColorDistance(row[x], seed));
+    }
+    filled += r - l + 1;
+    for (int32_t y : {p.Y - 1, p.Y + 1}) {
+      if (y < 0 || y >= h) continue;
+      const TColor32* nrow = bits + static_cast<ptrdiff_t>(y) * w;
+      const uint8_t* nseen = visited.data() + static_cast<ptrdiff_t>(y) * w;
+      const int32_t to = std::min(r + 1, w - 1);
+      for (int32_t x = std::max(l - 1, 0); x <= to; ++x) {
+        if (!within(nrow, nseen, x)) continue;
+        stack.push_back(TPoint{x, y});
+        while (x < to && within(nrow, nseen, x + 1)) ++x;  // one start per run
       }
-      bits[q] = BlendPixel(c, bits[q]);
     }
   }
   EndMmx();
-  return static_cast<int64_t>(list.size());
+  return filled;
 }
 
 void ReplaceColor(TBitmap32* Bmp, TColor32 Seed, TColor32 Fill, int32_t Alpha, int32_t Tolerance, int32_t Mode) {

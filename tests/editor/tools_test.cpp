@@ -187,12 +187,22 @@ TEST_F(Tools, BrushStrokeFollowsTheSpacingAndIsOneUndoStep) {
   Drag({{10, 20}, {30, 20}});
   EXPECT_EQ(calls, 1 + 10);
   EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
+  // Tint paints with the button's variant: 853 for the right button, 852 for the middle.
+  std::vector<int32_t> tints;
+  ed->RegisterActionCallback("TintAction", [&](TEditor&, const TActionArgument& A) {
+    tints.push_back(ActionTag(A));
+    return arDone;
+  });
+  ui.EffectIndex = 7;
+  for (TMouseButton b : {mbLeft, mbRight, mbMiddle}) Click(b, 0, 5, 5);
+  EXPECT_EQ(tints, (std::vector<int32_t>{851, 853, 852}));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 5);
   // Clicks off the bitmap: no step, no undo.
   for (int32_t tool : {2, 5, 7, 8}) {
     ed->SetTool(tool);
     Click(mbLeft, 0, 200, 10);
   }
-  EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 5);
 }
 
 TEST_F(Tools, LocalUndoBrushRestoresWithoutAnUndoStep) {
@@ -386,6 +396,19 @@ TEST_F(Tools, SelectionToolDragsAFrameAndShowsTheColourOfAPlainClick) {
   Click(mbLeft, ssCtrl, 5, 5);
   EXPECT_EQ(tools->gSavedForeground, 0xFF12AB3Cu);
   EXPECT_EQ(ui.Swatches[TSwatch::Foreground], 0xFF12AB3Cu);
+  // A plain right click on the frame of a selected layer opens the layer menu.
+  SelectLayer(*ed, NewBitmapLayer(*ed, red.get(), 40, 2, {}));
+  Click(mbRight, 0, 41, 3);
+  EXPECT_EQ(ui.Popups.back(), "PopupMenu1");
+  // The dropper shows the colour under the pointer as it moves.
+  ed->SetTool(3);
+  view.MouseMove(0, 5, 5);
+  EXPECT_EQ(ui.Labels["Label3"].first, "#12AB3C");
+  // On an empty document a press does nothing.
+  view.Bitmap()->SetSize(0, 0);
+  ui.Swatches[TSwatch::Foreground] = 0;
+  Click(mbLeft, 0, 5, 5);
+  EXPECT_EQ(ui.Swatches[TSwatch::Foreground], 0u);
 }
 
 TEST_F(Tools, DrawToolFloatsTheShapeAndTextToolTheDialogsPicture) {
