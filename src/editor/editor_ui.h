@@ -29,6 +29,17 @@ enum class TSwatch : uint8_t {
   Extra,       // PaintBox3, middle button
 };
 
+// What the text tool hands the text dialog and gets back on OK.
+struct TTextDialogData {
+  TColor32 Foreground = 0;
+  TColor32 Background = 0;
+  std::string FontName;   // settings value "font.name"
+  int32_t FontSize = 0;   // "font.size"
+  int32_t FontStyle = 0;  // "font.style"
+  std::string Text;       // "usertext"
+  TBitmap32* Rendered = nullptr;  // receives the text as the dialog drew it
+};
+
 // One item of the Layers > Layers submenu.
 struct TLayerListItem {
   int32_t Tag = 0;  // the layer's index
@@ -74,10 +85,29 @@ class EditorUi {
   // Layers > Layers: the window shows one item per entry, in order, with the
   // entry's tag and caption, all clicking Layer1Click, and hides the rest.
   virtual void SetLayerListItems(const std::vector<TLayerListItem>& Items) = 0;
+  virtual void SetMenuCaption(const std::string& Item, const std::string& Caption) = 0;
   // Shows the popup menu named Menu ("PopupMenu1") at control point (X, Y).
   virtual void Popup(const std::string& Menu, int32_t X, int32_t Y) = 0;
 
+  // ---- Tool bar ------------------------------------------------------------------------
+  // Presses the tool button of Tool (1..8) and releases the others.
+  virtual void PressToolButton(int32_t Tool) = 0;
+  // ComboBox1, the retouch effect list: item -1 when none is chosen.
+  virtual void SetEffectListEnabled(bool Enabled) = 0;
+  virtual int32_t EffectListIndex() = 0;
+  virtual void SetEffectListIndex(int32_t Index) = 0;
+  // A label's caption and hint ("Label6", "Label3", ...).
+  virtual void SetLabel(const std::string& Label, const std::string& Caption, const std::string& Hint) = 0;
+  // The view's own hint, shown under the pointer, and hiding it again.
+  virtual void ShowViewHint(const std::string& Text) = 0;
+  virtual void HideViewHint() = 0;
+
   // ---- Dialogs ----------------------------------------------------------------------
+  // The text dialog (TTextDlg) with Data's colours, font and text; on OK Data
+  // holds the text and font chosen and Data.Rendered the drawn text.
+  virtual bool TextDialog(TTextDialogData& Data) = 0;
+  // ColorDialog1 opened with Color; on OK Color is the chosen one.
+  virtual bool ColorDialog(TColor32& Color) = 0;
   // A one-line text query; false when cancelled (Value is then unchanged).
   virtual bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) = 0;
 

@@ -45,6 +45,29 @@ class TFakeEditorUi : public EditorUi {
   void SetMenuEnabled(const std::string& Item, bool E) override { MenuEnabled[Item] = E; }
   void SetLayerListItems(const std::vector<TLayerListItem>& Items) override { LayerItems = Items; }
   void Popup(const std::string& Menu, int32_t, int32_t) override { Popups.push_back(Menu); }
+  void SetMenuCaption(const std::string& Item, const std::string& C) override { MenuCaption[Item] = C; }
+  void PressToolButton(int32_t Tool) override { PressedTool = Tool; }
+  void SetEffectListEnabled(bool E) override { EffectListOn = E; }
+  int32_t EffectListIndex() override { return EffectIndex; }
+  void SetEffectListIndex(int32_t I) override { EffectIndex = I; }
+  void SetLabel(const std::string& L, const std::string& Caption, const std::string& Hint) override {
+    Labels[L] = {Caption, Hint};
+  }
+  void ShowViewHint(const std::string& T) override { ViewHint = T; }
+  void HideViewHint() override { ViewHint.clear(); }
+  bool TextDialog(TTextDialogData& Data) override {
+    TextAsked.push_back(Data);
+    if (!TextAnswer) return false;
+    TextAnswer(Data);
+    return true;
+  }
+  bool ColorDialog(TColor32& C) override {
+    ColorAsked.push_back(C);
+    if (ColorAnswers.empty()) return false;
+    C = ColorAnswers.front();
+    ColorAnswers.pop_front();
+    return true;
+  }
   bool InputQuery(const std::string&, const std::string&, std::string& Value) override {
     if (QueryAnswers.empty()) return false;
     Value = QueryAnswers.front();
@@ -70,6 +93,15 @@ class TFakeEditorUi : public EditorUi {
   std::map<TGauge, bool> GaugeEnabled;
   std::map<std::string, bool> MenuVisible, MenuCheck, MenuEnabled;
   std::vector<TLayerListItem> LayerItems;
+  std::map<std::string, std::string> MenuCaption;
+  std::map<std::string, std::pair<std::string, std::string>> Labels;  // caption, hint
+  int32_t PressedTool = 0, EffectIndex = -1;
+  bool EffectListOn = false;
+  std::string ViewHint;
+  std::vector<TTextDialogData> TextAsked;
+  std::function<void(TTextDialogData&)> TextAnswer;  // null: the dialog is cancelled
+  std::vector<TColor32> ColorAsked;
+  std::deque<TColor32> ColorAnswers;
   bool StatusBarShown = true, HistogramMade = false, HistogramShown = false;
   int HistogramCreations = 0, HistogramRepaints = 0, Beeps = 0;
   uint32_t Clock = 1000;
