@@ -2,6 +2,10 @@
 // the window list and the receiving side of the hand-over.
 #include "zub_main.h"
 
+#include <QColorDialog>
+#include <QCursor>
+#include <QToolTip>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -556,6 +560,30 @@ bool TzubForm::MenuChecked(const std::string& Item) {
 
 void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
   if (QMenu* M = SubMenu(Menu)) M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
+}
+
+void TzubForm::SetMenuEnabled(const std::string& Item, bool Enabled) {
+  if (QAction* A = MenuItem(Item)) A->setEnabled(Enabled);
+}
+
+void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>&) {}
+
+void TzubForm::SetMenuCaption(const std::string& Item, const std::string& Caption) {
+  if (QAction* A = MenuItem(Item)) A->setText(QString::fromStdString(Caption));
+}
+
+void TzubForm::ShowViewHint(const std::string& Text) {
+  QToolTip::showText(QCursor::pos(), QString::fromStdString(Text), viewWidget_);
+}
+
+void TzubForm::HideViewHint() { QToolTip::hideText(); }
+
+bool TzubForm::ColorDialog(TColor32& Color) {
+  const QColor C = QColorDialog::getColor(QColor::fromRgb(Color & 0xFFFFFF), this);
+  if (!C.isValid()) return false;
+  Color = 0xFF000000u | (static_cast<uint32_t>(C.red()) << 16) | (static_cast<uint32_t>(C.green()) << 8) |
+          static_cast<uint32_t>(C.blue());
+  return true;
 }
 
 bool TzubForm::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) {

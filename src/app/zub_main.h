@@ -113,6 +113,18 @@ class TzubForm : public QMainWindow, public EditorUi {
   void SetMenuVisible(const std::string& Item, bool Visible) override;
   bool MenuChecked(const std::string& Item) override;
   void Popup(const std::string& Menu, int32_t X, int32_t Y) override;
+  void SetMenuEnabled(const std::string& Item, bool Enabled) override;
+  void SetLayerListItems(const std::vector<TLayerListItem>& Items) override;
+  void SetMenuCaption(const std::string& Item, const std::string& Caption) override;
+  void PressToolButton(int32_t Tool) override { tool_ = Tool; }
+  void SetEffectListEnabled(bool) override {}
+  int32_t EffectListIndex() override { return effectIndex_; }
+  void SetEffectListIndex(int32_t Index) override { effectIndex_ = Index; }
+  void SetLabel(const std::string&, const std::string&, const std::string&) override {}
+  void ShowViewHint(const std::string& Text) override;
+  void HideViewHint() override;
+  bool TextDialog(TTextDialogData&) override { return false; }
+  bool ColorDialog(TColor32& Color) override;
   bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) override;
   bool HistogramExists() override { return false; }
   void CreateHistogram() override {}
@@ -128,6 +140,9 @@ class TzubForm : public QMainWindow, public EditorUi {
   void dropEvent(QDropEvent* Event) override;
 
  private:
+  // Until the tool bar and the retouch list exist, the pressed tool and the chosen effect are kept here.
+  int32_t tool_ = 1;
+  int32_t effectIndex_ = -1;
   void BuildMenus();
   void UpdateJpegChecks();
 
