@@ -63,30 +63,6 @@ uint32_t ColorDistance(uint32_t a, uint32_t b) {
 
 std::vector<uint32_t> MonoPalette() { return {0xFF000000u, 0xFFFFFFFFu}; }
 
-// The sixteen colours of the platform's 4-bit palette, in its order.
-std::vector<uint32_t> VgaPalette() {
-  return {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u, 0xFF000080u, 0xFF800080u,
-          0xFF008080u, 0xFF808080u, 0xFFC0C0C0u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
-          0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
-}
-
-// A fixed 256-colour palette for images with more colours than that: the
-// 6 x 6 x 6 colour cube and a ramp of 40 greys between its levels.
-std::vector<uint32_t> CubePalette() {
-  std::vector<uint32_t> p;
-  p.reserve(256);
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b)
-        p.push_back(0xFF000000u | static_cast<uint32_t>(r * 51) << 16 | static_cast<uint32_t>(g * 51) << 8 |
-                    static_cast<uint32_t>(b * 51));
-  for (int i = 1; i <= 40; ++i) {
-    uint32_t v = static_cast<uint32_t>(i * 255 / 41);
-    p.push_back(0xFF000000u | v << 16 | v << 8 | v);
-  }
-  return p;
-}
-
 // The image's own colours when there are at most Limit of them, else empty.
 std::vector<uint32_t> ExactPalette(const std::vector<uint32_t>& Pixels, size_t Limit) {
   std::unordered_set<uint32_t> seen;
@@ -122,6 +98,83 @@ int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color
     }
   }
   return best;
+}
+
+const std::vector<uint32_t>& VgaPalette() {
+  static const std::vector<uint32_t> p = {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u,
+                                          0xFF000080u, 0xFF800080u, 0xFF008080u, 0xFF808080u,
+                                          0xFFC0C0C0u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
+                                          0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
+  return p;
+}
+
+const std::vector<uint32_t>& CubePalette() {
+  static const std::vector<uint32_t> p = [] {
+    std::vector<uint32_t> q;
+    q.reserve(256);
+    for (uint32_t r = 0; r < 6; ++r)
+      for (uint32_t g = 0; g < 6; ++g)
+        for (uint32_t b = 0; b < 6; ++b) q.push_back(0xFF000000u | (r * 51) << 16 | (g * 51) << 8 | (b * 51));
+    for (uint32_t i = 1; i <= kCubeGreys; ++i) {
+      const uint32_t v = i * 255 / (kCubeGreys + 1);
+      q.push_back(0xFF000000u | v << 16 | v << 8 | v);
+    }
+    return q;
+  }();
+  return p;
+}
+
+namespace {
+
+// The inverse map of the cube palette. Squared distance splits by channel, so
+// the nearest cube entry is the nearest level in each channel on its own (no
+// ties: the levels are 51 apart, every midpoint lies on a half). Against the
+// grey ramp, (r-v)^2 + (g-v)^2 + (b-v)^2 differs between two greys only by
+// 3v^2 - 2v(r+g+b), so the nearest grey depends on the channel sum alone. The
+// two candidates are then compared, the cube first, as the palette's order
+// makes the first of equals win.
+struct TCubeInverse {
+  uint8_t level[256];
+  uint16_t error[256];  // (c - 51 * level)^2
+  uint8_t grey[766];    // ramp entry 1..40 nearest to a grey of channel sum s
+  uint8_t greyValue[kCubeGreys + 1];
+  TCubeInverse() {
+    for (int c = 0; c < 256; ++c) {
+      const int l = (c + 25) / 51;  // 25.5 is the midpoint: 25 -> 0, 26 -> 1
+      level[c] = static_cast<uint8_t>(l);
+      error[c] = static_cast<uint16_t>((c - 51 * l) * (c - 51 * l));
+    }
+    for (uint32_t i = 1; i <= kCubeGreys; ++i) greyValue[i] = static_cast<uint8_t>(i * 255 / (kCubeGreys + 1));
+    for (int s = 0; s <= 765; ++s) {
+      int best = 1;
+      int64_t bestKey = INT64_MAX;
+      for (int i = 1; i <= static_cast<int>(kCubeGreys); ++i) {
+        const int64_t v = greyValue[i];
+        const int64_t key = 3 * v * v - 2 * v * s;
+        if (key < bestKey) bestKey = key, best = i;
+      }
+      grey[s] = static_cast<uint8_t>(best);
+    }
+  }
+};
+
+const TCubeInverse& CubeInverse() {
+  static const TCubeInverse t;
+  return t;
+}
+
+}  // namespace
+
+uint8_t NearestCubeIndex(uint32_t Color) {
+  const TCubeInverse& t = CubeInverse();
+  const uint32_t r = (Color >> 16) & 0xFF, g = (Color >> 8) & 0xFF, b = Color & 0xFF;
+  const uint32_t cubeDist = uint32_t{t.error[r]} + t.error[g] + t.error[b];
+  const uint32_t gi = t.grey[r + g + b];
+  const int32_t v = t.greyValue[gi];
+  const int32_t dr = static_cast<int32_t>(r) - v, dg = static_cast<int32_t>(g) - v, db = static_cast<int32_t>(b) - v;
+  const uint32_t greyDist = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
+  if (greyDist < cubeDist) return static_cast<uint8_t>(215 + gi);
+  return static_cast<uint8_t>(36 * t.level[r] + 6 * t.level[g] + t.level[b]);
 }
 
 void TPlatformBitmap::SetPixelFormat(TPixelFormat f) {
