@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor_ui.h"
@@ -43,7 +44,8 @@ class TFakeEditorUi : public EditorUi {
   void SetMenuVisible(const std::string& Item, bool V) override { MenuVisible[Item] = V; }
   bool MenuChecked(const std::string& Item) override { return MenuCheck[Item]; }
   void Popup(const std::string& Menu, int32_t, int32_t) override { Popups.push_back(Menu); }
-  bool InputQuery(const std::string&, const std::string&, std::string& Value) override {
+  bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) override {
+    Queries.push_back({Caption, Prompt, Value});
     if (QueryAnswers.empty()) return false;
     Value = QueryAnswers.front();
     QueryAnswers.pop_front();
@@ -77,6 +79,10 @@ class TFakeEditorUi : public EditorUi {
   std::function<void(const std::string&)> BoxHook;  // runs while a box is "up"
   std::vector<ExceptionReport> Exceptions;
   std::deque<std::string> QueryAnswers;
+  struct Query {
+    std::string Caption, Prompt, Value;  // Value as the query was opened with
+  };
+  std::vector<Query> Queries;
   // Dialogs: what each showing was given, and the scripted OK answers (none left = Cancel).
   struct ResizeShowing {
     std::string Caption;
