@@ -1,7 +1,5 @@
 #include "img_depth.h"
 
-#include <array>
-
 #include "platform_graphics.h"
 
 namespace {
@@ -28,11 +26,6 @@ void ToVga(TColor32* P, size_t N) {
   }
 }
 
-void ToCube(TColor32* P, size_t N) {
-  const std::vector<uint32_t>& pal = CubePalette();
-  for (size_t i = 0; i < N; ++i) P[i] = pal[NearestCubeIndex(P[i])];
-}
-
 }  // namespace
 
 void ReduceColorDepth(TBitmap32* Bmp, int32_t Bits) {
@@ -47,7 +40,7 @@ void ReduceColorDepth(TBitmap32* Bmp, int32_t Bits) {
       ToVga(p, n);
       break;
     case 8:
-      ToCube(p, n);
+      MapToCubePalette(p, n);
       break;
     case 15:
       for (size_t i = 0; i < n; ++i) p[i] = (p[i] & 0x00F8F8F8u) | 0xFF000000u;

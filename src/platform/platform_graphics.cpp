@@ -126,35 +126,48 @@ const std::vector<uint32_t>& CubePalette() {
 
 namespace {
 
-// The inverse map of the cube palette. Squared distance splits by channel, so
-// the nearest cube entry is the nearest level in each channel on its own (no
-// ties: the levels are 51 apart, every midpoint lies on a half). Against the
-// grey ramp, (r-v)^2 + (g-v)^2 + (b-v)^2 differs between two greys only by
-// 3v^2 - 2v(r+g+b), so the nearest grey depends on the channel sum alone. The
-// two candidates are then compared, the cube first, as the palette's order
-// makes the first of equals win.
+// The inverse map of the cube palette, exact. With Q = r^2 + g^2 + b^2, the
+// squared distance to a cube entry (lr, lg, lb) is Q + sum of (l^2 - 2cl) per
+// channel, and to a grey v it is Q + 3v^2 - 2v(r + g + b). Q is common, so the
+// comparison needs one term per channel and one per channel sum:
+//   - the nearest cube entry takes the nearest level in each channel on its
+//     own (no ties: the levels are 51 apart, every midpoint lies on a half);
+//   - the nearest grey depends on the sum s = r + g + b alone (the first of
+//     equal greys wins, as in the palette's order);
+//   - the grey wins only when strictly nearer, since the cube comes first.
+// Each table entry packs a palette index (high half) and the term plus an
+// offset that keeps it positive (low half), so a pixel costs four reads and
+// two additions.
 struct TCubeInverse {
-  uint8_t level[256];
-  uint16_t error[256];  // (c - 51 * level)^2
-  uint8_t grey[766];    // ramp entry 1..40 nearest to a grey of channel sum s
-  uint8_t greyValue[kCubeGreys + 1];
+  static constexpr int64_t kOffset = 65536;  // above the largest c^2, so l^2 - 2cl + kOffset > 0
+  uint64_t red[256], green[256], blue[256];
+  uint64_t grey[766];
+  uint32_t colors[256];
   TCubeInverse() {
     for (int c = 0; c < 256; ++c) {
-      const int l = (c + 25) / 51;  // 25.5 is the midpoint: 25 -> 0, 26 -> 1
-      level[c] = static_cast<uint8_t>(l);
-      error[c] = static_cast<uint16_t>((c - 51 * l) * (c - 51 * l));
+      const int64_t l = (c + 25) / 51;  // 25 -> 0, 26 -> 1
+      const auto term = static_cast<uint64_t>(51 * l * 51 * l - 2 * c * 51 * l + kOffset);
+      red[c] = static_cast<uint64_t>(36 * l) << 32 | term;
+      green[c] = static_cast<uint64_t>(6 * l) << 32 | term;
+      blue[c] = static_cast<uint64_t>(l) << 32 | term;
     }
-    for (uint32_t i = 1; i <= kCubeGreys; ++i) greyValue[i] = static_cast<uint8_t>(i * 255 / (kCubeGreys + 1));
-    for (int s = 0; s <= 765; ++s) {
-      int best = 1;
-      int64_t bestKey = INT64_MAX;
-      for (int i = 1; i <= static_cast<int>(kCubeGreys); ++i) {
-        const int64_t v = greyValue[i];
+    for (int64_t s = 0; s <= 765; ++s) {
+      int64_t best = 1, bestKey = INT64_MAX;
+      for (int64_t i = 1; i <= static_cast<int64_t>(kCubeGreys); ++i) {
+        const int64_t v = i * 255 / (kCubeGreys + 1);
         const int64_t key = 3 * v * v - 2 * v * s;
         if (key < bestKey) bestKey = key, best = i;
       }
-      grey[s] = static_cast<uint8_t>(best);
+      grey[s] = static_cast<uint64_t>(215 + best) << 32 | static_cast<uint64_t>(bestKey + 3 * kOffset);
     }
+    const std::vector<uint32_t>& p = CubePalette();
+    for (size_t i = 0; i < 256; ++i) colors[i] = p[i];
+  }
+  uint32_t Index(uint32_t C) const {
+    const uint32_t r = (C >> 16) & 0xFF, g = (C >> 8) & 0xFF, b = C & 0xFF;
+    const uint64_t cube = red[r] + green[g] + blue[b];
+    const uint64_t gr = grey[r + g + b];
+    return static_cast<uint32_t>(static_cast<uint32_t>(gr) < static_cast<uint32_t>(cube) ? gr >> 32 : cube >> 32);
   }
 };
 
@@ -165,16 +178,11 @@ const TCubeInverse& CubeInverse() {
 
 }  // namespace
 
-uint8_t NearestCubeIndex(uint32_t Color) {
+uint8_t NearestCubeIndex(uint32_t Color) { return static_cast<uint8_t>(CubeInverse().Index(Color)); }
+
+void MapToCubePalette(uint32_t* Pixels, size_t Count) {
   const TCubeInverse& t = CubeInverse();
-  const uint32_t r = (Color >> 16) & 0xFF, g = (Color >> 8) & 0xFF, b = Color & 0xFF;
-  const uint32_t cubeDist = uint32_t{t.error[r]} + t.error[g] + t.error[b];
-  const uint32_t gi = t.grey[r + g + b];
-  const int32_t v = t.greyValue[gi];
-  const int32_t dr = static_cast<int32_t>(r) - v, dg = static_cast<int32_t>(g) - v, db = static_cast<int32_t>(b) - v;
-  const uint32_t greyDist = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
-  if (greyDist < cubeDist) return static_cast<uint8_t>(215 + gi);
-  return static_cast<uint8_t>(36 * t.level[r] + 6 * t.level[g] + t.level[b]);
+  for (size_t i = 0; i < Count; ++i) Pixels[i] = t.colors[t.Index(Pixels[i])];
 }
 
 void TPlatformBitmap::SetPixelFormat(TPixelFormat f) {

@@ -128,6 +128,8 @@ const std::vector<uint32_t>& CubePalette();
 // NearestPaletteIndex(CubePalette(), Color) through an inverse map: a few
 // table reads instead of 256 distances.
 uint8_t NearestCubeIndex(uint32_t Color);
+// Every pixel becomes its nearest cube palette colour (opaque).
+void MapToCubePalette(uint32_t* Pixels, size_t Count);
 
 // Icons and metafiles are drawn on two backgrounds by the bitmap's Assign to
 // recover their transparency; they derive from this marker class.
