@@ -135,21 +135,34 @@ namespace {
 //   - the nearest grey depends on the sum s = r + g + b alone (the first of
 //     equal greys wins, as in the palette's order);
 //   - the grey wins only when strictly nearer, since the cube comes first.
-// Each table entry packs a palette index (high half) and the term plus an
-// offset that keeps it positive (low half), so a pixel costs four reads and
-// two additions.
+// Each table entry packs the term plus an offset that keeps it positive (low
+// half) with a palette index, or with the channel's part of the palette
+// colour (high half): the parts of a cube colour add up without carries. A
+// pixel then costs four reads and two additions.
 struct TCubeInverse {
   static constexpr int64_t kOffset = 65536;  // above the largest c^2, so l^2 - 2cl + kOffset > 0
-  uint64_t red[256], green[256], blue[256];
-  uint64_t grey[766];
-  uint32_t colors[256];
+  struct TTables {
+    uint64_t red[256], green[256], blue[256];
+    uint64_t grey[766];
+    uint32_t Pick(uint32_t C) const {
+      const uint32_t r = (C >> 16) & 0xFF, g = (C >> 8) & 0xFF, b = C & 0xFF;
+      const uint64_t cube = red[r] + green[g] + blue[b];
+      const uint64_t gr = grey[r + g + b];
+      return static_cast<uint32_t>((static_cast<uint32_t>(gr) < static_cast<uint32_t>(cube) ? gr : cube) >> 32);
+    }
+  };
+  TTables index, color;
   TCubeInverse() {
     for (int c = 0; c < 256; ++c) {
       const int64_t l = (c + 25) / 51;  // 25 -> 0, 26 -> 1
       const auto term = static_cast<uint64_t>(51 * l * 51 * l - 2 * c * 51 * l + kOffset);
-      red[c] = static_cast<uint64_t>(36 * l) << 32 | term;
-      green[c] = static_cast<uint64_t>(6 * l) << 32 | term;
-      blue[c] = static_cast<uint64_t>(l) << 32 | term;
+      const auto level = static_cast<uint64_t>(51 * l);
+      index.red[c] = static_cast<uint64_t>(36 * l) << 32 | term;
+      index.green[c] = static_cast<uint64_t>(6 * l) << 32 | term;
+      index.blue[c] = static_cast<uint64_t>(l) << 32 | term;
+      color.red[c] = (level << 16 | 0xFF000000u) << 32 | term;  // alpha once, in red's part
+      color.green[c] = level << 40 | term;
+      color.blue[c] = level << 32 | term;
     }
     for (int64_t s = 0; s <= 765; ++s) {
       int64_t best = 1, bestKey = INT64_MAX;
@@ -158,16 +171,11 @@ struct TCubeInverse {
         const int64_t key = 3 * v * v - 2 * v * s;
         if (key < bestKey) bestKey = key, best = i;
       }
-      grey[s] = static_cast<uint64_t>(215 + best) << 32 | static_cast<uint64_t>(bestKey + 3 * kOffset);
+      const auto key = static_cast<uint64_t>(bestKey + 3 * kOffset);
+      const auto v = static_cast<uint64_t>(best * 255 / (kCubeGreys + 1));
+      index.grey[s] = static_cast<uint64_t>(215 + best) << 32 | key;
+      color.grey[s] = (0xFF000000u | v * 0x010101u) << 32 | key;
     }
-    const std::vector<uint32_t>& p = CubePalette();
-    for (size_t i = 0; i < 256; ++i) colors[i] = p[i];
-  }
-  uint32_t Index(uint32_t C) const {
-    const uint32_t r = (C >> 16) & 0xFF, g = (C >> 8) & 0xFF, b = C & 0xFF;
-    const uint64_t cube = red[r] + green[g] + blue[b];
-    const uint64_t gr = grey[r + g + b];
-    return static_cast<uint32_t>(static_cast<uint32_t>(gr) < static_cast<uint32_t>(cube) ? gr >> 32 : cube >> 32);
   }
 };
 
@@ -178,11 +186,11 @@ const TCubeInverse& CubeInverse() {
 
 }  // namespace
 
-uint8_t NearestCubeIndex(uint32_t Color) { return static_cast<uint8_t>(CubeInverse().Index(Color)); }
+uint8_t NearestCubeIndex(uint32_t Color) { return static_cast<uint8_t>(CubeInverse().index.Pick(Color)); }
 
 void MapToCubePalette(uint32_t* Pixels, size_t Count) {
-  const TCubeInverse& t = CubeInverse();
-  for (size_t i = 0; i < Count; ++i) Pixels[i] = t.colors[t.Index(Pixels[i])];
+  const TCubeInverse::TTables& t = CubeInverse().color;
+  for (size_t i = 0; i < Count; ++i) Pixels[i] = t.Pick(Pixels[i]);
 }
 
 void TPlatformBitmap::SetPixelFormat(TPixelFormat f) {

@@ -24,6 +24,7 @@
 #include "img_nr.h"
 #include "platform_clipboard.h"
 #include "platform_messagebox.h"
+#include "platform_stream.h"
 #include "zub_actions.h"
 #include "zub_encrypt.h"
 
@@ -530,6 +531,24 @@ TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
   EXPECT_EQ(Doc().GetPixel(5, 5) & 0x00FFFFFFu, 0u);
   Doc().Assign(original.get());
 
+  // Merge from File: the document's own file over the picture at the gauge's level.
+  {
+    const std::string name = ::testing::TempDir() + "vemra_actions_merge.bmp";
+    auto file = Pattern(12, 10, 31);
+    file->SetAllAlpha(255);
+    {
+      TFileStream out(name, TFileMode::fmCreate);
+      file->SaveToStream(out);
+    }
+    ed->gFileName = name;
+    ui.Gauges[TGauge::Alpha] = 255;
+    act->MergefromFile1Click();
+    EXPECT_TRUE(SameArea(Doc(), *file, Doc().BoundsRect()));
+    std::remove(name.c_str());
+    ed->gFileName = "photo.png";
+    Doc().Assign(original.get());
+  }
+
   // Merge from Undo right after an open finds no previous snapshot.
   ed->gImageUndo->Clear();
   ui.Gauges[TGauge::Alpha] = 255;
@@ -680,6 +699,44 @@ TEST_F(Actions, EncryptTwiceRestoresAndIgnoresTheSelection) {
   EXPECT_TRUE(Doc().Equal(original.get()));
 
   EXPECT_EQ(Windows1252Bytes("a\xC3\xA9\xE2\x80\x9E\xE6\x97\xA5\xFF"), "a\xE9\x84??");
+}
+
+// ---- Empty and one-pixel pictures --------------------------------------------------------------
+
+TEST_F(Actions, EveryCommandOnEmptyAndOnePixelPicturesDoesNoHarm) {
+  CopyBitmapWithAlpha(Pattern(3, 2, 1).get());
+  std::vector<int32_t> tags;
+  for (int32_t tag = -1000; tag < 10000; ++tag)
+    if (FindActionEntry(tag) != nullptr) tags.push_back(tag);
+  for (int32_t tag : {10000, 10450, 13600}) tags.push_back(tag);
+  const std::vector<std::function<void()>> direct = {
+      [&] { act->Copy1Click(); },          [&] { act->Cut1Click(); },
+      [&] { act->Clear1Click(); },         [&] { act->PuttoBuffer1Click(); },
+      [&] { act->GetfromBuffer1Click(); }, [&] { act->ExchangewithBuffer1Click(); },
+      [&] { act->MergefromBuffer1Click(); }, [&] { act->DistanceToBuffer1Click(); },
+      [&] { act->AddBuffer1Click(); },     [&] { act->ModulatebyBuffer1Click(); },
+      [&] { act->MergefromUndo1Click(); }, [&] { act->FSClick(5); },
+      [&] { act->N2Colors1bit2Click(); },  [&] { act->ResetTransparency1Click(); },
+      [&] { act->TransparentBackground2Click(); }, [&] { act->FeatherTransparency1Click(); },
+      [&] { act->InvertTransparency1Click(); },    [&] { act->CopyTransparency1Click(); },
+      [&] { act->PasteTransparency1Click(); },     [&] { act->Resize1Click(); },
+      [&] { act->Size1Click(); },          [&] { act->Twirl1Click(); },
+  };
+  for (const auto& size : {std::make_pair(1, 1), std::make_pair(0, 0), std::make_pair(1, 5)}) {
+    SCOPED_TRACE(testing::Message() << size.first << "x" << size.second);
+    for (int32_t tag : tags) {
+      Doc().SetSize(size.first, size.second);
+      if (!Doc().Empty()) Doc().Clear(0xFF808080u);
+      ed->DoAction(tag);
+      ASSERT_TRUE(ui.Exceptions.empty()) << tag << ": " << ui.Exceptions[0].Message;
+    }
+    for (size_t i = 0; i < direct.size(); ++i) {
+      Doc().SetSize(size.first, size.second);
+      if (!Doc().Empty()) Doc().Clear(0xFF808080u);
+      direct[i]();
+      ASSERT_TRUE(ui.Exceptions.empty()) << i << ": " << ui.Exceptions[0].Message;
+    }
+  }
 }
 
 // ---- The table -------------------------------------------------------------------------------
