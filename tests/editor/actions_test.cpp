@@ -574,6 +574,19 @@ TEST_F(Actions, PasteAndGetFromBufferMakeANewDocumentOnlyWhenThereIsNone) {
   EXPECT_EQ(ed->gFileName, "untitled");
   EXPECT_EQ(ed->gFileSize, 0);
 
+  // A selected layer that is no bitmap leaves the work bitmap empty: the
+  // document must not be taken for a missing one and replaced.
+  Doc().Assign(Pattern(12, 10, 2).get());
+  auto before = Copy(Doc());
+  ed->gSelection = AddFrame(view, 0, 0, 4, 4);
+  ed->gSelectedLayer = view.Layers()->Add<TPositionedLayer>();
+  act->PasteIntoSelection1Click();
+  CopyBitmap(ed->gBuffer.get(), pic.get(), true);
+  act->GetfromBuffer1Click();
+  EXPECT_TRUE(Doc().Equal(before.get()));
+  ed->gSelectedLayer = nullptr;
+  ed->gSelection = nullptr;
+
   // The same for the buffer.
   CopyBitmap(ed->gBuffer.get(), Pattern(3, 3, 5).get(), true);
   Doc().SetSize(0, 0);
