@@ -484,6 +484,8 @@ int32_t TEditorActions::ParamDialog(int32_t Kind) {
 }
 
 void TEditorActions::RunParamDialogCommand(int32_t Kind) {
+  // These four menu items select the selection tool first; the other dialogs leave the tool.
+  if (Kind == 1 || Kind == 4 || Kind == 5 || Kind == 6) fEditor.SetTool(1);
   try {
     fEditor.ApplyAction([this, Kind](TEditor&, const TActionArgument&) { return ParamDialog(Kind); }, {}, true);
   } catch (const std::exception& E) {
@@ -722,7 +724,12 @@ void TEditorActions::PasteIntoSelection1Click() {
   RunDirect("PasteIntoSelection", &TEditorActions::PasteIntoSelection, {}, true);
 }
 void TEditorActions::PuttoBuffer1Click() { RunDirect("PutToBuffer", &TEditorActions::PutToBuffer, {}, false); }
-void TEditorActions::GetfromBuffer1Click() { RunDirect("GetFromBuffer", &TEditorActions::GetFromBuffer, {}, true); }
+void TEditorActions::GetfromBuffer1Click() {
+  // An empty buffer is no command at all (no undo step).
+  if (fEditor.gBuffer->Empty()) return;
+  RunDirect("GetFromBuffer", &TEditorActions::GetFromBuffer, {}, true);
+  if (DeselectLayer) DeselectLayer();
+}
 void TEditorActions::ExchangewithBuffer1Click() {
   RunDirect("ExchangeWithBuffer", &TEditorActions::ExchangeWithBuffer, {}, true);
 }

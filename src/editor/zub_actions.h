@@ -65,6 +65,9 @@ class TEditorActions {
 
   // ---- Menu commands that call the engine directly -----------------------------------
   // Each reports an escaping exception "on action " + the callback's name.
+  // Brightness/Contrast, Hue/Saturation/Luminance, Sobel and Prewitt first
+  // select tool 1; Get from Buffer does nothing with an empty buffer and
+  // deselects the layer after it ran.
   void Copy1Click();
   void Cut1Click();
   void Clear1Click();

@@ -455,7 +455,9 @@ TEST_F(Actions, ParameterDialogsCancelOrApplyWithTheSliderMapping) {
 
   // A tall picture gives a tall preview; the hue dialog shows the channel group.
   Fill(30, 90, Argb(255, 1, 2, 3));
+  ed->gCurrentTool = 5;
   act->HueSaturation1Click();
+  EXPECT_EQ(ed->gCurrentTool, 1);
   EXPECT_EQ(ui.ParamPreviewSizes.back(), std::make_pair(42, 128));
   EXPECT_TRUE(ui.ParamDialogs.back().ChannelsVisible);
   EXPECT_EQ(ui.ParamDialogs.back().Label2, "Saturation:");
@@ -485,11 +487,20 @@ TEST_F(Actions, ParameterDialogsCancelOrApplyWithTheSliderMapping) {
 
 TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
   auto original = Copy(Doc());
-  // Copy, Put to Buffer and Copy Transparency record no undo step.
+  // Get from an empty buffer is no command; Copy, Put to Buffer and Copy
+  // Transparency record no undo step.
+  int deselected = 0;
+  act->DeselectLayer = [&] { ++deselected; };
+  act->GetfromBuffer1Click();
+  EXPECT_EQ(deselected, 0);
   act->Copy1Click();
   act->PuttoBuffer1Click();
   EXPECT_EQ(Undos(), 0);
   EXPECT_TRUE(ed->gBuffer->Equal(original.get()));
+  act->GetfromBuffer1Click();
+  EXPECT_EQ(Undos(), 1);
+  EXPECT_EQ(deselected, 1);
+  ed->gImageUndo->Clear();
   TBitmap32 pasted;
   ASSERT_TRUE(PasteBitmapWithAlpha(&pasted));
   EXPECT_TRUE(pasted.Equal(original.get()));  // alpha included
