@@ -101,15 +101,6 @@ constexpr long double kPi = 3.141592653589793238462643383279502884L;
 
 #define VEMRA_ACTION(Name) {#Name, &TEditorActions::Name}
 
-const std::vector<std::string>& TEditorActions::CallbackNames() {
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> n;
-    for (const TNamedMember& m : TagCallbacks()) n.emplace_back(m.Name);
-    return n;
-  }();
-  return names;
-}
-
 TEditorActions::TEditorActions(TEditor& Editor) : fEditor(Editor) {
   fResizeValues.ResamplerIndex = 2;  // "Linear", selected when the dialog is made
   for (const TNamedMember& m : TagCallbacks()) {
@@ -807,3 +798,5 @@ const std::vector<TEditorActions::TNamedMember>& TEditorActions::TagCallbacks() 
   };
   return table;
 }
+
+#undef VEMRA_ACTION

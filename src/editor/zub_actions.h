@@ -46,9 +46,6 @@ class TEditorActions {
   TEditorActions(const TEditorActions&) = delete;
   TEditorActions& operator=(const TEditorActions&) = delete;
 
-  // The names this object registers; every row of the tag table names one.
-  static const std::vector<std::string>& CallbackNames();
-
   // The selection routines a few commands end with. The selection commands
   // install them; until then they do nothing.
   std::function<void()> FreeSelection;   // Crop to Selection
