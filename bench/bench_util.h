@@ -70,6 +70,16 @@ inline TColor32 PhotoLikePixel(int x, int y, int W, int H, uint32_t& Seed, bool 
          static_cast<TColor32>(b);
 }
 
+// A W x H picture of PhotoLikePixel, row by row from the seed 12345.
+inline std::unique_ptr<TBitmap32> MakePhotoLike(int32_t W, int32_t H, bool Vignette) {
+  auto P = std::make_unique<TBitmap32>();
+  P->SetSize(W, H);
+  uint32_t Seed = 12345;
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) P->SetPixel(x, y, PhotoLikePixel(x, y, W, H, Seed, Vignette));
+  return P;
+}
+
 // Times one outside command per iteration (process start included: a few
 // milliseconds against hundreds).
 inline void TimeCommand(benchmark::State& State, const std::string& Cmd) {

@@ -25,14 +25,7 @@ std::string TempName(const std::string& Leaf) { return BenchTempPath("vemra_zub_
 
 // Smooth shading, edges, sensor-like noise and a soft alpha vignette.
 const TBitmap32& Photo() {
-  static const std::unique_ptr<TBitmap32> b = [] {
-    auto p = std::make_unique<TBitmap32>();
-    p->SetSize(kW, kH);
-    uint32_t s = 12345;
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) p->SetPixel(x, y, PhotoLikePixel(x, y, kW, kH, s, true));
-    return p;
-  }();
+  static const std::unique_ptr<TBitmap32> b = MakePhotoLike(kW, kH, true);
   return *b;
 }
 

@@ -2,6 +2,10 @@
 // the window list and the receiving side of the hand-over.
 #include "zub_main.h"
 
+#include "zub_actions.h"
+#include "zub_tools.h"
+
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QCursor>
 #include <QToolTip>
@@ -161,6 +165,8 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
 
   editor_ = std::make_unique<TEditor>(*view_, *this);
   document_ = std::make_unique<TZubDocument>(*editor_);
+  actions_ = std::make_unique<TEditorActions>(*editor_);
+  tools_ = std::make_unique<TMouseTools>(*editor_);
 
   for (QLabel*& P : panels_) {
     P = new QLabel(this);
@@ -178,6 +184,8 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
 }
 
 TzubForm::~TzubForm() {
+  tools_.reset();
+  actions_.reset();
   document_.reset();
   editor_.reset();
   if (viewWidget_ != nullptr) viewWidget_->SetControl(nullptr);
@@ -384,6 +392,19 @@ void TzubForm::dropEvent(QDropEvent* Event) {
 
 // ---- Menu handlers ---------------------------------------------------------------------------
 
+namespace {
+
+// OK and Cancel under a form's rows; true when the dialog was closed with OK.
+bool RunWithOkCancel(QDialog& D, QFormLayout* Form) {
+  auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &D);
+  Form->addRow(Buttons);
+  QObject::connect(Buttons, &QDialogButtonBox::accepted, &D, &QDialog::accept);
+  QObject::connect(Buttons, &QDialogButtonBox::rejected, &D, &QDialog::reject);
+  return D.exec() == QDialog::Accepted;
+}
+
+}  // namespace
+
 void TzubForm::New1Click(QAction*) {
   if (!document_->CloseImage()) return;
   QDialog D(this);
@@ -396,11 +417,7 @@ void TzubForm::New1Click(QAction*) {
   H->setValue(600);
   Form->addRow("&Width", W);
   Form->addRow("&Height", H);
-  auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &D);
-  Form->addRow(Buttons);
-  connect(Buttons, &QDialogButtonBox::accepted, &D, &QDialog::accept);
-  connect(Buttons, &QDialogButtonBox::rejected, &D, &QDialog::reject);
-  if (D.exec() != QDialog::Accepted) return;
+  if (!RunWithOkCancel(D, Form)) return;
   document_->gBackgroundColor = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Background)]);
   document_->NewImage(W->value(), H->value());
 }
@@ -583,6 +600,70 @@ bool TzubForm::ColorDialog(TColor32& Color) {
   if (!C.isValid()) return false;
   Color = 0xFF000000u | (static_cast<uint32_t>(C.red()) << 16) | (static_cast<uint32_t>(C.green()) << 8) |
           static_cast<uint32_t>(C.blue());
+  return true;
+}
+
+// A plain form of the parameter dialog: one number per slider the command
+// names ("None:" hides it), the channel boxes when asked for. The dialog with
+// sliders and live previews replaces it.
+bool TzubForm::RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) {
+  QDialog D(this);
+  D.setWindowTitle(QString::fromStdString(Setup.Caption));
+  auto* Form = new QFormLayout(&D);
+  struct TRow {
+    const std::string& Label;
+    int32_t& Value;
+    QSpinBox* Box = nullptr;
+  } Rows[] = {{Setup.Label1, Values.P1}, {Setup.Label2, Values.P2}, {Setup.Label4, Values.P4}};
+  for (TRow& R : Rows) {
+    if (R.Label == "None:") continue;
+    R.Box = new QSpinBox(&D);
+    R.Box->setRange(-100000, 100000);
+    R.Box->setValue(R.Value);
+    Form->addRow(QString::fromStdString(R.Label), R.Box);
+  }
+  QCheckBox* Channels[3] = {};
+  if (Setup.ChannelsVisible) {
+    const char* Names[3] = {"&Red", "&Green", "&Blue"};
+    const bool On[3] = {Values.Red, Values.Green, Values.Blue};
+    for (int i = 0; i < 3; ++i) {
+      Channels[i] = new QCheckBox(Names[i], &D);
+      Channels[i]->setChecked(On[i]);
+      Form->addRow(Channels[i]);
+    }
+  }
+  if (!RunWithOkCancel(D, Form)) return false;
+  for (TRow& R : Rows)
+    if (R.Box) R.Value = R.Box->value();
+  if (Setup.ChannelsVisible) {
+    Values.Red = Channels[0]->isChecked();
+    Values.Green = Channels[1]->isChecked();
+    Values.Blue = Channels[2]->isChecked();
+  }
+  return true;
+}
+
+// Width and height, and the offsets for a canvas size (mode 3).
+bool TzubForm::RunResizeDialog(const std::string& Caption, int32_t Mode, bool, TResizeValues& Values) {
+  QDialog D(this);
+  D.setWindowTitle(QString::fromStdString(Caption));
+  auto* Form = new QFormLayout(&D);
+  auto Box = [&](const char* Label, int32_t Value, int32_t Lo) {
+    auto* S = new QSpinBox(&D);
+    S->setRange(Lo, 32767);
+    S->setValue(Value);
+    Form->addRow(Label, S);
+    return S;
+  };
+  QSpinBox* W = Box("&Width", Values.Width, 1);
+  QSpinBox* H = Box("&Height", Values.Height, 1);
+  QSpinBox* L = Mode == 3 ? Box("&Left", Values.Left, -32767) : nullptr;
+  QSpinBox* T = Mode == 3 ? Box("&Top", Values.Top, -32767) : nullptr;
+  if (!RunWithOkCancel(D, Form)) return false;
+  Values.Width = W->value();
+  Values.Height = H->value();
+  if (L) Values.Left = L->value();
+  if (T) Values.Top = T->value();
   return true;
 }
 

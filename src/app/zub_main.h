@@ -23,6 +23,8 @@ class TImgView32;
 class TInstanceServer;
 class TViewWidget;
 class TZubDocument;
+class TEditorActions;
+class TMouseTools;
 class TzubForm;
 
 // One row of the menu table: an item under Parent ("" for the menu bar); a
@@ -44,6 +46,8 @@ class TzubForm : public QMainWindow, public EditorUi {
 
   TEditor& Editor() const { return *editor_; }
   TZubDocument& Document() const { return *document_; }
+  TEditorActions& Actions() const { return *actions_; }
+  TMouseTools& Tools() const { return *tools_; }
   TImgView32& Image321() const { return *view_; }
   TViewWidget* ViewWidget() const { return viewWidget_; }
   TMRU& Recent() const { return *recent_; }
@@ -125,6 +129,8 @@ class TzubForm : public QMainWindow, public EditorUi {
   void HideViewHint() override;
   bool TextDialog(TTextDialogData&) override { return false; }
   bool ColorDialog(TColor32& Color) override;
+  bool RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) override;
+  bool RunResizeDialog(const std::string& Caption, int32_t Mode, bool KeepAspect, TResizeValues& Values) override;
   bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) override;
   bool HistogramExists() override { return false; }
   void CreateHistogram() override {}
@@ -150,6 +156,10 @@ class TzubForm : public QMainWindow, public EditorUi {
   TViewWidget* viewWidget_ = nullptr;
   std::unique_ptr<TEditor> editor_;
   std::unique_ptr<TZubDocument> document_;
+  // The image commands and the mouse tools register themselves with the
+  // editor; they go before it.
+  std::unique_ptr<TEditorActions> actions_;
+  std::unique_ptr<TMouseTools> tools_;
   std::unique_ptr<TMruMenu> recentMenu_;
   std::unique_ptr<TMRU> recent_;
   TInstanceServer* instance_ = nullptr;

@@ -47,6 +47,33 @@ struct TLayerListItem {
   friend bool operator==(const TLayerListItem&, const TLayerListItem&) = default;
 };
 
+// What the shared parameter dialog (TBCDlg) hands back: the positions of
+// TrackBar1 (P1), TrackBar2 (P2) and TrackBar4 (P4) and the channel boxes.
+struct TParamValues {
+  int32_t P1 = 0, P2 = 0, P4 = 0;
+  bool Red = true, Green = true, Blue = true;
+};
+
+// How a command sets the parameter dialog up. A label "None:" hides its
+// slider and edit box.
+struct TParamDialogSetup {
+  int32_t Kind = 0;  // the dialog's Tag, 1..14
+  std::string Caption;
+  std::string Label1, Label2, Label4;
+  bool ChannelsVisible = false;  // the "Channels" group
+  // Image321's bitmap: the work bitmap stretched (linear) so that its longer
+  // side is 128; Image322 is made the same size.
+  const TBitmap32* Preview = nullptr;
+};
+
+// The resize dialog's (TResizeDlg) values: UpDown1, UpDown2, the resampler
+// index of ComboBox1's item (0..6), and the offsets UpDown3 and UpDown4.
+struct TResizeValues {
+  int32_t Width = 0, Height = 0;
+  int32_t ResamplerIndex = 2;
+  int32_t Left = 0, Top = 0;
+};
+
 class EditorUi {
  public:
   virtual ~EditorUi() = default;
@@ -110,6 +137,13 @@ class EditorUi {
   virtual bool ColorDialog(TColor32& Color) = 0;
   // A one-line text query; false when cancelled (Value is then unchanged).
   virtual bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) = 0;
+  // The parameter dialog shown modally; true for OK, Values then holds its
+  // sliders and boxes. Values comes in as the dialog last left them.
+  virtual bool RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) = 0;
+  // The resize dialog with Caption in mode 1 (resize), 2 (new image) or 3
+  // (canvas size), CheckBox1 ("Maintain aspect ratio") set to KeepAspect,
+  // Values.Width and Values.Height as the start size; true for OK.
+  virtual bool RunResizeDialog(const std::string& Caption, int32_t Mode, bool KeepAspect, TResizeValues& Values) = 0;
 
   // ---- Histogram window -------------------------------------------------------------
   virtual bool HistogramExists() = 0;

@@ -63,30 +63,6 @@ uint32_t ColorDistance(uint32_t a, uint32_t b) {
 
 std::vector<uint32_t> MonoPalette() { return {0xFF000000u, 0xFFFFFFFFu}; }
 
-// The sixteen colours of the platform's 4-bit palette, in its order.
-std::vector<uint32_t> VgaPalette() {
-  return {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u, 0xFF000080u, 0xFF800080u,
-          0xFF008080u, 0xFF808080u, 0xFFC0C0C0u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
-          0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
-}
-
-// A fixed 256-colour palette for images with more colours than that: the
-// 6 x 6 x 6 colour cube and a ramp of 40 greys between its levels.
-std::vector<uint32_t> CubePalette() {
-  std::vector<uint32_t> p;
-  p.reserve(256);
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b)
-        p.push_back(0xFF000000u | static_cast<uint32_t>(r * 51) << 16 | static_cast<uint32_t>(g * 51) << 8 |
-                    static_cast<uint32_t>(b * 51));
-  for (int i = 1; i <= 40; ++i) {
-    uint32_t v = static_cast<uint32_t>(i * 255 / 41);
-    p.push_back(0xFF000000u | v << 16 | v << 8 | v);
-  }
-  return p;
-}
-
 // The image's own colours when there are at most Limit of them, else empty.
 std::vector<uint32_t> ExactPalette(const std::vector<uint32_t>& Pixels, size_t Limit) {
   std::unordered_set<uint32_t> seen;
@@ -122,6 +98,99 @@ int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color
     }
   }
   return best;
+}
+
+const std::vector<uint32_t>& VgaPalette() {
+  static const std::vector<uint32_t> p = {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u,
+                                          0xFF000080u, 0xFF800080u, 0xFF008080u, 0xFF808080u,
+                                          0xFFC0C0C0u, 0xFFFF0000u, 0xFF00FF00u, 0xFFFFFF00u,
+                                          0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
+  return p;
+}
+
+const std::vector<uint32_t>& CubePalette() {
+  static const std::vector<uint32_t> p = [] {
+    std::vector<uint32_t> q;
+    q.reserve(256);
+    for (uint32_t r = 0; r < 6; ++r)
+      for (uint32_t g = 0; g < 6; ++g)
+        for (uint32_t b = 0; b < 6; ++b) q.push_back(0xFF000000u | (r * 51) << 16 | (g * 51) << 8 | (b * 51));
+    for (uint32_t i = 1; i <= kCubeGreys; ++i) {
+      const uint32_t v = i * 255 / (kCubeGreys + 1);
+      q.push_back(0xFF000000u | v << 16 | v << 8 | v);
+    }
+    return q;
+  }();
+  return p;
+}
+
+namespace {
+
+// The inverse map of the cube palette, exact. With Q = r^2 + g^2 + b^2, the
+// squared distance to a cube entry (lr, lg, lb) is Q + sum of (l^2 - 2cl) per
+// channel, and to a grey v it is Q + 3v^2 - 2v(r + g + b). Q is common, so the
+// comparison needs one term per channel and one per channel sum:
+//   - the nearest cube entry takes the nearest level in each channel on its
+//     own (no ties: the levels are 51 apart, every midpoint lies on a half);
+//   - the nearest grey depends on the sum s = r + g + b alone (the first of
+//     equal greys wins, as in the palette's order);
+//   - the grey wins only when strictly nearer, since the cube comes first.
+// Each table entry packs the term plus an offset that keeps it positive (low
+// half) with a palette index, or with the channel's part of the palette
+// colour (high half): the parts of a cube colour add up without carries. A
+// pixel then costs four reads and two additions.
+struct TCubeInverse {
+  static constexpr int64_t kOffset = 65536;  // above the largest c^2, so l^2 - 2cl + kOffset > 0
+  struct TTables {
+    uint64_t red[256], green[256], blue[256];
+    uint64_t grey[766];
+    uint32_t Pick(uint32_t C) const {
+      const uint32_t r = (C >> 16) & 0xFF, g = (C >> 8) & 0xFF, b = C & 0xFF;
+      const uint64_t cube = red[r] + green[g] + blue[b];
+      const uint64_t gr = grey[r + g + b];
+      return static_cast<uint32_t>((static_cast<uint32_t>(gr) < static_cast<uint32_t>(cube) ? gr : cube) >> 32);
+    }
+  };
+  TTables index, color;
+  TCubeInverse() {
+    for (int c = 0; c < 256; ++c) {
+      const int64_t l = (c + 25) / 51;  // 25 -> 0, 26 -> 1
+      const auto term = static_cast<uint64_t>(51 * l * 51 * l - 2 * c * 51 * l + kOffset);
+      const auto level = static_cast<uint64_t>(51 * l);
+      index.red[c] = static_cast<uint64_t>(36 * l) << 32 | term;
+      index.green[c] = static_cast<uint64_t>(6 * l) << 32 | term;
+      index.blue[c] = static_cast<uint64_t>(l) << 32 | term;
+      color.red[c] = (level << 16 | 0xFF000000u) << 32 | term;  // alpha once, in red's part
+      color.green[c] = level << 40 | term;
+      color.blue[c] = level << 32 | term;
+    }
+    for (int64_t s = 0; s <= 765; ++s) {
+      int64_t best = 1, bestKey = INT64_MAX;
+      for (int64_t i = 1; i <= static_cast<int64_t>(kCubeGreys); ++i) {
+        const int64_t v = i * 255 / (kCubeGreys + 1);
+        const int64_t key = 3 * v * v - 2 * v * s;
+        if (key < bestKey) bestKey = key, best = i;
+      }
+      const auto key = static_cast<uint64_t>(bestKey + 3 * kOffset);
+      const auto v = static_cast<uint64_t>(best * 255 / (kCubeGreys + 1));
+      index.grey[s] = static_cast<uint64_t>(215 + best) << 32 | key;
+      color.grey[s] = (0xFF000000u | v * 0x010101u) << 32 | key;
+    }
+  }
+};
+
+const TCubeInverse& CubeInverse() {
+  static const TCubeInverse t;
+  return t;
+}
+
+}  // namespace
+
+uint8_t NearestCubeIndex(uint32_t Color) { return static_cast<uint8_t>(CubeInverse().index.Pick(Color)); }
+
+void MapToCubePalette(uint32_t* Pixels, size_t Count) {
+  const TCubeInverse::TTables& t = CubeInverse().color;
+  for (size_t i = 0; i < Count; ++i) Pixels[i] = t.Pick(Pixels[i]);
 }
 
 void TPlatformBitmap::SetPixelFormat(TPixelFormat f) {

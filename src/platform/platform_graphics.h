@@ -118,6 +118,19 @@ class TPlatformBitmap : public TGraphic {
 // first of equals wins; 0 for an empty palette).
 int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color);
 
+// The platform's 16-colour palette, in its order (the 4-bit system palette).
+const std::vector<uint32_t>& VgaPalette();
+// The fixed 256-colour (halftone) palette for pictures with more colours than
+// that: the 6 x 6 x 6 colour cube with levels 0, 51, .., 255 (red slowest),
+// then a ramp of kCubeGreys greys i * 255 / 41 between its levels.
+constexpr uint32_t kCubeGreys = 40;
+const std::vector<uint32_t>& CubePalette();
+// NearestPaletteIndex(CubePalette(), Color) through an inverse map: a few
+// table reads instead of 256 distances.
+uint8_t NearestCubeIndex(uint32_t Color);
+// Every pixel becomes its nearest cube palette colour (opaque).
+void MapToCubePalette(uint32_t* Pixels, size_t Count);
+
 // Icons and metafiles are drawn on two backgrounds by the bitmap's Assign to
 // recover their transparency; they derive from this marker class.
 class TTransparentGraphic : public TGraphic {};

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor_ui.h"
@@ -68,10 +69,26 @@ class TFakeEditorUi : public EditorUi {
     ColorAnswers.pop_front();
     return true;
   }
-  bool InputQuery(const std::string&, const std::string&, std::string& Value) override {
+  bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) override {
+    Queries.push_back({Caption, Prompt, Value});
     if (QueryAnswers.empty()) return false;
     Value = QueryAnswers.front();
     QueryAnswers.pop_front();
+    return true;
+  }
+  bool RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) override {
+    ParamDialogs.push_back(Setup);
+    if (Setup.Preview != nullptr) ParamPreviewSizes.push_back({Setup.Preview->Width(), Setup.Preview->Height()});
+    if (ParamAnswers.empty()) return false;
+    Values = ParamAnswers.front();
+    ParamAnswers.pop_front();
+    return true;
+  }
+  bool RunResizeDialog(const std::string& Caption, int32_t Mode, bool KeepAspect, TResizeValues& Values) override {
+    ResizeDialogs.push_back({Caption, Mode, KeepAspect, Values.Width, Values.Height});
+    if (ResizeAnswers.empty()) return false;
+    Values = ResizeAnswers.front();
+    ResizeAnswers.pop_front();
     return true;
   }
   bool HistogramExists() override { return HistogramMade; }
@@ -87,6 +104,22 @@ class TFakeEditorUi : public EditorUi {
   std::function<void(const std::string&)> BoxHook;  // runs while a box is "up"
   std::vector<ExceptionReport> Exceptions;
   std::deque<std::string> QueryAnswers;
+  struct Query {
+    std::string Caption, Prompt, Value;  // Value as the query was opened with
+  };
+  std::vector<Query> Queries;
+  // Dialogs: what each showing was given, and the scripted OK answers (none left = Cancel).
+  struct ResizeShowing {
+    std::string Caption;
+    int32_t Mode;
+    bool KeepAspect;
+    int32_t Width, Height;
+  };
+  std::vector<TParamDialogSetup> ParamDialogs;
+  std::vector<std::pair<int32_t, int32_t>> ParamPreviewSizes;
+  std::deque<TParamValues> ParamAnswers;
+  std::vector<ResizeShowing> ResizeDialogs;
+  std::deque<TResizeValues> ResizeAnswers;
   std::map<TGauge, int32_t> Gauges;
   std::map<TSwatch, TColor32> Swatches;
   std::map<int32_t, std::string> Status;
