@@ -144,13 +144,18 @@ const char* NotRegularReason(mode_t Mode) {
 // of a named pipe from waiting for a writer that may never come; it is taken
 // off again once the file is known to be a plain one.
 std::FILE* OpenRegularForReading(const std::string& FileName) {
+  auto refuse = [&](mode_t Mode) {
+    return EFOpenError("Cannot open file \"" + FileName + "\". " + NotRegularReason(Mode));
+  };
+  // A socket cannot be opened at all: it is told apart before the open.
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw refuse(st.st_mode);
   const int fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\"");
-  struct stat st {};
+  // Checked again on what was opened: the name may have changed meanwhile.
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const std::string reason = ::fstat(fd, &st) == 0 ? NotRegularReason(st.st_mode) : "Cannot read its status";
     ::close(fd);
-    throw EFOpenError("Cannot open file \"" + FileName + "\". " + reason);
+    throw refuse(st.st_mode);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* f = ::fdopen(fd, "rb");
