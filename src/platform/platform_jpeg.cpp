@@ -45,6 +45,15 @@ constexpr int kMaxScans = 100;
 // nothing. Photos take 4 to 16 pixels per byte.
 constexpr uint64_t kWholeAllocPixelsPerByte = 64;
 constexpr uint64_t kWholeAllocMinPixels = uint64_t{4} << 20;
+// The most pixels a byte of input can stand for. Huffman data spends at least
+// one bit per 8 x 8 block of the first component (a progressive DC scan;
+// baseline spends two), so 512 pixels a byte; twice that leaves room. The
+// arithmetic coder can code a flat block in a small fraction of a bit, and it
+// pads missing data with zeros without a warning, so a few hundred bytes
+// could otherwise stand for a gigapixel picture. Pictures of up to 4 million
+// pixels are never refused by this.
+constexpr uint64_t kMaxPixelsPerByteHuffman = 1024;
+constexpr uint64_t kMaxPixelsPerByteArithmetic = 32768;
 
 struct TJpegError {
   jpeg_error_mgr pub;
@@ -353,6 +362,8 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
       w * h > gPixelLimit.load()) {
     RaiseJpegError(JERR_IMAGE_TOO_BIG);
   }
+  const uint64_t perByte = ci.arith_code ? kMaxPixelsPerByteArithmetic : kMaxPixelsPerByteHuffman;
+  if (w * h > std::max(kWholeAllocMinPixels, static_cast<uint64_t>(Size) * perByte)) RaiseJpegError(JWRN_JPEG_EOF);
   switch (ci.jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
