@@ -70,9 +70,11 @@ bool MayReplace(const std::string& Target, const struct stat& St) {
   return true;
 }
 
-// An unnamed file in Folder, or -1 where the file system has no O_TMPFILE.
+// An unnamed file in Folder, or -1 where the file system has no O_TMPFILE
+// (or no /proc to name the file through later).
 int OpenUnnamed(const std::string& Folder) {
 #ifdef O_TMPFILE
+  if (::access("/proc/self/fd", X_OK) != 0) return -1;
   return ::open(Folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 #else
   static_cast<void>(Folder);

@@ -35,19 +35,13 @@ struct TSharedFolder : TTempDir {
   TSharedFolder() { fs::permissions(path, fs::perms::all); }
 };
 
-// Peak memory of this process since the last reset, in bytes.
-int64_t PeakRss() {
+// A memory figure of this process from /proc ("VmRSS:" now, "VmHWM:" the
+// peak since the last reset), in bytes.
+int64_t MemoryBytes(const std::string& Field) {
   std::ifstream in("/proc/self/status");
   std::string line;
   while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-  return -1;
-}
-int64_t CurrentRss() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    if (line.rfind(Field, 0) == 0) return std::stoll(line.substr(Field.size())) * 1024;
   return -1;
 }
 
@@ -283,7 +277,7 @@ TEST(Loaders, TinyFilesDeclaringHugePicturesFailFastAndSmall) {
     SCOPED_TRACE(name);
     const TChildResult r = RunInChild([&] {
       std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak to what is in use now
-      const int64_t before = CurrentRss();
+      const int64_t before = MemoryBytes("VmRSS:");
       const auto start = std::chrono::steady_clock::now();
       TBoxes boxes;
       TBitmap32 b;
@@ -293,7 +287,7 @@ TEST(Loaders, TinyFilesDeclaringHugePicturesFailFastAndSmall) {
       } catch (const Exception&) {
       }
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-      const int64_t grown = PeakRss() - before;
+      const int64_t grown = MemoryBytes("VmHWM:") - before;
       if (grown > (64 << 20) || ms.count() > 1000) {
         std::fprintf(stderr, "%s: %lld bytes, %lld ms\n", name, static_cast<long long>(grown),
                      static_cast<long long>(ms.count()));
