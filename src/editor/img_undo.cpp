@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform_savefile.h"
 #include "platform_stream.h"
 #include "temputils.h"
 
@@ -129,10 +130,12 @@ void TBitmap32Undo::Redo(TBitmap32* Bitmap) {
 
 void TBitmap32Undo::Commit(const TBitmap32* Bitmap) {
   if (Bitmap == nullptr) return;
-  // Emptied first: a smaller image must not leave the tail of a larger one behind.
-  TFileStream f(tempFileName_, TFileMode::fmCreate);
-  Bitmap->SaveToStream(f);
-  if (!f.Flush()) throw EWriteError("Stream write error");
+  // The new checkpoint is written beside the committed one and takes its
+  // place only once complete: a full disk leaves the previous checkpoint
+  // committed and readable.
+  if (tempFileName_.empty()) throw EFCreateError("Cannot create file \"\"");
+  ReplaceFileAtomically(tempFileName_, [Bitmap](TStream& s) { Bitmap->SaveToStream(s); },
+                        TRenameFailure::rfWriteError);
   committed_ = true;
   changes_ = 0;
 }

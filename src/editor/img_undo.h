@@ -61,8 +61,10 @@ class TBitmap32Undo {
   TBitmap32* Newest() const;
   TBitmap32* Previous() const;
 
-  // Writes Bitmap into the checkpoint file (emptied first). Raises the
-  // stream's exception when the file cannot be written.
+  // Writes Bitmap as the new checkpoint: a new file that replaces the
+  // committed one only when complete. Raises the stream's exception when it
+  // cannot be written (a full disk included); the previous checkpoint then
+  // stays committed and readable.
   void Commit(const TBitmap32* Bitmap);
   bool IsCommitted() const { return committed_; }
   // Reads the checkpoint back into Bitmap, pushing the current image first.

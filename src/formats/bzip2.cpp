@@ -128,19 +128,26 @@ void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, s
   OutputSize = written;
 }
 
-void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSize, TBZ2Block& Output,
-                         size_t& OutputSize) {
+namespace {
+
+// Decompresses into a block that starts at InitialCap bytes and grows (by half
+// of itself, at least Increment) as output arrives, up to MaxCap. Returns the
+// bytes written; Full tells that decompression stopped at MaxCap.
+size_t DecompressGrowing(const void* Input, size_t InputSize, size_t InitialCap, size_t Increment, size_t MaxCap,
+                         TBZ2Block& Output, bool& Full) {
   Output.reset();
-  OutputSize = 0;
-  const size_t increment = (InputSize + 255) & ~size_t{255};
-  size_t cap = ExpectedSize != 0 ? ExpectedSize : std::max<size_t>(increment, 256);
+  size_t cap = std::max<size_t>(std::min(InitialCap, MaxCap), 1);
   uint8_t* raw = static_cast<uint8_t*>(std::malloc(cap));
   if (!raw) throw EBZDecompressionError(ErrorText(BZ_MEM_ERROR));
   TBZ2Block out(raw);
+  Full = false;
   auto grow = [&](uint8_t*& Out, size_t& Cap) {
-    if (ExpectedSize != 0 || Cap >= kBZ2MaxUnsizedOutput) return false;
-    // Grow geometrically so a large output costs few copies.
-    const size_t grown = std::min(kBZ2MaxUnsizedOutput, Cap + std::max(increment, Cap / 2));
+    if (Cap >= MaxCap) {
+      Full = true;
+      return false;
+    }
+    // Geometric growth: a large output costs few copies.
+    const size_t grown = std::min(MaxCap, Cap + std::max(Increment, Cap / 2));
     auto* p = static_cast<uint8_t*>(std::realloc(Out, grown));
     if (!p) throw EBZDecompressionError(ErrorText(BZ_MEM_ERROR));
     static_cast<void>(out.release());
@@ -150,8 +157,6 @@ void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSiz
     return true;
   };
   const size_t written = RunDecompress(Input, InputSize, raw, cap, grow);
-  if (ExpectedSize == 0 && written == cap && cap >= kBZ2MaxUnsizedOutput)
-    throw EBZDecompressionError(ErrorText(BZ_MEM_ERROR));
   if (written != cap) {
     if (auto* p = static_cast<uint8_t*>(std::realloc(out.get(), std::max<size_t>(written, 1)))) {
       static_cast<void>(out.release());
@@ -159,7 +164,36 @@ void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSiz
     }
   }
   Output = std::move(out);
-  OutputSize = written;
+  return written;
+}
+
+}  // namespace
+
+void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSize, TBZ2Block& Output,
+                         size_t& OutputSize) {
+  OutputSize = 0;
+  const size_t increment = (InputSize + 255) & ~size_t{255};
+  bool full = false;
+  if (ExpectedSize != 0) {
+    OutputSize = DecompressGrowing(Input, InputSize, ExpectedSize, increment, ExpectedSize, Output, full);
+    return;
+  }
+  OutputSize = DecompressGrowing(Input, InputSize, std::max<size_t>(increment, 256), increment,
+                                 kBZ2MaxUnsizedOutput, Output, full);
+  if (full) {
+    Output.reset();
+    OutputSize = 0;
+    throw EBZDecompressionError(ErrorText(BZ_MEM_ERROR));
+  }
+}
+
+void DecompressAsArrivingBZ2(const void* Input, size_t InputSize, size_t MaxSize, TBZ2Block& Output,
+                             size_t& OutputSize) {
+  OutputSize = 0;
+  bool full = false;
+  // Starts at about what a well-compressed picture of this input would need.
+  const size_t start = std::min<size_t>(std::max<size_t>(InputSize, 4096), size_t{1} << 20) * 8;
+  OutputSize = DecompressGrowing(Input, InputSize, start, size_t{1} << 20, MaxSize, Output, full);
 }
 
 size_t DecompressIntoBZ2(const void* Input, size_t InputSize, void* Output, size_t OutputSize) {

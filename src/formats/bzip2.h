@@ -35,6 +35,12 @@ void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, s
 void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSize, TBZ2Block& Output,
                          size_t& OutputSize);
 
+// Decompresses at most MaxSize bytes into a block that grows as output
+// arrives, so what a stream costs follows what it really holds, however much
+// the caller could take. Errors as above.
+void DecompressAsArrivingBZ2(const void* Input, size_t InputSize, size_t MaxSize, TBZ2Block& Output,
+                             size_t& OutputSize);
+
 // Decompresses into the caller's memory: at most OutputSize bytes, stopping
 // when they are filled. Returns the bytes written. Errors as above; the bytes
 // written before an error stay in Output.

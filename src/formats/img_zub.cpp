@@ -46,9 +46,14 @@ bool ReadZubStream(TStream& Stream, TBitmap32& Bitmap) {
   if (std::memcmp(header, "ZU3", 3) != 0 || w < 1 || h < 1) return false;
 
   CheckImageFitsMemory(w, h);
-  Bitmap.SetSize(w, h);
-  Bitmap.Clear();  // opaque black where no pixel data arrives
-  const size_t pixelBytes = Bitmap.PixelCount() * sizeof(TColor32);
+  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const size_t pixelBytes = count * sizeof(TColor32);
+  const bool mayBeShort = count <= kZubShortFileMaxPixels;
+  // Opaque black where no pixel data arrives.
+  auto blackPicture = [&] {
+    Bitmap.SetSize(w, h);
+    Bitmap.Clear();
+  };
 
   // N says how long the stream is; only what the file really holds is read,
   // so a forged length cannot make us reserve memory for nothing.
@@ -63,36 +68,56 @@ bool ReadZubStream(TStream& Stream, TBitmap32& Bitmap) {
   std::vector<uint8_t> packed(n);
   n = ReadUpTo(Stream, packed.data(), n);
 
-  // The pixels are decompressed straight into the bitmap and the stream is
-  // cut off once they are full; a stream that promises more is not followed.
+  // The pixels are decompressed before the picture is made, into memory that
+  // grows as they arrive and stops at the picture's size: a header that
+  // promises gigapixels over a few bytes of stream costs a few bytes.
+  TBZ2Block pixels;
+  size_t got = 0;
   try {
-    const size_t got = DecompressIntoBZ2(packed.data(), n, Bitmap.Bits(), pixelBytes);
-    SwapPixelsIfBigEndian(Bitmap.Bits(), got / sizeof(TColor32));
+    DecompressAsArrivingBZ2(packed.data(), n, pixelBytes, pixels, got);
   } catch (...) {
     // A broken stream leaves no half-decoded garbage: the picture is black.
-    Bitmap.Clear();
+    if (mayBeShort) blackPicture();
     throw;
   }
+  // A large picture with missing data is damaged, not a picture to show
+  // mostly black.
+  if (got < pixelBytes && !mayBeShort) throw EReadError("Stream read error");
+  blackPicture();
+  std::memcpy(Bitmap.Bits(), pixels.get(), got - got % sizeof(TColor32));
+  SwapPixelsIfBigEndian(Bitmap.Bits(), got / sizeof(TColor32));
   Bitmap.Changed();
   return true;
 }
 
-void LoadZubImageFromStream(TStream& Stream, const std::string& FileName, TBitmap32* Bitmap) {
-  if (!Bitmap) return;
+std::string LoadZubImageChecked(TStream& Stream, const std::string& FileName, TBitmap32& Bitmap) {
+  std::string failure;
+  uint32_t icon = MB_ICONHAND;
   try {
-    if (!ReadZubStream(Stream, *Bitmap))
-      ShowUnitMessageBox("unrecognized ZUB Image file format on " + FileName, kUnit, MB_OK | MB_ICONEXCLAMATION);
+    if (!ReadZubStream(Stream, Bitmap)) {
+      failure = "unrecognized ZUB Image file format on " + FileName;
+      icon = MB_ICONEXCLAMATION;
+    }
   } catch (const std::exception& e) {
-    ShowUnitMessageBox("error reading " + FileName + " : " + e.what(), kUnit, MB_OK | MB_ICONHAND);
+    failure = "error reading " + FileName + " : " + e.what();
   }
+  if (!failure.empty()) ShowUnitMessageBox(failure, kUnit, MB_OK | icon);
+  return failure;
+}
+
+std::string LoadZubImageChecked(const std::string& FileName, TBitmap32& Bitmap) {
+  Bitmap.SetSize(0, 0);
+  const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
+  if (!file) return "error opening " + FileName;
+  return LoadZubImageChecked(*file, FileName, Bitmap);
+}
+
+void LoadZubImageFromStream(TStream& Stream, const std::string& FileName, TBitmap32* Bitmap) {
+  if (Bitmap) LoadZubImageChecked(Stream, FileName, *Bitmap);
 }
 
 void LoadZubImage(const std::string& FileName, TBitmap32* Bitmap) {
-  if (!Bitmap) return;
-  Bitmap->SetSize(0, 0);
-  const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
-  if (!file) return;
-  LoadZubImageFromStream(*file, FileName, Bitmap);
+  if (Bitmap) LoadZubImageChecked(FileName, *Bitmap);
 }
 
 void WriteZubStream(TStream& Stream, const TBitmap32& Bitmap) {

@@ -14,9 +14,13 @@ void TakeFrom(TZUBImage& Image, const TBitmap32& Bitmap) { Bitmap.AssignTo(stati
 
 }  // namespace
 
+// Decoded into a bitmap of its own, which replaces the picture only on
+// success: a damaged file leaves the previous picture and raises, after the
+// reader's box has told the user what went wrong.
 void TZUBImage::LoadFromFile(const std::string& FileName) {
   TBitmap32 b;
-  LoadZubImage(FileName, &b);
+  const std::string failure = LoadZubImageChecked(FileName, b);
+  if (!failure.empty()) throw EInvalidGraphic(failure);
   TakeFrom(*this, b);
 }
 

@@ -10,8 +10,8 @@
 class TZUBImage : public TPlatformBitmap {
  public:
   std::string ClassName() const override { return "TZUBImage"; }
-  // The ZU3 reader's boxes report a failure; the picture is then empty (or
-  // black of the header's size after a damaged stream).
+  // The ZU3 reader's boxes report a failure, which then raises
+  // EInvalidGraphic with the box's text; the picture keeps what it held.
   void LoadFromFile(const std::string& FileName) override;
   // Writes 32 bits per pixel, alpha included (a picture of another pixel
   // format is written opaque).

@@ -189,8 +189,10 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
   if (W > 0 && H > 0) {
     if (rle) {
       // Runs, skips and an early end let a few bytes cover many pixels, so
-      // the file's size bounds an RLE image only loosely.
-      const int64_t limit = std::max<int64_t>(int64_t{1} << 24, dataAvail * 1024);
+      // the file's size bounds an RLE image only loosely: up to 4 million
+      // pixels whatever the data (as a short file may fill with black rows),
+      // beyond that 1024 pixels a byte, eight times the longest run.
+      const int64_t limit = std::max<int64_t>(int64_t{1} << 22, dataAvail * 1024);
       if (W * H > limit) Bad("Bitmap dimensions are too large for its RLE data");
       data.resize(static_cast<size_t>(dataAvail));
     } else {

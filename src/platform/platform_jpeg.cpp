@@ -28,11 +28,32 @@ namespace {
 std::atomic<uint64_t> gPixelLimit{uint64_t{1} << 28};
 
 // Working memory libjpeg may take for one picture besides our pixel buffer
-// (progressive coefficient buffers, tables).
+// (the coefficient buffers of progressive and multi-scan files, tables): at
+// most 1 GiB, and no more than 2048 bytes per byte of input above a floor of
+// 64 MiB. A progressive file spends at least about a bit per 8 x 8 block,
+// whose coefficients take 128 bytes, so a real file always gets what it needs
+// while a forged header over a few bytes cannot ask for a gigabyte.
 constexpr long kMaxLibraryMemory = 1L << 30;
+constexpr long kMinLibraryMemory = 64L << 20;
+constexpr long kLibraryMemoryPerInputByte = 2048;
 // Progressive streams can carry thousands of tiny scans that each force a
 // pass over the whole coefficient buffer; real encoders write about ten.
-constexpr int kMaxScans = 500;
+constexpr int kMaxScans = 100;
+// Below this many pixels per input byte a picture is allocated whole at
+// once; above it (only flat pictures compress so far, and forged headers) the
+// pixel memory grows with the rows really decoded, so missing data costs
+// nothing. Photos take 4 to 16 pixels per byte.
+constexpr uint64_t kWholeAllocPixelsPerByte = 64;
+constexpr uint64_t kWholeAllocMinPixels = uint64_t{4} << 20;
+// The most pixels a byte of input can stand for. Huffman data spends at least
+// one bit per 8 x 8 block of the first component (a progressive DC scan;
+// baseline spends two), so 512 pixels a byte; twice that leaves room. The
+// arithmetic coder can code a flat block in a small fraction of a bit, and it
+// pads missing data with zeros without a warning, so a few hundred bytes
+// could otherwise stand for a gigapixel picture. Pictures of up to 4 million
+// pixels are never refused by this.
+constexpr uint64_t kMaxPixelsPerByteHuffman = 1024;
+constexpr uint64_t kMaxPixelsPerByteArithmetic = 32768;
 
 struct TJpegError {
   jpeg_error_mgr pub;
@@ -76,25 +97,57 @@ void InstallErrorManager(TJpegError& err) {
   throw EInvalidGraphic("JPEG error #" + std::to_string(code));
 }
 
+// Watches the scans as they start. Besides capping their number, it keeps
+// its own record of which coefficient bits each scan brought, so that a scan
+// which adds nothing new (a repeated first scan, a repeated refinement) is
+// refused: repeating one scan hundreds of times would otherwise cost a pass
+// over the whole picture each, for a few bytes of input.
+struct TScanWatch {
+  jpeg_progress_mgr pub;  // first, so the library's pointer is ours
+  int lastScan = 0;
+  // Per component and coefficient: the lowest bit known so far, -1 for none.
+  int8_t known[MAX_COMPONENTS][DCTSIZE2];
+};
+
+[[noreturn]] void BadProgression(j_common_ptr cinfo) {
+  cinfo->err->msg_code = JERR_BAD_PROGRESSION;
+  ErrorExit(cinfo);
+}
+
 void ProgressMonitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor) {
-    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (d->input_scan_number > kMaxScans) {
-      cinfo->err->msg_code = JERR_BAD_PROGRESSION;
-      ErrorExit(cinfo);
+  if (!cinfo->is_decompressor) return;
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  auto* watch = reinterpret_cast<TScanWatch*>(cinfo->progress);
+  if (d->input_scan_number > kMaxScans) BadProgression(cinfo);
+  if (d->input_scan_number == watch->lastScan || d->comps_in_scan <= 0) return;
+  watch->lastScan = d->input_scan_number;
+  const int ss = std::clamp(d->Ss, 0, DCTSIZE2 - 1), se = std::clamp(d->Se, ss, DCTSIZE2 - 1);
+  bool adds = false;
+  for (int i = 0; i < d->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+    const int c = d->cur_comp_info[i]->component_index;
+    if (c < 0 || c >= MAX_COMPONENTS) BadProgression(cinfo);
+    for (int k = ss; k <= se; ++k) {
+      int8_t& bit = watch->known[c][k];
+      // A first scan brings a coefficient never seen; a refinement the bit
+      // just below the lowest one known.
+      if (d->Ah == 0 ? bit < 0 : (bit == d->Ah && d->Al < d->Ah)) adds = true;
+      bit = static_cast<int8_t>(d->Al);
     }
   }
+  if (!adds) BadProgression(cinfo);
 }
 
 // Decoder state. Only plain data: it is touched on both sides of a longjmp.
 struct TDecodeJob {
   jpeg_decompress_struct cinfo;
   TJpegError err;
-  jpeg_progress_mgr progress;
+  TScanWatch progress;
   bool created = false;
   const uint8_t* data = nullptr;
   size_t size = 0;
-  uint32_t* out = nullptr;      // Width*Height pixels
+  uint32_t* out = nullptr;      // outRows rows of the picture's width
+  size_t outRows = 0;
+  bool outOfMemory = false;
   uint8_t* cmykRow = nullptr;   // one row of 4-byte samples for CMYK input
   bool cmyk = false;
   bool adobeInverted = false;
@@ -108,9 +161,11 @@ bool ReadHeader(TDecodeJob* j) {
   if (setjmp(j->err.jump)) return false;
   jpeg_create_decompress(&j->cinfo);
   j->created = true;
-  j->cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
-  j->progress.progress_monitor = ProgressMonitor;
-  j->cinfo.progress = &j->progress;
+  j->cinfo.mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(
+      static_cast<uint64_t>(j->size) * kLibraryMemoryPerInputByte, kMinLibraryMemory, kMaxLibraryMemory));
+  j->progress.pub.progress_monitor = ProgressMonitor;
+  std::memset(j->progress.known, -1, sizeof j->progress.known);
+  j->cinfo.progress = &j->progress.pub;
   jpeg_mem_src(&j->cinfo, j->data, static_cast<unsigned long>(j->size));
   if (jpeg_read_header(&j->cinfo, TRUE) != JPEG_HEADER_OK) {
     j->err.code = JERR_NO_IMAGE;
@@ -131,12 +186,29 @@ void CmykRowToRgb(const uint8_t* src, uint32_t* dst, JDIMENSION width, bool inve
   }
 }
 
+// Makes room for the rows below Rows; false when memory runs out. The
+// buffer grows by half of itself, so a picture costs few copies.
+bool ReserveRows(TDecodeJob* j, size_t Rows) {
+  if (Rows <= j->outRows) return true;
+  const size_t height = j->cinfo.output_height, width = j->cinfo.output_width;
+  const size_t rows = std::min(height, std::max({Rows, j->outRows + j->outRows / 2, size_t{64}}));
+  auto* p = static_cast<uint32_t*>(std::realloc(j->out, rows * width * sizeof(uint32_t)));
+  if (!p) {
+    j->outOfMemory = true;
+    return false;
+  }
+  j->out = p;
+  j->outRows = rows;
+  return true;
+}
+
 bool DecodeBody(TDecodeJob* j) {
   if (setjmp(j->err.jump)) return false;
   jpeg_start_decompress(&j->cinfo);
   const JDIMENSION width = j->cinfo.output_width;
   while (j->cinfo.output_scanline < j->cinfo.output_height) {
     const JDIMENSION y = j->cinfo.output_scanline;
+    if (!ReserveRows(j, static_cast<size_t>(y) + 16)) return false;
     uint32_t* row = j->out + static_cast<size_t>(y) * width;
     if (j->cmyk) {
       JSAMPROW r = j->cmykRow;
@@ -290,6 +362,8 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
       w * h > gPixelLimit.load()) {
     RaiseJpegError(JERR_IMAGE_TOO_BIG);
   }
+  const uint64_t perByte = ci.arith_code ? kMaxPixelsPerByteArithmetic : kMaxPixelsPerByteHuffman;
+  if (w * h > std::max(kWholeAllocMinPixels, static_cast<uint64_t>(Size) * perByte)) RaiseJpegError(JWRN_JPEG_EOF);
   switch (ci.jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
@@ -307,7 +381,13 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
   }
   const bool grey = ci.jpeg_color_space == JCS_GRAYSCALE;
 
-  TJpegPixelBuffer pixels = AllocatePixels(static_cast<size_t>(w * h));
+  // The pixel memory: whole at once for an ordinary picture, else growing
+  // with the rows decoded (the buffer belongs to `pixels` throughout).
+  TJpegPixelBuffer pixels;
+  if (w * h <= std::max(kWholeAllocMinPixels, static_cast<uint64_t>(Size) * kWholeAllocPixelsPerByte)) {
+    pixels = AllocatePixels(static_cast<size_t>(w * h));
+    job.outRows = static_cast<size_t>(h);
+  }
   std::unique_ptr<uint8_t[]> cmykRow;
   try {
     if (job.cmyk) cmykRow.reset(new uint8_t[static_cast<size_t>(w) * 4]);
@@ -315,8 +395,11 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
     throw EOutOfMemory("Out of memory");
   }
   job.cmykRow = cmykRow.get();
-  job.out = pixels.get();
-  if (!DecodeBody(&job)) RaiseJpegError(job.err.code);
+  job.out = pixels.release();
+  const bool decoded = DecodeBody(&job);
+  pixels.reset(job.out);
+  if (job.outOfMemory) throw EOutOfMemory("Out of memory");
+  if (!decoded) RaiseJpegError(job.err.code);
 
   Out.Width = static_cast<int32_t>(w);
   Out.Height = static_cast<int32_t>(h);

@@ -10,7 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
+
+#include "platform_savefile.h"
+#include "platform_stream.h"
 
 namespace {
 
@@ -337,8 +341,9 @@ bool TRegistryData::DeleteKey(const std::string& Path) {
   return found;
 }
 
-TRegistryData ParseRegistryText(std::string_view Text) {
+TRegistryData ParseRegistryText(std::string_view Text, size_t* Skipped) {
   TRegistryData data;
+  size_t skipped = 0;
   TRegistryKey* key = nullptr;  // the section the value lines belong to
   size_t keyBytes = 0;          // path bytes of the keys made so far
   size_t start = 0;
@@ -351,20 +356,30 @@ TRegistryData ParseRegistryText(std::string_view Text) {
     if (line.front() == '[') {
       key = nullptr;
       std::string path;
-      if (line.back() != ']' || line.size() < 2 || !ReadKeyPath(line.substr(1, line.size() - 2), path)) continue;
+      if (line.back() != ']' || line.size() < 2 || !ReadKeyPath(line.substr(1, line.size() - 2), path)) {
+        ++skipped;
+        continue;
+      }
       std::vector<std::string> parts = SplitPath(path);
-      if (parts.empty() || !IsRootName(parts[0]) || !KeyPathWithinLimits(parts)) continue;
-      const size_t added = NewKeyBytes(data, parts);
-      if (added > kMaxParsedKeyBytes - keyBytes) continue;
+      const size_t added = parts.empty() || !IsRootName(parts[0]) || !KeyPathWithinLimits(parts)
+                               ? SIZE_MAX
+                               : NewKeyBytes(data, parts);
+      if (added > kMaxParsedKeyBytes - keyBytes) {
+        ++skipped;
+        continue;
+      }
       keyBytes += added;
       key = &data.CreateKey(path);
       continue;
     }
-    if (!key) continue;
     TRegistryValue v;
-    if (!ParseValueLine(line, v)) continue;
+    if (!key || !ParseValueLine(line, v)) {
+      ++skipped;
+      continue;
+    }
     key->Values[FoldRegistryName(v.Name)] = std::move(v);
   }
+  if (Skipped) *Skipped = skipped;
   return data;
 }
 
@@ -495,6 +510,7 @@ bool TRegistry::Load(TRegistryData& Data) {
     const int err = errno;
     Data = TRegistryData();
     cacheValid_ = false;
+    damaged_ = false;
     return err == ENOENT || err == ENOTDIR;
   }
   int64_t mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -504,6 +520,7 @@ bool TRegistry::Load(TRegistryData& Data) {
     return true;
   }
   cacheValid_ = false;
+  damaged_ = false;
   Data = TRegistryData();
   if (!S_ISREG(st.st_mode) || st.st_size > kMaxStoreBytes) return false;
   int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -523,7 +540,9 @@ bool TRegistry::Load(TRegistryData& Data) {
   bool same = ::fstat(fd, &st2) == 0 && st2.st_ino == st.st_ino;
   ::close(fd);
   if (!ok) return false;
-  Data = ParseRegistryText(text);
+  size_t skipped = 0;
+  Data = ParseRegistryText(text, &skipped);
+  damaged_ = skipped > 0;
   if (same) {
     cache_ = Data;
     cacheValid_ = true;
@@ -534,14 +553,41 @@ bool TRegistry::Load(TRegistryData& Data) {
   return true;
 }
 
+// Removes what writers killed between creating and renaming their temporary
+// file left beside the store: "<store>.XXXXXX" of older versions and the
+// atomic save's ".<store>.XXXXXX". Runs under the lock, so no living writer
+// of this store owns one of them.
+void TRegistry::RemoveDeadTempFiles(const std::string& Store) {
+  namespace fs = std::filesystem;
+  const fs::path store(Store);
+  const std::string base = store.filename().string();
+  std::error_code ec;
+  const fs::path dir = store.has_parent_path() ? store.parent_path() : fs::path(".");
+  auto isTempOf = [&](const std::string& n) {
+    const size_t lead = n.size() == base.size() + 8 && n[0] == '.' ? 1 : 0;
+    if (n.size() != base.size() + 7 + lead || n.compare(lead, base.size(), base) != 0 || n[lead + base.size()] != '.')
+      return false;
+    for (size_t i = lead + base.size() + 1; i < n.size(); ++i)
+      if (!std::isalnum(static_cast<unsigned char>(n[i]))) return false;
+    return true;
+  };
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string n = it->path().filename().string();
+    if (isTempOf(n) && it->is_regular_file(ec)) ::unlink(it->path().c_str());
+  }
+}
+
 template <class F>
 bool TRegistry::Update(F&& Change) {
   if (StoreReadOnly()) return false;
   namespace fs = std::filesystem;
-  fs::path dir = fs::path(file_).parent_path();
+  // A store that is a symbolic link is written where the link points; the
+  // lock sits beside the real file, so every way to it shares one lock.
+  const std::string store = ResolveSaveTarget(file_);
+  fs::path dir = fs::path(store).parent_path();
   std::error_code ec;
   if (!dir.empty()) fs::create_directories(dir, ec);
-  std::string lockName = file_ + ".lock";
+  std::string lockName = store + ".lock";
   int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockFd < 0) return false;
   while (::flock(lockFd, LOCK_EX) != 0) {
@@ -550,33 +596,30 @@ bool TRegistry::Update(F&& Change) {
       return false;
     }
   }
+  RemoveDeadTempFiles(store);
   // Under the lock: read what is on disk now, not what we saw before, so that
   // the values another process wrote meanwhile survive our change.
   cacheValid_ = false;
   TRegistryData data;
   bool ok = Load(data);
-  if (ok) {
-    Change(data);
-    std::string text = FormatRegistryText(data);
-    std::string tmp = file_ + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    ok = fd >= 0;
-    if (ok) {
-      size_t done = 0;
-      while (ok && done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-      }
-      ok = ok && ::fsync(fd) == 0;
-      ok = ::close(fd) == 0 && ok;
-      ok = ok && ::rename(name.data(), file_.c_str()) == 0;
-      if (!ok) ::unlink(name.data());
+  try {
+    // What could not be read is lost once the store is rewritten from what
+    // could: the old text is kept beside it for the user first.
+    if (ok && damaged_) {
+      TMemoryStream copy;
+      copy.LoadFromFile(file_);
+      ReplaceFileAtomically(store + ".bad", [&](TStream& s) { s.WriteBuffer(copy.Memory(), copy.Bytes().size()); },
+                            TRenameFailure::rfWriteError);
     }
-    if (ok) Load(data);  // refresh the cache from the file just written
+    if (ok) {
+      Change(data);
+      const std::string text = FormatRegistryText(data);
+      ReplaceFileAtomically(store, [&](TStream& s) { s.WriteBuffer(text.data(), text.size()); },
+                            TRenameFailure::rfWriteError);
+      Load(data);  // refresh the cache from the file just written
+    }
+  } catch (const EStreamError&) {
+    ok = false;
   }
   ::close(lockFd);
   return ok;

@@ -4,11 +4,15 @@
 // ~/.config). Several windows of the editor are several processes, so every
 // update is one atomic step: under an advisory lock the file is read again,
 // the change is applied to what is on disk (keeping what another process
-// wrote meanwhile), and a temporary file replaces the store by rename.
+// wrote meanwhile), and a temporary file replaces the store through the
+// atomic save (a symbolic link to the store is followed). Temporary files of
+// writers that were killed are removed by the next writer.
 //
 // Key and value names compare without regard to ASCII case and keep the case
 // they were created with. A hand-edited or damaged file never brings the
-// program down: lines that cannot be read are skipped.
+// program down: lines that cannot be read are skipped, and before such a
+// store is rewritten its old text is kept beside it as "<store>.bad"
+// ("registry.bad").
 //
 // Overrides, for tests and for running from a read-only medium:
 //   VEMRA_REGISTRY_FILE      the store's path (also a constructor argument)
@@ -69,8 +73,9 @@ struct TRegistryData {
   bool operator==(const TRegistryData&) const = default;
 };
 
-// Reads the store's text; lines that cannot be read are skipped.
-TRegistryData ParseRegistryText(std::string_view Text);
+// Reads the store's text; lines that cannot be read are skipped (and counted
+// in Skipped when given).
+TRegistryData ParseRegistryText(std::string_view Text, size_t* Skipped = nullptr);
 // Writes the store's text; ParseRegistryText gives the same data back.
 std::string FormatRegistryText(const TRegistryData& Data);
 // Case-folds a name or path the way the store compares them (ASCII only).
@@ -144,6 +149,7 @@ class TRegistry {
   // The store's data as it is on disk now; false when the file exists but
   // could not be read (then Data is empty and writes are refused).
   bool Load(TRegistryData& Data);
+  static void RemoveDeadTempFiles(const std::string& Store);
   // Applies Change to what is on disk under the lock and writes it back.
   template <class F>
   bool Update(F&& Change);
@@ -158,6 +164,8 @@ class TRegistry {
   // What was read last, reused while the file on disk has not changed.
   TRegistryData cache_;
   bool cacheValid_ = false;
+  // The last file read had lines that could not be read.
+  bool damaged_ = false;
   uint64_t cacheIno_ = 0, cacheSize_ = 0;
   int64_t cacheMtimeNs_ = 0;
 };

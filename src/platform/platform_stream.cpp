@@ -2,6 +2,12 @@
 // memory stream, a read-only view of foreign bytes and a stdio-backed file.
 #include "platform_stream.h"
 
+#include "platform_savefile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -100,9 +106,8 @@ void TMemoryStream::LoadFromFile(const std::string& FileName) {
 }
 
 void TMemoryStream::SaveToFile(const std::string& FileName) {
-  TFileStream f(FileName, TFileMode::fmCreate);
-  f.WriteBuffer(data_.data(), data_.size());
-  if (!f.Flush()) throw EWriteError("Stream write error");
+  ReplaceFileAtomically(FileName, [this](TStream& s) { s.WriteBuffer(data_.data(), data_.size()); },
+                        TRenameFailure::rfCreateError);
 }
 
 // ---------------------------------------------------------------------------
@@ -124,16 +129,55 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 // ---------------------------------------------------------------------------
 // TFileStream
 
+namespace {
+
+// Why a file that exists is no file to read a picture from.
+const char* NotRegularReason(mode_t Mode) {
+  if (S_ISDIR(Mode)) return "Is a directory";
+  if (S_ISFIFO(Mode)) return "Is a named pipe";
+  if (S_ISSOCK(Mode)) return "Is a socket";
+  if (S_ISCHR(Mode) || S_ISBLK(Mode)) return "Is a device";
+  return "Is not a regular file";
+}
+
+// Opens FileName for reading, regular files only. O_NONBLOCK keeps the open
+// of a named pipe from waiting for a writer that may never come; it is taken
+// off again once the file is known to be a plain one.
+std::FILE* OpenRegularForReading(const std::string& FileName) {
+  auto refuse = [&](mode_t Mode) {
+    return EFOpenError("Cannot open file \"" + FileName + "\". " + NotRegularReason(Mode));
+  };
+  // A socket cannot be opened at all: it is told apart before the open.
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw refuse(st.st_mode);
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw EFOpenError("Cannot open file \"" + FileName + "\"");
+  // Checked again on what was opened: the name may have changed meanwhile.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw refuse(st.st_mode);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    throw EFOpenError("Cannot open file \"" + FileName + "\"");
+  }
+  return f;
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) {
+  // Readers take regular files only: a pipe, socket or device would block or
+  // never end, and a folder has no bytes.
+  if (Mode == TFileMode::fmOpenRead) {
+    f_ = OpenRegularForReading(FileName);
+    return;
+  }
   // fmOpenWrite opens an existing file without truncating it, as the platform
   // does; only fmCreate makes a new (or empties an existing) file.
-  const char* how = "rb";
-  switch (Mode) {
-    case TFileMode::fmOpenRead: how = "rb"; break;
-    case TFileMode::fmOpenWrite:
-    case TFileMode::fmOpenReadWrite: how = "r+b"; break;
-    case TFileMode::fmCreate: how = "w+b"; break;
-  }
+  const char* how = Mode == TFileMode::fmCreate ? "w+b" : "r+b";
   f_ = std::fopen(FileName.c_str(), how);
   if (!f_) {
     if (Mode == TFileMode::fmCreate) throw EFCreateError("Cannot create file \"" + FileName + "\"");

@@ -47,6 +47,7 @@ class TMemoryStream : public TStream {
   std::vector<uint8_t>& Bytes() { return data_; }
   const uint8_t* Memory() const { return data_.data(); }
   void LoadFromFile(const std::string& FileName);
+  // Through the atomic save: the file is replaced only once all is written.
   void SaveToFile(const std::string& FileName);
 
  private:
@@ -73,7 +74,10 @@ class TReadOnlyMemoryStream : public TStream {
 enum class TFileMode { fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate };
 
 // A file stream; opening failures raise EFOpenError / EFCreateError with
-// "Cannot open file \"name\"" / "Cannot create file \"name\"".
+// "Cannot open file \"name\"" / "Cannot create file \"name\"". fmOpenRead takes
+// regular files only: a folder, named pipe, socket or device is refused at
+// once with "Cannot open file \"name\". " and the reason ("Is a directory",
+// "Is a named pipe", "Is a socket", "Is a device").
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& FileName, TFileMode Mode);

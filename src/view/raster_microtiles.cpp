@@ -255,6 +255,17 @@ void MicroTilesAddLine(TMicroTiles& MicroTiles, int32_t X1, int32_t Y1, int32_t 
     first = std::max<int64_t>(first, (a0 - extent - reach) / MICROTILE_SIZE - 1);
     last = std::min<int64_t>(last, (a0 + reach) / MICROTILE_SIZE + 1);
   }
+  // A width of millions of pixels leaves millions of steps that reach the
+  // tiles, each covering most of them. Then the line's bounding box, grown
+  // by the width and one step, stands for them all: it holds every step's
+  // rectangle, and repainting a little more is all it costs.
+  constexpr int64_t kMaxSteps = int64_t{1} << 16;
+  if (last - first > kMaxSteps + extent / MICROTILE_SIZE) {
+    TRect r{X1, Y1, X2, Y2};
+    InflateArea(r, Sat32(int64_t{width} + MICROTILE_SIZE), Sat32(int64_t{width} + MICROTILE_SIZE));
+    MicroTilesAddRect(MicroTiles, r, RoundToWholeTiles);
+    return;
+  }
   auto fixedRound = [](int64_t v) { return Sat32((v + 0x7FFF) >> 16); };
   for (int64_t i = first; i <= last; ++i) {
     const int64_t sA = a + i * deltaA, sB = b + i * deltaB;

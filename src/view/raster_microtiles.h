@@ -5,6 +5,7 @@
 // down columns. TMicroTilesRepaintOptimizer uses three such sets to tell a
 // paint box which parts of its buffer to render again after layers moved or
 // the image changed, and coarsens its work when partial repaints get slow.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -156,9 +157,14 @@ class TMicroTilesRepaintOptimizer : public TCustomRepaintOptimizer {
 
  protected:
   // The clock of the adaptive mode: microseconds since BeginPaintBuffer and
-  // the millisecond tick. Tests replace them to drive the levels.
+  // milliseconds on the monotonic clock, in 64 bits: a 32-bit tick passes
+  // 2^31 after 25 days, and a signed comparison with it then never comes
+  // true again. Tests replace them to drive the levels.
   virtual int64_t PaintElapsedMicroseconds() { return FPerfTimer.ElapsedMicroseconds(); }
-  virtual uint32_t CurrentTickCount() { return ReadTickCount(); }
+  virtual int64_t CurrentTickCount() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  }
 
  private:
   void HookCollection(TLayerCollection* Layers);
@@ -196,7 +202,7 @@ class TMicroTilesRepaintOptimizer : public TCustomRepaintOptimizer {
   int64_t FLastRepaintTime = 0;
   int64_t FLastPenaltyTime = 0;
   int32_t FTimeDelta = 1000;
-  uint32_t FNextCheck = 0;
+  int64_t FNextCheck = 0;
   int32_t FOldInvalidRectsCount = 0;
   bool FAdaptionFailed = false;
   bool FTimedCheck = false;

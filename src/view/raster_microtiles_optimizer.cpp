@@ -306,7 +306,7 @@ void TMicroTilesRepaintOptimizer::EndAdaption() {
         FPerformanceLevel = level;
         if (FTimedCheck) {
           FTimeDelta = clampDelta(FTimeDelta + 250);
-          FNextCheck = CurrentTickCount() + static_cast<uint32_t>(FTimeDelta);
+          FNextCheck = CurrentTickCount() + FTimeDelta;
           FLastPenaltyTime = elapsed;
           FTimedCheck = false;
         }
@@ -319,12 +319,12 @@ void TMicroTilesRepaintOptimizer::EndAdaption() {
         FTimedCheck = false;
       } else if (FTimeDelta > 1000) {
         FTimeDelta = clampDelta(FTimeDelta - 1000);
-        FNextCheck = CurrentTickCount() + static_cast<uint32_t>(FTimeDelta);
+        FNextCheck = CurrentTickCount() + FTimeDelta;
       }
       FAdaptionFailed = false;
     } else if (elapsed < FLastPenaltyTime && FTimedCheck) {
       FTimeDelta = clampDelta(FTimeDelta - 250);
-      FNextCheck = CurrentTickCount() + static_cast<uint32_t>(FTimeDelta);
+      FNextCheck = CurrentTickCount() + FTimeDelta;
       FTimedCheck = false;
     }
   }
@@ -333,8 +333,7 @@ void TMicroTilesRepaintOptimizer::EndAdaption() {
 
 void TMicroTilesRepaintOptimizer::CheckAdaptiveMode() {
   if (!FAdaptiveMode || FPerformanceLevel < PL_WHOLETILES) return;
-  // Signed difference: the tick wraps after 49 days.
-  if (static_cast<int32_t>(CurrentTickCount() - FNextCheck) > 0) {
+  if (CurrentTickCount() > FNextCheck) {
     FPerformanceLevel = std::max(FPerformanceLevel - 1, PL_MICROTILES);
     FTimedCheck = true;
   } else if (!FAdaptionFailed && FInvalidRects != nullptr && FInvalidRects->Count() < FOldInvalidRectsCount - 10) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "../formats/save_harness.h"
 #include "../support/temp_env.h"
 #include "editor_test_util.h"
 #include "img_undo.h"
@@ -259,4 +260,30 @@ TEST(UndoCheckpoint, StoreWithoutTemporaryFileStillUndoes) {
   EXPECT_FALSE(u.IsCommitted());
   EXPECT_THROW(u.Rollback(doc.get()), EStreamError);
   EXPECT_EQ(u.UndoCount(), 1);
+}
+
+// The temporary folder fills up between two commits: the second raises, the
+// first stays committed and comes back whole, and no partial file is left.
+TEST(UndoCheckpoint, FullTemporaryFolderKeepsThePreviousCheckpoint) {
+  TTempEnv env;
+  TBitmap32Undo u(4);
+  auto first = Pattern(20, 10, 6);
+  u.Commit(first.get());
+  auto doc = Pattern(200, 150, 7);  // 120 KB of pixels: more than the disk has left
+  u.Record(doc.get());
+  {
+    TFileSizeLimit full(16 * 1024);
+    EXPECT_THROW(u.Commit(doc.get()), EWriteError);
+  }
+  EXPECT_TRUE(u.IsCommitted());
+  EXPECT_TRUE(u.IsModified());
+  EXPECT_EQ(FolderEntries(env.Dir() + "/tmp"),
+            std::vector<std::string>{std::filesystem::path(u.TempFileName()).filename().string()});
+  auto back = std::make_unique<TBitmap32>();
+  u.Rollback(back.get());
+  EXPECT_TRUE(back->Equal(first.get()));
+  // With room again the new checkpoint replaces the old one.
+  u.Commit(doc.get());
+  u.Rollback(back.get());
+  EXPECT_TRUE(back->Equal(doc.get()));
 }

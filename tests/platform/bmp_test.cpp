@@ -202,7 +202,9 @@ TEST(BmpRead, MalformedHeadersFailWithClearMessages) {
   ExpectInvalid(with(18, {0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00}), "truncated");
   std::vector<uint8_t> rle = with(18, {0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00});
   rle[28] = 8;
-  rle[30] = 1;  // 4096 x 4096 RLE8 in 64 bytes: allowed to try, fails on missing data
+  rle[30] = 1;  // 4096 x 4096 RLE8 in 64 bytes: more than a few bytes may stand for
+  ExpectInvalid(rle, "too large for its RLE data");
+  rle[19] = 0x08, rle[23] = 0x08;  // 2048 x 2048: allowed to try, fails on missing data
   ExpectInvalid(rle, "truncated");
   std::vector<uint8_t> hugeRle = with(18, {0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x00});
   hugeRle[28] = 8;

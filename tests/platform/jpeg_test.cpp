@@ -310,3 +310,117 @@ TEST(TJPEGImageClass, RegisteredForJpgAndJpegFiles) {
   EXPECT_EQ(pic.Graphic()->ClassName(), "TJPEGImage");
   EXPECT_EQ(pic.Width(), 20);
 }
+
+namespace {
+
+// The scans of a stream: where each SOS segment starts and where its entropy
+// data ends (at the next marker that is not a restart or a stuffed zero).
+std::vector<std::pair<size_t, size_t>> Scans(const std::vector<uint8_t>& b) {
+  std::vector<std::pair<size_t, size_t>> scans;
+  for (size_t i = 2; i + 3 < b.size();) {
+    if (b[i] != 0xFF) return scans;
+    const uint8_t m = b[i + 1];
+    if (m == 0xD9) break;
+    const size_t len = static_cast<size_t>(b[i + 2]) << 8 | b[i + 3];
+    size_t end = i + 2 + len;
+    if (m == 0xDA) {
+      while (end + 1 < b.size() && !(b[end] == 0xFF && b[end + 1] != 0 && (b[end + 1] < 0xD0 || b[end + 1] > 0xD7)))
+        ++end;
+      scans.emplace_back(i, end);
+    }
+    i = end;
+  }
+  return scans;
+}
+
+// The stream with scan Index repeated Copies times more.
+std::vector<uint8_t> RepeatScan(const std::vector<uint8_t>& b, size_t Index, int Copies) {
+  const auto [from, to] = Scans(b).at(Index);
+  std::vector<uint8_t> out(b.begin(), b.begin() + static_cast<ptrdiff_t>(to));
+  for (int k = 0; k < Copies; ++k) out.insert(out.end(), b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(to));
+  out.insert(out.end(), b.begin() + static_cast<ptrdiff_t>(to), b.end());
+  return out;
+}
+
+}  // namespace
+
+// Progressive streams: every scan must bring coefficient bits not seen
+// before, and at most 100 scans are read. Valid scripts of up to 100 scans
+// decode exactly as the library's own decoder does.
+TEST(JpegDecode, ScansThatAddNothingOrTooManyAreRefused) {
+  TTempDir dir;
+  const TTestImage img = MakePhotoLike(64, 40, 8);
+  WritePpm(dir / "src.ppm", img);
+  // Grey scripts: 64 scans (DC, then each AC coefficient on its own); and
+  // each AC coefficient in two bits, a first scan and a refinement, whose
+  // refinements are split over two files because the encoder writes at most
+  // 100 scans. Spliced, they make one valid stream of 127 scans.
+  auto line = [](int k, int ah, int al) {
+    return "0: " + std::to_string(k) + " " + std::to_string(k) + " " + std::to_string(ah) + " " + std::to_string(al) + ";\n";
+  };
+  std::string s64 = "0: 0 0 0 0;\n", firsts = "0: 0 0 0 0;\n";
+  for (int k = 1; k < 64; ++k) s64 += line(k, 0, 0), firsts += line(k, 0, 1);
+  std::string lowRefine = firsts, highRefine = firsts;
+  for (int k = 1; k < 64; ++k) (k <= 36 ? lowRefine : highRefine) += line(k, 1, 0);
+  const std::pair<const char*, std::string> scripts[] = {{"s64", s64}, {"low", lowRefine}, {"high", highRefine}};
+  for (const auto& [name, text] : scripts) {
+    std::ofstream(dir / (std::string(name) + ".txt")) << text;
+    ASSERT_TRUE(RunTool("cjpeg -grayscale -quality 80 -scans " + dir / (std::string(name) + ".txt") + " -outfile " +
+                        dir / (std::string(name) + ".jpg ") + dir / "src.ppm"));
+  }
+  const std::vector<uint8_t> g64 = ReadFileBytes(dir / "s64.jpg");
+  ASSERT_EQ(Scans(g64).size(), 64u);
+  ASSERT_TRUE(RunTool("djpeg -rgb -outfile " + dir / "ref.ppm " + dir / "s64.jpg"));
+  EXPECT_TRUE(SamePixels(Decode(g64), ReadPnm(dir / "ref.ppm")));
+  const std::vector<uint8_t> low = ReadFileBytes(dir / "low.jpg"), high = ReadFileBytes(dir / "high.jpg");
+  const auto lowScans = Scans(low), highScans = Scans(high);
+  ASSERT_EQ(lowScans.size(), 100u);
+  ASSERT_EQ(highScans.size(), 91u);
+  std::vector<uint8_t> g127(low.begin(), low.begin() + static_cast<ptrdiff_t>(lowScans.back().second));
+  // Each later scan with the tables written before it.
+  g127.insert(g127.end(), high.begin() + static_cast<ptrdiff_t>(highScans[63].second),
+              high.begin() + static_cast<ptrdiff_t>(highScans.back().second));
+  g127.insert(g127.end(), {0xFF, 0xD9});
+  ASSERT_EQ(Scans(g127).size(), 127u);
+  ExpectJpegError(g127, "127 scans");
+  // The same stream cut to its first 100 scans decodes.
+  std::vector<uint8_t> g100(low.begin(), low.begin() + static_cast<ptrdiff_t>(lowScans.back().second));
+  g100.insert(g100.end(), {0xFF, 0xD9});
+  EXPECT_EQ(Decode(g100).Width, 64);
+
+  // A colour progressive stream as encoders write it, with one scan repeated.
+  ASSERT_TRUE(RunTool("cjpeg -quality 80 -progressive -outfile " + dir / "p.jpg " + dir / "src.ppm"));
+  const std::vector<uint8_t> prog = ReadFileBytes(dir / "p.jpg");
+  const size_t n = Scans(prog).size();
+  ASSERT_GE(n, 8u);
+  EXPECT_EQ(Decode(prog).Width, 64);
+  ExpectJpegError(RepeatScan(prog, 0, 1), "the first DC scan twice");
+  ExpectJpegError(RepeatScan(prog, n - 1, 1), "the last refinement twice");
+  ExpectJpegError(RepeatScan(prog, 1, 479), "an AC scan 480 times");
+}
+
+// Memory follows the input: a flat picture far larger than 4 megapixels
+// decodes into memory that grows with its rows, and a few hundred bytes of
+// arithmetic-coded data may not stand for tens of millions of pixels.
+TEST(JpegDecode, PixelMemoryFollowsTheInput) {
+  TTempDir dir;
+  // A flat grey picture with optimised tables: two bits per 8 x 8 block.
+  const int32_t w = 3000, h = 3000;
+  {
+    std::ofstream pgm(dir / "flat.pgm", std::ios::binary);
+    pgm << "P5 " << w << " " << h << " 255\n";
+    pgm << std::string(static_cast<size_t>(w) * h, static_cast<char>(0x6E));
+  }
+  ASSERT_TRUE(RunTool("cjpeg -grayscale -optimize -quality 90 -outfile " + dir / "flat.jpg " + dir / "flat.pgm"));
+  const std::vector<uint8_t> bytes = ReadFileBytes(dir / "flat.jpg");
+  ASSERT_GT(static_cast<uint64_t>(w) * h, bytes.size() * 64);  // the growing path
+  const TJpegPixels got = Decode(bytes);
+  ASSERT_EQ(got.Height, h);
+  size_t other = 0;
+  for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) other += got.Bits[i] != 0xFF6E6E6Eu;
+  EXPECT_EQ(other, 0u);
+
+  // 241 bytes of arithmetic-coded data declaring 3347 x 23296 pixels.
+  ExpectJpegError(ReadFileBytes(std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/jpeg/arith-huge-padded.jpg"),
+                  "arithmetic data padded to 78 megapixels");
+}

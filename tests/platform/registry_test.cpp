@@ -315,3 +315,51 @@ TEST(Registry, ConcurrentProcessesKeepEachOthersValues) {
   }
   EXPECT_EQ(files, 2);  // the store and its lock file
 }
+
+// What the store cannot read is kept as "registry.bad" before the first write
+// replaces it; temporary files of killed writers go with the next write; a
+// store that is a symbolic link is written where the link points.
+TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
+  TTempEnv env;
+  const std::string dir = env.Path("config/vemra");
+  std::filesystem::create_directories(dir);
+  struct TCase {
+    const char* Name;
+    std::string Text;
+    bool KeptAsBad;
+  } cases[] = {
+      {"all garbage", std::string("\x89PNG\r\n\x1a\n\x00\x00 binary \xff\xfe", 21), true},
+      {"one bad line", "[HKEY_CURRENT_USER\\S]\n\"a\"=\"1\"\nbroken line\n", true},
+      {"clean", FormatRegistryText(ParseRegistryText("[HKEY_CURRENT_USER\\S]\n\"a\"=\"1\"\n")), false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove(StoreOf(env) + ".bad");
+    std::ofstream(StoreOf(env), std::ios::binary) << c.Text;
+    // What killed writers left: the older named pattern and the atomic save's.
+    std::ofstream(StoreOf(env) + ".Ab3xY9") << "half a store";
+    std::ofstream(dir + "/.registry.Qq12Zz") << "half a store";
+    std::ofstream(dir + "/registry.notes") << "not ours";
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("S", true));
+    reg.WriteString("b", "2");
+    EXPECT_EQ(std::filesystem::exists(StoreOf(env) + ".bad"), c.KeptAsBad);
+    if (c.KeptAsBad) EXPECT_EQ(ReadWholeFile(StoreOf(env) + ".bad"), c.Text);
+    TRegistry check;
+    ASSERT_TRUE(check.OpenKey("S", false));
+    EXPECT_EQ(check.ReadString("b"), "2");
+    EXPECT_FALSE(std::filesystem::exists(StoreOf(env) + ".Ab3xY9"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/.registry.Qq12Zz"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/registry.notes"));
+  }
+
+  // A link to the store elsewhere stays a link; the file it names is updated.
+  const std::string real = env.Path("real-registry");
+  std::filesystem::rename(StoreOf(env), real);
+  std::filesystem::create_symlink(real, StoreOf(env));
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("S", true));
+  reg.WriteString("through", "link");
+  EXPECT_TRUE(std::filesystem::is_symlink(StoreOf(env)));
+  EXPECT_NE(ReadWholeFile(real).find("through"), std::string::npos);
+}

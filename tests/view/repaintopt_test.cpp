@@ -133,11 +133,11 @@ class TClockedOptimizer : public TMicroTilesRepaintOptimizer {
  public:
   using TMicroTilesRepaintOptimizer::TMicroTilesRepaintOptimizer;
   int64_t Elapsed = 0;
-  uint32_t Tick = 0;
+  int64_t Tick = 0;
 
  protected:
   int64_t PaintElapsedMicroseconds() override { return Elapsed; }
-  uint32_t CurrentTickCount() override { return Tick; }
+  int64_t CurrentTickCount() override { return Tick; }
 };
 
 struct TBench {
@@ -204,6 +204,47 @@ TEST(MicroTilesRepaintOptimizer, SlowPartialRepaintsCoarsenThenRecover) {
   t.Cycle(100);
   EXPECT_EQ(t.Opt->PerformanceLevel(), PL_MICROTILES);
   EXPECT_FALSE(t.Opt->TimedCheck());
+}
+
+// Past 2^31 milliseconds of uptime (25 days), and with a next check set 25
+// days before the clock is read again, slow repaints must still be retried
+// finer once the delay is over: the 32-bit tick compared as a signed
+// difference locked the view at full repaints for good.
+TEST(MicroTilesRepaintOptimizer, LongUptimeStillReturnsToMicroTiles) {
+  constexpr int64_t kDay = 24 * 3600 * 1000;
+  struct TCase {
+    int64_t StartTick;
+    int64_t Later;  // how long after the level rose the view is used again
+  } cases[] = {{0x90000000LL, 1500}, {0x90000000LL, 25 * kDay}, {0, 25 * kDay}, {0xFFFFFF00LL, 1300}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.StartTick);
+    TBench t;
+    t.Opt->Tick = c.StartTick;
+    t.Rects.Clear();
+    t.Opt->PerformOptimization();
+    t.Rects.Clear();  // timed as a full scene
+    t.Opt->BeginPaintBuffer();
+    t.Opt->Elapsed = 500;
+    t.Opt->EndPaintBuffer();
+    // Two slow partial repaints: whole tiles, then the full scene. One step
+    // down and a slow repaint again: the timed check fails and sets the next
+    // check 1.25 s ahead.
+    t.Cycle(900);
+    t.Cycle(900);
+    t.Opt->Tick += 1;
+    t.Cycle(900);
+    ASSERT_EQ(t.Opt->PerformanceLevel(), PL_FULLSCENE);
+    ASSERT_EQ(t.Opt->TimeDelta(), 1250);
+    t.Opt->Tick += c.Later;
+    int cycles = 0;
+    while (t.Opt->PerformanceLevel() != PL_MICROTILES && cycles < 4) {
+      t.Cycle(100);
+      t.Opt->Tick += 5001;  // past any delay the optimizer may have chosen
+      ++cycles;
+    }
+    EXPECT_EQ(t.Opt->PerformanceLevel(), PL_MICROTILES);
+    EXPECT_EQ(cycles, 2);
+  }
 }
 
 TEST(MicroTilesRepaintOptimizer, HooksFollowEnablingAndLifetime) {

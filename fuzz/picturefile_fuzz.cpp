@@ -1,0 +1,77 @@
+// Fuzzes loading a picture file the ways a user reaches it: the bitmap's
+// LoadFromFile through the picture-format registry, the picture class's own
+// LoadFromFile, and the ZU3 reader on a file. The first byte picks the
+// registered extension, the rest is the file. Any input must end in a picture
+// or in the system's own error; a failed load must leave the previous picture
+// exactly as it was.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "img_zub.h"
+#include "platform_graphics.h"
+#include "platform_messagebox.h"
+#include "raster_core.h"
+#include "test_startup.h"
+
+namespace {
+
+std::string gFolder;
+
+void WriteFile(const std::string& Name, const uint8_t* Data, size_t Size) {
+  std::FILE* f = std::fopen(Name.c_str(), "wb");
+  if (!f) __builtin_trap();
+  if (Size && std::fwrite(Data, 1, Size, f) != Size) __builtin_trap();
+  std::fclose(f);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  VemraTestStartup();
+  SetMessageBoxHandler([](const TMessageBoxRequest&) { return IDOK; });
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/picturefile_fuzz.XXXXXX";
+  if (!::mkdtemp(pattern.data())) __builtin_trap();
+  gFolder = pattern;
+  std::atexit([] {
+    const std::string cmd = "rm -rf '" + gFolder + "'";
+    static_cast<void>(std::system(cmd.c_str()));
+  });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  if (Size == 0) return 0;
+  const auto& formats = RegisteredFileFormats();
+  if (formats.empty()) return 0;
+  const TPictureFormat& format = formats[Data[0] % formats.size()];
+  const std::string name = gFolder + "/input." + format.Extension;
+  WriteFile(name, Data + 1, Size - 1);
+
+  // The bitmap keeps its picture when the file does not load.
+  TBitmap32 b;
+  b.SetSize(3, 2);
+  b.Clear(0x80402010u);
+  try {
+    b.LoadFromFile(name);
+  } catch (const Exception&) {
+    if (b.Width() != 3 || b.Height() != 2 || b.GetPixel(2, 1) != 0x80402010u) __builtin_trap();
+  }
+
+  if (format.Create) {
+    std::unique_ptr<TGraphic> g = format.Create();
+    try {
+      g->LoadFromFile(name);
+    } catch (const Exception&) {
+    }
+  }
+
+  TBitmap32 z;
+  LoadZubImage(name, &z);
+  ::unlink(name.c_str());
+  return 0;
+}
