@@ -60,6 +60,7 @@ void TGIFSubImage::SetBounds(int32_t L, int32_t T, int32_t W, int32_t H) {
     pixels_.assign(size_t{w} * h, 0);
   }
   if (!image_) return;
+  image_->FreeBitmap();
   bool warned = false;
   TGIFHeader& hd = image_->Header();
   if (Left() + Width() > hd.Width) {
@@ -108,7 +109,10 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   uint8_t b = 0;
   if (ReadUpTo(Stream, &b, 1) != 1) return;
   Stream.Seek(-1, TSeekOrigin::soCurrent);
-  if (b == 0x3B || b == 0) return;
+  // Only an image separator starts a descriptor. A stray byte after a broken
+  // extension is left for the frame list, which stops there with a warning,
+  // rather than read as a frame of whatever size its bytes happen to give.
+  if (b != 0x2C) return;
   uint8_t d[10];
   if (ReadUpTo(Stream, d, 10) != 10) throw GIFException("Premature end of data");
   descriptor_.Separator = d[0];
@@ -145,7 +149,7 @@ void TGIFSubImage::SaveToStream(TStream& Stream) {
   else
     descriptor_.Packed &= 0x58;
   uint8_t d[10];
-  d[0] = descriptor_.Separator;
+  d[0] = 0x2C;
   WriteWord(d + 1, descriptor_.Left);
   WriteWord(d + 3, descriptor_.Top);
   WriteWord(d + 5, descriptor_.Width);
