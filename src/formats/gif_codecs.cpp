@@ -1,8 +1,8 @@
 // GIF codecs: the LZW decoder, the sub-block writer and the two encoders.
 //
-// The decoder keeps, beside the usual prefix and suffix tables, each code's
-// string length and first byte, so a string is written straight into the
-// frame from its end backwards instead of going through a stack. Codes are
+// Interlaced frames unwind each string from the prefix and suffix tables;
+// the others copy it from where the output already holds it, since every
+// table string was written once before (see DecodeLinear). Codes are
 // read from a small buffer that holds one sub-block behind the last two
 // bytes of the one before: a code never spans more than 12 bits, so those two
 // bytes are all a code can still need from older blocks, and a refill is
@@ -21,7 +21,7 @@ constexpr int32_t kMaxCodes = 4096;
 class TGIFDecoder {
  public:
   TGIFDecoder(TStream& Stream, const TGIFWarning& Warning) : s_(Stream), warning_(Warning) {}
-  void Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced);
+  void Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced, uint8_t Fill);
 
  private:
   void Warn(const char* Message) {
@@ -35,6 +35,27 @@ class TGIFDecoder {
   inline int32_t ReadCode(int32_t Size);
   void ResetTable();
   void SkipRest();
+  void DecodeRows(uint8_t* Pixels, int32_t Width, int32_t Height);
+  // Returns how many pixels it wrote.
+  size_t DecodeLinear(uint8_t* Pixels, size_t Total);
+  // A new table entry: Old's string followed by First; in the linear decoder
+  // its bytes stand in the output at Pos.
+  inline void AddEntry(int32_t Old, uint8_t First, size_t Pos) {
+    if (next_ >= kMaxCodes) return;
+    // Every entry's prefix is an older code; anything else would make the
+    // table walk loop.
+    if (Old >= next_) throw GIFException("Circular decoder table entry");
+    prefix_[next_] = static_cast<uint16_t>(Old);
+    suffix_[next_] = First;
+    first_[next_] = first_[Old];
+    length_[next_] = static_cast<uint16_t>(length_[Old] + 1);
+    place_[next_] = Pos;
+    ++next_;
+    if (next_ >= limit_ && limit_ < kMaxCodes) {
+      limit_ *= 2;
+      ++size_;
+    }
+  }
 
   TStream& s_;
   const TGIFWarning& warning_;
@@ -47,6 +68,7 @@ class TGIFDecoder {
   uint8_t suffix_[kMaxCodes];
   uint8_t first_[kMaxCodes];
   uint16_t length_[kMaxCodes];
+  size_t place_[kMaxCodes];  // where each entry's string stands in the output
 };
 
 // Keeps the last two bytes and appends the next sub-block behind them. At the
@@ -117,34 +139,44 @@ void TGIFDecoder::SkipRest() {
   }
 }
 
-void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced) {
+void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced, uint8_t Fill) {
+  const size_t total = Width > 0 && Height > 0 ? static_cast<size_t>(Width) * static_cast<size_t>(Height) : 0;
   uint8_t codeSize = 0;
-  if (ReadUpTo(s_, &codeSize, 1) != 1) return;
+  if (ReadUpTo(s_, &codeSize, 1) != 1) {
+    std::memset(Pixels, Fill, total);
+    return;
+  }
   // Larger sizes would make codes beyond the 4096-entry tables.
   if (codeSize > 11) throw GIFException("Invalid GIF data");
   initSize_ = codeSize;
   clear_ = 1 << codeSize;
   eoi_ = clear_ + 1;
   ResetTable();
-  if (Width <= 0 || Height <= 0) {
-    SkipRest();
-    return;
+  if (total > 0) {
+    if (Interlaced) {
+      std::memset(Pixels, Fill, total);
+      DecodeRows(Pixels, Width, Height);
+    } else {
+      // What the data does not reach, including what the last short-string
+      // copy wrote ahead, gets the fill.
+      const size_t done = DecodeLinear(Pixels, total);
+      std::memset(Pixels + done, Fill, total - done);
+    }
   }
+  SkipRest();
+}
 
-  // The place strings go: the rest of the current row, then the next rows in
-  // file order. Without interlacing the rows follow each other in memory, so
-  // a string is written in place whenever the image still has room for it.
-  TGIFRowOrder rows(Height, Interlaced);
+// Rows in file order: each string is unwound from the table into a buffer
+// and handed out row by row.
+void TGIFDecoder::DecodeRows(uint8_t* Pixels, int32_t Width, int32_t Height) {
+  TGIFRowOrder rows(Height, true);
   const size_t w = static_cast<size_t>(Width);
-  uint8_t* out = Pixels;                 // next pixel
-  uint8_t* rowEnd = Pixels + w;          // end of the current row
-  uint8_t* const imageEnd = Pixels + w * static_cast<size_t>(Height);
+  uint8_t* out = Pixels;
+  uint8_t* rowEnd = Pixels + w;
   uint8_t temp[kMaxCodes + 1];
-
   auto put = [&](const uint8_t* Src, size_t N) -> bool {
     while (N > 0) {
-      const size_t room = static_cast<size_t>(rowEnd - out);
-      const size_t n = std::min(room, N);
+      const size_t n = std::min(static_cast<size_t>(rowEnd - out), N);
       std::memcpy(out, Src, n);
       out += n;
       Src += n;
@@ -158,17 +190,15 @@ void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool In
     }
     return true;
   };
-
   int32_t old = -1;
   for (;;) {
-    int32_t code = ReadCode(size_);
-    if (code < 0) break;
+    const int32_t code = ReadCode(size_);
+    if (code < 0 || code == eoi_) break;  // the end code also right after a clear
     if (code == clear_) {
       ResetTable();
       old = -1;
       continue;
     }
-    if (code == eoi_) break;  // also right after a clear: nothing follows
     if (old < 0) {
       // The first code after a clear must be a plain colour.
       if (code > clear_) {
@@ -188,11 +218,7 @@ void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool In
     const int32_t strCode = known ? code : old;
     const size_t len = static_cast<size_t>(length_[strCode]) + (known ? 0 : 1);
     const uint8_t firstByte = first_[strCode];
-    // Written in place when the frame has room for the whole string in
-    // memory order; else through the temporary buffer and the row walk.
-    const bool direct = !Interlaced && static_cast<size_t>(imageEnd - out) > len;
-    uint8_t* dst = direct ? out : temp;
-    uint8_t* p = dst + len - 1;
+    uint8_t* p = temp + len - 1;
     if (!known) *p-- = firstByte;
     int32_t c = strCode;
     while (c >= clear_) {
@@ -200,33 +226,64 @@ void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool In
       c = prefix_[c];
     }
     *p = static_cast<uint8_t>(c);
-    if (next_ < kMaxCodes) {
-      // Every entry's prefix is an older code; anything else would make the
-      // walk above loop.
-      if (old >= next_) throw GIFException("Circular decoder table entry");
-      prefix_[next_] = static_cast<uint16_t>(old);
-      suffix_[next_] = firstByte;
-      first_[next_] = first_[old];
-      length_[next_] = static_cast<uint16_t>(length_[old] + 1);
-      ++next_;
-      if (next_ >= limit_ && limit_ < kMaxCodes) {
-        limit_ *= 2;
-        ++size_;
-      }
-    }
+    AddEntry(old, firstByte, 0);
     old = code;
-    if (direct) {
-      out += len;
-      // Rows follow each other in memory, so only the row walk needs catching up.
-      while (out >= rowEnd) {
-        rows.Next();
-        rowEnd += w;
-      }
-    } else if (!put(temp, len)) {
-      break;
-    }
+    if (!put(temp, len)) break;
   }
-  SkipRest();
+}
+
+// Rows one after the other in memory: every table string already stands in
+// the output (a new entry is the previous string plus the first byte of the
+// current one), so a code is decoded by copying its bytes from where they
+// were first written.
+size_t TGIFDecoder::DecodeLinear(uint8_t* Pixels, size_t Total) {
+  size_t o = 0;
+  size_t prevPos = 0, prevLen = 0;  // where the previous code's string went
+  int32_t old = -1;
+  while (o < Total) {
+    const int32_t code = ReadCode(size_);
+    if (code < 0 || code == eoi_) break;
+    if (code == clear_) {
+      ResetTable();
+      old = -1;
+      continue;
+    }
+    size_t len;
+    if (code < clear_) {
+      len = 1;
+      Pixels[o] = static_cast<uint8_t>(code);
+    } else if (old < 0 || code > next_) {
+      Warn("Invalid GIF data");
+      break;
+    } else {
+      const bool known = code < next_;
+      const size_t from = known ? place_[code] : prevPos;
+      const size_t n = known ? length_[code] : prevLen;
+      len = known ? n : n + 1;
+      if (len > Total - o) {
+        // The last string reaches past the frame: only its head is kept.
+        std::memmove(Pixels + o, Pixels + from, std::min(n, Total - o));
+        if (!known && n < Total - o) Pixels[o + n] = Pixels[prevPos];
+        return Total;
+      }
+      if (n <= 16 && o + 16 <= Total && from + 16 <= Total) {
+        // Short strings, the common case: one 16-byte move, loaded whole
+        // before it is stored, so reading past the string's end is harmless.
+        uint8_t chunk[16];
+        std::memcpy(chunk, Pixels + from, 16);
+        std::memcpy(Pixels + o, chunk, 16);
+      } else {
+        std::memcpy(Pixels + o, Pixels + from, n);
+      }
+      if (!known) Pixels[o + n] = Pixels[prevPos];
+    }
+    if (old >= 0) AddEntry(old, Pixels[o], prevPos);
+    prevPos = o;
+    prevLen = len;
+    o += len;
+    old = code;
+  }
+  return o;
 }
 
 }  // namespace
@@ -249,9 +306,9 @@ void TGIFRowOrder::Next() {
 }
 
 void DecodeGIFImageData(TStream& Stream, uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced,
-                        const TGIFWarning& Warning) {
+                        uint8_t Fill, const TGIFWarning& Warning) {
   auto decoder = std::make_unique<TGIFDecoder>(Stream, Warning);
-  decoder->Decode(Pixels, Width, Height, Interlaced);
+  decoder->Decode(Pixels, Width, Height, Interlaced, Fill);
 }
 
 // ---- Streams ---------------------------------------------------------------

@@ -38,12 +38,12 @@ class TGIFRowOrder {
 
 // Decodes the image data of one frame (from the minimum code size byte up
 // to and including the terminating zero-length block) into Pixels, W x H
-// bytes in row order, which the caller has filled beforehand: pixels the data
-// does not reach keep that fill. Damage ends the frame with one warning; what
+// bytes in row order; pixels the data does not reach get Fill. Damage ends
+// the frame with one warning; what
 // is left of the sub-block chain is skipped in any case, so the next block is
 // read from its start. Raises GIFException for a minimum code size above 11.
 void DecodeGIFImageData(TStream& Stream, uint8_t* Pixels, int32_t Width, int32_t Height, bool Interlaced,
-                        const TGIFWarning& Warning);
+                        uint8_t Fill, const TGIFWarning& Warning);
 
 // A stream of the codec's own: refuses everything ("Invalid stream operation").
 class TGIFStream : public TStream {

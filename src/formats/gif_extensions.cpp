@@ -298,14 +298,19 @@ void TGIFApplicationExtension::LoadFromStream(TStream& Stream) {
   // Only 11 (and the short 10 of some writers) has a class that reads its data.
   if (size < 10 || size > 11) throw GIFException("Unsupported Application Extension block size");
   ReadOrRaise(Stream, Identifier.data(), 11);
-  if (size == 10) Stream.Seek(-1, TSeekOrigin::soCurrent);
+  BlockSize = size;
+  if (size == 10) {
+    Stream.Seek(-1, TSeekOrigin::soCurrent);
+    Identifier[10] = 0;
+  }
   LoadData(Stream);
 }
 
 void TGIFApplicationExtension::SaveToStream(TStream& Stream) {
   TGIFExtension::SaveToStream(Stream);
-  WriteByte(Stream, 11);
-  Stream.WriteBuffer(Identifier.data(), 11);
+  const uint8_t size = BlockSize == 10 ? 10 : 11;
+  WriteByte(Stream, size);
+  Stream.WriteBuffer(Identifier.data(), size);
   SaveData(Stream);
 }
 

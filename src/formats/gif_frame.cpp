@@ -133,11 +133,11 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   descriptor_.Width = w;
   descriptor_.Height = h;
   const uint8_t fill = transparent_ && gce_ ? gce_->TransparentColorIndex() : 0;
-  pixels_.assign(size_t{w} * h, fill);
+  pixels_.resize(size_t{w} * h);
   const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
     if (image_) image_->Warning(Sender, Severity, Message);
   };
-  DecodeGIFImageData(Stream, pixels_.data(), w, h, Interlaced(), warn);
+  DecodeGIFImageData(Stream, pixels_.data(), w, h, Interlaced(), fill, warn);
 }
 
 void TGIFSubImage::SaveToStream(TStream& Stream) {

@@ -280,6 +280,10 @@ class TGIFApplicationExtension : public TGIFExtension {
   void LoadFromStream(TStream& Stream) override;
   // The 8-byte identifier followed by the 3-byte authentication code.
   std::array<uint8_t, 11> Identifier{};
+  // 11, or 10 as some writers have it: such a block is written back as it
+  // was read, since widening it would turn its first data byte into part of
+  // the identifier and could make it another application's block.
+  uint8_t BlockSize = 11;
   void SetIdentifier(const std::string& Id);
   std::string IdentifierText() const { return std::string(Identifier.begin(), Identifier.end()); }
 

@@ -53,9 +53,9 @@ struct TDecoded {
 
 TDecoded Decode(const std::vector<uint8_t>& Stream, int W, int H, bool Interlaced = false, uint8_t Fill = 0xEE) {
   TDecoded d;
-  d.Pixels.assign(static_cast<size_t>(W) * H, Fill);
+  d.Pixels.assign(static_cast<size_t>(W) * H, 0x55);
   TReadOnlyMemoryStream s(Stream.data(), Stream.size());
-  DecodeGIFImageData(s, d.Pixels.data(), W, H, Interlaced,
+  DecodeGIFImageData(s, d.Pixels.data(), W, H, Interlaced, Fill,
                      [&](const void*, int32_t, const std::string& M) { d.Warnings.push_back(M); });
   d.Position = s.Position();
   return d;
@@ -115,6 +115,8 @@ TEST(GifDecoder, EdgesOfTheBitBuffer) {
   std::vector<uint8_t> eofMid = SubBlocks(10, first3, 1, false);
   // Six 4-bit codes fill exactly three bytes, and the file ends there.
   const std::vector<uint8_t> exact = SubBlocks(3, PackCodes({{8, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}, {5, 4}}), 255, false);
+  std::vector<uint8_t> early(40, 0xEE);
+  std::fill(early.begin(), early.begin() + 6, 1);
   const std::vector<TCase> cases = {
       {"plain", SubBlocks(2, PackCodes({{4, 3}, {1, 3}, {2, 3}, {3, 3}, {5, 3}}), 255), 3, {1, 2, 3}, {}},
       {"codes over three one-byte blocks", SubBlocks(10, wide, 1), 5, {7, 220, 7, 220, 100}, {}},
@@ -131,6 +133,8 @@ TEST(GifDecoder, EdgesOfTheBitBuffer) {
       {"first code after a clear not a colour", SubBlocks(2, PackCodes({{4, 3}, {6, 3}, {1, 3}}), 255), 2,
        {0xEE, 0xEE}, {"Invalid GIF data"}},
       {"no data at all keeps the fill", {}, 2, {0xEE, 0xEE}, {}},
+      {"early end code: the rest keeps the fill",
+       SubBlocks(2, PackCodes({{4, 3}, {1, 3}, {6, 3}, {7, 3}, {5, 4}}), 255), 40, early, {}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

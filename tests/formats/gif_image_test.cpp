@@ -433,6 +433,11 @@ TEST(GifExtensions, LoadingRules) {
   // The transparent index fills what the data does not reach.
   l = Load(Cat({Header(), {0x21, 0xF9, 4, 1, 0, 0, 1, 0}, {0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 0}, {0x3B}}));
   EXPECT_EQ(l->Gif->Images().Item(0)->Pixels(1, 1), 1);
+  // A 10-byte application block is written back as it came, so it keeps its
+  // class and data when read again.
+  const TBytes app10 = Cat({{0x21, 0xFF, 10}, Str("NETSCAPE2."), {0x30}, TBytes(0x30, 1), {0}});
+  l = Load(Cat({Header(), app10, Frame2x2(), {0x3B}}));
+  EXPECT_EQ(Save(*l->Gif), Cat({Header(), app10, Frame2x2(), {0x3B}}));
   // Unknown application data is kept block for block.
   const TBytes unknown = Cat({{0x21, 0xFF, 11}, Str("XMP DataXMP"), {2, 'a', 'b', 1, 'c', 0}});
   l = Load(Cat({Header(), unknown, Frame2x2(), {0x3B}}));
