@@ -399,42 +399,32 @@ void TGIFEncoder::Clear() {
   Output(clearCode_);
 }
 
-bool TGIFEncoder::NextPixel(int32_t& Pixel) {
-  if (pixelsLeft_ <= 0) {
-    if (!interlaced_) return false;
-    rows_.Next();
-    if (rows_.Finished()) return false;
-    pixel_ = data_ + static_cast<size_t>(rows_.Row()) * static_cast<size_t>(width_);
-    pixelsLeft_ = width_;
-  }
-  Pixel = *pixel_++;
-  --pixelsLeft_;
-  if (Pixel >= colorCount_) throw GIFException("Color not in color table");
+bool TGIFEncoder::NextRow() {
+  if (!interlaced_) return false;
+  rows_.Next();
+  if (rows_.Finished()) return false;
+  pixel_ = data_ + static_cast<size_t>(rows_.Row()) * static_cast<size_t>(width_);
+  pixelsLeft_ = width_;
   return true;
 }
 
+void TGIFEncoder::ColorNotInTable() { throw GIFException("Color not in color table"); }
+
 // ---- LZW -----------------------------------------------------------------------
 
-int32_t TLZWEncoder::Lookup(uint32_t Key) const {
+int32_t TLZWEncoder::Lookup(uint32_t Key, int32_t& Slot) const {
   int32_t i = static_cast<int32_t>(((Key >> 4) ^ Key) % kHashSize);
   const int32_t d = i == 0 ? 1 : kHashSize - i;
   for (;;) {
     const uint32_t e = table_[i];
-    if (e == 0xFFFFFFFFu) return -1;
+    if (e == 0xFFFFFFFFu) {
+      Slot = i;
+      return -1;
+    }
     if ((e >> 12) == Key) return static_cast<int32_t>(e & 0xFFF);
     i -= d;
     if (i < 0) i += kHashSize;
   }
-}
-
-void TLZWEncoder::Insert(uint32_t Key, int32_t Code) {
-  int32_t i = static_cast<int32_t>(((Key >> 4) ^ Key) % kHashSize);
-  const int32_t d = i == 0 ? 1 : kHashSize - i;
-  while (table_[i] != 0xFFFFFFFFu) {
-    i -= d;
-    if (i < 0) i += kHashSize;
-  }
-  table_[i] = Key << 12 | static_cast<uint32_t>(Code);
 }
 
 void TLZWEncoder::Output(int32_t Code) {
@@ -461,7 +451,8 @@ void TLZWEncoder::DoCompress() {
   NextPixel(prefix);
   while (NextPixel(c)) {
     const uint32_t key = static_cast<uint32_t>(prefix) << 8 | static_cast<uint32_t>(c);
-    const int32_t code = Lookup(key);
+    int32_t slot = 0;
+    const int32_t code = Lookup(key, slot);
     if (code >= 0) {
       prefix = code;
       continue;
@@ -472,7 +463,7 @@ void TLZWEncoder::DoCompress() {
     if (nextCode_ >= kMaxCodes - 1) {
       Clear();
     } else {
-      Insert(key, nextCode_);
+      table_[slot] = key << 12 | static_cast<uint32_t>(nextCode_);
       ++nextCode_;
     }
   }

@@ -98,7 +98,16 @@ class TGIFEncoder {
   virtual void DoCompress() = 0;
   // The next pixel in file order, checked against the colour count; false
   // when the image is finished.
-  bool NextPixel(int32_t& Pixel);
+  bool NextPixel(int32_t& Pixel) {
+    if (pixelsLeft_ <= 0 && !NextRow()) return false;
+    Pixel = *pixel_++;
+    --pixelsLeft_;
+    if (Pixel >= colorCount_) ColorNotInTable();
+    return true;
+  }
+  // Moves to the next row of an interlaced image; false after the last.
+  bool NextRow();
+  [[noreturn]] static void ColorNotInTable();
 
   TGIFWarning warning_;
   TGIFWriter* writer_ = nullptr;
@@ -133,8 +142,9 @@ class TLZWEncoder : public TGIFEncoder {
 
  private:
   static constexpr int32_t kHashSize = 8009;  // a prime a little below twice the 4096 codes
-  int32_t Lookup(uint32_t Key) const;
-  void Insert(uint32_t Key, int32_t Code);
+  // The key's code, or -1 with Slot at the first empty entry, where an
+  // insertion of the key goes.
+  int32_t Lookup(uint32_t Key, int32_t& Slot) const;
   uint32_t table_[kHashSize];
   int32_t nextCode_ = 0;
 };

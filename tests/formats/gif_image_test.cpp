@@ -10,6 +10,7 @@
 #include "gif_image.h"
 #include "gif_peer.h"
 #include "platform_clipboard.h"
+#include "raster_core.h"
 #include "test_startup.h"
 
 namespace {
@@ -400,9 +401,15 @@ TEST(GifExtensions, LoadingRules) {
     if (!c.Error.empty()) continue;
     ASSERT_EQ(l->Gif->Images().Count(), 1);
     const TGIFExtension* e = l->Gif->Images().Item(0)->Extensions().Item(0);
-    if (c.Class == "gce") EXPECT_NE(dynamic_cast<const TGIFGraphicControlExtension*>(e), nullptr);
-    if (c.Class == "loop") EXPECT_EQ(dynamic_cast<const TGIFAppExtNSLoop*>(e)->Loops, 5);
-    if (c.Class == "unknown") EXPECT_NE(dynamic_cast<const TGIFUnknownAppExtension*>(e), nullptr);
+    if (c.Class == "gce") {
+      EXPECT_NE(dynamic_cast<const TGIFGraphicControlExtension*>(e), nullptr);
+    } else if (c.Class == "loop") {
+      const auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(e);
+      ASSERT_NE(loop, nullptr);
+      EXPECT_EQ(loop->Loops, 5);
+    } else {
+      EXPECT_NE(dynamic_cast<const TGIFUnknownAppExtension*>(e), nullptr);
+    }
     // Written back, giflib reads the same pixels.
     const TPeerGif peer = GiflibSlurp(Save(*l->Gif));
     ASSERT_TRUE(peer.Ok);
@@ -523,4 +530,28 @@ TEST(GifPeers, FilesOfOtherWritersMatchGiflibFrameByFrame) {
     }
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST(GifImage, RegisteredClassLoadsThroughThePictureRegistry) {
+  VemraTestStartup();
+  TGIFImage g;
+  g.GlobalColorMap().Add({10, 20, 30});
+  g.GlobalColorMap().Add({200, 100, 50});
+  auto f = std::make_unique<TGIFSubImage>(&g);
+  f->SetBounds(1, 1, 2, 1);
+  f->Data()[1] = 1;
+  g.Add(std::move(f));
+  g.SetWidth(4);
+  g.SetHeight(3);
+  const auto path = std::filesystem::temp_directory_path() / ("gif_registry_" + std::to_string(::getpid()) + ".GIF");
+  g.SaveToFile(path.string());
+  TBitmap32 b;
+  b.LoadFromFile(path.string());
+  std::filesystem::remove(path);
+  ASSERT_EQ(b.Width(), 4);
+  ASSERT_EQ(b.Height(), 3);
+  // The first frame at its offset, the rest of the screen in entry 0.
+  EXPECT_EQ(b.GetPixel(1, 1) & 0xFFFFFF, 0x0A141Eu);
+  EXPECT_EQ(b.GetPixel(2, 1) & 0xFFFFFF, 0xC86432u);
+  EXPECT_EQ(b.GetPixel(3, 2) & 0xFFFFFF, 0x0A141Eu);
 }
