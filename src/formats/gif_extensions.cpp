@@ -24,7 +24,8 @@ void ReadOrRaise(TStream& S, void* Buffer, size_t N) {
 void WriteByte(TStream& S, uint8_t B) { S.WriteBuffer(&B, 1); }
 
 void WriteWord(TStream& S, uint16_t W) {
-  const uint8_t b[2] = {static_cast<uint8_t>(W), static_cast<uint8_t>(W >> 8)};
+  uint8_t b[2];
+  GIFPutWord(b, W);
   S.WriteBuffer(b, 2);
 }
 
@@ -209,7 +210,7 @@ void TGIFGraphicControlExtension::LoadFromStream(TStream& Stream) {
   }
   blockSize_ = b[0];
   packed_ = b[1];
-  delay_ = static_cast<uint16_t>(b[2] | b[3] << 8);
+  delay_ = GIFGetWord(b + 2);
   transparentIndex_ = b[4];
   terminator_ = b[5];
   if ((packed_ & 1) && frame_) frame_->SetTransparent(true);
@@ -252,10 +253,10 @@ void TGIFTextExtension::LoadFromStream(TStream& Stream) {
   uint8_t b[13];
   ReadOrRaise(Stream, b, 13);
   BlockSize = b[0];
-  Left = static_cast<uint16_t>(b[1] | b[2] << 8);
-  Top = static_cast<uint16_t>(b[3] | b[4] << 8);
-  GridWidth = static_cast<uint16_t>(b[5] | b[6] << 8);
-  GridHeight = static_cast<uint16_t>(b[7] | b[8] << 8);
+  Left = GIFGetWord(b + 1);
+  Top = GIFGetWord(b + 3);
+  GridWidth = GIFGetWord(b + 5);
+  GridHeight = GIFGetWord(b + 7);
   CharWidth = b[9];
   CharHeight = b[10];
   ForegroundColorIndex = b[11];
@@ -333,7 +334,7 @@ void TGIFAppExtNSLoop::LoadData(TStream& Stream) {
       if (left < 2) throw GIFException("Invalid GIF data");
       uint8_t b[2];
       ReadOrRaise(Stream, b, 2);
-      Loops = static_cast<uint16_t>(b[0] | b[1] << 8);
+      Loops = GIFGetWord(b);
       left -= 2;
     } else if ((id & 7) == 2) {
       if (left < 4) throw GIFException("Invalid GIF data");

@@ -11,13 +11,6 @@
 
 namespace {
 
-void WriteWord(uint8_t* P, uint16_t W) {
-  P[0] = static_cast<uint8_t>(W);
-  P[1] = static_cast<uint8_t>(W >> 8);
-}
-
-uint16_t ReadWord(const uint8_t* P) { return static_cast<uint16_t>(P[0] | P[1] << 8); }
-
 // Colour of a 0xAARRGGBB pixel as a table entry.
 TGIFColor ToGIFColor(uint32_t C) {
   return {static_cast<uint8_t>(C >> 16), static_cast<uint8_t>(C >> 8), static_cast<uint8_t>(C)};
@@ -116,9 +109,9 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   uint8_t d[10];
   if (ReadUpTo(Stream, d, 10) != 10) throw GIFException("Premature end of data");
   descriptor_.Separator = d[0];
-  descriptor_.Left = ReadWord(d + 1);
-  descriptor_.Top = ReadWord(d + 3);
-  uint16_t w = ReadWord(d + 5), h = ReadWord(d + 7);
+  descriptor_.Left = GIFGetWord(d + 1);
+  descriptor_.Top = GIFGetWord(d + 3);
+  uint16_t w = GIFGetWord(d + 5), h = GIFGetWord(d + 7);
   descriptor_.Packed = d[9];
   if (w == 0 || h == 0) {
     Warning(1, "Image exceeds Logical Screen size");
@@ -150,10 +143,10 @@ void TGIFSubImage::SaveToStream(TStream& Stream) {
     descriptor_.Packed &= 0x58;
   uint8_t d[10];
   d[0] = 0x2C;
-  WriteWord(d + 1, descriptor_.Left);
-  WriteWord(d + 3, descriptor_.Top);
-  WriteWord(d + 5, descriptor_.Width);
-  WriteWord(d + 7, descriptor_.Height);
+  GIFPutWord(d + 1, descriptor_.Left);
+  GIFPutWord(d + 3, descriptor_.Top);
+  GIFPutWord(d + 5, descriptor_.Width);
+  GIFPutWord(d + 7, descriptor_.Height);
   d[9] = descriptor_.Packed;
   Stream.WriteBuffer(d, 10);
   colorMap_.SaveToStream(Stream);

@@ -13,11 +13,6 @@
 
 namespace {
 
-void WriteWord(uint8_t* P, uint16_t W) {
-  P[0] = static_cast<uint8_t>(W);
-  P[1] = static_cast<uint8_t>(W >> 8);
-}
-
 // The 216 colours of the web cube, index = r x 36 + g x 6 + b.
 std::vector<uint32_t> WebPalette() {
   std::vector<uint32_t> p;
@@ -291,8 +286,8 @@ void TGIFHeader::LoadFromStream(TStream& Stream) {
   }
   uint8_t d[7];
   if (ReadUpTo(Stream, d, 7) != 7) throw GIFException("Premature end of data");
-  Width = static_cast<uint16_t>(d[0] | d[1] << 8);
-  Height = static_cast<uint16_t>(d[2] | d[3] << 8);
+  Width = GIFGetWord(d);
+  Height = GIFGetWord(d + 2);
   Packed = d[4];
   BackgroundColorIndex = d[5];
   AspectRatio = d[6];
@@ -308,8 +303,8 @@ void TGIFHeader::SaveToStream(TStream& Stream) {
   Stream.WriteBuffer(v == TGIFVersion::gv89a ? "GIF89a" : "GIF87a", 6);
   Prepare();
   uint8_t d[7];
-  WriteWord(d, Width);
-  WriteWord(d + 2, Height);
+  GIFPutWord(d, Width);
+  GIFPutWord(d + 2, Height);
   d[4] = Packed;
   d[5] = BackgroundColorIndex;
   d[6] = AspectRatio;

@@ -531,6 +531,13 @@ class TGIFImage : public TGraphic {
 void RegisterGifImage();
 void UnregisterGifImage();
 
+// 16-bit numbers of the file, little-endian.
+inline void GIFPutWord(uint8_t* P, uint16_t W) {
+  P[0] = static_cast<uint8_t>(W);
+  P[1] = static_cast<uint8_t>(W >> 8);
+}
+inline uint16_t GIFGetWord(const uint8_t* P) { return static_cast<uint16_t>(P[0] | P[1] << 8); }
+
 // Percent done of Part of Total, computed in 64 bits.
 inline uint8_t GIFPercent(int64_t Part, int64_t Total) {
   return Total > 0 ? static_cast<uint8_t>(std::min<int64_t>(100, Part * 100 / Total)) : 0;
