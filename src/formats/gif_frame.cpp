@@ -46,8 +46,9 @@ void TGIFSubImage::SetBounds(int32_t L, int32_t T, int32_t W, int32_t H) {
   descriptor_.Left = clamp16(L);
   descriptor_.Top = clamp16(T);
   if (w != descriptor_.Width || h != descriptor_.Height || pixels_.size() != size_t{w} * h) {
-    bitmap_.reset();
+    if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
     CheckImageFitsMemory(w, h);
+    bitmap_.reset();
     descriptor_.Width = w;
     descriptor_.Height = h;
     pixels_.assign(size_t{w} * h, 0);

@@ -106,6 +106,8 @@ TEST(GifFile, StructureRules) {
       {"stray byte after an extension ends loading",
        Cat({Header(), Frame2x2(), {0x21, 0xFE, 1, 'a', 0, 0x99, 0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0}}), "",
        {"Invalid extension introducer", "Unknown GIF block type", "Invalid Image trailer"}, 2},
+      {"frame larger than any bitmap", Cat({Header(), {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 0, 0x3B}}),
+       "Invalid image dimensions", {}, 0},
       {"truncated global table", TBytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3},
        "Premature end of data", {}, 0},
   };
