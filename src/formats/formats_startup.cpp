@@ -1,16 +1,18 @@
 #include "formats_startup.h"
 
+#include "gif_image.h"
 #include "platform_graphics.h"
 #include "png_image.h"
 #include "pxm_image.h"
 #include "zub_image.h"
 
 // Units register in this order; the units of the formats still to come take
-// their places between these calls: png_image, gif_image, tif_image and
-// img_j2k before pxm_image, raw_image between pxm_image and zub_image.
+// their places between these calls: tif_image and img_j2k before pxm_image,
+// raw_image between pxm_image and zub_image.
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
+  RegisterGifImage();
   RegisterPxmImage();
   RegisterZubImage();
 }
@@ -18,5 +20,6 @@ void RegisterFormatPictureClasses() {
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
+  UnregisterGifImage();
   UnregisterPngImage();
 }

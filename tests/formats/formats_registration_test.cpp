@@ -14,7 +14,7 @@ namespace {
 // The classes of this test, in registry order; the classes of other format
 // units take their places between them and are left out here.
 bool Known(const std::string& Class) {
-  for (const char* k : {"TBitmap", "TIcon", "TJPEGImage", "TPXMImage", "TZUBImage"})
+  for (const char* k : {"TBitmap", "TIcon", "TJPEGImage", "TPNGObject", "TGIFImage", "TPXMImage", "TZUBImage"})
     if (Class == k) return true;
   return false;
 }
@@ -40,17 +40,21 @@ TEST(FormatRegistration, StartUpOrderAndReverseShutDown) {
   RegisterFormatPictureClasses();
   RegisterFormatPictureClasses();  // a second start-up adds nothing
   const std::vector<std::string> ext = Extensions();
-  const std::vector<std::string> expected = {"bmp", "ico", "jpeg", "jpg", "PPM", "PGM", "PNM", "ZUB"};
+  const std::vector<std::string> expected = {"bmp", "ico", "jpeg", "jpg", "PNG", "GIF", "PPM", "PGM", "PNM", "ZUB"};
   ASSERT_EQ(ext, expected);
   EXPECT_EQ(RegisteredClasses(),
-            std::vector<std::string>({"TBitmap", "TIcon", "TJPEGImage", "TPXMImage", "TZUBImage"}));
+            std::vector<std::string>(
+                {"TBitmap", "TIcon", "TJPEGImage", "TPNGObject", "TGIFImage", "TPXMImage", "TZUBImage"}));
 
   UnregisterFormatPictureClasses();
   EXPECT_EQ(RegisteredClasses(), std::vector<std::string>({"TBitmap", "TIcon", "TJPEGImage"}));
   EXPECT_EQ(FindFileFormat("zub"), nullptr);
   EXPECT_EQ(FindFileFormat("pgm"), nullptr);
+  EXPECT_EQ(FindFileFormat("gif"), nullptr);
   RegisterFormatPictureClasses();
   EXPECT_EQ(Extensions(), expected);
   ASSERT_NE(FindFileFormat(".Zub"), nullptr);
   EXPECT_EQ(FindFileFormat(".Zub")->Create()->ClassName(), "TZUBImage");
+  ASSERT_NE(FindFileFormat("Gif"), nullptr);
+  EXPECT_EQ(FindFileFormat("Gif")->Description, "GIF Image");
 }

@@ -1,0 +1,289 @@
+// GIF frames: an image descriptor, an optional local colour table, one byte
+// of colour index per pixel (row by row, top row first) and the extension
+// blocks that precede the frame in the file. A frame reads and writes itself,
+// imports a bitmap's colours as indices, and renders its indices through the
+// active colour table into a bitmap of its own size.
+#include <algorithm>
+#include <cstring>
+
+#include "gif_image.h"
+#include "img_fileio.h"
+
+namespace {
+
+// Colour of a 0xAARRGGBB pixel as a table entry.
+TGIFColor ToGIFColor(uint32_t C) {
+  return {static_cast<uint8_t>(C >> 16), static_cast<uint8_t>(C >> 8), static_cast<uint8_t>(C)};
+}
+
+}  // namespace
+
+TGIFSubImage::TGIFSubImage(TGIFImage* Image) : TGIFItem(Image), colorMap_(Image, this), extensions_(Image, this) {}
+
+TGIFSubImage::~TGIFSubImage() { extensions_.Clear(); }
+
+TGIFVersion TGIFSubImage::GetVersion() const {
+  if (colorMap_.Optimized() || extensions_.Count() > 0) return TGIFVersion::gv89a;
+  return TGIFVersion::gv87a;
+}
+
+void TGIFSubImage::Clear() {
+  extensions_.Clear();
+  colorMap_.Clear();
+  pixels_.clear();
+  pixels_.shrink_to_fit();
+  descriptor_.Width = descriptor_.Height = 0;
+  transparent_ = false;
+  gce_ = nullptr;
+  bitmap_.reset();
+}
+
+bool TGIFSubImage::Empty() const { return pixels_.empty() || Width() == 0 || Height() == 0; }
+
+void TGIFSubImage::SetBounds(int32_t L, int32_t T, int32_t W, int32_t H) {
+  const auto clamp16 = [](int32_t v) { return static_cast<uint16_t>(std::clamp(v, 0, 65535)); };
+  const uint16_t w = clamp16(W), h = clamp16(H);
+  descriptor_.Left = clamp16(L);
+  descriptor_.Top = clamp16(T);
+  if (w != descriptor_.Width || h != descriptor_.Height || pixels_.size() != size_t{w} * h) {
+    if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
+    CheckImageFitsMemory(w, h);
+    bitmap_.reset();
+    descriptor_.Width = w;
+    descriptor_.Height = h;
+    pixels_.assign(size_t{w} * h, 0);
+  }
+  if (!image_) return;
+  image_->FreeBitmap();
+  bool warned = false;
+  TGIFHeader& hd = image_->Header();
+  if (Left() + Width() > hd.Width) {
+    if (hd.Width > 0) {
+      Warning(1, "Image width too small for contained frames");
+      warned = true;
+    }
+    hd.Width = clamp16(Left() + Width());
+  }
+  if (Top() + Height() > hd.Height) {
+    if (hd.Height > 0) {
+      Warning(1, "Image height too small for contained frames");
+      warned = true;
+    }
+    hd.Height = clamp16(Top() + Height());
+  }
+  if (warned) Warning(1, "Image exceeds Logical Screen size");
+}
+
+uint8_t TGIFSubImage::Pixels(int32_t X, int32_t Y) const {
+  if (X < 0 || X >= Width() || Y < 0 || Y >= Height()) throw GIFException("Invalid pixel coordinates");
+  if (pixels_.empty()) throw GIFException("Image is empty");
+  return pixels_[static_cast<size_t>(Y) * static_cast<size_t>(Width()) + static_cast<size_t>(X)];
+}
+
+void TGIFSubImage::SetPixels(int32_t X, int32_t Y, uint8_t Index) {
+  if (X < 0 || X >= Width() || Y < 0 || Y >= Height()) throw GIFException("Invalid pixel coordinates");
+  if (pixels_.empty()) throw GIFException("Image is empty");
+  pixels_[static_cast<size_t>(Y) * static_cast<size_t>(Width()) + static_cast<size_t>(X)] = Index;
+  bitmap_.reset();
+}
+
+const TGIFColorMap& TGIFSubImage::ActiveColorMap() const {
+  if (colorMap_.Count() > 0) return colorMap_;
+  if (image_ && image_->Header().ColorMap().Count() > 0) return image_->Header().ColorMap();
+  return colorMap_;
+}
+
+void TGIFSubImage::ColorMapChanged() { bitmap_.reset(); }
+
+// ---- Loading and saving --------------------------------------------------------------
+
+void TGIFSubImage::LoadFromStream(TStream& Stream) {
+  Clear();
+  extensions_.LoadFromStream(Stream);
+  uint8_t b = 0;
+  if (ReadUpTo(Stream, &b, 1) != 1) return;
+  Stream.Seek(-1, TSeekOrigin::soCurrent);
+  // Only an image separator starts a descriptor. A stray byte after a broken
+  // extension is left for the frame list, which stops there with a warning,
+  // rather than read as a frame of whatever size its bytes happen to give.
+  if (b != 0x2C) return;
+  uint8_t d[10];
+  if (ReadUpTo(Stream, d, 10) != 10) throw GIFException("Premature end of data");
+  descriptor_.Separator = d[0];
+  descriptor_.Left = GIFGetWord(d + 1);
+  descriptor_.Top = GIFGetWord(d + 3);
+  uint16_t w = GIFGetWord(d + 5), h = GIFGetWord(d + 7);
+  descriptor_.Packed = d[9];
+  if (w == 0 || h == 0) {
+    Warning(1, "Image exceeds Logical Screen size");
+    w = image_ ? image_->Header().Width : 0;
+    h = image_ ? image_->Header().Height : 0;
+  }
+  if (descriptor_.Packed & 0x80) colorMap_.LoadFromStream(Stream, 1 << ((descriptor_.Packed & 7) + 1));
+  // The platform's bitmaps stop at this many pixels; a frame that could never
+  // be shown is refused before its buffer is made.
+  if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
+  CheckImageFitsMemory(w, h);
+  descriptor_.Width = w;
+  descriptor_.Height = h;
+  const uint8_t fill = transparent_ && gce_ ? gce_->TransparentColorIndex() : 0;
+  pixels_.resize(size_t{w} * h);
+  const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
+    if (image_) image_->Warning(Sender, Severity, Message);
+  };
+  DecodeGIFImageData(Stream, pixels_.data(), w, h, Interlaced(), fill, warn);
+}
+
+void TGIFSubImage::SaveToStream(TStream& Stream) {
+  extensions_.SaveToStream(Stream);
+  if (Empty()) return;
+  const bool local = colorMap_.Count() > 0;
+  if (local)
+    descriptor_.Packed = static_cast<uint8_t>((colorMap_.Optimized() ? 0xA0 : 0x80) | (ColorResolution() & 7));
+  else
+    descriptor_.Packed &= 0x58;
+  uint8_t d[10];
+  d[0] = 0x2C;
+  GIFPutWord(d + 1, descriptor_.Left);
+  GIFPutWord(d + 3, descriptor_.Top);
+  GIFPutWord(d + 5, descriptor_.Width);
+  GIFPutWord(d + 7, descriptor_.Height);
+  d[9] = descriptor_.Packed;
+  Stream.WriteBuffer(d, 10);
+  colorMap_.SaveToStream(Stream);
+  const int32_t bpp = local ? colorMap_.BitsPerPixel() : (image_ ? image_->BitsPerPixel() : 0);
+  const int32_t colors = local ? colorMap_.Count() : 1 << std::clamp(bpp, 0, 8);
+  const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
+    if (image_) image_->Warning(Sender, Severity, Message);
+  };
+  std::unique_ptr<TGIFEncoder> encoder;
+  if (image_ && image_->Compression == 1)
+    encoder = std::make_unique<TRLEEncoder>(warn);
+  else
+    encoder = std::make_unique<TLZWEncoder>(warn);
+  encoder->Compress(Stream, bpp, colors, pixels_.data(), Interlaced(), Height(), Width());
+}
+
+// ---- Copies ------------------------------------------------------------------------------
+
+void TGIFSubImage::Assign(const TGIFSubImage& Source) {
+  if (&Source == this) return;
+  Clear();
+  if (Source.Empty()) return;
+  descriptor_ = Source.descriptor_;
+  transparent_ = Source.transparent_;
+  pixels_ = Source.pixels_;
+  colorMap_.Assign(Source.colorMap_);
+  if (Source.extensions_.Count() > 0) {
+    // Through their own bytes: that also links a graphic control extension
+    // to this frame.
+    TMemoryStream m;
+    Source.extensions_.SaveToStream(m);
+    m.SetPosition(0);
+    extensions_.LoadFromStream(m);
+  }
+}
+
+void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
+  Clear();
+  if (Source.Empty()) return;
+  if (image_) image_->Progress(TProgressStage::psStarting, 0, "Converting...");
+  SetBounds(0, 0, Source.Width(), Source.Height());
+  const int32_t w = Width(), h = Height();
+  const TPixelFormat pf = Source.PixelFormat();
+  const bool paletted = (pf == TPixelFormat::pf1bit || pf == TPixelFormat::pf4bit || pf == TPixelFormat::pf8bit) &&
+                        !Source.Palette().empty();
+  if (paletted) colorMap_.ImportPalette(Source.Palette());
+  // A ring of the last colours found spares most table searches.
+  TGIFColor ring[8];
+  int32_t ringIndex[8];
+  std::fill(std::begin(ringIndex), std::end(ringIndex), -1);
+  int32_t ringNext = 0;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint32_t* src = Source.ScanLine(y);
+    uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+    for (int32_t x = 0; x < w; ++x) {
+      if (paletted) {
+        dst[x] = static_cast<uint8_t>(NearestPaletteIndex(Source.Palette(), src[x] | 0xFF000000u));
+        continue;
+      }
+      const TGIFColor c = ToGIFColor(src[x]);
+      int32_t idx = -1;
+      for (int32_t i = 0; i < 8; ++i)
+        if (ringIndex[i] >= 0 && ring[i] == c) {
+          idx = ringIndex[i];
+          break;
+        }
+      if (idx < 0) {
+        idx = colorMap_.AddUnique(c);
+        ring[ringNext] = c;
+        ringIndex[ringNext] = idx;
+        ringNext = (ringNext + 1) & 7;
+      }
+      dst[x] = static_cast<uint8_t>(idx);
+    }
+    if (image_ && y % 32 == 0) image_->Progress(TProgressStage::psRunning, GIFPercent(y, h), "Converting...");
+  }
+  if (Source.Transparent()) {
+    // The transparent colour becomes a new black entry named by a graphic
+    // control extension, unless the table has no room for one.
+    const int32_t tc = Source.TransparentColor();
+    const uint32_t key = 0xFF000000u | static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
+                         static_cast<uint32_t>((tc >> 16) & 0xFF);
+    colorMap_.Optimize();
+    const int32_t n = colorMap_.Count();
+    if (n > 0 && n < 256) {
+      const int32_t entry = colorMap_.Add(TGIFColor{});
+      bool any = false;
+      for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* src = Source.ScanLine(y);
+        uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        for (int32_t x = 0; x < w; ++x)
+          if ((src[x] | 0xFF000000u) == key) {
+            dst[x] = static_cast<uint8_t>(entry);
+            any = true;
+          }
+      }
+      if (!any) {
+        colorMap_.Delete(entry);
+      } else {
+        auto gce = std::make_unique<TGIFGraphicControlExtension>(this);
+        gce->SetTransparent(true);
+        gce->SetTransparentColorIndex(entry);
+        extensions_.Add(std::move(gce));
+      }
+    }
+  }
+  bitmap_.reset();
+  if (image_) image_->Progress(TProgressStage::psEnding, 100, "Converting...");
+}
+
+// ---- Rendering ---------------------------------------------------------------------------
+
+std::vector<uint32_t> TGIFSubImage::Palette() {
+  if (bitmap_ && !bitmap_->Palette().empty()) return bitmap_->Palette();
+  if (colorMap_.Count() > 0) return colorMap_.ExportPalette();
+  return image_ ? image_->Palette() : std::vector<uint32_t>{};
+}
+
+const TPlatformBitmap& TGIFSubImage::Bitmap() {
+  if (bitmap_) return *bitmap_;
+  auto b = std::make_unique<TPlatformBitmap>();
+  if (!Empty()) {
+    const std::vector<TGIFColor>& table = ActiveColorMap().Colors();
+    uint32_t lut[256];
+    for (int32_t i = 0; i < 256; ++i) {
+      const TGIFColor c = table.empty() ? TGIFColor{} : table[static_cast<size_t>(i) < table.size() ? i : 0];
+      lut[i] = 0xFF000000u | uint32_t{c.Red} << 16 | uint32_t{c.Green} << 8 | c.Blue;
+    }
+    b->SetPixelFormat(TPixelFormat::pf8bit);
+    b->SetSize(Width(), Height());
+    std::vector<uint32_t> pal(lut, lut + std::max<size_t>(1, std::min<size_t>(256, table.size())));
+    b->SetPalette(std::move(pal));
+    const size_t n = pixels_.size();
+    uint32_t* out = b->Bits();
+    for (size_t i = 0; i < n; ++i) out[i] = lut[pixels_[i]];
+  }
+  bitmap_ = std::move(b);
+  return *bitmap_;
+}
