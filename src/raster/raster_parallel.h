@@ -3,6 +3,7 @@
 // results do not depend on one another, so the bytes are the same whatever the
 // number of threads. VEMRA_THREADS in the environment caps the threads
 // (default: every core); 1 keeps all work on the calling thread.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -16,6 +17,10 @@ void SetThreadCount(int32_t Count);
 // at least MinRows rows (so that small pictures stay on one thread). Body must
 // only write its own rows; an exception in it reaches the caller.
 void ParallelRows(int32_t Begin, int32_t End, int32_t MinRows, const std::function<void(int32_t, int32_t)>& Body);
+
+// The same over the items [0, N) of a flat array (pixels, say), in pieces of
+// at least MinItems.
+void ParallelSpans(size_t N, size_t MinItems, const std::function<void(size_t, size_t)>& Body);
 
 // MinRows for rows that each cost about Work units (pixels times taps): ranges
 // of about 64K units.

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "raster_blend.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 #include "raster_resamplers_kernelpass.h"
 
@@ -103,6 +104,14 @@ void CombineRowByMode(const TColor32* S, TColor32* D, int32_t Count, const TBitm
 }
 
 }  // namespace
+
+// How many rows a thread takes at least: all of them (one thread) when a
+// custom combine callback, which may keep state, puts the pixels, or when
+// the source is the destination and rows written early would be read later.
+int32_t TransferGrain(const TBitmap32* Dst, const TBitmap32* Src, TDrawMode Op, int64_t RowWork) {
+  if (Dst == Src || Op == dmCustom) return INT32_MAX;
+  return RowsPerTask(RowWork);
+}
 
 void CheckTransferBitmaps(const TBitmap32* Dst, const TBitmap32* Src) {
   if (!Dst) throw EBitmapException("Destination bitmap is nil");
@@ -252,12 +261,14 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
         SrcRect.Top + static_cast<long double>(j + Clip.Top - DstRect.Top) * ScaleY;
     return std::clamp(static_cast<int32_t>(Y), SrcRect.Top, SrcRect.Bottom - 1);
   };
-  int32_t Previous = -1;
+  const int32_t Grain = TransferGrain(Dst, Src, CombineOp, ClipW);
   if (CombineOp == dmOpaque) {
-    for (int32_t j = 0; j < Height(Clip); ++j) {
+    ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
+    int32_t Previous = -1;
+    for (int32_t j = First; j < Last; ++j) {
       const int32_t Sy = SourceRow(j);
       TColor32* D = Dst->PixelAddress(Clip.Left, Clip.Top + j);
-      if (Sy == Previous && j > 0) {
+      if (Sy == Previous && j > First) {
         std::memcpy(D, Dst->PixelAddress(Clip.Left, Clip.Top + j - 1),
                     static_cast<size_t>(ClipW) * sizeof(TColor32));
       } else {
@@ -280,9 +291,12 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
       }
       Previous = Sy;
     }
+    });
   } else {
+    ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
+    int32_t Previous = -1;
     std::vector<TColor32> Buffer(static_cast<size_t>(ClipW));
-    for (int32_t j = 0; j < Height(Clip); ++j) {
+    for (int32_t j = First; j < Last; ++j) {
       const int32_t Sy = SourceRow(j);
       if (Sy != Previous) {
         const TColor32* S = Src->RowPtr(Sy);
@@ -293,6 +307,7 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
                        CombineOp, CombineCallBack);
       EndMmx();
     }
+    });
   }
   EndMmx();
 }
@@ -353,7 +368,9 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
   const TInterpolateQuad Quad = InterpolateQuad;
   const int32_t ClipW = Width(DstClip);
-  for (size_t j = 0; j < MapY.size(); ++j) {
+  ParallelRows(0, static_cast<int32_t>(MapY.size()), TransferGrain(Dst, Src, Combiner.Op(), int64_t{ClipW} * 4),
+               [&](int32_t First, int32_t Last) {
+  for (size_t j = static_cast<size_t>(First); j < static_cast<size_t>(Last); ++j) {
     const TColor32* Upper = Src->RowPtr(MapY[j].Pos);
     const TColor32* Lower = Upper + Src->Width();
     const uint32_t WY = MapY[j].Weight;
@@ -366,6 +383,7 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
         Combiner.Put(Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos), D[i]);
     }
   }
+  });
   EndMmx();
 }
 
@@ -480,15 +498,19 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   }
   Ring = std::min(Ring, YHi - YLo + 1);
   const size_t RowWords = static_cast<size_t>(Cols) * 4;
+  const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
+
+  // Each thread keeps a ring of its own; a band recomputes the few filtered
+  // rows it shares with the band above.
+  ParallelRows(0, Rows, TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
+               [&](int32_t First, int32_t Last) {
   std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
   std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
   std::vector<uint32_t> Acc(RowWords);
   std::vector<const uint32_t*> TapRows(MaxTaps);
   std::vector<int32_t> TapWeights(MaxTaps);
   std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
-  const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
-
-  for (int32_t j = 0; j < Rows; ++j) {
+  for (int32_t j = First; j < Last; ++j) {
     int32_t Taps = 0;
     for (const auto& P : MapY[j]) {
       const int32_t Slot = (P.Pos - YLo) % Ring;
@@ -511,6 +533,7 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
       for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
     }
   }
+  });
   EndMmx();
 }
 
@@ -563,7 +586,10 @@ void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn,
                             Src->Height());
   const TAverageBlock Average = AverageBlock;
   const int32_t Pitch = Src->Width() * 4;
-  for (int32_t j = 0; j < Height(DstClip); ++j) {
+  const int64_t BlockArea = int64_t{std::max<uint32_t>(1, SrcW / DstW)} * std::max<uint32_t>(1, SrcH / DstH);
+  ParallelRows(0, Height(DstClip), TransferGrain(Dst, Src, Combiner.Op(), int64_t{Width(DstClip)} * BlockArea),
+               [&](int32_t First, int32_t Last) {
+  for (int32_t j = First; j < Last; ++j) {
     const int32_t Y0 = AY.Origin + AY.Edge[j];
     const int32_t BH = std::min(AY.Edge[j + 1] - AY.Edge[j], Src->Height() - Y0);
     TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
@@ -575,5 +601,6 @@ void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn,
       Combiner.Put(Average(BW, BH, Src->PixelAddress(X0, Y0), Pitch), D[i]);
     }
   }
+  });
   EndMmx();
 }

@@ -8,7 +8,6 @@
 #include "effects_fixtures.h"
 #include "img_rotate.h"
 #include "raster_filterindex.h"
-#include "raster_parallel.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
 #include "transform_reference.h"
@@ -181,24 +180,6 @@ TEST(RotateByAngle, PinnedDigestsOfEarlierOutput) {
     Add(static_cast<uint32_t>(B->Height()));
     for (TColor32 P : Pixels(*B)) Add(P);
     EXPECT_EQ(D, C.Digest) << C.W << "x" << C.H << " by " << C.Degrees;
-  }
-}
-
-// One thread and many give the same bytes, also on pictures one pixel thin.
-TEST(RotateByAngle, OneThreadAndManyAgree) {
-  for (auto [W, H] : {std::pair{1, 257}, std::pair{257, 1}, std::pair{301, 190}}) {
-    auto One = RandomBitmap(W, H, static_cast<uint32_t>(W + H));
-    TBitmap32 Many;
-    Many.Assign(One.get());
-    {
-      TThreadLimit Limit(1);
-      RotateByAngle(One.get(), 21.0f);
-    }
-    {
-      TThreadLimit Limit(8);
-      RotateByAngle(&Many, 21.0f);
-    }
-    EXPECT_EQ(Pixels(*One), Pixels(Many)) << W << "x" << H;
   }
 }
 

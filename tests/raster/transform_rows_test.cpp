@@ -1,5 +1,5 @@
 // TransformBitmap through a kernel resampler draws whole rows at a time (and
-// on several threads). Every byte must stay what the sample-by-sample drawing
+// on several threads: tests/effects/threads_test.cpp). Every byte must stay what the sample-by-sample drawing
 // gives: the reference below is that drawing, one GetSampleInt of the
 // transformer per pixel, kept here as it was before the rows came.
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 
 #include "raster_filterindex.h"
 #include "transform_reference.h"
-#include "raster_parallel.h"
 #include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
@@ -77,31 +76,6 @@ TEST(TransformRows, SameBytesAsSampleBySampleOnRandomInputs) {
         ++Drawn;
       }
   EXPECT_EQ(Drawn, 8 * 7 * 3);
-}
-
-// One thread and all of them give the same bytes, on thin and wide pictures.
-TEST(TransformRows, OneThreadAndManyAgree) {
-  std::mt19937 Rng(5);
-  for (auto [W, H] : {std::pair{1, 300}, {300, 1}, {97, 61}}) {
-    TBitmap32 Src;
-    Fill(Src, W, H, Rng);
-    SetStretchFilter(&Src, 7);
-    TAffineTransformation M;
-    M.SetSrcRect(TFloatRect{0, 0, static_cast<float>(W), static_cast<float>(H)});
-    M.Rotate(W / 2.0f, H / 2.0f, 33.3f);
-    TBitmap32 One, Many;
-    One.SetSize(W + H, W + H);
-    Many.SetSize(W + H, W + H);
-    {
-      TThreadLimit Limit(1);
-      TransformBitmap(&One, &Src, &M);
-    }
-    {
-      TThreadLimit Limit(8);
-      TransformBitmap(&Many, &Src, &M);
-    }
-    EXPECT_EQ(Pixels(One), Pixels(Many)) << W << "x" << H;
-  }
 }
 
 }  // namespace
