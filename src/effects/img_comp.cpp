@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "img_common.h"
-#include "raster_parallel.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 #include "raster_system.h"
 
 namespace {

@@ -52,10 +52,18 @@ AccKind ChooseAcc(const int32_t* Kernel, int32_t Count) {
 class RowRing {
  public:
   using TWidenRun = void (*)(const uint8_t* Src, uint16_t* Dst, size_t N);
-  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize, TWidenRun WidenRun, int32_t Lo = 0,
-          int32_t Hi = INT32_MAX, const std::vector<const TColor32*>* Saved = nullptr)
-      : bmp_(Bmp), r_(R), ksize_(KSize), stride_((static_cast<size_t>(Bmp->Width()) + 2 * R) * 4),
-        rows_(stride_ * KSize), holds_(KSize, -1), widen_(WidenRun), lo_(Lo), hi_(Hi), saved_(Saved) {}
+  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize, TWidenRun WidenRun, int32_t Lo = 0, int32_t Hi = INT32_MAX,
+          const std::vector<const TColor32*>* Saved = nullptr)
+      : bmp_(Bmp),
+        r_(R),
+        ksize_(KSize),
+        stride_((static_cast<size_t>(Bmp->Width()) + 2 * R) * 4),
+        rows_(stride_ * KSize),
+        holds_(KSize, -1),
+        widen_(WidenRun),
+        lo_(Lo),
+        hi_(Hi),
+        saved_(Saved) {}
 
   // The padded row of image row Y, Y limited to the image.
   const uint16_t* Row(int32_t Y) {

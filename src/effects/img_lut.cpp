@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "img_common.h"
-#include "raster_parallel.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ void ApplyLut3(TBitmap32* Bmp, const uint8_t* LutR, const uint8_t* LutG, const u
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
     if (Level == 255) {
-      ParallelSpans(N, 1 << 16, [&](size_t First, size_t Last) { ApplyFull(P + First, Last - First, LutR, LutG, LutB); });
+      ParallelSpans(N, 1 << 16,
+                    [&](size_t First, size_t Last) { ApplyFull(P + First, Last - First, LutR, LutG, LutB); });
     } else if (Level > 0) {
       // The blended result takes the level as its alpha, as BlendPixel returns it.
       const TColor32 A = static_cast<TColor32>(Level) << 24;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "img_common.h"
-#include "raster_parallel.h"
 #include "raster_filterindex.h"
+#include "raster_parallel.h"
 #include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
@@ -175,7 +175,8 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   const TRect Bounds = Transformation->GetTransformedBounds(Transformation->SrcRect());
   TRect Drawn;
   IntersectRects(Drawn, Bounds, TRect{0, 0, Side, Side});
-  const TRowSpans Spans(*Transformation, TRect{PicX, PicY, PicX + W, PicY + H}, TRect{Left, Top, Left + NewW, Top + NewH});
+  const TRowSpans Spans(*Transformation, TRect{PicX, PicY, PicX + W, PicY + H},
+                        TRect{Left, Top, Left + NewW, Top + NewH});
 
   auto Result = std::make_unique<TBitmap32>();
   Result->SetSize(NewW, NewH);

@@ -13,11 +13,11 @@
 
 #include "raster_blend.h"
 #include "raster_blend_family.h"
-#include "raster_system.h"
 #include "raster_core.h"
 #include "raster_drawingex.h"
 #include "raster_lowlevel.h"
 #include "raster_math.h"
+#include "raster_system.h"
 
 namespace {
 

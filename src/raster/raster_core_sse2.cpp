@@ -28,12 +28,12 @@ TColor32 InterpolateSse2(uint32_t WX, uint32_t WY, const TColor32* Top, const TC
   const __m128i zero = _mm_setzero_si128();
   // The left pixels of both rows in the first register (top in lanes 0..3,
   // bottom in 4..7), the right pixels in the second.
-  const __m128i left = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Top[0])),
-                                                            _mm_cvtsi32_si128(static_cast<int>(Bottom[0]))),
-                                         zero);
-  const __m128i right = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Top[1])),
-                                                             _mm_cvtsi32_si128(static_cast<int>(Bottom[1]))),
-                                          zero);
+  const __m128i left = _mm_unpacklo_epi8(
+      _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Top[0])), _mm_cvtsi32_si128(static_cast<int>(Bottom[0]))),
+      zero);
+  const __m128i right = _mm_unpacklo_epi8(
+      _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Top[1])), _mm_cvtsi32_si128(static_cast<int>(Bottom[1]))),
+      zero);
   const __m128i rows = MixLanes(left, right, _mm_set1_epi16(static_cast<short>(WX)));
   const __m128i mix = MixLanes(rows, _mm_srli_si128(rows, 8), _mm_set1_epi16(static_cast<short>(WY)));
   return static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(mix, zero)));

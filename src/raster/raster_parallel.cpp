@@ -48,6 +48,17 @@ std::shared_ptr<tbb::task_arena> ArenaFor(int32_t Count) {
   return gArena;
 }
 
+// Ranges split down to their grain and no further: the pieces are known in
+// advance, and no work is stolen back and forth.
+template <typename TRange, typename TBody>
+void RunInArena(int32_t Threads, const TRange& Range, const TBody& Body) {
+  const std::shared_ptr<tbb::task_arena> Arena = ArenaFor(Threads);
+  Arena->execute([&] {
+    tbb::simple_partitioner Partitioner;
+    tbb::parallel_for(Range, Body, Partitioner);
+  });
+}
+
 }  // namespace
 
 int32_t ThreadCount() {
@@ -91,29 +102,6 @@ void RunPieces(int64_t Begin, int64_t End, int64_t Min, int32_t Threads,
 }  // namespace
 #endif
 
-void ParallelRows(int32_t Begin, int32_t End, int32_t MinRows, const std::function<void(int32_t, int32_t)>& Body) {
-  if (End <= Begin) return;
-  const int32_t Threads = ThreadCount();
-  MinRows = std::max(1, MinRows);
-  if (Threads <= 1 || End - Begin <= MinRows) {
-    Body(Begin, End);
-    return;
-  }
-#if defined(VEMRA_PLAIN_THREADS)
-  RunPieces(Begin, End, MinRows, Threads,
-            [&](int64_t First, int64_t Last) { Body(static_cast<int32_t>(First), static_cast<int32_t>(Last)); });
-  return;
-#endif
-  // Ranges split down to MinRows and no further: the pieces are known in
-  // advance, and no work is stolen back and forth.
-  const std::shared_ptr<tbb::task_arena> Arena = ArenaFor(Threads);
-  Arena->execute([&] {
-    tbb::simple_partitioner Partitioner;
-    tbb::parallel_for(tbb::blocked_range<int32_t>(Begin, End, static_cast<size_t>(MinRows)),
-                      [&](const tbb::blocked_range<int32_t>& R) { Body(R.begin(), R.end()); }, Partitioner);
-  });
-}
-
 void ParallelSpans(size_t N, size_t MinItems, const std::function<void(size_t, size_t)>& Body) {
   if (N == 0) return;
   const int32_t Threads = ThreadCount();
@@ -127,10 +115,15 @@ void ParallelSpans(size_t N, size_t MinItems, const std::function<void(size_t, s
             [&](int64_t First, int64_t Last) { Body(static_cast<size_t>(First), static_cast<size_t>(Last)); });
   return;
 #endif
-  const std::shared_ptr<tbb::task_arena> Arena = ArenaFor(Threads);
-  Arena->execute([&] {
-    tbb::simple_partitioner Partitioner;
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, N, MinItems),
-                      [&](const tbb::blocked_range<size_t>& R) { Body(R.begin(), R.end()); }, Partitioner);
-  });
+  RunInArena(Threads, tbb::blocked_range<size_t>(0, N, MinItems),
+             [&](const tbb::blocked_range<size_t>& R) { Body(R.begin(), R.end()); });
+}
+
+void ParallelRows(int32_t Begin, int32_t End, int32_t MinRows, const std::function<void(int32_t, int32_t)>& Body) {
+  if (End <= Begin) return;
+  ParallelSpans(static_cast<size_t>(int64_t{End} - Begin), static_cast<size_t>(std::max(1, MinRows)),
+                [&](size_t First, size_t Last) {
+                  Body(static_cast<int32_t>(Begin + static_cast<int64_t>(First)),
+                       static_cast<int32_t>(Begin + static_cast<int64_t>(Last)));
+                });
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "raster_blend.h"
-#include "raster_parallel.h"
 #include "raster_containers.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 
 // ---- Combine setup ---------------------------------------------------------------------

@@ -70,6 +70,39 @@ int32_t LowerBy(int32_t V, int64_t D) {
   return static_cast<int32_t>(std::clamp<int64_t>(V - D, INT32_MIN, INT32_MAX));
 }
 
+// The sums of a kernel sample: each tap row's channels weighed by the tap
+// weights, then the rows weighed by theirs. A row sum fits in 64 bits, but
+// times a vertical weight of a wild kernel (a cubic with a huge Coeff) it does
+// not; the totals are 128 bits wide so that such a sample saturates instead
+// of wrapping.
+struct TTapSums {
+  int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
+  __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+
+  void AddTap(TColor32 C, int32_t Wx) {
+    Rb += int64_t{Wx} * (C & 0xFF);
+    Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
+    Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
+    Ra += int64_t{Wx} * (C >> 24);
+  }
+  void EndRow(int32_t Wy) {
+    Tb += static_cast<__int128>(Rb) * Wy;
+    Tg += static_cast<__int128>(Rg) * Wy;
+    Tr += static_cast<__int128>(Rr) * Wy;
+    Ta += static_cast<__int128>(Ra) * Wy;
+    Rb = Rg = Rr = Ra = 0;
+  }
+  // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
+  // never leaves the range, and a wrapped byte would be a wrong colour.
+  TColor32 Colour() const {
+    const auto Byte = [](__int128 T) -> TColor32 {
+      const __int128 V = T >> 16;
+      return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
+    };
+    return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+  }
+};
+
 TClassList& ResamplerRegistry() {
   static TClassList List;
   return List;
@@ -364,10 +397,10 @@ void TKernelResampler::TapWeights(float F, int32_t W, int32_t* Out) const {
       Out[W] = LowerBy(Out[W], Sum - 256);
       break;
     case kmTableNearest: {
-      const int32_t R = std::clamp(FTableSize <= kExactTableSize
-                                       ? RoundExactToInt(double{F} * (FTableSize - 1))
-                                       : RoundToInt(static_cast<long double>(F) * (FTableSize - 1)),
-                                   0, FTableSize);
+      const int32_t R =
+          std::clamp(FTableSize <= kExactTableSize ? RoundExactToInt(double{F} * (FTableSize - 1))
+                                                   : RoundToInt(static_cast<long double>(F) * (FTableSize - 1)),
+                     0, FTableSize);
       std::memcpy(Out, FWeightTable.data() + static_cast<size_t>(R) * FTableWidth,
                   static_cast<size_t>(N) * sizeof(int32_t));
       break;
@@ -551,17 +584,13 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
     }
   }
 
-  // A row sum fits in 64 bits, but times a vertical weight of a wild kernel
-  // (a cubic with a huge Coeff) it does not; the totals are 128 bits wide so
-  // that such a sample saturates instead of wrapping.
-  __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+  TTapSums Sums;
   for (int32_t yo = 0; yo < N; ++yo) {
     const int32_t Wy = FTapWeightY[yo];
     if (Wy == 0) continue;
     const bool RowOut = Edge && (yo < YLo || yo > YHi);
     const int32_t Sy = Row(yo);
     const TColor32* Line = FBitmap->RowPtr(Sy);
-    int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
     for (int32_t xo = 0; xo < N; ++xo) {
       const int32_t Wx = FTapWeightX[xo];
       if (Wx == 0) continue;
@@ -572,23 +601,11 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
       } else {
         C = Line[Column(xo)];
       }
-      Rb += int64_t{Wx} * (C & 0xFF);
-      Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
-      Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
-      Ra += int64_t{Wx} * (C >> 24);
+      Sums.AddTap(C, Wx);
     }
-    Tb += static_cast<__int128>(Rb) * Wy;
-    Tg += static_cast<__int128>(Rg) * Wy;
-    Tr += static_cast<__int128>(Rr) * Wy;
-    Ta += static_cast<__int128>(Ra) * Wy;
+    Sums.EndRow(Wy);
   }
-  // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
-  // never leaves the range, and a wrapped byte would be a wrong colour.
-  const auto Byte = [](__int128 T) -> TColor32 {
-    const __int128 V = T >> 16;
-    return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
-  };
-  return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+  return Sums.Colour();
 }
 
 bool TKernelResampler::CanSampleRuns() const {
@@ -668,8 +685,7 @@ const TKernelResampler::TFractionWeights& TKernelResampler::FractionWeights() co
   return FFractions;
 }
 
-void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColor32* Out,
-                                      const TCanvas& Canvas) const {
+void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColor32* Out, const TCanvas& Canvas) const {
   const TBitmap32* Pic = Canvas.Picture;
   if (Pic == nullptr || Pic->Empty()) {
     std::fill(Out, Out + Count, TColor32{0});
@@ -845,16 +861,14 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
     }
 
     // Near an edge: each tap outside the clip weighs in the outer colour,
-    // inside it a pixel of the picture or the canvas's 0. Totals in 128 bits,
-    // as a wild kernel's products need.
-    __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+    // inside it a pixel of the picture or the canvas's 0.
+    TTapSums Sums;
     for (int32_t yo = Y0; yo <= Y1; ++yo) {
       const int32_t Wy = WY[yo];
       if (Wy == 0) continue;
       const int64_t Ty = int64_t{Cy} - W + yo;
       const bool RowClipped = Ty < Clip.Top || Ty >= Clip.Bottom;
       const bool RowInPicture = Ty >= PT && Ty < PB;
-      int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
       for (int32_t xo = X0; xo <= X1; ++xo) {
         const int32_t Wx = WX[xo];
         if (Wx == 0) continue;
@@ -864,21 +878,11 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
           C = Canvas.Outer;
         else if (RowInPicture && Tx >= PL && Tx < PR)
           C = Bits[(Ty - PT) * Pitch + (Tx - PL)];
-        Rb += int64_t{Wx} * (C & 0xFF);
-        Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
-        Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
-        Ra += int64_t{Wx} * (C >> 24);
+        Sums.AddTap(C, Wx);
       }
-      Tb += static_cast<__int128>(Rb) * Wy;
-      Tg += static_cast<__int128>(Rg) * Wy;
-      Tr += static_cast<__int128>(Rr) * Wy;
-      Ta += static_cast<__int128>(Ra) * Wy;
+      Sums.EndRow(Wy);
     }
-    const auto Byte = [](__int128 T) -> TColor32 {
-      const __int128 V = T >> 16;
-      return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
-    };
-    Out[i] = Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+    Out[i] = Sums.Colour();
   }
 }
 
