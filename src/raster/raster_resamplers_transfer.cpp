@@ -499,48 +499,48 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   const size_t RowWords = static_cast<size_t>(Cols) * 4;
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
 
-  // Each thread keeps a ring of its own; a band recomputes the few filtered
-  // rows it shares with the band above.
-  ParallelRows(0, Rows, TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
-               [&](int32_t First, int32_t Last) {
-                 std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
-                 std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
-                 std::vector<uint32_t> Acc(RowWords);
-                 std::vector<const uint32_t*> TapRows(MaxTaps);
-                 std::vector<int32_t> TapWeights(MaxTaps);
-                 std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
-                 for (int32_t j = First; j < Last; ++j) {
-                   int32_t Taps = 0;
-                   for (const auto& P : MapY[j]) {
-                     const int32_t Slot = (P.Pos - YLo) % Ring;
-                     uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
-                     if (CachedRow[Slot] != P.Pos) {
-                       Horizontal.Run(Src->RowPtr(P.Pos), H);
-                       CachedRow[Slot] = P.Pos;
-                     }
-                     TapRows[Taps] = H;
-                     TapWeights[Taps] = P.Weight;
-                     ++Taps;
-                   }
-                   KernelVerticalCombine(TapRows.data(), TapWeights.data(), Taps, Acc.data(),
-                                         static_cast<int32_t>(RowWords));
-                   TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
-                   if (CombineOp == dmOpaque) {
-                     KernelPackRow(Acc.data(), Cols, D);
-                   } else {
-                     KernelPackRow(Acc.data(), Cols, Packed.data());
-                     for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
-                   }
-                 }
-               });
+  // Each band keeps a ring of its own and recomputes the filtered rows it
+  // shares with the band above; bands of many rows (a few per thread) keep
+  // that repeated work small.
+  const int32_t Grain = std::max({TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
+                                  Rows / (4 * ThreadCount()), 8 * Ring});
+  ParallelRows(0, Rows, Grain, [&](int32_t First, int32_t Last) {
+    std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
+    std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
+    std::vector<uint32_t> Acc(RowWords);
+    std::vector<const uint32_t*> TapRows(MaxTaps);
+    std::vector<int32_t> TapWeights(MaxTaps);
+    std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
+    for (int32_t j = First; j < Last; ++j) {
+      int32_t Taps = 0;
+      for (const auto& P : MapY[j]) {
+        const int32_t Slot = (P.Pos - YLo) % Ring;
+        uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
+        if (CachedRow[Slot] != P.Pos) {
+          Horizontal.Run(Src->RowPtr(P.Pos), H);
+          CachedRow[Slot] = P.Pos;
+        }
+        TapRows[Taps] = H;
+        TapWeights[Taps] = P.Weight;
+        ++Taps;
+      }
+      KernelVerticalCombine(TapRows.data(), TapWeights.data(), Taps, Acc.data(), static_cast<int32_t>(RowWords));
+      TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
+      if (CombineOp == dmOpaque) {
+        KernelPackRow(Acc.data(), Cols, D);
+      } else {
+        KernelPackRow(Acc.data(), Cols, Packed.data());
+        for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
+      }
+    }
+  });
   EndMmx();
 }
 
 // ---- block average ------------------------------------------------------------------
 
-void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn, TBitmap32* Src,
-                   const TRect& SrcRect, const TCustomKernel* Kernel, TDrawMode CombineOp,
-                   const TPixelCombineEvent& CombineCallBack) {
+void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn, TBitmap32* Src, const TRect& SrcRect,
+                   const TCustomKernel* Kernel, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
   const TRect DstClip = Intersect(Intersect(DstClipIn, Bounds(Dst)), DstRect);
   CheckSourceInside(Src, SrcRect);
   if (!Representable(DstRect) || !Representable(SrcRect)) return;
