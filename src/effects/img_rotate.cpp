@@ -179,8 +179,9 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
                         TRect{Left, Top, Left + NewW, Top + NewH});
 
   auto Result = std::make_unique<TBitmap32>();
+  // A new bitmap's pixels are 0 (transparent black): what the corners outside
+  // the turned picture keep.
   Result->SetSize(NewW, NewH);
-  Result->Clear(0);
   // Tiles of Band rows by Chunk columns: the source a tile reads stays in
   // the first-level cache, where whole rows would pull in far more.
   constexpr int32_t Band = 32, Chunk = 128;
