@@ -774,17 +774,23 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
         const int16_t* const Wx = Sx.W.data();
         const int16_t* const Wy = Sy.W.data();
         const TColor32* Line = Bits + (TapT - PT) * Pitch + (TapL - PL);
-        int64_t Sb = 0, Sg = 0, Sr = 0, Sa = 0;
+        // The rows weighed in double: every product and sum is an integer
+        // far below 2^53, so exact, and scaling by 2^-16 is exact too.
+        // Truncating instead of taking the floor differs only below 0,
+        // where both end at 0.
+        __m128d BG = _mm_setzero_pd(), RA = _mm_setzero_pd();
         for (int32_t r = 0; r < Ny; ++r, Line += Pitch) {
-          alignas(16) int32_t Lane[4];
-          _mm_store_si128(reinterpret_cast<__m128i*>(Lane), RowSum(Line, Wx, Nx));
-          const int64_t Wr = Wy[r];
-          Sb += Lane[0] * Wr;
-          Sg += Lane[1] * Wr;
-          Sr += Lane[2] * Wr;
-          Sa += Lane[3] * Wr;
+          const __m128i Row = RowSum(Line, Wx, Nx);
+          const __m128d Wr = _mm_set1_pd(Wy[r]);
+          BG = _mm_add_pd(BG, _mm_mul_pd(_mm_cvtepi32_pd(Row), Wr));
+          RA = _mm_add_pd(RA, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(Row, 8)), Wr));
         }
-        Out[i] = ClampedTotals(Sb, Sg, Sr, Sa);
+        const __m128d Scale = _mm_set1_pd(1.0 / 65536);
+        const __m128i Lanes = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_mul_pd(BG, Scale)),
+                                                 _mm_cvttpd_epi32(_mm_mul_pd(RA, Scale)));
+        // b, g, r, a limited to 0..255 by the two saturating packs.
+        const __m128i Words = _mm_packs_epi32(Lanes, Lanes);
+        Out[i] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(Words, Words)));
         continue;
       }
     }
