@@ -1,8 +1,10 @@
 // Stretching a 6000 x 4000 picture down to 1920 x 1280 and up to twice its
-// size with the nearest, linear, Lanczos and cubic resamplers, plus a blended
-// rectangle fill and anti-aliased lines on a 4K bitmap. After our own runs the
-// same generated input goes through Pillow and `vips resize` (one thread) by
-// bench/peers/resize_peers.py, and the ratios are printed.
+// size with the nearest, linear, Lanczos and cubic resamplers, on one thread
+// and on every core, plus a blended rectangle fill and anti-aliased lines on a
+// 4K bitmap. After our own runs the same generated input goes through Pillow
+// (in one Python process, bench/peers/resize_peers.py) and through libvips'
+// C API (vips_resize with the matching kernel, one thread and its default
+// concurrency) in this process, and the ratios are printed.
 //
 //   resize_bench [--no-peers] [google benchmark flags]
 #include <benchmark/benchmark.h>
@@ -20,7 +22,9 @@
 #include "raster_core.h"
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
+#include "raster_parallel.h"
 #include "test_startup.h"
+#include "vips_peer.h"
 
 namespace {
 
@@ -34,10 +38,15 @@ const TBitmap32& Source() {
 struct TCase {
   const char* Name;
   uint8_t Index;  // stretch-filter index
+  VipsKernel Kernel;
 };
-constexpr TCase Cases[] = {{"Nearest", 0}, {"Linear", 2}, {"Lanczos", 5}, {"Cubic", 7}};
+constexpr TCase Cases[] = {{"Nearest", 0, VIPS_KERNEL_NEAREST},
+                           {"Linear", 2, VIPS_KERNEL_LINEAR},
+                           {"Lanczos", 5, VIPS_KERNEL_LANCZOS3},
+                           {"Cubic", 7, VIPS_KERNEL_CUBIC}};
 
-void Resize(benchmark::State& State, uint8_t Index, int32_t DstW, int32_t DstH) {
+void Resize(benchmark::State& State, uint8_t Index, int32_t DstW, int32_t DstH, int32_t Threads) {
+  TThreadLimit Limit(Threads);
   TBitmap32& Src = const_cast<TBitmap32&>(Source());
   TBitmap32 Dst;
   Dst.SetSize(DstW, DstH);
@@ -122,14 +131,18 @@ int main(int argc, char** argv) {
   const bool Peers = TakePeersFlag(argc, argv, Args);
   int N = static_cast<int>(Args.size());
   Source();
-  for (const TCase& C : Cases) {
-    benchmark::RegisterBenchmark((std::string("Down/") + C.Name).c_str(),
-                                 [Index = C.Index](benchmark::State& S) { Resize(S, Index, 1920, 1280); })
-        ->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
-    benchmark::RegisterBenchmark((std::string("Up2x/") + C.Name).c_str(),
-                                 [Index = C.Index](benchmark::State& S) { Resize(S, Index, 2 * SrcW, 2 * SrcH); })
-        ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-  }
+  const int32_t All = ThreadCount();
+  for (const TCase& C : Cases)
+    for (const auto& [Threads, Tag] : {std::pair{1, "/1t"}, std::pair{All, "/all"}}) {
+      benchmark::RegisterBenchmark((std::string("Down/") + C.Name + Tag).c_str(),
+                                   [Index = C.Index, T = Threads](benchmark::State& S) { Resize(S, Index, 1920, 1280, T); })
+          ->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+      benchmark::RegisterBenchmark((std::string("Up2x/") + C.Name + Tag).c_str(),
+                                   [Index = C.Index, T = Threads](benchmark::State& S) {
+                                     Resize(S, Index, 2 * SrcW, 2 * SrcH, T);
+                                   })
+          ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+    }
   benchmark::RegisterBenchmark("FillRectBlend/4K", FillRectBlend4K)->Unit(benchmark::kMillisecond)->UseRealTime();
   benchmark::RegisterBenchmark("LineFixedClipped/4K/2000", SmoothLines4K)->Unit(benchmark::kMillisecond)->UseRealTime();
   benchmark::Initialize(&N, Args.data());
@@ -143,6 +156,32 @@ int main(int argc, char** argv) {
   if (Raw.empty()) return 1;
   const std::string Out = RunPeerScript("resize_peers.py", Raw, std::to_string(SrcW) + " " + std::to_string(SrcH));
   std::remove(Raw.c_str());
-  PrintPeerTable(Collector.Ms, Out);
+  std::map<std::string, double> Pillow;
+  for (size_t Pos = 0; Pos < Out.size();) {
+    const size_t End = Out.find('\n', Pos);
+    char Name[64], Peer[32];
+    double Ms;
+    if (std::sscanf(Out.substr(Pos, End - Pos).c_str(), "%63s %31s %lf", Name, Peer, &Ms) == 3) Pillow[Name] = Ms;
+    Pos = End == std::string::npos ? Out.size() : End + 1;
+  }
+  VipsImage* In = VipsPeerStart() ? VipsImageOf(Source()) : nullptr;
+  PrintWideHeader();
+  for (const char* Prefix : {"Down", "Up2x"})
+    for (const TCase& C : Cases) {
+      const double Scale = std::string(Prefix) == "Down" ? 1920.0 / SrcW : 2.0;
+      double V1 = -1, VN = -1;
+      if (In != nullptr) {
+        const auto Op = [&](VipsImage* I, VipsImage** O) {
+          return vips_resize(I, O, Scale, "kernel", C.Kernel, nullptr);
+        };
+        V1 = VipsBestMs(In, 1, 3, Op);
+        VN = VipsBestMs(In, 0, 3, Op);
+      }
+      const std::string Case = std::string(Prefix) + "/" + C.Name;
+      PrintWideRow(Case.c_str(), Collector.Ms[Case + "/1t"], Collector.Ms[Case + "/all"], Pillow[Case], V1, VN);
+    }
+  PrintWideRow("FillRectBlend/4K", Collector.Ms["FillRectBlend/4K"], -1, Pillow["FillRectBlend/4K"], -1, -1);
+  if (In != nullptr) g_object_unref(In);
+  std::printf("threads: %d; ratio = peer time / our time (above 1: we are faster)\n", All);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "img_common.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 #include "raster_system.h"
 
 namespace {
@@ -70,16 +71,21 @@ void Greyscale(TBitmap32* Bmp, int32_t Level) {
     const size_t N = Bmp->PixelCount();
     if (Level == 255) {
       // Putting an opaque grey replaces the pixel, alpha included.
-      if (!ForcePortable() && __builtin_cpu_supports("avx2"))
-        GreyRunAvx2(P, N);
-      else
-        GreyRunPortable(P, N);
+      const bool Avx2 = !ForcePortable() && __builtin_cpu_supports("avx2");
+      ParallelSpans(N, 1 << 16, [&](size_t First, size_t Last) {
+        if (Avx2)
+          GreyRunAvx2(P + First, Last - First);
+        else
+          GreyRunPortable(P + First, Last - First);
+      });
     } else if (Level > 0) {
       const TColor32 A = static_cast<TColor32>(Level) << 24;
-      for (size_t i = 0; i < N; ++i) {
-        const TColor32 I = static_cast<TColor32>(IntensityBytes(P[i]));
-        BlendPixelInto(A | (I * 0x010101u), P[i]);
-      }
+      ParallelSpans(N, 1 << 15, [&](size_t First, size_t Last) {
+        for (size_t i = First; i < Last; ++i) {
+          const TColor32 I = static_cast<TColor32>(IntensityBytes(P[i]));
+          BlendPixelInto(A | (I * 0x010101u), P[i]);
+        }
+      });
     }
   }
   Bmp->Changed();
@@ -115,11 +121,13 @@ void RgbToHslBytes(TBitmap32* Bmp) {
   if (HasPixels(Bmp)) {
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      float H = 0, S = 0, L = 0;
-      HslFromArgb(P[i], H, S, L);
-      P[i] = (P[i] & 0xFF000000u) | (UnitToByte(H) << 16) | (UnitToByte(S) << 8) | UnitToByte(L);
-    }
+    ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        float H = 0, S = 0, L = 0;
+        HslFromArgb(P[i], H, S, L);
+        P[i] = (P[i] & 0xFF000000u) | (UnitToByte(H) << 16) | (UnitToByte(S) << 8) | UnitToByte(L);
+      }
+    });
   }
   Bmp->Changed();
 }
@@ -129,13 +137,15 @@ void HslBytesToRgb(TBitmap32* Bmp) {
   if (HasPixels(Bmp)) {
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      const TColor32 C = P[i];
-      const float H = static_cast<float>(static_cast<long double>((C >> 16) & 0xFF) / 255.0L);
-      const float S = static_cast<float>(static_cast<long double>((C >> 8) & 0xFF) / 255.0L);
-      const float L = static_cast<float>(static_cast<long double>(C & 0xFF) / 255.0L);
-      P[i] = (C & 0xFF000000u) | (ArgbFromHsl(H, S, L) & 0x00FFFFFFu);
-    }
+    ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        const TColor32 C = P[i];
+        const float H = static_cast<float>(static_cast<long double>((C >> 16) & 0xFF) / 255.0L);
+        const float S = static_cast<float>(static_cast<long double>((C >> 8) & 0xFF) / 255.0L);
+        const float L = static_cast<float>(static_cast<long double>(C & 0xFF) / 255.0L);
+        P[i] = (C & 0xFF000000u) | (ArgbFromHsl(H, S, L) & 0x00FFFFFFu);
+      }
+    });
   }
   Bmp->Changed();
 }
@@ -148,15 +158,17 @@ void RgbToYCbCr(TBitmap32* Bmp) {
     static const ByteTable CbR = TruncTable(0.169L), CbG = TruncTable(0.331L);
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      const TColor32 C = P[i];
-      const int32_t R = (C >> 16) & 0xFF, G = (C >> 8) & 0xFF, B = C & 0xFF;
-      const int32_t Y = ClampToByte(YR[R] + YG[G] + YB[B]);
-      const int32_t Cr = ClampToByte((R >> 1) - CrG[G] - CrB[B] + 128);
-      const int32_t Cb = ClampToByte(-CbR[R] - CbG[G] + (B >> 1) + 128);
-      P[i] = (C & 0xFF000000u) | (static_cast<TColor32>(Cr) << 16) | (static_cast<TColor32>(Y) << 8) |
-             static_cast<TColor32>(Cb);
-    }
+    ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        const TColor32 C = P[i];
+        const int32_t R = (C >> 16) & 0xFF, G = (C >> 8) & 0xFF, B = C & 0xFF;
+        const int32_t Y = ClampToByte(YR[R] + YG[G] + YB[B]);
+        const int32_t Cr = ClampToByte((R >> 1) - CrG[G] - CrB[B] + 128);
+        const int32_t Cb = ClampToByte(-CbR[R] - CbG[G] + (B >> 1) + 128);
+        P[i] = (C & 0xFF000000u) | (static_cast<TColor32>(Cr) << 16) | (static_cast<TColor32>(Y) << 8) |
+               static_cast<TColor32>(Cb);
+      }
+    });
   }
   Bmp->Changed();
 }
@@ -170,15 +182,17 @@ void YCbCrToRgb(TBitmap32* Bmp) {
     static const ByteTable C = TruncTable(0.714L), D = TruncTable(1.77L, true);
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      const TColor32 Px = P[i];
-      const int32_t Cr = (Px >> 16) & 0xFF, Y = (Px >> 8) & 0xFF, Cb = Px & 0xFF;
-      const int32_t R = ClampToByte(Y + 2 * A[Cr] - 180);
-      const int32_t G = ClampToByte(Y - B[Cb] - C[Cr] + 135);
-      const int32_t Bl = ClampToByte(Y + 2 * D[Cb] - 227);
-      P[i] = (Px & 0xFF000000u) | (static_cast<TColor32>(R) << 16) | (static_cast<TColor32>(G) << 8) |
-             static_cast<TColor32>(Bl);
-    }
+    ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        const TColor32 Px = P[i];
+        const int32_t Cr = (Px >> 16) & 0xFF, Y = (Px >> 8) & 0xFF, Cb = Px & 0xFF;
+        const int32_t R = ClampToByte(Y + 2 * A[Cr] - 180);
+        const int32_t G = ClampToByte(Y - B[Cb] - C[Cr] + 135);
+        const int32_t Bl = ClampToByte(Y + 2 * D[Cb] - 227);
+        P[i] = (Px & 0xFF000000u) | (static_cast<TColor32>(R) << 16) | (static_cast<TColor32>(G) << 8) |
+               static_cast<TColor32>(Bl);
+      }
+    });
   }
   Bmp->Changed();
 }
@@ -196,13 +210,15 @@ void HslScale(TBitmap32* Dst, TBitmap32* Src, int32_t HuePercent, int32_t SatPer
     const TColor32* S = Src->Bits();
     TColor32* D = Dst->Bits();
     const size_t N = Src->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      const TColor32 Px = S[i];
-      float H = 0, Sa = 0, L = 0;
-      HslFromArgb(Px, H, Sa, L);
-      const TColor32 C = ArgbFromHsl(ScaleUnit(H, Fh), ScaleUnit(Sa, Fs), ScaleUnit(L, Fl));
-      D[i] = (Px & ~Mask) | (C & Mask);
-    }
+    ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        const TColor32 Px = S[i];
+        float H = 0, Sa = 0, L = 0;
+        HslFromArgb(Px, H, Sa, L);
+        const TColor32 C = ArgbFromHsl(ScaleUnit(H, Fh), ScaleUnit(Sa, Fs), ScaleUnit(L, Fl));
+        D[i] = (Px & ~Mask) | (C & Mask);
+      }
+    });
   }
   Dst->Changed();
 }

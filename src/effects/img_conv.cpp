@@ -8,6 +8,7 @@
 #include "img_conv.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "img_common.h"
+#include "raster_parallel.h"
 #include "raster_system.h"
 
 namespace {
@@ -42,12 +44,26 @@ AccKind ChooseAcc(const int32_t* Kernel, int32_t Count) {
 // Padded copies of image rows (R pixels repeated on each side), one slot per
 // kernel row; image row y lives in slot y mod KSize. Each byte is widened to
 // 16 bits once here, so the tap loops multiply without converting.
+//
+// When bands of rows are filtered on several threads, a band's neighbours
+// above and below belong to other bands and may already hold results; those
+// rows are read from copies taken before any band started (Saved: one entry
+// per image row, set for the rows next to a band's edge).
 class RowRing {
  public:
   using TWidenRun = void (*)(const uint8_t* Src, uint16_t* Dst, size_t N);
-  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize, TWidenRun WidenRun)
-      : bmp_(Bmp), r_(R), ksize_(KSize), stride_((static_cast<size_t>(Bmp->Width()) + 2 * R) * 4),
-        rows_(stride_ * KSize), holds_(KSize, -1), widen_(WidenRun) {}
+  RowRing(const TBitmap32* Bmp, int32_t R, int32_t KSize, TWidenRun WidenRun, int32_t Lo = 0, int32_t Hi = INT32_MAX,
+          const std::vector<const TColor32*>* Saved = nullptr)
+      : bmp_(Bmp),
+        r_(R),
+        ksize_(KSize),
+        stride_((static_cast<size_t>(Bmp->Width()) + 2 * R) * 4),
+        rows_(stride_ * KSize),
+        holds_(KSize, -1),
+        widen_(WidenRun),
+        lo_(Lo),
+        hi_(Hi),
+        saved_(Saved) {}
 
   // The padded row of image row Y, Y limited to the image.
   const uint16_t* Row(int32_t Y) {
@@ -56,7 +72,8 @@ class RowRing {
     uint16_t* P = rows_.data() + stride_ * Slot;
     if (holds_[Slot] != Y) {
       const int32_t W = bmp_->Width();
-      const uint8_t* Src = reinterpret_cast<const uint8_t*>(bmp_->RowPtr(Y));
+      const TColor32* Row = (Y < lo_ || Y >= hi_) ? (*saved_)[static_cast<size_t>(Y)] : bmp_->RowPtr(Y);
+      const uint8_t* Src = reinterpret_cast<const uint8_t*>(Row);
       for (int32_t i = 0; i < r_; ++i)
         for (int32_t c = 0; c < 4; ++c) P[4 * i + c] = Src[c];
       uint16_t* Mid = P + 4 * static_cast<size_t>(r_);
@@ -77,6 +94,8 @@ class RowRing {
   std::vector<uint16_t> rows_;
   std::vector<int32_t> holds_;
   TWidenRun widen_;
+  int32_t lo_, hi_;
+  const std::vector<const TColor32*>* saved_;
 };
 
 // Acc[j] = sum of the taps over N bytes starting at byte Start of the padded
@@ -243,33 +262,59 @@ void ConvolveRows(const int32_t* Kernel, int32_t KSize, TBitmap32* Bmp, const Fi
   for (int32_t t = 0; t < KSize * KSize; ++t) K[t] = static_cast<Acc>(Kernel[t]);
   const bool Avx2 = UseAvx2();
   const TChunkFilter Filter = PickChunkFilter<Acc>(KSize, Avx2);
-  RowRing Ring(Bmp, R, KSize, Avx2 ? WidenAvx2 : WidenPortable);
-  std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
-  std::vector<uint32_t> Result(kChunk);
-  uint8_t* ResultBytes = reinterpret_cast<uint8_t*>(Result.data());
-  const uint16_t* Rows[5] = {};
-  for (int32_t Y = 0; Y < H; ++Y) {
-    for (int32_t Dy = 0; Dy < KSize; ++Dy) Rows[Dy] = Ring.Row(Y - R + Dy);
-    TColor32* Dst = Bmp->RowPtr(Y);
-    for (int32_t X0 = 0; X0 < W; X0 += kChunk) {
-      const int32_t Count = std::min(kChunk, W - X0);
-      TColor32* D = Dst + X0;
-      Filter(Rows, K, static_cast<size_t>(X0) * 4, static_cast<size_t>(Count) * 4, Sums.data(), Result.data(),
-             Mask.Masked ? nullptr : D, F);
-      if (!Mask.Masked) continue;
-      // The old value is the untouched centre pixel of the padded copy.
-      const uint16_t* Old = Rows[R] + static_cast<size_t>(X0 + R) * 4;
-      uint8_t* Out = reinterpret_cast<uint8_t*>(D);
-      for (int32_t i = 0; i < Count; ++i) {
-        for (int32_t c = 0; c < 3; ++c) {
-          if ((Mask.Channels & (1 << c)) == 0) continue;
-          const size_t j = static_cast<size_t>(i) * 4 + c;
-          const int32_t Diff = static_cast<int32_t>(ResultBytes[j]) - static_cast<int32_t>(Old[j]);
-          if ((Diff < 0 ? -Diff : Diff) < Mask.Threshold) Out[j] = ResultBytes[j];
+
+  // Bands of rows, one thread each; the R rows on either side of every band
+  // edge are copied first, as the bands next to it will overwrite them.
+  const int32_t Bands = std::clamp(H / std::max(8, RowsPerTask(int64_t{W} * KSize * KSize)), 1, ThreadCount() * 4);
+  std::vector<int32_t> Edge(static_cast<size_t>(Bands) + 1);
+  for (int32_t b = 0; b <= Bands; ++b) Edge[static_cast<size_t>(b)] = static_cast<int32_t>(int64_t{H} * b / Bands);
+  std::vector<const TColor32*> Saved;
+  std::vector<TColor32> Copies;
+  if (Bands > 1) {
+    Saved.assign(static_cast<size_t>(H), nullptr);
+    std::vector<int32_t> Rows;
+    for (int32_t b = 1; b < Bands; ++b)
+      for (int32_t y = Edge[static_cast<size_t>(b)] - R; y < Edge[static_cast<size_t>(b)] + R; ++y)
+        if (y >= 0 && y < H && (Rows.empty() || Rows.back() < y)) Rows.push_back(y);
+    Copies.resize(Rows.size() * static_cast<size_t>(W));
+    for (size_t i = 0; i < Rows.size(); ++i) {
+      std::memcpy(Copies.data() + i * W, Bmp->RowPtr(Rows[i]), static_cast<size_t>(W) * sizeof(TColor32));
+      Saved[static_cast<size_t>(Rows[i])] = Copies.data() + i * W;
+    }
+  }
+
+  ParallelRows(0, Bands, 1, [&](int32_t FirstBand, int32_t LastBand) {
+    std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
+    std::vector<uint32_t> Result(kChunk);
+    uint8_t* ResultBytes = reinterpret_cast<uint8_t*>(Result.data());
+    for (int32_t b = FirstBand; b < LastBand; ++b) {
+      const int32_t Lo = Edge[static_cast<size_t>(b)], Hi = Edge[static_cast<size_t>(b) + 1];
+      RowRing Ring(Bmp, R, KSize, Avx2 ? WidenAvx2 : WidenPortable, Lo, Hi, &Saved);
+      const uint16_t* Rows[5] = {};
+      for (int32_t Y = Lo; Y < Hi; ++Y) {
+        for (int32_t Dy = 0; Dy < KSize; ++Dy) Rows[Dy] = Ring.Row(Y - R + Dy);
+        TColor32* Dst = Bmp->RowPtr(Y);
+        for (int32_t X0 = 0; X0 < W; X0 += kChunk) {
+          const int32_t Count = std::min(kChunk, W - X0);
+          TColor32* D = Dst + X0;
+          Filter(Rows, K, static_cast<size_t>(X0) * 4, static_cast<size_t>(Count) * 4, Sums.data(), Result.data(),
+                 Mask.Masked ? nullptr : D, F);
+          if (!Mask.Masked) continue;
+          // The old value is the untouched centre pixel of the padded copy.
+          const uint16_t* Old = Rows[R] + static_cast<size_t>(X0 + R) * 4;
+          uint8_t* Out = reinterpret_cast<uint8_t*>(D);
+          for (int32_t i = 0; i < Count; ++i) {
+            for (int32_t c = 0; c < 3; ++c) {
+              if ((Mask.Channels & (1 << c)) == 0) continue;
+              const size_t j = static_cast<size_t>(i) * 4 + c;
+              const int32_t Diff = static_cast<int32_t>(ResultBytes[j]) - static_cast<int32_t>(Old[j]);
+              if ((Diff < 0 ? -Diff : Diff) < Mask.Threshold) Out[j] = ResultBytes[j];
+            }
+          }
         }
       }
     }
-  }
+  });
 }
 
 void ConvolveImpl(const int32_t* Kernel, int32_t KSize, int32_t Divisor, TBitmap32* Bmp, int32_t Bias,

@@ -5,6 +5,7 @@
 
 #include "img_common.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -52,16 +53,19 @@ void ApplyLut3(TBitmap32* Bmp, const uint8_t* LutR, const uint8_t* LutG, const u
     TColor32* P = Bmp->Bits();
     const size_t N = Bmp->PixelCount();
     if (Level == 255) {
-      ApplyFull(P, N, LutR, LutG, LutB);
+      ParallelSpans(N, 1 << 16,
+                    [&](size_t First, size_t Last) { ApplyFull(P + First, Last - First, LutR, LutG, LutB); });
     } else if (Level > 0) {
       // The blended result takes the level as its alpha, as BlendPixel returns it.
       const TColor32 A = static_cast<TColor32>(Level) << 24;
-      for (size_t i = 0; i < N; ++i) {
-        const TColor32 C = P[i];
-        const TColor32 F = A | (TColor32{LutR[(C >> 16) & 0xFF]} << 16) | (TColor32{LutG[(C >> 8) & 0xFF]} << 8) |
-                           TColor32{LutB[C & 0xFF]};
-        P[i] = BlendPixel(F, C);
-      }
+      ParallelSpans(N, 1 << 15, [&](size_t First, size_t Last) {
+        for (size_t i = First; i < Last; ++i) {
+          const TColor32 C = P[i];
+          const TColor32 F = A | (TColor32{LutR[(C >> 16) & 0xFF]} << 16) | (TColor32{LutG[(C >> 8) & 0xFF]} << 8) |
+                             TColor32{LutB[C & 0xFF]};
+          P[i] = BlendPixel(F, C);
+        }
+      });
       EndMmx();
     }
     // Level 0 blends a colour of alpha 0, which returns every pixel as it was.

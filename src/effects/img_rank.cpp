@@ -8,6 +8,7 @@
 
 #include "img_common.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -260,29 +261,34 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
   const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
   const Plane Src{Copy.data(), W};
   const int64_t Side = 2 * int64_t{R} + 1;
-  std::vector<TColor32> Buffer(static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H)));
+  const size_t BufferSize = static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H));
 
   // The median of radius 1 settles most interior windows without a selection.
   const bool FastMedian = Kind == 4 && R == 1 && W >= 3 && H >= 3;
   std::vector<uint8_t> Lum;
-  MedianScratch Scratch(FastMedian ? W : 0);
   if (FastMedian) {
     Lum.resize(Copy.size());
     for (size_t i = 0; i < Copy.size(); ++i) Lum[i] = static_cast<uint8_t>(Intensity(Copy[i]));
   }
 
-  for (int32_t Y = 0; Y < H; ++Y) {
-    const bool Interior = FastMedian && Y >= 1 && Y <= H - 2;
-    if (Interior) MedianInterior(Src, Lum, Scratch, Bmp, Level, Y);
-    const int32_t Top = std::max(0, Y - R), Bottom = std::min(H - 1, Y + R);
-    TColor32* Out = Bmp->RowPtr(Y);
-    for (int32_t X = 0; X < W; ++X) {
-      if (Interior && X >= 1 && X <= W - 2) continue;
-      const int32_t Left = std::max(0, X - R), Right = std::min(W - 1, X + R);
-      const int32_t N = Gather(Src, Buffer.data(), Left, Top, Right, Bottom);
-      PutWithLevel(Statistic(Kind, Buffer.data(), N), Level, Out[X]);
-    }
-  }
+  // Every row reads only the copy, so rows go to the threads as they come.
+  ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(Side * Side, 1 << 20)),
+               [&](int32_t First, int32_t Last) {
+                 std::vector<TColor32> Buffer(BufferSize);
+                 MedianScratch Scratch(FastMedian ? W : 0);
+                 for (int32_t Y = First; Y < Last; ++Y) {
+                   const bool Interior = FastMedian && Y >= 1 && Y <= H - 2;
+                   if (Interior) MedianInterior(Src, Lum, Scratch, Bmp, Level, Y);
+                   const int32_t Top = std::max(0, Y - R), Bottom = std::min(H - 1, Y + R);
+                   TColor32* Out = Bmp->RowPtr(Y);
+                   for (int32_t X = 0; X < W; ++X) {
+                     if (Interior && X >= 1 && X <= W - 2) continue;
+                     const int32_t Left = std::max(0, X - R), Right = std::min(W - 1, X + R);
+                     const int32_t N = Gather(Src, Buffer.data(), Left, Top, Right, Bottom);
+                     PutWithLevel(Statistic(Kind, Buffer.data(), N), Level, Out[X]);
+                   }
+                 }
+               });
   Bmp->Changed();
   EndMmx();
 }
@@ -302,29 +308,34 @@ void KuwaharaFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) {
   const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
   const Plane Src{Copy.data(), W};
   const int64_t Side = int64_t{D} + 1;
-  std::vector<TColor32> Buffer(static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H)));
-  for (int32_t Y = 0; Y < H; ++Y) {
-    const int32_t Top = std::max(0, Y - D), Bottom = std::min(H - 1, Y + D);
-    TColor32* Out = Bmp->RowPtr(Y);
-    for (int32_t X = 0; X < W; ++X) {
-      const int32_t Left = std::max(0, X - D), Right = std::min(W - 1, X + D);
-      // Q1 top-left, Q2 top-right, Q3 bottom-left, Q4 bottom-right, each sharing the centre's row and column.
-      const int32_t Quads[4][4] = {
-          {Left, Top, X, Y}, {X, Top, Right, Y}, {Left, Y, X, Bottom}, {X, Y, Right, Bottom}};
-      int32_t Best = 256;
-      TColor32 Result = 0;
-      for (const auto& Q : Quads) {
-        const int32_t N = Gather(Src, Buffer.data(), Q[0], Q[1], Q[2], Q[3]);
-        const TColor32 M = WindowMean(Buffer.data(), N);
-        const int32_t Dev = IntensityOf(WindowDeviation(Buffer.data(), N));
-        if (Dev < Best) {
-          Result = M;
-          Best = Dev;
-        }
-      }
-      PutWithLevel(Result, Level, Out[X]);
-    }
-  }
+  const size_t BufferSize = static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H));
+  ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(4 * Side * Side, 1 << 20)),
+               [&](int32_t First, int32_t Last) {
+                 std::vector<TColor32> Buffer(BufferSize);
+                 for (int32_t Y = First; Y < Last; ++Y) {
+                   const int32_t Top = std::max(0, Y - D), Bottom = std::min(H - 1, Y + D);
+                   TColor32* Out = Bmp->RowPtr(Y);
+                   for (int32_t X = 0; X < W; ++X) {
+                     const int32_t Left = std::max(0, X - D), Right = std::min(W - 1, X + D);
+                     // Q1 top-left, Q2 top-right, Q3 bottom-left, Q4 bottom-right, each sharing the centre's row and
+                     // column.
+                     const int32_t Quads[4][4] = {
+                         {Left, Top, X, Y}, {X, Top, Right, Y}, {Left, Y, X, Bottom}, {X, Y, Right, Bottom}};
+                     int32_t Best = 256;
+                     TColor32 Result = 0;
+                     for (const auto& Q : Quads) {
+                       const int32_t N = Gather(Src, Buffer.data(), Q[0], Q[1], Q[2], Q[3]);
+                       const TColor32 M = WindowMean(Buffer.data(), N);
+                       const int32_t Dev = IntensityOf(WindowDeviation(Buffer.data(), N));
+                       if (Dev < Best) {
+                         Result = M;
+                         Best = Dev;
+                       }
+                     }
+                     PutWithLevel(Result, Level, Out[X]);
+                   }
+                 }
+               });
   Bmp->Changed();
   EndMmx();
 }

@@ -2,6 +2,7 @@
 #include "img_rotate.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "img_common.h"
 #include "raster_filterindex.h"
+#include "raster_parallel.h"
 #include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
@@ -65,27 +67,34 @@ void RotateQuarterTurns(TBitmap32* Bmp, int32_t Mode) {
 
 namespace {
 
-// TransformBitmap of Src into Dst, done only where it matters: Dst is read
-// back only inside CutOut, and a destination pixel whose source position lies
-// well away from the Picture rectangle of Src samples nothing but the empty
-// canvas and the (transparent black) outer colour, i.e. 0, which Dst already
-// holds. So each row is drawn only over the span whose source positions come
-// within Margin pixels of the picture; the result is the same as drawing the
-// whole canvas, at about half the cost for oblique angles.
-void TransformCutOut(TBitmap32* Dst, TBitmap32* Src, TAffineTransformation* Transformation, const TRect& Picture,
-                     const TRect& CutOut) {
+// The columns [X0, X1) of destination row y worth drawing: a pixel whose
+// source position lies well away from the Picture rectangle samples nothing
+// but the empty canvas and the (transparent black) outer colour, i.e. 0,
+// which the result already holds. So each row is drawn only over the span
+// whose source positions come within Margin pixels of the picture, cut to
+// CutOut; the result is the same as drawing the whole canvas.
+struct TRowSpans {
   // Far wider than the cubic kernel's reach (two pixels each side of the
   // rounded-up position), so that rounding of the fixed-point mapping never matters.
-  constexpr long double Margin = 8;
+  static constexpr long double Margin = 8;
   // The source position of destination (x, y) is O + x*Ex + y*Ey.
-  const TFloatPoint P0 = Transformation->ReverseTransform(TFloatPoint{0, 0});
-  const TFloatPoint P1 = Transformation->ReverseTransform(TFloatPoint{1, 0});
-  const TFloatPoint P2 = Transformation->ReverseTransform(TFloatPoint{0, 1});
-  const long double Ox = P0.X, Oy = P0.Y;
-  const long double ExX = static_cast<long double>(P1.X) - Ox, ExY = static_cast<long double>(P1.Y) - Oy;
-  const long double EyX = static_cast<long double>(P2.X) - Ox, EyY = static_cast<long double>(P2.Y) - Oy;
-  std::unique_ptr<TRasterizer> Rasterizer = CreateDefaultRasterizer();
-  for (int32_t y = CutOut.Top; y < CutOut.Bottom; ++y) {
+  long double Ox, Oy, ExX, ExY, EyX, EyY;
+  TRect Picture, CutOut;
+
+  TRowSpans(TAffineTransformation& T, const TRect& Picture, const TRect& CutOut) : Picture(Picture), CutOut(CutOut) {
+    const TFloatPoint P0 = T.ReverseTransform(TFloatPoint{0, 0});
+    const TFloatPoint P1 = T.ReverseTransform(TFloatPoint{1, 0});
+    const TFloatPoint P2 = T.ReverseTransform(TFloatPoint{0, 1});
+    Ox = P0.X;
+    Oy = P0.Y;
+    ExX = static_cast<long double>(P1.X) - Ox;
+    ExY = static_cast<long double>(P1.Y) - Oy;
+    EyX = static_cast<long double>(P2.X) - Ox;
+    EyY = static_cast<long double>(P2.Y) - Oy;
+  }
+
+  // False when nothing of the row is worth drawing.
+  bool Span(int32_t y, int32_t& X0, int32_t& X1) const {
     long double Lo = CutOut.Left, Hi = CutOut.Right - 1;
     // Keeps the x for which C + x*E lies within [Min, Max].
     const auto Limit = [&Lo, &Hi](long double C, long double E, long double Min, long double Max) {
@@ -100,13 +109,12 @@ void TransformCutOut(TBitmap32* Dst, TBitmap32* Src, TAffineTransformation* Tran
     };
     Limit(Ox + y * EyX, ExX, Picture.Left - Margin, Picture.Right - 1 + Margin);
     Limit(Oy + y * EyY, ExY, Picture.Top - Margin, Picture.Bottom - 1 + Margin);
-    if (!(Hi >= Lo)) continue;
-    const int32_t X0 = std::max<int32_t>(CutOut.Left, static_cast<int32_t>(std::floor(Lo)) - 1);
-    const int32_t X1 = std::min<int32_t>(CutOut.Right, static_cast<int32_t>(std::ceil(Hi)) + 2);
-    if (X1 <= X0) continue;
-    TransformBitmap(Dst, Src, Transformation, TRect{X0, y, X1, y + 1}, *Rasterizer);
+    if (!(Hi >= Lo)) return false;
+    X0 = std::max<int32_t>(CutOut.Left, static_cast<int32_t>(std::floor(Lo)) - 1);
+    X1 = std::min<int32_t>(CutOut.Right, static_cast<int32_t>(std::ceil(Hi)) + 2);
+    return X1 > X0;
   }
-}
+};
 
 }  // namespace
 
@@ -127,15 +135,12 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
 
   // The image centred on a square canvas. The canvas can come out a pixel
   // smaller than a side when the float products fall just below the integer;
-  // the offset is then negative (arithmetic halving) and the copy is clipped,
+  // the offset is then negative (arithmetic halving) and the picture is cut,
   // rather than the wrapped unsigned offset that would draw nothing at all.
+  // The canvas is never made: the kernel reads the picture in place, and 0
+  // (the cleared canvas, and its outer colour) around it.
   const int32_t PicX = (Side - W) >> 1, PicY = (Side - H) >> 1;
-  auto T1 = std::make_unique<TBitmap32>();
-  T1->SetSize(Side, Side);
-  DrawRectAt(T1.get(), PicX, PicY, T1->BoundsRect(), Bmp, Bmp->BoundsRect(), dmOpaque);
 
-  auto T2 = std::make_unique<TBitmap32>();
-  T2->SetSize(Side, Side);
   const int32_t Left = (Side - NewW) >> 1, Top = (Side - NewH) >> 1;
   auto Transformation = std::make_unique<TAffineTransformation>();
   // The whole canvas is the source: with (0, 0, S - 1, S - 1) an odd-sized
@@ -156,11 +161,59 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   Transformation->Rotate(Cx, Cy, -Degrees);
   Transformation->Translate(Tx - Cx, Ty - Cy);
 
-  SetStretchFilter(T1.get(), 7);
-  const TRect CutOut{Left, Top, Left + NewW, Top + NewH};
-  TransformCutOut(T2.get(), T1.get(), Transformation.get(), TRect{PicX, PicY, PicX + W, PicY + H}, CutOut);
+  Transformation->PrepareTransform();
+
+  // The cubic resampler of stretch-filter index 7, reading the canvas.
+  std::unique_ptr<TBitmap32Resampler> Resampler = MakeUnboundResampler(7);
+  auto* Kernel = dynamic_cast<TKernelResampler*>(Resampler.get());
+  if (Kernel == nullptr) return;
+  Kernel->PrepareSampling();
+  const TKernelResampler::TCanvas Canvas{Bmp, PicX, PicY, TRect{0, 0, Side, Side}, 0};
+
+  // Only what the canvas drawing would have drawn: the transformed canvas cut
+  // to the canvas, and each row to its span.
+  const TRect Bounds = Transformation->GetTransformedBounds(Transformation->SrcRect());
+  TRect Drawn;
+  IntersectRects(Drawn, Bounds, TRect{0, 0, Side, Side});
+  const TRowSpans Spans(*Transformation, TRect{PicX, PicY, PicX + W, PicY + H},
+                        TRect{Left, Top, Left + NewW, Top + NewH});
+
+  auto Result = std::make_unique<TBitmap32>();
+  // A new bitmap's pixels are 0 (transparent black): what the corners outside
+  // the turned picture keep.
+  Result->SetSize(NewW, NewH);
+  // Tiles of Band rows by Chunk columns: the source a tile reads stays in
+  // the first-level cache, where whole rows would pull in far more.
+  constexpr int32_t Band = 32, Chunk = 128;
+  ParallelRows(0, NewH, Band, [&](int32_t First, int32_t Last) {
+    TFixedPoint Points[Chunk];
+    for (int32_t j0 = First; j0 < Last; j0 += Band) {
+      const int32_t j1 = std::min(Last, j0 + Band);
+      int32_t From[Band], To[Band];
+      int32_t Lo = INT32_MAX, Hi = INT32_MIN;
+      for (int32_t j = j0; j < j1; ++j) {
+        const int32_t y = Top + j;
+        int32_t X0 = 0, X1 = 0;
+        if (y < Drawn.Top || y >= Drawn.Bottom || !Spans.Span(y, X0, X1)) X0 = X1 = 0;
+        From[j - j0] = std::max(X0, Drawn.Left);
+        To[j - j0] = std::min(X1, Drawn.Right);
+        if (To[j - j0] > From[j - j0]) {
+          Lo = std::min(Lo, From[j - j0]);
+          Hi = std::max(Hi, To[j - j0]);
+        }
+      }
+      for (int32_t c = Lo; c < Hi; c += Chunk)
+        for (int32_t j = j0; j < j1; ++j) {
+          const int32_t X0 = std::max(c, From[j - j0]), X1 = std::min({c + Chunk, To[j - j0], Hi});
+          if (X1 <= X0) continue;
+          Transformation->ReverseTransformRow(X0, Top + j, X1 - X0, Points);
+          Kernel->SampleFixedRun(Points, X1 - X0, Result->RowPtr(j) + (X0 - Left), Canvas);
+        }
+    }
+  });
+  Kernel->FinalizeSampling();
 
   Bmp->SetSize(NewW, NewH);
-  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), T2.get(), CutOut, dmOpaque);
+  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), Result.get(), Result->BoundsRect(), dmOpaque);
   Bmp->Changed();
 }

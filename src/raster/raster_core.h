@@ -108,6 +108,26 @@ void HslFromArgb(TColor32 C, float& H, float& S, float& L);
 extern std::array<uint8_t, 256> GammaTable;
 void BuildGammaTable(float Gamma);
 
+// The bilinear interpolator behind every 24.8 read: WX and WY (0..255, larger
+// values taken as 255) are the weights of the left and of the upper pixels;
+// Top and Bottom point at the left pixel of each row's pair. A routine
+// variable: the start-up picks the processor variant when the processor has
+// the multimedia instructions, and the portable one when they are forced off.
+using TInterpolator = TColor32 (*)(uint32_t WX, uint32_t WY, const TColor32* Top,
+                                   const TColor32* Bottom);
+extern TInterpolator Interpolator;
+// Three portable CombinePixels: the rows first, then the two results by WY.
+// This is the reference.
+TColor32 InterpolatePortable(uint32_t WX, uint32_t WY, const TColor32* Top, const TColor32* Bottom);
+// The same three mixes in 16-bit lanes as (first - second) * W + second * 256,
+// shifted right by 8 with no rounding bias and saturated to bytes; null when
+// this build has no such variant.
+TInterpolator InterpolateProcessorVariant();
+// Sets Interpolator to the processor variant (UseProcessor true, and only when
+// the processor has it) or the portable one; returns whether the processor
+// variant was chosen. Not safe while another thread reads pixels.
+bool SelectInterpolator(bool UseProcessor);
+
 // ---- Points and rectangles -----------------------------------------------------
 
 // round(X * 65536), ties to even; values beyond the 16.16 range saturate.

@@ -12,10 +12,12 @@
 #include <limits>
 
 #include "raster_blend.h"
+#include "raster_blend_family.h"
 #include "raster_core.h"
 #include "raster_drawingex.h"
 #include "raster_lowlevel.h"
 #include "raster_math.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -33,16 +35,6 @@ int32_t FixedTo256(TFixed V) { return static_cast<int32_t>((int64_t{V} + 127) >>
 TRect SpanRect(int64_t X1, int64_t Y1, int64_t X2, int64_t Y2) {
   return TRect{ClampToInt32(std::min(X1, X2)), ClampToInt32(std::min(Y1, Y2)),
                ClampToInt32(std::max(X1, X2) + 1), ClampToInt32(std::max(Y1, Y2) + 1)};
-}
-
-// The portable bilinear interpolator: WX and WY (0..255) belong to the left
-// and the upper pixels.
-TColor32 Interpolate(uint32_t WX, uint32_t WY, const TColor32* Top, const TColor32* Bottom) {
-  if (WX > 255) WX = 255;
-  if (WY > 255) WY = 255;
-  const TColor32 t = CombinePixels(Top[0], Top[1], WX);
-  const TColor32 b = CombinePixels(Bottom[0], Bottom[1], WX);
-  return CombinePixels(t, b, WY);
 }
 
 // The 16.16 area of the anti-aliased lines rounded to whole pixels, each side
@@ -83,6 +75,23 @@ TStippleSpan ClipStippleSpan(int64_t A, int64_t B, int64_t Lo, int64_t Hi, bool 
 }
 
 }  // namespace
+
+TInterpolator Interpolator = InterpolatePortable;
+
+TColor32 InterpolatePortable(uint32_t WX, uint32_t WY, const TColor32* Top, const TColor32* Bottom) {
+  if (WX > 255) WX = 255;
+  if (WY > 255) WY = 255;
+  const TColor32 t = CombinePixelsPortable(Top[0], Top[1], WX);
+  const TColor32 b = CombinePixelsPortable(Bottom[0], Bottom[1], WX);
+  return CombinePixelsPortable(t, b, WY);
+}
+
+bool SelectInterpolator(bool UseProcessor) {
+  const TInterpolator processor = InterpolateProcessorVariant();
+  const bool use = UseProcessor && processor != nullptr && (CpuMmxTest() || Cpu3DNowTest());
+  Interpolator = use ? processor : InterpolatePortable;
+  return use;
+}
 
 // ---- Pixel access -------------------------------------------------------------------
 
@@ -179,7 +188,7 @@ TColor32 TBitmap32::GetPixel256(int32_t X, int32_t Y) const {
   const uint32_t wx = GammaTable[(static_cast<uint32_t>(X) & 255) ^ 255];
   const uint32_t wy = GammaTable[(static_cast<uint32_t>(Y) & 255) ^ 255];
   const TColor32* p = PixelAddress(X >> 8, Y >> 8);
-  return Interpolate(wx, wy, p, p + FWidth);
+  return Interpolator(wx, wy, p, p + FWidth);
 }
 
 TColor32 TBitmap32::GetPixel256Clipped(int32_t X, int32_t Y) const {

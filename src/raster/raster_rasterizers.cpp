@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 #include "raster_blend.h"
 #include "raster_containers.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 
 // ---- Combine setup ---------------------------------------------------------------------
@@ -140,6 +142,32 @@ void TRegularRasterizer::GetPublishedProperties(TPropList& List) const {
 
 void TRegularRasterizer::DoRasterize(TBitmap32* Dst, const TRect& R) {
   TCustomSampler& sampler = *FSampler;
+  // A sampler that reads whole rows on any thread draws them in parallel when
+  // the area is reported once at the end. Only a custom combine callback,
+  // which may keep state of its own, keeps the rows on this thread.
+  if (FUpdateRowCount <= 0 && R.Right > R.Left && R.Bottom > R.Top && sampler.CanSampleRows()) {
+    const bool Direct = FCombineInfo.DrawMode == dmOpaque ||
+                        (FCombineInfo.DrawMode != dmBlend && FCombineInfo.DrawMode != dmTransparent &&
+                         FCombineInfo.DrawMode != dmCustom);
+    const bool Custom = FCombineInfo.DrawMode == dmCustom && FCombineInfo.CombineCallBack;
+    const int32_t Width = R.Right - R.Left;
+    ParallelRows(R.Top, R.Bottom, Custom ? R.Bottom - R.Top : RowsPerTask(int64_t{Width} * 16),
+                 [&](int32_t First, int32_t Last) {
+                   std::vector<TColor32> Samples(Direct ? 0 : static_cast<size_t>(Width));
+                   for (int32_t y = First; y < Last; ++y) {
+                     TColor32* row = Dst->RowPtr(y) + R.Left;
+                     if (Direct) {
+                       sampler.SampleRow(y, R.Left, R.Right, row);
+                       continue;
+                     }
+                     sampler.SampleRow(y, R.Left, R.Right, Samples.data());
+                     for (int32_t i = 0; i < Width; ++i) AssignPixel(Samples[static_cast<size_t>(i)], row[i]);
+                   }
+                 });
+    EndMmx();
+    Dst->Changed(R, AREAINFO_RECT);
+    return;
+  }
   int32_t reportedTop = R.Top;
   int32_t rowsSinceReport = 0;
   for (int32_t y = R.Top; y < R.Bottom; ++y) {

@@ -2,8 +2,11 @@
 // Moving pixels between bitmaps: unscaled and scaled transfers, the
 // reconstruction kernels, the resampler and sampler classes that read a
 // bitmap at arbitrary points, and the registries that create them by name.
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -206,6 +209,11 @@ class TCustomSampler : public TNotifiablePersistent {
   virtual void FinalizeSampling() {}
   virtual bool HasBounds() const { return false; }
   virtual TRect GetSampleBounds() const;
+  // Whole rows, between PrepareSampling and FinalizeSampling: when
+  // CanSampleRows is true, SampleRow puts GetSampleInt(x, Y) for X0 <= x < X1
+  // into Out, and several threads may sample rows at once.
+  virtual bool CanSampleRows() const { return false; }
+  virtual void SampleRow(int32_t Y, int32_t X0, int32_t X1, TColor32* Out);
 };
 
 class TCustomResampler : public TCustomSampler {
@@ -323,6 +331,27 @@ class TKernelResampler : public TBitmap32Resampler {
   // At least 2.
   void SetTableSize(int32_t Value);
 
+  // What a run of samples reads: Picture's pixels placed at (Left, Top) of a
+  // canvas whose other pixels are 0, cut to Clip, with Outer beyond it.
+  struct TCanvas {
+    const TBitmap32* Picture = nullptr;
+    int32_t Left = 0, Top = 0;
+    TRect Clip{};
+    TColor32 Outer = 0;
+  };
+  // The canvas GetSampleFloat reads while sampling: the bound bitmap with the
+  // clip rectangle and outer colour taken when sampling began.
+  TCanvas BoundCanvas() const { return TCanvas{FBitmap, 0, 0, FClipRect, FOuterColor}; }
+  // True when SampleFixedRun gives what GetSampleFloat gives: clipped access
+  // (pamSafe), a kernel of at most 8 taps each side, and in the table modes a
+  // table prepared for the present kernel.
+  bool CanSampleRuns() const;
+  // GetSampleFixed at each of the Count 16.16 points P, from Canvas, into Out.
+  // Only the taps the kernel weighs are read; a sample whose taps all lie
+  // inside the picture takes a path without edge tests. Reads nothing but the
+  // kernel, the table and the canvas, so several threads may sample at once.
+  void SampleFixedRun(const TFixedPoint* P, int32_t Count, TColor32* Out, const TCanvas& Canvas) const;
+
  private:
   std::unique_ptr<TCustomKernel> FKernel;
   TKernelMode FKernelMode = kmDynamic;
@@ -334,6 +363,29 @@ class TKernelResampler : public TBitmap32Resampler {
   TColor32 FOuterColor = 0;
   // Per-sample tap weights, sized for the kernel's width.
   std::vector<int32_t> FTapWeightX, FTapWeightY;
+  // The weights of the 2W + 1 taps for the fraction F (a tap's distance
+  // beyond the position), by the kernel mode; they sum to 256.
+  void TapWeights(float F, int32_t W, int32_t* Out) const;
+
+  // The weights of every fraction a 16.16 point can have (m / 65536), made on
+  // the first run of samples and dropped when sampling is prepared again.
+  // Fraction m uses the weight set Set[Index[m]]: the taps First .. First +
+  // Count - 1 carry the non-zero weights W[0 .. Count - 1] (the rest 0). Far
+  // fewer sets than fractions exist, so the sets stay in the cache. Usable
+  // only when every weight fits 16 bits and a kernel has at most 8 taps.
+  struct alignas(32) TWeightSet {
+    std::array<int16_t, 8> W{};
+    uint8_t First = 0, Count = 0;
+  };
+  struct TFractionWeights {
+    std::vector<uint16_t> Index;
+    std::vector<TWeightSet> Set;
+    bool Usable = false;
+  };
+  const TFractionWeights& FractionWeights() const;
+  mutable std::mutex FFractionLock;
+  mutable std::atomic<bool> FFractionReady{false};
+  mutable TFractionWeights FFractions;
 };
 
 // Samplers chained in front of another sampler.
@@ -375,6 +427,10 @@ class TTransformer : public TNestedSampler {
   bool HasBounds() const override;
   TRect GetSampleBounds() const override;
   void GetPublishedProperties(TPropList& List) const override;
+  // Rows of an affine transformation over a kernel resampler with clipped
+  // access: the points of a row go to the resampler's run in one call.
+  bool CanSampleRows() const override;
+  void SampleRow(int32_t Y, int32_t X0, int32_t X1, TColor32* Out) override;
 
  protected:
   TTransformation* FTransformation = nullptr;

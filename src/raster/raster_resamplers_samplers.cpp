@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "raster_blend.h"
 #include "raster_containers.h"
@@ -69,6 +70,39 @@ int32_t LowerBy(int32_t V, int64_t D) {
   return static_cast<int32_t>(std::clamp<int64_t>(V - D, INT32_MIN, INT32_MAX));
 }
 
+// The sums of a kernel sample: each tap row's channels weighed by the tap
+// weights, then the rows weighed by theirs. A row sum fits in 64 bits, but
+// times a vertical weight of a wild kernel (a cubic with a huge Coeff) it does
+// not; the totals are 128 bits wide so that such a sample saturates instead
+// of wrapping.
+struct TTapSums {
+  int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
+  __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+
+  void AddTap(TColor32 C, int32_t Wx) {
+    Rb += int64_t{Wx} * (C & 0xFF);
+    Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
+    Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
+    Ra += int64_t{Wx} * (C >> 24);
+  }
+  void EndRow(int32_t Wy) {
+    Tb += static_cast<__int128>(Rb) * Wy;
+    Tg += static_cast<__int128>(Rg) * Wy;
+    Tr += static_cast<__int128>(Rr) * Wy;
+    Ta += static_cast<__int128>(Ra) * Wy;
+    Rb = Rg = Rr = Ra = 0;
+  }
+  // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
+  // never leaves the range, and a wrapped byte would be a wrong colour.
+  TColor32 Colour() const {
+    const auto Byte = [](__int128 T) -> TColor32 {
+      const __int128 V = T >> 16;
+      return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
+    };
+    return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+  }
+};
+
 TClassList& ResamplerRegistry() {
   static TClassList List;
   return List;
@@ -95,6 +129,10 @@ TColor32 TCustomSampler::GetSampleFixed(TFixed X, TFixed Y) {
 
 TColor32 TCustomSampler::GetSampleFloat(float X, float Y) {
   return GetSampleFixed(FixedFromFloat(X), FixedFromFloat(Y));
+}
+
+void TCustomSampler::SampleRow(int32_t Y, int32_t X0, int32_t X1, TColor32* Out) {
+  for (int32_t x = X0; x < X1; ++x) *Out++ = GetSampleInt(x, Y);
 }
 
 TRect TCustomSampler::GetSampleBounds() const { return TRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}; }
@@ -312,6 +350,11 @@ void TKernelResampler::GetPublishedProperties(TPropList& List) const {
 
 void TKernelResampler::PrepareSampling() {
   TBitmap32Resampler::PrepareSampling();
+  {
+    std::lock_guard<std::mutex> Lock(FFractionLock);
+    FFractionReady.store(false);
+    FFractions = TFractionWeights{};
+  }
   FOuterColor = FBitmap ? FBitmap->OuterColor() : 0;
   FWeightTable.clear();
   if (FKernelMode == kmTableNearest || FKernelMode == kmTableLinear) {
@@ -333,8 +376,77 @@ void TKernelResampler::PrepareSampling() {
 }
 
 void TKernelResampler::FinalizeSampling() {
+  {
+    std::lock_guard<std::mutex> Lock(FFractionLock);
+    FFractionReady.store(false);
+    FFractions = TFractionWeights{};
+  }
   FWeightTable.clear();
   FWeightTable.shrink_to_fit();
+}
+
+void TKernelResampler::TapWeights(float F, int32_t W, int32_t* Out) const {
+  const int32_t N = 2 * W + 1;
+  int64_t Sum = 0;
+  switch (FKernelMode) {
+    case kmDynamic:
+      for (int32_t k = -W; k <= W; ++k) {
+        Out[k + W] = RoundExactToInt(double{FKernel->Filter(static_cast<float>(k + F))} * 256.0);
+        Sum += Out[k + W];
+      }
+      Out[W] = LowerBy(Out[W], Sum - 256);
+      break;
+    case kmTableNearest: {
+      const int32_t R =
+          std::clamp(FTableSize <= kExactTableSize ? RoundExactToInt(double{F} * (FTableSize - 1))
+                                                   : RoundToInt(static_cast<long double>(F) * (FTableSize - 1)),
+                     0, FTableSize);
+      std::memcpy(Out, FWeightTable.data() + static_cast<size_t>(R) * FTableWidth,
+                  static_cast<size_t>(N) * sizeof(int32_t));
+      break;
+    }
+    case kmTableLinear: {
+      // Locals and a restricted output: stores into Out would otherwise
+      // make the compiler reload the table and its sizes for every tap.
+      const int32_t Size = FTableSize;
+      const int32_t P = Size <= kExactTableSize ? RoundExactToInt(double{F} * (Size - 1) * 65536.0)
+                                                : RoundToInt(static_cast<long double>(F) * (Size - 1) * 65536.0L);
+      const int32_t R = std::clamp(P >> 16, 0, Size - 1);
+      const int64_t Q = P & 0xFFFF;
+      const int32_t* const R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
+      const int32_t* const R1 = R0 + FTableWidth;
+      int32_t* __restrict const O = Out;
+      int32_t i = 0;
+#if defined(__SSE2__)
+      // Table rows inside 16 bits (every sane kernel's): two taps at a time
+      // in double, where (R1 - R0) * Q + 0x7FFF is exact and scaling by 2^-16
+      // and truncating divides toward zero as the integer form does; the
+      // sums stay far inside 32 bits, so nothing is clamped.
+      uint32_t Outside = 0;
+      for (int32_t k = 0; k < N; ++k)
+        Outside |= (static_cast<uint32_t>(R0[k]) + 0x8000u) | (static_cast<uint32_t>(R1[k]) + 0x8000u);
+      if ((Outside >> 16) == 0) {
+        const __m128d Qd = _mm_set1_pd(static_cast<double>(Q));
+        const __m128d Half = _mm_set1_pd(32767.0), Scale = _mm_set1_pd(1.0 / 65536);
+        for (; i + 1 < N; i += 2) {
+          const __m128i A = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(R0 + i));
+          const __m128i B = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(R1 + i));
+          const __m128d D = _mm_cvtepi32_pd(_mm_sub_epi32(B, A));
+          const __m128d V = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(D, Qd), Half), Scale);
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(O + i), _mm_add_epi32(A, _mm_cvttpd_epi32(V)));
+          Sum += int64_t{O[i]} + O[i + 1];
+        }
+      }
+#endif
+      for (; i < N; ++i) {
+        const int64_t V = R0[i] + ((int64_t{R1[i]} - R0[i]) * Q + 0x7FFF) / 65536;
+        O[i] = static_cast<int32_t>(V < INT32_MIN ? INT32_MIN : (V > INT32_MAX ? INT32_MAX : V));
+        Sum += O[i];
+      }
+      O[W] = LowerBy(O[W], Sum - 256);
+      break;
+    }
+  }
 }
 
 TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
@@ -377,70 +489,8 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
   // Weights of both axes in arrays sized for this kernel, however wide.
   FTapWeightX.resize(static_cast<size_t>(N));
   FTapWeightY.resize(static_cast<size_t>(N));
-  const auto Weights = [&](float F, int32_t* Out) {
-    int64_t Sum = 0;
-    switch (FKernelMode) {
-      case kmDynamic:
-        for (int32_t k = -W; k <= W; ++k) {
-          Out[k + W] = RoundExactToInt(double{FKernel->Filter(static_cast<float>(k + F))} * 256.0);
-          Sum += Out[k + W];
-        }
-        Out[W] = LowerBy(Out[W], Sum - 256);
-        break;
-      case kmTableNearest: {
-        const int32_t R = std::clamp(FTableSize <= kExactTableSize
-                                         ? RoundExactToInt(double{F} * (FTableSize - 1))
-                                         : RoundToInt(static_cast<long double>(F) * (FTableSize - 1)),
-                                     0, FTableSize);
-        std::memcpy(Out, FWeightTable.data() + static_cast<size_t>(R) * FTableWidth,
-                    static_cast<size_t>(N) * sizeof(int32_t));
-        break;
-      }
-      case kmTableLinear: {
-        // Locals and a restricted output: stores into Out would otherwise
-        // make the compiler reload the table and its sizes for every tap.
-        const int32_t Size = FTableSize;
-        const int32_t P = Size <= kExactTableSize ? RoundExactToInt(double{F} * (Size - 1) * 65536.0)
-                                                  : RoundToInt(static_cast<long double>(F) * (Size - 1) * 65536.0L);
-        const int32_t R = std::clamp(P >> 16, 0, Size - 1);
-        const int64_t Q = P & 0xFFFF;
-        const int32_t* const R0 = FWeightTable.data() + static_cast<size_t>(R) * FTableWidth;
-        const int32_t* const R1 = R0 + FTableWidth;
-        int32_t* __restrict const O = Out;
-        int32_t i = 0;
-#if defined(__SSE2__)
-        // Table rows inside 16 bits (every sane kernel's): two taps at a time
-        // in double, where (R1 - R0) * Q + 0x7FFF is exact and scaling by 2^-16
-        // and truncating divides toward zero as the integer form does; the
-        // sums stay far inside 32 bits, so nothing is clamped.
-        uint32_t Outside = 0;
-        for (int32_t k = 0; k < N; ++k)
-          Outside |= (static_cast<uint32_t>(R0[k]) + 0x8000u) | (static_cast<uint32_t>(R1[k]) + 0x8000u);
-        if ((Outside >> 16) == 0) {
-          const __m128d Qd = _mm_set1_pd(static_cast<double>(Q));
-          const __m128d Half = _mm_set1_pd(32767.0), Scale = _mm_set1_pd(1.0 / 65536);
-          for (; i + 1 < N; i += 2) {
-            const __m128i A = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(R0 + i));
-            const __m128i B = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(R1 + i));
-            const __m128d D = _mm_cvtepi32_pd(_mm_sub_epi32(B, A));
-            const __m128d V = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(D, Qd), Half), Scale);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(O + i), _mm_add_epi32(A, _mm_cvttpd_epi32(V)));
-            Sum += int64_t{O[i]} + O[i + 1];
-          }
-        }
-#endif
-        for (; i < N; ++i) {
-          const int64_t V = R0[i] + ((int64_t{R1[i]} - R0[i]) * Q + 0x7FFF) / 65536;
-          O[i] = static_cast<int32_t>(V < INT32_MIN ? INT32_MIN : (V > INT32_MAX ? INT32_MAX : V));
-          Sum += O[i];
-        }
-        O[W] = LowerBy(O[W], Sum - 256);
-        break;
-      }
-    }
-  };
-  Weights(static_cast<float>(Cx - static_cast<long double>(X)), FTapWeightX.data());
-  Weights(static_cast<float>(Cy - static_cast<long double>(Y)), FTapWeightY.data());
+  TapWeights(static_cast<float>(Cx - static_cast<long double>(X)), W, FTapWeightX.data());
+  TapWeights(static_cast<float>(Cy - static_cast<long double>(Y)), W, FTapWeightY.data());
 
   const int32_t BW = FBitmap->Width(), BH = FBitmap->Height();
   const TWrapProc Wrap = WrapProcByMode[FBitmap->WrapMode()];
@@ -534,17 +584,13 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
     }
   }
 
-  // A row sum fits in 64 bits, but times a vertical weight of a wild kernel
-  // (a cubic with a huge Coeff) it does not; the totals are 128 bits wide so
-  // that such a sample saturates instead of wrapping.
-  __int128 Tb = 0, Tg = 0, Tr = 0, Ta = 0;
+  TTapSums Sums;
   for (int32_t yo = 0; yo < N; ++yo) {
     const int32_t Wy = FTapWeightY[yo];
     if (Wy == 0) continue;
     const bool RowOut = Edge && (yo < YLo || yo > YHi);
     const int32_t Sy = Row(yo);
     const TColor32* Line = FBitmap->RowPtr(Sy);
-    int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
     for (int32_t xo = 0; xo < N; ++xo) {
       const int32_t Wx = FTapWeightX[xo];
       if (Wx == 0) continue;
@@ -555,23 +601,295 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
       } else {
         C = Line[Column(xo)];
       }
-      Rb += int64_t{Wx} * (C & 0xFF);
-      Rg += int64_t{Wx} * ((C >> 8) & 0xFF);
-      Rr += int64_t{Wx} * ((C >> 16) & 0xFF);
-      Ra += int64_t{Wx} * (C >> 24);
+      Sums.AddTap(C, Wx);
     }
-    Tb += static_cast<__int128>(Rb) * Wy;
-    Tg += static_cast<__int128>(Rg) * Wy;
-    Tr += static_cast<__int128>(Rr) * Wy;
-    Ta += static_cast<__int128>(Ra) * Wy;
+    Sums.EndRow(Wy);
   }
-  // Limited to 0..255 whatever the kernel's RangeCheck says: a convex kernel
-  // never leaves the range, and a wrapped byte would be a wrong colour.
-  const auto Byte = [](__int128 T) -> TColor32 {
-    const __int128 V = T >> 16;
+  return Sums.Colour();
+}
+
+bool TKernelResampler::CanSampleRuns() const {
+  if (FPixelAccessMode != pamSafe) return false;
+  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
+  if (W > 8) return false;
+  const int32_t N = 2 * W + 1;
+  return FKernelMode == kmDynamic ||
+         (FTableWidth == N && FWeightTable.size() == static_cast<size_t>(int64_t{FTableSize} + 1) * N);
+}
+
+namespace {
+
+// The first and last tap (0..N-1) with a non-zero weight; First > Last when
+// every weight is 0.
+void WeighedTaps(const int32_t* Wt, int32_t N, int32_t& First, int32_t& Last) {
+  First = 0;
+  Last = N - 1;
+  while (First < N && Wt[First] == 0) ++First;
+  while (Last >= First && Wt[Last] == 0) --Last;
+}
+
+// Whether every weight of Wt[First..Last] fits in a signed 16-bit lane.
+bool Inside16(const int32_t* Wt, int32_t First, int32_t Last) {
+  uint32_t Outside = 0;
+  for (int32_t i = First; i <= Last; ++i) Outside |= static_cast<uint32_t>(Wt[i]) + 0x8000u;
+  return (Outside >> 16) == 0;
+}
+
+TColor32 ClampedTotals(int64_t Sb, int64_t Sg, int64_t Sr, int64_t Sa) {
+  const auto Byte64 = [](int64_t T) -> TColor32 {
+    const int64_t V = T >> 16;
     return static_cast<TColor32>(V < 0 ? 0 : (V > 255 ? 255 : V));
   };
-  return Byte(Ta) << 24 | Byte(Tr) << 16 | Byte(Tg) << 8 | Byte(Tb);
+  return Byte64(Sa) << 24 | Byte64(Sr) << 16 | Byte64(Sg) << 8 | Byte64(Sb);
+}
+
+}  // namespace
+
+const TKernelResampler::TFractionWeights& TKernelResampler::FractionWeights() const {
+  if (FFractionReady.load(std::memory_order_acquire)) return FFractions;
+  std::lock_guard<std::mutex> Lock(FFractionLock);
+  if (FFractionReady.load(std::memory_order_relaxed)) return FFractions;
+  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
+  const int32_t N = 2 * W + 1;
+  TFractionWeights T;
+  T.Usable = N <= 8;
+  if (T.Usable) {
+    T.Index.resize(65536);
+    std::map<std::array<int16_t, 10>, uint16_t> Known;
+    int32_t Wt[17];
+    for (int32_t m = 0; m < 65536 && T.Usable; ++m) {
+      TapWeights(static_cast<float>(m) / 65536.0f, W, Wt);
+      int32_t First, Last;
+      WeighedTaps(Wt, N, First, Last);
+      if (First > Last) First = Last = 0;
+      T.Usable = Inside16(Wt, 0, N - 1);
+      TWeightSet S;
+      S.First = static_cast<uint8_t>(First);
+      S.Count = static_cast<uint8_t>(Last - First + 1);
+      for (int32_t k = First; k <= Last; ++k) S.W[static_cast<size_t>(k - First)] = static_cast<int16_t>(Wt[k]);
+      std::array<int16_t, 10> Key{};
+      std::copy(S.W.begin(), S.W.end(), Key.begin());
+      Key[8] = S.First;
+      Key[9] = S.Count;
+      const auto [It, New] = Known.emplace(Key, static_cast<uint16_t>(T.Set.size()));
+      if (New) {
+        if (T.Set.size() >= 65535) T.Usable = false;
+        T.Set.push_back(S);
+      }
+      T.Index[static_cast<size_t>(m)] = It->second;
+    }
+  }
+  if (!T.Usable) T = TFractionWeights{};
+  FFractions = std::move(T);
+  FFractionReady.store(true, std::memory_order_release);
+  return FFractions;
+}
+
+void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColor32* Out, const TCanvas& Canvas) const {
+  const TBitmap32* Pic = Canvas.Picture;
+  if (Pic == nullptr || Pic->Empty()) {
+    std::fill(Out, Out + Count, TColor32{0});
+    return;
+  }
+  const int32_t W = std::clamp(CeilToInt(FKernel->GetWidth()), 0, kMaxTapRadius);
+  const int32_t N = 2 * W + 1;
+  const TRect& Clip = Canvas.Clip;
+  const int64_t PL = Canvas.Left, PT = Canvas.Top;
+  const int64_t PR = PL + Pic->Width(), PB = PT + Pic->Height();
+  // Taps inside both the clip and the picture read a pixel with no test.
+  const int64_t InL = std::max<int64_t>(Clip.Left, PL), InR = std::min<int64_t>(Clip.Right, PR);
+  const int64_t InT = std::max<int64_t>(Clip.Top, PT), InB = std::min<int64_t>(Clip.Bottom, PB);
+  const TColor32* const Bits = Pic->Bits();
+  const int64_t Pitch = Pic->Width();
+  int32_t WX[17], WY[17];
+  const TFractionWeights& Fractions = FractionWeights();
+#if defined(__SSE2__)
+  const __m128i Zero = _mm_setzero_si128();
+  // The row sum of Nx taps from Line weighed by the 16-bit weights Wt (a 0
+  // after the last): b, g, r, a in the four lanes.
+  const auto RowSum = [Zero](const TColor32* Line, const int16_t* Wt, int32_t Nx) {
+    __m128i Acc = Zero;
+    int32_t k = 0;
+    for (; k + 1 < Nx; k += 2) {
+      const __m128i Two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Line + k));
+      // b0 b1 g0 g1 r0 r1 a0 a1 widened to 16 bits: one multiply-add per channel.
+      const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Two, _mm_srli_si128(Two, 4)), Zero);
+      int32_t W2;
+      std::memcpy(&W2, Wt + k, sizeof W2);
+      Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, _mm_set1_epi32(W2)));
+    }
+    if (k < Nx) {
+      const __m128i One = _mm_cvtsi32_si128(static_cast<int32_t>(Line[k]));
+      const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(One, Zero), Zero);
+      Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, _mm_set1_epi32(static_cast<uint16_t>(Wt[k]))));
+    }
+    return Acc;
+  };
+#endif
+
+  // Points go in blocks: first the positions and the weight sets of every
+  // point of a block (loads that do not wait for one another), then the sums.
+  constexpr int32_t Block = 64;
+  float BX[Block], BY[Block];
+  int32_t BCx[Block], BCy[Block];
+  const TWeightSet* BSx[Block];
+  const TWeightSet* BSy[Block];
+  for (int32_t i = 0; i < Count; ++i) {
+    const int32_t b = i % Block;
+    if (b == 0) {
+      const int32_t n = std::min(Block, Count - i);
+      for (int32_t j = 0; j < n; ++j) {
+        // As GetSampleFixed hands the point on: X / 65536 is exact in double,
+        // and one rounding to float gives what the extended form gives.
+        const float X = static_cast<float>(P[i + j].X * (1.0 / 65536));
+        const float Y = static_cast<float>(P[i + j].Y * (1.0 / 65536));
+        BX[j] = X;
+        BY[j] = Y;
+        BCx[j] = CeilToInt(X);
+        BCy[j] = CeilToInt(Y);
+        if (Fractions.Usable) {
+          // Cx - X is a multiple of 2^-16 below 1: exact in double and in float.
+          const auto Mx = static_cast<size_t>((BCx[j] - static_cast<double>(X)) * 65536.0);
+          const auto My = static_cast<size_t>((BCy[j] - static_cast<double>(Y)) * 65536.0);
+          BSx[j] = &Fractions.Set[Fractions.Index[Mx & 0xFFFF]];
+          BSy[j] = &Fractions.Set[Fractions.Index[My & 0xFFFF]];
+        }
+      }
+    }
+    const float X = BX[b], Y = BY[b];
+    const int32_t Cx = BCx[b], Cy = BCy[b];
+    if (Cx < Clip.Left || Cx > Clip.Right || Cy < Clip.Top || Cy > Clip.Bottom) {
+      Out[i] = Canvas.Outer;
+      continue;
+    }
+    // Cx - X is a multiple of 2^-16 below 1: exact in double and in float.
+#if defined(__SSE2__)
+    if (Fractions.Usable) {
+      const TWeightSet& Sx = *BSx[b];
+      const TWeightSet& Sy = *BSy[b];
+      const int32_t Nx = Sx.Count, Ny = Sy.Count;
+      const int64_t TapL = int64_t{Cx} - W + Sx.First, TapT = int64_t{Cy} - W + Sy.First;
+      if (TapL >= InL && TapL + Nx <= InR && TapT >= InT && TapT + Ny <= InB) {
+        // The interior, with the prepared weights of both fractions.
+        const int16_t* const Wx = Sx.W.data();
+        const int16_t* const Wy = Sy.W.data();
+        const TColor32* Line = Bits + (TapT - PT) * Pitch + (TapL - PL);
+        // The rows weighed in double: every product and sum is an integer
+        // far below 2^53, so exact, and scaling by 2^-16 is exact too.
+        // Truncating instead of taking the floor differs only below 0,
+        // where both end at 0.
+        __m128d BG = _mm_setzero_pd(), RA = _mm_setzero_pd();
+        for (int32_t r = 0; r < Ny; ++r, Line += Pitch) {
+          const __m128i Row = RowSum(Line, Wx, Nx);
+          const __m128d Wr = _mm_set1_pd(Wy[r]);
+          BG = _mm_add_pd(BG, _mm_mul_pd(_mm_cvtepi32_pd(Row), Wr));
+          RA = _mm_add_pd(RA, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(Row, 8)), Wr));
+        }
+        const __m128d Scale = _mm_set1_pd(1.0 / 65536);
+        const __m128i Lanes = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_mul_pd(BG, Scale)),
+                                                 _mm_cvttpd_epi32(_mm_mul_pd(RA, Scale)));
+        // b, g, r, a limited to 0..255 by the two saturating packs.
+        const __m128i Words = _mm_packs_epi32(Lanes, Lanes);
+        Out[i] = static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(Words, Words)));
+        continue;
+      }
+    }
+#endif
+    TapWeights(static_cast<float>(Cx - static_cast<double>(X)), W, WX);
+    TapWeights(static_cast<float>(Cy - static_cast<double>(Y)), W, WY);
+    int32_t X0, X1, Y0, Y1;
+    WeighedTaps(WX, N, X0, X1);
+    WeighedTaps(WY, N, Y0, Y1);
+    if (X0 > X1 || Y0 > Y1) {
+      Out[i] = 0;
+      continue;
+    }
+    // Tap k of a row lies at column Cx - W + k.
+    const int64_t TapL = int64_t{Cx} - W + X0, TapR = int64_t{Cx} - W + X1;
+    const int64_t TapT = int64_t{Cy} - W + Y0, TapB = int64_t{Cy} - W + Y1;
+
+    if (TapL >= InL && TapR < InR && TapT >= InT && TapB < InB && Inside16(WX, X0, X1) && Inside16(WY, Y0, Y1)) {
+      // The interior: every weighed tap is a pixel of the picture. Sums are
+      // exact integers, so leaving out the taps of weight 0 changes nothing.
+      const int32_t Nx = X1 - X0 + 1;
+#if defined(__SSE2__)
+      __m128i PairWeights[9];
+      for (int32_t k = 0; k < Nx; k += 2) {
+        const uint32_t W0 = static_cast<uint16_t>(WX[X0 + k]);
+        const uint32_t W1 = k + 1 < Nx ? static_cast<uint16_t>(WX[X0 + k + 1]) : 0u;
+        PairWeights[k >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
+      }
+      const __m128i Zero = _mm_setzero_si128();
+#endif
+      int64_t Sb = 0, Sg = 0, Sr = 0, Sa = 0;
+      for (int32_t yo = Y0; yo <= Y1; ++yo) {
+        const int64_t Wy = WY[yo];
+        if (Wy == 0) continue;
+        const TColor32* Line = Bits + (int64_t{Cy} - W + yo - PT) * Pitch + (TapL - PL);
+#if defined(__SSE2__)
+        __m128i Acc = Zero;
+        int32_t k = 0;
+        for (; k + 1 < Nx; k += 2) {
+          const __m128i Two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Line + k));
+          // b0 b1 g0 g1 r0 r1 a0 a1 widened to 16 bits, one multiply-add per channel.
+          const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Two, _mm_srli_si128(Two, 4)), Zero);
+          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[k >> 1]));
+        }
+        if (k < Nx) {
+          const __m128i One = _mm_cvtsi32_si128(static_cast<int32_t>(Line[k]));
+          const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(One, Zero), Zero);
+          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, PairWeights[k >> 1]));
+        }
+        alignas(16) int32_t Lane[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
+        Sb += Lane[0] * Wy;
+        Sg += Lane[1] * Wy;
+        Sr += Lane[2] * Wy;
+        Sa += Lane[3] * Wy;
+#else
+        int64_t Rb = 0, Rg = 0, Rr = 0, Ra = 0;
+        for (int32_t k = 0; k < Nx; ++k) {
+          const int64_t Wx = WX[X0 + k];
+          const TColor32 C = Line[k];
+          Rb += Wx * (C & 0xFF);
+          Rg += Wx * ((C >> 8) & 0xFF);
+          Rr += Wx * ((C >> 16) & 0xFF);
+          Ra += Wx * (C >> 24);
+        }
+        Sb += Rb * Wy;
+        Sg += Rg * Wy;
+        Sr += Rr * Wy;
+        Sa += Ra * Wy;
+#endif
+      }
+      Out[i] = ClampedTotals(Sb, Sg, Sr, Sa);
+      continue;
+    }
+
+    // Near an edge: each tap outside the clip weighs in the outer colour,
+    // inside it a pixel of the picture or the canvas's 0.
+    TTapSums Sums;
+    for (int32_t yo = Y0; yo <= Y1; ++yo) {
+      const int32_t Wy = WY[yo];
+      if (Wy == 0) continue;
+      const int64_t Ty = int64_t{Cy} - W + yo;
+      const bool RowClipped = Ty < Clip.Top || Ty >= Clip.Bottom;
+      const bool RowInPicture = Ty >= PT && Ty < PB;
+      for (int32_t xo = X0; xo <= X1; ++xo) {
+        const int32_t Wx = WX[xo];
+        if (Wx == 0) continue;
+        const int64_t Tx = int64_t{Cx} - W + xo;
+        TColor32 C = 0;
+        if (RowClipped || Tx < Clip.Left || Tx >= Clip.Right)
+          C = Canvas.Outer;
+        else if (RowInPicture && Tx >= PL && Tx < PR)
+          C = Bits[(Ty - PT) * Pitch + (Tx - PL)];
+        Sums.AddTap(C, Wx);
+      }
+      Sums.EndRow(Wy);
+    }
+    Out[i] = Sums.Colour();
+  }
 }
 
 void TKernelResampler::Resample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,

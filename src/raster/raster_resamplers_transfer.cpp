@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "raster_blend.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 #include "raster_resamplers_kernelpass.h"
 
@@ -103,6 +104,14 @@ void CombineRowByMode(const TColor32* S, TColor32* D, int32_t Count, const TBitm
 }
 
 }  // namespace
+
+// How many rows a thread takes at least: all of them (one thread) when a
+// custom combine callback, which may keep state, puts the pixels, or when
+// the source is the destination and rows written early would be read later.
+int32_t TransferGrain(const TBitmap32* Dst, const TBitmap32* Src, TDrawMode Op, int64_t RowWork) {
+  if (Dst == Src || Op == dmCustom) return INT32_MAX;
+  return RowsPerTask(RowWork);
+}
 
 void CheckTransferBitmaps(const TBitmap32* Dst, const TBitmap32* Src) {
   if (!Dst) throw EBitmapException("Destination bitmap is nil");
@@ -252,47 +261,52 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
         SrcRect.Top + static_cast<long double>(j + Clip.Top - DstRect.Top) * ScaleY;
     return std::clamp(static_cast<int32_t>(Y), SrcRect.Top, SrcRect.Bottom - 1);
   };
-  int32_t Previous = -1;
+  const int32_t Grain = TransferGrain(Dst, Src, CombineOp, ClipW);
   if (CombineOp == dmOpaque) {
-    for (int32_t j = 0; j < Height(Clip); ++j) {
-      const int32_t Sy = SourceRow(j);
-      TColor32* D = Dst->PixelAddress(Clip.Left, Clip.Top + j);
-      if (Sy == Previous && j > 0) {
-        std::memcpy(D, Dst->PixelAddress(Clip.Left, Clip.Top + j - 1),
-                    static_cast<size_t>(ClipW) * sizeof(TColor32));
-      } else {
-        const TColor32* S = Src->RowPtr(Sy);
-        // The next source row is known already; asking for it early keeps the
-        // gather from waiting on memory at the start of every row.
-        if (j + 1 < Height(Clip)) {
-          const TColor32* Next = Src->RowPtr(SourceRow(j + 1));
-          for (int32_t i = 0; i < ClipW; i += 64) __builtin_prefetch(Next + Map[i]);
+    ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
+      int32_t Previous = -1;
+      for (int32_t j = First; j < Last; ++j) {
+        const int32_t Sy = SourceRow(j);
+        TColor32* D = Dst->PixelAddress(Clip.Left, Clip.Top + j);
+        if (Sy == Previous && j > First) {
+          std::memcpy(D, Dst->PixelAddress(Clip.Left, Clip.Top + j - 1), static_cast<size_t>(ClipW) * sizeof(TColor32));
+        } else {
+          const TColor32* S = Src->RowPtr(Sy);
+          // The next source row is known already; asking for it early keeps the
+          // gather from waiting on memory at the start of every row.
+          if (j + 1 < Height(Clip)) {
+            const TColor32* Next = Src->RowPtr(SourceRow(j + 1));
+            for (int32_t i = 0; i < ClipW; i += 64) __builtin_prefetch(Next + Map[i]);
+          }
+          int32_t i = 0;
+          for (; i + 4 <= ClipW; i += 4) {
+            const TColor32 A = S[Map[i]], B = S[Map[i + 1]], C = S[Map[i + 2]], E = S[Map[i + 3]];
+            D[i] = A;
+            D[i + 1] = B;
+            D[i + 2] = C;
+            D[i + 3] = E;
+          }
+          for (; i < ClipW; ++i) D[i] = S[Map[i]];
         }
-        int32_t i = 0;
-        for (; i + 4 <= ClipW; i += 4) {
-          const TColor32 A = S[Map[i]], B = S[Map[i + 1]], C = S[Map[i + 2]], E = S[Map[i + 3]];
-          D[i] = A;
-          D[i + 1] = B;
-          D[i + 2] = C;
-          D[i + 3] = E;
-        }
-        for (; i < ClipW; ++i) D[i] = S[Map[i]];
-      }
-      Previous = Sy;
-    }
-  } else {
-    std::vector<TColor32> Buffer(static_cast<size_t>(ClipW));
-    for (int32_t j = 0; j < Height(Clip); ++j) {
-      const int32_t Sy = SourceRow(j);
-      if (Sy != Previous) {
-        const TColor32* S = Src->RowPtr(Sy);
-        for (int32_t i = 0; i < ClipW; ++i) Buffer[i] = S[Map[i]];
         Previous = Sy;
       }
-      CombineRowByMode(Buffer.data(), Dst->PixelAddress(Clip.Left, Clip.Top + j), ClipW, Src,
-                       CombineOp, CombineCallBack);
-      EndMmx();
-    }
+    });
+  } else {
+    ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
+      int32_t Previous = -1;
+      std::vector<TColor32> Buffer(static_cast<size_t>(ClipW));
+      for (int32_t j = First; j < Last; ++j) {
+        const int32_t Sy = SourceRow(j);
+        if (Sy != Previous) {
+          const TColor32* S = Src->RowPtr(Sy);
+          for (int32_t i = 0; i < ClipW; ++i) Buffer[i] = S[Map[i]];
+          Previous = Sy;
+        }
+        CombineRowByMode(Buffer.data(), Dst->PixelAddress(Clip.Left, Clip.Top + j), ClipW, Src, CombineOp,
+                         CombineCallBack);
+        EndMmx();
+      }
+    });
   }
   EndMmx();
 }
@@ -353,19 +367,22 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
   const TInterpolateQuad Quad = InterpolateQuad;
   const int32_t ClipW = Width(DstClip);
-  for (size_t j = 0; j < MapY.size(); ++j) {
-    const TColor32* Upper = Src->RowPtr(MapY[j].Pos);
-    const TColor32* Lower = Upper + Src->Width();
-    const uint32_t WY = MapY[j].Weight;
-    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + static_cast<int32_t>(j));
-    if (Combiner.Op() == dmOpaque) {
-      for (int32_t i = 0; i < ClipW; ++i)
-        D[i] = Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos);
-    } else {
-      for (int32_t i = 0; i < ClipW; ++i)
-        Combiner.Put(Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos), D[i]);
-    }
-  }
+  ParallelRows(0, static_cast<int32_t>(MapY.size()), TransferGrain(Dst, Src, Combiner.Op(), int64_t{ClipW} * 4),
+               [&](int32_t First, int32_t Last) {
+                 for (size_t j = static_cast<size_t>(First); j < static_cast<size_t>(Last); ++j) {
+                   const TColor32* Upper = Src->RowPtr(MapY[j].Pos);
+                   const TColor32* Lower = Upper + Src->Width();
+                   const uint32_t WY = MapY[j].Weight;
+                   TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + static_cast<int32_t>(j));
+                   if (Combiner.Op() == dmOpaque) {
+                     for (int32_t i = 0; i < ClipW; ++i)
+                       D[i] = Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos);
+                   } else {
+                     for (int32_t i = 0; i < ClipW; ++i)
+                       Combiner.Put(Quad(MapX[i].Weight, WY, Upper + MapX[i].Pos, Lower + MapX[i].Pos), D[i]);
+                   }
+                 }
+               });
   EndMmx();
 }
 
@@ -480,45 +497,50 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   }
   Ring = std::min(Ring, YHi - YLo + 1);
   const size_t RowWords = static_cast<size_t>(Cols) * 4;
-  std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
-  std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
-  std::vector<uint32_t> Acc(RowWords);
-  std::vector<const uint32_t*> TapRows(MaxTaps);
-  std::vector<int32_t> TapWeights(MaxTaps);
-  std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
 
-  for (int32_t j = 0; j < Rows; ++j) {
-    int32_t Taps = 0;
-    for (const auto& P : MapY[j]) {
-      const int32_t Slot = (P.Pos - YLo) % Ring;
-      uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
-      if (CachedRow[Slot] != P.Pos) {
-        Horizontal.Run(Src->RowPtr(P.Pos), H);
-        CachedRow[Slot] = P.Pos;
+  // Each band keeps a ring of its own and recomputes the filtered rows it
+  // shares with the band above; bands of many rows (a few per thread) keep
+  // that repeated work small.
+  const int32_t Grain = std::max({TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
+                                  Rows / (4 * ThreadCount()), 8 * Ring});
+  ParallelRows(0, Rows, Grain, [&](int32_t First, int32_t Last) {
+    std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
+    std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
+    std::vector<uint32_t> Acc(RowWords);
+    std::vector<const uint32_t*> TapRows(MaxTaps);
+    std::vector<int32_t> TapWeights(MaxTaps);
+    std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
+    for (int32_t j = First; j < Last; ++j) {
+      int32_t Taps = 0;
+      for (const auto& P : MapY[j]) {
+        const int32_t Slot = (P.Pos - YLo) % Ring;
+        uint32_t* H = Cache.data() + static_cast<size_t>(Slot) * RowWords;
+        if (CachedRow[Slot] != P.Pos) {
+          Horizontal.Run(Src->RowPtr(P.Pos), H);
+          CachedRow[Slot] = P.Pos;
+        }
+        TapRows[Taps] = H;
+        TapWeights[Taps] = P.Weight;
+        ++Taps;
       }
-      TapRows[Taps] = H;
-      TapWeights[Taps] = P.Weight;
-      ++Taps;
+      KernelVerticalCombine(TapRows.data(), TapWeights.data(), Taps, Acc.data(), static_cast<int32_t>(RowWords));
+      TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
+      if (CombineOp == dmOpaque) {
+        KernelPackRow(Acc.data(), Cols, D);
+      } else {
+        KernelPackRow(Acc.data(), Cols, Packed.data());
+        for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
+      }
     }
-    KernelVerticalCombine(TapRows.data(), TapWeights.data(), Taps, Acc.data(),
-                          static_cast<int32_t>(RowWords));
-    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
-    if (CombineOp == dmOpaque) {
-      KernelPackRow(Acc.data(), Cols, D);
-    } else {
-      KernelPackRow(Acc.data(), Cols, Packed.data());
-      for (int32_t i = 0; i < Cols; ++i) Combiner.Put(Packed[i], D[i]);
-    }
-  }
+  });
   EndMmx();
 }
 
 // ---- block average ------------------------------------------------------------------
 
-void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn, TBitmap32* Src,
-                   const TRect& SrcRect, const TCustomKernel* Kernel, TDrawMode CombineOp,
-                   const TPixelCombineEvent& CombineCallBack) {
+void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn, TBitmap32* Src, const TRect& SrcRect,
+                   const TCustomKernel* Kernel, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
   const TRect DstClip = Intersect(Intersect(DstClipIn, Bounds(Dst)), DstRect);
   CheckSourceInside(Src, SrcRect);
   if (!Representable(DstRect) || !Representable(SrcRect)) return;
@@ -563,17 +585,21 @@ void QuickResample(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClipIn,
                             Src->Height());
   const TAverageBlock Average = AverageBlock;
   const int32_t Pitch = Src->Width() * 4;
-  for (int32_t j = 0; j < Height(DstClip); ++j) {
-    const int32_t Y0 = AY.Origin + AY.Edge[j];
-    const int32_t BH = std::min(AY.Edge[j + 1] - AY.Edge[j], Src->Height() - Y0);
-    TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
-    if (BH <= 0) continue;
-    for (int32_t i = 0; i < Width(DstClip); ++i) {
-      const int32_t X0 = AX.Origin + AX.Edge[i];
-      const int32_t BW = std::min(AX.Edge[i + 1] - AX.Edge[i], Src->Width() - X0);
-      if (BW <= 0) continue;
-      Combiner.Put(Average(BW, BH, Src->PixelAddress(X0, Y0), Pitch), D[i]);
-    }
-  }
+  const int64_t BlockArea = int64_t{std::max<uint32_t>(1, SrcW / DstW)} * std::max<uint32_t>(1, SrcH / DstH);
+  ParallelRows(0, Height(DstClip), TransferGrain(Dst, Src, Combiner.Op(), int64_t{Width(DstClip)} * BlockArea),
+               [&](int32_t First, int32_t Last) {
+                 for (int32_t j = First; j < Last; ++j) {
+                   const int32_t Y0 = AY.Origin + AY.Edge[j];
+                   const int32_t BH = std::min(AY.Edge[j + 1] - AY.Edge[j], Src->Height() - Y0);
+                   TColor32* D = Dst->PixelAddress(DstClip.Left, DstClip.Top + j);
+                   if (BH <= 0) continue;
+                   for (int32_t i = 0; i < Width(DstClip); ++i) {
+                     const int32_t X0 = AX.Origin + AX.Edge[i];
+                     const int32_t BW = std::min(AX.Edge[i + 1] - AX.Edge[i], Src->Width() - X0);
+                     if (BW <= 0) continue;
+                     Combiner.Put(Average(BW, BH, Src->PixelAddress(X0, Y0), Pitch), D[i]);
+                   }
+                 }
+               });
   EndMmx();
 }

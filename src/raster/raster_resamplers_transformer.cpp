@@ -1,7 +1,10 @@
 // Transformers: samplers that map each destination point back through a
 // transformation and read the sampler they wrap there.
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <typeinfo>
+#include <vector>
 
 #include "raster_math.h"
 #include "raster_resamplers.h"
@@ -56,6 +59,34 @@ bool TTransformer::HasBounds() const {
 TRect TTransformer::GetSampleBounds() const {
   const TRect R = Nested().GetSampleBounds();
   return Checked(FTransformation).GetTransformedBounds(FloatRectFromRect(R));
+}
+
+bool TTransformer::CanSampleRows() const {
+  // Only the exact classes: a subclass may map or sample its own way.
+  if (typeid(*this) != typeid(TTransformer) || FTransformation == nullptr ||
+      typeid(*FTransformation) != typeid(TAffineTransformation) || !FTransformation->TransformValid())
+    return false;
+  const TCustomSampler* S = Sampler();
+  if (S == nullptr || typeid(*S) != typeid(TKernelResampler)) return false;
+  const auto* K = static_cast<const TKernelResampler*>(S);
+  return K->Bitmap() != nullptr && !K->Bitmap()->Empty() && K->CanSampleRuns();
+}
+
+void TTransformer::SampleRow(int32_t Y, int32_t X0, int32_t X1, TColor32* Out) {
+  if (X1 <= X0) return;
+  if (!CanSampleRows()) {
+    TNestedSampler::SampleRow(Y, X0, X1, Out);
+    return;
+  }
+  const auto* K = static_cast<const TKernelResampler*>(Sampler());
+  // Short pieces keep the points on the stack.
+  constexpr int32_t Piece = 512;
+  TFixedPoint Points[Piece];
+  for (int32_t x = X0; x < X1; x += Piece) {
+    const int32_t N = std::min(Piece, X1 - x);
+    static_cast<TAffineTransformation*>(FTransformation)->ReverseTransformRow(x, Y, N, Points);
+    K->SampleFixedRun(Points, N, Out + (x - X0), K->BoundCanvas());
+  }
 }
 
 TColor32 TNearestTransformer::GetSampleInt(int32_t X, int32_t Y) {

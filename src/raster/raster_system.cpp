@@ -101,5 +101,6 @@ void RasterSystemStartup() {
 void RasterFoundationStartup() {
   RasterSystemStartup();
   RasterLowLevelStartup();
+  SelectInterpolator(true);
   BuildGammaTable(0.7f);
 }

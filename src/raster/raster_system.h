@@ -53,6 +53,6 @@ constexpr bool UseThemes = false;
 // Reads VEMRA_FORCE_PORTABLE and prepares the shared timer.
 void RasterSystemStartup();
 // The foundation's whole start-up, once at program start (tests call it from
-// their main): RasterSystemStartup, RasterLowLevelStartup (FillWords32) and
-// the gamma table with gamma 0.7. Calling it again re-reads the processor test.
+// their main): RasterSystemStartup, RasterLowLevelStartup (FillWords32), the bilinear
+// interpolator and the gamma table with gamma 0.7. Calling it again re-reads the processor test.
 void RasterFoundationStartup();

@@ -269,6 +269,13 @@ TFixedPoint TAffineTransformation::ReverseTransformFixed(TFixed X, TFixed Y) {
                      Saturate32(FixedAffine(M[1], X, M[4], Y, M[7]))};
 }
 
+void TAffineTransformation::ReverseTransformRow(int32_t X0, int32_t Y, int32_t Count, TFixedPoint* Out) {
+  if (!FTransformValid) PrepareTransform();
+  const TFixed Fy = FixedFromInt(Y);
+  for (int32_t i = 0; i < Count; ++i)
+    Out[i] = TAffineTransformation::ReverseTransformFixed(FixedFromInt(static_cast<int32_t>(int64_t{X0} + i)), Fy);
+}
+
 TFloatPoint TAffineTransformation::ReverseTransformFloat(float X, float Y) {
   const TFloatMatrix& M = FInverseMatrix;
   return TFloatPoint{AffineFloat(M[0], X, M[3], Y, M[6]), AffineFloat(M[1], X, M[4], Y, M[7])};

@@ -114,6 +114,9 @@ class TAffineTransformation : public TTransformation {
   void Rotate(float Cx, float Cy, float Alpha);
 
   void PrepareTransform() override;
+  // ReverseTransform of the whole pixels (X0 + i, Y), i < Count, in 16.16:
+  // what a transformer asks for pixel by pixel, for a whole row at once.
+  void ReverseTransformRow(int32_t X0, int32_t Y, int32_t Count, TFixedPoint* Out);
   // The four corners of R through the matrix, widened by half a pixel and
   // rounded ties-to-even (so the identity keeps whole rectangles as they are).
   TRect GetTransformedBounds(const TFloatRect& R) override;

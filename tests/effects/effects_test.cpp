@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "bilinear_model.h"
 #include "effects_fixtures.h"
+#include "img_common.h"
 #include "img_effects.h"
 #include "raster_blend.h"
 
@@ -108,7 +110,10 @@ TEST(EffectTwirl, IdentityCasesAndWarpsWithoutAValue) {
   // (rho = 3.16), its inverse cosine has no value and it keeps its place.
   auto Six = Opaque(6, 2, 8);
   EffectTwirl(&Dst, Six.get(), 3, 0.5f);
-  EXPECT_EQ(Dst.GetPixel(0, 0), Six->GetPixel(0, 0));
+  // Read at its own place: the pixel itself through the portable variant; the
+  // processor variant mixes 1/256 of the neighbours in even there.
+  const bilinear_model::TModelBitmap SixModel(*Six, Interpolator != &InterpolatePortable);
+  EXPECT_EQ(Dst.GetPixel(0, 0), SixModel.ReadFloat(0, 0));
   EXPECT_NE(Pixels(Dst), Pixels(*Six));
   // One pixel wide: m = 0, and every type that divides by it leaves the image.
   auto Thin = Opaque(1, 7, 9);
@@ -139,6 +144,64 @@ TEST(EffectRoundAndShear, KnownPositions) {
   auto S = Opaque(9, 7, 5);
   ShearBitmap(S.get(), 0, 0);
   EXPECT_LE(InteriorDistance(*S, *Opaque(9, 7, 5)), 2);
+}
+
+// Twirl, round and shear read their source through the bitmap's bilinear
+// interpolator, in whichever variant the start-up chose: each output pixel is
+// the model's read at the position the effect's own geometry gives.
+TEST(BilinearEffects, SampleThroughTheInterpolatorInBothVariants) {
+  using bilinear_model::TModelBitmap;
+  const TInterpolator Saved = Interpolator;
+  for (bool Processor : {false, true}) {
+    if (Processor && InterpolateProcessorVariant() == nullptr) continue;
+    ASSERT_EQ(SelectInterpolator(Processor), Processor);
+    const char* Name = Processor ? "processor" : "portable";
+    auto Src = Opaque(23, 17, 31);
+    const TModelBitmap M(*Src, Processor);
+    const int32_t W = Src->Width(), H = Src->Height();
+
+    TBitmap32 Dst;
+    EffectTwirl(&Dst, Src.get(), 2, 0.8f);
+    const int32_t Cx = W >> 1, Cy = H >> 1;
+    const long double Mr = std::min(Cx, Cy), A = 0.8f;
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
+        P.Angle = P.Angle + P.Radius / Mr * A * A * A;
+        const TFloatPoint D = PolarToCartesian(P);
+        ASSERT_EQ(Dst.GetPixel(x, y), M.ReadFloat(static_cast<float>(Cx + static_cast<long double>(D.X)),
+                                                  static_cast<float>(Cy + static_cast<long double>(D.Y))))
+            << "twirl " << Name << " " << x << "," << y;
+      }
+
+    auto R = Opaque(23, 17, 31);
+    EffectRound(R.get());
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
+        TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
+        if (U.X != 0 && U.Y != 0) {
+          TPolarPoint P = CartesianToPolar(U);
+          const long double Rho = P.Radius;
+          const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
+                                         Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
+          P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+          Px = UnitToPixel(PolarToCartesian(P), W, H);
+        }
+        ASSERT_EQ(R->GetPixel(x, y), M.ReadFloat(Px.X, Px.Y)) << "round " << Name << " " << x << "," << y;
+      }
+
+    auto S = Opaque(23, 17, 31);
+    const long double SA = 0.3L, SB = -0.2L;
+    ShearBitmap(S.get(), SA, SB);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        const long double X = x * (1 + SA) - W * SA * y / (H - 1), Y = y * (1 + SB) - H * SB * x / (W - 1);
+        ASSERT_EQ(S->GetPixel(x, y), M.ReadFloat(static_cast<float>(X), static_cast<float>(Y)))
+            << "shear " << Name << " " << x << "," << y;
+      }
+  }
+  Interpolator = Saved;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
+#include "transform_reference.h"
 
 namespace {
 
@@ -113,9 +114,10 @@ TEST(RotateByAngle, PositiveAnglesTurnClockwise) {
   EXPECT_LT(FirstOpaque, B->Width() / 2);
 }
 
-// The rotation drawn the plain way: the whole canvas through TransformBitmap,
-// then the middle cut out. RotateByAngle draws only the rows' spans that can
-// reach the picture and must come out the same.
+// The rotation drawn the plain way, as it always was: the picture on a square
+// canvas, the whole canvas through the transformer one sample per pixel, then
+// the middle cut out. RotateByAngle reads the picture without the canvas, only
+// over the rows' spans that can reach it, and must come out the same.
 std::vector<TColor32> PlainRotation(const TBitmap32& Src, float Degrees, int32_t& NewW, int32_t& NewH) {
   const int32_t W = Src.Width(), H = Src.Height();
   const long double A = -static_cast<long double>(Degrees) * std::acos(-1.0L) / 180;
@@ -133,7 +135,7 @@ std::vector<TColor32> PlainRotation(const TBitmap32& Src, float Degrees, int32_t
   M.Rotate(Cx, Cy, -Degrees);
   M.Translate(static_cast<float>(L + (NewW - 1) / 2.0) - Cx, static_cast<float>(T + (NewH - 1) / 2.0) - Cy);
   SetStretchFilter(&T1, 7);
-  TransformBitmap(&T2, &T1, &M);
+  PerPixelTransform(T2, T1, M);
   std::vector<TColor32> Out;
   for (int32_t y = 0; y < NewH; ++y)
     for (int32_t x = 0; x < NewW; ++x) Out.push_back(T2.GetPixel(L + x, T + y));
@@ -151,6 +153,33 @@ TEST(RotateByAngle, SameAsDrawingTheWholeCanvas) {
       ASSERT_EQ(B->Height(), NewH);
       EXPECT_EQ(Pixels(*B), Expected) << W << "x" << H << " by " << Degrees;
     }
+  }
+}
+
+// Digests of the rotation as it came out before it read the picture without a
+// canvas, row by row and on several threads; the outputs must not move by a byte.
+TEST(RotateByAngle, PinnedDigestsOfEarlierOutput) {
+  struct TCase {
+    int32_t W, H;
+    float Degrees;
+    uint64_t Digest;
+  };
+  const TCase Cases[] = {{301, 203, 30.0f, 14598222674348373793ull},
+                         {203, 301, -7.5f, 4721567134052410748ull},
+                         {128, 128, 45.0f, 7003351041879385203ull},
+                         {257, 3, 200.0f, 18315339706863146977ull},
+                         {2, 199, 91.0f, 7031486337361170925ull}};
+  for (const TCase& C : Cases) {
+    auto B = RandomBitmap(C.W, C.H, static_cast<uint32_t>(C.W * 7 + C.H));
+    RotateByAngle(B.get(), C.Degrees);
+    uint64_t D = 1469598103934665603ull;  // FNV-1a over the size and the pixels
+    const auto Add = [&D](uint32_t V) {
+      for (int i = 0; i < 4; ++i, V >>= 8) D = (D ^ (V & 255)) * 1099511628211ull;
+    };
+    Add(static_cast<uint32_t>(B->Width()));
+    Add(static_cast<uint32_t>(B->Height()));
+    for (TColor32 P : Pixels(*B)) Add(P);
+    EXPECT_EQ(D, C.Digest) << C.W << "x" << C.H << " by " << C.Degrees;
   }
 }
 

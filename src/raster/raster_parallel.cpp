@@ -1,0 +1,129 @@
+// Rows across threads with oneTBB: one task arena sized by the thread cap,
+// made again when the cap changes.
+//
+// The ThreadSanitizer build splits the same pieces onto plain threads
+// instead: the system's TBB library is not built for the sanitizer, which
+// then cannot see how TBB hands work between threads and reports its every
+// hand-over as a race. The rows each piece covers are the same either way.
+#include "raster_parallel.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int32_t FromEnvironment() {
+  const int32_t Cores = std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+  const char* V = std::getenv("VEMRA_THREADS");
+  if (V == nullptr || *V == 0) return Cores;
+  char* End = nullptr;
+  const long N = std::strtol(V, &End, 10);
+  // Anything but a positive number means the default.
+  if (*End != 0 || N < 1) return Cores;
+  return static_cast<int32_t>(std::min<long>(N, 4096));
+}
+
+std::atomic<int32_t> gCount{0};
+std::mutex gArenaLock;
+std::shared_ptr<tbb::task_arena> gArena;
+int32_t gArenaCount = 0;
+
+std::shared_ptr<tbb::task_arena> ArenaFor(int32_t Count) {
+  std::lock_guard<std::mutex> Lock(gArenaLock);
+  if (!gArena || gArenaCount != Count) {
+    gArena = std::make_shared<tbb::task_arena>(Count);
+    gArenaCount = Count;
+  }
+  return gArena;
+}
+
+// Ranges split down to their grain and no further: the pieces are known in
+// advance, and no work is stolen back and forth.
+template <typename TRange, typename TBody>
+void RunInArena(int32_t Threads, const TRange& Range, const TBody& Body) {
+  const std::shared_ptr<tbb::task_arena> Arena = ArenaFor(Threads);
+  Arena->execute([&] {
+    tbb::simple_partitioner Partitioner;
+    tbb::parallel_for(Range, Body, Partitioner);
+  });
+}
+
+}  // namespace
+
+int32_t ThreadCount() {
+  int32_t N = gCount.load(std::memory_order_relaxed);
+  if (N == 0) {
+    N = FromEnvironment();
+    gCount.store(N, std::memory_order_relaxed);
+  }
+  return N;
+}
+
+void SetThreadCount(int32_t Count) { gCount.store(Count > 0 ? Count : FromEnvironment(), std::memory_order_relaxed); }
+
+#if defined(VEMRA_PLAIN_THREADS)
+namespace {
+
+// Pieces of at least Min items, handed out to Threads plain threads in turn.
+void RunPieces(int64_t Begin, int64_t End, int64_t Min, int32_t Threads,
+               const std::function<void(int64_t, int64_t)>& Piece) {
+  const int64_t Count = std::max<int64_t>(1, (End - Begin) / Min);
+  std::atomic<int64_t> Next{0};
+  std::exception_ptr Failure;
+  std::mutex FailureLock;
+  const auto Work = [&] {
+    for (int64_t k; (k = Next.fetch_add(1)) < Count;) {
+      try {
+        Piece(Begin + (End - Begin) * k / Count, Begin + (End - Begin) * (k + 1) / Count);
+      } catch (...) {
+        std::lock_guard<std::mutex> Lock(FailureLock);
+        if (!Failure) Failure = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> Pool;
+  for (int32_t t = 1; t < std::min<int64_t>(Threads, Count); ++t) Pool.emplace_back(Work);
+  Work();
+  for (std::thread& T : Pool) T.join();
+  if (Failure) std::rethrow_exception(Failure);
+}
+
+}  // namespace
+#endif
+
+void ParallelSpans(size_t N, size_t MinItems, const std::function<void(size_t, size_t)>& Body) {
+  if (N == 0) return;
+  const int32_t Threads = ThreadCount();
+  MinItems = std::max<size_t>(1, MinItems);
+  if (Threads <= 1 || N <= MinItems) {
+    Body(0, N);
+    return;
+  }
+#if defined(VEMRA_PLAIN_THREADS)
+  RunPieces(0, static_cast<int64_t>(N), static_cast<int64_t>(MinItems), Threads,
+            [&](int64_t First, int64_t Last) { Body(static_cast<size_t>(First), static_cast<size_t>(Last)); });
+  return;
+#endif
+  RunInArena(Threads, tbb::blocked_range<size_t>(0, N, MinItems),
+             [&](const tbb::blocked_range<size_t>& R) { Body(R.begin(), R.end()); });
+}
+
+void ParallelRows(int32_t Begin, int32_t End, int32_t MinRows, const std::function<void(int32_t, int32_t)>& Body) {
+  if (End <= Begin) return;
+  ParallelSpans(static_cast<size_t>(int64_t{End} - Begin), static_cast<size_t>(std::max(1, MinRows)),
+                [&](size_t First, size_t Last) {
+                  Body(static_cast<int32_t>(Begin + static_cast<int64_t>(First)),
+                       static_cast<int32_t>(Begin + static_cast<int64_t>(Last)));
+                });
+}

@@ -1,0 +1,134 @@
+// Every routine that splits its rows across threads gives the same bytes on
+// one thread and on many, on random pictures of many shapes (one pixel wide
+// and one pixel high among them). The threaded-code sanitizer step of the CI
+// runs this program alone.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "effects_fixtures.h"
+#include "img_comp.h"
+#include "img_conv.h"
+#include "img_lut.h"
+#include "img_rank.h"
+#include "img_rotate.h"
+#include "raster_filterindex.h"
+#include "raster_parallel.h"
+#include "raster_resamplers.h"
+#include "raster_transforms.h"
+
+namespace {
+
+// Shapes on both sides of every band and grain size the routines use.
+const std::pair<int32_t, int32_t> Shapes[] = {{1, 1}, {1, 97}, {97, 1}, {2, 300}, {300, 2}, {61, 45}, {257, 131}, {640, 300}};
+
+// Runs Op on a copy of a random picture with one thread and with eight, and
+// compares the pictures.
+void ExpectSameBytes(const std::string& Name, const std::function<void(TBitmap32&)>& Op, uint32_t Seed = 1) {
+  for (auto [W, H] : Shapes) {
+    auto One = RandomBitmap(W, H, Seed + static_cast<uint32_t>(W * 31 + H));
+    TBitmap32 Many;
+    Many.Assign(One.get());
+    {
+      TThreadLimit Limit(1);
+      Op(*One);
+    }
+    {
+      TThreadLimit Limit(8);
+      Op(Many);
+    }
+    ASSERT_EQ(One->Width(), Many.Width()) << Name;
+    ASSERT_EQ(Pixels(*One), Pixels(Many)) << Name << " on " << W << "x" << H;
+  }
+}
+
+TEST(Threads, ConvolutionAndRankFilters) {
+  const int32_t K3[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1}, S3[9] = {-1, -2, -1, 0, 0, 0, 1, 2, 1};
+  int32_t K5[25];
+  for (int i = 0; i < 25; ++i) K5[i] = (i * 7) % 11 - 3;
+  ExpectSameBytes("3x3", [&](TBitmap32& B) { Convolve3x3(K3, 16, &B, 0); });
+  ExpectSameBytes("3x3 signed", [&](TBitmap32& B) { Convolve3x3(S3, 1, &B, 128); });
+  ExpectSameBytes("5x5", [&](TBitmap32& B) { Convolve5x5(K5, 9, &B, 3); });
+  ExpectSameBytes("5x5 masked", [&](TBitmap32& B) { Convolve5x5Masked(K5, 9, &B, 3, 5, 40); });
+  for (int32_t Kind = 1; Kind <= 6; ++Kind)
+    for (int32_t Radius : {1, 2})
+      ExpectSameBytes("rank " + std::to_string(Kind) + " r" + std::to_string(Radius), [&](TBitmap32& B) {
+        switch (Kind) {
+          case 1: MinFilter(&B, Radius, 255); break;
+          case 2: MaxFilter(&B, Radius, 200); break;
+          case 3: MeanFilter(&B, Radius, 255); break;
+          case 4: MedianFilter(&B, Radius, 255); break;
+          case 5: VarianceFilter(&B, Radius, 255); break;
+          default: DeviationFilter(&B, Radius, 128); break;
+        }
+      });
+  ExpectSameBytes("kuwahara", [&](TBitmap32& B) { KuwaharaFilter(&B, 2, 255); });
+}
+
+TEST(Threads, LookupTablesAndColourConversions) {
+  const TLut L = GammaLut(0.6);
+  ExpectSameBytes("lut", [&](TBitmap32& B) { ApplyLut(&B, L.data(), 255); });
+  ExpectSameBytes("lut level", [&](TBitmap32& B) { ApplyLut(&B, L.data(), 77); });
+  ExpectSameBytes("grey", [&](TBitmap32& B) { Greyscale(&B, 255); });
+  ExpectSameBytes("grey level", [&](TBitmap32& B) { Greyscale(&B, 90); });
+  ExpectSameBytes("hsl", [&](TBitmap32& B) { RgbToHslBytes(&B); });
+  ExpectSameBytes("hsl back", [&](TBitmap32& B) { HslBytesToRgb(&B); });
+  ExpectSameBytes("ycbcr", [&](TBitmap32& B) { RgbToYCbCr(&B); });
+  ExpectSameBytes("ycbcr back", [&](TBitmap32& B) { YCbCrToRgb(&B); });
+  ExpectSameBytes("hsl scale", [&](TBitmap32& B) {
+    TBitmap32 Src;
+    Src.Assign(&B);
+    HslScale(&B, &Src, 120, 80, 90, true, true, false);
+  });
+}
+
+TEST(Threads, ResizeThroughEveryFilterRotationAndTransform) {
+  for (uint8_t Index = 0; Index <= 7; ++Index)
+    for (auto [Fx, Fy] : {std::pair{3.3, 2.1}, std::pair{0.31, 0.45}, std::pair{1.7, 0.5}})
+      for (TDrawMode Mode : {dmOpaque, dmBlend})
+        ExpectSameBytes("filter " + std::to_string(Index) + (Mode == dmBlend ? " blend" : ""), [&](TBitmap32& B) {
+          TBitmap32 Dst;
+          Dst.SetSize(std::max(1, static_cast<int32_t>(B.Width() * Fx)), std::max(1, static_cast<int32_t>(B.Height() * Fy)));
+          Dst.Clear(0x80402010u);
+          auto R = MakeUnboundResampler(Index);
+          DrawRectScaled(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &B, B.BoundsRect(), R.get(), Mode);
+          B.Assign(&Dst);
+        });
+  ExpectSameBytes("rotate", [&](TBitmap32& B) { RotateByAngle(&B, 21.0f); });
+  ExpectSameBytes("transform", [&](TBitmap32& B) {
+    SetStretchFilter(&B, 5);
+    TAffineTransformation M;
+    M.SetSrcRect(TFloatRect{0, 0, static_cast<float>(B.Width()), static_cast<float>(B.Height())});
+    M.Rotate(B.Width() / 2.0f, B.Height() / 2.0f, 33.3f);
+    TBitmap32 Dst;
+    Dst.SetSize(B.Width() + B.Height(), B.Width() + B.Height());
+    TransformBitmap(&Dst, &B, &M);
+    B.Assign(&Dst);
+  });
+}
+
+// The cap: VEMRA_THREADS is read when no cap is set, 0 goes back to it, and
+// a cap holds for as long as its guard lives.
+TEST(Threads, TheCapFollowsTheSetting) {
+  const int32_t Default = ThreadCount();
+  EXPECT_GE(Default, 1);
+  {
+    TThreadLimit Limit(3);
+    EXPECT_EQ(ThreadCount(), 3);
+    int32_t Calls = 0;
+    ParallelRows(0, 2, 100, [&](int32_t First, int32_t Last) {
+      EXPECT_EQ(First, 0);
+      EXPECT_EQ(Last, 2);
+      ++Calls;
+    });
+    EXPECT_EQ(Calls, 1) << "fewer rows than a task holds stay on the calling thread";
+  }
+  EXPECT_EQ(ThreadCount(), Default);
+  SetThreadCount(0);
+  EXPECT_EQ(ThreadCount(), Default);
+}
+
+}  // namespace
