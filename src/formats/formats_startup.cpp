@@ -1,6 +1,8 @@
 #include "formats_startup.h"
 
+#include "img_png.h"
 #include "platform_graphics.h"
+#include "platform_icon.h"
 #include "png_image.h"
 #include "pxm_image.h"
 #include "zub_image.h"
@@ -11,6 +13,7 @@
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
+  gIconPngDecoder = DecodePngToArgb;
   RegisterPxmImage();
   RegisterZubImage();
 }
@@ -18,5 +21,6 @@ void RegisterFormatPictureClasses() {
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
+  gIconPngDecoder = nullptr;
   UnregisterPngImage();
 }

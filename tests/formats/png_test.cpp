@@ -388,11 +388,14 @@ TEST(PngTransparency, SaveOptionsAsTheSaveCommandUsesThem) {
   TPillow p = PillowRead(dir / "on.png");
   EXPECT_EQ(p.Rgba[7], 0);
   EXPECT_EQ(p.Rgba[3], 255);
-  // A background colour absent from the palette makes entry 0 transparent.
+  // A background colour no pixel has makes no entry transparent.
   SavePNGFromBitmap32(dir / "absent.png", &b, true, true, 0x00FF00, 9);
   TPNGObject png;
   png.LoadFromFile(dir / "absent.png");
-  EXPECT_EQ(png.TransparentColor(), SwapColor(png.GetPalette()[0]));
+  EXPECT_EQ(png.Chunks().FindChunk("tRNS"), nullptr);
+  EXPECT_EQ(png.TransparencyMode(), 0);
+  LoadPNGIntoBitmap32(dir / "absent.png", &back);
+  EXPECT_EQ(PixelsOf(back), (std::vector<TColor32>{0xFFFF0000u, 0xFF102030u, 0xFF0000FFu}));
   // Colour picture with alpha written by hand: the alpha plane survives.
   TPlatformBitmap plain;
   b.AssignTo(plain);
