@@ -1022,7 +1022,26 @@ void TPNGObject::LoadFromStream(TStream& Stream, TPngRowSink* Sink) {
     ~TSinkGuard() { Slot = nullptr; }
   } guard{rowSink_};
   rowSink_ = Sink;
-  chunks_.Clear();
+  // The picture held so far comes back when the file fails, with the values
+  // the file's chunks change on the way.
+  TPNGList previous(this);
+  previous.Swap(chunks_);
+  uint8_t gamma[256], inverse[256];
+  std::memcpy(gamma, GammaTable, 256);
+  std::memcpy(inverse, InverseGamma, 256);
+  const TInterlaceMethod interlace = InterlaceMethod;
+  try {
+    ReadChunks(Stream);
+  } catch (...) {
+    chunks_.Swap(previous);
+    std::memcpy(GammaTable, gamma, 256);
+    std::memcpy(InverseGamma, inverse, 256);
+    InterlaceMethod = interlace;
+    throw;
+  }
+}
+
+void TPNGObject::ReadChunks(TStream& Stream) {
   InitializeGamma();
   uint8_t sig[8];
   if (ReadUpTo(Stream, sig, 8) != 8 || std::memcmp(sig, kSignature, 8) != 0)

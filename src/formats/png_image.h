@@ -251,6 +251,8 @@ class TPNGList {
   void Insert(std::unique_ptr<TChunk> C, int32_t Position);
   void Remove(TChunk* C);
   void Clear() { items_.clear(); }
+  // Exchanges the chunks of two lists of the same owner.
+  void Swap(TPNGList& Other) { items_.swap(Other.items_); }
   // First chunk of this type, or null.
   TChunk* FindChunk(const std::string& Type) const;
   int32_t IndexOf(const TChunk* C) const;
@@ -315,7 +317,8 @@ class TPNGObject : public TGraphic {
   void SaveToClipboardFormat(TClipboard& Board) const;
   void LoadFromStream(TStream& Stream) override;
   // Reads the file with its image rows going to Sink instead of the store
-  // (the store then stays unallocated).
+  // (the store then stays unallocated). A file that fails to load leaves the
+  // picture read before it as it was.
   void LoadFromStream(TStream& Stream, TPngRowSink* Sink);
   void SaveToStream(TStream& Stream) const override;
   // Where the image data being read goes; null for the store.
@@ -325,6 +328,8 @@ class TPNGObject : public TGraphic {
 
  private:
   void DrawPartialTrans(TPixelSurface& Surface, TPlatformRect R) const;
+  // Reads the signature and the chunks into the (empty) list.
+  void ReadChunks(TStream& Stream);
   // Colour of the store pixel at (X, Y) from the top, as 0x00RRGGBB.
   uint32_t StoreColor(int32_t X, int32_t Y) const;
 

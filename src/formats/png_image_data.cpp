@@ -355,13 +355,14 @@ class TIdatReader {
 int64_t IdatBytesPresent(TStream& Stream, uint32_t Size) {
   const int64_t start = Stream.Position();
   const int64_t end = Stream.Size();
-  int64_t total = Size;
+  // Lengths count only as far as the file holds them.
+  int64_t total = std::min<int64_t>(Size, end - start);
   int64_t pos = start + static_cast<int64_t>(Size) + 4;
   uint8_t head[8];
   while (pos + 8 <= end) {
     Stream.SetPosition(pos);
     if (ReadUpTo(Stream, head, 8) != 8 || std::memcmp(head + 4, kIdat, 4) != 0) break;
-    total += Be32(head);
+    total += std::min<int64_t>(Be32(head), end - pos - 8);
     pos += 12 + static_cast<int64_t>(Be32(head));
   }
   Stream.SetPosition(start);

@@ -284,8 +284,17 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
   EXPECT_THROW(SavePNGFromBitmap32(dir / "e.png", &none, false, false, 0, 9), EPNGHeaderNotPresent);
   EXPECT_TRUE(FolderEntries(dir.path).empty());
   EXPECT_THROW(LoadBytes(png, kSig + Ihdr(65535, 65535, 8, 2) + Chunk("IEND", "")), EPNGOutMemory);
-  // The chunks read before the error stay in the list.
-  EXPECT_EQ(png.Width(), 65535);
+  // A failed load leaves the picture read before it, chunks, gamma and all.
+  LoadBytes(png, GreyFile(Chunk("gAMA", std::string("\0\0\x5b\x8f", 4))));
+  const uint8_t gamma40 = png.GammaTable[40];
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_THROW(LoadBytes(png, c.Bytes), Exception);
+    EXPECT_EQ(png.Width(), 2);
+    EXPECT_EQ(png.Chunks().Count(), 4);
+    EXPECT_EQ(png.GammaTable[40], gamma40);
+    EXPECT_EQ(png.GetPixel(1, 1), static_cast<int32_t>(gamma40) * 0x010101);
+  }
 }
 
 TEST(PngLoad, ChunkHandling) {
@@ -647,7 +656,12 @@ TEST(PngLoad, DataThatCannotFillThePictureIsRefused) {
   // 68 bytes declaring 16384 x 16384 RGBA with a few bytes of data.
   const std::string huge = kSig + Ihdr(16384, 16384, 8, 6) + Chunk("IDAT", Deflate(std::string(8, '\0'))) +
                            Chunk("IEND", "");
-  for (const auto& [name, bytes] : {std::pair{"short", twoRows}, std::pair{"huge", huge}}) {
+  // A second IDAT that claims 2^31 - 1 bytes the file does not hold.
+  std::string claimed = kSig + Ihdr(16384, 16384, 8, 6) + Chunk("IDAT", Deflate(std::string(8, '\0')));
+  Be32(claimed, 0x7FFFFFFFu);
+  claimed += "IDAT" + std::string(100, '\0');
+  for (const auto& [name, bytes] :
+       {std::pair{"short", twoRows}, std::pair{"huge", huge}, std::pair{"claimed", claimed}}) {
     SCOPED_TRACE(name);
     WriteFile(dir / "t.png", bytes);
     TBitmap32 b;
