@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 
 #include "img_fileio.h"
 #include "platform_graphics.h"
@@ -120,8 +120,8 @@ void MeasureBox(const std::vector<TColorCount>& Colors, TBox& Box) {
 // Splits the colours into at most N boxes, each time the box with the widest
 // channel at the pixel-weighted median of that channel; every colour's entry
 // is the weighted mean of its box.
-void MedianCut(std::vector<TColorCount>& Colors, size_t N, std::vector<uint32_t>& Palette,
-               std::unordered_map<uint32_t, uint8_t>& IndexOf, uint8_t FirstIndex) {
+void MedianCut(std::vector<TColorCount>& Colors, size_t N, std::vector<uint32_t>& Palette, uint8_t* IndexOf,
+               uint8_t FirstIndex) {
   std::vector<TBox> boxes{{0, Colors.size()}};
   MeasureBox(Colors, boxes[0]);
   while (boxes.size() < N) {
@@ -162,6 +162,13 @@ void MedianCut(std::vector<TColorCount>& Colors, size_t N, std::vector<uint32_t>
   }
 }
 
+// Tables over all 2^24 colours: a count and an entry per colour, so that a
+// photo's millions of colours cost a fixed 80 MB and no hashing. calloc
+// leaves the untouched parts of the count table unmapped.
+struct TFree {
+  void operator()(void* P) const { std::free(P); }
+};
+
 // A palette picture of Bitmap: its own colours when it has at most 256, else
 // 256 median-cut colours. With a key colour that occurs in the picture, the
 // key is entry 0 and only pixels of exactly that colour get it (255 reduced
@@ -169,32 +176,34 @@ void MedianCut(std::vector<TColorCount>& Colors, size_t N, std::vector<uint32_t>
 // KeyPresent tells whether entry 0 is the key.
 std::unique_ptr<TPNGObject> PalettePicture(const TBitmap32& Bitmap, bool HasKey, uint32_t KeyRgb,
                                            bool& KeyPresent) {
+  constexpr size_t kColors = size_t{1} << 24;
+  std::unique_ptr<uint32_t, TFree> counts(static_cast<uint32_t*>(std::calloc(kColors, sizeof(uint32_t))));
+  std::unique_ptr<uint8_t, TFree> indexOf(static_cast<uint8_t*>(std::malloc(kColors)));
+  if (!counts || !indexOf) throw EPNGOutMemory(PngText(65229));
   const size_t n = Bitmap.PixelCount();
   const TColor32* px = Bitmap.Bits();
-  std::unordered_map<uint32_t, uint32_t> counts;
-  for (size_t i = 0; i < n; ++i) ++counts[px[i] & 0x00FFFFFFu];
-  KeyPresent = HasKey && counts.count(KeyRgb) != 0;
+  for (size_t i = 0; i < n; ++i) ++counts.get()[px[i] & 0x00FFFFFFu];
+  KeyPresent = HasKey && counts.get()[KeyRgb] != 0;
   std::vector<uint32_t> palette;
-  std::unordered_map<uint32_t, uint8_t> indexOf;
   if (KeyPresent) {
     palette.push_back(KeyRgb);
-    indexOf[KeyRgb] = 0;
-    counts.erase(KeyRgb);
+    indexOf.get()[KeyRgb] = 0;
+    counts.get()[KeyRgb] = 0;
   }
+  // Colours in ascending order: the same picture gives the same file.
   std::vector<TColorCount> colors;
-  colors.reserve(counts.size());
-  for (const auto& [rgb, count] : counts) colors.push_back({rgb, count});
-  // A fixed order makes the same picture give the same file.
-  std::sort(colors.begin(), colors.end(), [](const TColorCount& A, const TColorCount& B) { return A.Rgb < B.Rgb; });
+  for (uint32_t rgb = 0; rgb < kColors; ++rgb)
+    if (counts.get()[rgb] != 0) colors.push_back({rgb, counts.get()[rgb]});
+  counts.reset();
   const size_t room = 256 - palette.size();
   if (colors.size() <= room) {
     for (const TColorCount& c : colors) {
-      indexOf[c.Rgb] = static_cast<uint8_t>(palette.size());
+      indexOf.get()[c.Rgb] = static_cast<uint8_t>(palette.size());
       palette.push_back(c.Rgb);
     }
   } else {
     std::vector<uint32_t> reduced;
-    MedianCut(colors, room, reduced, indexOf, static_cast<uint8_t>(palette.size()));
+    MedianCut(colors, room, reduced, indexOf.get(), static_cast<uint8_t>(palette.size()));
     palette.insert(palette.end(), reduced.begin(), reduced.end());
   }
   if (palette.empty()) palette.push_back(0);
@@ -222,7 +231,7 @@ std::unique_ptr<TPNGObject> PalettePicture(const TBitmap32& Bitmap, bool HasKey,
   for (int32_t y = 0; y < Bitmap.Height(); ++y) {
     const TColor32* src = Bitmap.RowPtr(y);
     uint8_t* dst = h->Scanline(y);
-    for (int32_t x = 0; x < Bitmap.Width(); ++x) dst[x] = indexOf.at(src[x] & 0x00FFFFFFu);
+    for (int32_t x = 0; x < Bitmap.Width(); ++x) dst[x] = indexOf.get()[src[x] & 0x00FFFFFFu];
   }
   return png;
 }
