@@ -6,6 +6,7 @@
 // into rows allocated per run, as our bitmap is.
 #include <benchmark/benchmark.h>
 #include <png.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <fstream>
@@ -131,35 +132,64 @@ void OursDecode(benchmark::State& State, const TCase* C) {
   }
 }
 
-// png_read_image from the same file into rows of one block per run.
-void LibpngDecode(benchmark::State& State, const TCase* C) {
-  const std::string& file = CaseFile(*C);
-  for (auto _ : State) {
-    FILE* f = std::fopen(file.c_str(), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-      State.SkipWithError("libpng failed");
-      png_destroy_read_struct(&png, &info, nullptr);
-      std::fclose(f);
-      return;
-    }
-    png_init_io(png, f);
-    png_read_info(png, info);
-    png_set_bgr(png);
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    std::unique_ptr<uint32_t[]> pixels(new uint32_t[static_cast<size_t>(w) * h]());
-    std::vector<png_bytep> rows(h);
-    for (png_uint_32 y = 0; y < h; ++y) rows[y] = reinterpret_cast<png_bytep>(pixels.get() + static_cast<size_t>(y) * w);
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+// png_read_image from the file into rows of one block; false on an error.
+bool LibpngReadFile(const std::string& File) {
+  FILE* f = std::fopen(File.c_str(), "rb");
+  if (!f) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
-    benchmark::DoNotOptimize(pixels.get());
+    return false;
   }
+  png_init_io(png, f);
+  png_read_info(png, info);
+  png_set_bgr(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  std::unique_ptr<uint32_t[]> pixels(new uint32_t[static_cast<size_t>(w) * h]());
+  std::vector<png_bytep> rows(h);
+  for (png_uint_32 y = 0; y < h; ++y) rows[y] = reinterpret_cast<png_bytep>(pixels.get() + static_cast<size_t>(y) * w);
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  benchmark::DoNotOptimize(pixels.get());
+  return true;
+}
+
+void LibpngDecode(benchmark::State& State, const TCase* C) {
+  const std::string& file = CaseFile(*C);
+  for (auto _ : State)
+    if (!LibpngReadFile(file)) State.SkipWithError("libpng failed");
+}
+
+// Peak memory of one decode, in a process of its own ("--peak ours|libpng
+// FILE" runs one and prints the growth of its resident high-water mark in MB).
+int PeakMode(const std::string& Who, const std::string& File) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  if (Who == "ours") {
+    TBitmap32 b;
+    LoadPNGIntoBitmap32(File, &b);
+  } else if (!LibpngReadFile(File)) {
+    return 1;
+  }
+  getrusage(RUSAGE_SELF, &after);
+  std::printf("%.1f\n", (after.ru_maxrss - before.ru_maxrss) / 1024.0);
+  return 0;
+}
+
+double PeakMb(const char* Self, const std::string& Who, const std::string& File) {
+  double mb = 0;
+  if (FILE* p = popen(("'" + std::string(Self) + "' --peak " + Who + " '" + File + "'").c_str(), "r")) {
+    if (std::fscanf(p, "%lf", &mb) != 1) mb = 0;
+    pclose(p);
+  }
+  return mb;
 }
 
 void OursEncode(benchmark::State& State) {
@@ -180,6 +210,10 @@ void LibpngEncode(benchmark::State& State) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
+    VemraTestStartup();
+    return PeakMode(argv[2], argv[3]);
+  }
   std::vector<char*> args;
   const bool peers = TakePeersFlag(argc, argv, args);
   int n = static_cast<int>(args.size());
@@ -219,6 +253,10 @@ int main(int argc, char** argv) {
                 pil > 0 && ours > 0 ? pil / ours : 0.0);
   }
   std::printf("ratio = peer time / our time (above 1: we are faster)\n");
+  std::printf("\n%-18s %12s %12s\n", "peak memory", "vemra MB", "libpng MB");
+  for (const TCase& c : kCases)
+    std::printf("%-18s %12.1f %12.1f\n", c.Name, PeakMb(argv[0], "ours", CaseFile(c)),
+                PeakMb(argv[0], "libpng", CaseFile(c)));
   for (const TCase& c : kCases) std::remove(CaseFile(c).c_str());
   return 0;
 }

@@ -666,6 +666,8 @@ TEST(PngLoad, DataThatCannotFillThePictureIsRefused) {
     WriteFile(dir / "t.png", bytes);
     TBitmap32 b;
     FillBitmap(b, 2, 1, {0xFF010203u, 0x80040506u});
+    int changes = 0;
+    b.OnChange = [&](void*) { ++changes; };
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
     const auto t0 = std::chrono::steady_clock::now();
@@ -680,8 +682,9 @@ TEST(PngLoad, DataThatCannotFillThePictureIsRefused) {
     // Refused before the picture is allocated: no gigabyte, no long wait.
     EXPECT_LT((after.ru_maxrss - before.ru_maxrss) / 1024, 64);
     EXPECT_LT(seconds, 1.0);
-    // The bitmap keeps the picture it held.
+    // The bitmap keeps the picture it held, and hears of no change.
     EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0xFF010203u, 0x80040506u}));
+    EXPECT_EQ(changes, 0);
     TPNGObject png;
     EXPECT_THROW(LoadBytes(png, bytes), EPNGZLIBError);
   }
@@ -690,9 +693,16 @@ TEST(PngLoad, DataThatCannotFillThePictureIsRefused) {
   WriteFile(dir / "t.png", kSig + Ihdr(2, 3, 8, 0) + Chunk("IDAT", Deflate(std::string("\0\1\2\0\3\4\0\5\6", 9))) +
                                Chunk("IEND", ""));
   TBitmap32 b;
+  FillBitmap(b, 2, 1, {0, 0});
+  int changes = 0, resizes = 0;
+  b.OnChange = [&](void*) { ++changes; };
+  b.OnResize = [&](void*) { ++resizes; };
   LoadPNGIntoBitmap32(dir / "t.png", &b);
   EXPECT_EQ(b.Height(), 3);
   EXPECT_EQ(b.Bits()[5], 0xFF060606u);
+  // One change and one resize, once the whole picture is there.
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(resizes, 1);
 }
 
 TEST(PngDraw, StretchMapsColumnsAndRowsByWholeNumbers) {
