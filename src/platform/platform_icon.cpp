@@ -53,7 +53,15 @@ void TIcon::LoadFromBytes(const uint8_t* Data, size_t Size) {
     if (gIconPngDecoder == nullptr) throw EInvalidGraphic("PNG-compressed icons are not supported yet");
     int32_t w = 0, h = 0;
     std::vector<uint32_t> argb;
-    gIconPngDecoder(res, avail, w, h, argb);
+    // The icon's callers know one error, the icon's; the PNG reader's text
+    // still says what is wrong with the entry.
+    try {
+      gIconPngDecoder(res, avail, w, h, argb);
+    } catch (const EInvalidGraphic&) {
+      throw;
+    } catch (const Exception& e) {
+      throw EInvalidGraphic(e.Message());
+    }
     if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide || argb.size() != static_cast<size_t>(w) * h) Invalid();
     SetPixels(w, h, argb.data());
     return;
