@@ -1,7 +1,9 @@
 #include "formats_startup.h"
 
 #include "gif_image.h"
+#include "img_png.h"
 #include "platform_graphics.h"
+#include "platform_icon.h"
 #include "png_image.h"
 #include "pxm_image.h"
 #include "zub_image.h"
@@ -12,6 +14,7 @@
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
+  gIconPngDecoder = DecodePngToArgb;
   RegisterGifImage();
   RegisterPxmImage();
   RegisterZubImage();
@@ -21,5 +24,6 @@ void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
   UnregisterGifImage();
+  gIconPngDecoder = nullptr;
   UnregisterPngImage();
 }

@@ -1,5 +1,9 @@
-// The load dispatch: one table row per group of extensions, tested in order;
-// anything else goes to the picture-format registry through the bitmap.
+// The load dispatch: one table row per reader with the extensions it takes,
+// tested in order; anything else goes to the picture-format registry through
+// the bitmap. The readers of GIF (".gif"), TIFF (".tif", ".tiff"), JPEG 2000
+// (".jp2", ".j2k", ".jpc", ".pnm", ".ras") and camera raw (".crw", ".nef",
+// ".raw") take their rows, in that order, after ".zub" when they arrive;
+// until then ".pnm" files reach the registry's Netpbm picture.
 #include "img_loadfile.h"
 
 #include <cctype>
@@ -17,6 +21,10 @@ namespace {
 
 using TReader = void (*)(const std::string&, TBitmap32*);
 
+// BMP, icons and JPEG are picture classes of the platform, reached through
+// the registry by the file's extension.
+void LoadThroughRegistry(const std::string& FileName, TBitmap32* Bitmap) { Bitmap->LoadFromFile(FileName); }
+
 struct TReaderRow {
   const char* Extensions[6];
   TReader Read;
@@ -27,13 +35,16 @@ const TReaderRow kReaders[] = {
     {{".zub"}, LoadZubImage},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
+    {{".jpg", ".jpeg"}, LoadThroughRegistry},
+    {{".bmp"}, LoadThroughRegistry},
+    {{".ico"}, LoadThroughRegistry},
 };
 
 TReader FindReader(const std::string& Ext) {
   for (const TReaderRow& Row : kReaders)
     for (const char* E : Row.Extensions)
       if (E && Ext == E) return Row.Read;
-  return nullptr;
+  return LoadThroughRegistry;
 }
 
 }  // namespace
@@ -48,18 +59,28 @@ std::string LowerFileExtension(const std::string& FileName) {
 }
 
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
+  // The reader fills a bitmap of its own: a reader that raises, or refuses
+  // the file in its own box and returns, leaves the caller's picture as it was.
+  TBitmap32 Loaded;
   try {
-    if (TReader Read = FindReader(LowerFileExtension(FileName)))
-      Read(FileName, &Bitmap);
-    else
-      Bitmap.LoadFromFile(FileName);
-    auto Data = std::make_unique<TimgData>(255);
-    const bool HasExif = Data->LoadMetadata(FileName);
-    gExifData = std::move(Data);
-    gHasExif = HasExif;
+    FindReader(LowerFileExtension(FileName))(FileName, &Loaded);
   } catch (const std::exception& E) {
     ShowExceptionBox(E, "on image " + FileName + " load");
     return false;
   }
-  return !Bitmap.Empty();
+  if (Loaded.Empty()) return false;
+  Bitmap.AdoptPixels(Loaded);
+  // Damaged metadata never costs the user the picture; the picture then has
+  // none, rather than keeping those of the file loaded before it.
+  auto Data = std::make_unique<TimgData>(255);
+  bool HasExif = false;
+  try {
+    HasExif = Data->LoadMetadata(FileName);
+  } catch (const std::exception&) {
+    Data = std::make_unique<TimgData>(255);
+    HasExif = false;
+  }
+  gExifData = std::move(Data);
+  gHasExif = HasExif;
+  return true;
 }

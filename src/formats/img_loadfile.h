@@ -6,11 +6,12 @@
 
 #include "raster_core.h"
 
-// Reads FileName into Bitmap and then its metadata. False when a reader or
-// the metadata step raised (shown in the exception box "on image <name>
-// load"; the previous metadata stay) or when the reader refused the file or
-// left the bitmap empty, so a caller never takes the name of a file it
-// could not read.
+// Reads FileName into Bitmap and then its metadata into a new gExifData.
+// False when the reader raised (shown in the exception box "on image <name>
+// load"), refused the file or left no picture: Bitmap and the metadata of
+// the previous file then stay as they were, so a caller never takes the name
+// of a file it could not read. A failure of the metadata step does not fail
+// the load; the picture then has no metadata (gHasExif false).
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap);
 
 // The lower-cased extension of FileName with its dot, taken after the last

@@ -64,19 +64,6 @@ std::string PngText(int32_t Id) {
 
 namespace {
 
-const uint32_t* CrcTable() {
-  static const auto table = [] {
-    std::vector<uint32_t> t(256);
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  return table.data();
-}
-
 uint32_t Be32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
          p[3];
@@ -135,9 +122,16 @@ int32_t SwapRB(uint32_t C) {
 }  // namespace
 
 uint32_t PngUpdateCrc(uint32_t Crc, const uint8_t* Data, size_t Size) {
-  const uint32_t* t = CrcTable();
-  for (size_t i = 0; i < Size; ++i) Crc = t[(Crc ^ Data[i]) & 0xFF] ^ (Crc >> 8);
-  return Crc;
+  // zlib's CRC is the same polynomial, kept complemented between calls, and
+  // many bytes a step faster than a table walk over single bytes.
+  uLong c = ~Crc & 0xFFFFFFFFu;
+  while (Size > 0) {
+    const uInt n = static_cast<uInt>(std::min<size_t>(Size, 1u << 30));
+    c = crc32(c, Data, n);
+    Data += n;
+    Size -= n;
+  }
+  return ~static_cast<uint32_t>(c);
 }
 
 // ---- TChunk ---------------------------------------------------------------------
@@ -218,7 +212,8 @@ bool TChunkIHDR::LoadFromStream(TStream& Stream, const std::string& Name, uint32
   // its store is allocated.
   if (static_cast<int64_t>(Width) * Height > TPlatformBitmap::kMaxPixels) throw EPNGOutMemory(PngText(65229));
   CheckImageFitsMemory(Width, Height);
-  PrepareImageData();
+  // The pixels are allocated by the image data, once it shows it can fill them.
+  PrepareImageData(false);
   return true;
 }
 
@@ -237,24 +232,31 @@ bool TChunkIHDR::SaveToStream(TStream& Stream) {
   return WriteChunk(Stream, "IHDR", data_);
 }
 
-void TChunkIHDR::PrepareImageData() {
-  Store = TPngImageStore{};
+void TChunkIHDR::PrepareImageData(bool Allocate) {
+  // The palette stays: a PLTE read before the image data has filled it.
+  Store.Bits.clear();
+  Store.Alpha.clear();
+  Store.KeyMask.clear();
   Store.BitsPerPixel = StoreBits(ColorType, BitDepth);
   const int64_t rowBytes = ((static_cast<int64_t>(Store.BitsPerPixel) * Width + 31) & ~int64_t{31}) / 8;
   Store.BytesPerRow = static_cast<int32_t>(rowBytes);
-  try {
-    Store.Bits.assign(static_cast<size_t>(rowBytes) * Height, 0);
-    if (HasAlpha()) Store.Alpha.assign(static_cast<size_t>(Width) * Height, 0);
-  } catch (const std::bad_alloc&) {
-    Store = TPngImageStore{};
-    throw EPNGOutMemory(PngText(65229));
-  }
-  if (ColorType == 0 || ColorType == 4) {
-    const int32_t n = 1 << Store.BitsPerPixel;
-    for (int32_t i = 0; i < n; ++i) {
-      const uint8_t g = owner_->GammaTable[(i * 255 + (n - 1) / 2) / (n - 1)];
-      Store.Palette[i] = Rgb(g, g, g);
+  if (Allocate) try {
+      Store.Bits.assign(static_cast<size_t>(rowBytes) * Height, 0);
+      if (HasAlpha()) Store.Alpha.assign(static_cast<size_t>(Width) * Height, 0);
+    } catch (const std::bad_alloc&) {
+      Store.Bits = {};
+      Store.Alpha = {};
+      throw EPNGOutMemory(PngText(65229));
     }
+  BuildGreyPalette();
+}
+
+void TChunkIHDR::BuildGreyPalette() {
+  if (ColorType != 0 && ColorType != 4) return;
+  const int32_t n = 1 << Store.BitsPerPixel;
+  for (int32_t i = 0; i < n; ++i) {
+    const uint8_t g = owner_->GammaTable[(i * 255 + (n - 1) / 2) / (n - 1)];
+    Store.Palette[i] = Rgb(g, g, g);
   }
 }
 
@@ -383,10 +385,16 @@ int32_t TChunktRNS::TransparentColor() const {
         c[i] = g[SampleToByte(static_cast<uint32_t>(PaletteValues[i * 2]) << 8 | PaletteValues[i * 2 + 1], h->BitDepth)];
       return SwapRB(Rgb(c[0], c[1], c[2]));
     }
-    case 3:
-      for (size_t i = 0; i < std::min<size_t>(size, 256); ++i)
+    case 3: {
+      // The entry that is not opaque: the first of alpha 0, else the one
+      // below 255 of a bit-transparent palette; black only without either.
+      const size_t n = std::min<size_t>(size, 256);
+      for (size_t i = 0; i < n; ++i)
         if (PaletteValues[i] == 0) return SwapRB(h->Store.Palette[i]);
+      for (size_t i = 0; i < n; ++i)
+        if (PaletteValues[i] < 255) return SwapRB(h->Store.Palette[i]);
       return 0;
+    }
     default: return 0;
   }
 }
@@ -417,13 +425,20 @@ void TChunktRNS::SetTransparentColor(int32_t Color) {
     case 3: {
       const auto* plte = dynamic_cast<const TChunkPLTE*>(owner_->Chunks().FindChunk("PLTE"));
       const int32_t count = plte ? plte->Count() : 0;
-      int32_t index = 0;
+      int32_t index = -1;
       for (int32_t i = 0; i < count; ++i)
         if (h->Store.Palette[i] == Rgb(r, gr, b)) {
           index = i;
           break;
         }
-      std::memset(PaletteValues, 255, static_cast<size_t>(index));
+      std::memset(PaletteValues, 255, 256);
+      // A colour no entry has makes no entry transparent: entry 0 would hide
+      // pixels of quite another colour.
+      if (index < 0) {
+        BitTransparency = false;
+        data_.clear();
+        break;
+      }
       PaletteValues[index] = 0;
       data_.assign(static_cast<size_t>(index) + 1, 0);
       break;
@@ -557,7 +572,7 @@ bool TChunkzTXt::SaveToStream(TStream& Stream) {
 
 bool TChunkIDAT::LoadFromStream(TStream& Stream, const std::string& Name, uint32_t Size) {
   name_ = Name;
-  return DecodePngImageData(*owner_, *owner_->Header(), Stream, Size);
+  return DecodePngImageData(*owner_, *owner_->Header(), Stream, Size, owner_->RowSink());
 }
 
 bool TChunkIDAT::SaveToStream(TStream& Stream) { return EncodePngImageData(*owner_, *owner_->Header(), Stream); }
@@ -663,7 +678,7 @@ int32_t TPNGObject::TransparencyMode() const {
     // A grey or colour tRNS too short to hold its sample names no colour.
     case 0: return t && t->DataSize() >= 2 ? 1 : 0;
     case 2: return t && t->DataSize() >= 6 ? 1 : 0;
-    case 3: return !t ? 0 : t->BitTransparency ? 1 : 2;
+    case 3: return !t || t->DataSize() == 0 ? 0 : t->BitTransparency ? 1 : 2;
     case 4:
     case 6: return 2;
     default: return 0;
@@ -678,6 +693,11 @@ int32_t TPNGObject::TransparentColor() const {
 uint8_t* TPNGObject::AlphaScanline(int32_t Y) { return Header()->AlphaScanline(Y); }
 uint8_t* TPNGObject::Scanline(int32_t Y) { return Header()->Scanline(Y); }
 
+bool TPNGObject::HasImage() const {
+  const auto* h = chunks_.Count() > 0 ? dynamic_cast<const TChunkIHDR*>(chunks_.Item(0)) : nullptr;
+  return h != nullptr && !h->Store.Bits.empty();
+}
+
 uint32_t TPNGObject::StoreColor(int32_t X, int32_t Y) const {
   const TChunkIHDR* h = Header();
   const uint8_t* row = h->Scanline(Y);
@@ -689,12 +709,18 @@ void TPNGObject::CreateAlpha() {
   TChunkIHDR* h = Header();
   if (h->ColorType == 0 || h->ColorType == 2) {
     // Colour types with alpha carry no tRNS: its colour becomes alpha 0.
+    // A key read from the file has its mask, compared at the file's depth;
+    // one set since then names a colour of the store.
     const bool keyed = TransparencyMode() == 1;
     const uint32_t key = static_cast<uint32_t>(SwapRB(static_cast<uint32_t>(TransparentColor())));
     std::vector<uint8_t> alpha(static_cast<size_t>(h->Width) * h->Height, 255);
-    for (int32_t y = 0; keyed && y < static_cast<int32_t>(h->Height); ++y)
-      for (int32_t x = 0; x < static_cast<int32_t>(h->Width); ++x)
-        if (StoreColor(x, y) == key) alpha[static_cast<size_t>(y) * h->Width + x] = 0;
+    if (keyed && h->Store.KeyMask.size() == alpha.size())
+      alpha = h->Store.KeyMask;
+    else
+      for (int32_t y = 0; keyed && y < static_cast<int32_t>(h->Height); ++y)
+        for (int32_t x = 0; x < static_cast<int32_t>(h->Width); ++x)
+          if (StoreColor(x, y) == key) alpha[static_cast<size_t>(y) * h->Width + x] = 0;
+    h->Store.KeyMask.clear();
     if (h->ColorType == 0 && h->Store.BitsPerPixel < 8) {
       // Grey with alpha has 8 or 16 bits: spread the levels to a byte each.
       TChunkIHDR wide(this);
@@ -730,7 +756,7 @@ void TPNGObject::CreateAlpha() {
 }
 
 int32_t TPNGObject::GetPixel(int32_t X, int32_t Y) const {
-  if (X < 0 || Y < 0 || X >= Width() || Y >= Height()) return 0;
+  if (X < 0 || Y < 0 || X >= Width() || Y >= Height() || !HasImage()) return 0;
   const TChunkIHDR* h = Header();
   const uint8_t* row = h->Scanline(Y);
   switch (h->ColorType) {
@@ -754,7 +780,7 @@ int32_t TPNGObject::GetPixel(int32_t X, int32_t Y) const {
 }
 
 void TPNGObject::SetPixel(int32_t X, int32_t Y, int32_t Color) {
-  if (X < 0 || Y < 0 || X >= Width() || Y >= Height()) return;
+  if (X < 0 || Y < 0 || X >= Width() || Y >= Height() || !HasImage()) return;
   TChunkIHDR* h = Header();
   uint8_t* row = h->Scanline(Y);
   if (h->Store.BitsPerPixel == 24) {
@@ -856,6 +882,7 @@ void TPNGObject::Assign(const TPlatformBitmap& Source) {
 void TPNGObject::AssignTo(TPlatformBitmap& Dest) const {
   Dest.SetSize(0, 0);
   Dest.SetPixelFormat(TPixelFormat::pf24bit);
+  if (!HasImage()) return;
   Dest.SetSize(Width(), Height());
   for (int32_t y = 0; y < Height(); ++y) {
     uint32_t* row = Dest.ScanLine(y);
@@ -867,7 +894,7 @@ void TPNGObject::AssignTo(TPlatformBitmap& Dest) const {
 }
 
 void TPNGObject::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
-  if (IsEmpty() || Width() == 0 || Height() == 0) return;
+  if (IsEmpty() || Width() == 0 || Height() == 0 || !HasImage()) return;
   TPlatformRect r = Dest;
   if (r.Right == r.Left || r.Bottom == r.Top) return;
   if (r.Left > r.Right) std::swap(r.Left, r.Right);
@@ -879,6 +906,9 @@ void TPNGObject::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
   }
   const int64_t w = static_cast<int64_t>(r.Right) - r.Left, hgt = static_cast<int64_t>(r.Bottom) - r.Top;
   const uint32_t key = mode == 1 ? static_cast<uint32_t>(SwapRB(static_cast<uint32_t>(TransparentColor()))) : 0;
+  // A key of the file has its mask, compared at the file's own depth.
+  const std::vector<uint8_t>& mask = Header()->Store.KeyMask;
+  const bool masked = mode == 1 && !mask.empty();
   for (int64_t j = 0; j < hgt; ++j) {
     const int64_t dy = r.Top + j;
     if (dy < 0 || dy >= Surface.Height) continue;
@@ -886,8 +916,9 @@ void TPNGObject::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
     for (int64_t i = 0; i < w; ++i) {
       const int64_t dx = r.Left + i;
       if (dx < 0 || dx >= Surface.Width) continue;
-      const uint32_t c = StoreColor(static_cast<int32_t>(i * Width() / w), sy);
-      if (mode == 1 && c == key) continue;
+      const int32_t sx = static_cast<int32_t>(i * Width() / w);
+      const uint32_t c = StoreColor(sx, sy);
+      if (masked ? mask[static_cast<size_t>(sy) * Width() + sx] == 0 : mode == 1 && c == key) continue;
       Surface.Bits[dy * Surface.Width + dx] = 0xFF000000u | c;
     }
   }
@@ -897,23 +928,22 @@ void TPNGObject::DrawPartialTrans(TPixelSurface& Surface, TPlatformRect R) const
   const TChunkIHDR* h = Header();
   const int64_t W = static_cast<int64_t>(R.Right) - R.Left, H = static_cast<int64_t>(R.Bottom) - R.Top;
   const int32_t iw = Width(), ih = Height();
-  const bool stretch = W != iw || H != ih;
-  const double fx = static_cast<double>(W) / iw, fy = static_cast<double>(H) / ih;
+  // Columns and rows map by whole numbers, i * w / W: the floating factor
+  // of the stretch put some columns one off (source column 7 of 14 fell in
+  // destination column 10 of 18 instead of 9).
   const auto* plte = dynamic_cast<const TChunkPLTE*>(chunks_.FindChunk("PLTE"));
   const auto* trns = dynamic_cast<const TChunktRNS*>(chunks_.FindChunk("tRNS"));
   const int32_t bits = h->Store.BitsPerPixel;
   for (int64_t j = 0; j < H; ++j) {
     const int64_t dy = R.Top + j;
     if (dy < 0 || dy >= Surface.Height) continue;
-    const int32_t sy = stretch ? std::min<int32_t>(static_cast<int32_t>(std::trunc(j / fy)), ih - 1)
-                               : static_cast<int32_t>(j);
+    const int32_t sy = static_cast<int32_t>(j * ih / H);
     const uint8_t* row = h->Scanline(sy);
     const uint8_t* alphaRow = h->Store.Alpha.empty() ? nullptr : h->Store.Alpha.data() + static_cast<size_t>(sy) * iw;
     for (int64_t i = 0; i < W; ++i) {
       const int64_t dx = R.Left + i;
       if (dx < 0 || dx >= Surface.Width) continue;
-      const int32_t sx = stretch ? std::min<int32_t>(static_cast<int32_t>(std::trunc(i / fx)), iw - 1)
-                                 : static_cast<int32_t>(i);
+      const int32_t sx = static_cast<int32_t>(i * iw / W);
       uint32_t s;
       uint32_t a;
       if (bits == 24) {
@@ -983,8 +1013,35 @@ void TPNGObject::SaveToClipboardFormat(TClipboard& Board) const {
   Board.SetPicture(b);
 }
 
-void TPNGObject::LoadFromStream(TStream& Stream) {
-  chunks_.Clear();
+void TPNGObject::LoadFromStream(TStream& Stream) { LoadFromStream(Stream, nullptr); }
+
+void TPNGObject::LoadFromStream(TStream& Stream, TPngRowSink* Sink) {
+  // The sink is the caller's only for this read.
+  struct TSinkGuard {
+    TPngRowSink*& Slot;
+    ~TSinkGuard() { Slot = nullptr; }
+  } guard{rowSink_};
+  rowSink_ = Sink;
+  // The picture held so far comes back when the file fails, with the values
+  // the file's chunks change on the way.
+  TPNGList previous(this);
+  previous.Swap(chunks_);
+  uint8_t gamma[256], inverse[256];
+  std::memcpy(gamma, GammaTable, 256);
+  std::memcpy(inverse, InverseGamma, 256);
+  const TInterlaceMethod interlace = InterlaceMethod;
+  try {
+    ReadChunks(Stream);
+  } catch (...) {
+    chunks_.Swap(previous);
+    std::memcpy(GammaTable, gamma, 256);
+    std::memcpy(InverseGamma, inverse, 256);
+    InterlaceMethod = interlace;
+    throw;
+  }
+}
+
+void TPNGObject::ReadChunks(TStream& Stream) {
   InitializeGamma();
   uint8_t sig[8];
   if (ReadUpTo(Stream, sig, 8) != 8 || std::memcmp(sig, kSignature, 8) != 0)

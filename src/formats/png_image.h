@@ -85,6 +85,10 @@ struct TPngImageStore {
   std::vector<uint8_t> Bits;        // bottom-up rows
   uint32_t Palette[256] = {};       // 0x00RRGGBB entries
   std::vector<uint8_t> Alpha;       // Width * Height, top row first (types 4, 6)
+  // Grey and colour pictures with a tRNS key: 0 where the file's full sample
+  // equals the key, 255 elsewhere (Width * Height, top row first). The store
+  // keeps 8 bits per sample, too few to tell a 16-bit key from its neighbours.
+  std::vector<uint8_t> KeyMask;
 };
 
 class TChunkIHDR : public TChunk {
@@ -99,8 +103,12 @@ class TChunkIHDR : public TChunk {
   uint8_t BitDepth = 0, ColorType = 0, CompressionMethod = 0, FilterMethod = 0, InterlaceMethod = 0;
   TPngImageStore Store;
 
-  // Sizes the store for the current fields (all zero, alpha 0).
-  void PrepareImageData();
+  // Sizes the store for the current fields (all zero, alpha 0). Without
+  // Allocate only the layout and the grey levels are set: a file's pixels are
+  // allocated once its image data shows it can fill them.
+  void PrepareImageData(bool Allocate = true);
+  // Fills the grey levels of grey pictures through the owner's gamma table.
+  void BuildGreyPalette();
   // Row Y counted from the top.
   uint8_t* Scanline(int32_t Y);
   const uint8_t* Scanline(int32_t Y) const;
@@ -145,6 +153,45 @@ class TChunkgAMA : public TChunk {
   bool LoadFromStream(TStream& Stream, const std::string& Name, uint32_t Size) override;
   uint32_t Gamma() const;
   void SetGamma(uint32_t Value);
+};
+
+// Receives the rows of the image data as they are decoded: the picture's own
+// store, or a caller's pixels (the bitmap bridge writes each row once, into
+// its bitmap, with no picture-sized copy in between).
+class TPngRowSink {
+ public:
+  virtual ~TPngRowSink() = default;
+  // Called once the chunks before the image data are known and the data has
+  // been found large enough for the picture, before the first row.
+  virtual void Begin(TPNGObject& Png, TChunkIHDR& Header) = 0;
+  // Count unfiltered pixels in the file's sample layout for row Y, placed at
+  // columns X0, X0 + DX, ... (DX 1 without interlacing).
+  virtual void Row(const uint8_t* Src, int32_t Count, int32_t Y, int32_t X0, int32_t DX) = 0;
+};
+
+// Turns unfiltered rows of the file into 0xAARRGGBB pixels the way the
+// bitmap bridge loads a picture: colours through the gamma table (grey through
+// its grey levels, 16-bit samples by their high byte); alpha from the file's
+// alpha samples; with a key (bit transparency) alpha 0 exactly where the
+// file's own sample equals the key, compared at the file's full depth before
+// any reduction or gamma; for a palette picture the entries of the
+// transparent colour; every other pixel opaque. The routine for the picture's
+// format is chosen once, in Prepare.
+class TPngArgbConverter {
+ public:
+  void Prepare(const TPNGObject& Png, const TChunkIHDR& Header);
+  void Convert(const uint8_t* Src, uint32_t* Dst, int32_t Count) const { fn_(*this, Src, Dst, Count); }
+
+  using TFn = void (*)(const TPngArgbConverter&, const uint8_t*, uint32_t*, int32_t);
+  // Used by the routines: pixel by sample or index, gamma, key samples.
+  uint32_t Table[256] = {};
+  uint8_t Gamma[256] = {};
+  uint16_t Key[3] = {};
+  bool Keyed = false;
+  uint8_t Depth = 8;
+
+ private:
+  TFn fn_ = nullptr;
 };
 
 class TChunkIDAT : public TChunk {
@@ -204,6 +251,8 @@ class TPNGList {
   void Insert(std::unique_ptr<TChunk> C, int32_t Position);
   void Remove(TChunk* C);
   void Clear() { items_.clear(); }
+  // Exchanges the chunks of two lists of the same owner.
+  void Swap(TPNGList& Other) { items_.swap(Other.items_); }
   // First chunk of this type, or null.
   TChunk* FindChunk(const std::string& Type) const;
   int32_t IndexOf(const TChunk* C) const;
@@ -267,14 +316,25 @@ class TPNGObject : public TGraphic {
   // Puts the picture drawn onto a black bitmap of its size on the clipboard.
   void SaveToClipboardFormat(TClipboard& Board) const;
   void LoadFromStream(TStream& Stream) override;
+  // Reads the file with its image rows going to Sink instead of the store
+  // (the store then stays unallocated). A file that fails to load leaves the
+  // picture read before it as it was.
+  void LoadFromStream(TStream& Stream, TPngRowSink* Sink);
   void SaveToStream(TStream& Stream) const override;
+  // Where the image data being read goes; null for the store.
+  TPngRowSink* RowSink() const { return rowSink_; }
+  // True once the store holds pixels.
+  bool HasImage() const;
 
  private:
   void DrawPartialTrans(TPixelSurface& Surface, TPlatformRect R) const;
+  // Reads the signature and the chunks into the (empty) list.
+  void ReadChunks(TStream& Stream);
   // Colour of the store pixel at (X, Y) from the top, as 0x00RRGGBB.
   uint32_t StoreColor(int32_t X, int32_t Y) const;
 
   TPNGList chunks_;
+  TPngRowSink* rowSink_ = nullptr;
   uint8_t compressionLevel_ = 7;
   int32_t maxIdatSize_ = 65535;
 };
@@ -287,6 +347,12 @@ void UnregisterPngImage();
 
 // Decodes the image data starting with the IDAT chunk of Size bytes whose
 // type has been read; reads further IDAT chunks as the decoder needs them.
-bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& Header, TStream& Stream, uint32_t Size);
+// Rows go to Sink, or to the header's store when Sink is null. Data that
+// cannot fill the picture (ends before its last row, or too few bytes for
+// any zlib stream to expand into it) raises EPNGZLIBError.
+bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& Header, TStream& Stream, uint32_t Size, TPngRowSink* Sink);
+// The deflate format cannot expand one byte into more than 1032 (a 258-byte
+// match costs at least two bits): image data needing more is damaged.
+constexpr int64_t kMaxZlibRatio = 1032;
 // Writes the store as one or more IDAT chunks.
 bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& Header, TStream& Stream);

@@ -59,27 +59,71 @@ uint8_t Paeth(int32_t a, int32_t b, int32_t c) {
   return static_cast<uint8_t>(c);
 }
 
-// Row and Prev point at the filter byte; the row's bytes follow it.
+// The Paeth loop past the first pixel, with the pixel's byte count known to
+// the compiler so that the channels of one pixel run side by side.
+template <size_t Bpp>
+void UnfilterPaeth(uint8_t* r, const uint8_t* p, size_t RowBytes) {
+  for (size_t x = Bpp; x < RowBytes; x += Bpp)
+    for (size_t k = 0; k < Bpp; ++k) {
+      const int32_t a = r[x + k - Bpp], b = p[x + k], c = p[x + k - Bpp];
+      const int32_t pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+      const int32_t pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+      r[x + k] = static_cast<uint8_t>(r[x + k] + pred);
+    }
+}
+
+template <size_t Bpp>
+void UnfilterAverage(uint8_t* r, const uint8_t* p, size_t RowBytes) {
+  for (size_t x = Bpp; x < RowBytes; x += Bpp)
+    for (size_t k = 0; k < Bpp; ++k)
+      r[x + k] = static_cast<uint8_t>(r[x + k] + ((r[x + k - Bpp] + p[x + k]) >> 1));
+}
+
+template <size_t Bpp>
+void UnfilterSub(uint8_t* r, size_t RowBytes) {
+  for (size_t x = Bpp; x < RowBytes; x += Bpp)
+    for (size_t k = 0; k < Bpp; ++k) r[x + k] = static_cast<uint8_t>(r[x + k] + r[x + k - Bpp]);
+}
+
+// Row and Prev point at the filter byte; the row's bytes follow it. Rows are
+// whole pixels, so the loops past the first pixel step a pixel at a time; the
+// filter is tested once per row, never per byte.
 void Unfilter(uint8_t* Row, const uint8_t* Prev, size_t RowBytes, size_t Offset) {
   uint8_t* r = Row + 1;
   const uint8_t* p = Prev + 1;
+  const size_t first = std::min(Offset, RowBytes);
   switch (Row[0]) {
     case 1:
-      for (size_t x = Offset; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + r[x - Offset]);
+      switch (Offset) {
+        case 3: UnfilterSub<3>(r, RowBytes); break;
+        case 4: UnfilterSub<4>(r, RowBytes); break;
+        default:
+          for (size_t x = Offset; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + r[x - Offset]);
+      }
       break;
     case 2:
       for (size_t x = 0; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + p[x]);
       break;
     case 3:
-      for (size_t x = 0; x < RowBytes; ++x) {
-        const uint32_t a = x >= Offset ? r[x - Offset] : 0;
-        r[x] = static_cast<uint8_t>(r[x] + (a + p[x]) / 2);
+      for (size_t x = 0; x < first; ++x) r[x] = static_cast<uint8_t>(r[x] + (p[x] >> 1));
+      switch (Offset) {
+        case 3: UnfilterAverage<3>(r, p, RowBytes); break;
+        case 4: UnfilterAverage<4>(r, p, RowBytes); break;
+        default:
+          for (size_t x = Offset; x < RowBytes; ++x)
+            r[x] = static_cast<uint8_t>(r[x] + ((r[x - Offset] + p[x]) >> 1));
       }
       break;
     case 4:
-      for (size_t x = 0; x < RowBytes; ++x) {
-        const int32_t a = x >= Offset ? r[x - Offset] : 0, c = x >= Offset ? p[x - Offset] : 0;
-        r[x] = static_cast<uint8_t>(r[x] + Paeth(a, p[x], c));
+      // Left of the first pixel a and c are 0, where the predictor is b.
+      for (size_t x = 0; x < first; ++x) r[x] = static_cast<uint8_t>(r[x] + p[x]);
+      switch (Offset) {
+        case 1: UnfilterPaeth<1>(r, p, RowBytes); break;
+        case 2: UnfilterPaeth<2>(r, p, RowBytes); break;
+        case 3: UnfilterPaeth<3>(r, p, RowBytes); break;
+        case 4: UnfilterPaeth<4>(r, p, RowBytes); break;
+        case 6: UnfilterPaeth<6>(r, p, RowBytes); break;
+        default: UnfilterPaeth<8>(r, p, RowBytes); break;
       }
       break;
     default: break;
@@ -188,6 +232,42 @@ void StoreToRow(const TPNGObject& Png, const TChunkIHDR& H, uint8_t* Dst, int64_
   }
 }
 
+// The picture's own store as the destination of the rows; grey and colour
+// pictures with a key also get their key mask, from the bridge's converter
+// so that both compare the key the same way.
+class TStoreSink : public TPngRowSink {
+ public:
+  void Begin(TPNGObject& Png, TChunkIHDR& Header) override {
+    png_ = &Png;
+    h_ = &Header;
+    Header.PrepareImageData(true);
+    keyed_ = (Header.ColorType == 0 || Header.ColorType == 2) && Png.TransparencyMode() == 1;
+    if (keyed_) {
+      conv_.Prepare(Png, Header);
+      argb_.resize(Header.Width);
+      try {
+        Header.Store.KeyMask.assign(static_cast<size_t>(Header.Width) * Header.Height, 255);
+      } catch (const std::bad_alloc&) {
+        throw EPNGOutMemory(PngText(65229));
+      }
+    }
+  }
+  void Row(const uint8_t* Src, int32_t Count, int32_t Y, int32_t X0, int32_t DX) override {
+    RowToStore(*png_, *h_, Src, Count, Y, X0, DX);
+    if (!keyed_) return;
+    conv_.Convert(Src, argb_.data(), Count);
+    uint8_t* mask = h_->Store.KeyMask.data() + static_cast<size_t>(Y) * h_->Width;
+    for (int32_t i = 0; i < Count; ++i) mask[X0 + static_cast<int64_t>(i) * DX] = static_cast<uint8_t>(argb_[i] >> 24);
+  }
+
+ private:
+  TPNGObject* png_ = nullptr;
+  TChunkIHDR* h_ = nullptr;
+  bool keyed_ = false;
+  TPngArgbConverter conv_;
+  std::vector<uint32_t> argb_;
+};
+
 // Feeds inflate from the IDAT chunks of the stream, checking each chunk's CRC
 // as its end is reached.
 class TIdatReader {
@@ -229,9 +309,9 @@ class TIdatReader {
     return true;
   }
 
- private:
-  [[noreturn]] void Fail(int Rc) { throw EPNGZLIBError(PngText(65246) + zError(Rc)); }
+  [[noreturn]] static void Fail(int Rc) { throw EPNGZLIBError(PngText(65246) + zError(Rc)); }
 
+ private:
   void CheckCrc() {
     uint8_t b[4];
     crcPending_ = false;
@@ -270,50 +350,209 @@ class TIdatReader {
   bool crcPending_ = true;
 };
 
+// The data bytes of the run of IDAT chunks that starts with the current one
+// (Size bytes, its data next in the stream); the stream is left where it was.
+int64_t IdatBytesPresent(TStream& Stream, uint32_t Size) {
+  const int64_t start = Stream.Position();
+  const int64_t end = Stream.Size();
+  // Lengths count only as far as the file holds them.
+  int64_t total = std::min<int64_t>(Size, end - start);
+  int64_t pos = start + static_cast<int64_t>(Size) + 4;
+  uint8_t head[8];
+  while (pos + 8 <= end) {
+    Stream.SetPosition(pos);
+    if (ReadUpTo(Stream, head, 8) != 8 || std::memcmp(head + 4, kIdat, 4) != 0) break;
+    total += std::min<int64_t>(Be32(head), end - pos - 8);
+    pos += 12 + static_cast<int64_t>(Be32(head));
+  }
+  Stream.SetPosition(start);
+  return total;
+}
+
+struct TPassSize {
+  int64_t Width, Height;
+};
+
+TPassSize PassSize(const TChunkIHDR& H, const TPass& Pass) {
+  return {(static_cast<int64_t>(H.Width) - Pass.X0 + Pass.DX - 1) / Pass.DX,
+          (static_cast<int64_t>(H.Height) - Pass.Y0 + Pass.DY - 1) / Pass.DY};
+}
+
 }  // namespace
 
-bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size) {
-  TIdatReader reader(Stream, Size);
-  if (H.ColorType == 0 || H.ColorType == 4) {
-    // The grey levels go through the gamma table a gAMA chunk may have set.
-    const int32_t n = 1 << H.Store.BitsPerPixel;
-    for (int32_t i = 0; i < n; ++i) {
-      const uint8_t g = Png.GammaTable[(i * 255 + (n - 1) / 2) / (n - 1)];
-      H.Store.Palette[i] = static_cast<uint32_t>(g) << 16 | static_cast<uint32_t>(g) << 8 | g;
-    }
-  }
+bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink* Sink) {
   const uint8_t depth = FileDepth(H, false);
   const size_t offset = static_cast<size_t>(OffsetOf(H.ColorType, depth));
   const bool adam7 = H.InterlaceMethod == 1;
   const int passes = adam7 ? 7 : 1;
+  // What the rows need from the inflater; a file whose data cannot expand
+  // to that much is damaged, and is refused before any pixel is allocated.
+  int64_t needed = 0;
+  for (int p = 0; p < passes; ++p) {
+    const TPassSize ps = PassSize(H, adam7 ? kAdam7[p] : TPass{0, 0, 1, 1});
+    if (ps.Width > 0 && ps.Height > 0) needed += ps.Height * (RowBytesOf(ps.Width, H.ColorType, depth) + 1);
+  }
+  if (needed > IdatBytesPresent(Stream, Size) * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
+
+  TIdatReader reader(Stream, Size);
+  H.BuildGreyPalette();
+  TStoreSink store;
+  TPngRowSink& sink = Sink ? *Sink : store;
+  sink.Begin(Png, H);
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
   std::vector<uint8_t> cur(static_cast<size_t>(fullRow) + 1), prev(static_cast<size_t>(fullRow) + 1);
-  bool more = true;
-  for (int p = 0; p < passes && more; ++p) {
+  for (int p = 0; p < passes; ++p) {
     const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
-    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
-    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
-    if (pw <= 0 || ph <= 0) continue;
-    const size_t rowBytes = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
-    std::fill(prev.begin(), prev.end(), 0);
-    for (int64_t r = 0; r < ph; ++r) {
-      const size_t got = reader.Read(cur.data(), rowBytes + 1);
-      if (got == 0) {
-        more = false;
-        break;
-      }
-      // A row cut short by the end of the data is completed with zeros.
-      std::fill(cur.begin() + static_cast<ptrdiff_t>(got), cur.begin() + static_cast<ptrdiff_t>(rowBytes) + 1, 0);
+    const TPassSize ps = PassSize(H, pass);
+    if (ps.Width <= 0 || ps.Height <= 0) continue;
+    const size_t rowBytes = static_cast<size_t>(RowBytesOf(ps.Width, H.ColorType, depth));
+    std::fill(prev.begin(), prev.begin() + static_cast<ptrdiff_t>(rowBytes) + 1, 0);
+    for (int64_t r = 0; r < ps.Height; ++r) {
+      // Data that ends before the last row is damaged: no picture with
+      // missing rows passes as read.
+      if (reader.Read(cur.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
       Unfilter(cur.data(), prev.data(), rowBytes, offset);
-      RowToStore(Png, H, cur.data() + 1, pw, static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0, pass.DX);
+      sink.Row(cur.data() + 1, static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
+               pass.DX);
       std::swap(cur, prev);
-      if (got < rowBytes + 1) {
-        more = false;
-        break;
-      }
     }
   }
   return reader.Finish();
+}
+
+// ---- Rows to 0xAARRGGBB ------------------------------------------------------
+
+namespace {
+
+using TConv = TPngArgbConverter;
+
+uint32_t Opaque(uint8_t R, uint8_t G, uint8_t B) {
+  return 0xFF000000u | static_cast<uint32_t>(R) << 16 | static_cast<uint32_t>(G) << 8 | B;
+}
+
+// Grey and palette pictures of up to 8 bits: one table lookup per pixel.
+template <int Bits>
+void ConvIndexed(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  if constexpr (Bits == 8) {
+    for (int32_t i = 0; i < Count; ++i) Dst[i] = C.Table[Src[i]];
+  } else {
+    constexpr int perByte = 8 / Bits;
+    constexpr uint32_t mask = (1u << Bits) - 1;
+    for (int32_t i = 0; i < Count; ++i)
+      Dst[i] = C.Table[(Src[i / perByte] >> (8 - Bits - (i % perByte) * Bits)) & mask];
+  }
+}
+
+void ConvGrey16(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i) {
+    const uint8_t* s = Src + i * 2;
+    uint32_t c = C.Table[s[0]];
+    if (C.Keyed && (s[0] << 8 | s[1]) == C.Key[0]) c &= 0x00FFFFFFu;
+    Dst[i] = c;
+  }
+}
+
+template <int Step>
+void ConvGreyAlpha(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i) {
+    const uint8_t* s = Src + i * 2 * Step;
+    Dst[i] = (C.Table[s[0]] & 0x00FFFFFFu) | static_cast<uint32_t>(s[Step]) << 24;
+  }
+}
+
+void ConvRgb8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i, Src += 3) Dst[i] = Opaque(Src[0], Src[1], Src[2]);
+}
+
+void ConvRgba8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i, Src += 4)
+    Dst[i] = static_cast<uint32_t>(Src[3]) << 24 | static_cast<uint32_t>(Src[0]) << 16 |
+             static_cast<uint32_t>(Src[1]) << 8 | Src[2];
+}
+
+template <int Step>
+void ConvRgb(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  const uint8_t* g = C.Gamma;
+  for (int32_t i = 0; i < Count; ++i) {
+    const uint8_t* s = Src + i * 3 * Step;
+    uint32_t c = Opaque(g[s[0]], g[s[Step]], g[s[2 * Step]]);
+    if (C.Keyed) {
+      const auto sample = [&](int k) { return Step == 2 ? s[k * 2] << 8 | s[k * 2 + 1] : s[k]; };
+      if (sample(0) == C.Key[0] && sample(1) == C.Key[1] && sample(2) == C.Key[2]) c &= 0x00FFFFFFu;
+    }
+    Dst[i] = c;
+  }
+}
+
+template <int Step>
+void ConvRgba(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  const uint8_t* g = C.Gamma;
+  for (int32_t i = 0; i < Count; ++i) {
+    const uint8_t* s = Src + i * 4 * Step;
+    Dst[i] = (Opaque(g[s[0]], g[s[Step]], g[s[2 * Step]]) & 0x00FFFFFFu) | static_cast<uint32_t>(s[3 * Step]) << 24;
+  }
+}
+
+TConv::TFn IndexedFn(uint8_t Depth) {
+  switch (Depth) {
+    case 1: return ConvIndexed<1>;
+    case 2: return ConvIndexed<2>;
+    case 4: return ConvIndexed<4>;
+    default: return ConvIndexed<8>;
+  }
+}
+
+}  // namespace
+
+void TPngArgbConverter::Prepare(const TPNGObject& Png, const TChunkIHDR& H) {
+  Depth = H.BitDepth;
+  std::memcpy(Gamma, Png.GammaTable, 256);
+  bool plainGamma = true;
+  for (int i = 0; i < 256; ++i) plainGamma &= Gamma[i] == i;
+  const int32_t mode = Png.TransparencyMode();
+  Keyed = mode == 1 && (H.ColorType == 0 || H.ColorType == 2);
+  const auto* trns = dynamic_cast<const TChunktRNS*>(Png.Chunks().FindChunk("tRNS"));
+  if (Keyed && trns) {
+    // Samples narrower than 16 bits compare with the key's low bits, as
+    // other readers do with keys that overflow the depth.
+    const uint32_t mask = Depth == 16 ? 0xFFFFu : (1u << Depth) - 1;
+    for (int k = 0; k < (H.ColorType == 2 ? 3 : 1); ++k)
+      Key[k] = static_cast<uint16_t>((trns->PaletteValues[k * 2] << 8 | trns->PaletteValues[k * 2 + 1]) & mask);
+  }
+  switch (H.ColorType) {
+    case 0: {
+      // The table is indexed by the file's sample (the high byte at 16 bits);
+      // the store's grey levels hold the gamma-corrected colours.
+      const int32_t n = Depth == 16 ? 256 : 1 << Depth;
+      for (int32_t v = 0; v < n; ++v) {
+        const uint32_t level = Depth == 2 ? static_cast<uint32_t>(v) * 5 : static_cast<uint32_t>(v);
+        Table[v] = 0xFF000000u | H.Store.Palette[level];
+      }
+      if (Keyed && Depth < 16) Table[Key[0]] &= 0x00FFFFFFu;
+      fn_ = Depth == 16 ? ConvGrey16 : IndexedFn(Depth);
+      break;
+    }
+    case 3: {
+      const uint32_t key = static_cast<uint32_t>(Png.TransparentColor());
+      const uint32_t keyRgb = (key & 0xFF) << 16 | (key & 0xFF00) | ((key >> 16) & 0xFF);
+      for (int32_t v = 0; v < 256; ++v) {
+        Table[v] = 0xFF000000u | H.Store.Palette[v];
+        if (mode == 1 && H.Store.Palette[v] == keyRgb) Table[v] &= 0x00FFFFFFu;
+      }
+      fn_ = IndexedFn(Depth);
+      break;
+    }
+    case 4:
+      for (int32_t v = 0; v < 256; ++v) Table[v] = 0xFF000000u | H.Store.Palette[v];
+      fn_ = Depth == 16 ? ConvGreyAlpha<2> : ConvGreyAlpha<1>;
+      break;
+    case 2:
+      fn_ = Depth == 16 ? ConvRgb<2> : (plainGamma && !Keyed ? ConvRgb8Plain : ConvRgb<1>);
+      break;
+    default:
+      fn_ = Depth == 16 ? ConvRgba<2> : (plainGamma ? ConvRgba8Plain : ConvRgba<1>);
+      break;
+  }
 }
 
 namespace {

@@ -31,6 +31,8 @@ constexpr int64_t kMaxSide = 16384;
 
 }  // namespace
 
+TIconPngDecoder gIconPngDecoder = nullptr;
+
 void TIcon::LoadFromBytes(const uint8_t* Data, size_t Size) {
   // Directory: reserved 0, type 1, count, then 16-byte entries.
   if (!Data || Size < 6) Invalid();
@@ -47,8 +49,23 @@ void TIcon::LoadFromBytes(const uint8_t* Data, size_t Size) {
   const uint8_t* res = Data + resOffset;
 
   static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  if (avail >= 8 && std::memcmp(res, kPng, 8) == 0)
-    throw EInvalidGraphic("PNG-compressed icons are not supported yet");
+  if (avail >= 8 && std::memcmp(res, kPng, 8) == 0) {
+    if (gIconPngDecoder == nullptr) throw EInvalidGraphic("PNG-compressed icons are not supported yet");
+    int32_t w = 0, h = 0;
+    std::vector<uint32_t> argb;
+    // The icon's callers know one error, the icon's; the PNG reader's text
+    // still says what is wrong with the entry.
+    try {
+      gIconPngDecoder(res, avail, w, h, argb);
+    } catch (const EInvalidGraphic&) {
+      throw;
+    } catch (const Exception& e) {
+      throw EInvalidGraphic(e.Message());
+    }
+    if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide || argb.size() != static_cast<size_t>(w) * h) Invalid();
+    SetPixels(w, h, argb.data());
+    return;
+  }
 
   if (avail < 40) Invalid();
   const uint32_t hdrSize = U32(res);

@@ -12,6 +12,13 @@
 
 #include "platform_graphics.h"
 
+// Decodes a PNG file held in memory into Width x Height 0xAARRGGBB pixels,
+// top row first, raising its own exception on damage. The platform knows no
+// PNG; the format units install the decoder at start-up.
+using TIconPngDecoder = bool (*)(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height,
+                                 std::vector<uint32_t>& Argb);
+extern TIconPngDecoder gIconPngDecoder;
+
 class TIcon : public TTransparentGraphic {
  public:
   std::string ClassName() const override { return "TIcon"; }

@@ -115,6 +115,25 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
   HandleChanged();
 }
 
+void TBitmap32::AdoptPixels(TBitmap32& Source) {
+  if (&Source == this) return;
+  const int32_t w = Source.FWidth, h = Source.FHeight;
+  const bool resized = w != FWidth || h != FHeight;
+  storage_ = std::move(Source.storage_);
+  bits_ = storage_.get();
+  Source.bits_ = nullptr;
+  Source.FWidth = 0;
+  Source.FHeight = 0;
+  Source.ResetClipRect();
+  Source.HandleChanged();
+  FWidth = bits_ ? w : 0;
+  FHeight = bits_ ? h : 0;
+  ResetClipRect();
+  HandleChanged();
+  Changed();
+  if (resized) Resized();
+}
+
 bool TBitmap32::Empty() const { return bits_ == nullptr || FWidth == 0 || FHeight == 0; }
 
 void TBitmap32::HandleChanged() {

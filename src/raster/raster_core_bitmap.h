@@ -59,6 +59,11 @@ class TBitmap32 : public TCustomMap {
   }
   TColor32* RowPtr(int32_t Y) const { return bits_ + static_cast<ptrdiff_t>(Y) * Width(); }
   size_t PixelCount() const { return static_cast<size_t>(Width()) * static_cast<size_t>(Height()); }
+  // Takes Source's size and pixels without copying them; Source is left
+  // empty. Sends what a resize and a whole change send. Readers decode into a
+  // bitmap of their own and hand it over only once it is complete, so a
+  // failed load leaves the previous picture as it was.
+  void AdoptPixels(TBitmap32& Source);
   // A drawing surface over the pixels for the platform's text and picture drawing.
   TPixelSurface Canvas() const;
   TRect BoundsRect() const;

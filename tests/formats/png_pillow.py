@@ -2,7 +2,10 @@
 """PNG test helper. 'make DIR' writes PNG files of every colour type, bit
 depth, interlacing and row filter (encoded here with the standard library)
 and, beside each, Pillow's decoding as W*H RGBA bytes (.rgba); 'read FILE'
-prints what Pillow decodes from FILE as 'W H MODE TRNS' and writes FILE.rgba."""
+prints what Pillow decodes from FILE as 'W H MODE TRNS' and writes FILE.rgba;
+'ico FILE' writes an icon made by Pillow whose first entry is a 256x256 PNG
+(with partial alpha) and a 32x32 one after it, and FILE.rgba with Pillow's
+reading of the large entry."""
 import os, random, struct, sys, zlib
 
 from PIL import Image
@@ -102,8 +105,33 @@ def dump(path):
     print(im.width, im.height, im.mode, t)
 
 
+def make_ico(path):
+    im = Image.new("RGBA", (256, 256))
+    px = im.load()
+    for y in range(256):
+        for x in range(256):
+            a = 0 if (x + y) % 7 == 0 else (255 if x < 128 else (x * 2) & 255)
+            px[x, y] = ((x * 7 + y) & 255, (y * 3) & 255, (x ^ y) & 255, a)
+    im.save(path, sizes=[(256, 256), (32, 32)])
+    # Pillow writes the small entry first; most icons lead with the large one.
+    data = bytearray(open(path, "rb").read())
+    count = struct.unpack("<H", data[4:6])[0]
+    entries = [bytes(data[6 + 16 * i:22 + 16 * i]) for i in range(count)]
+    entries.sort(key=lambda e: -(e[0] or 256))
+    data[6:6 + 16 * count] = b"".join(entries)
+    with open(path, "wb") as f:
+        f.write(data)
+    big = Image.open(path)
+    big.size = (256, 256)
+    big.load()
+    with open(path + ".rgba", "wb") as f:
+        f.write(big.convert("RGBA").tobytes())
+
+
 def main():
-    if sys.argv[1] == "make":
+    if sys.argv[1] == "ico":
+        make_ico(sys.argv[2])
+    elif sys.argv[1] == "make":
         d = sys.argv[2]
         seed = 1
         for ct, depths in ((0, (1, 2, 4, 8, 16)), (2, (8, 16)), (3, (1, 2, 4, 8)), (4, (8, 16)), (6, (8, 16))):

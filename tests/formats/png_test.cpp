@@ -10,8 +10,15 @@
 #include <functional>
 #include <sstream>
 
+#include <sys/resource.h>
+
+#include <chrono>
+
 #include "formats_test_util.h"
+#include "img_loadfile.h"
 #include "img_png.h"
+#include "libpng_reader.h"
+#include "platform_icon.h"
 #include "png_image.h"
 
 namespace {
@@ -116,9 +123,14 @@ TEST(PngDecode, EveryFormatMatchesPillow) {
     const std::string f = e.path().string();
     SCOPED_TRACE(f);
     const std::vector<uint8_t> want = ReadFileBytes(f + ".rgba");
+    const std::vector<uint8_t> bytes = ReadFileBytes(f);
+    std::vector<uint8_t> ref;
+    int lw = 0, lh = 0;
+    ASSERT_TRUE(libpng_reader::Decode(bytes.data(), bytes.size(), lw, lh, ref));
     TBitmap32 b;
     LoadPNGIntoBitmap32(f, &b);
     ASSERT_EQ(want.size(), static_cast<size_t>(b.Width()) * b.Height() * 4);
+    ASSERT_EQ(ref, want) << "libpng and Pillow disagree";
     for (int32_t i = 0; i < b.Width() * b.Height(); ++i) {
       const TColor32 c = b.Bits()[i];
       const uint8_t* w = &want[static_cast<size_t>(i) * 4];
@@ -272,8 +284,17 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
   EXPECT_THROW(SavePNGFromBitmap32(dir / "e.png", &none, false, false, 0, 9), EPNGHeaderNotPresent);
   EXPECT_TRUE(FolderEntries(dir.path).empty());
   EXPECT_THROW(LoadBytes(png, kSig + Ihdr(65535, 65535, 8, 2) + Chunk("IEND", "")), EPNGOutMemory);
-  // The chunks read before the error stay in the list.
-  EXPECT_EQ(png.Width(), 65535);
+  // A failed load leaves the picture read before it, chunks, gamma and all.
+  LoadBytes(png, GreyFile(Chunk("gAMA", std::string("\0\0\x5b\x8f", 4))));
+  const uint8_t gamma40 = png.GammaTable[40];
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_THROW(LoadBytes(png, c.Bytes), Exception);
+    EXPECT_EQ(png.Width(), 2);
+    EXPECT_EQ(png.Chunks().Count(), 4);
+    EXPECT_EQ(png.GammaTable[40], gamma40);
+    EXPECT_EQ(png.GetPixel(1, 1), static_cast<int32_t>(gamma40) * 0x010101);
+  }
 }
 
 TEST(PngLoad, ChunkHandling) {
@@ -347,7 +368,10 @@ TEST(PngTransparency, LoadsAlphaAsTheBridgeDecides) {
       {"palette 255 0 255", pal(std::string("\xff\0\xff", 3)), 1, {255, 0, 255, 0}},
       {"palette 255 128 0", pal(std::string("\xff\x80\0", 3)), 2, {255, 255, 255, 255}},
       {"palette two halves", pal(std::string("\x80\x80", 2)), 2, {255, 255, 255, 255}},
-      {"palette one half", pal(std::string("\xff\x80", 2)), 1, {255, 0, 255, 0}},
+      // One entry below opaque, none at 0: its own colour (not black) is the
+      // transparent one.
+      {"palette one half, black", pal(std::string("\xff\x80", 2)), 1, {255, 0, 255, 0}},
+      {"palette one half, not black", pal(std::string("\x80", 1)), 1, {0, 255, 255, 255}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -366,6 +390,10 @@ TEST(PngTransparency, LoadsAlphaAsTheBridgeDecides) {
   EXPECT_EQ(png.TransparentColor(), 0);  // entry 1 is black
   LoadBytes(png, pal(std::string("\0\xff", 2)));
   EXPECT_EQ(png.TransparentColor(), 0x302010);
+  LoadBytes(png, pal(std::string("\x80", 1)));
+  EXPECT_EQ(png.TransparentColor(), 0x302010);
+  LoadBytes(png, pal(std::string("\xff\xff\x40", 3)));
+  EXPECT_EQ(png.TransparentColor(), 0xFFFFFF);
 }
 
 TEST(PngTransparency, SaveOptionsAsTheSaveCommandUsesThem) {
@@ -388,11 +416,14 @@ TEST(PngTransparency, SaveOptionsAsTheSaveCommandUsesThem) {
   TPillow p = PillowRead(dir / "on.png");
   EXPECT_EQ(p.Rgba[7], 0);
   EXPECT_EQ(p.Rgba[3], 255);
-  // A background colour absent from the palette makes entry 0 transparent.
+  // A background colour no pixel has makes no entry transparent.
   SavePNGFromBitmap32(dir / "absent.png", &b, true, true, 0x00FF00, 9);
   TPNGObject png;
   png.LoadFromFile(dir / "absent.png");
-  EXPECT_EQ(png.TransparentColor(), SwapColor(png.GetPalette()[0]));
+  EXPECT_EQ(png.Chunks().FindChunk("tRNS"), nullptr);
+  EXPECT_EQ(png.TransparencyMode(), 0);
+  LoadPNGIntoBitmap32(dir / "absent.png", &back);
+  EXPECT_EQ(PixelsOf(back), (std::vector<TColor32>{0xFFFF0000u, 0xFF102030u, 0xFF0000FFu}));
   // Colour picture with alpha written by hand: the alpha plane survives.
   TPlatformBitmap plain;
   b.AssignTo(plain);
@@ -501,4 +532,239 @@ TEST(PngClipboard, RoundTripWithoutTransparency) {
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->ScanLine(0)[0] & 0xFFFFFFu, 0x102030u);
   EXPECT_EQ(got->ScanLine(0)[1] & 0xFFFFFFu, 0u);
+}
+
+namespace {
+
+std::string Be16s(std::initializer_list<uint16_t> V) {
+  std::string s;
+  for (uint16_t v : V) s += {static_cast<char>(v >> 8), static_cast<char>(v)};
+  return s;
+}
+
+// Our load of Bytes and libpng's, pixel by pixel as 0xAARRGGBB.
+void ExpectSameAsLibpng(const std::string& Bytes, const std::string& File) {
+  WriteFile(File, Bytes);
+  TBitmap32 b;
+  LoadPNGIntoBitmap32(File, &b);
+  std::vector<uint8_t> ref;
+  int w = 0, h = 0;
+  ASSERT_TRUE(libpng_reader::Decode(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), w, h, ref));
+  ASSERT_EQ(w, b.Width());
+  ASSERT_EQ(h, b.Height());
+  for (int32_t i = 0; i < w * h; ++i)
+    ASSERT_EQ(b.Bits()[i], MakeArgb(ref[i * 4], ref[i * 4 + 1], ref[i * 4 + 2], ref[i * 4 + 3])) << "pixel " << i;
+}
+
+bool PngcheckAccepts(const std::string& File) {
+  return std::system(("pngcheck -q '" + File + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+TEST(PngTransparency, KeysCompareTheFilesFullSamples) {
+  TTempDir dir;
+  // 16-bit RGB, key 0x1234 0x5678 0x9ABC: only the exact pixel is
+  // transparent; its neighbours differ in the low bytes alone (today they
+  // would all read as the key).
+  const std::string rgb16 = Be16s({0x1234, 0x5678, 0x9ABC, 0x1235, 0x5678, 0x9ABC, 0x1234, 0x56FF, 0x9A00,
+                                   0x0000, 0x0000, 0x0000});
+  const std::string f16 = kSig + Ihdr(4, 1, 16, 2) + Chunk("tRNS", Be16s({0x1234, 0x5678, 0x9ABC})) +
+                          Chunk("IDAT", Deflate(std::string(1, '\0') + rgb16)) + Chunk("IEND", "");
+  ExpectSameAsLibpng(f16, dir / "rgb16.png");
+  TBitmap32 b;
+  LoadPNGIntoBitmap32(dir / "rgb16.png", &b);
+  EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0x0012569Au, 0xFF12569Au, 0xFF12569Au, 0xFF000000u}));
+  // The picture object draws the same pixels transparent.
+  TPNGObject png;
+  LoadBytes(png, f16);
+  std::vector<uint32_t> px(4, 0xFF808080u);
+  TPixelSurface s{px.data(), 4, 1};
+  png.Draw(s, {0, 0, 4, 1});
+  EXPECT_EQ(px, (std::vector<uint32_t>{0xFF808080u, 0xFF12569Au, 0xFF12569Au, 0xFF000000u}));
+
+  // 16-bit grey with key 0x0100 beside 0x01FF; 8-bit RGB with a gamma
+  // table, whose key names the file's values, not the corrected ones.
+  const std::string g16 = kSig + Ihdr(2, 1, 16, 0) + Chunk("tRNS", Be16s({0x0100})) +
+                          Chunk("IDAT", Deflate(std::string(1, '\0') + Be16s({0x0100, 0x01FF}))) + Chunk("IEND", "");
+  ExpectSameAsLibpng(g16, dir / "g16.png");
+  const std::string gamma = kSig + Ihdr(2, 1, 8, 2) + Chunk("gAMA", std::string("\0\0\x5b\x8f", 4)) +
+                            Chunk("tRNS", Be16s({0x40, 0x80, 0xC0})) +
+                            Chunk("IDAT", Deflate(std::string("\0\x40\x80\xC0\x41\x80\xC0", 7))) + Chunk("IEND", "");
+  WriteFile(dir / "gamma.png", gamma);
+  LoadPNGIntoBitmap32(dir / "gamma.png", &b);
+  EXPECT_EQ(AlphaOf(b.Bits()[0]), 0);
+  EXPECT_EQ(AlphaOf(b.Bits()[1]), 255);
+  EXPECT_NE(b.Bits()[0] & 0xFFFFFFu, 0x4080C0u);  // the colour did pass the gamma table
+}
+
+TEST(PngTransparency, PaletteSaveGivesTheKeyItsOwnEntry) {
+  TTempDir dir;
+  // 40 x 30 with 1200 different colours (far more than a palette holds),
+  // the key colour on one pixel in 7, black beside it, and the key's
+  // nearest neighbours: exactly the key pixels may turn transparent.
+  const TColor32 key = 0xFF406080u;
+  TBitmap32 b;
+  b.SetSize(40, 30);
+  for (int32_t i = 0; i < 1200; ++i) {
+    TColor32 c = 0xFF000000u | static_cast<TColor32>(i * 2654435761u >> 8);
+    if (i % 7 == 0) c = key;
+    else if (i % 7 == 1) c = 0xFF000000u;
+    else if (i % 7 == 2) c = key + 1;
+    b.Bits()[i] = c;
+  }
+  SavePNGFromBitmap32(dir / "many.png", &b, true, true, 0x806040, 9);
+  EXPECT_TRUE(PngcheckAccepts(dir / "many.png"));
+  TBitmap32 back;
+  LoadPNGIntoBitmap32(dir / "many.png", &back);
+  TPillow p = PillowRead(dir / "many.png");
+  ASSERT_EQ(p.Rgba.size(), 1200u * 4);
+  int worst = 0;
+  for (int32_t i = 0; i < 1200; ++i) {
+    const TColor32 want = b.Bits()[i], got = back.Bits()[i];
+    SCOPED_TRACE(i);
+    ASSERT_EQ(AlphaOf(got), want == key ? 0 : 255);
+    ASSERT_EQ(p.Rgba[i * 4 + 3], want == key ? 0 : 255);
+    if (want == key || want == 0xFF000000u) ASSERT_EQ(got | 0xFF000000u, want);
+    for (int sh = 0; sh <= 16; sh += 8)
+      worst = std::max(worst, std::abs(static_cast<int>((want >> sh) & 0xFF) - static_cast<int>((got >> sh) & 0xFF)));
+  }
+  // 255 median-cut colours for 1000 spread ones: close, not exact.
+  EXPECT_LT(worst, 64);
+  // Up to 256 colours (here 3 and the key) the palette is exact.
+  FillBitmap(b, 4, 1, {0xFF000000u, key, 0xFF102030u, 0xFFFFFFFFu});
+  SavePNGFromBitmap32(dir / "few.png", &b, true, true, 0x806040, 9);
+  EXPECT_TRUE(PngcheckAccepts(dir / "few.png"));
+  LoadPNGIntoBitmap32(dir / "few.png", &back);
+  EXPECT_EQ(PixelsOf(back), (std::vector<TColor32>{0xFF000000u, key & 0xFFFFFFu, 0xFF102030u, 0xFFFFFFFFu}));
+  // Black as the key makes black pixels transparent, and only those.
+  SavePNGFromBitmap32(dir / "black.png", &b, true, true, 0, 9);
+  LoadPNGIntoBitmap32(dir / "black.png", &back);
+  EXPECT_EQ(PixelsOf(back), (std::vector<TColor32>{0x00000000u, key, 0xFF102030u, 0xFFFFFFFFu}));
+  // The plain save passes the checker too.
+  SavePNGFromBitmap32(dir / "rgb.png", &b, false, false, 0, 9);
+  EXPECT_TRUE(PngcheckAccepts(dir / "rgb.png"));
+  SavePNGFromBitmap32(dir / "rgba.png", &b, false, true, 0, 9);
+  EXPECT_TRUE(PngcheckAccepts(dir / "rgba.png"));
+}
+
+TEST(PngLoad, DataThatCannotFillThePictureIsRefused) {
+  TTempDir dir;
+  // 2 x 3 grey: the zlib stream is complete but holds two rows of three.
+  const std::string twoRows = kSig + Ihdr(2, 3, 8, 0) +
+                              Chunk("IDAT", Deflate(std::string("\0\x0a\x14\0\x1e\x28", 6))) + Chunk("IEND", "");
+  // 68 bytes declaring 16384 x 16384 RGBA with a few bytes of data.
+  const std::string huge = kSig + Ihdr(16384, 16384, 8, 6) + Chunk("IDAT", Deflate(std::string(8, '\0'))) +
+                           Chunk("IEND", "");
+  // A second IDAT that claims 2^31 - 1 bytes the file does not hold.
+  std::string claimed = kSig + Ihdr(16384, 16384, 8, 6) + Chunk("IDAT", Deflate(std::string(8, '\0')));
+  Be32(claimed, 0x7FFFFFFFu);
+  claimed += "IDAT" + std::string(100, '\0');
+  for (const auto& [name, bytes] :
+       {std::pair{"short", twoRows}, std::pair{"huge", huge}, std::pair{"claimed", claimed}}) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / "t.png", bytes);
+    TBitmap32 b;
+    FillBitmap(b, 2, 1, {0xFF010203u, 0x80040506u});
+    int changes = 0;
+    b.OnChange = [&](void*) { ++changes; };
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto t0 = std::chrono::steady_clock::now();
+    try {
+      LoadPNGIntoBitmap32(dir / "t.png", &b);
+      ADD_FAILURE() << "loaded";
+    } catch (const EPNGZLIBError& e) {
+      EXPECT_EQ(e.Message(), PngText(65246) + "data error");
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    getrusage(RUSAGE_SELF, &after);
+    // Refused before the picture is allocated: no gigabyte, no long wait.
+    EXPECT_LT((after.ru_maxrss - before.ru_maxrss) / 1024, 64);
+    EXPECT_LT(seconds, 1.0);
+    // The bitmap keeps the picture it held, and hears of no change.
+    EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0xFF010203u, 0x80040506u}));
+    EXPECT_EQ(changes, 0);
+    TPNGObject png;
+    EXPECT_THROW(LoadBytes(png, bytes), EPNGZLIBError);
+  }
+  EXPECT_EQ(huge.size(), 68u);
+  // The same picture with all its rows loads.
+  WriteFile(dir / "t.png", kSig + Ihdr(2, 3, 8, 0) + Chunk("IDAT", Deflate(std::string("\0\1\2\0\3\4\0\5\6", 9))) +
+                               Chunk("IEND", ""));
+  TBitmap32 b;
+  FillBitmap(b, 2, 1, {0, 0});
+  int changes = 0, resizes = 0;
+  b.OnChange = [&](void*) { ++changes; };
+  b.OnResize = [&](void*) { ++resizes; };
+  LoadPNGIntoBitmap32(dir / "t.png", &b);
+  EXPECT_EQ(b.Height(), 3);
+  EXPECT_EQ(b.Bits()[5], 0xFF060606u);
+  // One change and one resize, once the whole picture is there.
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(resizes, 1);
+}
+
+TEST(PngDraw, StretchMapsColumnsAndRowsByWholeNumbers) {
+  // 14 x 3 RGBA, each column its own colour, half transparent: drawn 18 x 5
+  // every destination pixel (i, j) shows source (i * 14 / 18, j * 3 / 5).
+  std::string raw;
+  for (int y = 0; y < 3; ++y) {
+    raw += '\0';
+    for (int x = 0; x < 14; ++x) raw += {static_cast<char>(x * 16), static_cast<char>(y * 100), 0, '\xff'};
+  }
+  raw[1 + 4 * 5 + 3] = '\x80';  // one half-transparent pixel keeps the blend path honest
+  TPNGObject png;
+  LoadBytes(png, kSig + Ihdr(14, 3, 8, 6) + Chunk("IDAT", Deflate(raw)) + Chunk("IEND", ""));
+  std::vector<uint32_t> px(18 * 5, 0xFF000000u);
+  TPixelSurface s{px.data(), 18, 5};
+  png.Draw(s, {0, 0, 18, 5});
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 18; ++i) {
+      const int sx = i * 14 / 18, sy = j * 3 / 5;
+      const uint32_t a = sx == 5 && sy == 0 ? 128 : 255;
+      const uint32_t r = (sx * 16 * a + 255) >> 8, g = (sy * 100 * a + 255) >> 8;
+      const uint32_t want = a == 255 ? MakeArgb(sx * 16, sy * 100, 0) : MakeArgb(r, g, 0);
+      ASSERT_EQ(px[j * 18 + i], want) << i << "," << j;
+    }
+  EXPECT_EQ(px[9], MakeArgb(7 * 16, 0, 0));
+}
+
+TEST(PngIcon, FirstEntryAsPngDecodesThroughThePngReader) {
+  TTempDir dir;
+  const std::string ico = dir / "big.ico";
+  ASSERT_EQ(std::system((kHelper + " ico " + ico).c_str()), 0);
+  const std::vector<uint8_t> bytes = ReadFileBytes(ico);
+  ASSERT_GT(bytes.size(), 22u);
+  const uint32_t offset = bytes[18] | bytes[19] << 8 | bytes[20] << 16 | static_cast<uint32_t>(bytes[21]) << 24;
+  ASSERT_EQ(bytes[6], 0);  // a side of 256 is stored as 0
+  ASSERT_EQ(std::memcmp(bytes.data() + offset, "\x89PNG", 4), 0);
+  const std::vector<uint8_t> want = ReadFileBytes(ico + ".rgba");
+  ASSERT_EQ(want.size(), 256u * 256 * 4);
+  // The icon itself holds Pillow's pixels, partial alpha included.
+  TIcon icon;
+  icon.LoadFromFile(ico);
+  ASSERT_EQ(icon.Width(), 256);
+  const std::vector<uint32_t> got = icon.Pixels();
+  for (size_t i = 0; i < got.size(); ++i)
+    ASSERT_EQ(got[i], MakeArgb(want[i * 4], want[i * 4 + 1], want[i * 4 + 2], want[i * 4 + 3])) << i;
+  // Opened as a file, its opaque pixels and its transparent ones show.
+  TBitmap32 b;
+  ASSERT_TRUE(LoadImageFile(ico, b));
+  ASSERT_EQ(b.Width(), 256);
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (want[i * 4 + 3] == 255) ASSERT_EQ(b.Bits()[i], got[i]) << i;
+    if (want[i * 4 + 3] == 0) ASSERT_EQ(AlphaOf(b.Bits()[i]), 0) << i;
+  }
+  // Damaged PNG data in the entry fails with the PNG reader's error.
+  std::vector<uint8_t> bad = bytes;
+  bad[offset + 18] ^= 0xFF;  // the width inside IHDR
+  TIcon broken;
+  try {
+    broken.LoadFromBytes(bad.data(), bad.size());
+    ADD_FAILURE() << "loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), PngText(65243));
+  }
+  EXPECT_TRUE(broken.Empty());
 }

@@ -1,0 +1,262 @@
+// PNG decode of 6000 x 4000 pictures (RGB8 with mixed filters, RGBA8 with
+// Paeth only and with mixed filters, RGB8 with Adam7) and encode at level 9:
+// our bridge beside libpng's png_read_image / png_write_image called in
+// process on the same files, and Pillow in one Python process. libpng is
+// asked for the same pixel layout as ours (four bytes per pixel, blue first)
+// into rows allocated per run, as our bitmap is.
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <fstream>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "img_png.h"
+#include "libpng_reader.h"
+#include "test_startup.h"
+
+namespace {
+
+constexpr int kW = 6000, kH = 4000;
+
+// The folder for the files: in memory where possible, so that the encode
+// times are not a disk's.
+std::string ScratchPath(const std::string& Leaf) {
+  FILE* f = std::fopen("/dev/shm/.vemra_probe", "wb");
+  if (f) {
+    std::fclose(f);
+    std::remove("/dev/shm/.vemra_probe");
+    return "/dev/shm/" + Leaf;
+  }
+  return BenchTempPath(Leaf);
+}
+
+const TBitmap32& Picture(bool Alpha) {
+  static std::map<bool, std::unique_ptr<TBitmap32>> cache;
+  auto& p = cache[Alpha];
+  if (!p) {
+    p = std::make_unique<TBitmap32>();
+    p->SetSize(kW, kH);
+    uint32_t s = 12345;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) p->RowPtr(y)[x] = PhotoLikePixel(x, y, kW, kH, s, Alpha);
+  }
+  return *p;
+}
+
+// Writes Picture through libpng: 8-bit RGB or RGBA, the given filters and
+// interlacing, zlib level Level.
+bool LibpngWrite(const std::string& File, const TBitmap32& P, bool Alpha, int Filters, bool Adam7, int Level) {
+  FILE* f = std::fopen(File.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  std::vector<uint8_t> row(static_cast<size_t>(P.Width()) * 4);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return false;
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(P.Width()), static_cast<png_uint_32>(P.Height()), 8,
+               Alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+               Adam7 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_filter(png, 0, Filters);
+  png_set_compression_level(png, Level);
+  png_write_info(png, info);
+  // Our pixels are 0xAARRGGBB words: B, G, R, A bytes in memory.
+  png_set_bgr(png);
+  if (!Alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
+  const int passes = png_set_interlace_handling(png);
+  for (int pass = 0; pass < passes; ++pass)
+    for (int y = 0; y < P.Height(); ++y)
+      png_write_row(png, reinterpret_cast<png_const_bytep>(P.RowPtr(y)));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(f) == 0;
+}
+
+struct TCase {
+  const char* Name;
+  bool Alpha;
+  int Filters;
+  bool Adam7;
+};
+const TCase kCases[] = {
+    {"RGB8", false, PNG_ALL_FILTERS, false},
+    {"RGBA8Paeth", true, PNG_FILTER_PAETH, false},
+    {"RGBA8Mixed", true, PNG_ALL_FILTERS, false},
+    {"Adam7", false, PNG_ALL_FILTERS, true},
+};
+
+const std::string& CaseFile(const TCase& C) {
+  static std::map<std::string, std::string> files;
+  auto& f = files[C.Name];
+  if (f.empty()) {
+    f = ScratchPath(std::string("vemra_png_bench_") + C.Name + ".png");
+    if (!LibpngWrite(f, Picture(C.Alpha), C.Alpha, C.Filters, C.Adam7, 6)) f.clear();
+  }
+  return f;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& File) {
+  std::ifstream in(File, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void OursDecode(benchmark::State& State, const TCase* C) {
+  const std::string& file = CaseFile(*C);
+  // A correctness check before timing, against libpng.
+  {
+    TBitmap32 b;
+    LoadPNGIntoBitmap32(file, &b);
+    std::vector<uint8_t> bytes = ReadAll(file), ref;
+    int w = 0, h = 0;
+    if (!libpng_reader::Decode(bytes.data(), bytes.size(), w, h, ref, true) || w != b.Width() || h != b.Height() ||
+        std::memcmp(ref.data(), b.Bits(), ref.size()) != 0) {
+      State.SkipWithError("decode differs from libpng");
+      return;
+    }
+  }
+  for (auto _ : State) {
+    TBitmap32 b;
+    LoadPNGIntoBitmap32(file, &b);
+    benchmark::DoNotOptimize(b.Bits());
+  }
+}
+
+// png_read_image from the file into rows of one block; false on an error.
+bool LibpngReadFile(const std::string& File) {
+  FILE* f = std::fopen(File.c_str(), "rb");
+  if (!f) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return false;
+  }
+  png_init_io(png, f);
+  png_read_info(png, info);
+  png_set_bgr(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  std::unique_ptr<uint32_t[]> pixels(new uint32_t[static_cast<size_t>(w) * h]());
+  std::vector<png_bytep> rows(h);
+  for (png_uint_32 y = 0; y < h; ++y) rows[y] = reinterpret_cast<png_bytep>(pixels.get() + static_cast<size_t>(y) * w);
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  benchmark::DoNotOptimize(pixels.get());
+  return true;
+}
+
+void LibpngDecode(benchmark::State& State, const TCase* C) {
+  const std::string& file = CaseFile(*C);
+  for (auto _ : State)
+    if (!LibpngReadFile(file)) State.SkipWithError("libpng failed");
+}
+
+// Peak memory of one decode, in a process of its own ("--peak ours|libpng
+// FILE" runs one and prints the growth of its resident high-water mark in MB).
+int PeakMode(const std::string& Who, const std::string& File) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  if (Who == "ours") {
+    TBitmap32 b;
+    LoadPNGIntoBitmap32(File, &b);
+  } else if (!LibpngReadFile(File)) {
+    return 1;
+  }
+  getrusage(RUSAGE_SELF, &after);
+  std::printf("%.1f\n", (after.ru_maxrss - before.ru_maxrss) / 1024.0);
+  return 0;
+}
+
+double PeakMb(const char* Self, const std::string& Who, const std::string& File) {
+  double mb = 0;
+  if (FILE* p = popen(("'" + std::string(Self) + "' --peak " + Who + " '" + File + "'").c_str(), "r")) {
+    if (std::fscanf(p, "%lf", &mb) != 1) mb = 0;
+    pclose(p);
+  }
+  return mb;
+}
+
+void OursEncode(benchmark::State& State) {
+  const std::string file = ScratchPath("vemra_png_bench_ours9.png");
+  for (auto _ : State) SavePNGFromBitmap32(file, &Picture(false), false, false, 0, 9);
+  State.counters["bytes"] = static_cast<double>(ReadAll(file).size());
+  std::remove(file.c_str());
+}
+
+void LibpngEncode(benchmark::State& State) {
+  const std::string file = ScratchPath("vemra_png_bench_libpng9.png");
+  for (auto _ : State)
+    if (!LibpngWrite(file, Picture(false), false, PNG_ALL_FILTERS, false, 9)) State.SkipWithError("libpng failed");
+  State.counters["bytes"] = static_cast<double>(ReadAll(file).size());
+  std::remove(file.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
+    VemraTestStartup();
+    return PeakMode(argv[2], argv[3]);
+  }
+  std::vector<char*> args;
+  const bool peers = TakePeersFlag(argc, argv, args);
+  int n = static_cast<int>(args.size());
+  VemraTestStartup();
+  for (const TCase& c : kCases) {
+    benchmark::RegisterBenchmark((std::string("Decode/") + c.Name + "/ours").c_str(), OursDecode, &c)
+        ->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+    benchmark::RegisterBenchmark((std::string("Decode/") + c.Name + "/libpng").c_str(), LibpngDecode, &c)
+        ->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+  }
+  benchmark::RegisterBenchmark("Encode/RGB8L9/ours", OursEncode)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+  benchmark::RegisterBenchmark("Encode/RGB8L9/libpng", LibpngEncode)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+  benchmark::Initialize(&n, args.data());
+  TMsCollector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+
+  std::string peerOut;
+  if (peers) {
+    std::string list;
+    for (const TCase& c : kCases) list += std::string(" Decode/") + c.Name + "=" + CaseFile(c);
+    peerOut = RunPeerScript("png_peers.py", "-", list);
+  }
+  std::map<std::string, double> pillow;
+  for (size_t pos = 0; pos < peerOut.size();) {
+    const size_t end = peerOut.find('\n', pos);
+    char name[64], peer[32];
+    double ms;
+    if (std::sscanf(peerOut.substr(pos, end - pos).c_str(), "%63s %31s %lf", name, peer, &ms) == 3) pillow[name] = ms;
+    pos = end == std::string::npos ? peerOut.size() : end + 1;
+  }
+  std::printf("\n%-18s %10s %10s %8s %10s %8s\n", "case", "vemra ms", "libpng ms", "ratio", "pillow ms", "ratio");
+  for (const std::string name : {"Decode/RGB8", "Decode/RGBA8Paeth", "Decode/RGBA8Mixed", "Decode/Adam7",
+                                 "Encode/RGB8L9"}) {
+    const double ours = collector.Ms[name + "/ours"], lib = collector.Ms[name + "/libpng"];
+    const double pil = pillow.count(name) ? pillow[name] : 0;
+    std::printf("%-18s %10.1f %10.1f %8.2f %10.1f %8.2f\n", name.c_str(), ours, lib, ours > 0 ? lib / ours : 0.0, pil,
+                pil > 0 && ours > 0 ? pil / ours : 0.0);
+  }
+  std::printf("ratio = peer time / our time (above 1: we are faster)\n");
+  std::printf("\n%-18s %12s %12s\n", "peak memory", "vemra MB", "libpng MB");
+  for (const TCase& c : kCases)
+    std::printf("%-18s %12.1f %12.1f\n", c.Name, PeakMb(argv[0], "ours", CaseFile(c)),
+                PeakMb(argv[0], "libpng", CaseFile(c)));
+  for (const TCase& c : kCases) std::remove(CaseFile(c).c_str());
+  return 0;
+}
