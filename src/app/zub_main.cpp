@@ -611,7 +611,9 @@ bool TzubForm::FromMe(QObject* Watched) const {
 bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
   switch (Event->type()) {
     case QEvent::ShortcutOverride:
-      if (FromMe(Watched)) RefreshMenuState();
+      // The override travels up from the focus widget; each step refreshes,
+      // which costs little and never misses a key sent to the window itself.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) RefreshMenuState();
       break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
