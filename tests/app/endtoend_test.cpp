@@ -211,7 +211,7 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
   static int Argc = 1;
   static char Name[] = "endtoend_test";
   static char* Argv[] = {Name, nullptr};
-  static TZubApplication App(Argc, Argv);
+  auto App = std::make_unique<TZubApplication>(Argc, Argv);
   TBitmap32 Blurred;
   {
     TzubForm Engine;
