@@ -31,6 +31,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -102,7 +103,6 @@ class TColorBox : public QWidget {
  public:
   using QWidget::QWidget;
   TColor32 Color = 0xFF000000u;
-  std::function<void()> OnHover;
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -110,12 +110,6 @@ class TColorBox : public QWidget {
     P.fillRect(rect(), QColor::fromRgb(Color | 0xFF000000u));
     P.setPen(palette().color(QPalette::Dark));
     P.drawRect(rect().adjusted(0, 0, -1, -1));
-  }
-  void mouseMoveEvent(QMouseEvent*) override {
-    if (OnHover) OnHover();
-  }
-  void enterEvent(QEnterEvent*) override {
-    if (OnHover) OnHover();
   }
 };
 
@@ -332,24 +326,41 @@ void TzubForm::BuildToolBars() {
   toolBar2_->hide();
   toolBar1_ = addToolBar("Edit");
   toolBar1_->setObjectName("ToolBar1");
+  // The bar's groups sit in one strip that wraps at its two separators.
+  strip_ = new QWidget(toolBar1_);
+  stripLayout_ = new QGridLayout(strip_);
+  stripLayout_->setContentsMargins(0, 0, 0, 0);
+  stripLayout_->setSpacing(2);
+  auto* ToolGroup = new QWidget(strip_);
+  auto* ToolRow = new QHBoxLayout(ToolGroup);
+  ToolRow->setContentsMargins(0, 0, 0, 0);
+  ToolRow->setSpacing(0);
   auto* Tools = new QButtonGroup(this);
   Tools->setExclusive(true);
   const char* Hints[8] = {"Selection", "Brush", "Dropper", "Text", "Retouch", "Draw", "Fill", "Replace"};
   for (int i = 0; i < 8; ++i) {
-    auto* B = new QToolButton(toolBar1_);
+    auto* B = new QToolButton(ToolGroup);
     B->setObjectName(QString("ToolButton%1").arg(i + 1));
     B->setText(Hints[i]);
     B->setToolTip(Hints[i]);
     B->setCheckable(true);
     Tools->addButton(B, i);
-    toolBar1_->addWidget(B);
+    ToolRow->addWidget(B);
     tools_[static_cast<size_t>(i)] = B;
     connect(B, &QToolButton::clicked, this, [this, i] { editor_->SetTool(i + 1); });
   }
   tools_[0]->setChecked(true);
-  toolButton9_ = toolBar1_->addSeparator();
-
-  auto* Panel2 = new QWidget(toolBar1_);
+  auto Separator = [this](const char* Name) {
+    auto* F = new QFrame(strip_);
+    F->setObjectName(Name);
+    F->setFrameShape(QFrame::VLine);
+    F->setFrameShadow(QFrame::Sunken);
+    return F;
+  };
+  toolButton9_ = Separator("ToolButton9");
+  auto* Panel2 = new QWidget(strip_);
+  panel2_ = Panel2;
+  Panel2->setMouseTracking(true);
   Panel2->setObjectName("Panel2");
   auto* Colors = new QHBoxLayout(Panel2);
   Colors->setContentsMargins(2, 0, 2, 0);
@@ -363,7 +374,7 @@ void TzubForm::BuildToolBars() {
     Box->setToolTip(BoxHints[i]);
     Box->setFixedSize(20, 20);
     Box->Color = swatches_[i];
-    Box->OnHover = [this] { UpdateColorLabels(); };
+    Box->setMouseTracking(true);
     colorBoxes_[i] = Box;
     Colors->addWidget(Box);
   }
@@ -392,10 +403,8 @@ void TzubForm::BuildToolBars() {
     if (OnPalettePick) OnPalettePick(Button);
   };
   Colors->addWidget(palette_);
-  toolBar1_->addWidget(Panel2);
-  toolButton10_ = toolBar1_->addSeparator();
-
-  auto* Panel1 = new QWidget(toolBar1_);
+  toolButton10_ = Separator("ToolButton10");
+  auto* Panel1 = new QWidget(strip_);
   Panel1->setObjectName("Panel1");
   auto* Gauges = new QGridLayout(Panel1);
   Gauges->setContentsMargins(2, 0, 2, 0);
@@ -440,7 +449,30 @@ void TzubForm::BuildToolBars() {
   for (const auto& [Name, Tag] : Effects) comboBox1_->addItem(Name, Tag);
   Gauges->addWidget(new QLabel("Effect:", Panel1), 1, 2);
   Gauges->addWidget(comboBox1_, 1, 3);
-  toolBar1_->addWidget(Panel1);
+  stripGroups_ = {ToolGroup, toolButton9_, Panel2, toolButton10_, Panel1};
+  toolBar1_->addWidget(strip_);
+  WrapToolBar1(width());
+}
+
+void TzubForm::WrapToolBar1(int32_t WindowWidth) {
+  // A narrow window puts the colours (below 680 pixels) and the gauges
+  // (below 480) on rows of their own.
+  const bool Wrap9 = WindowWidth < 680, Wrap10 = WindowWidth < 480;
+  for (QWidget* W : stripGroups_) stripLayout_->removeWidget(W);
+  int Row = 0, Column = 0;
+  for (size_t i = 0; i < stripGroups_.size(); ++i) {
+    QWidget* W = stripGroups_[i];
+    const bool Wraps = (W == toolButton9_ && Wrap9) || (W == toolButton10_ && Wrap10);
+    // A separator that wraps the bar is not drawn.
+    W->setVisible(!Wraps);
+    if (Wraps) {
+      ++Row;
+      Column = 0;
+      continue;
+    }
+    stripLayout_->addWidget(W, Row, Column++, Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  toolBar1Rows_ = Row + 1;
 }
 
 QAction* TzubForm::MenuItem(const std::string& Name) const {
@@ -589,6 +621,7 @@ void TzubForm::showEvent(QShowEvent* Event) {
 void TzubForm::resizeEvent(QResizeEvent* Event) {
   QMainWindow::resizeEvent(Event);
   panels_[0]->setFixedWidth(std::max(width() - 350, 0));
+  WrapToolBar1(width());
 }
 
 void TzubForm::wheelEvent(QWheelEvent* Event) {
@@ -614,6 +647,11 @@ bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
       // The override travels up from the focus widget; each step refreshes,
       // which costs little and never misses a key sent to the window itself.
       if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) RefreshMenuState();
+      break;
+    case QEvent::MouseMove:
+      // Moving over the colour panel shows the current colours in its labels.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && (W == panel2_ || panel2_->isAncestorOf(W)))
+        UpdateColorLabels();
       break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
@@ -926,3 +964,5 @@ bool TzubForm::InputQuery(const std::string& Caption, const std::string& Prompt,
   if (Ok) Value = V.toStdString();
   return Ok;
 }
+
+QWidget* TzubForm::Palette() const { return palette_; }

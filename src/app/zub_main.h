@@ -28,6 +28,7 @@ class TZubDocument;
 class TzubForm;
 
 class QComboBox;
+class QGridLayout;
 class QToolBar;
 class QToolButton;
 class TGaugeBar;
@@ -124,6 +125,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   QComboBox* ComboBox1() const { return comboBox1_; }
   QLabel* StatusPanel(int32_t Index) const { return panels_[static_cast<size_t>(Index)]; }
   QLabel* ColorLabelOf(TSwatch Swatch) const;
+  QWidget* Palette() const;
   // The Retouch tool's effect: the Tag of the chosen entry.
   int32_t RetouchEffectTag() const;
   // Handlers that other parts of the program provide, by handler name
@@ -153,6 +155,9 @@ class TzubForm : public QMainWindow, public EditorUi {
   void WheelZoom(int32_t Delta, bool Ctrl, int32_t X, int32_t Y);
   // A key as the window previews it; true when used.
   bool PreviewKey(int Key, Qt::KeyboardModifiers Mods, bool Press, bool AutoRepeat);
+  // Rows of the edit toolbar as the window's width wraps it.
+  void WrapToolBar1(int32_t WindowWidth);
+  int32_t ToolBar1Rows() const { return toolBar1Rows_; }
   // Edge borders of the two toolbars after a toggle.
   void SetToolbarBorders();
 
@@ -299,8 +304,13 @@ class TzubForm : public QMainWindow, public EditorUi {
   TPaletteBox* palette_ = nullptr;
   QToolBar* toolBar1_ = nullptr;
   QToolBar* toolBar2_ = nullptr;
-  QAction* toolButton9_ = nullptr;
-  QAction* toolButton10_ = nullptr;
+  QWidget* strip_ = nullptr;
+  QWidget* panel2_ = nullptr;
+  QGridLayout* stripLayout_ = nullptr;
+  std::array<QWidget*, 5> stripGroups_{};
+  QWidget* toolButton9_ = nullptr;
+  QWidget* toolButton10_ = nullptr;
+  int32_t toolBar1Rows_ = 1;
   QComboBox* comboBox1_ = nullptr;
   std::map<std::string, std::function<void(QAction*)>> hooks_;
   std::array<TColor32, 3> swatches_{0xFFFFFFFFu, 0xFF000000u, 0xFF808080u};

@@ -448,3 +448,44 @@ TEST(RandomKernel, CellsAndDivisorNeverNegative) {
   EXPECT_EQ(K.Divisor, 100);
   EXPECT_EQ(K.Cells[24], 4);
 }
+
+TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
+  // The toolbar wraps at its separators: the colours below 680 pixels, the gauges below 480.
+  for (auto [Width, Rows] : {std::pair{680, 1}, {679, 2}, {480, 2}, {479, 3}}) {
+    Form->WrapToolBar1(Width);
+    EXPECT_EQ(Form->ToolBar1Rows(), Rows) << Width;
+  }
+  // The palette previews in the foreground box and restores it on leaving;
+  // a click picks the colour for the button.
+  QWidget* Palette = Form->Palette();
+  QWidget* Box = Form->findChild<QWidget*>("PaintBox2");
+  ASSERT_NE(Box, nullptr);
+  auto BoxColor = [&] { return Box->grab().toImage().pixel(Box->width() / 2, Box->height() / 2) | 0xFF000000u; };
+  const QPoint At(10, 5);
+  const TColor32 Under = Palette->grab().toImage().pixel(At) | 0xFF000000u;
+  ASSERT_NE(Under, 0xFFFFFFFFu);
+  QMouseEvent Move(QEvent::MouseMove, QPointF(At), QPointF(Palette->mapToGlobal(At)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Palette, &Move);
+  EXPECT_EQ(BoxColor(), Under);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), 0xFFFFFFFFu);
+  QEvent Leave(QEvent::Leave);
+  QApplication::sendEvent(Palette, &Leave);
+  EXPECT_EQ(BoxColor(), 0xFFFFFFFFu);
+  int Picks = 0;
+  Form->OnPalettePick = [&](TMouseButton B) { Picks += B == mbRight; };
+  QTest::mouseClick(Palette, Qt::RightButton, Qt::NoModifier, At);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), Under);
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text().toStdString(), ColorLabel(Under));
+  EXPECT_EQ(Picks, 1);
+
+  // Layers > Layers shows one item per entry and hides what is left over.
+  Form->SetLayerListItems({{3, "Layer 3"}, {5, "Layer 5"}});
+  Form->SetLayerListItems({{7, "Layer 7"}});
+  QList<QAction*> Items = Form->SubMenu("Layers2")->actions();
+  ASSERT_EQ(Items.size(), 2);
+  EXPECT_TRUE(Items[0]->isVisible());
+  EXPECT_EQ(Items[0]->text(), "Layer 7");
+  EXPECT_EQ(Items[0]->data().toInt(), 7);
+  EXPECT_FALSE(Items[1]->isVisible());
+}
