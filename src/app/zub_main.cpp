@@ -262,7 +262,10 @@ void TzubForm::BuildMenus() {
       // submenu that merely carries a tag.
       if (R.Click != nullptr) {
         auto Click = R.Click;
-        connect(M, &QMenu::aboutToShow, this, [this, Click, Item] { (this->*Click)(Item); });
+        connect(M, &QMenu::aboutToShow, this, [this, Click, Item] {
+          (this->*Click)(Item);
+          DisableUnsetHooks();
+        });
       }
     } else {
       Item = Into != nullptr ? Into->addAction(Caption) : menuBar()->addAction(Caption);

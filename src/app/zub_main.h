@@ -284,6 +284,8 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Shows "Can't " before a disabled item's caption.
   void SetUndoItem(const char* Name, bool Enabled);
   bool FromMe(QObject* Watched) const;
+  // Items whose handler is not in this program stay off, whatever the rules say.
+  void DisableUnsetHooks();
 
   std::unique_ptr<TImgView32> view_;
   TViewWidget* viewWidget_ = nullptr;

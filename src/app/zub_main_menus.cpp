@@ -444,9 +444,18 @@ bool TzubForm::HasHook(const std::string& Name) const {
 
 void TzubForm::RefreshMenuState() {
   for (const TMenuRow& R : MenuRows()) {
+    // The window list asks every other window for its caption: too slow for
+    // each key, and its items are rebuilt when it opens.
+    if (std::string(R.Name) == "Windows1") continue;
     QMenu* M = SubMenu(R.Name);
     if (M != nullptr && R.Click != nullptr) (this->*R.Click)(M->menuAction());
   }
+  DisableUnsetHooks();
+}
+
+void TzubForm::DisableUnsetHooks() {
+  for (const TMenuRow& R : MenuRows())
+    if (R.Hook != nullptr && !HasHook(R.Hook)) MenuItem(R.Name)->setEnabled(false);
 }
 
 // ---- Enabling when a menu opens ---------------------------------------------------------------
@@ -482,10 +491,10 @@ void TzubForm::File1Click(QAction*) {
   MenuItem("Save1")->setEnabled(Named);
   MenuItem("SaveAs1")->setEnabled(Named);
   MenuItem("Revert1")->setEnabled(File && E.gImageUndo->HasUndo());
-  MenuItem("Encrypt1")->setEnabled(!view_->Bitmap()->Empty() && HasHook("Encrypt1Click"));
+  MenuItem("Encrypt1")->setEnabled(!view_->Bitmap()->Empty());
   MenuItem("Checkpoint1")->setEnabled(File);
   MenuItem("Close1")->setEnabled(File);
-  MenuItem("Print1")->setEnabled(File && !Printing && HasHook("Print1Click"));
+  MenuItem("Print1")->setEnabled(File && !Printing);
   MenuItem("Commit1")->setEnabled(File && E.gImageUndo->IsModified());
   MenuItem("Rollback1")->setEnabled(File && E.gImageUndo->IsCommitted());
   MenuItem("ClearEXIFInfo1")->setEnabled(gHasExif);
@@ -501,12 +510,7 @@ void TzubForm::Edit1Click(QAction*) {
   const bool Image = !view_->Bitmap()->Empty();
   const bool Board = Clipboard().HasPicture();
   const bool Buffer = E.gBuffer != nullptr && !E.gBuffer->Empty();
-  auto Enable = [this](const char* Name, bool On) {
-    // An item whose handler is not in this program stays off.
-    for (const TMenuRow& R : MenuRows())
-      if (R.Hook != nullptr && std::string(R.Name) == Name) On = On && HasHook(R.Hook);
-    MenuItem(Name)->setEnabled(On);
-  };
+  auto Enable = [this](const char* Name, bool On) { MenuItem(Name)->setEnabled(On); };
   Enable("Copy1", Image);
   Enable("SelectAll1", Image);
   Enable("PuttoBuffer1", Image);
@@ -530,7 +534,6 @@ void TzubForm::View1Click(QAction*) {
   const TViewMenuState S = editor_->View1Click();
   for (const TMenuRow& R : MenuRows())
     if (std::string(R.Parent) == "View1" && std::string(R.Name) != "-") MenuItem(R.Name)->setEnabled(S.ItemsEnabled);
-  MenuItem("ImageInfo1")->setEnabled(S.ItemsEnabled && HasHook("ImageInfo1Click"));
   MenuItem("NormalViewing1")->setEnabled(S.NormalViewingEnabled);
   MenuItem("Bars1")->setEnabled(S.BarsEnabled);
   MenuItem("StatusBar2")->setEnabled(S.StatusBarEnabled);
@@ -539,10 +542,7 @@ void TzubForm::View1Click(QAction*) {
   MenuItem("StatusBar2")->setChecked(S.StatusBarChecked);
 }
 
-void TzubForm::Image1Click(QAction*) {
-  ::Image1Click(*editor_);
-  if (!HasHook("CroptoSelection1Click")) MenuItem("CroptoSelection1")->setEnabled(false);
-}
+void TzubForm::Image1Click(QAction*) { ::Image1Click(*editor_); }
 
 void TzubForm::Colors1Click(QAction*) {
   MenuItem("GrayZone1")->setEnabled(editor_->gSelectedLayer == nullptr && editor_->gSelection != nullptr);
@@ -575,7 +575,7 @@ void TzubForm::Preferences1Click(QAction*) {
 }
 
 void TzubForm::Transparency1Click(QAction*) {
-  MenuItem("PasteTransparency1")->setEnabled(Clipboard().HasPicture() && HasHook("PasteTransparency1Click"));
+  MenuItem("PasteTransparency1")->setEnabled(Clipboard().HasPicture());
 }
 
 // ---- File --------------------------------------------------------------------------------------
