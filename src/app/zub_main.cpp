@@ -814,14 +814,7 @@ void TzubForm::Windows1Click(QAction*) {
       Caption = windowTitle().toStdString();
     else if (!QueryCaption(P.Path, Caption))
       continue;
-    QList<QAction*> Items = Menu->actions();
-    QAction* Item = nullptr;
-    if (i < static_cast<size_t>(Items.size())) {
-      Item = Items.at(static_cast<qsizetype>(i));
-    } else {
-      Item = Menu->addAction(QString());
-      connect(Item, &QAction::triggered, this, [this, Item] { Window1Click(Item); });
-    }
+    QAction* Item = ListItem(Menu, i, &TzubForm::Window1Click);
     Item->setData(static_cast<qlonglong>(P.Pid));
     Item->setText(QString::fromStdString(Caption));
     Item->setVisible(CharacterCount(Caption) >= 5);
@@ -834,6 +827,14 @@ void TzubForm::Windows1Click(QAction*) {
     Items.at(k)->setVisible(false);
     Items.at(k)->setData(0);
   }
+}
+
+QAction* TzubForm::ListItem(QMenu* Menu, size_t Index, void (TzubForm::*Click)(QAction*)) {
+  const QList<QAction*> Items = Menu->actions();
+  if (Index < static_cast<size_t>(Items.size())) return Items.at(static_cast<qsizetype>(Index));
+  QAction* Item = Menu->addAction(QString());
+  connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+  return Item;
 }
 
 void TzubForm::Window1Click(QAction* Item) {
@@ -940,14 +941,7 @@ void TzubForm::SetMenuEnabled(const std::string& Item, bool Enabled) {
 void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
   QMenu* Menu = SubMenu("Layers2");
   for (size_t i = 0; i < Items.size(); ++i) {
-    const QList<QAction*> Actions = Menu->actions();
-    QAction* A = nullptr;
-    if (i < static_cast<size_t>(Actions.size())) {
-      A = Actions.at(static_cast<qsizetype>(i));
-    } else {
-      A = Menu->addAction(QString());
-      connect(A, &QAction::triggered, this, [this, A] { Layer1Click(A); });
-    }
+    QAction* A = ListItem(Menu, i, &TzubForm::Layer1Click);
     A->setText(QString::fromStdString(Items[i].Caption));
     A->setData(Items[i].Tag);
     A->setVisible(true);

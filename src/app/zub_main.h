@@ -281,6 +281,11 @@ class TzubForm : public QMainWindow, public EditorUi {
   void GaugeChanged(TGauge Gauge);
   // The store Undo and Undo Undo use, and its bitmap; null when none applies.
   TBitmap32Undo* UndoStore(TBitmap32*& Bitmap) const;
+  // Edit > Undo (Again: Undo Undo) on the store in use.
+  void UndoStep(bool Again);
+  // The Index-th item of a list menu (the window or layer list), added with
+  // its click when the menu is shorter.
+  QAction* ListItem(QMenu* Menu, size_t Index, void (TzubForm::*Click)(QAction*));
   // Shows "Can't " before a disabled item's caption.
   void SetUndoItem(const char* Name, bool Enabled);
   bool FromMe(QObject* Watched) const;

@@ -616,10 +616,13 @@ void TzubForm::N101Click(QAction* Item) {
 
 // ---- Edit --------------------------------------------------------------------------------------
 
-void TzubForm::Undo1Click(QAction*) {
+void TzubForm::UndoStep(bool Again) {
   TBitmap32* B = nullptr;
   if (TBitmap32Undo* Store = UndoStore(B)) {
-    Store->Undo(B);
+    if (Again)
+      Store->Redo(B);
+    else
+      Store->Undo(B);
     B->Changed();
     view_->Changed();
   }
@@ -628,17 +631,9 @@ void TzubForm::Undo1Click(QAction*) {
   editor_->gLastActionTag = 0;
 }
 
-void TzubForm::UndoUndo1Click(QAction*) {
-  TBitmap32* B = nullptr;
-  if (TBitmap32Undo* Store = UndoStore(B)) {
-    Store->Redo(B);
-    B->Changed();
-    view_->Changed();
-  }
-  editor_->UpdateCaption();
-  editor_->RefreshHistogram();
-  editor_->gLastActionTag = 0;
-}
+void TzubForm::Undo1Click(QAction*) { UndoStep(false); }
+
+void TzubForm::UndoUndo1Click(QAction*) { UndoStep(true); }
 
 void TzubForm::Redo1Click(QAction*) { editor_->Redo1Click(); }
 

@@ -16,7 +16,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-#include "app_process.h"
+#include "form_fixture.h"
 #include "img_png.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
@@ -33,24 +33,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class MainWindow : public ::testing::Test, public TProgramRunner {
+class MainWindow : public TFormTest {
  protected:
-  static void SetUpTestSuite() {
-    static int Argc = 1;
-    static char Name[] = "mainwindow_test";
-    static char* Argv[] = {Name, nullptr};
-    app_ = std::make_unique<TZubApplication>(Argc, Argv);
-    InstallQtClipboard();
-  }
-  static void TearDownTestSuite() { app_.reset(); }
-  void SetUp() override {
-    MakeFolders();
-    Form = std::make_unique<TzubForm>();
-  }
-  void TearDown() override {
-    Form.reset();
-    fs::remove_all(Dir);
-  }
   TEditor& E() const { return Form->Editor(); }
   TImgView32& View() const { return Form->Image321(); }
   QAction* Item(const char* Name) const {
@@ -69,14 +53,7 @@ class MainWindow : public ::testing::Test, public TProgramRunner {
     SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
     ASSERT_TRUE(Form->Document().OpenImageFile(Name));
   }
-
-  std::unique_ptr<TzubForm> Form;
-  TMessageBoxRecorder Boxes;
-  TScopedMessageBoxHandler Guard{Boxes};
-  static std::unique_ptr<TZubApplication> app_;
 };
-
-std::unique_ptr<TZubApplication> MainWindow::app_;
 
 }  // namespace
 
