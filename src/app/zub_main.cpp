@@ -651,6 +651,11 @@ bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
       // which costs little and never misses a key sent to the window itself.
       if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) RefreshMenuState();
       break;
+    case QEvent::MouseButtonRelease:
+      // The engine may have changed the tool (a layer selected, a command
+      // run): the toolbar shows the tool in use after each click.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) SyncToolButtons();
+      break;
     case QEvent::MouseMove:
       // Moving over the colour panel shows the current colours in its labels.
       if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && (W == panel2_ || panel2_->isAncestorOf(W)))
@@ -703,7 +708,13 @@ bool TzubForm::PreviewKey(int Key, Qt::KeyboardModifiers Mods, bool Press, bool 
 
 void TzubForm::SelectTool(int32_t Tool) {
   editor_->SetTool(Tool);
-  if (Tool >= 1 && Tool <= 8) tools_[static_cast<size_t>(Tool - 1)]->setChecked(true);
+  SyncToolButtons();
+}
+
+void TzubForm::SyncToolButtons() {
+  const int32_t Tool = editor_->gCurrentTool;
+  if (Tool >= 1 && Tool <= 8 && !tools_[static_cast<size_t>(Tool - 1)]->isChecked())
+    tools_[static_cast<size_t>(Tool - 1)]->setChecked(true);
 }
 
 void TzubForm::closeEvent(QCloseEvent* Event) {

@@ -148,6 +148,8 @@ class TzubForm : public QMainWindow, public EditorUi {
   std::function<void()> BuildBrushMask;
   // Selects a tool and shows it on the toolbar.
   void SelectTool(int32_t Tool);
+  // Checks the button of the engine's current tool.
+  void SyncToolButtons();
 
   // ---- View and zoom ----------------------------------------------------------------------
   void SetScale(float Scale);

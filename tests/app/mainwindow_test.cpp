@@ -383,6 +383,10 @@ TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
   Form->PreviewKey(Qt::Key_Space, Qt::NoModifier, false, false);
   EXPECT_EQ(Form->Editor().gCurrentTool, 1);
   EXPECT_TRUE(Form->ToolButton(0)->isChecked());
+  // A tool the engine chose shows on the toolbar after the next click.
+  Form->Editor().SetTool(6);
+  QTest::mouseClick(Form->StatusPanel(1), Qt::LeftButton);
+  EXPECT_TRUE(Form->ToolButton(5)->isChecked());
   Form->Editor().gCurrentTool = 2;
   Form->PreviewKey(Qt::Key_Control, Qt::ControlModifier, true, false);
   EXPECT_EQ(Form->StatusPanel(0)->text(),
