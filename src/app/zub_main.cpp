@@ -260,8 +260,8 @@ void TzubForm::BuildMenus() {
       Item->setData(R.Tag);
       // A submenu's own handler prepares its items; nothing runs for a
       // submenu that merely carries a tag.
-      if (R.Click != nullptr) {
-        auto Click = R.Click;
+      auto Click = R.Click != nullptr ? R.Click : R.Hook != nullptr ? &TzubForm::HookClick : nullptr;
+      if (Click != nullptr) {
         connect(M, &QMenu::aboutToShow, this, [this, Click, Item] {
           (this->*Click)(Item);
           DisableUnsetHooks();
@@ -358,6 +358,7 @@ void TzubForm::BuildToolBars() {
     F->setObjectName(Name);
     F->setFrameShape(QFrame::VLine);
     F->setFrameShadow(QFrame::Sunken);
+    F->setFixedSize(6, 28);
     return F;
   };
   toolButton9_ = Separator("ToolButton9");
