@@ -470,3 +470,45 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
   EXPECT_EQ(Items[0]->data().toInt(), 7);
   EXPECT_FALSE(Items[1]->isVisible());
 }
+
+// Ctrl+wheel moves the offsets by round((p1 - p0) * scale), ties to even:
+// zooming out to 1:2 puts odd differences exactly on .5. A second window
+// zoomed the plain way gives the offsets before the correction.
+TEST_F(MainWindow, CtrlWheelCorrectionRoundsTiesToEven) {
+  TzubForm Plain;
+  // Both windows alike: a 4000 x 3000 picture centred at 1:1.41.
+  auto Reset = [](TzubForm& F) {
+    F.SetScale(1.0f);
+    F.Image321().Bitmap()->SetSize(1, 1);
+    F.Image321().Bitmap()->SetSize(4000, 3000);
+    F.SetScale(ZoomOutScale(1.0f));
+  };
+  for (TzubForm* F : {Form.get(), &Plain}) {
+    F->resize(640, 480);
+    F->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(F));
+  }
+  int Ties = 0;
+  for (int32_t X = 101; X < 140; X += 3) {
+    Reset(*Form);
+    Reset(Plain);
+    ASSERT_EQ(View().Scale(), 0.707106769f);
+    const int32_t Y = X + 40;
+    const TPoint P0 = View().ControlToBitmap(TPoint{X, Y});
+    ASSERT_EQ(P0, Plain.Image321().ControlToBitmap(TPoint{X, Y}));
+    Form->WheelZoom(-120, true, X, Y);
+    Plain.SetScale(ZoomOutScale(Plain.Image321().Scale()));
+    ASSERT_EQ(View().Scale(), 0.5f);
+    const TPoint P1 = Plain.Image321().ControlToBitmap(TPoint{X, Y});
+    const int32_t Dx = P1.X - P0.X, Dy = P1.Y - P0.Y;
+    Ties += (Dx % 2 != 0) + (Dy % 2 != 0);
+    // Halves rounded to the even neighbour, written out without rint.
+    auto Even = [](int32_t D) {
+      const int32_t Floor = D >= 0 ? D / 2 : -((-D + 1) / 2);
+      return D % 2 == 0 ? D / 2 : (Floor % 2 == 0 ? Floor : Floor + 1);
+    };
+    EXPECT_EQ(View().OffsetHorz(), Plain.Image321().OffsetHorz() + Even(Dx)) << X;
+    EXPECT_EQ(View().OffsetVert(), Plain.Image321().OffsetVert() + Even(Dy)) << X;
+  }
+  EXPECT_GT(Ties, 0);
+}
