@@ -237,6 +237,13 @@ TEST_F(MainWindow, PreferencesAndToggles) {
   Item("GrayScale1")->trigger();
   EXPECT_EQ(Form->gJ2kQuality, 15);
   EXPECT_EQ(Form->gJ2kFormat, 1);
+  // One colour, then two.
+  Item("CountColorsUsed1")->trigger();
+  ASSERT_EQ(Boxes.Count(), 1u);
+  EXPECT_EQ(Boxes.Last().Text, "Number of colors 1");
+  View().Bitmap()->SetPixel(2, 2, 0xFF000000u);
+  Item("CountColorsUsed1")->trigger();
+  EXPECT_EQ(Boxes.Last().Text, "Number of colors 2");
   Item("Timing1")->trigger();
   EXPECT_TRUE(E().gTiming);
   EXPECT_TRUE(Item("Timing1")->isChecked());
@@ -322,6 +329,17 @@ TEST_F(MainWindow, FitAndTheWheel) {
   EXPECT_TRUE(OnBar.isAccepted());
   EXPECT_EQ(View().Scale(), 1.41421354f);
   EXPECT_EQ(View().VScroll()->Position(), Pos - View().ScrollBars()->Increment());
+
+  // Arrow keys scroll by a tenth of the screen width when released, not
+  // when a held key repeats; up and down use the screen width too.
+  const int32_t Step = Form->screen()->geometry().width() / 10;
+  const float H0 = View().HScroll()->Position(), V0 = View().VScroll()->Position();
+  Form->PreviewKey(Qt::Key_Right, Qt::NoModifier, false, true);
+  EXPECT_EQ(View().HScroll()->Position(), H0);
+  Form->PreviewKey(Qt::Key_Right, Qt::NoModifier, false, false);
+  EXPECT_EQ(View().HScroll()->Position(), H0 + Step);
+  Form->PreviewKey(Qt::Key_Down, Qt::NoModifier, false, false);
+  EXPECT_EQ(View().VScroll()->Position(), V0 + Step);
 }
 
 TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
