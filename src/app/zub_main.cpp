@@ -196,11 +196,7 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
   view_->OnSizeGripResize = [this](void*) {
     if (QWindow* W = windowHandle()) W->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
   };
-  view_->OnScroll = [this](void*) {
-    TRubberbandLayer* Sel = editor_->gSelection;
-    if (Sel != nullptr && !Sel->IsDragging())
-      Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
-  };
+  view_->OnScroll = [this](void*) { PlaceSelectionFrame(); };
 
   editor_ = std::make_unique<TEditor>(*view_, *this);
   document_ = std::make_unique<TZubDocument>(*editor_);
@@ -698,13 +694,17 @@ bool TzubForm::PreviewKey(int Key, Qt::KeyboardModifiers Mods, bool Press, bool 
   }
   QScreen* Screen = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   const int32_t Step = (Screen != nullptr ? Screen->geometry().width() : 0) / 10;
+  float Dx = 0, Dy = 0;
   switch (Key) {
-    case Qt::Key_Left: view_->Scroll(static_cast<float>(-Step), 0); return true;
-    case Qt::Key_Right: view_->Scroll(static_cast<float>(Step), 0); return true;
-    case Qt::Key_Up: view_->Scroll(0, static_cast<float>(-Step)); return true;
-    case Qt::Key_Down: view_->Scroll(0, static_cast<float>(Step)); return true;
+    case Qt::Key_Left: Dx = static_cast<float>(-Step); break;
+    case Qt::Key_Right: Dx = static_cast<float>(Step); break;
+    case Qt::Key_Up: Dy = static_cast<float>(-Step); break;
+    case Qt::Key_Down: Dy = static_cast<float>(Step); break;
     default: return false;
   }
+  view_->Scroll(Dx, Dy);
+  PlaceSelectionFrame();
+  return true;
 }
 
 void TzubForm::SelectTool(int32_t Tool) {

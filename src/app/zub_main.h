@@ -160,6 +160,9 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Rows of the edit toolbar as the window's width wraps it.
   void WrapToolBar1(int32_t WindowWidth);
   int32_t ToolBar1Rows() const { return toolBar1Rows_; }
+  // Puts the selection frame over its bitmap rectangle again after the view
+  // moved (not while it is dragged).
+  void PlaceSelectionFrame();
   // Edge borders of the two toolbars after a toggle.
   void SetToolbarBorders();
 

@@ -650,9 +650,12 @@ void TzubForm::EmptyClipboard1Click(QAction*) { ::EmptyClipboard1Click(); }
 void TzubForm::SetScale(float Scale) {
   view_->SetScale(Scale);
   editor_->UpdateCaption();
+  PlaceSelectionFrame();
+}
+
+void TzubForm::PlaceSelectionFrame() {
   TRubberbandLayer* Sel = editor_->gSelection;
-  if (Sel != nullptr && !Sel->IsDragging())
-    Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
+  if (Sel != nullptr && !Sel->IsDragging()) Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
 }
 
 void TzubForm::NormalViewing1Click(QAction*) { SetScale(1.0f); }
@@ -687,9 +690,7 @@ void TzubForm::WheelZoom(int32_t Delta, bool Ctrl, int32_t X, int32_t Y) {
     SetViewOffsets(*view_, view_->OffsetHorz() + static_cast<float>(std::nearbyint((P1.X - P0.X) * S)),
                    view_->OffsetVert() + static_cast<float>(std::nearbyint((P1.Y - P0.Y) * S)));
   }
-  TRubberbandLayer* Sel = editor_->gSelection;
-  if (Sel != nullptr && !Sel->IsDragging())
-    Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
+  PlaceSelectionFrame();
 }
 
 void TzubForm::SetToolbarBorders() {

@@ -23,6 +23,7 @@
 #include "raster_image_view.h"
 #include "raster_rangebars.h"
 #include "utilities.h"
+#include "img_viewcoords.h"
 #include "view_widget.h"
 #include "zub_document.h"
 #include "zub_layers.h"
@@ -278,10 +279,19 @@ TEST_F(MainWindow, ZoomStepsReachExactScalesAndStop) {
     EXPECT_EQ(View().Scale(), S);
   }
   EXPECT_NE(Form->windowTitle().indexOf("[1:8]"), -1) << Form->windowTitle().toStdString();
+  // The selection frame follows each zoom and scroll over its bitmap rectangle.
+  Item("N11")->trigger();
+  SelectAll1Click(E());
+  ASSERT_NE(E().gSelection.get(), nullptr);
+  auto SameRect = [](const TFloatRect& A, const TFloatRect& B) {
+    return A.Left == B.Left && A.Top == B.Top && A.Right == B.Right && A.Bottom == B.Bottom;
+  };
   for (auto [Name, Scale] : {std::pair{"N31", 3.0f}, {"N210", 2.0f}, {"N12", 0.5f}, {"N14", 0.25f}}) {
     Item(Name)->trigger();
     EXPECT_EQ(View().Scale(), Scale) << Name;
+    EXPECT_TRUE(SameRect(E().gSelection->Location(), BitmapRectInControl(View()))) << Name;
   }
+
 }
 
 TEST_F(MainWindow, FitAndTheWheel) {
@@ -333,6 +343,8 @@ TEST_F(MainWindow, FitAndTheWheel) {
   // Arrow keys scroll by a tenth of the screen width when released, not
   // when a held key repeats; up and down use the screen width too.
   const int32_t Step = Form->screen()->geometry().width() / 10;
+  SelectAll1Click(E());
+  const TFloatRect Frame0 = E().gSelection->Location();
   const float H0 = View().HScroll()->Position(), V0 = View().VScroll()->Position();
   Form->PreviewKey(Qt::Key_Right, Qt::NoModifier, false, true);
   EXPECT_EQ(View().HScroll()->Position(), H0);
@@ -340,6 +352,10 @@ TEST_F(MainWindow, FitAndTheWheel) {
   EXPECT_EQ(View().HScroll()->Position(), H0 + Step);
   Form->PreviewKey(Qt::Key_Down, Qt::NoModifier, false, false);
   EXPECT_EQ(View().VScroll()->Position(), V0 + Step);
+  // The selection frame moved with the picture.
+  const TFloatRect Frame1 = E().gSelection->Location();
+  EXPECT_EQ(Frame1.Left, Frame0.Left - Step);
+  EXPECT_EQ(Frame1.Top, Frame0.Top - Step);
 }
 
 TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
