@@ -13,6 +13,7 @@
 #include <QResizeEvent>
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <exception>
@@ -267,4 +268,16 @@ void TViewWidget::enterEvent(QEnterEvent* Event) {
 void TViewWidget::leaveEvent(QEvent* Event) {
   QWidget::leaveEvent(Event);
   if (TCustomPaintBox32* c = Control()) Guarded([&] { c->MouseLeave(); });
+}
+
+void TViewWidget::wheelEvent(QWheelEvent* Event) {
+  TCustomPaintBox32* c = Control();
+  const QPoint d = Event->angleDelta();
+  const int32_t Delta = d.y() != 0 ? d.y() : d.x();
+  bool Used = false;
+  if (c != nullptr && Delta != 0) {
+    const QPoint pos = Event->position().toPoint();
+    Guarded([&] { Used = c->MouseWheel(ShiftOf(Event->modifiers(), Event->buttons()), Delta, pos.x(), pos.y()); });
+  }
+  Event->setAccepted(Used);
 }

@@ -61,6 +61,8 @@ class TViewWidget : public QWidget, public TViewHost {
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
+  // The control gets the wheel first; what it leaves goes on to the parent.
+  void wheelEvent(QWheelEvent* Event) override;
 
  private:
   // Runs one call into the control; an exception ends any mouse capture and

@@ -195,3 +195,5 @@ void ShowAboutBox(QWidget* Parent) {
   TzubAboutBox* Box = AboutBox(Parent);
   Box->exec();
 }
+
+std::string HomePageAddress() { return kHomePage; }

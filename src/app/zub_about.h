@@ -19,6 +19,8 @@ extern int32_t gAboutMode;
 // The address a link label opens: its caption from the first "http://" or
 // "https://" on; "" when it holds neither.
 std::string LinkAddress(const std::string& Caption);
+// The program's home page, as the about box links it.
+std::string HomePageAddress();
 
 class TzubAboutBox : public QDialog {
  public:

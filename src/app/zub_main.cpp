@@ -37,6 +37,22 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QWindow>
+#include <random>
+#include "img_viewcoords.h"
+#include "raster_rangebars.h"
+#include "zub_layers.h"
 #include "exif_reader.h"
 #include "platform_graphics.h"
 #include "raster_filterindex.h"
@@ -50,44 +66,6 @@
 #include "zub_main_engine.h"
 
 namespace {
-
-// The menu tree. Later menus (Edit, Image, Colors, Layers, View, ...) add
-// their rows here; a row's position is its place in its menu.
-const TMenuRow kMenuRows[] = {
-    {"File1", "", "&File", "", 0, nullptr},
-    {"New1", "File1", "&New...", "Ctrl+N", 0, &TzubForm::New1Click},
-    {"NewWindow1", "File1", "New &Window", "Ctrl+Shift+N", 0, &TzubForm::NewWindow1Click},
-    {"OpenFile1", "File1", "&Open...", "Ctrl+O", 0, &TzubForm::OpenFile1Click},
-    {"OpenInNewWindow1", "File1", "Open in New W&indow...", "", 0, &TzubForm::OpenInNewWindow1Click},
-    {"RecentFiles1", "File1", "Recent &Files", "", 0, nullptr},
-    {"OpenRecentFile1", "RecentFiles1", "", "", 0, &TzubForm::OpenRecentFile1Click},
-    {"Revert1", "File1", "&Revert", "", 0, &TzubForm::Revert1Click},
-    {"-", "File1", "", "", 0, nullptr},
-    {"Save1", "File1", "&Save", "Ctrl+S", 0, &TzubForm::Save1Click},
-    {"SaveAs1", "File1", "Save &As...", "Ctrl+Shift+S", 0, &TzubForm::SaveAs1Click},
-    {"JPEG1", "File1", "&JPEG Quality", "", 0, nullptr},
-    {"Fine1", "JPEG1", "Fine (100)", "", 100, &TzubForm::SetJPEGQuality},
-    {"Normal1", "JPEG1", "Normal (94)", "", 94, &TzubForm::SetJPEGQuality},
-    {"Basic1", "JPEG1", "Basic (80)", "", 80, &TzubForm::SetJPEGQuality},
-    {"Poor1", "JPEG1", "Poor (50)", "", 50, &TzubForm::SetJPEGQuality},
-    {"Troll1", "JPEG1", "Troll (25)", "", 25, &TzubForm::SetJPEGQuality},
-    {"Close1", "File1", "&Close", "Ctrl+W", 0, &TzubForm::Close1Click},
-    {"-", "File1", "", "", 0, nullptr},
-    {"Windows1", "File1", "Win&dows", "", 0, nullptr},
-    {"Window1", "Windows1", "", "", 0, &TzubForm::Window1Click},
-    {"-", "File1", "", "", 0, nullptr},
-    {"Exit1", "File1", "E&xit", "Ctrl+Q", 0, &TzubForm::Exit1Click},
-    {"Edit1", "", "&Edit", "", 0, nullptr},
-    {"PasteIntoNewWindow1", "Edit1", "Paste Into New &Window", "", 0, &TzubForm::PasteIntoNewWindow1Click},
-    {"Help1", "", "&Help", "", 0, nullptr},
-    {"About1", "Help1", "&About...", "F1", 0, &TzubForm::About1Click},
-};
-
-bool IsParent(const char* Name) {
-  for (const TMenuRow& R : kMenuRows)
-    if (std::string(R.Parent) == Name) return true;
-  return false;
-}
 
 // Settings keep platform colours 0x00BBGGRR; the engine works in 0xAARRGGBB.
 TColor32 FromPlatformColor(int32_t C) {
@@ -126,6 +104,64 @@ bool FileExists(const std::string& Name) {
   return std::filesystem::is_regular_file(Name, ec);
 }
 
+}  // namespace
+
+// A colour swatch of the colour panel.
+class TColorBox : public QWidget {
+ public:
+  using QWidget::QWidget;
+  TColor32 Color = 0xFF000000u;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter P(this);
+    P.fillRect(rect(), QColor::fromRgb(Color | 0xFF000000u));
+    P.setPen(palette().color(QPalette::Dark));
+    P.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+};
+
+// The palette: hue across, from white through the full colour to black down.
+class TPaletteBox : public QWidget {
+ public:
+  explicit TPaletteBox(QWidget* Parent) : QWidget(Parent), image_(64, 24, QImage::Format_RGB32) {
+    setFixedSize(image_.size());
+    setMouseTracking(true);
+    for (int y = 0; y < image_.height(); ++y)
+      for (int x = 0; x < image_.width(); ++x) {
+        const int Hue = x * 360 / image_.width();
+        const int Light = 255 - y * 255 / (image_.height() - 1);
+        image_.setPixel(x, y, QColor::fromHsl(Hue % 360, 255, Light).rgb());
+      }
+  }
+  std::function<void(bool Inside, TColor32 Color)> OnHoverColor;
+  std::function<void(TMouseButton Button, TColor32 Color)> OnPick;
+  TColor32 ColorAt(QPoint P) const { return image_.pixel(P) & 0xFFFFFFu; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, image_); }
+  void mouseMoveEvent(QMouseEvent* E) override {
+    const QPoint P = E->position().toPoint();
+    if (OnHoverColor && image_.rect().contains(P)) OnHoverColor(true, ColorAt(P));
+  }
+  void leaveEvent(QEvent*) override {
+    if (OnHoverColor) OnHoverColor(false, 0);
+  }
+  void mousePressEvent(QMouseEvent* E) override {
+    const QPoint P = E->position().toPoint();
+    if (!OnPick || !image_.rect().contains(P)) return;
+    const TMouseButton B = E->button() == Qt::RightButton    ? mbRight
+                           : E->button() == Qt::MiddleButton ? mbMiddle
+                                                             : mbLeft;
+    OnPick(B, ColorAt(P));
+  }
+
+ private:
+  QImage image_;
+};
+
+namespace {
+
 // The recent-files list's items under File > Recent Files.
 class TQtMruMenu : public TMruMenu {
  public:
@@ -162,18 +198,28 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
   setCentralWidget(viewWidget_);
   viewWidget_->SetControl(view_.get());
   view_->SetScale(1.0f);
+  // The central widget fills the window's client area, so the grip in the
+  // view's corner is the window's corner.
+  view_->SetParentClientAligned(true);
+  view_->OnSizeGripResize = [this](void*) {
+    if (QWindow* W = windowHandle()) W->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+  };
+  view_->OnScroll = [this](void*) { PlaceSelectionFrame(); };
 
   editor_ = std::make_unique<TEditor>(*view_, *this);
   document_ = std::make_unique<TZubDocument>(*editor_);
   actions_ = std::make_unique<TEditorActions>(*editor_);
-  tools_ = std::make_unique<TMouseTools>(*editor_);
+  mouseTools_ = std::make_unique<TMouseTools>(*editor_);
+  document_->FlattenAllLayers = [this] { ::FlattenAllLayers(*editor_); };
+  Random = [](int32_t N) {
+    static std::mt19937 Gen{std::random_device{}()};
+    return std::uniform_int_distribution<int32_t>(0, N - 1)(Gen);
+  };
 
-  for (QLabel*& P : panels_) {
-    P = new QLabel(this);
-    statusBar()->addWidget(P, 1);
-  }
-
+  BuildStatusBar();
+  BuildToolBars();
   BuildMenus();
+  ConnectEngineHooks();
   recentMenu_ = std::make_unique<TQtMruMenu>(*this, SubMenu("RecentFiles1"), MenuItem("RecentFiles1"));
   recent_ = std::make_unique<TMRU>(recentMenu_.get());
   document_->Recent = recent_.get();
@@ -181,18 +227,30 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
   editor_->gLastActionTag = 0;
   editor_->UpdateCaption();
   UpdateJpegChecks();
+  UpdateColorLabels();
+  // The window previews keys and checks its menus before a shortcut fires.
+  qApp->installEventFilter(this);
 }
 
 TzubForm::~TzubForm() {
-  tools_.reset();
+  mouseTools_.reset();
   actions_.reset();
+  qApp->removeEventFilter(this);
+  for (QWidget* W : gaugeWidgets_)
+    if (auto* V = static_cast<TViewWidget*>(W)) V->SetControl(nullptr);
   document_.reset();
   editor_.reset();
   if (viewWidget_ != nullptr) viewWidget_->SetControl(nullptr);
 }
 
 void TzubForm::BuildMenus() {
-  for (const TMenuRow& R : kMenuRows) {
+  const std::vector<TMenuRow>& Rows = MenuRows();
+  auto IsParent = [&Rows](const char* Name) {
+    for (const TMenuRow& R : Rows)
+      if (std::string(R.Parent) == Name) return true;
+    return false;
+  };
+  for (const TMenuRow& R : Rows) {
     const std::string Parent = R.Parent;
     QMenu* Into = SubMenu(Parent);
     if (std::string(R.Name) == "-") {
@@ -200,35 +258,235 @@ void TzubForm::BuildMenus() {
       continue;
     }
     QAction* Item = nullptr;
+    const QString Caption = QString::fromUtf8(R.Caption);
     if (IsParent(R.Name)) {
-      QMenu* M = Parent.empty() ? menuBar()->addMenu(QString::fromUtf8(R.Caption))
-                                : Into->addMenu(QString::fromUtf8(R.Caption));
+      QMenu* M = Parent == "#" ? new QMenu(this)
+                 : Parent.empty() ? menuBar()->addMenu(Caption)
+                                  : Into->addMenu(Caption);
       M->setObjectName(R.Name);
       menus_.emplace_back(R.Name, M);
       Item = M->menuAction();
-    } else {
-      Item = Into != nullptr ? Into->addAction(QString::fromUtf8(R.Caption))
-                             : menuBar()->addAction(QString::fromUtf8(R.Caption));
-      if (*R.Shortcut != '\0') Item->setShortcut(QKeySequence(QString::fromUtf8(R.Shortcut)));
       Item->setData(R.Tag);
-      if (R.Click != nullptr) {
-        auto Click = R.Click;
-        connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+      // A submenu's own handler prepares its items; nothing runs for a
+      // submenu that merely carries a tag.
+      auto Click = R.Click != nullptr ? R.Click : R.Hook != nullptr ? &TzubForm::HookClick : nullptr;
+      if (Click != nullptr) {
+        connect(M, &QMenu::aboutToShow, this, [this, Click, Item] {
+          (this->*Click)(Item);
+          DisableUnsetHooks();
+        });
       }
+    } else {
+      Item = Into != nullptr ? Into->addAction(Caption) : menuBar()->addAction(Caption);
+      if (*R.Shortcut != '\0') {
+        Item->setShortcut(QKeySequence(QString::fromUtf8(R.Shortcut)));
+        // Shortcuts work while the menu bar is closed.
+        addAction(Item);
+      }
+      Item->setData(R.Tag);
+      auto Click = R.Click != nullptr  ? R.Click
+                   : R.Hook != nullptr ? &TzubForm::HookClick
+                   : R.Tag != 0        ? &TzubForm::MenuActionClick
+                                       : nullptr;
+      if (Click != nullptr)
+        connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+      if (R.Hook != nullptr) Item->setEnabled(false);
     }
     Item->setObjectName(R.Name);
     items_.emplace_back(R.Name, Item);
   }
   // The template items show nothing until filled.
-  MenuItem("OpenRecentFile1")->setVisible(false);
-  MenuItem("RecentFiles1")->setVisible(false);
-  MenuItem("Window1")->setVisible(false);
-  auto* Group = new QActionGroup(this);
-  for (const char* N : {"Fine1", "Normal1", "Basic1", "Poor1", "Troll1"}) {
-    MenuItem(N)->setCheckable(true);
-    Group->addAction(MenuItem(N));
+  for (const char* N : {"OpenRecentFile1", "RecentFiles1", "Window1", "Layer1", "library1"})
+    MenuItem(N)->setVisible(false);
+  auto Checkable = [this](std::initializer_list<const char*> Names, bool Exclusive) {
+    auto* Group = Exclusive ? new QActionGroup(this) : nullptr;
+    for (const char* N : Names) {
+      MenuItem(N)->setCheckable(true);
+      if (Group != nullptr) Group->addAction(MenuItem(N));
+    }
+  };
+  Checkable({"Fine1", "Normal1", "Basic1", "Poor1", "Troll1"}, true);
+  Checkable({"Nearest1", "Draft1", "Linear1", "Cosine1", "Spline1", "Lanczos1", "Mitchell1", "Cubic1"}, true);
+  Checkable({"Default1", "N301", "N201", "N151", "N102", "N51"}, true);
+  Checkable({"GrayScale1", "Color1"}, true);
+  Checkable({"N101", "N202", "N501", "N1001"}, false);
+  Checkable({"Dither1", "CreateBackup1", "ShowPathonTitle1", "StandardToolbar1", "EditToolbar1", "StatusBar2",
+             "Histogram1", "Timing1", "TransparentBackground1"},
+            false);
+  // Each click sets the check from the state it changed, not Qt's toggle.
+  for (const char* N : {"CreateBackup1", "ShowPathonTitle1", "StandardToolbar1", "EditToolbar1", "StatusBar2",
+                        "Histogram1", "Timing1", "TransparentBackground1", "N101", "N202", "N501", "N1001"})
+    connect(MenuItem(N), &QAction::triggered, this, [this] { RefreshMenuState(); });
+  for (const char* N : {"Image1", "Colors1", "Layers1"}) MenuItem(N)->setVisible(false);
+}
+
+void TzubForm::BuildStatusBar() {
+  const int Widths[3] = {400, 300, 30};
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    panels_[i] = new QLabel(this);
+    panels_[i]->setObjectName(QString("StatusPanel%1").arg(i));
+    panels_[i]->setFixedWidth(Widths[i]);
+    statusBar()->addWidget(panels_[i]);
   }
-  connect(SubMenu("Windows1"), &QMenu::aboutToShow, this, [this] { Windows1Click(nullptr); });
+  // The view's own grip stands in the corner.
+  statusBar()->setSizeGripEnabled(false);
+}
+
+void TzubForm::BuildToolBars() {
+  toolBar2_ = addToolBar("Standard");
+  toolBar2_->setObjectName("ToolBar2");
+  toolBar2_->hide();
+  toolBar1_ = addToolBar("Edit");
+  toolBar1_->setObjectName("ToolBar1");
+  // The bar's groups sit in one strip that wraps at its two separators.
+  strip_ = new QWidget(toolBar1_);
+  stripLayout_ = new QGridLayout(strip_);
+  stripLayout_->setContentsMargins(0, 0, 0, 0);
+  stripLayout_->setSpacing(2);
+  auto* ToolGroup = new QWidget(strip_);
+  auto* ToolRow = new QHBoxLayout(ToolGroup);
+  ToolRow->setContentsMargins(0, 0, 0, 0);
+  ToolRow->setSpacing(0);
+  auto* Tools = new QButtonGroup(this);
+  Tools->setExclusive(true);
+  const char* Hints[8] = {"Selection", "Brush", "Dropper", "Text", "Retouch", "Draw", "Fill", "Replace"};
+  for (int i = 0; i < 8; ++i) {
+    auto* B = new QToolButton(ToolGroup);
+    B->setObjectName(QString("ToolButton%1").arg(i + 1));
+    B->setText(Hints[i]);
+    B->setToolTip(Hints[i]);
+    B->setCheckable(true);
+    Tools->addButton(B, i);
+    ToolRow->addWidget(B);
+    tools_[static_cast<size_t>(i)] = B;
+    connect(B, &QToolButton::clicked, this, [this, i] { editor_->SetTool(i + 1); });
+  }
+  tools_[0]->setChecked(true);
+  auto Separator = [this](const char* Name) {
+    auto* F = new QFrame(strip_);
+    F->setObjectName(Name);
+    F->setFrameShape(QFrame::VLine);
+    F->setFrameShadow(QFrame::Sunken);
+    F->setFixedSize(6, 28);
+    return F;
+  };
+  toolButton9_ = Separator("ToolButton9");
+  auto* Panel2 = new QWidget(strip_);
+  panel2_ = Panel2;
+  Panel2->setMouseTracking(true);
+  Panel2->setObjectName("Panel2");
+  auto* Colors = new QHBoxLayout(Panel2);
+  Colors->setContentsMargins(2, 0, 2, 0);
+  Colors->setSpacing(2);
+  const char* BoxHints[3] = {"Foreground Color - Left Mouse Button", "Background Color - Right Mouse Button",
+                             "Extra Color - Middle Mouse Button"};
+  const char* BoxNames[3] = {"PaintBox2", "PaintBox1", "PaintBox3"};
+  for (size_t i = 0; i < 3; ++i) {
+    auto* Box = new TColorBox(Panel2);
+    Box->setObjectName(BoxNames[i]);
+    Box->setToolTip(BoxHints[i]);
+    Box->setFixedSize(20, 20);
+    Box->Color = swatches_[i];
+    Box->setMouseTracking(true);
+    colorBoxes_[i] = Box;
+    Colors->addWidget(Box);
+  }
+  auto* Labels = new QVBoxLayout;
+  Labels->setSpacing(0);
+  for (size_t i = 0; i < 2; ++i) {
+    colorLabels_[i] = new QLabel(Panel2);
+    colorLabels_[i]->setObjectName(i == 0 ? "Label3" : "Label2");
+    Labels->addWidget(colorLabels_[i]);
+  }
+  Colors->addLayout(Labels);
+  palette_ = new TPaletteBox(Panel2);
+  palette_->setObjectName("Image322");
+  palette_->setToolTip("Select a color");
+  // The foreground box previews the colour under the mouse and shows its
+  // own colour again when the mouse leaves the palette.
+  palette_->OnHoverColor = [this](bool Inside, TColor32 C) {
+    colorBoxes_[0]->Color = Inside ? (C | 0xFF000000u) : swatches_[0];
+    colorBoxes_[0]->update();
+  };
+  palette_->OnPick = [this](TMouseButton Button, TColor32 C) {
+    const TSwatch S = Button == mbRight    ? TSwatch::Background
+                      : Button == mbMiddle ? TSwatch::Extra
+                                           : TSwatch::Foreground;
+    SetSwatchColor(S, C | 0xFF000000u);
+    if (OnPalettePick) OnPalettePick(Button);
+  };
+  Colors->addWidget(palette_);
+  toolButton10_ = Separator("ToolButton10");
+  auto* Panel1 = new QWidget(strip_);
+  Panel1->setObjectName("Panel1");
+  auto* Gauges = new QGridLayout(Panel1);
+  Gauges->setContentsMargins(2, 0, 2, 0);
+  Gauges->setSpacing(1);
+  struct TGaugeSpec {
+    const char* Name;
+    const char* Label;
+    const char* Hint;
+    int32_t Min, Max, Start;
+  };
+  const TGaugeSpec Specs[3] = {{"GaugeBar1", "Alpha:", "Transparency - Alpha level", 0, 255, 255},
+                               {"GaugeBar2", "Size:", "Tool size", 1, 64, 1},
+                               {"GaugeBar3", "Density:", "Tool density/hardness", 1, 255, 64}};
+  for (size_t i = 0; i < 3; ++i) {
+    auto Bar = std::make_unique<TGaugeBar>();
+    Bar->SetKind(sbHorizontal);
+    Bar->SetBorderStyle(bsNone);
+    Bar->SetButtonSize(12);
+    Bar->SetMax(Specs[i].Max);
+    Bar->SetMin(Specs[i].Min);
+    Bar->SetPosition(Specs[i].Start);
+    auto* W = new TViewWidget(Panel1);
+    W->setObjectName(Specs[i].Name);
+    W->setToolTip(Specs[i].Hint);
+    W->setFixedSize(96, 14);
+    W->SetControl(Bar.get());
+    const TGauge G = static_cast<TGauge>(i + 1);
+    Bar->OnChange = [this, G](void*) { GaugeChanged(G); };
+    gaugeLabels_[i] = new QLabel(Specs[i].Label, Panel1);
+    gaugeLabels_[i]->setObjectName(QString("Label%1").arg(i + 4));
+    Gauges->addWidget(gaugeLabels_[i], static_cast<int>(i) % 2, static_cast<int>(i / 2) * 2);
+    Gauges->addWidget(W, static_cast<int>(i) % 2, static_cast<int>(i / 2) * 2 + 1);
+    gaugeWidgets_[i] = W;
+    gaugeBars_[i] = std::move(Bar);
+  }
+  comboBox1_ = new QComboBox(Panel1);
+  comboBox1_->setObjectName("ComboBox1");
+  comboBox1_->setToolTip("Retouch effect");
+  const std::pair<const char*, int32_t> Effects[15] = {
+      {"Grey", -700},     {"Blur", 100},      {"Soft", 104},      {"Enhance", 200},   {"Sharp", 300},
+      {"Stretch", 801},   {"Compress", 811},  {"Tint", 851},      {"Light(B)", 861},  {"Dark(B)", 862},
+      {"Light(C)", 863},  {"Dark(C)", 864},   {"Light(G)", 865},  {"Dark(G)", 866},   {"Custom", 399}};
+  for (const auto& [Name, Tag] : Effects) comboBox1_->addItem(Name, Tag);
+  Gauges->addWidget(new QLabel("Effect:", Panel1), 1, 2);
+  Gauges->addWidget(comboBox1_, 1, 3);
+  stripGroups_ = {ToolGroup, toolButton9_, Panel2, toolButton10_, Panel1};
+  toolBar1_->addWidget(strip_);
+  WrapToolBar1(width());
+}
+
+void TzubForm::WrapToolBar1(int32_t WindowWidth) {
+  // A narrow window puts the colours (below 680 pixels) and the gauges
+  // (below 480) on rows of their own.
+  const bool Wrap9 = WindowWidth < 680, Wrap10 = WindowWidth < 480;
+  for (QWidget* W : stripGroups_) stripLayout_->removeWidget(W);
+  int Row = 0, Column = 0;
+  for (size_t i = 0; i < stripGroups_.size(); ++i) {
+    QWidget* W = stripGroups_[i];
+    const bool Wraps = (W == toolButton9_ && Wrap9) || (W == toolButton10_ && Wrap10);
+    // A separator that wraps the bar is not drawn.
+    W->setVisible(!Wraps);
+    if (Wraps) {
+      ++Row;
+      Column = 0;
+      continue;
+    }
+    stripLayout_->addWidget(W, Row, Column++, Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  toolBar1Rows_ = Row + 1;
 }
 
 QAction* TzubForm::MenuItem(const std::string& Name) const {
@@ -267,9 +525,9 @@ TAppSettings TzubForm::CollectSettings() const {
   S.Color = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Foreground)]);
   S.Background = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Background)]);
   S.StretchFilter = StretchFilterIndex(view_->Bitmap()->Resampler());
-  S.G1 = gauges_[0];
-  S.G2 = gauges_[1];
-  S.G3 = gauges_[2];
+  S.G1 = gaugeBars_[0]->Position();
+  S.G2 = gaugeBars_[1]->Position();
+  S.G3 = gaugeBars_[2]->Position();
   return S;
 }
 
@@ -282,7 +540,11 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   editor_->gShowPathOnTitle = S.ShowPath;
   swatches_[static_cast<size_t>(TSwatch::Foreground)] = FromPlatformColor(S.Color);
   swatches_[static_cast<size_t>(TSwatch::Background)] = FromPlatformColor(S.Background);
-  gauges_ = {S.G1, S.G2, S.G3};
+  gaugeBars_[0]->SetPosition(S.G1);
+  gaugeBars_[1]->SetPosition(S.G2);
+  gaugeBars_[2]->SetPosition(S.G3);
+  for (size_t i = 0; i < 3; ++i) colorBoxes_[i]->Color = swatches_[i];
+  UpdateColorLabels();
   SetStretchFilter(view_->Bitmap(), static_cast<uint8_t>(S.StretchFilter));
   UpdateJpegChecks();
   editor_->UpdateCaption();
@@ -367,6 +629,107 @@ void TzubForm::showEvent(QShowEvent* Event) {
     editor_->ShowDocument();
   }
   shownOnce_ = true;
+  SetToolbarBorders();
+}
+
+void TzubForm::resizeEvent(QResizeEvent* Event) {
+  QMainWindow::resizeEvent(Event);
+  panels_[0]->setFixedWidth(std::max(width() - 350, 0));
+  WrapToolBar1(width());
+}
+
+void TzubForm::wheelEvent(QWheelEvent* Event) {
+  // What the view left (the wheel over the image, not over a bar) zooms.
+  const QPoint d = Event->angleDelta();
+  const int32_t Delta = d.y() != 0 ? d.y() : d.x();
+  const QPoint P = viewWidget_->mapFrom(this, Event->position().toPoint());
+  WheelZoom(Delta, (Event->modifiers() & Qt::ControlModifier) != 0, P.x(), P.y());
+  Event->accept();
+}
+
+bool TzubForm::FromMe(QObject* Watched) const {
+  auto* W = qobject_cast<QWidget*>(Watched);
+  if (W == nullptr || W->window() != this) return false;
+  // A key travels from the focus widget up to the window: take it once.
+  QWidget* Focus = QApplication::focusWidget();
+  return Focus != nullptr ? W == Focus : W == this;
+}
+
+bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
+  switch (Event->type()) {
+    case QEvent::ShortcutOverride:
+      // The override travels up from the focus widget; each step refreshes,
+      // which costs little and never misses a key sent to the window itself.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) RefreshMenuState();
+      break;
+    case QEvent::MouseButtonRelease:
+      // The engine may have changed the tool (a layer selected, a command
+      // run): the toolbar shows the tool in use after each click.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) SyncToolButtons();
+      break;
+    case QEvent::MouseMove:
+      // Moving over the colour panel shows the current colours in its labels.
+      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && (W == panel2_ || panel2_->isAncestorOf(W)))
+        UpdateColorLabels();
+      break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+      if (FromMe(Watched)) {
+        auto* K = static_cast<QKeyEvent*>(Event);
+        PreviewKey(K->key(), K->modifiers(), Event->type() == QEvent::KeyPress, K->isAutoRepeat());
+      }
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(Watched, Event);
+}
+
+bool TzubForm::PreviewKey(int Key, Qt::KeyboardModifiers Mods, bool Press, bool AutoRepeat) {
+  const int32_t Tool = editor_->gCurrentTool;
+  if (Key == Qt::Key_Control && Press) {
+    std::string T;
+    if (Tool == 2)
+      T = "Ctrl+Click to select a brush type: color, pattern, clone or undo. ";
+    else if (Tool != 4 && Tool != 6)
+      T = "Ctrl+Click to select a color. ";
+    SetStatusText(0, T + "Ctrl+Wheel to Zoom In/Out on a point.");
+    return true;
+  }
+  if (Press || AutoRepeat) return false;
+  if (Key == Qt::Key_Control && (Mods & (Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier)) == 0) {
+    SetStatusText(0, std::string(Tool == 3 ? "Left, middle or right click to select a color. " : "") +
+                         "Rotate Wheel Up/Down to Zoom In/Out (centered).");
+    return true;
+  }
+  if (Key == Qt::Key_Space) {
+    SelectTool(1);
+    return true;
+  }
+  QScreen* Screen = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  const int32_t Step = (Screen != nullptr ? Screen->geometry().width() : 0) / 10;
+  float Dx = 0, Dy = 0;
+  switch (Key) {
+    case Qt::Key_Left: Dx = static_cast<float>(-Step); break;
+    case Qt::Key_Right: Dx = static_cast<float>(Step); break;
+    case Qt::Key_Up: Dy = static_cast<float>(-Step); break;
+    case Qt::Key_Down: Dy = static_cast<float>(Step); break;
+    default: return false;
+  }
+  view_->Scroll(Dx, Dy);
+  PlaceSelectionFrame();
+  return true;
+}
+
+void TzubForm::SelectTool(int32_t Tool) {
+  editor_->SetTool(Tool);
+  SyncToolButtons();
+}
+
+void TzubForm::SyncToolButtons() {
+  const int32_t Tool = editor_->gCurrentTool;
+  if (Tool >= 1 && Tool <= 8 && !tools_[static_cast<size_t>(Tool - 1)]->isChecked())
+    tools_[static_cast<size_t>(Tool - 1)]->setChecked(true);
 }
 
 void TzubForm::closeEvent(QCloseEvent* Event) {
@@ -431,7 +794,7 @@ void TzubForm::OpenFile1Click(QAction*) {
   if (!Name.isEmpty()) document_->OpenImageFile(Name.toStdString());
 }
 
-void TzubForm::OpenInNewWindow1Click(QAction*) {
+void TzubForm::OpeninNewWindow1Click(QAction*) {
   const QString Name = QFileDialog::getOpenFileName(this, "Open in New Window",
                                                     QString::fromStdString(document_->SaveFolder), PictureFilter());
   if (!Name.isEmpty()) RunSelf("@" + Name.toStdString());
@@ -486,14 +849,7 @@ void TzubForm::Windows1Click(QAction*) {
       Caption = windowTitle().toStdString();
     else if (!QueryCaption(P.Path, Caption))
       continue;
-    QList<QAction*> Items = Menu->actions();
-    QAction* Item = nullptr;
-    if (i < static_cast<size_t>(Items.size())) {
-      Item = Items.at(static_cast<qsizetype>(i));
-    } else {
-      Item = Menu->addAction(QString());
-      connect(Item, &QAction::triggered, this, [this, Item] { Window1Click(Item); });
-    }
+    QAction* Item = ListItem(Menu, i, &TzubForm::Window1Click);
     Item->setData(static_cast<qlonglong>(P.Pid));
     Item->setText(QString::fromStdString(Caption));
     Item->setVisible(CharacterCount(Caption) >= 5);
@@ -506,6 +862,14 @@ void TzubForm::Windows1Click(QAction*) {
     Items.at(k)->setVisible(false);
     Items.at(k)->setData(0);
   }
+}
+
+QAction* TzubForm::ListItem(QMenu* Menu, size_t Index, void (TzubForm::*Click)(QAction*)) {
+  const QList<QAction*> Items = Menu->actions();
+  if (Index < static_cast<size_t>(Items.size())) return Items.at(static_cast<qsizetype>(Index));
+  QAction* Item = Menu->addAction(QString());
+  connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+  return Item;
 }
 
 void TzubForm::Window1Click(QAction* Item) {
@@ -553,11 +917,41 @@ int TzubForm::MessageBox(const std::string& Text, uint32_t Flags) { return ShowM
 
 void TzubForm::ExceptionBox(const std::exception& E, const std::string& Place) { ShowExceptionBox(E, Place); }
 
-int32_t TzubForm::GaugePosition(TGauge Gauge) { return gauges_[static_cast<size_t>(Gauge) - 1]; }
-void TzubForm::SetGaugePosition(TGauge Gauge, int32_t Position) { gauges_[static_cast<size_t>(Gauge) - 1] = Position; }
-void TzubForm::SetGaugeEnabled(TGauge, bool) {}
+int32_t TzubForm::GaugePosition(TGauge Gauge) { return GaugeBar(Gauge).Position(); }
+
+void TzubForm::SetGaugePosition(TGauge Gauge, int32_t Position) { GaugeBar(Gauge).SetPosition(Position); }
+
+void TzubForm::SetGaugeEnabled(TGauge Gauge, bool Enabled) { GaugeWidget(Gauge)->setEnabled(Enabled); }
+
 TColor32 TzubForm::SwatchColor(TSwatch Swatch) { return swatches_[static_cast<size_t>(Swatch)]; }
-void TzubForm::SetSwatchColor(TSwatch Swatch, TColor32 Color) { swatches_[static_cast<size_t>(Swatch)] = Color; }
+
+void TzubForm::SetSwatchColor(TSwatch Swatch, TColor32 Color) {
+  const size_t i = static_cast<size_t>(Swatch);
+  swatches_[i] = Color;
+  colorBoxes_[i]->Color = Color;
+  colorBoxes_[i]->update();
+  UpdateColorLabels();
+}
+
+QLabel* TzubForm::ColorLabelOf(TSwatch Swatch) const {
+  return Swatch == TSwatch::Foreground ? colorLabels_[0] : Swatch == TSwatch::Background ? colorLabels_[1] : nullptr;
+}
+
+void TzubForm::UpdateColorLabels() {
+  colorLabels_[0]->setText(QString::fromStdString(ColorLabel(swatches_[0])));
+  colorLabels_[1]->setText(QString::fromStdString(ColorLabel(swatches_[1])));
+}
+
+int32_t TzubForm::RetouchEffectTag() const { return comboBox1_->currentData().toInt(); }
+
+void TzubForm::GaugeChanged(TGauge Gauge) {
+  if (Gauge == TGauge::Alpha) {
+    GaugeBar1Change(*editor_);
+    return;
+  }
+  GaugeWidget(Gauge)->setToolTip(QString::number(GaugeBar(Gauge).Position()));
+  if (BuildBrushMask) BuildBrushMask();
+}
 
 void TzubForm::SetStatusText(int32_t Panel, const std::string& Text) {
   if (Panel >= 0 && Panel < static_cast<int32_t>(panels_.size()))
@@ -575,15 +969,40 @@ bool TzubForm::MenuChecked(const std::string& Item) {
   return A != nullptr && A->isChecked();
 }
 
-void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
-  if (QMenu* M = SubMenu(Menu)) M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
-}
-
 void TzubForm::SetMenuEnabled(const std::string& Item, bool Enabled) {
   if (QAction* A = MenuItem(Item)) A->setEnabled(Enabled);
 }
 
-void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>&) {}
+void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
+  QMenu* Menu = SubMenu("Layers2");
+  for (size_t i = 0; i < Items.size(); ++i) {
+    QAction* A = ListItem(Menu, i, &TzubForm::Layer1Click);
+    A->setText(QString::fromStdString(Items[i].Caption));
+    A->setData(Items[i].Tag);
+    A->setVisible(true);
+  }
+  const QList<QAction*> Actions = Menu->actions();
+  for (qsizetype k = static_cast<qsizetype>(Items.size()); k < Actions.size(); ++k) Actions.at(k)->setVisible(false);
+}
+
+void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
+  if (QMenu* M = SubMenu(Menu)) M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
+}
+
+void TzubForm::PressToolButton(int32_t Tool) {
+  if (Tool >= 1 && Tool <= 8) tools_[static_cast<size_t>(Tool - 1)]->setChecked(true);
+}
+
+void TzubForm::SetEffectListEnabled(bool Enabled) { comboBox1_->setEnabled(Enabled); }
+int32_t TzubForm::EffectListIndex() { return comboBox1_->currentIndex(); }
+void TzubForm::SetEffectListIndex(int32_t Index) { comboBox1_->setCurrentIndex(Index); }
+
+void TzubForm::SetLabel(const std::string& Label, const std::string& Caption, const std::string& Hint) {
+  if (auto* L = findChild<QLabel*>(QString::fromStdString(Label))) {
+    L->setText(QString::fromStdString(Caption));
+    L->setToolTip(QString::fromStdString(Hint));
+  }
+}
 
 void TzubForm::SetMenuCaption(const std::string& Item, const std::string& Caption) {
   if (QAction* A = MenuItem(Item)) A->setText(QString::fromStdString(Caption));
@@ -674,3 +1093,5 @@ bool TzubForm::InputQuery(const std::string& Caption, const std::string& Prompt,
   if (Ok) Value = V.toStdString();
   return Ok;
 }
+
+QWidget* TzubForm::Palette() const { return palette_; }

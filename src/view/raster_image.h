@@ -82,6 +82,12 @@ class TCustomPaintBox32 : public TObject {
   virtual void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y);
   virtual void MouseEnter();
   virtual void MouseLeave();
+  // The mouse wheel, WheelDelta 120 per notch; true when the control used it.
+  // A control that does not scroll leaves it to its window's parent.
+  virtual bool MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y) {
+    (void)Shift, (void)WheelDelta, (void)X, (void)Y;
+    return false;
+  }
   bool MouseInControl() const { return FMouseInControl; }
   // The dialog-code query: true when the control wants the arrow keys.
   bool WantsArrowKeys() const { return (FOptions & pboWantArrowKeys) != 0; }

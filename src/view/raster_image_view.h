@@ -106,7 +106,7 @@ class TCustomImgView32 : public TCustomImage32 {
   void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
   void MouseLeave() override;
   // The wheel over a visible bar moves that bar; true when a bar took it.
-  bool MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y);
+  bool MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y) override;
 
   // ---- Virtual operations (in this order) --------------------------------------------------
   virtual void DoScroll();

@@ -286,6 +286,13 @@ void TMicroTilesRepaintOptimizer::EndPaintBuffer() {
   if ((FInvalidRects == nullptr || FInvalidRects->Count() == 0) && FWorkingTilesValid) {
     MicroTilesClearUsed(FInvalidTiles);
     MicroTilesClearUsed(FForcedInvalidTiles);
+    // Layers that changed before this full paint are drawn where they are
+    // now, but still wait in the queue: a queued layer's later changes are
+    // ignored, so every paint after would be a full one. Measure them anew.
+    if (!FInvalidLayers.empty()) {
+      FOldInvalidTilesValid = false;
+      UpdateOldInvalidTiles();
+    }
   }
   EndAdaption();
 }

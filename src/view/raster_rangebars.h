@@ -98,7 +98,7 @@ class TArrowBar : public TCustomPaintBox32 {
   void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
   void MouseLeave() override;
   // The mouse wheel; WheelDelta is 120 per notch. True when handled.
-  virtual bool MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y);
+  bool MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y) override;
 
   TNotifyEvent OnChange;
   // Only changes the user made with the mouse.

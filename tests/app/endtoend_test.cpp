@@ -7,9 +7,17 @@
 #include <fstream>
 #include <iterator>
 
+#include <QAction>
+
 #include "app_process.h"
+#include "img_loadfile.h"
 #include "img_png.h"
+#include "qt_messagebox.h"
 #include "raster_core.h"
+#include "raster_image_view.h"
+#include "zub_document.h"
+#include "zub_main.h"
+#include "zub_main_engine.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +50,42 @@ bool ReadPpm(const std::string& Name, TScreenshot& S) {
   in.get();
   S.Rgb.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return S.Rgb.size() >= static_cast<size_t>(S.W) * S.H * 3;
+}
+
+TColor32 ShotPixel(const TScreenshot& S, int X, int Y) {
+  const uint8_t* P = reinterpret_cast<const uint8_t*>(S.Rgb.data()) + (size_t(Y) * S.W + X) * 3;
+  return 0xFF000000u | uint32_t(P[0]) << 16 | uint32_t(P[1]) << 8 | P[2];
+}
+
+// Pixels of B (alpha dropped) that differ from the screenshot at (X, Y).
+int64_t Differences(const TScreenshot& S, const TBitmap32& B, int X, int Y) {
+  if (X < 0 || Y < 0 || X + B.Width() > S.W || Y + B.Height() > S.H) return -1;
+  int64_t N = 0;
+  for (int32_t y = 0; y < B.Height(); ++y)
+    for (int32_t x = 0; x < B.Width(); ++x) N += ShotPixel(S, X + x, Y + y) != (B.GetPixel(x, y) | 0xFF000000u);
+  return N;
+}
+
+// Where B is shown unscaled on the screenshot; false when nowhere.
+bool FindOnScreen(const TScreenshot& S, const TBitmap32& B, int& X, int& Y) {
+  const TColor32 First = B.GetPixel(0, 0) | 0xFF000000u;
+  for (int y = 0; y + B.Height() <= S.H; ++y)
+    for (int x = 0; x + B.Width() <= S.W; ++x)
+      if (ShotPixel(S, x, y) == First && Differences(S, B, x, y) == 0) {
+        X = x;
+        Y = y;
+        return true;
+      }
+  return false;
+}
+
+// The pixels of A and B that differ, alpha dropped; -1 for other sizes.
+int64_t RgbDifferences(const TBitmap32& A, const TBitmap32& B) {
+  if (A.Width() != B.Width() || A.Height() != B.Height()) return -1;
+  int64_t N = 0;
+  for (int32_t y = 0; y < A.Height(); ++y)
+    for (int32_t x = 0; x < A.Width(); ++x) N += (A.GetPixel(x, y) | 0xFF000000u) != (B.GetPixel(x, y) | 0xFF000000u);
+  return N;
 }
 
 struct TArea {
@@ -142,4 +186,89 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
   EXPECT_LT(Areas[1].Y(), Areas[3].Y());
   // The quarters are equal in size as shown.
   EXPECT_NEAR(double(Areas[0].Count) / Areas[3].Count, 1.0, 0.1);
+}
+
+// The menus driven by the keyboard as a person would: Image > Blur > Blur,
+// Undo, Undo Undo, Zoom In and Save, each checked against what the engine
+// computes for the same picture in this process.
+TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
+  MakeFolders();
+
+  // A picture the blur changes everywhere but at flat places.
+  TBitmap32 Original;
+  Original.SetSize(96, 64);
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 96; ++x)
+      Original.SetPixel(x, y, 0xFF000000u | uint32_t((x * 37 + y * 11) & 0xFF) << 16 |
+                                  uint32_t((x * x + y * 5) & 0xFF) << 8 | uint32_t((y * 29 ^ x * 3) & 0xFF));
+  const std::string Picture = Dir + "/card.png";
+  SavePNGFromBitmap32(Picture, &Original, false, false, 0, 9);
+
+  // What the engine computes: the same menu item in a window of this process.
+  static int Argc = 1;
+  static char Name[] = "endtoend_test";
+  static char* Argv[] = {Name, nullptr};
+  auto App = std::make_unique<TZubApplication>(Argc, Argv);
+  TBitmap32 Blurred;
+  {
+    TzubForm Engine;
+    if (Engine.Editor().FindActionCallback(100) == nullptr)
+      GTEST_SKIP() << "Image > Blur > Blur (tag 100) has no action callback in this build";
+    ASSERT_TRUE(Engine.Document().OpenImageFile(Picture));
+    Engine.MenuItem("Blur2")->trigger();
+    Blurred.Assign(Engine.Image321().Bitmap());
+  }
+  ASSERT_GT(RgbDifferences(Blurred, Original), 96 * 64 / 2);
+
+  const std::string Display = StartServer();
+  ASSERT_FALSE(Display.empty());
+  Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
+  Start({"card.png"});
+  const std::string Shot = Dir + "/shot.ppm";
+  const std::string Grab = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
+  auto Run = [&](const std::string& Command) {
+    return std::system(("DISPLAY=" + Display + " " + Command + " >/dev/null 2>&1").c_str());
+  };
+  // Waits until the screenshot shows Want unscaled; its place.
+  int X = -1, Y = -1;
+  auto Shows = [&](const TBitmap32& Want) {
+    return WaitUntil(
+        [&] {
+          TScreenshot S;
+          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
+        },
+        30000);
+  };
+  ASSERT_TRUE(Shows(Original)) << Log();
+  const int OrigX = X, OrigY = Y;
+  ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
+  // Image (Alt+I) > Blur (B) > Blur (B).
+  Run("xdotool key --delay 150 alt+i b b");
+  ASSERT_TRUE(Shows(Blurred)) << "the blurred picture never showed\n" << Log();
+  EXPECT_EQ(X, OrigX);
+  EXPECT_EQ(Y, OrigY);
+  Run("xdotool key ctrl+z");
+  ASSERT_TRUE(Shows(Original)) << "undo did not bring the picture back\n" << Log();
+  Run("xdotool key shift+ctrl+z");
+  ASSERT_TRUE(Shows(Blurred)) << "undo undo did not bring the blur back\n" << Log();
+  // Zoom In: the caption shows the new scale.
+  Run("xdotool key z");
+  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --name '1.41:1'") == 0; }, 10000)) << Log();
+  // Save: the file holds what the engine computed.
+  Run("xdotool key ctrl+s");
+  TBitmap32 Saved;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        try {
+          LoadImageFile(Picture, Saved);
+        } catch (...) {
+          return false;
+        }
+        return RgbDifferences(Saved, Blurred) == 0;
+      },
+      10000))
+      << Log();
 }

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include "app_process.h"
+#include "form_fixture.h"
 #include "img_clipboard.h"
 #include "img_png.h"
 #include "qt_clipboard.h"
@@ -49,29 +50,14 @@ TColor32 Pattern(int32_t X, int32_t Y) {
          static_cast<uint32_t>((X + 3 * Y) * 7 & 0xFF);
 }
 
-class ZubForm : public ::testing::Test, public TProgramRunner {
+class ZubForm : public TFormTest {
  protected:
-  static void SetUpTestSuite() {
-    static int Argc = 1;
-    static char Name[] = "zubform_test";
-    static char* Argv[] = {Name, nullptr};
-    app_ = std::make_unique<TZubApplication>(Argc, Argv);
-    InstallQtClipboard();
-  }
-  static void TearDownTestSuite() { app_.reset(); }
-
   void SetUp() override {
-    MakeFolders();
+    TFormTest::SetUp();
     Source.SetSize(21, 13);
     for (int32_t y = 0; y < 13; ++y)
       for (int32_t x = 0; x < 21; ++x) Source.SetPixel(x, y, Pattern(x, y));
     SavePNGFromBitmap32(Path("src.png"), &Source, false, false, 0, 9);
-    Form = std::make_unique<TzubForm>();
-  }
-  void TearDown() override {
-    Form.reset();
-    StopAll();
-    fs::remove_all(Dir);
   }
   std::string Path(const std::string& Name) const { return Dir + "/" + Name; }
   TBitmap32& Shown() const { return *Form->Image321().Bitmap(); }
@@ -84,13 +70,7 @@ class ZubForm : public ::testing::Test, public TProgramRunner {
   }
 
   TBitmap32 Source;
-  std::unique_ptr<TzubForm> Form;
-  TMessageBoxRecorder Boxes;
-  TScopedMessageBoxHandler Guard{Boxes};
-  static std::unique_ptr<TZubApplication> app_;
 };
-
-std::unique_ptr<TZubApplication> ZubForm::app_;
 
 }  // namespace
 

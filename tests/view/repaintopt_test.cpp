@@ -112,6 +112,25 @@ TEST(MicroTilesRepaintOptimizer, LayerChangesRepaintOnlyTheOldAndNewPlaces) {
   for (const TRect& r : copied) EXPECT_TRUE(Inside(r, TRect{40, 12, 50, 22}));
 }
 
+// A layer that moves while a full repaint is owed (after a resize, or in a
+// new window) is painted by it; its later moves still repaint only their tiles.
+TEST(MicroTilesRepaintOptimizer, LayerMovedBeforeAFullRepaintStaysOptimized) {
+  TView v;
+  TBitmapLayer* a = AddSquare(v.Img, TFloatRect{10, 10, 20, 20}, kRed);
+  v.PaintAndCheck();
+  v.Img.ForceFullInvalidate();
+  a->SetLocation(TFloatRect{30, 30, 40, 40});
+  v.Host.ProcessPaint();
+  EXPECT_EQ(v.Host.Screen().GetPixel(35, 35), kRed);
+  for (int Step = 1; Step <= 3; ++Step) {
+    const float X = 30.0f + 10 * Step;
+    a->SetLocation(TFloatRect{X, 30, X + 10, 40});
+    const std::vector<TRect> copied = v.PaintAndCheck();
+    ASSERT_FALSE(copied.empty());
+    for (const TRect& r : copied) EXPECT_TRUE(Inside(r, TRect{int32_t(X) - 10, 30, int32_t(X) + 10, 40})) << Step;
+  }
+}
+
 TEST(MicroTilesRepaintOptimizer, ThrowingLayerLeavesTheBufferOutOfMeasuring) {
   TView v;
   AddSquare(v.Img, TFloatRect{10, 10, 20, 20}, kRed);

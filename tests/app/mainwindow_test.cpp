@@ -1,0 +1,548 @@
+// The main window's menu tree, enabling rules, zoom, status bar, gauges and
+// colour labels, offscreen.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include "form_fixture.h"
+#include "img_png.h"
+#include "qt_clipboard.h"
+#include "qt_messagebox.h"
+#include "raster_image_view.h"
+#include "raster_rangebars.h"
+#include "utilities.h"
+#include "img_viewcoords.h"
+#include "view_widget.h"
+#include "zub_document.h"
+#include "zub_layers.h"
+#include "zub_main.h"
+#include "zub_main_engine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindow : public TFormTest {
+ protected:
+  TEditor& E() const { return Form->Editor(); }
+  TImgView32& View() const { return Form->Image321(); }
+  QAction* Item(const char* Name) const {
+    QAction* A = Form->MenuItem(Name);
+    EXPECT_NE(A, nullptr) << Name;
+    return A;
+  }
+  // Runs a menu's open handler, as opening it does.
+  void Open(const char* Menu) const { emit Form->SubMenu(Menu)->aboutToShow(); }
+  // A file-backed document of W x H.
+  void LoadPicture(int32_t W, int32_t H) {
+    TBitmap32 B;
+    B.SetSize(W, H);
+    B.Clear(0xFF336699u);
+    const std::string Name = Dir + "/pic.png";
+    SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
+    ASSERT_TRUE(Form->Document().OpenImageFile(Name));
+  }
+};
+
+}  // namespace
+
+// The tree as the window shows it: every row a captioned item, shortcuts
+// unique, and each tagged item without its own handler runs its tag after
+// selecting tool 1.
+TEST_F(MainWindow, MenuTreeRunsEveryTagThroughTheEngine) {
+  size_t Captions = 0, Popups = 0;
+  for (const TMenuRow& R : MenuRows()) {
+    if (std::string(R.Name) == "-") continue;
+    if (std::string(R.Parent) == "#") {
+      ++Popups;
+      continue;
+    }
+    ++Captions;
+    EXPECT_EQ(Item(R.Name)->text().toStdString(), R.Caption);
+  }
+  // Counted off the tree: 315 captions in the main menu and the popups.
+  EXPECT_EQ(Captions, 315u);
+  EXPECT_EQ(Popups, 4u);
+  for (const char* Popup : {"PopupMenu1", "PopupMenu2", "PopupMenu3", "PopupMenu4"})
+    EXPECT_NE(Form->SubMenu(Popup), nullptr);
+
+  std::set<QString> Seen;
+  for (QAction* A : Form->findChildren<QAction*>()) {
+    if (A->shortcut().isEmpty()) continue;
+    EXPECT_TRUE(Seen.insert(A->shortcut().toString()).second) << A->shortcut().toString().toStdString();
+  }
+  EXPECT_EQ(Item("NewWindow1")->shortcut(), QKeySequence("Ctrl+Alt+N"));
+  EXPECT_TRUE(Item("NormalViewing1")->shortcut().isEmpty());
+
+  // Every callback of the tag table records what reached it.
+  std::vector<int32_t> Tools;
+  E().SetToolHandler = [&](TEditor& Ed, int32_t Tool) {
+    Tools.push_back(Tool);
+    Ed.gCurrentTool = Tool;
+  };
+  struct TCall {
+    std::string Callback;
+    int32_t Tag;
+    int32_t Tool;
+  };
+  std::vector<TCall> Calls;
+  for (int32_t Tag = -1000; Tag <= 10000; ++Tag)
+    if (const TActionTableEntry* Entry = FindActionEntry(Tag))
+      E().RegisterActionCallback(Entry->Callback, [&Calls, Name = std::string(Entry->Callback)](
+                                                      TEditor& Ed, const TActionArgument& A) {
+        Calls.push_back({Name, ActionTag(A), Ed.gCurrentTool});
+        return arDone;
+      });
+  View().Bitmap()->SetSize(16, 16);
+  E().gFileName = "untitled";
+  size_t Tagged = 0;
+  for (const TMenuRow& R : MenuRows()) {
+    if (R.Tag == 0 || R.Click != nullptr || R.Hook != nullptr || Form->SubMenu(R.Name) != nullptr) continue;
+    SCOPED_TRACE(R.Name);
+    ++Tagged;
+    E().SetToolHandler(E(), 5);
+    Tools.clear();
+    Calls.clear();
+    Item(R.Name)->trigger();
+    ASSERT_FALSE(Tools.empty());
+    EXPECT_EQ(Tools.back(), 1);
+    const TActionTableEntry* Entry = FindActionEntry(R.Tag);
+    if (Entry == nullptr) {
+      EXPECT_TRUE(Calls.empty());
+    } else {
+      ASSERT_EQ(Calls.size(), 1u);
+      EXPECT_EQ(Calls[0].Callback, Entry->Callback);
+      EXPECT_EQ(Calls[0].Tag, Entry->PassesTag ? R.Tag : 0);
+      EXPECT_EQ(Calls[0].Tool, 1);
+    }
+    EXPECT_EQ(E().gLastActionTag, R.Tag > 0 ? R.Tag : 0);
+  }
+  // 98 items carry a tag and no handler; one of them is the White Balance submenu.
+  EXPECT_EQ(Tagged, 97u);
+  // White Balance carries a tag but, as a submenu, runs nothing when opened.
+  Calls.clear();
+  Open("WhiteBalance1");
+  EXPECT_TRUE(Calls.empty());
+  EXPECT_TRUE(Boxes.Count() == 0) << Boxes.Last().Text;
+}
+
+TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
+  Open("File1");
+  for (const char* N : {"Save1", "SaveAs1", "Close1", "Checkpoint1", "Revert1", "Commit1", "Rollback1"})
+    EXPECT_FALSE(Item(N)->isEnabled()) << N;
+  LoadPicture(20, 10);
+  Open("File1");
+  for (const char* N : {"Save1", "SaveAs1", "Close1", "Checkpoint1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
+  EXPECT_FALSE(Item("Revert1")->isEnabled());
+  EXPECT_FALSE(Item("Commit1")->isEnabled());
+
+  Open("Edit1");
+  EXPECT_EQ(Item("Undo1")->text(), "Can't &Undo");
+  EXPECT_FALSE(Item("Redo1")->isEnabled());
+  EXPECT_FALSE(Item("SelectNone1")->isEnabled());
+  EXPECT_TRUE(Item("SelectAll1")->isEnabled());
+  // A command with a snapshot: Undo, Redo, Revert and Commit come on.
+  E().RegisterActionCallback(FindActionEntry(400)->Callback, [](TEditor& Ed, const TActionArgument&) {
+    Ed.gWork->Clear(0xFF000000u);
+    return arWriteBack;
+  });
+  Item("NegativeImage1")->trigger();
+  Open("Edit1");
+  EXPECT_EQ(Item("Undo1")->text(), "&Undo");
+  EXPECT_TRUE(Item("Undo1")->isEnabled());
+  EXPECT_EQ(Item("Redo1")->text(), "&Redo");
+  Open("File1");
+  EXPECT_TRUE(Item("Revert1")->isEnabled());
+  EXPECT_TRUE(Item("Commit1")->isEnabled());
+  // Undo puts the picture back and forgets the tag.
+  Item("Undo1")->trigger();
+  EXPECT_EQ(View().Bitmap()->GetPixel(3, 3), 0xFF336699u);
+  EXPECT_EQ(E().gLastActionTag, 0);
+  Open("Edit1");
+  EXPECT_EQ(Item("Undo1")->text(), "Can't &Undo");
+  EXPECT_TRUE(Item("UndoUndo1")->isEnabled());
+  Item("UndoUndo1")->trigger();
+  EXPECT_EQ(View().Bitmap()->GetPixel(3, 3), 0xFF000000u);
+
+  // A selected layer that is no bitmap layer: neither store applies.
+  SelectAll1Click(E());
+  TRubberbandLayer* Other = E().gSelection;
+  ASSERT_NE(Other, nullptr);
+  E().gSelectedLayer = Other;
+  Open("Edit1");
+  EXPECT_EQ(Item("Undo1")->text(), "Can't &Undo");
+  EXPECT_EQ(Item("UndoUndo1")->text(), "Can't U&ndo Undo");
+  EXPECT_FALSE(Item("Cut1")->isEnabled());
+  E().gSelectedLayer = nullptr;
+  Open("Edit1");
+  EXPECT_TRUE(Item("SelectNone1")->isEnabled());
+  // Gray Zone wants a selection and no layer.
+  Open("Colors1");
+  EXPECT_TRUE(Item("GrayZone1")->isEnabled());
+  SelectNone1Click(E());
+  Open("Colors1");
+  EXPECT_FALSE(Item("GrayZone1")->isEnabled());
+  // Items whose handlers this program lacks stay off until they are set.
+  EXPECT_FALSE(Item("Rotate1")->isEnabled());
+  int Rotations = 0;
+  Form->SetHook("Rotate1Click", [&](QAction*) { ++Rotations; });
+  EXPECT_TRUE(Item("Rotate1")->isEnabled());
+  Item("Rotate1")->trigger();
+  EXPECT_EQ(Rotations, 1);
+}
+
+TEST_F(MainWindow, ShortcutOfAnItemThatWouldBeDisabledDoesNothing) {
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  LoadPicture(8, 8);
+  int Saves = 0;
+  QObject::connect(Item("Save1"), &QAction::triggered, [&] { ++Saves; });
+  // The state is stale on purpose: the menu was never opened.
+  Item("Save1")->setEnabled(false);
+  QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Saves, 1);
+  Form->Document().CloseImage();
+  Item("Save1")->setEnabled(true);
+  QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Saves, 1);
+  EXPECT_FALSE(Item("Save1")->isEnabled());
+}
+
+TEST_F(MainWindow, PreferencesAndToggles) {
+  LoadPicture(8, 8);
+  Item("N202")->trigger();
+  EXPECT_EQ(Form->gSnapGrid, 20);
+  Item("N202")->trigger();
+  EXPECT_EQ(Form->gSnapGrid, 1);
+  Item("N501")->trigger();
+  Open("Preferences1");
+  EXPECT_TRUE(Item("N501")->isChecked());
+  EXPECT_FALSE(Item("N202")->isChecked());
+  Item("Lanczos1")->trigger();
+  Open("Preferences1");
+  EXPECT_TRUE(Item("Lanczos1")->isChecked());
+  Item("N151")->trigger();
+  Item("GrayScale1")->trigger();
+  EXPECT_EQ(Form->gJ2kQuality, 15);
+  EXPECT_EQ(Form->gJ2kFormat, 1);
+  // One colour, then two.
+  Item("CountColorsUsed1")->trigger();
+  ASSERT_EQ(Boxes.Count(), 1u);
+  EXPECT_EQ(Boxes.Last().Text, "Number of colors 1");
+  View().Bitmap()->SetPixel(2, 2, 0xFF000000u);
+  Item("CountColorsUsed1")->trigger();
+  EXPECT_EQ(Boxes.Last().Text, "Number of colors 2");
+  Item("Timing1")->trigger();
+  EXPECT_TRUE(E().gTiming);
+  EXPECT_TRUE(Item("Timing1")->isChecked());
+  Item("StatusBar2")->trigger();
+  EXPECT_FALSE(Form->statusBar()->isVisibleTo(Form.get()));
+  EXPECT_EQ(View().SizeGrip(), sgNone);
+  Item("StatusBar2")->trigger();
+  EXPECT_EQ(View().SizeGrip(), sgAuto);
+  EXPECT_FALSE(Form->ToolBar2()->isVisibleTo(Form.get()));
+  Item("StandardToolbar1")->trigger();
+  EXPECT_TRUE(Form->ToolBar2()->isVisibleTo(Form.get()));
+  Item("EditToolbar1")->trigger();
+  EXPECT_FALSE(Form->ToolBar1()->isVisibleTo(Form.get()));
+  EXPECT_TRUE(Form->ToolBar2()->property("edgeTop").toBool());
+  EXPECT_TRUE(Form->ToolBar2()->property("edgeBottom").toBool());
+}
+
+// Zoom steps print exactly: 2, 4 and 8 are reached as exact floats.
+TEST_F(MainWindow, ZoomStepsReachExactScalesAndStop) {
+  LoadPicture(40, 30);
+  Item("NormalViewing1")->trigger();
+  const float Up[] = {1.41421354f, 2.0f, 2.82842708f, 4.0f, 5.65685415f, 8.0f, 8.0f};
+  for (float S : Up) {
+    Item("ZoomIn1")->trigger();
+    EXPECT_EQ(View().Scale(), S);
+  }
+  EXPECT_NE(Form->windowTitle().indexOf("[8:1]"), -1) << Form->windowTitle().toStdString();
+  Item("N11")->trigger();
+  const float Down[] = {0.707106769f, 0.5f, 0.353553385f, 0.25f, 0.176776692f, 0.125f, 0.125f};
+  for (float S : Down) {
+    Item("ZoomOut1")->trigger();
+    EXPECT_EQ(View().Scale(), S);
+  }
+  EXPECT_NE(Form->windowTitle().indexOf("[1:8]"), -1) << Form->windowTitle().toStdString();
+  // The selection frame follows each zoom and scroll over its bitmap rectangle.
+  Item("N11")->trigger();
+  SelectAll1Click(E());
+  ASSERT_NE(E().gSelection.get(), nullptr);
+  auto SameRect = [](const TFloatRect& A, const TFloatRect& B) {
+    return A.Left == B.Left && A.Top == B.Top && A.Right == B.Right && A.Bottom == B.Bottom;
+  };
+  for (auto [Name, Scale] : {std::pair{"N31", 3.0f}, {"N210", 2.0f}, {"N12", 0.5f}, {"N14", 0.25f}}) {
+    Item(Name)->trigger();
+    EXPECT_EQ(View().Scale(), Scale) << Name;
+    EXPECT_TRUE(SameRect(E().gSelection->Location(), BitmapRectInControl(View()))) << Name;
+  }
+
+}
+
+TEST_F(MainWindow, FitAndTheWheel) {
+  Form->resize(700, 500);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  // Nothing to fit: the scale stays.
+  Item("N210")->trigger();
+  Item("Fit1")->trigger();
+  EXPECT_EQ(View().Scale(), 2.0f);
+  EXPECT_EQ(FitScale(0, 0, 100, 100), 0.001f);
+  LoadPicture(1000, 500);
+  Item("Fit1")->trigger();
+  const double Want = std::min((View().Height() - 33.0) / 500, (View().Width() - 33.0) / 1000);
+  EXPECT_EQ(View().Scale(), static_cast<float>(Want));
+
+  // Ctrl+wheel over the image: the bitmap point under the mouse stays there,
+  // also after the next image update.
+  Item("NormalViewing1")->trigger();
+  const QPoint At(View().Width() / 3, View().Height() / 3);
+  const TPoint Before = View().ControlToBitmap(TPoint{At.x(), At.y()});
+  QWheelEvent Up(QPointF(At), QPointF(Form->ViewWidget()->mapToGlobal(At)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                 Qt::ControlModifier, Qt::NoScrollPhase, false);
+  // The view leaves the wheel over the image to the window (as Qt passes a
+  // spontaneous wheel up to the parent).
+  QApplication::sendEvent(Form->ViewWidget(), &Up);
+  EXPECT_FALSE(Up.isAccepted());
+  QWheelEvent UpInForm(QPointF(Form->ViewWidget()->mapTo(Form.get(), At)), QPointF(), QPoint(), QPoint(0, 120),
+                       Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(Form.get(), &UpInForm);
+  EXPECT_EQ(View().Scale(), 1.41421354f);
+  const TPoint After = View().ControlToBitmap(TPoint{At.x(), At.y()});
+  EXPECT_LE(std::abs(After.X - Before.X), 1);
+  EXPECT_LE(std::abs(After.Y - Before.Y), 1);
+  const float H = View().OffsetHorz(), V = View().OffsetVert();
+  View().UpdateImage();
+  EXPECT_EQ(View().OffsetHorz(), H);
+  EXPECT_EQ(View().OffsetVert(), V);
+  // Over the vertical bar the wheel scrolls; the scale stays.
+  const TRect Bar = TRect{View().Width() - View().GetScrollBarSize() + 1, 40, View().Width() - 1, 41};
+  const float Pos = View().VScroll()->Position();
+  QWheelEvent OnBar(QPointF(Bar.Left, Bar.Top), QPointF(), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(Form->ViewWidget(), &OnBar);
+  EXPECT_TRUE(OnBar.isAccepted());
+  EXPECT_EQ(View().Scale(), 1.41421354f);
+  EXPECT_EQ(View().VScroll()->Position(), Pos - View().ScrollBars()->Increment());
+
+  // Arrow keys scroll by a tenth of the screen width when released, not
+  // when a held key repeats; up and down use the screen width too.
+  const int32_t Step = Form->screen()->geometry().width() / 10;
+  SelectAll1Click(E());
+  const TFloatRect Frame0 = E().gSelection->Location();
+  const float H0 = View().HScroll()->Position(), V0 = View().VScroll()->Position();
+  Form->PreviewKey(Qt::Key_Right, Qt::NoModifier, false, true);
+  EXPECT_EQ(View().HScroll()->Position(), H0);
+  Form->PreviewKey(Qt::Key_Right, Qt::NoModifier, false, false);
+  EXPECT_EQ(View().HScroll()->Position(), H0 + Step);
+  Form->PreviewKey(Qt::Key_Down, Qt::NoModifier, false, false);
+  EXPECT_EQ(View().VScroll()->Position(), V0 + Step);
+  // The selection frame moved with the picture.
+  const TFloatRect Frame1 = E().gSelection->Location();
+  EXPECT_EQ(Frame1.Left, Frame0.Left - Step);
+  EXPECT_EQ(Frame1.Top, Frame0.Top - Step);
+}
+
+TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
+  Form->resize(1000, 600);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  EXPECT_EQ(Form->StatusPanel(0)->width(), Form->width() - 350);
+  EXPECT_EQ(Form->StatusPanel(1)->width(), 300);
+  EXPECT_EQ(Form->StatusPanel(2)->width(), 30);
+  EXPECT_FALSE(Form->ToolBar2()->isVisible());
+
+  struct TGaugeWant {
+    TGauge Gauge;
+    int32_t Min, Max, Start;
+    const char* Hint;
+  };
+  for (const TGaugeWant& G : {TGaugeWant{TGauge::Alpha, 0, 255, 255, "Transparency - Alpha level"},
+                              TGaugeWant{TGauge::Size, 1, 64, 1, "Tool size"},
+                              TGaugeWant{TGauge::Density, 1, 255, 64, "Tool density/hardness"}}) {
+    TGaugeBar& B = Form->GaugeBar(G.Gauge);
+    EXPECT_EQ(B.Min(), G.Min);
+    EXPECT_EQ(B.Max(), G.Max);
+    EXPECT_EQ(Form->GaugePosition(G.Gauge), G.Start);
+    EXPECT_EQ(B.ButtonSize(), 12);
+    EXPECT_EQ(Form->GaugeWidget(G.Gauge)->toolTip(), G.Hint);
+    Form->SetGaugePosition(G.Gauge, 1000);
+    EXPECT_EQ(Form->GaugePosition(G.Gauge), G.Max);
+  }
+  // A size or density change shows its value as the hint and rebuilds the brush.
+  int Masks = 0;
+  Form->BuildBrushMask = [&] { ++Masks; };
+  Form->SetGaugePosition(TGauge::Size, 17);
+  EXPECT_EQ(Form->GaugeWidget(TGauge::Size)->toolTip(), "17");
+  EXPECT_EQ(Masks, 1);
+
+  ASSERT_EQ(Form->ComboBox1()->count(), 15);
+  Form->ComboBox1()->setCurrentIndex(14);
+  EXPECT_EQ(Form->RetouchEffectTag(), 399);
+  Form->ComboBox1()->setCurrentIndex(8);
+  EXPECT_EQ(Form->ComboBox1()->currentText(), "Light(B)");
+  EXPECT_EQ(Form->RetouchEffectTag(), 861);
+
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Foreground)->text(), "#FFFFFF");
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text(), "#000000");
+  Form->SetSwatchColor(TSwatch::Background, 0x800A0B0Cu);
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text(), "#0A0B0C");
+
+  // The tool buttons select tools 1 to 8; Space released goes back to 1.
+  std::vector<int32_t> Tools;
+  Form->Editor().SetToolHandler = [&](TEditor& Ed, int32_t T) {
+    Tools.push_back(T);
+    Ed.gCurrentTool = T;
+  };
+  for (int i = 0; i < 8; ++i) Form->ToolButton(i)->click();
+  EXPECT_EQ(Tools, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(Form->ToolButton(7)->toolTip(), "Replace");
+  EXPECT_FALSE(Form->PreviewKey(Qt::Key_Space, Qt::NoModifier, false, true));
+  EXPECT_EQ(Form->Editor().gCurrentTool, 8);
+  Form->PreviewKey(Qt::Key_Space, Qt::NoModifier, false, false);
+  EXPECT_EQ(Form->Editor().gCurrentTool, 1);
+  EXPECT_TRUE(Form->ToolButton(0)->isChecked());
+  // A tool the engine chose shows on the toolbar after the next click.
+  Form->Editor().SetTool(6);
+  QTest::mouseClick(Form->StatusPanel(1), Qt::LeftButton);
+  EXPECT_TRUE(Form->ToolButton(5)->isChecked());
+  Form->Editor().gCurrentTool = 2;
+  Form->PreviewKey(Qt::Key_Control, Qt::ControlModifier, true, false);
+  EXPECT_EQ(Form->StatusPanel(0)->text(),
+            "Ctrl+Click to select a brush type: color, pattern, clone or undo. Ctrl+Wheel to Zoom In/Out on a point.");
+  Form->Editor().gCurrentTool = 3;
+  Form->PreviewKey(Qt::Key_Control, Qt::NoModifier, false, false);
+  EXPECT_EQ(Form->StatusPanel(0)->text(),
+            "Left, middle or right click to select a color. Rotate Wheel Up/Down to Zoom In/Out (centered).");
+}
+
+// An independent walk over scripted random numbers.
+TEST(RandomKernel, CellsAndDivisorNeverNegative) {
+  for (int Seed = 0; Seed < 200; ++Seed) {
+    std::vector<int32_t> Draws;
+    uint32_t X = static_cast<uint32_t>(Seed) * 2654435761u + 1;
+    auto Random = [&](int32_t N) {
+      X = X * 1103515245u + 12345u;
+      const int32_t V = static_cast<int32_t>((X >> 16) % static_cast<uint32_t>(N));
+      Draws.push_back(V);
+      return V;
+    };
+    const TMatrixKernel K = RandomKernel(Random);
+    // Replay the draws: a cell is drawn only when the first draw is 0.
+    size_t i = 0;
+    int32_t Sum = 0;
+    std::array<int32_t, 25> Cells{};
+    for (int32_t& C : Cells) {
+      C = Draws[i++] == 0 ? Draws[i++] - 4 : 0;
+      Sum += C;
+    }
+    ASSERT_EQ(i, Draws.size());
+    const int32_t Sign = Sum < 0 ? -1 : 1;
+    EXPECT_EQ(K.Divisor, Sign * Sum);
+    EXPECT_GE(K.Divisor, 0);
+    for (size_t c = 0; c < 25; ++c) EXPECT_EQ(K.Cells[c], Sign * Cells[c]);
+  }
+  // All cells -4: the divisor -100 turns to 100 and the cells to 4.
+  int32_t Call = 0;
+  const TMatrixKernel K = RandomKernel([&](int32_t) { return 0 * ++Call; });
+  EXPECT_EQ(K.Divisor, 100);
+  EXPECT_EQ(K.Cells[24], 4);
+}
+
+TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
+  // The toolbar wraps at its separators: the colours below 680 pixels, the gauges below 480.
+  for (auto [Width, Rows] : {std::pair{680, 1}, {679, 2}, {480, 2}, {479, 3}}) {
+    Form->WrapToolBar1(Width);
+    EXPECT_EQ(Form->ToolBar1Rows(), Rows) << Width;
+  }
+  // The palette previews in the foreground box and restores it on leaving;
+  // a click picks the colour for the button.
+  QWidget* Palette = Form->Palette();
+  QWidget* Box = Form->findChild<QWidget*>("PaintBox2");
+  ASSERT_NE(Box, nullptr);
+  auto BoxColor = [&] { return Box->grab().toImage().pixel(Box->width() / 2, Box->height() / 2) | 0xFF000000u; };
+  const QPoint At(10, 5);
+  const TColor32 Under = Palette->grab().toImage().pixel(At) | 0xFF000000u;
+  ASSERT_NE(Under, 0xFFFFFFFFu);
+  QMouseEvent Move(QEvent::MouseMove, QPointF(At), QPointF(Palette->mapToGlobal(At)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Palette, &Move);
+  EXPECT_EQ(BoxColor(), Under);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), 0xFFFFFFFFu);
+  QEvent Leave(QEvent::Leave);
+  QApplication::sendEvent(Palette, &Leave);
+  EXPECT_EQ(BoxColor(), 0xFFFFFFFFu);
+  int Picks = 0;
+  Form->OnPalettePick = [&](TMouseButton B) { Picks += B == mbRight; };
+  QTest::mouseClick(Palette, Qt::RightButton, Qt::NoModifier, At);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), Under);
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text().toStdString(), ColorLabel(Under));
+  EXPECT_EQ(Picks, 1);
+
+  // Layers > Layers shows one item per entry and hides what is left over.
+  Form->SetLayerListItems({{3, "Layer 3"}, {5, "Layer 5"}});
+  Form->SetLayerListItems({{7, "Layer 7"}});
+  QList<QAction*> Items = Form->SubMenu("Layers2")->actions();
+  ASSERT_EQ(Items.size(), 2);
+  EXPECT_TRUE(Items[0]->isVisible());
+  EXPECT_EQ(Items[0]->text(), "Layer 7");
+  EXPECT_EQ(Items[0]->data().toInt(), 7);
+  EXPECT_FALSE(Items[1]->isVisible());
+}
+
+// Ctrl+wheel moves the offsets by round((p1 - p0) * scale), ties to even:
+// zooming out to 1:2 puts odd differences exactly on .5. A second window
+// zoomed the plain way gives the offsets before the correction.
+TEST_F(MainWindow, CtrlWheelCorrectionRoundsTiesToEven) {
+  TzubForm Plain;
+  // Both windows alike: a 4000 x 3000 picture centred at 1:1.41.
+  auto Reset = [](TzubForm& F) {
+    F.SetScale(1.0f);
+    F.Image321().Bitmap()->SetSize(1, 1);
+    F.Image321().Bitmap()->SetSize(4000, 3000);
+    F.SetScale(ZoomOutScale(1.0f));
+  };
+  for (TzubForm* F : {Form.get(), &Plain}) {
+    F->resize(640, 480);
+    F->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(F));
+  }
+  int Ties = 0;
+  for (int32_t X = 101; X < 140; X += 3) {
+    Reset(*Form);
+    Reset(Plain);
+    ASSERT_EQ(View().Scale(), 0.707106769f);
+    const int32_t Y = X + 40;
+    const TPoint P0 = View().ControlToBitmap(TPoint{X, Y});
+    ASSERT_EQ(P0, Plain.Image321().ControlToBitmap(TPoint{X, Y}));
+    Form->WheelZoom(-120, true, X, Y);
+    Plain.SetScale(ZoomOutScale(Plain.Image321().Scale()));
+    ASSERT_EQ(View().Scale(), 0.5f);
+    const TPoint P1 = Plain.Image321().ControlToBitmap(TPoint{X, Y});
+    const int32_t Dx = P1.X - P0.X, Dy = P1.Y - P0.Y;
+    Ties += (Dx % 2 != 0) + (Dy % 2 != 0);
+    // Halves rounded to the even neighbour, written out without rint.
+    auto Even = [](int32_t D) {
+      const int32_t Floor = D >= 0 ? D / 2 : -((-D + 1) / 2);
+      return D % 2 == 0 ? D / 2 : (Floor % 2 == 0 ? Floor : Floor + 1);
+    };
+    EXPECT_EQ(View().OffsetHorz(), Plain.Image321().OffsetHorz() + Even(Dx)) << X;
+    EXPECT_EQ(View().OffsetVert(), Plain.Image321().OffsetVert() + Even(Dy)) << X;
+  }
+  EXPECT_GT(Ties, 0);
+}
