@@ -9,6 +9,7 @@
 // PaintBox2, Histogram1, ...), so a reader can find the widget behind a call.
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,12 @@ struct TParamDialogSetup {
   // Image321's bitmap: the work bitmap stretched (linear) so that its longer
   // side is 128; Image322 is made the same size.
   const TBitmap32* Preview = nullptr;
+  // What Proof works on: the work bitmap at full size, the swatch colours the
+  // effects paint with, and how the document shows the work bitmap (into the
+  // selected layer, the selection or the target, then repainted).
+  TBitmap32* Work = nullptr;
+  TColor32 Foreground = 0, Background = 0;
+  std::function<void()> ShowWork;
 };
 
 // The resize dialog's (TResizeDlg) values: UpDown1, UpDown2, the resampler

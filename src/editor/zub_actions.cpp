@@ -26,6 +26,7 @@
 #include "img_rank.h"
 #include "img_rotate.h"
 #include "img_sort.h"
+#include "img_viewcoords.h"
 #include "platform_clipboard.h"
 #include "platform_messagebox.h"
 #include "raster_filterindex.h"
@@ -475,10 +476,39 @@ int32_t TEditorActions::ParamDialog(int32_t Kind) {
     preview.SetSize(across, 128);
   StretchTransferByIndex(&preview, preview.BoundsRect(), preview.BoundsRect(), w, w->BoundsRect(), 2, dmOpaque);
   setup.Preview = &preview;
+  setup.Work = w;
+  setup.Foreground = Swatch(TSwatch::Foreground);
+  setup.Background = Swatch(TSwatch::Background);
+  setup.ShowWork = [this] { ShowWorkInDocument(); };
   TParamValues& values = fParamValues[static_cast<size_t>(Kind)];
   if (!fEditor.Ui().RunParamDialog(setup, values)) return arCancel;
   ApplyParamEffect(Kind, w, w, values, Swatch(TSwatch::Foreground), Swatch(TSwatch::Background));
   return arWriteBack;
+}
+
+// The parameter dialog's Proof: the work bitmap as the document would show
+// it after the command, while the command is still open (its undo snapshot
+// puts the document back on Cancel).
+void TEditorActions::ShowWorkInDocument() {
+  TBitmap32* w = fEditor.gWork.get();
+  TBitmap32* t = fEditor.gTarget;
+  if (t == nullptr || t == w) return;
+  if (fEditor.gSelectedLayer) {
+    // Only a bitmap layer has pixels to show the work in.
+    auto* layer = dynamic_cast<TBitmapLayer*>(fEditor.gSelectedLayer.get());
+    if (layer == nullptr) return;
+    CopyBitmap(layer->Bitmap(), w, true);
+    layer->Bitmap()->Changed();
+  } else if (fEditor.gSelection) {
+    const TRect r = RoundRectF(ControlToBitmapRect(fEditor.View(), fEditor.gSelection->Location()));
+    StretchTransferByIndex(t, r, t->BoundsRect(), w, w->BoundsRect(), 2, dmOpaque);
+    t->Changed();
+  } else {
+    CopyBitmap(t, w, true);
+    t->Changed();
+  }
+  fEditor.View().Invalidate();
+  fEditor.RefreshHistogram();
 }
 
 void TEditorActions::RunParamDialogCommand(int32_t Kind) {
