@@ -73,6 +73,8 @@ void TBCPreview::mouseReleaseEvent(QMouseEvent*) {
 // ---- The dialog ------------------------------------------------------------------------------------
 
 TBCDlg::TBCDlg(QWidget* Parent) : QDialog(Parent) {
+  // Setting the controls up must not run their change handlers.
+  syncing_ = true;
   auto* top = new QVBoxLayout(this);
   auto* previews = new QHBoxLayout;
   Image321 = new TBCPreview(*this, 0, this);
@@ -131,6 +133,7 @@ TBCDlg::TBCDlg(QWidget* Parent) : QDialog(Parent) {
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);
   connect(Timer1, &QTimer::timeout, this, &TBCDlg::Timer1Timer);
+  syncing_ = false;
 }
 
 uint32_t TBCDlg::Now() const {
