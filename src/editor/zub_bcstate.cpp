@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "img_common.h"
+#include "stringutils.h"
+#include "zub_dlgcalc.h"
 #include "zub_params.h"
 
 namespace {
@@ -36,35 +38,19 @@ constexpr TKindRanges kRanges[kParamKindCount] = {
     {{0, 100, true}, kHidden2, kHidden4},                 // 14 Quantize
 };
 
-std::string Trimmed(const std::string& S) {
-  size_t b = 0, e = S.size();
-  while (b < e && static_cast<unsigned char>(S[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(S[e - 1]) <= ' ') --e;
-  return S.substr(b, e - b);
-}
-
-std::optional<int32_t> ReadInteger(const std::string& Text) {
-  const std::string t = Trimmed(Text);
-  int32_t v = 0;
-  const char* first = t.data();
-  if (!t.empty() && t[0] == '+') ++first;
-  const auto [end, ec] = std::from_chars(first, t.data() + t.size(), v);
-  if (ec != std::errc() || end != t.data() + t.size() || first == t.data() + t.size()) return std::nullopt;
-  return v;
-}
-
-// A decimal number times 100, rounded half to even; "," reads as the point.
+// A decimal number times 100, rounded half to even.
 std::optional<int32_t> ReadHundredths(const std::string& Text) {
-  std::string t = Trimmed(Text);
-  std::replace(t.begin(), t.end(), ',', '.');
-  const char* first = t.data();
-  if (!t.empty() && t[0] == '+') ++first;
   double v = 0;
-  const auto [end, ec] = std::from_chars(first, t.data() + t.size(), v);
-  if (ec != std::errc() || end != t.data() + t.size() || first == t.data() + t.size()) return std::nullopt;
+  if (!ReadDecimalText(Text, v)) return std::nullopt;
   const long double scaled = std::nearbyint(static_cast<long double>(v) * 100);
   // Far outside any slider: the track bar clamps it anyway.
   return static_cast<int32_t>(std::clamp<long double>(scaled, -1e9L, 1e9L));
+}
+
+std::optional<int32_t> ReadInteger(const std::string& Text) {
+  int32_t v = 0;
+  if (!TryStrToInt(Text, v)) return std::nullopt;
+  return v;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "exif_reader.h"
 #include "img_common.h"
+#include "stringutils.h"
 
 namespace {
 
@@ -15,16 +16,6 @@ std::string Trimmed(const std::string& S) {
   while (b < e && static_cast<unsigned char>(S[b]) <= ' ') ++b;
   while (e > b && static_cast<unsigned char>(S[e - 1]) <= ' ') --e;
   return S.substr(b, e - b);
-}
-
-bool ReadInt(const std::string& Text, int32_t& V) {
-  const std::string t = Trimmed(Text);
-  const char* first = t.data();
-  const char* last = t.data() + t.size();
-  if (first != last && *first == '+') ++first;
-  if (first == last) return false;
-  const auto [end, ec] = std::from_chars(first, last, V);
-  return ec == std::errc() && end == last;
 }
 
 int32_t RoundToSize(double V) {
@@ -40,6 +31,17 @@ int32_t RoundToSize(double V) {
 int32_t HalfDown(int64_t V) { return static_cast<int32_t>(V >= 0 ? V / 2 : -((-V + 1) / 2)); }
 
 }  // namespace
+
+bool ReadDecimalText(const std::string& Text, double& Value) {
+  std::string t = Trimmed(Text);
+  std::replace(t.begin(), t.end(), ',', '.');
+  const char* first = t.data();
+  const char* last = t.data() + t.size();
+  if (first != last && *first == '+') ++first;
+  if (first == last) return false;
+  const auto [end, ec] = std::from_chars(first, last, Value);
+  return ec == std::errc() && end == last && std::isfinite(Value);
+}
 
 // ---- Resize ---------------------------------------------------------------------------------
 
@@ -89,16 +91,8 @@ void TResizeCalc::Recentre() {
 // ---- Rotate ---------------------------------------------------------------------------------
 
 int32_t RotateTenthsFromText(const std::string& Text) {
-  std::string t = Trimmed(Text);
-  // Either separator is taken as the decimal point, whatever the locale.
-  std::replace(t.begin(), t.end(), ',', '.');
-  const char* first = t.data();
-  const char* last = t.data() + t.size();
-  if (first != last && *first == '+') ++first;
-  if (first == last) return -1;
   double v = 0;
-  const auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last || !std::isfinite(v)) return -1;
+  if (!ReadDecimalText(Text, v)) return -1;
   const double tenths = std::trunc(v * 10);
   return static_cast<int32_t>(std::clamp(tenths, 0.0, 3600.0));
 }
@@ -115,10 +109,7 @@ int32_t RotateCode(int32_t Choice, int32_t Tenths) {
 
 // ---- Matrix ---------------------------------------------------------------------------------
 
-int32_t MatrixIntegerFromText(const std::string& Text) {
-  int32_t v = 0;
-  return ReadInt(Text, v) ? v : 0;
-}
+int32_t MatrixIntegerFromText(const std::string& Text) { return StrToIntDef(Text, 0); }
 
 int32_t MatrixThresholdFromText(const std::string& Text) { return std::clamp(MatrixIntegerFromText(Text), 0, 255); }
 

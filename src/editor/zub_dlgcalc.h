@@ -12,6 +12,11 @@
 #include "raster_core.h"
 #include "zub_actions.h"
 
+// A decimal number as the dialogs read it, whatever the locale: blanks
+// around it are ignored and "," is taken as the decimal point. False for
+// anything else (a half-typed "-", "1,2,3", an empty text).
+bool ReadDecimalText(const std::string& Text, double& Value);
+
 // ---- Resize dialog ---------------------------------------------------------------------------
 
 // Width and height with the aspect kept (mode 1), the new image's size

@@ -167,16 +167,16 @@ TEST_F(EffectDialog, EditsSetTheSlidersAndInvalidTextKeepsThem) {
     int32_t Tag, Want;
   } cases[] = {
       {0, "1.25", 0, 125}, {0, "abc", 0, 125}, {0, "1.", 0, 100},  {0, "0,5", 0, 50},   {0, "", 0, 50},
-      {0, "-", 0, 50},     {0, "9", 0, 400},   {0, "0.125", 0, 12}, {0, "0.375", 0, 38}, {0, "1e400", 0, 38},
+      {0, "-", 0, 50},     {0, "9", 0, 400},   {0, "0.125", 0, 12}, {0, "0.375", 0, 38}, {0, "1e400", 0, 38}, {0, " 2 ", 0, 200},
   };
   for (const auto& c : cases) {
     state.EditChanged(c.Edit, c.Text, 5);
     EXPECT_EQ(state.Position(c.Tag), c.Want) << c.Text;
   }
-  EXPECT_EQ(state.EditText(0), "0.38");
+  EXPECT_EQ(state.EditText(0), "2");
   // An integer kind reads its first edit as an integer; Edit3 drives TrackBar4.
   state.Show(ParamDialogSetupFor(2), 1);
-  state.EditChanged(0, " 42 ", 5);
+  state.EditChanged(0, "  42", 5);
   state.EditChanged(0, "4.5", 5);
   state.EditChanged(2, "-17", 5);
   EXPECT_EQ(state.Position(0), 42);
@@ -312,6 +312,7 @@ TEST(MatrixEdits, ThresholdsClampAndTheStartLevelsChangeNothing) {
   EXPECT_EQ(MatrixThresholdFromText("x"), 0);
   EXPECT_EQ(MatrixIntegerFromText("-7"), -7);
   EXPECT_EQ(MatrixIntegerFromText("7x"), 0);
+  EXPECT_EQ(MatrixIntegerFromText("99999999999"), 0);
   m.Divisor = 0;
   PrepareMatrixForShow(m);
   EXPECT_EQ(m.Divisor, 1);
