@@ -66,11 +66,14 @@ struct TParamDialogSetup {
   // side is 128; Image322 is made the same size.
   const TBitmap32* Preview = nullptr;
   // What Proof works on: the work bitmap at full size, the swatch colours the
-  // effects paint with, and how the document shows the work bitmap (into the
-  // selected layer, the selection or the target, then repainted).
+  // effects paint with, and how the document shows a full-size result:
+  // ShowWork calls Render with the bitmap to draw it into (the target or the
+  // selected layer's bitmap when they show the work bitmap pixel for pixel,
+  // so no copy is needed; otherwise the work bitmap, which it then stretches
+  // into the selection), and repaints.
   TBitmap32* Work = nullptr;
   TColor32 Foreground = 0, Background = 0;
-  std::function<void()> ShowWork;
+  std::function<void(const std::function<void(TBitmap32* Dst)>& Render)> ShowWork;
 };
 
 // The resize dialog's (TResizeDlg) values: UpDown1, UpDown2, the resampler

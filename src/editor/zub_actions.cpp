@@ -479,32 +479,34 @@ int32_t TEditorActions::ParamDialog(int32_t Kind) {
   setup.Work = w;
   setup.Foreground = Swatch(TSwatch::Foreground);
   setup.Background = Swatch(TSwatch::Background);
-  setup.ShowWork = [this] { ShowWorkInDocument(); };
+  setup.ShowWork = [this](const std::function<void(TBitmap32*)>& Render) { ShowWorkInDocument(Render); };
   TParamValues& values = fParamValues[static_cast<size_t>(Kind)];
   if (!fEditor.Ui().RunParamDialog(setup, values)) return arCancel;
   ApplyParamEffect(Kind, w, w, values, Swatch(TSwatch::Foreground), Swatch(TSwatch::Background));
   return arWriteBack;
 }
 
-// The parameter dialog's Proof: the work bitmap as the document would show
-// it after the command, while the command is still open (its undo snapshot
-// puts the document back on Cancel).
-void TEditorActions::ShowWorkInDocument() {
+// The parameter dialog's Proof: a full-size result shown in the document
+// while the command is still open (its undo snapshot puts the document back
+// on Cancel, and OK writes the work bitmap back as usual).
+void TEditorActions::ShowWorkInDocument(const std::function<void(TBitmap32*)>& Render) {
   TBitmap32* w = fEditor.gWork.get();
   TBitmap32* t = fEditor.gTarget;
   if (t == nullptr || t == w) return;
   if (fEditor.gSelectedLayer) {
-    // Only a bitmap layer has pixels to show the work in.
+    // Only a bitmap layer has pixels to show the result in.
     auto* layer = dynamic_cast<TBitmapLayer*>(fEditor.gSelectedLayer.get());
     if (layer == nullptr) return;
-    CopyBitmap(layer->Bitmap(), w, true);
+    Render(layer->Bitmap());
     layer->Bitmap()->Changed();
   } else if (fEditor.gSelection) {
+    Render(w);
     const TRect r = RoundRectF(ControlToBitmapRect(fEditor.View(), fEditor.gSelection->Location()));
     StretchTransferByIndex(t, r, t->BoundsRect(), w, w->BoundsRect(), 2, dmOpaque);
     t->Changed();
   } else {
-    CopyBitmap(t, w, true);
+    // The whole image: drawn straight into the document, saving a full copy.
+    Render(t);
     t->Changed();
   }
   fEditor.View().Invalidate();

@@ -162,10 +162,14 @@ TParamValues TBCDlgState::Values() const {
 }
 
 void TBCDlgState::Proof() {
-  TBitmap32* work = setup_.Work;
-  if (work != nullptr && !saved_.Empty()) {
-    ApplyParamEffect(setup_.Kind, work, &saved_, Values(), setup_.Foreground, setup_.Background, 1);
-    if (setup_.ShowWork) setup_.ShowWork();
+  if (setup_.Work != nullptr && !saved_.Empty()) {
+    const auto render = [this](TBitmap32* Dst) {
+      ApplyParamEffect(setup_.Kind, Dst, &saved_, Values(), setup_.Foreground, setup_.Background, 1);
+    };
+    if (setup_.ShowWork)
+      setup_.ShowWork(render);
+    else
+      render(setup_.Work);
   }
   // What is shown now is proofed: only a later change is pending.
   stamp_ = 0;
@@ -182,7 +186,8 @@ bool TBCDlgState::TimerTick(uint32_t Now) {
 
 void TBCDlgState::Unproof() {
   RestoreWork();
-  if (setup_.Work != nullptr && setup_.ShowWork) setup_.ShowWork();
+  if (setup_.Work != nullptr && !saved_.Empty() && setup_.ShowWork)
+    setup_.ShowWork([this](TBitmap32* Dst) { CopyBitmap(Dst, &saved_, true); });
 }
 
 void TBCDlgState::RestoreWork() {

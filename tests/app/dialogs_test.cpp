@@ -18,6 +18,7 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "exif_reader.h"
@@ -76,7 +77,11 @@ TEST_F(Dialogs, EffectDialogSlidersEditsProofAndOk) {
   TParamDialogSetup s = ParamDialogSetupFor(3);
   s.Work = &work;
   s.Preview = &small;
-  s.ShowWork = [&] { ++shown; };
+  TBitmap32 document;
+  s.ShowWork = [&](const std::function<void(TBitmap32*)>& Render) {
+    ++shown;
+    Render(&document);
+  };
   TBCDlg* d = BCDlg();
   d->Prepare(s);
   EXPECT_EQ(d->windowTitle(), "Unsharp Mask (Gauss)");
@@ -97,6 +102,7 @@ TEST_F(Dialogs, EffectDialogSlidersEditsProofAndOk) {
   before->Assign(&work);
   d->ProofButton->click();
   EXPECT_EQ(shown, 1);
+  EXPECT_EQ(document.Width(), 256);  // the full-size result went to the document
   EXPECT_TRUE(d->Timer1->isActive());
 
   TParamValues v;

@@ -138,6 +138,36 @@ TEST_F(EffectDialog, CancelAfterProofRestoresAndTheValueIsRememberedPerKind) {
   EXPECT_FLOAT_EQ(state.PreviewScale(), 1.0f);
 }
 
+// Proof through a selection: the selection's rectangle shows what OK writes
+// there, the rest of the picture stays, and Unproof brings it all back.
+TEST_F(EffectDialog, ProofInASelectionShowsWhatOkWrites) {
+  Doc().SetSize(40, 30);
+  PaintPattern(Doc(), 11);
+  Doc().SetAllAlpha(255);
+  ed->gSelection = AddFrame(view, 5, 4, 25, 20);
+  auto before = Copy(Doc());
+  TBitmap32 proofed, unproofed;
+  ui.ParamDialogHook = [&](const TParamDialogSetup& Setup, TParamValues& Values) {
+    state.Show(Setup, 1);
+    state.SliderChanged(0, 40, 2);
+    state.Proof();
+    proofed.Assign(&Doc());
+    state.Unproof();
+    unproofed.Assign(&Doc());
+    state.Proof();
+    state.RestoreWork();
+    state.Close();
+    Values = state.Values();
+    return true;
+  };
+  act->BrightnessContrast1Click();
+  EXPECT_TRUE(proofed.Equal(&Doc()));
+  EXPECT_TRUE(unproofed.Equal(before.get()));
+  EXPECT_FALSE(SameArea(Doc(), *before, TRect{5, 4, 25, 20}));
+  EXPECT_TRUE(SameArea(Doc(), *before, TRect{0, 0, 40, 4}));
+  EXPECT_TRUE(SameArea(Doc(), *before, TRect{0, 20, 40, 30}));
+}
+
 // A 2000-pixel picture previews the mosaic radius divided by the ratio 15.
 TEST_F(EffectDialog, PreviewDividesTheRadiusByTheRatio) {
   TBitmap32 work, small;
@@ -202,7 +232,10 @@ TEST_F(EffectDialog, TimerProofsOnlyAPendingChange) {
   TParamDialogSetup s = ParamDialogSetupFor(1);
   s.Work = &work;
   s.Preview = &work;
-  s.ShowWork = [&] { ++proofs; };
+  s.ShowWork = [&](const std::function<void(TBitmap32*)>& Render) {
+    ++proofs;
+    Render(&work);
+  };
   state.Show(s, 1000);
   EXPECT_FALSE(state.TimerTick(9000));  // timer off before Proof
   state.Proof();
