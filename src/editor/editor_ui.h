@@ -9,6 +9,7 @@
 // PaintBox2, Histogram1, ...), so a reader can find the widget behind a call.
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,15 @@ struct TParamDialogSetup {
   // Image321's bitmap: the work bitmap stretched (linear) so that its longer
   // side is 128; Image322 is made the same size.
   const TBitmap32* Preview = nullptr;
+  // What Proof works on: the work bitmap at full size, the swatch colours the
+  // effects paint with, and how the document shows a full-size result:
+  // ShowWork calls Render with the bitmap to draw it into (the target or the
+  // selected layer's bitmap when they show the work bitmap pixel for pixel,
+  // so no copy is needed; otherwise the work bitmap, which it then stretches
+  // into the selection), and repaints.
+  TBitmap32* Work = nullptr;
+  TColor32 Foreground = 0, Background = 0;
+  std::function<void(const std::function<void(TBitmap32* Dst)>& Render)> ShowWork;
 };
 
 // The resize dialog's (TResizeDlg) values: UpDown1, UpDown2, the resampler

@@ -26,6 +26,7 @@
 #include "img_rank.h"
 #include "img_rotate.h"
 #include "img_sort.h"
+#include "img_viewcoords.h"
 #include "platform_clipboard.h"
 #include "platform_messagebox.h"
 #include "raster_filterindex.h"
@@ -475,10 +476,41 @@ int32_t TEditorActions::ParamDialog(int32_t Kind) {
     preview.SetSize(across, 128);
   StretchTransferByIndex(&preview, preview.BoundsRect(), preview.BoundsRect(), w, w->BoundsRect(), 2, dmOpaque);
   setup.Preview = &preview;
+  setup.Work = w;
+  setup.Foreground = Swatch(TSwatch::Foreground);
+  setup.Background = Swatch(TSwatch::Background);
+  setup.ShowWork = [this](const std::function<void(TBitmap32*)>& Render) { ShowWorkInDocument(Render); };
   TParamValues& values = fParamValues[static_cast<size_t>(Kind)];
   if (!fEditor.Ui().RunParamDialog(setup, values)) return arCancel;
   ApplyParamEffect(Kind, w, w, values, Swatch(TSwatch::Foreground), Swatch(TSwatch::Background));
   return arWriteBack;
+}
+
+// The parameter dialog's Proof: a full-size result shown in the document
+// while the command is still open (its undo snapshot puts the document back
+// on Cancel, and OK writes the work bitmap back as usual).
+void TEditorActions::ShowWorkInDocument(const std::function<void(TBitmap32*)>& Render) {
+  TBitmap32* w = fEditor.gWork.get();
+  TBitmap32* t = fEditor.gTarget;
+  if (t == nullptr || t == w) return;
+  if (fEditor.gSelectedLayer) {
+    // Only a bitmap layer has pixels to show the result in.
+    auto* layer = dynamic_cast<TBitmapLayer*>(fEditor.gSelectedLayer.get());
+    if (layer == nullptr) return;
+    Render(layer->Bitmap());
+    layer->Bitmap()->Changed();
+  } else if (fEditor.gSelection) {
+    Render(w);
+    const TRect r = RoundRectF(ControlToBitmapRect(fEditor.View(), fEditor.gSelection->Location()));
+    StretchTransferByIndex(t, r, t->BoundsRect(), w, w->BoundsRect(), 2, dmOpaque);
+    t->Changed();
+  } else {
+    // The whole image: drawn straight into the document, saving a full copy.
+    Render(t);
+    t->Changed();
+  }
+  fEditor.View().Invalidate();
+  fEditor.RefreshHistogram();
 }
 
 void TEditorActions::RunParamDialogCommand(int32_t Kind) {

@@ -121,6 +121,7 @@ class TEditorActions {
   void RunDirect(const char* Name, TMember Callback, const TActionArgument& Argument, bool RecordUndo);
   void RunParamDialogCommand(int32_t Kind);
   int32_t ParamDialog(int32_t Kind);
+  void ShowWorkInDocument(const std::function<void(TBitmap32*)>& Render);
 
   // Tag table callbacks.
   int32_t KernelAction(const TActionArgument& A);

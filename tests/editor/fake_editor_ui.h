@@ -79,6 +79,7 @@ class TFakeEditorUi : public EditorUi {
   bool RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) override {
     ParamDialogs.push_back(Setup);
     if (Setup.Preview != nullptr) ParamPreviewSizes.push_back({Setup.Preview->Width(), Setup.Preview->Height()});
+    if (ParamDialogHook) return ParamDialogHook(Setup, Values);
     if (ParamAnswers.empty()) return false;
     Values = ParamAnswers.front();
     ParamAnswers.pop_front();
@@ -118,6 +119,9 @@ class TFakeEditorUi : public EditorUi {
   std::vector<TParamDialogSetup> ParamDialogs;
   std::vector<std::pair<int32_t, int32_t>> ParamPreviewSizes;
   std::deque<TParamValues> ParamAnswers;
+  // When set, answers the parameter dialog in place of ParamAnswers (a test
+  // that drives the dialog's own logic).
+  std::function<bool(const TParamDialogSetup&, TParamValues&)> ParamDialogHook;
   std::vector<ResizeShowing> ResizeDialogs;
   std::deque<TResizeValues> ResizeAnswers;
   std::map<TGauge, int32_t> Gauges;
