@@ -207,7 +207,8 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
   try {
     if (DirOffset < 0 || int64_t(DirOffset) + 2 > size) throw std::out_of_range("directory outside the note");
     int64_t n = GetLE(Data, DirOffset, 2, big);
-    for (int64_t i = 0; i < n; ++i) {
+    // The note's entries count against the block's allowance of entries.
+    for (int64_t i = 0; i < n && Info->TakeEntry(); ++i) {
       int64_t e = int64_t(DirOffset) + 2 + 12 * i;
       if (e + 12 > size) throw std::out_of_range("entry outside the note");
       uint32_t tag = GetLE(Data, e, 2, big), format = GetLE(Data, e + 2, 2, big), count = GetLE(Data, e + 4, 4, big);
