@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "alloc_budget.h"
 #include "exif_reader.h"
+#include "formats_test_util.h"
 #include "iptc_reader.h"
 #include "maker_notes.h"
 #include "platform_jpeg.h"
@@ -85,6 +88,38 @@ std::string Jpeg(const std::vector<std::string>& Segments) {
   std::string s = "\xFF\xD8";
   for (const std::string& g : Segments) s += g;
   return s + "\xFF\xD9";
+}
+
+// A big-endian block of Total bytes whose first directory holds one entry per
+// 12 bytes, and 64 more directories that start inside it, each reading the
+// rest of the same entries: entry k - 1 ends in the 16-bit count of a
+// directory starting at entry k, and 64 ExifOffset entries point at such
+// starts. Every tenth entry is a UserComment over almost the whole block and
+// every tenth a MakerNote of 4000 bytes; the make is Canon.
+std::string OverlappingBlock(size_t Total, size_t MaxEntries = 65535) {
+  TBlock t(true);
+  const uint32_t entries = static_cast<uint32_t>(std::min<size_t>((Total - 8 - 2 - 4 - 8) / 12, MaxEntries));
+  const uint32_t makeAt = 8 + 2 + 12 * entries + 4;
+  auto dirAt = [](uint32_t k) { return 8 + 12 * k; };  // the directory whose entries begin at entry k
+  t.Put16(entries);
+  for (uint32_t k = 0; k < entries; ++k) {
+    if (k == 0) {
+      t.Put16(0x010F), t.Put16(2), t.Put32(6), t.Put32(makeAt);
+    } else if (k <= 64) {
+      t.Put16(0x8769), t.Put16(4), t.Put32(1), t.Put32(dirAt(100 + 40 * (k - 1)));  // entry 99 + 40 j ends in 9
+    } else if (k % 10 == 3) {
+      t.Put16(0x9286), t.Put16(7), t.Put32(static_cast<uint32_t>(Total - 100)), t.Put32(8);
+    } else if (k % 10 == 7) {
+      t.Put16(0x927C), t.Put16(7), t.Put32(4000), t.Put32(8);
+    } else {
+      // ExposureProgram 2, then the count of the directory that starts next.
+      t.Put16(0x8822), t.Put16(3), t.Put32(2), t.Put16(2), t.Put16(entries - k - 1);
+    }
+  }
+  t.Put32(0);
+  t.B += std::string("Canon\0", 6);
+  t.Pad(Total);
+  return t.B;
 }
 
 class MetadataTest : public ::testing::Test {
@@ -499,7 +534,7 @@ TEST_F(MetadataTest, MakerNotes) {
 // Maker notes of three layouts, kept as fuzz seeds: the newer Nikon note
 // with its own TIFF header, the little-endian Fuji note and the Casio QVC note.
 TEST_F(MetadataTest, VendorNoteLayouts) {
-  const std::string seeds = std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/metadata/";
+  const std::string seeds = std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/metadata_jpeg/";
   TimgData n(255);
   ASSERT_TRUE(n.LoadMetadata(seeds + "nikon.jpg"));
   EXPECT_EQ(n.ExifInfo->LookupTagValue("LensInformation"), "18.0-70.0(mm)  F3.5-F5.6");
@@ -542,6 +577,161 @@ TEST_F(MetadataTest, OlympusValueOutsideTheNoteComesFromTheBlock) {
   EXPECT_EQ(d.ExifInfo->MakerNoteBytes, n.B);
   EXPECT_EQ(d.ExifInfo->LookupTagValue("CameraID"), "CAMID-7");
   EXPECT_EQ(d.ExifInfo->LookupTagValue("JpegQual"), "2");
+}
+
+
+// 64 directories overlapping in one 64 KB APP1, and the same in a 256 KB
+// TIFF: the parse stays within the entry allowance, 64 MB and 100 ms of
+// processor time (before the allowance it took 35 s and 2.9 GB).
+TEST_F(MetadataTest, OverlappingDirectoriesStayWithinTheBudget) {
+  const std::string block = OverlappingBlock(65527);
+  const std::string jpeg = "\xFF\xD8" + Seg(0xE1, std::string("Exif\0\0", 6) + block) + "\xFF\xD9";
+  ASSERT_EQ(jpeg.size(), 2 + 4 + 65533 + 2u);  // the largest APP1 there is
+  struct Case {
+    std::string name, bytes;
+  };
+  // The TIFF's directory fits the 256000 bytes read from byte 8.
+  const Case cases[] = {{"crafted.jpg", jpeg}, {"crafted.tif", OverlappingBlock(256 * 1024, 21000)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write(c.name, c.bytes);
+    TimgData d(255);
+    bool ok = false;
+    const alloc_budget::TUsage use = alloc_budget::Measure([&] { ok = d.LoadMetadata(path); });
+    ASSERT_TRUE(ok);
+    RecordProperty(c.name + "_peak_bytes", std::to_string(use.PeakBytes));
+    RecordProperty(c.name + "_cpu_ms", std::to_string(use.CpuMs));
+    EXPECT_LT(use.PeakBytes, 64 << 20);
+    EXPECT_LT(use.CpuMs, 100.0);
+    const TImageInfo& x = *d.ExifInfo;
+    EXPECT_EQ(x.MakeText, "Canon");
+    EXPECT_EQ(x.LookupTagValue("ExposureProgram").substr(0, 8), "Normal, ");
+    EXPECT_GT(x.TagCount(), 3000);
+    EXPECT_LE(x.TagCount(), kMaxExifEntries);
+    // Raw bytes kept: at most four times the block.
+    size_t raw = 0;
+    for (const TTagEntry& e : x.Tags) raw += e.Raw.size();
+    EXPECT_LE(raw, 4 * d.Sections[0].Data.size() + 4 * 65536);
+    EXPECT_GT(raw, d.Sections[0].Data.size());
+  }
+}
+
+// Thousands of keyword datasets in one APP13 block merge in time linear in
+// the block: each distinct keyword once, in the order of first appearance.
+TEST(IptcTest, ManyRepeatedKeywordsMergeInLinearTime) {
+  std::string app13 = std::string("Photoshop 3.0\0", 14) + "8BIM\x04\x04";
+  std::string expected;
+  for (int i = 0; app13.size() < 65000; ++i) {
+    const std::string v = "k" + std::to_string(i % 4000);
+    app13 += std::string{'\x1C', 2, 25, 0, static_cast<char>(v.size())} + v;
+    if (i < 4000) expected += v + "\r\n";
+  }
+  TIPTCdata ip(nullptr);
+  const alloc_budget::TUsage use = alloc_budget::Measure([&] { ip.ParseIptcData(app13); });
+  EXPECT_LT(use.CpuMs, 100.0);
+  ASSERT_EQ(ip.Count(), 1);
+  EXPECT_EQ(ip.ReadTagValue("Keywords", ""), expected);
+}
+
+// Decimals as the class library's Format writes them: half away from zero on
+// the decimal digits, "." whatever the locale.
+TEST_F(MetadataTest, DecimalsRoundHalfAwayFromZero) {
+  struct Case {
+    const char* pattern;
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"F%0.1f", 2.25, "F2.3"},       {"F%0.1f", 0.35, "F0.4"},        {"F%0.1f", 2.8, "F2.8"},
+      {"%5.2f", 1.005, " 1.01"},      {"%5.2f", 0.125, " 0.13"},       {"%0.0f", 2.5, "3"},
+      {"%0.0f", -2.5, "-3"},          {"%0.0f", 0.4, "0"},             {"%0.1f", 9.96, "10.0"},
+      {"%4.4f sec", 0.0078125, "0.0078 sec"}, {"%5.2f mm", 50, "50.00 mm"}, {"%5.2f", 4294967295.0, "4294967295.00"},
+      {"%0.1f-", -1.25, "-1.3-"},     {"%-6.1fx", 1.25, "1.3   x"},     {"%0.3f", 1e-9, "0.000"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExifFormatFloat(c.pattern, c.value), c.text) << c.pattern << " " << c.value;
+  // Through a directory: FNumber 9/4 and 7/20, ApertureValue 5/2.
+  TBlock t(false);
+  t.Dir({{0x829D, 5, 1, t.Rat(9, 4)}, {0x9202, 5, 1, t.Rat(7, 20)}, {0x9205, 5, 1, t.Rat(5, 2)}});
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(Write("f.jpg", Jpeg({App1(t)}))));
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("FNumber"), "F2.3");
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("ApertureValue"), "F0.4");
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("MaxApertureValue"), "F2.5");
+}
+
+// A write-back that runs out of room raises and leaves the old photo byte for
+// byte, with no temporary file beside it.
+TEST_F(MetadataTest, FailedWriteBackKeepsTheOldFile) {
+  TBlock t(false);
+  t.Dir({{0xA002, 4, 1, t.U32(300)}, {0xA003, 4, 1, t.U32(200)}});
+  const std::string src = Write("src.jpg", Jpeg({App1(t), Seg(0xFE, std::string(3000, 'c'))}));
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(src));
+  std::vector<uint32_t> px(300 * 200);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u);
+  TJPEGImage jpg;
+  jpg.SetPixels(300, 200, px.data());
+  const std::string old = ReadAll(src);
+  {
+    TFileSizeLimit full(2048);
+    EXPECT_THROW(d.WriteJpegWithMetadata(jpg, src, true), EWriteError);
+  }
+  EXPECT_EQ(ReadAll(src), old);
+  EXPECT_EQ(FolderEntries(dir_.string()), std::vector<std::string>({"src.jpg"}));
+  // With room the same call replaces it.
+  d.WriteJpegWithMetadata(jpg, src, true);
+  EXPECT_EQ(ReadAll(src).substr(0, 4), "\xFF\xD8\xFF\xE1");
+  EXPECT_NE(ReadAll(src), old);
+}
+
+// exiftool finds nothing to complain about in a camera JPEG re-saved at
+// another size with its EXIF block carried over and patched.
+TEST_F(MetadataTest, ResizedResaveValidatesWithExifTool) {
+  std::string p = (dir_ / "cam.jpg").string();
+  ASSERT_EQ(std::system(("convert -size 64x48 xc:red '" + p + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Canon -Model=X -ExifImageWidth=64 "
+                         "-ExifImageHeight=48 -FNumber=2.8 -Keywords=a '-Comment=c' '" + p + "'").c_str()), 0);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  std::vector<uint32_t> px(40 * 30, 0xFF336699u);
+  TJPEGImage jpg;
+  jpg.SetPixels(40, 30, px.data());
+  std::string out = (dir_ / "out.jpg").string();
+  d.WriteJpegWithMetadata(jpg, out, true);
+  auto ref = ExifTool(out);
+  EXPECT_EQ(ref["ExifImageWidth"], "40");
+  EXPECT_EQ(ref["ExifImageHeight"], "30");
+  EXPECT_EQ(ref["ImageWidth"], "40");
+  std::string v = Run("exiftool -validate -warning -error -a '" + out + "' 2>&1");
+  EXPECT_NE(v.find("Validate                        : OK"), std::string::npos) << v;
+}
+
+// A TIFF of about 3 MB from ImageMagick keeps its directory after the image
+// data; its tags are read from there.
+TEST_F(MetadataTest, LargeTiffFromImageMagickShowsItsTags) {
+  std::string p = (dir_ / "big.tif").string();
+  ASSERT_EQ(std::system(("convert -size 1000x1000 plasma:fractal -seed 5 -depth 8 -set comment hello "
+                         "-density 72 '" + p + "'").c_str()), 0);
+  ASSERT_GT(fs::file_size(p), 2900000u);
+  auto ref = ExifTool(p);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  const TImageInfo& x = *d.ExifInfo;
+  EXPECT_EQ(x.Width, 1000);
+  EXPECT_EQ(x.Height, 1000);
+  EXPECT_EQ(x.LookupTagValue("ImageDescription"), "hello");
+  std::string strips = x.LookupTagValue("StripOffsets");
+  for (size_t c; (c = strips.find(", ")) != std::string::npos;) strips.replace(c, 2, " ");
+  EXPECT_EQ(strips, ref["StripOffsets"]);
+  EXPECT_EQ(x.LookupTagInt("SamplesPerPixel"), std::stoi(ref["SamplesPerPixel"]));
+  EXPECT_EQ(x.LookupTagValue("XResolution"), "72.00");
+  EXPECT_GE(x.TagCount(), 15);
+  // A header offset past the end of the file gives no tags and no failure.
+  std::string bytes = ReadAll(p);
+  bytes[4] = bytes[5] = bytes[6] = '\x7F';
+  TimgData e(255);
+  ASSERT_TRUE(e.LoadMetadata(Write("past.tif", bytes)));
+  EXPECT_EQ(e.ExifInfo->TagCount(), 0);
 }
 
 TEST(IptcTest, DatasetsAndUpdates) {

@@ -427,6 +427,10 @@ bool TImageInfo::TakeEntry() {
   return true;
 }
 
+int64_t TImageInfo::ValueViewLength(int64_t Count) const {
+  return Count <= rawLeft_ ? Count : std::min(Count, kValueView);
+}
+
 void TImageInfo::AddTag(TTagEntry Entry) {
   if (Tags.size() >= kMaxTags) return;
   // Overlapping directories can name the same value bytes again and again;
@@ -517,7 +521,10 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
     if (byteCount == 0) continue;
     int64_t valuePos = byteCount <= 4 ? e + 8 : int64_t(Get32(e + 8)) + OffsetBase_;
     if (valuePos < 0 || valuePos > end || byteCount > end - valuePos) continue;
-    std::string raw = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(byteCount));
+    // Past the raw budget only the start of a long value is looked at, so
+    // a value named again and again costs little each time.
+    const int64_t viewed = ValueViewLength(byteCount);
+    std::string raw = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(viewed));
     TTagEntry row;
     if (listing) {
       const std::vector<TTagEntry>& table = Level == 2 ? GpsTagTable() : ExifTagTable();
@@ -532,7 +539,7 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
       else
         row.Data = ExifPrintable(data);
     }
-    if (tag == 0x9286) {
+    if (tag == 0x9286 && viewed == byteCount) {
       CommentText = ExifTrim(raw.size() > 8 ? raw.substr(8) : std::string());
       row.Data = CommentText;
       CommentPos = static_cast<int32_t>(valuePos);
@@ -582,14 +589,14 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
     if (listing && tag != 0) {
       row.ValueFormat = format;
       row.Tag = tag;
-      row.Raw = raw;
+      if (viewed == byteCount) row.Raw = std::move(raw);  // never a part of a value
       row.ValuePos = static_cast<int32_t>(valuePos);
       row.Size = static_cast<int32_t>(byteCount);
       AddTag(row);
     }
     if (tag == 0x927C && !makerNoteDone_) {
       makerNoteDone_ = true;
-      MakerNoteBytes = raw;
+      MakerNoteBytes = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(byteCount));
       MakerNotePos = static_cast<int32_t>(valuePos);
       TmsInfo ms(this);
       ms.DecodeMakerNote(this);

@@ -116,6 +116,11 @@ class TImageInfo : public tEndInd {
   void AttachBlock(std::string* B);
   // Takes one directory entry from the block's allowance; false once spent.
   bool TakeEntry();
+  // How many of a value's Count bytes to read: all while the raw budget
+  // lasts, else the first kValueView, which hold every character a cut
+  // display text shows and the 128 numbers a value list shows.
+  int64_t ValueViewLength(int64_t Count) const;
+  static constexpr int64_t kValueView = 1024;
 
   // Reads an integer of the block's byte order; 0 outside the block.
   uint32_t Get16(int64_t Pos) const;

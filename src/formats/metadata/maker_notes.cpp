@@ -224,13 +224,13 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
         int64_t x = GetLE(Data, e + 8, 4, big);
         int64_t p = x + DirOffset + 1 - int64_t(NoteOffset);
         if (p >= 0 && p + byteCount <= size) {
-          raw = Data.substr(p, byteCount);
+          raw = Data.substr(p, Info->ValueViewLength(byteCount));
           valuePos = static_cast<int32_t>(p);
         } else {
           // Outside the note: the offset counts in the EXIF data.
           int64_t q = int64_t(ExifBase) + x - 1;
           if (!Info->InBlock(q, byteCount)) continue;
-          raw = Info->Block->substr(q, byteCount);
+          raw = Info->Block->substr(q, Info->ValueViewLength(byteCount));
           valuePos = static_cast<int32_t>(q);
         }
       }
@@ -251,7 +251,7 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
       else row.Data = ExifPrintable(text);
       row.ValueFormat = format;
       row.Tag = tag;
-      row.Raw = raw;
+      if (static_cast<int64_t>(raw.size()) == byteCount) row.Raw = std::move(raw);  // never a part of a value
       row.ValuePos = valuePos;
       row.Size = static_cast<int32_t>(byteCount);
       Info->AddTag(row);
