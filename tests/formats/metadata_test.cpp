@@ -46,7 +46,9 @@ struct TBlock {
   };
   // Writes a directory at the current end with its long values after it;
   // returns its offset.
-  uint32_t Dir(const std::vector<TEntry>& E, uint32_t Next = 0) {
+  // Base is added to every offset written (for a maker note, where the
+  // note will lie in the block).
+  uint32_t Dir(const std::vector<TEntry>& E, uint32_t Next = 0, uint32_t Base = 0) {
     uint32_t at = static_cast<uint32_t>(B.size());
     uint32_t data = at + 2 + 12 * static_cast<uint32_t>(E.size()) + 4;
     std::string tail;
@@ -60,7 +62,7 @@ struct TBlock {
         v.resize(4, '\0');
         B += v;
       } else {
-        Put32(data + static_cast<uint32_t>(tail.size()));
+        Put32(Base + data + static_cast<uint32_t>(tail.size()));
         tail += e.Value;
         if (tail.size() & 1) tail += '\0';
       }
@@ -657,6 +659,90 @@ TEST_F(MetadataTest, DecimalsRoundHalfAwayFromZero) {
   EXPECT_EQ(d.ExifInfo->LookupTagValue("FNumber"), "F2.3");
   EXPECT_EQ(d.ExifInfo->LookupTagValue("ApertureValue"), "F0.4");
   EXPECT_EQ(d.ExifInfo->LookupTagValue("MaxApertureValue"), "F2.5");
+}
+
+// A JPEG of a camera of Make whose maker note is Prefix and then a directory
+// of Entries, the note's value offsets counted from the TIFF header as these
+// makers write them; ExifVersion goes into the EXIF directory when given.
+std::string MakerNoteJpeg(bool Big, const std::string& Make, const std::string& Prefix,
+                          const std::vector<TBlock::TEntry>& Entries, const std::string& ExifVersion = "") {
+  TBlock t(Big);
+  size_t dir0 = t.B.size();
+  t.Dir({{0x010F, 2, static_cast<uint32_t>(Make.size() + 1), Make + std::string(1, '\0')}, {0x8769, 4, 1, t.U32(0)}});
+  const uint32_t exifAt = static_cast<uint32_t>(t.B.size());
+  t.Set32(dir0 + 2 + 12 + 8, exifAt);
+  std::vector<TBlock::TEntry> exif;
+  if (!ExifVersion.empty()) exif.push_back({0x9000, 7, 4, ExifVersion});
+  // The note is the directory's only long value: it follows the directory.
+  const uint32_t noteAt = exifAt + 2 + 12 * static_cast<uint32_t>(exif.size() + 1) + 4;
+  TBlock n(Big);
+  n.B = Prefix;
+  n.Dir(Entries, 0, noteAt);
+  exif.push_back({0x927C, 7, static_cast<uint32_t>(n.B.size()), n.B});
+  t.Dir(exif);
+  return Jpeg({App1(t)});
+}
+
+// Maker notes of the makers whose layouts put the directory at the note's
+// start (plain Casio, Minolta) or 8 bytes on (Seiko, Sanyo, older Nikon),
+// in both byte orders: names from the vendor table, value names, long values
+// through their offsets, Skip rows left out, unknown tags kept as Unknown.
+TEST_F(MetadataTest, MakerNoteFixturesOfFiveLayouts) {
+  struct Case {
+    const char* name;
+    std::string make, prefix, exifVersion;
+    std::vector<TBlock::TEntry> entries;
+    std::vector<std::pair<std::string, std::string>> expected;  // name, display text
+    std::vector<std::string> absent;
+    const char* matched;
+  };
+  for (bool big : {false, true}) {
+    TBlock f(big);
+    const Case cases[] = {
+        {"seiko", "SEIKO EPSON", std::string("SEIKO\0\1\0", 8), "",
+         {{0x0201, 3, 1, f.U16(2)}, {0x0209, 2, 10, std::string("SEIKO-CAM\0", 10)}, {0x0203, 3, 1, f.U16(1)},
+          {0x0300, 3, 1, f.U16(7)}, {0x0F00, 7, 6, "dump!!"}, {0x0555, 3, 1, f.U16(9)}},
+         {{"JpegQuality", "2"}, {"CameraID", "SEIKO-CAM"}, {"??", "7"}, {"Unknown", "9"}},
+         {"Skip", "skip"}, "SEIKO"},
+        {"sanyo", "SANYO Electric Co.,Ltd.", std::string("SANYO\0\1\0", 8), "",
+         {{0x0200, 4, 3, f.U32(1) + f.U32(2) + f.U32(3)}, {0x0201, 3, 1, f.U16(5)},
+          {0x0F00, 7, 6, std::string("\x01\x02" "ab\0c", 6)}},
+         {{"Special Mode", "1, 2, 3"}, {"JpegQuality", "5"}, {"DataDump", "\"..ab\""}},
+         {}, "SANYO"},
+        {"minolta", "Minolta Co., Ltd.", "", "",
+         {{0x0000, 2, 8, std::string("DiMAGE7\0", 8)}, {0x0E00, 7, 7, "PrintIM"}},
+         {{"ModelID", "DiMAGE7"}, {"PIMdata", "\"PrintIM\""}},
+         {}, "MINOL"},
+        {"nikon-old", "NIKON", std::string("Nikon\0\1\0", 8), "0210",
+         {{0x0003, 2, 7, std::string("NORMAL\0", 7)}, {0x0004, 2, 6, std::string("MODE1\0", 6)},
+          {0x0006, 3, 1, f.U16(2)}, {0x0009, 3, 1, f.U16(1)}, {0x000A, 5, 1, f.Rat(3, 2)}},
+         {{"Quality", "NORMAL"}, {"ColorMode", "Mode1 (sRGB)"}, {"ISOSpeed", "ISO160"}, {"DigitalZoom", "3/2"}},
+         {"Skip"}, "NIKON"},
+        {"casio", "CASIO COMPUTER CO.,LTD.", "", "",
+         {{0x0004, 3, 1, f.U16(4)}, {0x000A, 4, 1, f.U32(65537)}, {0x0014, 3, 1, f.U16(80)},
+          {0x0008, 3, 1, f.U16(1)}, {0x0007, 3, 3, f.U16(1) + f.U16(2) + f.U16(3)}},
+         {{"FlashMode", "Red Eye Reduction"}, {"DigitalZoom", "2X Digital Zoom"}, {"CCDSensitivity", "80"},
+          {"WhiteBalance", "1, 2, 3"}},
+         {"Skip"}, "CASIO"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (big ? " MM" : " II"));
+      TimgData d(255);
+      ASSERT_TRUE(d.LoadMetadata(Write(std::string(c.name) + ".jpg",
+                                       MakerNoteJpeg(big, c.make, c.prefix, c.entries, c.exifVersion))));
+      EXPECT_EQ(d.ErrorText, "<none>");
+      const TImageInfo& x = *d.ExifInfo;
+      for (const auto& [name, text] : c.expected) EXPECT_EQ(x.LookupTagValue(name), text) << name;
+      for (const std::string& name : c.absent) EXPECT_EQ(x.LookupTagIndex(name), -1) << name;
+      TImageInfo probe(nullptr, 255);
+      probe.MakeText = c.make;
+      probe.ExifVersion = c.exifVersion;
+      probe.MakerNoteBytes = x.MakerNoteBytes;
+      TmsInfo ms(&probe);
+      EXPECT_TRUE(ms.DecodeMakerNote(&probe));
+      EXPECT_EQ(ms.Make, c.matched);
+    }
+  }
 }
 
 // A write-back that runs out of room raises and leaves the old photo byte for
