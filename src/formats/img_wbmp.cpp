@@ -42,8 +42,10 @@ void PutMultiByte(std::vector<uint8_t>& Out, uint32_t Value) {
 
 // Fills Bitmap from the rows at Rows (Available bytes; missing bytes are 0).
 void DecodeRows(const uint8_t* Rows, size_t Available, const TWbmpLayout& L, TBitmap32* Bitmap) {
+  // A picture without pixels is 0 x 0, whatever its other side says.
+  const bool none = L.Width <= 0 || L.Height <= 0;
   CheckImageFitsMemory(L.Width, L.Height);
-  Bitmap->SetSize(static_cast<int32_t>(L.Width), static_cast<int32_t>(L.Height));
+  Bitmap->SetSize(none ? 0 : static_cast<int32_t>(L.Width), none ? 0 : static_cast<int32_t>(L.Height));
   const size_t stride = static_cast<size_t>(RowBytes(Bitmap->Width()));
   for (int32_t y = 0; y < Bitmap->Height(); ++y) {
     TColor32* row = Bitmap->RowPtr(y);
