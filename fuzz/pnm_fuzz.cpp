@@ -36,21 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   TBitmap32 b;
   LoadPNM(gFile, &b);
+  auto reads = [](auto&& Load) {
+    try {
+      Load();
+      return true;
+    } catch (const Exception&) {
+      return false;
+    }
+  };
   TBitmap32 viaRegistry;
-  bool registryRead = true;
-  try {
-    viaRegistry.LoadFromFile(gFile);
-  } catch (const Exception&) {
-    registryRead = false;
-  }
+  const bool registryRead = reads([&] { viaRegistry.LoadFromFile(gFile); });
   TReadOnlyMemoryStream in(data, size);
   TPXMImage pic;
-  bool streamRead = true;
-  try {
-    pic.LoadFromStream(in);
-  } catch (const Exception&) {
-    streamRead = false;
-  }
+  const bool streamRead = reads([&] { pic.LoadFromStream(in); });
   // Where the picture class read a picture with pixels, LoadPNM read one of
   // the same size.
   if (streamRead && !pic.Empty() && (pic.Width() != b.Width() || pic.Height() != b.Height())) __builtin_trap();
