@@ -812,6 +812,18 @@ TEST_F(MetadataTest, LargeTiffFromImageMagickShowsItsTags) {
   EXPECT_EQ(x.LookupTagInt("SamplesPerPixel"), std::stoi(ref["SamplesPerPixel"]));
   EXPECT_EQ(x.LookupTagValue("XResolution"), "72.00");
   EXPECT_GE(x.TagCount(), 15);
+  // A directory that starts inside the first 256000 bytes and ends past them
+  // is read whole.
+  TBlock late(false, 250000);
+  late.Pad(250000);
+  std::vector<TBlock::TEntry> many(1999, {0x9999, 3, 1, late.U16(1)});
+  many.push_back({0x0110, 2, 6, std::string("Late!\0", 6)});
+  late.Dir(many);
+  TimgData l(255);
+  ASSERT_TRUE(l.LoadMetadata(Write("late.tif", late.B)));
+  EXPECT_EQ(l.ErrorText, "<none>");
+  EXPECT_EQ(l.ExifInfo->ModelText, "Late!");
+  EXPECT_EQ(l.ExifInfo->TagCount(), 2000);
   // A header offset past the end of the file gives no tags and no failure.
   std::string bytes = ReadAll(p);
   bytes[4] = bytes[5] = bytes[6] = '\x7F';

@@ -30,12 +30,15 @@ constexpr size_t kMaxTags = 4 * kMaxExifEntries;
 // Display texts are cut to this many characters once the text budget is spent.
 constexpr size_t kShortText = 50;
 constexpr int32_t kMaxListValues = 128;
-// A TIFF file's metadata window: its first directory with the values after
-// it, and kTiffLead bytes before it for writers that put values first.
+// A TIFF file's metadata window: its first 256000 bytes from byte 8 when its
+// first directory lies there whole, else the directory with the values after
+// it and kTiffLead bytes before it for writers that put values first; never
+// less than the whole entry table.
 constexpr int32_t kTiffReadSize = 256000;
 constexpr int32_t kTiffLead = 65536;
-// Window positions and lengths stay inside 32 bits.
-constexpr uint32_t kTiffMaxDirOffset = INT32_MAX - 2 * kTiffReadSize;
+// Window positions and lengths stay inside 32 bits (a table of 65535
+// entries is 786 KB).
+constexpr uint32_t kTiffMaxDirOffset = INT32_MAX - (1 << 21);
 
 std::string DecodeFlash(TImageInfo*, const std::string& Data);
 std::string DecodeShutter(TImageInfo*, const std::string& Data);
@@ -799,14 +802,20 @@ bool TimgData::ReadTiffMetadata(TStream& Stream) {
   // a value outside the window is skipped like one outside the file.
   const uint32_t first = whole ? RawGet(std::string(reinterpret_cast<char*>(head + 4), 4), 0, 4, big) : 0;
   const bool found = first >= 8 && int64_t(first) < fileSize && first <= kTiffMaxDirOffset;
+  // Where the directory's entry table ends, from its entry count.
+  int64_t dirEnd = int64_t(first) + 2;
+  uint8_t count[2];
+  if (found && (Stream.SetPosition(first), ReadUpTo(Stream, count, 2) == 2))
+    dirEnd += 12 * int64_t(big ? count[0] << 8 | count[1] : count[1] << 8 | count[0]) + 4;
   int64_t start = 8;
-  if (found && int64_t(first) - 8 >= kTiffReadSize) start = std::max<int64_t>(8, int64_t(first) - kTiffLead);
+  if (found && dirEnd > 8 + int64_t(kTiffReadSize)) start = std::max<int64_t>(8, int64_t(first) - kTiffLead);
+  const int64_t length = std::min(std::max<int64_t>(kTiffReadSize, dirEnd - start), std::max<int64_t>(fileSize - start, 0));
   TSection& s = Sections[0];
   size_t n = 0;
   if (found) {
     Stream.SetPosition(start);
-    s.Data.resize(kTiffReadSize);
-    n = ReadUpTo(Stream, &s.Data[0], kTiffReadSize);
+    s.Data.resize(static_cast<size_t>(length));
+    n = ReadUpTo(Stream, s.Data.data(), s.Data.size());
   }
   s.Data.resize(n);
   s.Size = static_cast<uint32_t>(n);
