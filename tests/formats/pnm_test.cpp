@@ -312,6 +312,8 @@ TEST(PnmRead, PixelCapForFilesThatEndEarly) {
     TReadOnlyMemoryStream s(reinterpret_cast<const uint8_t*>(tiny.data()), tiny.size());
     EXPECT_THROW(pic.LoadFromStream(s), EReadError);
   });
+  ::testing::Test::RecordProperty("peak_bytes", std::to_string(use.PeakBytes));
+  ::testing::Test::RecordProperty("cpu_ms", std::to_string(use.CpuMs));
   EXPECT_LT(use.PeakBytes, 64 << 20);
   EXPECT_LT(use.CpuMs, 100.0);
   EXPECT_TRUE(b.Empty());
