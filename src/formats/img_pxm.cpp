@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "img_fileio.h"
+#include "platform_exceptions.h"
 #include "stringutils.h"
 #include "utilities.h"
 
@@ -99,9 +100,6 @@ TPnmHeaderStatus ReadPnmHeader(TStream& Stream, TPnmHeader& Header) {
   const std::string magic = UpperAscii(roles[0]);
   if (magic == "P1" || magic == "P2" || magic == "P3" || magic == "P4") return TPnmHeaderStatus::Unsupported;
   if (magic != "P5" && magic != "P6") return TPnmHeaderStatus::Unrecognized;
-  // Samples are taken as they are, never scaled, so any other maximum would
-  // read as a wrong picture.
-  if (Header.MaxVal != 255) return TPnmHeaderStatus::Unsupported;
   Header.Colour = magic == "P6";
 
   if (last.Terminated) {
@@ -117,6 +115,14 @@ TPnmHeaderStatus ReadPnmHeader(TStream& Stream, TPnmHeader& Header) {
   return TPnmHeaderStatus::Ok;
 }
 
+void CheckPnmDataPresent(TStream& Stream, const TPnmHeader& Header) {
+  if (Header.Width <= 0 || Header.Height <= 0) return;
+  const int64_t pixels = int64_t{Header.Width} * Header.Height;
+  if (pixels <= kPnmMaxShortPixels) return;
+  const int64_t needed = pixels * (Header.Colour ? 3 : 1);
+  if (Stream.Size() - Header.DataStart < needed) throw EReadError("Stream read error");
+}
+
 void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& Row) {
   if (Header.Width <= 0 || Header.Height <= 0) return;
   const size_t len = static_cast<size_t>(Header.Width) * (Header.Colour ? 3 : 1);
@@ -129,50 +135,62 @@ void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& R
   }
 }
 
-void ReadPnmReporting(TStream& Stream, const std::string& FileName, const std::string& Caption,
-                      const std::function<void(const TPnmHeader&)>& Prepare, const TPnmRowSink& Row) {
+bool ReadPnmReporting(TStream& Stream, const std::string& FileName, const std::string& Caption,
+                      const std::function<void(const TPnmHeader&)>& Prepare, const TPnmRowSink& Row,
+                      std::string* Failure) {
+  auto box = [&](const std::string& Text, uint32_t Icon) {
+    if (Failure) *Failure = Text;
+    ShowUnitMessageBox(Text, Caption, MB_OK | Icon);
+    return false;
+  };
   try {
     TPnmHeader h;
     switch (ReadPnmHeader(Stream, h)) {
       case TPnmHeaderStatus::Unsupported:
-        ShowUnitMessageBox("unsupported Portable Pixel Map format on " + FileName, Caption,
-                           MB_OK | MB_ICONEXCLAMATION);
-        return;
+        return box("unsupported Portable Pixel Map format on " + FileName, MB_ICONEXCLAMATION);
       case TPnmHeaderStatus::Unrecognized:
-        ShowUnitMessageBox("unrecognized Portable Pixel Map format on " + FileName, Caption,
-                           MB_OK | MB_ICONEXCLAMATION);
-        return;
+        return box("unrecognized Portable Pixel Map format on " + FileName, MB_ICONEXCLAMATION);
       case TPnmHeaderStatus::Ok:
         break;
     }
+    CheckPnmDataPresent(Stream, h);
     CheckImageFitsMemory(h.Width, h.Height);
     Prepare(h);
     ReadPnmRows(Stream, h, Row);
+    return true;
   } catch (const std::exception& e) {
-    ShowUnitMessageBox("error reading " + FileName + " : " + e.what(), Caption, MB_OK | MB_ICONHAND);
+    return box("error reading " + FileName + " : " + e.what(), MB_ICONHAND);
   }
 }
 
 void LoadPNMFromStream(TStream& Stream, const std::string& FileName, TBitmap32* Bitmap) {
   if (!Bitmap) return;
   Bitmap->SetSize(0, 0);
+  // Decoded aside: a failure half-way leaves no half picture behind.
+  TBitmap32 picture;
   bool colour = false;
-  ReadPnmReporting(
+  const bool read = ReadPnmReporting(
       Stream, FileName, kUnit,
       [&](const TPnmHeader& h) {
         colour = h.Colour;
-        Bitmap->SetSize(h.Width, h.Height);
-        Bitmap->Clear();  // opaque black where rows are missing
+        picture.SetSize(h.Width, h.Height);
+        picture.Clear();  // opaque black where rows are missing
       },
       [&](int32_t y, const uint8_t* row) {
-        TColor32* dst = Bitmap->RowPtr(y);
-        const int32_t w = Bitmap->Width();
+        TColor32* dst = picture.RowPtr(y);
+        const int32_t w = picture.Width();
         if (colour) {
           for (int32_t x = 0; x < w; ++x, row += 3) dst[x] = MakeArgb(row[0], row[1], row[2]);
         } else {
           for (int32_t x = 0; x < w; ++x) dst[x] = GrayArgb(row[x]);
         }
       });
+  if (read) {
+    // The pixels only: the bitmap keeps its own drawing properties.
+    TUpdateGuard guard(*Bitmap);
+    Bitmap->SetSize(picture.Width(), picture.Height());
+    std::copy(picture.Bits(), picture.Bits() + picture.PixelCount(), Bitmap->Bits());
+  }
   Bitmap->Changed();
 }
 

@@ -7,9 +7,14 @@
 // the rest of a line; a double quote suspends the splitting of lines, of
 // comments and of the size line until the next one; the first three lines
 // that are not empty are the magic, "width height" with exactly one space,
-// and the maximum sample value, which must be 255. The pixel rows start right
-// after the line break (CR, LF or CR LF) that ends the third line. P1 to P4
-// and other maximum values are refused as unsupported.
+// and the maximum sample value. The pixel rows start right after the line
+// break (CR, LF or CR LF) that ends the third line. Samples are taken as they
+// are, never scaled, whatever maximum (up to 255) the header gives. P1 to P4
+// and maximum values above 255 are refused as unsupported.
+//
+// A file shorter than its picture reads with opaque black rows where the data
+// ends, for pictures of up to kPnmMaxShortPixels; a larger picture needs all
+// its data, so that a header of a few bytes cannot claim gigabytes.
 //
 // Writing gives "P5\n" or "P6\n", "width height\n", "255\n" and the rows;
 // grey is (54 R + 181 G + 20 B) shr 8, so white becomes 254.
@@ -23,8 +28,13 @@
 #include "platform_stream.h"
 #include "raster_core.h"
 
+// Pictures up to this many pixels load from a file that ends early.
+constexpr int64_t kPnmMaxShortPixels = 4000000;
+
 // Reads a P5 or P6 file (opened read-only) into Bitmap, opaque. Rows missing
-// at the end of a short file stay opaque black, without a message.
+// at the end of a short file stay opaque black, without a message. The file
+// is decoded aside and the bitmap takes the picture only when it was read;
+// after a refusal or a failure the bitmap is empty.
 void LoadPNM(const std::string& FileName, TBitmap32* Bitmap);
 // The same on an open stream holding the file's bytes; FileName names the
 // file in the messages.
@@ -51,6 +61,10 @@ struct TPnmHeader {
 // Reads the header from the stream's start.
 TPnmHeaderStatus ReadPnmHeader(TStream& Stream, TPnmHeader& Header);
 
+// Raises EReadError "Stream read error" when the header's picture is larger
+// than kPnmMaxShortPixels and the stream holds less data than it needs.
+void CheckPnmDataPresent(TStream& Stream, const TPnmHeader& Header);
+
 // Hands each complete row (Width grey bytes, or Width R, G, B triples) to Row,
 // top row first, starting at the header's DataStart; stops quietly where the
 // file ends.
@@ -58,10 +72,12 @@ using TPnmRowSink = std::function<void(int32_t Y, const uint8_t* Row)>;
 void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& Row);
 
 // The whole read with the boxes of the unit named Caption: header refusals,
-// then Prepare (which sizes the destination), then the rows; an exception on
-// the way becomes the "error reading" box.
-void ReadPnmReporting(TStream& Stream, const std::string& FileName, const std::string& Caption,
-                      const std::function<void(const TPnmHeader&)>& Prepare, const TPnmRowSink& Row);
+// the data check, then Prepare (which sizes the destination), then the rows;
+// an exception on the way becomes the "error reading" box. True when the
+// picture was read without a box; else Failure (when given) gets its text.
+bool ReadPnmReporting(TStream& Stream, const std::string& FileName, const std::string& Caption,
+                      const std::function<void(const TPnmHeader&)>& Prepare, const TPnmRowSink& Row,
+                      std::string* Failure = nullptr);
 
 // Writes the header and Height rows; FillRow fills each row buffer (Width or
 // 3 x Width bytes).

@@ -37,25 +37,28 @@ void PutRow(TPXMImage& Image, int32_t Y, const uint8_t* Src, bool Colour) {
 
 }  // namespace
 
-void TPXMImage::ReadFrom(TStream& Stream, const std::string& FileName) {
-  SetSize(0, 0);
-  SetPixelFormat(TPixelFormat::pf24bit);
+bool TPXMImage::ReadFrom(TStream& Stream, const std::string& FileName, std::string* Failure) {
   bool colour = false;
-  ReadPnmReporting(
+  return ReadPnmReporting(
       Stream, FileName, kUnit,
       [&](const TPnmHeader& h) {
         colour = h.Colour;
         SizeTo(*this, h);
       },
-      [&](int32_t y, const uint8_t* src) { PutRow(*this, y, src, colour); });
+      [&](int32_t y, const uint8_t* src) { PutRow(*this, y, src, colour); }, Failure);
 }
 
+// The picture is read into a new object and moved in only when it was read:
+// a refused or damaged file leaves the picture as it was and raises, with
+// the box of the failure shown first.
 void TPXMImage::LoadFromFile(const std::string& FileName) {
-  SetSize(0, 0);
-  SetPixelFormat(TPixelFormat::pf24bit);
+  TPXMImage picture;
+  picture.SetPixelFormat(TPixelFormat::pf24bit);
   const std::unique_ptr<TFileStream> file = OpenFileReporting(FileName, kUnit);
-  if (!file) return;
-  ReadFrom(*file, FileName);
+  if (!file) throw EInvalidGraphic("error opening " + FileName);
+  std::string failure;
+  if (!picture.ReadFrom(*file, FileName, &failure)) throw EInvalidGraphic(failure);
+  *this = std::move(picture);
 }
 
 namespace {
@@ -78,8 +81,6 @@ void TPXMImage::SaveToFile(const std::string& FileName) const {
 }
 
 void TPXMImage::LoadFromStream(TStream& Stream) {
-  SetSize(0, 0);
-  SetPixelFormat(TPixelFormat::pf24bit);
   TPnmHeader h;
   switch (ReadPnmHeader(Stream, h)) {
     case TPnmHeaderStatus::Unsupported:
@@ -89,9 +90,13 @@ void TPXMImage::LoadFromStream(TStream& Stream) {
     case TPnmHeaderStatus::Ok:
       break;
   }
+  CheckPnmDataPresent(Stream, h);
   CheckImageFitsMemory(h.Width, h.Height);
-  SizeTo(*this, h);
-  ReadPnmRows(Stream, h, [&](int32_t y, const uint8_t* src) { PutRow(*this, y, src, h.Colour); });
+  TPXMImage picture;
+  picture.SetPixelFormat(TPixelFormat::pf24bit);
+  SizeTo(picture, h);
+  ReadPnmRows(Stream, h, [&](int32_t y, const uint8_t* src) { PutRow(picture, y, src, h.Colour); });
+  *this = std::move(picture);
 }
 
 void TPXMImage::SaveToStream(TStream& Stream) const { WritePnm(Stream, true, Width(), Height(), RgbRows(*this)); }

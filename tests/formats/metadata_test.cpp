@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "alloc_budget.h"
 #include "exif_reader.h"
+#include "formats_test_util.h"
 #include "iptc_reader.h"
 #include "maker_notes.h"
 #include "platform_jpeg.h"
@@ -43,7 +46,9 @@ struct TBlock {
   };
   // Writes a directory at the current end with its long values after it;
   // returns its offset.
-  uint32_t Dir(const std::vector<TEntry>& E, uint32_t Next = 0) {
+  // Base is added to every offset written (for a maker note, where the
+  // note will lie in the block).
+  uint32_t Dir(const std::vector<TEntry>& E, uint32_t Next = 0, uint32_t Base = 0) {
     uint32_t at = static_cast<uint32_t>(B.size());
     uint32_t data = at + 2 + 12 * static_cast<uint32_t>(E.size()) + 4;
     std::string tail;
@@ -57,7 +62,7 @@ struct TBlock {
         v.resize(4, '\0');
         B += v;
       } else {
-        Put32(data + static_cast<uint32_t>(tail.size()));
+        Put32(Base + data + static_cast<uint32_t>(tail.size()));
         tail += e.Value;
         if (tail.size() & 1) tail += '\0';
       }
@@ -85,6 +90,38 @@ std::string Jpeg(const std::vector<std::string>& Segments) {
   std::string s = "\xFF\xD8";
   for (const std::string& g : Segments) s += g;
   return s + "\xFF\xD9";
+}
+
+// A big-endian block of Total bytes whose first directory holds one entry per
+// 12 bytes, and 64 more directories that start inside it, each reading the
+// rest of the same entries: entry k - 1 ends in the 16-bit count of a
+// directory starting at entry k, and 64 ExifOffset entries point at such
+// starts. Every tenth entry is a UserComment over almost the whole block and
+// every tenth a MakerNote of 4000 bytes; the make is Canon.
+std::string OverlappingBlock(size_t Total, size_t MaxEntries = 65535) {
+  TBlock t(true);
+  const uint32_t entries = static_cast<uint32_t>(std::min<size_t>((Total - 8 - 2 - 4 - 8) / 12, MaxEntries));
+  const uint32_t makeAt = 8 + 2 + 12 * entries + 4;
+  auto dirAt = [](uint32_t k) { return 8 + 12 * k; };  // the directory whose entries begin at entry k
+  t.Put16(entries);
+  for (uint32_t k = 0; k < entries; ++k) {
+    if (k == 0) {
+      t.Put16(0x010F), t.Put16(2), t.Put32(6), t.Put32(makeAt);
+    } else if (k <= 64) {
+      t.Put16(0x8769), t.Put16(4), t.Put32(1), t.Put32(dirAt(100 + 40 * (k - 1)));  // entry 99 + 40 j ends in 9
+    } else if (k % 10 == 3) {
+      t.Put16(0x9286), t.Put16(7), t.Put32(static_cast<uint32_t>(Total - 100)), t.Put32(8);
+    } else if (k % 10 == 7) {
+      t.Put16(0x927C), t.Put16(7), t.Put32(4000), t.Put32(8);
+    } else {
+      // ExposureProgram 2, then the count of the directory that starts next.
+      t.Put16(0x8822), t.Put16(3), t.Put32(2), t.Put16(2), t.Put16(entries - k - 1);
+    }
+  }
+  t.Put32(0);
+  t.B += std::string("Canon\0", 6);
+  t.Pad(Total);
+  return t.B;
 }
 
 class MetadataTest : public ::testing::Test {
@@ -499,7 +536,7 @@ TEST_F(MetadataTest, MakerNotes) {
 // Maker notes of three layouts, kept as fuzz seeds: the newer Nikon note
 // with its own TIFF header, the little-endian Fuji note and the Casio QVC note.
 TEST_F(MetadataTest, VendorNoteLayouts) {
-  const std::string seeds = std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/metadata/";
+  const std::string seeds = std::string(VEMRA_SOURCE_DIR) + "/fuzz/corpus/metadata_jpeg/";
   TimgData n(255);
   ASSERT_TRUE(n.LoadMetadata(seeds + "nikon.jpg"));
   EXPECT_EQ(n.ExifInfo->LookupTagValue("LensInformation"), "18.0-70.0(mm)  F3.5-F5.6");
@@ -542,6 +579,257 @@ TEST_F(MetadataTest, OlympusValueOutsideTheNoteComesFromTheBlock) {
   EXPECT_EQ(d.ExifInfo->MakerNoteBytes, n.B);
   EXPECT_EQ(d.ExifInfo->LookupTagValue("CameraID"), "CAMID-7");
   EXPECT_EQ(d.ExifInfo->LookupTagValue("JpegQual"), "2");
+}
+
+
+// 64 directories overlapping in one 64 KB APP1, and the same in a 256 KB
+// TIFF: the parse stays within the entry allowance, 64 MB and 100 ms of
+// processor time (before the allowance it took 35 s and 2.9 GB).
+TEST_F(MetadataTest, OverlappingDirectoriesStayWithinTheBudget) {
+  const std::string block = OverlappingBlock(65527);
+  const std::string jpeg = "\xFF\xD8" + Seg(0xE1, std::string("Exif\0\0", 6) + block) + "\xFF\xD9";
+  ASSERT_EQ(jpeg.size(), 2 + 4 + 65533 + 2u);  // the largest APP1 there is
+  struct Case {
+    std::string name, bytes;
+  };
+  // The TIFF's directory fits the 256000 bytes read from byte 8.
+  const Case cases[] = {{"crafted.jpg", jpeg}, {"crafted.tif", OverlappingBlock(256 * 1024, 21000)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write(c.name, c.bytes);
+    TimgData d(255);
+    bool ok = false;
+    const alloc_budget::TUsage use = alloc_budget::Measure([&] { ok = d.LoadMetadata(path); });
+    ASSERT_TRUE(ok);
+    RecordProperty(c.name + "_peak_bytes", std::to_string(use.PeakBytes));
+    RecordProperty(c.name + "_cpu_ms", std::to_string(use.CpuMs));
+    EXPECT_LT(use.PeakBytes, 64 << 20);
+    EXPECT_LT(use.CpuMs, 100.0);
+    const TImageInfo& x = *d.ExifInfo;
+    EXPECT_EQ(x.MakeText, "Canon");
+    EXPECT_EQ(x.LookupTagValue("ExposureProgram").substr(0, 8), "Normal, ");
+    EXPECT_GT(x.TagCount(), 3000);
+    EXPECT_LE(x.TagCount(), kMaxExifEntries);
+    // Raw bytes kept: at most four times the block.
+    size_t raw = 0;
+    for (const TTagEntry& e : x.Tags) raw += e.Raw.size();
+    EXPECT_LE(raw, 4 * d.Sections[0].Data.size() + 4 * 65536);
+    EXPECT_GT(raw, d.Sections[0].Data.size());
+  }
+}
+
+// Thousands of keyword datasets in one APP13 block merge in time linear in
+// the block: each distinct keyword once, in the order of first appearance.
+TEST(IptcTest, ManyRepeatedKeywordsMergeInLinearTime) {
+  std::string app13 = std::string("Photoshop 3.0\0", 14) + "8BIM\x04\x04";
+  std::string expected;
+  for (int i = 0; app13.size() < 65000; ++i) {
+    const std::string v = "k" + std::to_string(i % 4000);
+    app13 += std::string{'\x1C', 2, 25, 0, static_cast<char>(v.size())} + v;
+    if (i < 4000) expected += v + "\r\n";
+  }
+  TIPTCdata ip(nullptr);
+  const alloc_budget::TUsage use = alloc_budget::Measure([&] { ip.ParseIptcData(app13); });
+  EXPECT_LT(use.CpuMs, 100.0);
+  ASSERT_EQ(ip.Count(), 1);
+  EXPECT_EQ(ip.ReadTagValue("Keywords", ""), expected);
+}
+
+// Decimals as the class library's Format writes them: half away from zero on
+// the decimal digits, "." whatever the locale.
+TEST_F(MetadataTest, DecimalsRoundHalfAwayFromZero) {
+  struct Case {
+    const char* pattern;
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"F%0.1f", 2.25, "F2.3"},       {"F%0.1f", 0.35, "F0.4"},        {"F%0.1f", 2.8, "F2.8"},
+      {"%5.2f", 1.005, " 1.01"},      {"%5.2f", 0.125, " 0.13"},       {"%0.0f", 2.5, "3"},
+      {"%0.0f", -2.5, "-3"},          {"%0.0f", 0.4, "0"},             {"%0.1f", 9.96, "10.0"},
+      {"%4.4f sec", 0.0078125, "0.0078 sec"}, {"%5.2f mm", 50, "50.00 mm"}, {"%5.2f", 4294967295.0, "4294967295.00"},
+      {"%0.1f-", -1.25, "-1.3-"},     {"%-6.1fx", 1.25, "1.3   x"},     {"%0.3f", 1e-9, "0.000"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExifFormatFloat(c.pattern, c.value), c.text) << c.pattern << " " << c.value;
+  // Through a directory: FNumber 9/4 and 7/20, ApertureValue 5/2.
+  TBlock t(false);
+  t.Dir({{0x829D, 5, 1, t.Rat(9, 4)}, {0x9202, 5, 1, t.Rat(7, 20)}, {0x9205, 5, 1, t.Rat(5, 2)}});
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(Write("f.jpg", Jpeg({App1(t)}))));
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("FNumber"), "F2.3");
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("ApertureValue"), "F0.4");
+  EXPECT_EQ(d.ExifInfo->LookupTagValue("MaxApertureValue"), "F2.5");
+}
+
+// A JPEG of a camera of Make whose maker note is Prefix and then a directory
+// of Entries, the note's value offsets counted from the TIFF header as these
+// makers write them; ExifVersion goes into the EXIF directory when given.
+std::string MakerNoteJpeg(bool Big, const std::string& Make, const std::string& Prefix,
+                          const std::vector<TBlock::TEntry>& Entries, const std::string& ExifVersion = "") {
+  TBlock t(Big);
+  size_t dir0 = t.B.size();
+  t.Dir({{0x010F, 2, static_cast<uint32_t>(Make.size() + 1), Make + std::string(1, '\0')}, {0x8769, 4, 1, t.U32(0)}});
+  const uint32_t exifAt = static_cast<uint32_t>(t.B.size());
+  t.Set32(dir0 + 2 + 12 + 8, exifAt);
+  std::vector<TBlock::TEntry> exif;
+  if (!ExifVersion.empty()) exif.push_back({0x9000, 7, 4, ExifVersion});
+  // The note is the directory's only long value: it follows the directory.
+  const uint32_t noteAt = exifAt + 2 + 12 * static_cast<uint32_t>(exif.size() + 1) + 4;
+  TBlock n(Big);
+  n.B = Prefix;
+  n.Dir(Entries, 0, noteAt);
+  exif.push_back({0x927C, 7, static_cast<uint32_t>(n.B.size()), n.B});
+  t.Dir(exif);
+  return Jpeg({App1(t)});
+}
+
+// Maker notes of the makers whose layouts put the directory at the note's
+// start (plain Casio, Minolta) or 8 bytes on (Seiko, Sanyo, older Nikon),
+// in both byte orders: names from the vendor table, value names, long values
+// through their offsets, Skip rows left out, unknown tags kept as Unknown.
+TEST_F(MetadataTest, MakerNoteFixturesOfFiveLayouts) {
+  struct Case {
+    const char* name;
+    std::string make, prefix, exifVersion;
+    std::vector<TBlock::TEntry> entries;
+    std::vector<std::pair<std::string, std::string>> expected;  // name, display text
+    std::vector<std::string> absent;
+    const char* matched;
+  };
+  for (bool big : {false, true}) {
+    TBlock f(big);
+    const Case cases[] = {
+        {"seiko", "SEIKO EPSON", std::string("SEIKO\0\1\0", 8), "",
+         {{0x0201, 3, 1, f.U16(2)}, {0x0209, 2, 10, std::string("SEIKO-CAM\0", 10)}, {0x0203, 3, 1, f.U16(1)},
+          {0x0300, 3, 1, f.U16(7)}, {0x0F00, 7, 6, "dump!!"}, {0x0555, 3, 1, f.U16(9)}},
+         {{"JpegQuality", "2"}, {"CameraID", "SEIKO-CAM"}, {"??", "7"}, {"Unknown", "9"}},
+         {"Skip", "skip"}, "SEIKO"},
+        {"sanyo", "SANYO Electric Co.,Ltd.", std::string("SANYO\0\1\0", 8), "",
+         {{0x0200, 4, 3, f.U32(1) + f.U32(2) + f.U32(3)}, {0x0201, 3, 1, f.U16(5)},
+          {0x0F00, 7, 6, std::string("\x01\x02" "ab\0c", 6)}},
+         {{"Special Mode", "1, 2, 3"}, {"JpegQuality", "5"}, {"DataDump", "\"..ab\""}},
+         {}, "SANYO"},
+        {"minolta", "Minolta Co., Ltd.", "", "",
+         {{0x0000, 2, 8, std::string("DiMAGE7\0", 8)}, {0x0E00, 7, 7, "PrintIM"}},
+         {{"ModelID", "DiMAGE7"}, {"PIMdata", "\"PrintIM\""}},
+         {}, "MINOL"},
+        {"nikon-old", "NIKON", std::string("Nikon\0\1\0", 8), "0210",
+         {{0x0003, 2, 7, std::string("NORMAL\0", 7)}, {0x0004, 2, 6, std::string("MODE1\0", 6)},
+          {0x0006, 3, 1, f.U16(2)}, {0x0009, 3, 1, f.U16(1)}, {0x000A, 5, 1, f.Rat(3, 2)}},
+         {{"Quality", "NORMAL"}, {"ColorMode", "Mode1 (sRGB)"}, {"ISOSpeed", "ISO160"}, {"DigitalZoom", "3/2"}},
+         {"Skip"}, "NIKON"},
+        {"casio", "CASIO COMPUTER CO.,LTD.", "", "",
+         {{0x0004, 3, 1, f.U16(4)}, {0x000A, 4, 1, f.U32(65537)}, {0x0014, 3, 1, f.U16(80)},
+          {0x0008, 3, 1, f.U16(1)}, {0x0007, 3, 3, f.U16(1) + f.U16(2) + f.U16(3)}},
+         {{"FlashMode", "Red Eye Reduction"}, {"DigitalZoom", "2X Digital Zoom"}, {"CCDSensitivity", "80"},
+          {"WhiteBalance", "1, 2, 3"}},
+         {"Skip"}, "CASIO"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (big ? " MM" : " II"));
+      TimgData d(255);
+      ASSERT_TRUE(d.LoadMetadata(Write(std::string(c.name) + ".jpg",
+                                       MakerNoteJpeg(big, c.make, c.prefix, c.entries, c.exifVersion))));
+      EXPECT_EQ(d.ErrorText, "<none>");
+      const TImageInfo& x = *d.ExifInfo;
+      for (const auto& [name, text] : c.expected) EXPECT_EQ(x.LookupTagValue(name), text) << name;
+      for (const std::string& name : c.absent) EXPECT_EQ(x.LookupTagIndex(name), -1) << name;
+      TImageInfo probe(nullptr, 255);
+      probe.MakeText = c.make;
+      probe.ExifVersion = c.exifVersion;
+      probe.MakerNoteBytes = x.MakerNoteBytes;
+      TmsInfo ms(&probe);
+      EXPECT_TRUE(ms.DecodeMakerNote(&probe));
+      EXPECT_EQ(ms.Make, c.matched);
+    }
+  }
+}
+
+// A write-back that runs out of room raises and leaves the old photo byte for
+// byte, with no temporary file beside it.
+TEST_F(MetadataTest, FailedWriteBackKeepsTheOldFile) {
+  TBlock t(false);
+  t.Dir({{0xA002, 4, 1, t.U32(300)}, {0xA003, 4, 1, t.U32(200)}});
+  const std::string src = Write("src.jpg", Jpeg({App1(t), Seg(0xFE, std::string(3000, 'c'))}));
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(src));
+  std::vector<uint32_t> px(300 * 200);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u);
+  TJPEGImage jpg;
+  jpg.SetPixels(300, 200, px.data());
+  const std::string old = ReadAll(src);
+  {
+    TFileSizeLimit full(2048);
+    EXPECT_THROW(d.WriteJpegWithMetadata(jpg, src, true), EWriteError);
+  }
+  EXPECT_EQ(ReadAll(src), old);
+  EXPECT_EQ(FolderEntries(dir_.string()), std::vector<std::string>({"src.jpg"}));
+  // With room the same call replaces it.
+  d.WriteJpegWithMetadata(jpg, src, true);
+  EXPECT_EQ(ReadAll(src).substr(0, 4), "\xFF\xD8\xFF\xE1");
+  EXPECT_NE(ReadAll(src), old);
+}
+
+// exiftool finds nothing to complain about in a camera JPEG re-saved at
+// another size with its EXIF block carried over and patched.
+TEST_F(MetadataTest, ResizedResaveValidatesWithExifTool) {
+  std::string p = (dir_ / "cam.jpg").string();
+  ASSERT_EQ(std::system(("convert -size 64x48 xc:red '" + p + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Canon -Model=X -ExifImageWidth=64 "
+                         "-ExifImageHeight=48 -FNumber=2.8 -Keywords=a '-Comment=c' '" + p + "'").c_str()), 0);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  std::vector<uint32_t> px(40 * 30, 0xFF336699u);
+  TJPEGImage jpg;
+  jpg.SetPixels(40, 30, px.data());
+  std::string out = (dir_ / "out.jpg").string();
+  d.WriteJpegWithMetadata(jpg, out, true);
+  auto ref = ExifTool(out);
+  EXPECT_EQ(ref["ExifImageWidth"], "40");
+  EXPECT_EQ(ref["ExifImageHeight"], "30");
+  EXPECT_EQ(ref["ImageWidth"], "40");
+  std::string v = Run("exiftool -validate -warning -error -a '" + out + "' 2>&1");
+  EXPECT_NE(v.find("Validate                        : OK"), std::string::npos) << v;
+}
+
+// A TIFF of about 3 MB from ImageMagick keeps its directory after the image
+// data; its tags are read from there.
+TEST_F(MetadataTest, LargeTiffFromImageMagickShowsItsTags) {
+  std::string p = (dir_ / "big.tif").string();
+  ASSERT_EQ(std::system(("convert -size 1000x1000 plasma:fractal -seed 5 -depth 8 -set comment hello "
+                         "-density 72 '" + p + "'").c_str()), 0);
+  ASSERT_GT(fs::file_size(p), 2900000u);
+  auto ref = ExifTool(p);
+  TimgData d(255);
+  ASSERT_TRUE(d.LoadMetadata(p));
+  const TImageInfo& x = *d.ExifInfo;
+  EXPECT_EQ(x.Width, 1000);
+  EXPECT_EQ(x.Height, 1000);
+  EXPECT_EQ(x.LookupTagValue("ImageDescription"), "hello");
+  std::string strips = x.LookupTagValue("StripOffsets");
+  for (size_t c; (c = strips.find(", ")) != std::string::npos;) strips.replace(c, 2, " ");
+  EXPECT_EQ(strips, ref["StripOffsets"]);
+  EXPECT_EQ(x.LookupTagInt("SamplesPerPixel"), std::stoi(ref["SamplesPerPixel"]));
+  EXPECT_EQ(x.LookupTagValue("XResolution"), "72.00");
+  EXPECT_GE(x.TagCount(), 15);
+  // A directory that starts inside the first 256000 bytes and ends past them
+  // is read whole.
+  TBlock late(false, 250000);
+  late.Pad(250000);
+  std::vector<TBlock::TEntry> many(1999, {0x9999, 3, 1, late.U16(1)});
+  many.push_back({0x0110, 2, 6, std::string("Late!\0", 6)});
+  late.Dir(many);
+  TimgData l(255);
+  ASSERT_TRUE(l.LoadMetadata(Write("late.tif", late.B)));
+  EXPECT_EQ(l.ErrorText, "<none>");
+  EXPECT_EQ(l.ExifInfo->ModelText, "Late!");
+  EXPECT_EQ(l.ExifInfo->TagCount(), 2000);
+  // A header offset past the end of the file gives no tags and no failure.
+  std::string bytes = ReadAll(p);
+  bytes[4] = bytes[5] = bytes[6] = '\x7F';
+  TimgData e(255);
+  ASSERT_TRUE(e.LoadMetadata(Write("past.tif", bytes)));
+  EXPECT_EQ(e.ExifInfo->TagCount(), 0);
 }
 
 TEST(IptcTest, DatasetsAndUpdates) {

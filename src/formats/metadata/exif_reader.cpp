@@ -11,6 +11,7 @@
 #include <exception>
 #include <locale.h>
 
+#include "img_fileio.h"
 #include "iptc_reader.h"
 #include "maker_notes.h"
 #include "platform_stream.h"
@@ -21,11 +22,23 @@ bool gExifDecodeValues = true;
 
 namespace {
 
-// Directories one block may lead the parser to; a crafted block with many
-// distinct sub-directory offsets would otherwise cost entries x directories.
+// Directories one block may lead the parser to.
 constexpr int32_t kMaxDirectories = 64;
+// Entries in the tag list: the directory entries and what maker-note decoders
+// add for them (a Canon array gives up to 20 entries of its own).
+constexpr size_t kMaxTags = 4 * kMaxExifEntries;
+// Display texts are cut to this many characters once the text budget is spent.
+constexpr size_t kShortText = 50;
 constexpr int32_t kMaxListValues = 128;
+// A TIFF file's metadata window: its first 256000 bytes from byte 8 when its
+// first directory lies there whole, else the directory with the values after
+// it and kTiffLead bytes before it for writers that put values first; never
+// less than the whole entry table.
 constexpr int32_t kTiffReadSize = 256000;
+constexpr int32_t kTiffLead = 65536;
+// Window positions and lengths stay inside 32 bits (a table of 65535
+// entries is 786 KB).
+constexpr uint32_t kTiffMaxDirOffset = INT32_MAX - (1 << 21);
 
 std::string DecodeFlash(TImageInfo*, const std::string& Data);
 std::string DecodeShutter(TImageInfo*, const std::string& Data);
@@ -80,14 +93,88 @@ int32_t ExifFormatSize(uint32_t Format) {
   return Format <= 12 ? sizes[Format] : 0;
 }
 
-std::string ExifFormatFloat(const char* Pattern, double Value) {
-  // Display texts use "." whatever locale the application set.
+namespace {
+
+// snprintf under the C locale: display texts use "." whatever locale the
+// application set.
+std::string FormatC(const char* Pattern, double Value) {
   static locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
   locale_t old = cLocale ? uselocale(cLocale) : static_cast<locale_t>(nullptr);
-  char buf[128];
+  char buf[400];
   std::snprintf(buf, sizeof buf, Pattern, Value);
   if (cLocale) uselocale(old);
   return buf;
+}
+
+// |Value| with Precision decimals, the last one rounded half away from zero
+// on the 15 significant digits that a double holds faithfully: 2.25 gives
+// "2.3" where printf's binary rounding gives "2.2", and 0.35 (stored as
+// 0.34999...) gives "0.4". Negative is set when a non-zero result needs a sign.
+std::string FixedHalfAway(double Value, int Precision, bool* Negative) {
+  std::string e = FormatC("%.14e", std::fabs(Value));  // d.dddddddddddddde+XX
+  std::string digits = e.substr(0, 1) + e.substr(2, 14);
+  const int exponent = std::atoi(e.c_str() + e.find('e') + 1);
+  // The digits before the point, then every digit after it.
+  std::string whole, frac;
+  const int point = exponent + 1;
+  if (point <= 0) {
+    whole = "0";
+    frac = std::string(static_cast<size_t>(-point), '0') + digits;
+  } else if (point >= static_cast<int>(digits.size())) {
+    whole = digits + std::string(static_cast<size_t>(point) - digits.size(), '0');
+  } else {
+    whole = digits.substr(0, static_cast<size_t>(point));
+    frac = digits.substr(static_cast<size_t>(point));
+  }
+  frac.resize(static_cast<size_t>(Precision) + 1, '0');
+  const bool up = frac.back() >= '5';
+  frac.pop_back();
+  std::string all = whole + frac;
+  if (up) {
+    size_t i = all.size();
+    while (i > 0 && all[i - 1] == '9') all[--i] = '0';
+    if (i == 0) all.insert(all.begin(), '1');
+    else ++all[i - 1];
+  }
+  *Negative = std::signbit(Value) && all.find_first_not_of('0') != std::string::npos;
+  const size_t intLen = all.size() - static_cast<size_t>(Precision);
+  std::string out = all.substr(0, intLen);
+  // Leading zeros of the whole part go, one stays.
+  size_t lead = 0;
+  while (lead + 1 < out.size() && out[lead] == '0') ++lead;
+  out.erase(0, lead);
+  if (Precision > 0) out += "." + all.substr(intLen);
+  return out;
+}
+
+}  // namespace
+
+std::string ExifFormatFloat(const char* Pattern, double Value) {
+  const std::string p = Pattern;
+  const size_t pct = p.find('%');
+  if (pct == std::string::npos || !std::isfinite(Value)) return FormatC(Pattern, Value);
+  size_t i = pct + 1;
+  bool left = false, zero = false;
+  while (i < p.size() && std::strchr("-0", p[i])) (p[i++] == '-' ? left : zero) = true;
+  int width = 0, precision = 6;
+  while (i < p.size() && std::isdigit(static_cast<unsigned char>(p[i])) && width < 100) width = width * 10 + (p[i++] - '0');
+  if (i < p.size() && p[i] == '.') {
+    precision = 0;
+    ++i;
+    while (i < p.size() && std::isdigit(static_cast<unsigned char>(p[i])) && precision < 100)
+      precision = precision * 10 + (p[i++] - '0');
+  }
+  if (i >= p.size() || p[i] != 'f' || p.find('%', i) != std::string::npos) return FormatC(Pattern, Value);
+  bool negative = false;
+  std::string number = FixedHalfAway(Value, precision, &negative);
+  const size_t len = number.size() + (negative ? 1 : 0);
+  if (static_cast<size_t>(width) > len && zero && !left) number.insert(0, static_cast<size_t>(width) - len, '0');
+  if (negative) number.insert(0, "-");
+  if (static_cast<size_t>(width) > number.size()) {
+    if (left) number.append(static_cast<size_t>(width) - number.size(), ' ');
+    else number.insert(0, static_cast<size_t>(width) - number.size(), ' ');
+  }
+  return p.substr(0, pct) + number + p.substr(i + 1);
 }
 
 std::string ExifTrim(const std::string& S) {
@@ -328,9 +415,35 @@ uint32_t TImageInfo::Get32(int64_t Pos) const {
   return InBlock(Pos, 4) ? RawGet(*Block, static_cast<size_t>(Pos), 4, BigEndian) : 0;
 }
 
-void TImageInfo::AddTag(const TTagEntry& Entry) {
-  if (Tags.size() == Tags.capacity()) Tags.reserve(Tags.size() + 25);
-  Tags.push_back(Entry);
+void TImageInfo::AttachBlock(std::string* B) {
+  Block = B;
+  const int64_t size = B ? static_cast<int64_t>(B->size()) : 0;
+  rawLeft_ = 4 * size;
+  // Texts made from a small block may be longer than the block (a Canon
+  // array becomes named lines), hence the floor.
+  textLeft_ = 4 * size + 65536;
+}
+
+bool TImageInfo::TakeEntry() {
+  if (entriesLeft_ <= 0) return false;
+  --entriesLeft_;
+  return true;
+}
+
+int64_t TImageInfo::ValueViewLength(int64_t Count) const {
+  return Count <= rawLeft_ ? Count : std::min(Count, kValueView);
+}
+
+void TImageInfo::AddTag(TTagEntry Entry) {
+  if (Tags.size() >= kMaxTags) return;
+  // Overlapping directories can name the same value bytes again and again;
+  // what the block holds once is kept at most four times over.
+  if (static_cast<int64_t>(Entry.Raw.size()) > rawLeft_) Entry.Raw.clear();
+  rawLeft_ -= static_cast<int64_t>(Entry.Raw.size());
+  if (Entry.Data.size() > kShortText && static_cast<int64_t>(Entry.Data.size()) > textLeft_)
+    Entry.Data.resize(kShortText);
+  textLeft_ -= static_cast<int64_t>(Entry.Data.size());
+  Tags.push_back(std::move(Entry));
 }
 
 std::string TImageInfo::MakeDataText(const TTagEntry& Row, uint32_t Format, const std::string& Raw) const {
@@ -404,14 +517,17 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
     NextDirLength = std::max<int64_t>(0, end - (NextDirOffset + OffsetBase_));
   }
   const bool listing = ListMode == 2 || ListMode == 255;
-  for (int64_t i = 0; i < n; ++i) {
+  for (int64_t i = 0; i < n && TakeEntry(); ++i) {
     int64_t e = int64_t(DirStart) + 2 + 12 * i;
     uint32_t tag = Get16(e), format = Get16(e + 2), count = Get32(e + 4);
     int64_t byteCount = int64_t(ExifFormatSize(format)) * count;
     if (byteCount == 0) continue;
     int64_t valuePos = byteCount <= 4 ? e + 8 : int64_t(Get32(e + 8)) + OffsetBase_;
     if (valuePos < 0 || valuePos > end || byteCount > end - valuePos) continue;
-    std::string raw = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(byteCount));
+    // Past the raw budget only the start of a long value is looked at, so
+    // a value named again and again costs little each time.
+    const int64_t viewed = ValueViewLength(byteCount);
+    std::string raw = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(viewed));
     TTagEntry row;
     if (listing) {
       const std::vector<TTagEntry>& table = Level == 2 ? GpsTagTable() : ExifTagTable();
@@ -426,7 +542,7 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
       else
         row.Data = ExifPrintable(data);
     }
-    if (tag == 0x9286) {
+    if (tag == 0x9286 && viewed == byteCount) {
       CommentText = ExifTrim(raw.size() > 8 ? raw.substr(8) : std::string());
       row.Data = CommentText;
       CommentPos = static_cast<int32_t>(valuePos);
@@ -476,13 +592,14 @@ void TImageInfo::ParseExifDirectory(int32_t DirStart, int32_t OffsetBase_, int32
     if (listing && tag != 0) {
       row.ValueFormat = format;
       row.Tag = tag;
-      row.Raw = raw;
+      if (viewed == byteCount) row.Raw = std::move(raw);  // never a part of a value
       row.ValuePos = static_cast<int32_t>(valuePos);
       row.Size = static_cast<int32_t>(byteCount);
       AddTag(row);
     }
-    if (tag == 0x927C) {
-      MakerNoteBytes = raw;
+    if (tag == 0x927C && !makerNoteDone_) {
+      makerNoteDone_ = true;
+      MakerNoteBytes = Block->substr(static_cast<size_t>(valuePos), static_cast<size_t>(byteCount));
       MakerNotePos = static_cast<int32_t>(valuePos);
       TmsInfo ms(this);
       ms.DecodeMakerNote(this);
@@ -606,7 +723,7 @@ void TimgData::ParseExifHeader(TSection& S) {
     return;
   }
   ExifInfo->BigEndian = BigEndian;
-  ExifInfo->Block = &S.Data;
+  ExifInfo->AttachBlock(&S.Data);
   ExifInfo->OffsetBase = 8;
   uint32_t off = ExifInfo->Get32(12);
   int64_t start = off == 0 ? 16 : int64_t(off) + 8;
@@ -672,15 +789,34 @@ done:
 
 bool TimgData::ReadTiffMetadata(TStream& Stream) {
   uint8_t head[8];
-  if (Stream.Read(head, 2) != 2) return false;
+  if (ReadUpTo(Stream, head, 2) != 2) return false;
   bool big;
   if (head[0] == 'I' && head[1] == 'I') big = false;
   else if (head[0] == 'M' && head[1] == 'M') big = true;
   else return false;
-  size_t got = Stream.Read(head + 2, 6);
+  const bool whole = ReadUpTo(Stream, head + 2, 6) == 6;
+  const int64_t fileSize = Stream.Size();
+  // The first directory sits where the header says: common tools put it
+  // after the image data. The window read holds the file's first bytes when
+  // the directory starts among them, else the bytes around the directory;
+  // a value outside the window is skipped like one outside the file.
+  const uint32_t first = whole ? RawGet(std::string(reinterpret_cast<char*>(head + 4), 4), 0, 4, big) : 0;
+  const bool found = first >= 8 && int64_t(first) < fileSize && first <= kTiffMaxDirOffset;
+  // Where the directory's entry table ends, from its entry count.
+  int64_t dirEnd = int64_t(first) + 2;
+  uint8_t count[2];
+  if (found && (Stream.SetPosition(first), ReadUpTo(Stream, count, 2) == 2))
+    dirEnd += 12 * int64_t(big ? count[0] << 8 | count[1] : count[1] << 8 | count[0]) + 4;
+  int64_t start = 8;
+  if (found && dirEnd > 8 + int64_t(kTiffReadSize)) start = std::max<int64_t>(8, int64_t(first) - kTiffLead);
+  const int64_t length = std::min(std::max<int64_t>(kTiffReadSize, dirEnd - start), std::max<int64_t>(fileSize - start, 0));
   TSection& s = Sections[0];
-  s.Data.resize(kTiffReadSize);
-  size_t n = got == 6 ? Stream.Read(&s.Data[0], kTiffReadSize) : 0;
+  size_t n = 0;
+  if (found) {
+    Stream.SetPosition(start);
+    s.Data.resize(static_cast<size_t>(length));
+    n = ReadUpTo(Stream, s.Data.data(), s.Data.size());
+  }
   s.Data.resize(n);
   s.Size = static_cast<uint32_t>(n);
   SectionCount = 1;
@@ -688,13 +824,12 @@ bool TimgData::ReadTiffMetadata(TStream& Stream) {
   ExifInfo = std::make_unique<TImageInfo>(this, ListMode);
   ExifInfo->FromTiff = true;
   ExifInfo->BigEndian = big;
-  ExifInfo->Block = &s.Data;
-  ExifInfo->OffsetBase = -8;
-  // The first directory sits where the header says; the block read holds
-  // file bytes from 8 on, so a directory elsewhere in it is found too.
-  uint32_t first = got == 6 ? RawGet(std::string(reinterpret_cast<char*>(head + 4), 4), 0, 4, big) : 8;
-  if (first >= 8 && int64_t(first) - 8 < int64_t(n))
-    ExifInfo->ParseExifDirectory(static_cast<int32_t>(first - 8), -8, kTiffReadSize, 1, "");
+  ExifInfo->AttachBlock(&s.Data);
+  // File offset X is index X - start of the window.
+  ExifInfo->OffsetBase = static_cast<int32_t>(-start);
+  if (found && int64_t(first) - start < int64_t(n))
+    ExifInfo->ParseExifDirectory(static_cast<int32_t>(first - start), static_cast<int32_t>(-start),
+                                 static_cast<int32_t>(start + int64_t(n)), 1, "");
   ExifInfo->Compute35mm();
   return true;
 }

@@ -4,9 +4,17 @@
 // the summary the information window shows.
 //
 // Positions (ValuePos, HeightPos, ...) are byte indexes counted from 0 into
-// the Data of the kept EXIF segment (for a TIFF file, into the block read
-// from file byte 8 on). Every offset and count read from a file is checked
-// against the bytes actually held; nothing here reads outside them.
+// the Data of the kept EXIF segment (for a TIFF file, into the window of the
+// file read around its first directory). Every offset and count read from a
+// file is checked against the bytes actually held; nothing here reads outside
+// them.
+//
+// The work a block can cause is bounded by its size, however its directories
+// overlap or point at each other: at most kMaxExifEntries directory entries
+// (maker-note entries included) are read per block, the maker note is decoded
+// once, and the raw value bytes kept in the tag list add up to at most four
+// times the block's size; long display texts beyond a like budget keep their
+// first 50 characters.
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -55,6 +63,9 @@ struct TSection {
 
 constexpr int kMaxSections = 20;
 
+// Directory entries read from one block, however its directories overlap.
+constexpr int32_t kMaxExifEntries = 4096;
+
 // Sizes of the TIFF value formats 1 to 12; 0 for any other format.
 int32_t ExifFormatSize(uint32_t Format);
 
@@ -66,7 +77,11 @@ const std::vector<TTagEntry>& GpsTagTable();   // 31 rows
 extern bool gExifDecodeValues;
 
 // Shared helpers of the metadata readers.
-std::string ExifFormatFloat(const char* Pattern, double Value);  // "." whatever the locale
+// Formats Value by a pattern with one %[-][width][.precision]f conversion as
+// the class library's Format does: "." whatever the locale, and the decimals
+// rounded half away from zero on the value's 15 significant digits (9/4 gives
+// "2.3", 7/20 "0.4"). Any other pattern is printf's under the C locale.
+std::string ExifFormatFloat(const char* Pattern, double Value);
 std::string ExifTrim(const std::string& S);
 double ExifValueToFloat(const std::string& Item);  // "n/d" or a plain number
 std::vector<std::string> ExifSplitList(const std::string& List, char Sep);
@@ -95,14 +110,24 @@ class TImageInfo : public tEndInd {
   void Compute35mm();
   // Writes a new pixel size into the kept EXIF segment where the block records one.
   void PatchExifSize(int32_t Height, int32_t Width);
-  void AddTag(const TTagEntry& Entry);
+  // Appends an entry to the tag list, within the budgets of the block.
+  void AddTag(TTagEntry Entry);
+  // Sets the bytes parsed and the budgets that follow from their size.
+  void AttachBlock(std::string* B);
+  // Takes one directory entry from the block's allowance; false once spent.
+  bool TakeEntry();
+  // How many of a value's Count bytes to read: all while the raw budget
+  // lasts, else the first kValueView, which hold every character a cut
+  // display text shows and the 128 numbers a value list shows.
+  int64_t ValueViewLength(int64_t Count) const;
+  static constexpr int64_t kValueView = 1024;
 
   // Reads an integer of the block's byte order; 0 outside the block.
   uint32_t Get16(int64_t Pos) const;
   uint32_t Get32(int64_t Pos) const;
   bool InBlock(int64_t Pos, int64_t Count) const;
 
-  std::vector<TTagEntry> Tags;  // grown 25 entries at a time
+  std::vector<TTagEntry> Tags;
   int32_t TagCount() const { return static_cast<int32_t>(Tags.size()); }
   TimgData* Owner;
   std::string* Block = nullptr;  // the bytes parsed (a kept section's Data)
@@ -128,6 +153,9 @@ class TImageInfo : public tEndInd {
  private:
   std::set<std::string> visited_;
   int32_t dirsParsed_ = 0;
+  int32_t entriesLeft_ = kMaxExifEntries;
+  int64_t rawLeft_ = 0, textLeft_ = 0;
+  bool makerNoteDone_ = false;
 };
 
 // The metadata of one loaded file.

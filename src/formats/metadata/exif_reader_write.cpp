@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "exif_reader.h"
+#include "img_fileio.h"
 #include "platform_jpeg.h"
 #include "platform_stream.h"
 
@@ -57,11 +58,12 @@ void TimgData::WriteJpegWithMetadataTo(const std::vector<uint8_t>& Encoded, TStr
 }
 
 void TimgData::WriteJpegWithMetadata(const TJPEGImage& Jpeg, const std::string& Name, bool AdjSize) {
-  // The encoder runs before the target is opened, so a failing encode
-  // leaves the old file as it was.
+  // The picture is encoded before the target is touched, and the file is
+  // written through a temporary file that replaces it only when complete, so
+  // a failed encode or a full disk leaves the old photo as it was.
   TMemoryStream encoded;
   Jpeg.SaveToStream(encoded);
-  TFileStream out(Name, TFileMode::fmCreate);
-  WriteJpegWithMetadataTo(encoded.Bytes(), out, Jpeg.Height(), Jpeg.Width(), AdjSize);
-  if (!out.Flush()) throw EWriteError("Stream write error");
+  SaveFileAtomically(Name, [&](TStream& Out) {
+    WriteJpegWithMetadataTo(encoded.Bytes(), Out, Jpeg.Height(), Jpeg.Width(), AdjSize);
+  });
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -12,6 +14,11 @@ TTagEntry R(uint32_t Record, uint32_t Dataset, const char* Name, const char* Cap
   e.Name = Name;
   e.Caption = Caption;
   return e;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -122,7 +129,6 @@ int32_t TIPTCdata::AddOrUpdateTag(const std::string& Name, const std::string& Va
   }
   const TTagEntry* row = TableRow(Name);
   if (!row) return -1;
-  if (Tags.size() == Tags.capacity()) Tags.reserve(Tags.size() + 25);
   Tags.push_back(*row);
   Tags.back().Data = Value;
   return static_cast<int32_t>(Tags.size()) - 1;
@@ -185,6 +191,15 @@ void TIPTCdata::ParseIptcData(const std::string& Data) {
     ++p;
     if (rec == 2 || rec == 8) break;
   }
+  // Repeated datasets merge into one entry, line by line as AppendToTag
+  // merges them, with the lines of each entry kept in a set while parsing so
+  // that a block of thousands of keywords costs time in proportion to its size.
+  struct TMerged {
+    std::vector<std::string> Lines;
+    std::unordered_set<std::string> Seen;
+  };
+  std::unordered_map<std::string, size_t> byName;  // lower-case name to entry index
+  std::vector<TMerged> merged;
   while (p + 2 < Data.size()) {
     uint32_t rec = static_cast<unsigned char>(Data[p]);
     uint32_t ds = static_cast<unsigned char>(Data[p + 1]);
@@ -192,7 +207,7 @@ void TIPTCdata::ParseIptcData(const std::string& Data) {
                      ? (size_t(static_cast<unsigned char>(Data[p + 2])) << 8) | static_cast<unsigned char>(Data[p + 3])
                      : 0;
     size_t start = std::min(p + 4, Data.size());
-    std::string value = Data.substr(start, std::min(len, Data.size() - start));
+    const size_t take = std::min(len, Data.size() - start);
     if (rec == 2 || rec == 8) {
       const TTagEntry* row = nullptr;
       for (const TTagEntry& r : IptcTagTable())
@@ -209,15 +224,25 @@ void TIPTCdata::ParseIptcData(const std::string& Data) {
       if (!SameText(e.Name, "SKIP")) {
         // A repeated dataset merges into the entry of its first occurrence
         // rather than leaving a second, empty entry of the same name.
-        if (LookupTag(e.Name) < 0) {
+        auto [it, added] = byName.try_emplace(Lower(e.Name), Tags.size());
+        if (added) {
           e.Data.clear();
-          if (Tags.size() == Tags.capacity()) Tags.reserve(Tags.size() + 25);
-          Tags.push_back(e);
+          Tags.push_back(std::move(e));
+          merged.emplace_back();
         }
-        AppendToTag(e.Name, value);
+        TMerged& m = merged[it->second];
+        for (const std::string& l : Lines(Data.substr(start, take))) {
+          std::string t = ExifTrim(l);
+          if (m.Seen.insert(t).second) m.Lines.push_back(std::move(t));
+        }
       }
     }
     // The next dataset's record byte follows its marker.
     p = start + len + 1;
+  }
+  for (size_t i = 0; i < Tags.size(); ++i) {
+    std::string data;
+    for (const std::string& l : merged[i].Lines) data += l + "\r\n";
+    Tags[i].Data = std::move(data);
   }
 }

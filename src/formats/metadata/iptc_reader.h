@@ -28,5 +28,5 @@ class TIPTCdata {
 
   int32_t Count() const { return static_cast<int32_t>(Tags.size()); }
   TimgData* Owner;
-  std::vector<TTagEntry> Tags;  // grown 25 entries at a time
+  std::vector<TTagEntry> Tags;
 };

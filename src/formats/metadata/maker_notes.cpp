@@ -207,7 +207,8 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
   try {
     if (DirOffset < 0 || int64_t(DirOffset) + 2 > size) throw std::out_of_range("directory outside the note");
     int64_t n = GetLE(Data, DirOffset, 2, big);
-    for (int64_t i = 0; i < n; ++i) {
+    // The note's entries count against the block's allowance of entries.
+    for (int64_t i = 0; i < n && Info->TakeEntry(); ++i) {
       int64_t e = int64_t(DirOffset) + 2 + 12 * i;
       if (e + 12 > size) throw std::out_of_range("entry outside the note");
       uint32_t tag = GetLE(Data, e, 2, big), format = GetLE(Data, e + 2, 2, big), count = GetLE(Data, e + 4, 4, big);
@@ -223,13 +224,13 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
         int64_t x = GetLE(Data, e + 8, 4, big);
         int64_t p = x + DirOffset + 1 - int64_t(NoteOffset);
         if (p >= 0 && p + byteCount <= size) {
-          raw = Data.substr(p, byteCount);
+          raw = Data.substr(p, Info->ValueViewLength(byteCount));
           valuePos = static_cast<int32_t>(p);
         } else {
           // Outside the note: the offset counts in the EXIF data.
           int64_t q = int64_t(ExifBase) + x - 1;
           if (!Info->InBlock(q, byteCount)) continue;
-          raw = Info->Block->substr(q, byteCount);
+          raw = Info->Block->substr(q, Info->ValueViewLength(byteCount));
           valuePos = static_cast<int32_t>(q);
         }
       }
@@ -250,7 +251,7 @@ void ParseMakerNoteDirectory(TImageInfo* Info, const std::string& Data, const st
       else row.Data = ExifPrintable(text);
       row.ValueFormat = format;
       row.Tag = tag;
-      row.Raw = raw;
+      if (static_cast<int64_t>(raw.size()) == byteCount) row.Raw = std::move(raw);  // never a part of a value
       row.ValuePos = valuePos;
       row.Size = static_cast<int32_t>(byteCount);
       Info->AddTag(row);
