@@ -3,6 +3,10 @@
 #include "zub_main.h"
 
 #include "zub_actions.h"
+#include "zub_bcdlg.h"
+#include "zub_histogram.h"
+#include "zub_resize.h"
+#include "zub_text.h"
 #include "zub_tools.h"
 
 #include <QCheckBox>
@@ -609,6 +613,9 @@ bool TzubForm::FormCloseQuery() {
 void TzubForm::Cleanup() {
   if (cleanedUp_) return;
   cleanedUp_ = true;
+  // The histogram's worker reads a copy of the pixels, but it must be gone
+  // before the window's bitmaps are.
+  FreeHistogram();
   editor_->gWork.reset();
   editor_->gBuffer.reset();
   editor_->gSelectedLayer = nullptr;
@@ -1022,69 +1029,26 @@ bool TzubForm::ColorDialog(TColor32& Color) {
   return true;
 }
 
-// A plain form of the parameter dialog: one number per slider the command
-// names ("None:" hides it), the channel boxes when asked for. The dialog with
-// sliders and live previews replaces it.
+// The dialogs are made on first use and kept; the window only hands them its
+// place on screen.
 bool TzubForm::RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) {
-  QDialog D(this);
-  D.setWindowTitle(QString::fromStdString(Setup.Caption));
-  auto* Form = new QFormLayout(&D);
-  struct TRow {
-    const std::string& Label;
-    int32_t& Value;
-    QSpinBox* Box = nullptr;
-  } Rows[] = {{Setup.Label1, Values.P1}, {Setup.Label2, Values.P2}, {Setup.Label4, Values.P4}};
-  for (TRow& R : Rows) {
-    if (R.Label == "None:") continue;
-    R.Box = new QSpinBox(&D);
-    R.Box->setRange(-100000, 100000);
-    R.Box->setValue(R.Value);
-    Form->addRow(QString::fromStdString(R.Label), R.Box);
-  }
-  QCheckBox* Channels[3] = {};
-  if (Setup.ChannelsVisible) {
-    const char* Names[3] = {"&Red", "&Green", "&Blue"};
-    const bool On[3] = {Values.Red, Values.Green, Values.Blue};
-    for (int i = 0; i < 3; ++i) {
-      Channels[i] = new QCheckBox(Names[i], &D);
-      Channels[i]->setChecked(On[i]);
-      Form->addRow(Channels[i]);
-    }
-  }
-  if (!RunWithOkCancel(D, Form)) return false;
-  for (TRow& R : Rows)
-    if (R.Box) R.Value = R.Box->value();
-  if (Setup.ChannelsVisible) {
-    Values.Red = Channels[0]->isChecked();
-    Values.Green = Channels[1]->isChecked();
-    Values.Blue = Channels[2]->isChecked();
-  }
-  return true;
+  return ::RunParamDialog(this, Setup, Values);
 }
 
-// Width and height, and the offsets for a canvas size (mode 3).
-bool TzubForm::RunResizeDialog(const std::string& Caption, int32_t Mode, bool, TResizeValues& Values) {
-  QDialog D(this);
-  D.setWindowTitle(QString::fromStdString(Caption));
-  auto* Form = new QFormLayout(&D);
-  auto Box = [&](const char* Label, int32_t Value, int32_t Lo) {
-    auto* S = new QSpinBox(&D);
-    S->setRange(Lo, 32767);
-    S->setValue(Value);
-    Form->addRow(Label, S);
-    return S;
-  };
-  QSpinBox* W = Box("&Width", Values.Width, 1);
-  QSpinBox* H = Box("&Height", Values.Height, 1);
-  QSpinBox* L = Mode == 3 ? Box("&Left", Values.Left, -32767) : nullptr;
-  QSpinBox* T = Mode == 3 ? Box("&Top", Values.Top, -32767) : nullptr;
-  if (!RunWithOkCancel(D, Form)) return false;
-  Values.Width = W->value();
-  Values.Height = H->value();
-  if (L) Values.Left = L->value();
-  if (T) Values.Top = T->value();
-  return true;
+bool TzubForm::RunResizeDialog(const std::string& Caption, int32_t Mode, bool KeepAspect, TResizeValues& Values) {
+  return ::RunResizeDialog(this, Caption, Mode, KeepAspect, Values);
 }
+
+bool TzubForm::TextDialog(TTextDialogData& Data) { return ::TextDialog(this, Data); }
+
+bool TzubForm::HistogramExists() { return ::HistogramExists(); }
+void TzubForm::CreateHistogram() {
+  ::CreateHistogram(this, [this]() -> const TBitmap32* { return view_->Bitmap(); });
+}
+bool TzubForm::HistogramVisible() { return ::HistogramVisible(); }
+void TzubForm::ShowHistogram() { ::ShowHistogram(); }
+void TzubForm::HideHistogram() { ::HideHistogram(); }
+void TzubForm::RepaintHistogram() { ::RepaintHistogram(); }
 
 bool TzubForm::InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) {
   bool Ok = false;

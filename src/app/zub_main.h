@@ -272,17 +272,17 @@ class TzubForm : public QMainWindow, public EditorUi {
   void SetLabel(const std::string& Label, const std::string& Caption, const std::string& Hint) override;
   void ShowViewHint(const std::string& Text) override;
   void HideViewHint() override;
-  bool TextDialog(TTextDialogData&) override { return false; }
+  bool TextDialog(TTextDialogData& Data) override;
   bool ColorDialog(TColor32& Color) override;
   bool RunParamDialog(const TParamDialogSetup& Setup, TParamValues& Values) override;
   bool RunResizeDialog(const std::string& Caption, int32_t Mode, bool KeepAspect, TResizeValues& Values) override;
   bool InputQuery(const std::string& Caption, const std::string& Prompt, std::string& Value) override;
-  bool HistogramExists() override { return false; }
-  void CreateHistogram() override {}
-  bool HistogramVisible() override { return false; }
-  void ShowHistogram() override {}
-  void HideHistogram() override {}
-  void RepaintHistogram() override {}
+  bool HistogramExists() override;
+  void CreateHistogram() override;
+  bool HistogramVisible() override;
+  void ShowHistogram() override;
+  void HideHistogram() override;
+  void RepaintHistogram() override;
 
  protected:
   void showEvent(QShowEvent* Event) override;

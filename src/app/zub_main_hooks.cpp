@@ -7,7 +7,10 @@
 
 #include "zub_actions.h"
 #include "zub_encrypt.h"
+#include "zub_info.h"
 #include "zub_main.h"
+#include "zub_matrix.h"
+#include "zub_rotate.h"
 #include "zub_tools.h"
 
 namespace {
@@ -77,6 +80,18 @@ void TzubForm::ConnectEngineHooks() {
   for (const auto& [Name, Member] : Points) SetHook(Name, [&T, Member = Member](QAction*) { (T.*Member)(); });
   SetHook("PatternfromHere1Click", [&T](QAction* Item) { T.PatternfromHere1Click(TagOf(Item)); });
   SetHook("SoftFill1Click", [&T](QAction* Item) { T.FillAtClick(TagOf(Item)); });
+  SetHook("ImageInfo1Click", [this](QAction*) { ::ImageInfo1Click(this); });
+  SetHook("Rotate1Click", [this](QAction*) {
+    int32_t Code = 0;
+    if (!RunRotateDialog(this, Code)) return;
+    SelectTool(1);
+    editor_->DoAction(Code);
+  });
+  SetHook("Program1Click", [this, &A](QAction*) {
+    if (!RunMatrixDialog(this, A.CustomMatrix, A.LastKernel)) return;
+    SelectTool(1);
+    editor_->DoAction(399);
+  });
   SetCustomKernel = [&A](const TMatrixKernel& K) {
     A.CustomMatrix.Kernel = K.Cells;
     A.CustomMatrix.Divisor = K.Divisor;
