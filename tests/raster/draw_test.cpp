@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "change_recorder.h"
 #include "raster_blend.h"
 #include "raster_core.h"
 
@@ -394,4 +395,55 @@ TEST(DrawNotify, ClippedFillReportsTheCutRectangleThenOnceMore) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], (TRect{8, 8, 12, 12}));
   EXPECT_EQ(b.GetPixel(9, 9), 0u);
+}
+
+// Each drawing routine reports the area it changed: exactly the bounding box of
+// the pixels it wrote (clipped forms: after clipping), so a view repaints all of
+// them and no more. Semi-transparent values take the blending paths.
+TEST(DrawNotify, EveryRoutineReportsTheAreaItChanged) {
+  constexpr TColor32 kHalf = 0x80FF0000u;
+  struct Case {
+    const char* Name;
+    std::function<void(TBitmap32&)> Draw;
+    TRect Expected;
+  };
+  const Case cases[] = {
+      {"HorzLineClipped", [](TBitmap32& b) { b.HorzLineClipped(0, 3, 9, kInk); }, {2, 3, 8, 4}},
+      {"HorzLineClipped reversed", [](TBitmap32& b) { b.HorzLineClipped(9, 3, 4, kInk); }, {4, 3, 8, 4}},
+      {"HorzLineBlendClipped", [](TBitmap32& b) { b.HorzLineBlendClipped(-5, 4, 6, kHalf); }, {2, 4, 7, 5}},
+      {"VertLineClipped", [](TBitmap32& b) { b.VertLineClipped(3, 0, 9, kInk); }, {3, 2, 4, 8}},
+      {"VertLineBlendClipped", [](TBitmap32& b) { b.VertLineBlendClipped(5, 4, 20, kHalf); }, {5, 4, 6, 8}},
+      {"FillRect", [](TBitmap32& b) { b.FillRect(1, 1, 4, 4, kInk); }, {1, 1, 4, 4}},
+      {"FillRectClipped", [](TBitmap32& b) { b.FillRectClipped(0, 0, 5, 5, kInk); }, {2, 2, 5, 5}},
+      {"FillRectBlend", [](TBitmap32& b) { b.FillRectBlend(1, 1, 4, 4, kHalf); }, {1, 1, 4, 4}},
+      {"FillRectBlend opaque", [](TBitmap32& b) { b.FillRectBlend(6, 6, 9, 8, kInk); }, {6, 6, 9, 8}},
+      {"FillRectBlendClipped", [](TBitmap32& b) { b.FillRectBlendClipped(0, 3, 5, 9, kHalf); }, {2, 3, 5, 8}},
+      {"FrameRectClipped", [](TBitmap32& b) { b.FrameRectClipped(3, 3, 6, 7, kInk); }, {3, 3, 6, 7}},
+      {"LineClipped", [](TBitmap32& b) { b.LineClipped(0, 0, 9, 9, kInk, true); }, {2, 2, 8, 8}},
+      {"SetPixelClipped", [](TBitmap32& b) { b.SetPixelClipped(4, 5, kInk); }, {4, 5, 5, 6}},
+      {"SetPixelBlendClipped", [](TBitmap32& b) { b.SetPixelBlendClipped(6, 2, kHalf); }, {6, 2, 7, 3}},
+  };
+  for (const Case& c : cases) {
+    TBitmap32 b;
+    b.SetSize(10, 10);
+    b.Clear(kGround);
+    b.SetClipRect(TRect{2, 2, 8, 8});
+    const std::vector<TColor32> before = Pixels(b);
+    TChangeRecorder rec;
+    b.OnAreaChanged = rec.AreaListener();
+    c.Draw(b);
+    ASSERT_FALSE(rec.Events.empty()) << c.Name << " sent no notification";
+    EXPECT_EQ(rec.Union(), c.Expected) << c.Name;
+    // The pixels written span exactly the reported area.
+    TRect written{10, 10, 0, 0};
+    for (int32_t y = 0; y < 10; ++y)
+      for (int32_t x = 0; x < 10; ++x)
+        if (b.GetPixel(x, y) != before[static_cast<size_t>(y) * 10 + x]) {
+          written.Left = std::min(written.Left, x);
+          written.Top = std::min(written.Top, y);
+          written.Right = std::max(written.Right, x + 1);
+          written.Bottom = std::max(written.Bottom, y + 1);
+        }
+    EXPECT_EQ(written, c.Expected) << c.Name;
+  }
 }
