@@ -10,6 +10,7 @@
 #include "img_conv.h"
 #include "img_nr.h"
 #include "img_rank.h"
+#include "raster_blend.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST(ReduceNoise, FlatImagesKeepTheirColour) {
 // The noise reduction rebuilt from its steps: the filters it runs (each checked
 // in its own suite) and, written plainly here, what joins them: the mask's
 // stretch by 255 / max, its inversion, the contrast of 8 around its mean, and
-// the final blend of the smoothed copy through the mask times the strength.
+// the alpha of the final blend: the mask times the strength, shifted by 8.
 std::vector<TColor32> ReduceNoiseModel(const TBitmap32& In, int32_t Strength) {
   static const int32_t Soft[9] = {1, 1, 1, 1, 2, 1, 1, 1, 1};
   static const int32_t Box[25] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
@@ -88,7 +89,8 @@ std::vector<TColor32> ReduceNoiseModel(const TBitmap32& In, int32_t Strength) {
   auto stretch = [&M] {
     const int32_t Lo = *std::min_element(M.begin(), M.end()), Hi = *std::max_element(M.begin(), M.end());
     if (Hi <= 0) return;
-    for (int32_t& v : M) v = std::clamp(static_cast<int32_t>(std::trunc((v - Lo) * 255.0L / Hi)), 0, 255);
+    const long double Factor = 255.0L / Hi;  // the factor as the adjustment forms it
+    for (int32_t& v : M) v = std::clamp(static_cast<int32_t>(std::trunc((v - Lo) * Factor)), 0, 255);
   };
   stretch();
   for (int32_t& v : M) v = 255 - v;
@@ -103,19 +105,10 @@ std::vector<TColor32> ReduceNoiseModel(const TBitmap32& In, int32_t Strength) {
   std::vector<TColor32> Out = Pixels(In);
   for (size_t i = 0; i < Out.size(); ++i) {
     const uint32_t Alpha = static_cast<uint32_t>(GreenOf(B->Bits()[i])) * static_cast<uint32_t>(Strength) >> 8;
-    if (Alpha == 0) continue;
-    const TColor32 F = (A->Bits()[i] & 0x00FFFFFFu) | Alpha << 24;
-    if (Alpha == 255) {
-      Out[i] = F;
-      continue;
-    }
-    TColor32 R = 0;
-    for (int c = 0; c < 32; c += 8) {
-      const uint32_t f = (F >> c) & 0xFF, b = (Out[i] >> c) & 0xFF;
-      R |= (((f * Alpha + 128) >> 8) + ((b * (255 - Alpha) + 128) >> 8)) << c;
-    }
-    Out[i] = R;
+    // The blend itself is the raster's (checked against its per-channel model there).
+    BlendPixelInto((A->Bits()[i] & 0x00FFFFFFu) | Alpha << 24, Out[i]);
   }
+  EndMmx();
   return Out;
 }
 

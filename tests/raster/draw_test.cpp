@@ -419,9 +419,6 @@ TEST(DrawNotify, EveryRoutineReportsTheAreaItChanged) {
       {"FillRectBlend opaque", [](TBitmap32& b) { b.FillRectBlend(6, 6, 9, 8, kInk); }, {6, 6, 9, 8}},
       {"FillRectBlendClipped", [](TBitmap32& b) { b.FillRectBlendClipped(0, 3, 5, 9, kHalf); }, {2, 3, 5, 8}},
       {"FrameRectClipped", [](TBitmap32& b) { b.FrameRectClipped(3, 3, 6, 7, kInk); }, {3, 3, 6, 7}},
-      {"LineClipped", [](TBitmap32& b) { b.LineClipped(0, 0, 9, 9, kInk, true); }, {2, 2, 8, 8}},
-      {"SetPixelClipped", [](TBitmap32& b) { b.SetPixelClipped(4, 5, kInk); }, {4, 5, 5, 6}},
-      {"SetPixelBlendClipped", [](TBitmap32& b) { b.SetPixelBlendClipped(6, 2, kHalf); }, {6, 2, 7, 3}},
   };
   for (const Case& c : cases) {
     TBitmap32 b;

@@ -477,20 +477,23 @@ TEST(Polygon32, OutlineRunsForwardAndBack) {
 }  // namespace
 
 // Even-odd filling treats left and right alike: a polygon mirrored about a
-// whole column fills the mirrored pixels, also where crossings fall exactly on
-// pixel halves (vertices on quarter positions) or a hair to either side.
+// whole column fills the mirrored pixels. The corners snap to whole pixels
+// first, halves going down (as FixedRound does), so corner x positions avoid
+// exact halves; between whole corners the crossings of steep and shallow
+// edges still fall on pixel halves, where span rounding decides.
 TEST(FillPolygon, MirrorImageFillsMirroredPixels) {
   constexpr int32_t W = 41, H = 30, Axis = 40;  // x -> 40 - x maps pixel i to pixel 40 - i
   std::mt19937 rng(29);
-  std::uniform_int_distribution<int32_t> qx(0, 40 * 4), qy(0, 29 * 4), nudge(-1, 1);
-  for (int trial = 0; trial < 300; ++trial) {
+  std::uniform_int_distribution<int32_t> qx(0, 40 * 4), qy(0, 29 * 4);
+  for (int trial = 0; trial < 400; ++trial) {
     TArrayOfFixedPoint poly, mirror;
     const int n = 3 + trial % 6;
     for (int k = 0; k < n; ++k) {
-      // Quarter positions, some moved by one 16.16 unit.
-      const TFixed x = qx(rng) * 16384 + (trial % 3 == 2 ? nudge(rng) : 0), y = qy(rng) * 16384;
-      poly.push_back(TFixedPoint{x, y});
-      mirror.push_back(TFixedPoint{Axis * 65536 - x, y});
+      int32_t x = qx(rng);
+      if (x % 4 == 2) ++x;  // no corner on an exact half
+      const TFixed fx = x * 16384, fy = qy(rng) * 16384;
+      poly.push_back(TFixedPoint{fx, fy});
+      mirror.push_back(TFixedPoint{Axis * 65536 - fx, fy});
     }
     TBitmap32 a, b;
     for (TBitmap32* bm : {&a, &b}) {

@@ -11,6 +11,7 @@
 
 #include "raster_blend.h"
 #include "raster_lowlevel.h"
+#include "raster_math.h"
 #include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
