@@ -165,8 +165,9 @@ TEST(ZubFile, RefusedHeadersShowTheBoxAndLeaveAnEmptyBitmap) {
   lower[1] = 'u';
   WriteFileBytes(dir / "lower.zub", lower);
   WriteFileBytes(dir / "negative.zub", Concat(ZubHeader(-5, 3, 0), stream));
+  WriteFileBytes(dir / "no-rows.zub", Concat(ZubHeader(1, 0, static_cast<uint32_t>(stream.size())), stream));
   WriteFileBytes(dir / "short.zub", {'Z', 'U'});
-  for (const char* name : {"empty.zub", "lower.zub", "negative.zub", "short.zub"}) {
+  for (const char* name : {"empty.zub", "lower.zub", "negative.zub", "no-rows.zub", "short.zub"}) {
     TBoxes boxes;
     TBitmap32 b;
     FillBitmap(b, 2, 2, {1, 2, 3, 4});

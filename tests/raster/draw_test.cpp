@@ -293,6 +293,30 @@ TEST(DrawPixel, AntiAliasedWritesAndReads) {
   EXPECT_LT(BlueOf(mid), BlueOf(b.GetPixel(2, 1)));
 }
 
+// The 16.16 forms go to 24.8 as (v + 127) sar 8: a fraction below half a
+// 24.8 step goes down, an exact half (0x80) too, and above it up.
+TEST(DrawPixel, FixedPositionsRoundTo24Point8AtTheHalfStep) {
+  TBitmap32 b;
+  b.SetSize(6, 6);
+  for (int32_t y = 0; y < 6; ++y)
+    for (int32_t x = 0; x < 6; ++x) b.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>(x * 40 + y * 7));
+  for (int32_t low : {0x00, 0x01, 0x7F, 0x80, 0x81, 0xFF})
+    for (int32_t step : {0x1300, 0x13FF, 0x2080}) {
+      const TFixed X = (1 << 16) + step + low - (step & 0xFF), Y = (2 << 16) + step + low - (step & 0xFF);
+      const int32_t X256 = static_cast<int32_t>((int64_t{X} + 127) >> 8), Y256 = static_cast<int32_t>((int64_t{Y} + 127) >> 8);
+      EXPECT_EQ(b.GetPixelFixed(X, Y), b.GetPixel256(X256, Y256)) << std::hex << X;
+      EXPECT_EQ(b.GetPixelFixedClipped(X, Y), b.GetPixel256Clipped(X256, Y256)) << std::hex << X;
+      TBitmap32 f, g;
+      for (TBitmap32* t : {&f, &g}) {
+        t->SetSize(6, 6);
+        t->Clear(0xFF000000u);
+      }
+      f.SetPixelFixedClipped(X, Y, 0xFFFFFFFFu);
+      g.SetPixel256Clipped(X256, Y256, 0xFFFFFFFFu);
+      EXPECT_EQ(Pixels(f), Pixels(g)) << std::hex << X;
+    }
+}
+
 TEST(DrawPixel, WrappedReadsAndEmptyClip) {
   TBitmap32 b;
   b.SetSize(4, 3);

@@ -209,24 +209,14 @@ TEST(KernelSampling, SamplesMatchThePlainModel) {
   for (int i = 0; i < 60; ++i) Points.emplace_back(X(Rng), Y(Rng));
   for (float v : {0.0f, 0.5f, 1.0f, 1.5f, 4.25f, 6.5f, 7.0f, 8.0f})
     Points.emplace_back(v, v);
-  for (TClass KC : KernelClassList()) {
-    R->SetKernelClassName(KC->ClassName());
-    for (TKernelMode Mode : {kmDynamic, kmTableNearest, kmTableLinear})
-      for (int32_t Table : {32, 7})
-        for (TPixelAccessMode Access : {pamUnsafe, pamSafe, pamTransparentEdge}) {
-          if (Mode == kmDynamic && Table != 32) continue;
-          R->SetKernelMode(Mode);
-          R->SetTableSize(Table);
-          R->SetPixelAccessMode(Access);
-          R->PrepareSampling();
-          const TSampleModel M{B, *R->Kernel(), Mode, Table, Access};
-          for (auto [x, y] : Points)
-            ASSERT_EQ(R->GetSampleFloat(x, y), M.Sample(x, y))
-                << KC->ClassName() << " mode " << int(Mode) << " table " << Table << " access " << int(Access)
-                << " at " << x << "," << y;
-          R->FinalizeSampling();
-        }
-  }
+  ForEachConfiguration(B, *R, [&] {
+    if (R->PixelAccessMode() == pamWrap) return;  // wrapping is checked against the other modes above
+    const TSampleModel M{B, *R->Kernel(), R->KernelMode(), R->TableSize(), R->PixelAccessMode()};
+    for (auto [x, y] : Points)
+      ASSERT_EQ(R->GetSampleFloat(x, y), M.Sample(x, y))
+          << R->KernelClassName() << " mode " << int(R->KernelMode()) << " table " << R->TableSize() << " access "
+          << int(R->PixelAccessMode()) << " at " << x << "," << y;
+  });
 }
 
 TEST(KernelSampling, ResultsPinnedInEveryConfiguration) {
