@@ -190,7 +190,9 @@ TEST_F(Lens, BarrelNormaliserAndGeometry) {
       if (sx < 0 || sx > 99) {
         EXPECT_EQ(p, 0u) << "outer colour at " << x;
       } else {
-        EXPECT_NEAR(Red(p), sx * 2, 1.01) << "mode " << mode << " x " << x;
+        // The processor family's bilinear read truncates each of its three
+        // mixes, so it may lie up to two below or above the exact mix.
+        EXPECT_NEAR(Red(p), sx * 2, 2.01) << "mode " << mode << " x " << x;
       }
     }
     EXPECT_EQ(StretchFilterIndex(view.Bitmap()->Resampler()), 5);  // the document keeps its resampler
