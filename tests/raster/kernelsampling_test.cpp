@@ -32,6 +32,25 @@ void FillPattern(TBitmap32& B, uint32_t Seed) {
     for (int32_t x = 0; x < B.Width(); ++x) B.SetPixel(x, y, Rng());
 }
 
+// A 13 x 9 picture of pattern Seed clipped to (1, 1, 12, 8), with an outer
+// colour, and its kernel sampler (owned by the picture).
+TKernelResampler* ClippedPicture(TBitmap32& B, uint32_t Seed) {
+  B.SetSize(13, 9);
+  FillPattern(B, Seed);
+  B.SetOuterColor(0x80123456);
+  B.SetClipRect(TRect{1, 1, 12, 8});
+  return new TKernelResampler(&B);
+}
+
+// N float points in X0..X1 x Y0..Y1, the same on every run.
+std::vector<std::pair<float, float>> RandomPoints(int N, float X0, float X1, float Y0, float Y1) {
+  std::mt19937 Rng(4);
+  std::uniform_real_distribution<float> X(X0, X1), Y(Y0, Y1);
+  std::vector<std::pair<float, float>> P;
+  for (int i = 0; i < N; ++i) P.emplace_back(X(Rng), Y(Rng));
+  return P;
+}
+
 // Every configuration the sampler knows, in a fixed order, on one bitmap.
 template <typename F>
 void ForEachConfiguration(TBitmap32& B, TKernelResampler& R, F&& Visit) {
@@ -69,11 +88,7 @@ std::vector<TFixedPoint> FixedPoints() {
 
 TEST(KernelSampling, FixedPointsSampleAsTheSameFloatPoints) {
   TBitmap32 B;
-  B.SetSize(13, 9);
-  FillPattern(B, 5);
-  B.SetOuterColor(0x80123456);
-  B.SetClipRect(TRect{1, 1, 12, 8});
-  auto* R = new TKernelResampler(&B);
+  TKernelResampler* R = ClippedPicture(B, 5);
   const std::vector<TFixedPoint> Points = FixedPoints();
   ForEachConfiguration(B, *R, [&] {
     for (const TFixedPoint& P : Points) {
@@ -198,15 +213,8 @@ struct TSampleModel {
 // around and between the pixels, against the plain model.
 TEST(KernelSampling, SamplesMatchThePlainModel) {
   TBitmap32 B;
-  B.SetSize(13, 9);
-  FillPattern(B, 9);
-  B.SetOuterColor(0x80123456);
-  B.SetClipRect(TRect{1, 1, 12, 8});
-  auto* R = new TKernelResampler(&B);
-  std::mt19937 Rng(4);
-  std::uniform_real_distribution<float> X(-2.0f, 15.0f), Y(-2.0f, 11.0f);
-  std::vector<std::pair<float, float>> Points;
-  for (int i = 0; i < 60; ++i) Points.emplace_back(X(Rng), Y(Rng));
+  TKernelResampler* R = ClippedPicture(B, 9);
+  std::vector<std::pair<float, float>> Points = RandomPoints(60, -2.0f, 15.0f, -2.0f, 11.0f);
   for (float v : {0.0f, 0.5f, 1.0f, 1.5f, 4.25f, 6.5f, 7.0f, 8.0f})
     Points.emplace_back(v, v);
   ForEachConfiguration(B, *R, [&] {
@@ -221,15 +229,8 @@ TEST(KernelSampling, SamplesMatchThePlainModel) {
 
 TEST(KernelSampling, ResultsPinnedInEveryConfiguration) {
   TBitmap32 B;
-  B.SetSize(13, 9);
-  FillPattern(B, 9);
-  B.SetOuterColor(0x80123456);
-  B.SetClipRect(TRect{1, 1, 12, 8});
-  auto* R = new TKernelResampler(&B);
-  std::mt19937 Rng(4);
-  std::uniform_real_distribution<float> X(-4.0f, 17.0f), Y(-4.0f, 13.0f);
-  std::vector<std::pair<float, float>> FloatPoints;
-  for (int i = 0; i < 120; ++i) FloatPoints.emplace_back(X(Rng), Y(Rng));
+  TKernelResampler* R = ClippedPicture(B, 9);
+  std::vector<std::pair<float, float>> FloatPoints = RandomPoints(120, -4.0f, 17.0f, -4.0f, 13.0f);
   FloatPoints.emplace_back(1e9f, 2.0f);
   FloatPoints.emplace_back(-3e9f, -1e-30f);
   const std::vector<TFixedPoint> Points = FixedPoints();
