@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "change_recorder.h"
 #include "editor_test_util.h"
 #include "fake_editor_ui.h"
 #include "platform_exceptions.h"
@@ -214,6 +215,56 @@ TEST_F(Engine, SelectedBitmapLayerIsTheTarget) {
 
   ed->gLayerUndo->Undo(layer->Bitmap());
   EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
+
+  // The layer's transparency stays with the layer: the next command on the
+  // document, through a selection or whole, gets an opaque work bitmap.
+  for (const bool withSelection : {true, false}) {
+    ed->gSelectedLayer = nullptr;
+    ed->gSelection = withSelection ? AddFrame(view, 1, 1, 9, 9) : nullptr;
+    uint32_t seenAlpha = 0;
+    ed->ApplyAction(
+        [&](TEditor& E, const TActionArgument&) {
+          seenAlpha = E.gWork->MasterAlpha();
+          return arDone;
+        },
+        {}, true);
+    EXPECT_EQ(seenAlpha, 255u) << (withSelection ? "selection" : "whole");
+    ed->gSelectedLayer = layer;
+    ed->gSelection = AddFrame(view, 2, 2, 10, 8);
+    ed->ApplyAction(PaintWork(0xFF445566u, arDone), {}, false);
+  }
+}
+
+// However a command ends, the document tells its listeners once the update
+// bracket is closed, and what they then read is the result.
+TEST_F(Engine, EveryCommandEndsWithANotificationThatSeesTheResult) {
+  struct Case {
+    const char* Name;
+    TActionCallback Do;
+    TColor32 Expected;  // the pixel at 0,0 seen by the last notification
+  };
+  const Case cases[] = {
+      {"write back", PaintWork(0xFF102030u, arWriteBack), 0xFF102030u},
+      {"done by the callback",
+       [](TEditor& E, const TActionArgument&) {
+         E.gTarget->SetPixel(0, 0, 0xFF405060u);  // no notification of its own
+         return arDone;
+       },
+       0xFF405060u},
+      {"cancelled", PaintWork(0xFF708090u, arCancel), 0u},
+  };
+  for (const Case& c : cases) {
+    view.Layers()->Clear();
+    ed->gSelection = nullptr;
+    PaintPattern(Doc(), 1);
+    const TColor32 before = Doc().GetPixel(0, 0);
+    TChangeRecorder rec;
+    rec.Observe = [&] { return std::to_string(Doc().GetPixel(0, 0)) + " open " + std::to_string(Doc().UpdateCount()); };
+    Doc().OnChange = rec.Listener();
+    ed->ApplyAction(c.Do, {}, true);
+    Doc().OnChange = nullptr;
+    EXPECT_EQ(rec.LastSeen(), std::to_string(c.Expected ? c.Expected : before) + " open 0") << c.Name;
+  }
 }
 
 TEST_F(Engine, TimingBoxShowsMillisecondsBeforeTheWriteBack) {

@@ -128,6 +128,29 @@ TEST_P(ConvolveVariants, MatchesThePlainFilterForEveryAccumulatorWidth) {
       EXPECT_EQ(Pixels(*B), Expected) << "3x3 " << W << "x" << H << " div " << C.Div;
     }
   }
+  // Signed kernels at the edge of the 16-bit sums: absolute weights of 128 fit
+  // them, 129 to 257 do not (a narrower accumulator wraps there), and 257
+  // non-negative ones still fit unsigned sums. Pixels of 0 and 255 only, so
+  // partial sums reach the extremes.
+  const std::vector<Case> Edge3 = {
+      {{0, 0, 0, 0, 128, 0, 0, 0, 0}, 128, 0},          // 128, non-negative
+      {{-1, 0, 0, 0, 127, 0, 0, 0, 0}, 127, 0},         // 128, signed
+      {{0, 0, 0, 0, 128, 0, 0, 0, -1}, 128, 0},         // 129
+      {{-60, 0, 0, 0, 130, 0, 0, 0, 0}, 70, 1},         // 190
+      {{-50, -50, -28, 0, 128, 0, 0, 0, 1}, 1, 40},     // 257
+      {{-1, -1, -1, -1, 253, 0, 0, 0, 0}, -251, 255},   // 257, negative divisor
+      {{1, 1, 1, 1, 249, 1, 1, 1, 1}, 257, 0},          // 257, non-negative
+  };
+  for (const Case& C : Edge3) {
+    auto B = RandomBitmap(37, 11, Rng());
+    for (size_t i = 0; i < B->PixelCount(); ++i) {
+      const TColor32 Top = B->Bits()[i] & 0x80808080u;  // each byte to 0 or 255
+      B->Bits()[i] = (Top >> 7) * 0xFF;
+    }
+    const auto Expected = Reference(Pixels(*B), 37, 11, C.K.data(), 3, C.Div, C.Bias);
+    Convolve3x3(C.K.data(), C.Div, B.get(), C.Bias);
+    EXPECT_EQ(Pixels(*B), Expected) << "3x3 edge kernel centre " << C.K[4] << " div " << C.Div;
+  }
   for (int Trial = 0; Trial < 6; ++Trial) {
     std::vector<int32_t> K(25);
     const int32_t Span = Trial < 2 ? 3 : (Trial < 4 ? 300 : 1 << 20);

@@ -1,6 +1,7 @@
 // Error diffusion and colour counting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "effects_fixtures.h"
@@ -81,6 +82,111 @@ TEST(CountColors, DistinctColoursIgnoringAlpha) {
   auto S = MakeBitmap(256, 1);
   for (int32_t x = 0; x < 256; ++x) S->SetPixel(x, 0, 0xFFABCD00u | static_cast<TColor32>(x));
   EXPECT_EQ(CountColors(S.get()), 256);
+}
+
+// Plain full-image models of both dithers: the picture as a grid of integer
+// channels, walked in the serpentine order (the first row right to left),
+// every share added at its neighbour's place in the grid. Comparing every pixel
+// over many rows shows a share sent to the wrong place or past a row's end.
+struct TGrid {
+  int32_t W, H;
+  std::vector<int32_t> V;  // 4 entries a pixel: alpha, red, green, blue
+  explicit TGrid(const TBitmap32& B) : W(B.Width()), H(B.Height()) {
+    for (TColor32 P : Pixels(B))
+      V.insert(V.end(), {static_cast<int32_t>(AlphaOf(P)), RedOf(P), GreenOf(P), BlueOf(P)});
+  }
+  int32_t& At(int32_t x, int32_t y, int c) { return V[(static_cast<size_t>(y) * W + x) * 4 + c]; }
+  bool Inside(int32_t x, int32_t y) const { return x >= 0 && x < W && y >= 0 && y < H; }
+  std::vector<TColor32> Colours() const {
+    std::vector<TColor32> Out;
+    for (size_t i = 0; i < V.size(); i += 4) Out.push_back(MakeArgb(V[i + 1], V[i + 2], V[i + 3], V[i]));
+    return Out;
+  }
+  template <typename F>
+  void Serpentine(F&& Visit) {
+    for (int32_t y = 0; y < H; ++y) {
+      const int32_t d = y % 2 == 0 ? -1 : 1;
+      for (int32_t i = 0; i < W; ++i) Visit(d < 0 ? W - 1 - i : i, y, d);
+    }
+  }
+};
+
+std::vector<TColor32> FloydSteinbergModel(const TBitmap32& B, int32_t N) {
+  TGrid G(B);
+  const int32_t Low = (1 << N) - 1;
+  G.Serpentine([&](int32_t x, int32_t y, int32_t d) {
+    for (int c = 1; c <= 3; ++c) {
+      const int32_t e = G.At(x, y, c) & Low;
+      G.At(x, y, c) -= e;
+      const struct { int32_t dx, dy, w; } shares[] = {{d, 0, 7}, {d, 1, 1}, {0, 1, 5}, {-d, 1, 3}};
+      for (const auto& s : shares)
+        if (G.Inside(x + s.dx, y + s.dy)) {
+          int32_t& n = G.At(x + s.dx, y + s.dy, c);
+          n = std::min(255, n + s.w * e / 16);
+        }
+    }
+  });
+  return G.Colours();
+}
+
+// k * e / 8 rounded half to even, in integers.
+int32_t EighthsToEven(int32_t k, int32_t e) {
+  const int32_t n = k * e;
+  const int32_t fl = n >= 0 ? n / 8 : -((-n + 7) / 8);
+  const int32_t r = n - 8 * fl;
+  return r > 4 || (r == 4 && (fl & 1)) ? fl + 1 : fl;
+}
+
+// The black-and-white dither on grey input: one running error; each neighbour
+// is given k/8 of it, keeps what its byte cannot take, and the rest stays with
+// the error.
+std::vector<TColor32> BlackWhiteModel(const TBitmap32& B) {
+  TGrid G(B);
+  int32_t E = 0;
+  G.Serpentine([&](int32_t x, int32_t y, int32_t d) {
+    const int32_t v = G.At(x, y, 1);
+    const int32_t out = v < 128 ? 0 : 255;
+    E += v - out;
+    for (int c = 1; c <= 3; ++c) G.At(x, y, c) = out;
+    const struct { int32_t dx, dy, give; } shares[] = {{d, 0, 7}, {d, 1, 1}, {0, 1, 5}, {-d, 1, 3}};
+    for (const auto& s : shares) {
+      if (!G.Inside(x + s.dx, y + s.dy)) continue;
+      const int32_t e = std::clamp(E, -255, 255);
+      const int32_t given = EighthsToEven(s.give, e), kept = EighthsToEven(8 - s.give, e);
+      const int32_t sum = G.At(x + s.dx, y + s.dy, 1) + given;
+      const int32_t r = std::clamp(sum, 0, 255);
+      for (int c = 1; c <= 3; ++c) G.At(x + s.dx, y + s.dy, c) = r;
+      E = kept + (sum - r);
+    }
+  });
+  return G.Colours();
+}
+
+TEST(DitherFloydSteinberg, EveryPixelMatchesThePlainModel) {
+  std::mt19937 Rng(3);
+  for (auto [W, H] : {std::pair{1, 1}, {1, 6}, {5, 1}, {2, 2}, {7, 5}, {23, 11}, {64, 9}})
+    for (int32_t N = 1; N <= 7; ++N) {
+      auto B = RandomBitmap(W, H, Rng());
+      const auto Expected = FloydSteinbergModel(*B, N);
+      DitherFloydSteinberg(B.get(), N);
+      ASSERT_EQ(Pixels(*B), Expected) << W << "x" << H << " N " << N;
+    }
+}
+
+TEST(DitherBlackWhite, EveryPixelMatchesThePlainModel) {
+  std::mt19937 Rng(5);
+  for (auto [W, H] : {std::pair{1, 1}, {1, 6}, {5, 1}, {2, 2}, {7, 5}, {23, 11}, {64, 9}})
+    for (int Kind = 0; Kind < 3; ++Kind) {
+      // Random greys, a flat grey on the threshold, and extremes that overflow.
+      auto B = MakeBitmap(W, H);
+      for (size_t i = 0; i < B->PixelCount(); ++i) {
+        const int32_t g = Kind == 0 ? static_cast<int32_t>(Rng() % 256) : Kind == 1 ? 128 : (Rng() % 2) * 255;
+        B->Bits()[i] = GrayArgb(g, 0xFF);
+      }
+      const auto Expected = BlackWhiteModel(*B);
+      DitherBlackWhite(B.get());
+      ASSERT_EQ(Pixels(*B), Expected) << W << "x" << H << " kind " << Kind;
+    }
 }
 
 }  // namespace

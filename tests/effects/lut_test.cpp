@@ -1,6 +1,7 @@
 // Lookup-table adjustments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -145,3 +146,28 @@ TEST(LutAdjustments, PreviewFormsCopyThenAdjust) {
 }
 
 }  // namespace
+
+// Whole tables against exact integer models, with entries that are not integer
+// quotients (so truncation, rounding and dividing first all differ somewhere).
+TEST(LutBuilders, TablesMatchExactIntegerModels) {
+  auto clampByte = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, 0, 255)); };
+  for (int32_t contrast : {-300, -150, -99, -71, -50, -1, 1, 33, 155})
+    for (int32_t brightness : {-7, 0, 3}) {
+      const TLut L = BrightnessContrastLut(brightness, contrast);
+      for (int i = 0; i < 256; ++i) {
+        // i * (C + 100) / 100 + B truncated toward zero, as one integer quotient.
+        const int64_t n = int64_t{i} * (contrast + 100) + 100 * int64_t{brightness};
+        ASSERT_EQ(L[i], clampByte(n / 100)) << "brightness " << brightness << " contrast " << contrast << " i " << i;
+      }
+    }
+  // Scale brightness moves i by round(i / 255 * A), or by round((255 - i) / 255 * A)
+  // when darkening; 255 being odd, no entry is a tie.
+  for (int32_t amount : {1, 8, 77, 200, -1, -8, -130}) {
+    const TLut L = ScaleBrightnessLut(amount);
+    for (int i = 0; i < 256; ++i) {
+      const int64_t num = amount >= 0 ? int64_t{i} * amount : int64_t{255 - i} * -amount;
+      const int64_t moved = (2 * num + 255) / 510;
+      ASSERT_EQ(L[i], clampByte(amount >= 0 ? i + moved : i - moved)) << "amount " << amount << " i " << i;
+    }
+  }
+}

@@ -165,8 +165,9 @@ TEST(ZubFile, RefusedHeadersShowTheBoxAndLeaveAnEmptyBitmap) {
   lower[1] = 'u';
   WriteFileBytes(dir / "lower.zub", lower);
   WriteFileBytes(dir / "negative.zub", Concat(ZubHeader(-5, 3, 0), stream));
+  WriteFileBytes(dir / "no-rows.zub", Concat(ZubHeader(1, 0, static_cast<uint32_t>(stream.size())), stream));
   WriteFileBytes(dir / "short.zub", {'Z', 'U'});
-  for (const char* name : {"empty.zub", "lower.zub", "negative.zub", "short.zub"}) {
+  for (const char* name : {"empty.zub", "lower.zub", "negative.zub", "no-rows.zub", "short.zub"}) {
     TBoxes boxes;
     TBitmap32 b;
     FillBitmap(b, 2, 2, {1, 2, 3, 4});
@@ -186,6 +187,10 @@ TEST(ZubFile, DamagedOrTruncatedStreamsLeaveOpaqueBlackOfTheHeaderSize) {
   const std::vector<uint8_t> header = ZubHeader(40, 30, 0);
   std::vector<uint8_t> corrupt = stream;
   for (size_t i = 200; i < 260; ++i) corrupt[i] ^= 0xA5;
+  // The stored block CRC (after "BZh9" and the 6-byte block magic) is checked
+  // only once the whole block was decoded and its pixels written.
+  std::vector<uint8_t> badCrc = stream;
+  badCrc[10] ^= 0x01;
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -193,6 +198,7 @@ TEST(ZubFile, DamagedOrTruncatedStreamsLeaveOpaqueBlackOfTheHeaderSize) {
   };
   const Case cases[] = {
       {"corrupt.zub", Concat(ZubHeader(40, 30, static_cast<uint32_t>(corrupt.size())), corrupt), "error -4"},
+      {"block-crc.zub", Concat(ZubHeader(40, 30, static_cast<uint32_t>(badCrc.size())), badCrc), "error -4"},
       {"half.zub", Concat(ZubHeader(40, 30, 9999), std::vector<uint8_t>(stream.begin(), stream.begin() + 300)),
        "error -7"},
       {"header-only.zub", std::vector<uint8_t>(header.begin(), header.begin() + 8), "error -7"},

@@ -335,6 +335,9 @@ bitfield_file("bf32_bgra_v5_td", 32, 5, 5, (0xFF0000, 0xFF00, 0xFF, 0xFF000000),
 bitfield_file("bf32_rgba_v5", 32, 4, 3, (0xFF, 0xFF00, 0xFF0000, 0xFF000000), 124, "pf32bit")
 bitfield_file("bf32_bgrx_40", 32, 7, 2, (0xFF0000, 0xFF00, 0xFF, 0), 40, "pf32bit")
 bitfield_file("bf32_10bit_v5", 32, 5, 4, (0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000), 124, "pf32bit", use_pil=False)
+# the 52- and 56-byte headers: masks inside the header, alpha only in the longer one
+bitfield_file("bf32_bgrx_52", 32, 5, 3, (0xFF0000, 0xFF00, 0xFF, 0), 52, "pf32bit", use_pil=False)
+bitfield_file("bf32_bgra_56", 32, 4, 3, (0xFF0000, 0xFF00, 0xFF, 0xFF000000), 56, "pf32bit", use_pil=False)
 # RLE
 rle_file("rle8_plain", False, 23, 6, with_delta=False, use_pil=True)
 rle_file("rle8_delta", False, 17, 7, with_delta=True, use_pil=False)

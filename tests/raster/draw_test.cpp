@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "change_recorder.h"
 #include "raster_blend.h"
 #include "raster_core.h"
 
@@ -292,6 +293,30 @@ TEST(DrawPixel, AntiAliasedWritesAndReads) {
   EXPECT_LT(BlueOf(mid), BlueOf(b.GetPixel(2, 1)));
 }
 
+// The 16.16 forms go to 24.8 as (v + 127) sar 8: a fraction below half a
+// 24.8 step goes down, an exact half (0x80) too, and above it up.
+TEST(DrawPixel, FixedPositionsRoundTo24Point8AtTheHalfStep) {
+  TBitmap32 b;
+  b.SetSize(6, 6);
+  for (int32_t y = 0; y < 6; ++y)
+    for (int32_t x = 0; x < 6; ++x) b.SetPixel(x, y, 0xFF000000u | static_cast<TColor32>(x * 40 + y * 7));
+  for (int32_t low : {0x00, 0x01, 0x7F, 0x80, 0x81, 0xFF})
+    for (int32_t step : {0x1300, 0x13FF, 0x2080}) {
+      const TFixed X = (1 << 16) + step + low - (step & 0xFF), Y = (2 << 16) + step + low - (step & 0xFF);
+      const int32_t X256 = static_cast<int32_t>((int64_t{X} + 127) >> 8), Y256 = static_cast<int32_t>((int64_t{Y} + 127) >> 8);
+      EXPECT_EQ(b.GetPixelFixed(X, Y), b.GetPixel256(X256, Y256)) << std::hex << X;
+      EXPECT_EQ(b.GetPixelFixedClipped(X, Y), b.GetPixel256Clipped(X256, Y256)) << std::hex << X;
+      TBitmap32 f, g;
+      for (TBitmap32* t : {&f, &g}) {
+        t->SetSize(6, 6);
+        t->Clear(0xFF000000u);
+      }
+      f.SetPixelFixedClipped(X, Y, 0xFFFFFFFFu);
+      g.SetPixel256Clipped(X256, Y256, 0xFFFFFFFFu);
+      EXPECT_EQ(Pixels(f), Pixels(g)) << std::hex << X;
+    }
+}
+
 TEST(DrawPixel, WrappedReadsAndEmptyClip) {
   TBitmap32 b;
   b.SetSize(4, 3);
@@ -394,4 +419,52 @@ TEST(DrawNotify, ClippedFillReportsTheCutRectangleThenOnceMore) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], (TRect{8, 8, 12, 12}));
   EXPECT_EQ(b.GetPixel(9, 9), 0u);
+}
+
+// Each drawing routine reports the area it changed: exactly the bounding box of
+// the pixels it wrote (clipped forms: after clipping), so a view repaints all of
+// them and no more. Semi-transparent values take the blending paths.
+TEST(DrawNotify, EveryRoutineReportsTheAreaItChanged) {
+  constexpr TColor32 kHalf = 0x80FF0000u;
+  struct Case {
+    const char* Name;
+    std::function<void(TBitmap32&)> Draw;
+    TRect Expected;
+  };
+  const Case cases[] = {
+      {"HorzLineClipped", [](TBitmap32& b) { b.HorzLineClipped(0, 3, 9, kInk); }, {2, 3, 8, 4}},
+      {"HorzLineClipped reversed", [](TBitmap32& b) { b.HorzLineClipped(9, 3, 4, kInk); }, {4, 3, 8, 4}},
+      {"HorzLineBlendClipped", [](TBitmap32& b) { b.HorzLineBlendClipped(-5, 4, 6, kHalf); }, {2, 4, 7, 5}},
+      {"VertLineClipped", [](TBitmap32& b) { b.VertLineClipped(3, 0, 9, kInk); }, {3, 2, 4, 8}},
+      {"VertLineBlendClipped", [](TBitmap32& b) { b.VertLineBlendClipped(5, 4, 20, kHalf); }, {5, 4, 6, 8}},
+      {"FillRect", [](TBitmap32& b) { b.FillRect(1, 1, 4, 4, kInk); }, {1, 1, 4, 4}},
+      {"FillRectClipped", [](TBitmap32& b) { b.FillRectClipped(0, 0, 5, 5, kInk); }, {2, 2, 5, 5}},
+      {"FillRectBlend", [](TBitmap32& b) { b.FillRectBlend(1, 1, 4, 4, kHalf); }, {1, 1, 4, 4}},
+      {"FillRectBlend opaque", [](TBitmap32& b) { b.FillRectBlend(6, 6, 9, 8, kInk); }, {6, 6, 9, 8}},
+      {"FillRectBlendClipped", [](TBitmap32& b) { b.FillRectBlendClipped(0, 3, 5, 9, kHalf); }, {2, 3, 5, 8}},
+      {"FrameRectClipped", [](TBitmap32& b) { b.FrameRectClipped(3, 3, 6, 7, kInk); }, {3, 3, 6, 7}},
+  };
+  for (const Case& c : cases) {
+    TBitmap32 b;
+    b.SetSize(10, 10);
+    b.Clear(kGround);
+    b.SetClipRect(TRect{2, 2, 8, 8});
+    const std::vector<TColor32> before = Pixels(b);
+    TChangeRecorder rec;
+    b.OnAreaChanged = rec.AreaListener();
+    c.Draw(b);
+    ASSERT_FALSE(rec.Events.empty()) << c.Name << " sent no notification";
+    EXPECT_EQ(rec.Union(), c.Expected) << c.Name;
+    // The pixels written span exactly the reported area.
+    TRect written{10, 10, 0, 0};
+    for (int32_t y = 0; y < 10; ++y)
+      for (int32_t x = 0; x < 10; ++x)
+        if (b.GetPixel(x, y) != before[static_cast<size_t>(y) * 10 + x]) {
+          written.Left = std::min(written.Left, x);
+          written.Top = std::min(written.Top, y);
+          written.Right = std::max(written.Right, x + 1);
+          written.Bottom = std::max(written.Bottom, y + 1);
+        }
+    EXPECT_EQ(written, c.Expected) << c.Name;
+  }
 }

@@ -475,3 +475,35 @@ TEST(Polygon32, OutlineRunsForwardAndBack) {
 }
 
 }  // namespace
+
+// Even-odd filling treats left and right alike: a polygon mirrored about a
+// whole column fills the mirrored pixels. The corners snap to whole pixels
+// first, halves going down (as FixedRound does), so corner x positions avoid
+// exact halves; between whole corners the crossings of steep and shallow
+// edges still fall on pixel halves, where span rounding decides.
+TEST(FillPolygon, MirrorImageFillsMirroredPixels) {
+  constexpr int32_t W = 41, H = 30, Axis = 40;  // x -> 40 - x maps pixel i to pixel 40 - i
+  std::mt19937 rng(29);
+  std::uniform_int_distribution<int32_t> qx(0, 40 * 4), qy(0, 29 * 4);
+  for (int trial = 0; trial < 400; ++trial) {
+    TArrayOfFixedPoint poly, mirror;
+    const int n = 3 + trial % 6;
+    for (int k = 0; k < n; ++k) {
+      int32_t x = qx(rng);
+      if (x % 4 == 2) ++x;  // no corner on an exact half
+      const TFixed fx = x * 16384, fy = qy(rng) * 16384;
+      poly.push_back(TFixedPoint{fx, fy});
+      mirror.push_back(TFixedPoint{Axis * 65536 - fx, fy});
+    }
+    TBitmap32 a, b;
+    for (TBitmap32* bm : {&a, &b}) {
+      bm->SetSize(W, H);
+      bm->Clear(0);
+    }
+    FillPolygon(&a, poly, 0xFFFFFFFFu, pfAlternate);
+    FillPolygon(&b, mirror, 0xFFFFFFFFu, pfAlternate);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x)
+        ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(Axis - x, y)) << "trial " << trial << " pixel " << x << "," << y;
+  }
+}

@@ -11,6 +11,7 @@
 
 #include "raster_blend.h"
 #include "raster_lowlevel.h"
+#include "raster_math.h"
 #include "raster_rasterizers.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
@@ -430,3 +431,34 @@ TEST(Rasterizer, FailureRestoresUpdateCountAndFinalizes) {
 }
 
 }  // namespace
+
+// Whole points moved by exact halves sit on the rounding edge. The integer form
+// must give what the 16.16 form gives after FixedRound, (v + 0x7FFF) sar 16:
+// +0.5 and -0.5 both round down. The model works in exact 64-bit integers.
+TEST(AffineTransformation, WholePointsMovedByHalvesRoundAsTheFixedForm) {
+  auto model = [](int64_t V16) {  // floor((V16 + 0x7FFF) / 65536)
+    const int64_t n = V16 + 0x7FFF;
+    return static_cast<int32_t>(n >= 0 ? n / 65536 : -((-n + 65535) / 65536));
+  };
+  const std::pair<float, float> shifts[] = {{0.5f, -0.5f}, {-0.5f, 0.5f}, {1.5f, -2.5f}, {0.25f, -0.75f}, {3, 4}};
+  for (auto [dx, dy] : shifts) {
+    TAffineTransformation T;
+    T.Translate(dx, dy);
+    const int64_t fx = std::llround(dx * 65536.0), fy = std::llround(dy * 65536.0);
+    for (int32_t y : {-30001, -3, -1, 0, 1, 2, 7, 30000})
+      for (int32_t x : {-30001, -2, -1, 0, 1, 5, 30000}) {
+        const TPoint got = T.Transform(TPoint{x, y});
+        EXPECT_EQ(got, (TPoint{model(int64_t{x} * 65536 + fx), model(int64_t{y} * 65536 + fy)}))
+            << "shift " << dx << "," << dy << " at " << x << "," << y;
+        const TFixedPoint f = T.Transform(TFixedPoint{FixedFromInt(x), FixedFromInt(y)});
+        EXPECT_EQ(got, (TPoint{FixedRound(f.X), FixedRound(f.Y)})) << x << "," << y;
+        // The way back lands on the other side of the same edge.
+        const TPoint back = T.ReverseTransform(TPoint{x, y});
+        EXPECT_EQ(back, (TPoint{model(int64_t{x} * 65536 - fx), model(int64_t{y} * 65536 - fy)})) << x << "," << y;
+      }
+  }
+  // The case named: (0.5, -0.5) takes (x, y) to (x, y - 1).
+  TAffineTransformation T;
+  T.Translate(0.5f, -0.5f);
+  EXPECT_EQ(T.Transform(TPoint{10, 10}), (TPoint{10, 9}));
+}

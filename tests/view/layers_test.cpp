@@ -4,10 +4,12 @@
 // AddressSanitizer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "change_recorder.h"
 #include "raster_image.h"
 #include "raster_layers.h"
 #include "view_host.h"
@@ -500,5 +502,49 @@ TEST(LayerGeometry, ExtremeLocationsNeitherWrapNorHit) {
     EXPECT_EQ(img.Layers()->HitTest(25, 25), nullptr);
     pic->Bitmap()->FillRect(0, 0, 1, 1, 0xFFFF0000u);  // forwarded with a mapped area
     host.ProcessPaint();
+  }
+}
+
+// A layer moved in the stack or on the picture tells the layer's and the
+// collection's listeners after the move: the last notification already sees
+// the new index and location (a repaint started from it must paint the new
+// state). The moved layer starts at index 1 of three.
+TEST(LayerNotify, MovesAreToldAfterTheMove) {
+  struct Case {
+    const char* Name;
+    std::function<void(TPositionedLayer*)> Do;
+    std::string Expected;  // index and location seen by the last notification
+  };
+  const Case cases[] = {
+      {"SetIndex", [](TPositionedLayer* l) { l->SetIndex(0); }, "0 1,2,3,4"},
+      {"SetIndex clamped", [](TPositionedLayer* l) { l->SetIndex(7); }, "2 1,2,3,4"},
+      {"BringToFront", [](TPositionedLayer* l) { l->BringToFront(); }, "2 1,2,3,4"},
+      {"SendToBack", [](TPositionedLayer* l) { l->SendToBack(); }, "0 1,2,3,4"},
+      {"SetLocation", [](TPositionedLayer* l) { l->SetLocation(TFloatRect{5, 6, 7, 8}); }, "1 5,6,7,8"},
+  };
+  for (const Case& c : cases) {
+    TLayerCollection col;
+    col.Add<TCustomLayer>();
+    auto* l = col.Add<TPositionedLayer>();
+    col.Add<TCustomLayer>();
+    l->SetLocation(TFloatRect{1, 2, 3, 4});
+    TChangeRecorder rec;
+    rec.Observe = [&] {
+      const TFloatRect r = l->Location();
+      return std::to_string(l->Index()) + " " + std::to_string(int(r.Left)) + "," + std::to_string(int(r.Top)) +
+             "," + std::to_string(int(r.Right)) + "," + std::to_string(int(r.Bottom));
+    };
+    l->OnChange = rec.Listener("layer");
+    col.OnChange = rec.Listener("collection");
+    c.Do(l);
+    ASSERT_FALSE(rec.Events.empty()) << c.Name;
+    EXPECT_EQ(rec.Events.back().What, "layer") << c.Name;
+    // The collection may hear of the coming change too; its last word and the
+    // layer's come after the move.
+    for (const std::string who : {"layer", "collection"}) {
+      auto last = std::find_if(rec.Events.rbegin(), rec.Events.rend(), [&](const auto& e) { return e.What == who; });
+      ASSERT_NE(last, rec.Events.rend()) << c.Name << " " << who << " not told";
+      EXPECT_EQ(last->Seen, c.Expected) << c.Name << " " << who;
+    }
   }
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <random>
 
+#include "change_recorder.h"
 #include "raster_rangebars.h"
 #include "view_host.h"
 
@@ -340,3 +341,64 @@ TEST(ArrowBarAccess, ReadsMasterWritesBoth) {
 }
 
 }  // namespace
+
+// Every change of the position sends OnChange once, also one that new limits
+// force, and the listener already reads the new position; a call that leaves
+// the position sends nothing. Range bar of 100 pixels, range 1000, at 800.
+TEST(RangeBarNotify, ForcedPositionChangesAreToldWithTheNewPosition) {
+  struct Case {
+    const char* Name;
+    std::function<void(TBarRig<TRangeBar>&)> Do;
+    std::vector<std::string> Expected;  // the position seen at each OnChange
+  };
+  const Case cases[] = {
+      {"smaller range", [](auto& r) { r.Bar.SetRange(500); }, {"400"}},
+      {"range below the window", [](auto& r) { r.Bar.SetRange(50); }, {"0"}},
+      {"larger range", [](auto& r) { r.Bar.SetRange(5000); }, {}},
+      {"wider window", [](auto& r) { r.Bar.SetWindow(600); }, {"400"}},
+      {"both at once", [](auto& r) { r.Bar.SetParams(300, 50); }, {"250"}},
+      {"same params", [](auto& r) { r.Bar.SetParams(1000, 0); }, {}},
+      {"longer bar", [](auto& r) { r.Host.SetClientSize(400, 16); r.Bar.Resize(); }, {"600"}},
+      {"position beyond the end", [](auto& r) { r.Bar.SetPosition(5000); }, {"900"}},
+      {"same position", [](auto& r) { r.Bar.SetPosition(800); }, {}},
+  };
+  for (const Case& c : cases) {
+    TBarRig<TRangeBar> r;
+    r.Bar.SetRange(1000);
+    r.Bar.SetPosition(800);
+    TChangeRecorder rec;
+    rec.Observe = [&] { return std::to_string(static_cast<int>(r.Bar.Position())); };
+    r.Bar.OnChange = rec.Listener();
+    c.Do(r);
+    std::vector<std::string> seen;
+    for (const auto& e : rec.Events) seen.push_back(e.Seen);
+    EXPECT_EQ(seen, c.Expected) << c.Name;
+  }
+}
+
+// The gauge bar: new limits that move the position tell it the same way.
+TEST(GaugeBarNotify, LimitsThatMoveThePositionAreTold) {
+  struct Case {
+    const char* Name;
+    std::function<void(TGaugeBar&)> Do;
+    std::vector<std::string> Expected;
+  };
+  const Case cases[] = {
+      {"lower max", [](TGaugeBar& b) { b.SetMax(30); }, {"30"}},
+      {"higher min", [](TGaugeBar& b) { b.SetMin(60); }, {"60"}},
+      {"higher max", [](TGaugeBar& b) { b.SetMax(300); }, {}},
+      {"position above max", [](TGaugeBar& b) { b.SetPosition(1000); }, {"100"}},
+  };
+  for (const Case& c : cases) {
+    TBarRig<TGaugeBar> r;
+    r.Bar.SetMax(100);
+    r.Bar.SetPosition(50);
+    TChangeRecorder rec;
+    rec.Observe = [&] { return std::to_string(r.Bar.Position()); };
+    r.Bar.OnChange = rec.Listener();
+    c.Do(r.Bar);
+    std::vector<std::string> seen;
+    for (const auto& e : rec.Events) seen.push_back(e.Seen);
+    EXPECT_EQ(seen, c.Expected) << c.Name;
+  }
+}
