@@ -16,6 +16,7 @@
 #include "img_loadfile.h"
 #include "img_png.h"
 #include "img_pxm.h"
+#include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
 #include "mru.h"
@@ -39,6 +40,7 @@ bool WriteJpg(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
 }
 bool WritePpm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePPM(Name, &B); }
 bool WritePgm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePGM(Name, &B); }
+bool WriteTif(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveBitmap32ToTiff(Name, &B); }
 bool WriteWbmp(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveWBMP(Name, &B); }
 bool WriteBmp(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
   return SaveBitmapAsBMP(Name, B, Doc.Editor().Ui());
@@ -51,7 +53,7 @@ const TSaveRow kSaveRows[] = {
     {{".png"}, WritePng},
     {{".zub"}, WriteZub},
     {{".gif"}, nullptr},
-    {{".tif", ".tiff"}, nullptr},
+    {{".tif", ".tiff"}, WriteTif},
     {{".jpg", ".jpeg"}, WriteJpg},
     // Camera raw files and 1-bit maps are read only.
     {{".crw", ".nef", ".raw", ".pbm"}, nullptr},

@@ -3,6 +3,7 @@
 #include "platform_graphics.h"
 #include "png_image.h"
 #include "pxm_image.h"
+#include "tif_image.h"
 #include "zub_image.h"
 
 // Units register in this order; the units of the formats still to come take
@@ -11,6 +12,7 @@
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
+  RegisterTifImage();
   RegisterPxmImage();
   RegisterZubImage();
 }
@@ -18,5 +20,6 @@ void RegisterFormatPictureClasses() {
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
+  UnregisterTifImage();
   UnregisterPngImage();
 }

@@ -9,6 +9,7 @@
 #include "exif_reader.h"
 #include "img_png.h"
 #include "img_pxm.h"
+#include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
 #include "utilities.h"
@@ -25,6 +26,7 @@ struct TReaderRow {
 const TReaderRow kReaders[] = {
     {{".png"}, LoadPNGIntoBitmap32},
     {{".zub"}, LoadZubImage},
+    {{".tif", ".tiff"}, LoadTiffToBitmap32},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
 };
