@@ -182,7 +182,7 @@ TEST(TiffWrite, TagsStripsAndPixelsAsPeersReadThem) {
     const std::string counts = tags[279];
     EXPECT_EQ(std::count(counts.begin(), counts.end(), ' ') + 1, std::atoi(c.StripCount + 1));
     // Pillow reads back exactly the colours, without alpha.
-    ASSERT_TRUE(RunTool("python3 -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])\" " +
+    ASSERT_TRUE(RunTool("/usr/bin/python3 -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])\" " +
                         out + " " + dir / "back.ppm"));
     const TTestImage back = ReadPnm(dir / "back.ppm");
     ASSERT_EQ(back.Width, c.W);
