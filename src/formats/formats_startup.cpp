@@ -1,5 +1,6 @@
 #include "formats_startup.h"
 
+#include "img_j2k.h"
 #include "platform_graphics.h"
 #include "png_image.h"
 #include "pxm_image.h"
@@ -13,6 +14,7 @@ void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
   RegisterTifImage();
+  RegisterJ2KImage();
   RegisterPxmImage();
   RegisterZubImage();
 }
@@ -20,6 +22,7 @@ void RegisterFormatPictureClasses() {
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
   UnregisterPxmImage();
+  UnregisterJ2KImage();
   UnregisterTifImage();
   UnregisterPngImage();
 }

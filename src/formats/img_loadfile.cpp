@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "exif_reader.h"
+#include "img_j2k.h"
 #include "img_png.h"
 #include "img_pxm.h"
 #include "img_tif.h"
@@ -27,6 +28,7 @@ const TReaderRow kReaders[] = {
     {{".png"}, LoadPNGIntoBitmap32},
     {{".zub"}, LoadZubImage},
     {{".tif", ".tiff"}, LoadTiffToBitmap32},
+    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, LoadJ2KFile},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
 };
