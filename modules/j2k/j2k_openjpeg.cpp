@@ -128,11 +128,60 @@ bool MakeView(const opj_image_t& I, uint32_t K, TComponentView& V) {
   return true;
 }
 
+uint32_t Be(const uint8_t* P, int Bytes) {
+  uint32_t V = 0;
+  for (int i = 0; i < Bytes; ++i) V = V << 8 | P[i];
+  return V;
+}
+
+// Reads the SIZ marker segment before OpenJPEG does: OpenJPEG sets up every
+// tile and every tile-component while it reads the main header, so a header
+// that asks for tiny tiles over a large picture, or for thousands of
+// components, would cost gigabytes before any check of ours could run.
+// Allows at most one tile per 4096 pixels of the largest picture and four
+// components per tile on average.
+bool SizFits(const uint8_t* Data, size_t Size, bool Jp2, uint64_t MaxPixels) {
+  size_t Pos = 0;
+  if (Jp2) {
+    // Walk the boxes to the code stream box.
+    for (;;) {
+      if (Size - Pos < 8) return false;
+      uint64_t Len = Be(Data + Pos, 4);
+      const uint32_t Type = Be(Data + Pos + 4, 4);
+      size_t Header = 8;
+      if (Len == 1) {
+        if (Size - Pos < 16) return false;
+        Len = uint64_t{Be(Data + Pos + 8, 4)} << 32 | Be(Data + Pos + 12, 4);
+        Header = 16;
+      } else if (Len == 0) {
+        Len = Size - Pos;
+      }
+      if (Type == 0x6A703263u) {  // "jp2c"
+        Pos += Header;
+        break;
+      }
+      if (Len < Header || Len > Size - Pos) return false;
+      Pos += static_cast<size_t>(Len);
+    }
+  }
+  if (Size - Pos < 4 + 2 + 38 || Be(Data + Pos, 2) != 0xFF4F || Be(Data + Pos + 2, 2) != 0xFF51) return false;
+  const uint8_t* S = Data + Pos + 6;  // after Lsiz
+  const uint64_t X = Be(S + 2, 4), Y = Be(S + 6, 4), X0 = Be(S + 10, 4), Y0 = Be(S + 14, 4);
+  const uint64_t TW = Be(S + 18, 4), TH = Be(S + 22, 4), TX0 = Be(S + 26, 4), TY0 = Be(S + 30, 4);
+  const uint64_t Components = Be(S + 34, 2);
+  if (X <= X0 || Y <= Y0 || TW == 0 || TH == 0 || TX0 > X0 || TY0 > Y0 || Components == 0) return false;
+  if ((X - X0) * (Y - Y0) > MaxPixels) return false;
+  const uint64_t Tiles = ((X - TX0 + TW - 1) / TW) * ((Y - TY0 + TH - 1) / TH);
+  const uint64_t MaxTiles = std::max<uint64_t>(1, MaxPixels / 4096);
+  return Tiles <= MaxTiles && Tiles * Components <= 4 * MaxTiles;
+}
+
 }  // namespace
 
 bool DecodeOpenJpeg(const uint8_t* Data, size_t Size, uint64_t MaxPixels, TPicture& Out) {
   static const uint8_t kJp2Signature[] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
   const bool Jp2 = Size >= sizeof kJp2Signature && std::memcmp(Data, kJp2Signature, sizeof kJp2Signature) == 0;
+  if (!SizFits(Data, Size, Jp2, MaxPixels)) return false;
   TCodec Codec(opj_create_decompress(Jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
   if (!Codec) return false;
   SilenceCodec(Codec.get());
@@ -154,6 +203,15 @@ bool DecodeOpenJpeg(const uint8_t* Data, size_t Size, uint64_t MaxPixels, TPictu
   if (Image->x1 <= Image->x0 || Image->y1 <= Image->y0) return false;
   const uint32_t W = Image->x1 - Image->x0, H = Image->y1 - Image->y0;
   if (W > kMaxSide || H > kMaxSide || uint64_t{W} * H > MaxPixels) return false;
+  // A header may claim thousands of components, each as large as the
+  // picture; OpenJPEG would allocate them all before we see a sample.
+  uint64_t Samples = 0;
+  for (uint32_t k = 0; k < Image->numcomps; ++k) {
+    const opj_image_comp_t& C = Image->comps[k];
+    if (C.dx == 0 || C.dy == 0) return false;
+    Samples += (uint64_t{W} / C.dx + 1) * (uint64_t{H} / C.dy + 1);
+    if (Samples > 4 * MaxPixels + 4 * (uint64_t{W} + H + 1)) return false;
+  }
   if (!opj_decode(Codec.get(), Stream.get(), Image.get()) || !opj_end_decompress(Codec.get(), Stream.get()))
     return false;
 
