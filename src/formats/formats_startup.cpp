@@ -4,23 +4,25 @@
 #include "platform_graphics.h"
 #include "png_image.h"
 #include "pxm_image.h"
+#include "raw_image.h"
 #include "tif_image.h"
 #include "zub_image.h"
 
-// Units register in this order; the units of the formats still to come take
-// their places between these calls: png_image, gif_image, tif_image and
-// img_j2k before pxm_image, raw_image between pxm_image and zub_image.
+// Units register in this order; gif_image, still to come, takes its place
+// between png_image and tif_image.
 void RegisterFormatPictureClasses() {
   RegisterBuiltinPictureFormats();
   RegisterPngImage();
   RegisterTifImage();
   RegisterJ2KImage();
   RegisterPxmImage();
+  RegisterRawImage();
   RegisterZubImage();
 }
 
 void UnregisterFormatPictureClasses() {
   UnregisterZubImage();
+  UnregisterRawImage();
   UnregisterPxmImage();
   UnregisterJ2KImage();
   UnregisterTifImage();

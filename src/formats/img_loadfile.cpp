@@ -10,6 +10,7 @@
 #include "img_j2k.h"
 #include "img_png.h"
 #include "img_pxm.h"
+#include "img_raw.h"
 #include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
@@ -29,6 +30,7 @@ const TReaderRow kReaders[] = {
     {{".zub"}, LoadZubImage},
     {{".tif", ".tiff"}, LoadTiffToBitmap32},
     {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, LoadJ2KFile},
+    {{".crw", ".nef", ".raw"}, LoadRawImage},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
 };

@@ -1,0 +1,112 @@
+// TRAWImage: the preview first, then the full image, each through the
+// converter of img_raw into a temporary file.
+#include "raw_image.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "fsutils.h"
+#include "img_raw.h"
+#include "platform_jpeg.h"
+#include "pxm_image.h"
+#include "raster_core.h"
+#include "temputils.h"
+#include "utilities.h"
+
+namespace {
+
+bool gRegistered = false;
+
+struct TTempFile {
+  explicit TTempFile(const std::string& Ext) : Name(RawConverterPath(MakeTempFile(Ext))) {}
+  ~TTempFile() {
+    if (!Name.empty()) std::remove(Name.c_str());
+  }
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  std::string Name;
+};
+
+void TakePixels(TRAWImage& Self, const TGraphic& Picture) {
+  TBitmap32 Copy;
+  Copy.Assign(&Picture);
+  Copy.AssignTo(Self);
+  Self.SetPixelFormat(TPixelFormat::pf24bit);
+}
+
+// The preview the converter extracted: a JPEG, or failing that a Netpbm
+// file; a preview neither reader takes is passed over quietly, since the full
+// image still follows.
+void TakePreview(TRAWImage& Self, const std::string& File) {
+  TMemoryStream Bytes;
+  try {
+    Bytes.LoadFromFile(File);
+    TJPEGImage Jpeg;
+    Jpeg.LoadFromBytes(Bytes.Memory(), Bytes.Bytes().size());
+    TakePixels(Self, Jpeg);
+    return;
+  } catch (const std::exception&) {
+  }
+  try {
+    Bytes.SetPosition(0);
+    TPXMImage Pxm;
+    Pxm.LoadFromStream(Bytes);
+    TakePixels(Self, Pxm);
+  } catch (const std::exception&) {
+    Self.SetSize(0, 0);
+  }
+}
+
+}  // namespace
+
+void TRAWImage::LoadFromFile(const std::string& FileName) {
+  SetSize(0, 0);
+  const std::string Source = RawConverterPath(FileName);
+  if (RunRawConverter({"-i", Source}) != 0) {
+    ShowUnitMessageBox("RAW image/format unrecognized !", "raw_image", MB_OK | MB_ICONHAND);
+    return;
+  }
+  TTempFile Temp("tmp");
+  if (Temp.Name.empty()) return;
+  RunRawConverter({"/t", Source, Temp.Name});
+  if (FileSizeOf(Temp.Name) > 0) TakePreview(*this, Temp.Name);
+  if (!Empty()) return;
+  RunRawConverter({"/i", Source, Temp.Name});
+  if (FileSizeOf(Temp.Name) > 0) {
+    TPXMImage Full;
+    Full.LoadFromFile(Temp.Name);
+    if (!Full.Empty()) TakePixels(*this, Full);
+  }
+}
+
+void TRAWImage::LoadFromStream(TStream& Stream) {
+  TTempFile Copy("raw");
+  if (Copy.Name.empty()) throw EFCreateError("Cannot create a temporary file");
+  {
+    TFileStream Out(Copy.Name, TFileMode::fmCreate);
+    Out.CopyFrom(Stream, 0);
+  }
+  LoadFromFile(Copy.Name);
+}
+
+void RegisterRawImage() {
+  if (gRegistered) return;
+  auto make = [] { return std::make_unique<TRAWImage>(); };
+  const struct {
+    const char* Ext;
+    const char* Description;
+  } kFormats[] = {
+      {"DNG", "Adobe Digital Negative"}, {"CRW", "Canon RAW Image"},   {"CR2", "Canon RAW Image 2"},
+      {"RAF", "Fuji RAW Image"},         {"KDC", "Kodak RAW Image"},   {"NEF", "Nikon RAW Image"},
+      {"MRW", "Minolta RAW Image"},      {"ORF", "Olympus RAW Image"}, {"PTX", "Pentax RAW Image"},
+      {"PEF", "Pentax RAW Image"},       {"ARW", "Sony RAW Image"},    {"X3F", "Sigma RAW Image"},
+      {"RAW", "Generic RAW Image"},
+  };
+  for (const auto& F : kFormats) RegisterFileFormat(F.Ext, F.Description, "TRAWImage", make);
+  gRegistered = true;
+}
+
+void UnregisterRawImage() {
+  UnregisterGraphicClass("TRAWImage");
+  gRegistered = false;
+}
