@@ -6,15 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "j2k_container.h"
-
-struct TFakeJ2KState {
-  int Loads, Saves, Frees, Live;
-  char Format[64];
-  char Options[64];
-  TImageContainer Saved;
-  unsigned char SavedBytes[64];
-};
+#include "j2k_fake_state.h"
 
 namespace {
 

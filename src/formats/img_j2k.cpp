@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -16,7 +15,6 @@
 #include "img_loadfile.h"
 #include "j2k_container.h"
 #include "sysinfo.h"
-#include "temputils.h"
 #include "utilities.h"
 
 namespace {
@@ -181,23 +179,9 @@ void TJ2KObject::SaveToFile(const std::string& FileName) const {
   SaveJ2KFile(FileName, &Temp, 0, 3);
 }
 
-namespace {
-
-// A temporary file removed when the picture's stream form is done with it.
-struct TTempFile {
-  explicit TTempFile(const std::string& Ext) : Name(MakeTempFile(Ext)) {
-    if (Name.empty()) throw EFCreateError("Cannot create a temporary file");
-  }
-  ~TTempFile() { std::remove(Name.c_str()); }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  std::string Name;
-};
-
-}  // namespace
-
 void TJ2KObject::LoadFromStream(TStream& Stream) {
-  TTempFile Temp("jp2");
+  TTempFileGuard Temp("jp2");
+  if (Temp.Name.empty()) throw EFCreateError("Cannot create a temporary file");
   {
     TFileStream Out(Temp.Name, TFileMode::fmCreate);
     Out.CopyFrom(Stream, 0);
@@ -206,7 +190,8 @@ void TJ2KObject::LoadFromStream(TStream& Stream) {
 }
 
 void TJ2KObject::SaveToStream(TStream& Stream) const {
-  TTempFile Temp("jp2");
+  TTempFileGuard Temp("jp2");
+  if (Temp.Name.empty()) throw EFCreateError("Cannot create a temporary file");
   TBitmap32 Copy;
   Copy.Assign(static_cast<const TGraphic*>(this));
   if (!SaveJ2KFile(Temp.Name, &Copy, 0, 3)) throw EInvalidGraphicOperation("Error writing image file");

@@ -3,14 +3,13 @@
 // however the load ends.
 #include "img_raw.h"
 
-#include <cstdio>
 #include <filesystem>
 
 #include "fsutils.h"
+#include "img_fileio.h"
 #include "img_pxm.h"
 #include "platform_process.h"
 #include "sysinfo.h"
-#include "temputils.h"
 #include "utilities.h"
 
 namespace {
@@ -19,16 +18,6 @@ std::string gConverterFolder;
 
 // One hour, as long as a large file may take on a slow machine.
 constexpr uint32_t kConverterTimeoutMs = 3600000;
-
-struct TTempName {
-  TTempName() : Name(RawConverterPath(MakeTempFile("tmp"))) {}
-  ~TTempName() {
-    if (!Name.empty()) std::remove(Name.c_str());
-  }
-  TTempName(const TTempName&) = delete;
-  TTempName& operator=(const TTempName&) = delete;
-  std::string Name;
-};
 
 }  // namespace
 
@@ -61,7 +50,7 @@ void LoadRawImage(const std::string& FileName, TBitmap32* Bitmap) {
     ShowUnitMessageBox("RAW image/format unrecognized !", "img_raw", MB_OK | MB_ICONHAND);
     return;
   }
-  TTempName Temp;
+  TTempFileGuard Temp("tmp");
   if (Temp.Name.empty()) return;
   RunRawConverter({"/i", Source, Temp.Name});
   if (FileSizeOf(Temp.Name) > 0) LoadPNM(Temp.Name, Bitmap);

@@ -2,30 +2,19 @@
 // converter of img_raw into a temporary file.
 #include "raw_image.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "fsutils.h"
+#include "img_fileio.h"
 #include "img_raw.h"
 #include "platform_jpeg.h"
 #include "pxm_image.h"
 #include "raster_core.h"
-#include "temputils.h"
 #include "utilities.h"
 
 namespace {
 
 bool gRegistered = false;
-
-struct TTempFile {
-  explicit TTempFile(const std::string& Ext) : Name(RawConverterPath(MakeTempFile(Ext))) {}
-  ~TTempFile() {
-    if (!Name.empty()) std::remove(Name.c_str());
-  }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  std::string Name;
-};
 
 void TakePixels(TRAWImage& Self, const TGraphic& Picture) {
   TBitmap32 Copy;
@@ -66,7 +55,7 @@ void TRAWImage::LoadFromFile(const std::string& FileName) {
     ShowUnitMessageBox("RAW image/format unrecognized !", "raw_image", MB_OK | MB_ICONHAND);
     return;
   }
-  TTempFile Temp("tmp");
+  TTempFileGuard Temp("tmp");
   if (Temp.Name.empty()) return;
   RunRawConverter({"/t", Source, Temp.Name});
   if (FileSizeOf(Temp.Name) > 0) TakePreview(*this, Temp.Name);
@@ -80,7 +69,7 @@ void TRAWImage::LoadFromFile(const std::string& FileName) {
 }
 
 void TRAWImage::LoadFromStream(TStream& Stream) {
-  TTempFile Copy("raw");
+  TTempFileGuard Copy("raw");
   if (Copy.Name.empty()) throw EFCreateError("Cannot create a temporary file");
   {
     TFileStream Out(Copy.Name, TFileMode::fmCreate);

@@ -5,7 +5,11 @@
 // 256 KB at a time and hands it to libtiff, all inside the atomic save.
 #include "tif_image.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -94,14 +98,48 @@ void LibTiffError(const char* Module, const char* Format, va_list Args) {
 
 // ---- Reading ---------------------------------------------------------------
 
-void SwapRedBlue(uint32_t* Pixels, size_t Count) {
+// With Opaque the same pass sets every alpha to 255, so the bitmap bridge
+// needs no second pass over the picture.
+void SwapRedBlue(uint32_t* Pixels, size_t Count, bool Opaque) {
+  const uint32_t Keep = Opaque ? 0x0000FF00u : 0xFF00FF00u;
+  const uint32_t Set = Opaque ? 0xFF000000u : 0;
   for (size_t i = 0; i < Count; ++i) {
     const uint32_t V = Pixels[i];
-    Pixels[i] = (V & 0xFF00FF00u) | ((V >> 16) & 0xFFu) | ((V & 0xFFu) << 16);
+    Pixels[i] = (V & Keep) | Set | ((V >> 16) & 0xFFu) | ((V & 0xFFu) << 16);
   }
 }
 
-std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name) {
+// The file's bytes mapped into memory, as libtiff maps the files it opens
+// itself, so strips are decoded straight from the page cache.
+class TMappedFile {
+ public:
+  explicit TMappedFile(const std::string& FileName) {
+    const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Fd < 0) return;
+    struct stat St {};
+    if (::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_size > 0) {
+      void* P = ::mmap(nullptr, static_cast<size_t>(St.st_size), PROT_READ, MAP_PRIVATE, Fd, 0);
+      if (P != MAP_FAILED) {
+        data_ = static_cast<const uint8_t*>(P);
+        size_ = static_cast<size_t>(St.st_size);
+      }
+    }
+    ::close(Fd);
+  }
+  ~TMappedFile() {
+    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  }
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque) {
   TTiffPtr Guard(Tif);
   uint32_t Width = 0, Height = 0;
   uint16_t Compression = COMPRESSION_NONE;
@@ -134,7 +172,7 @@ std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name
   // picture rather than a black one that looks like a successful read.
   if (!TIFFReadRGBAImageOriented(Tif, Width, Height, Bitmap->Bits(), ORIENTATION_TOPLEFT, 0)) return nullptr;
   Guard.reset();
-  SwapRedBlue(Bitmap->Bits(), static_cast<size_t>(Width) * Height);
+  SwapRedBlue(Bitmap->Bits(), static_cast<size_t>(Width) * Height, Opaque);
   return Bitmap;
 }
 
@@ -189,19 +227,20 @@ void TiffErrorHandler(const std::string& Module, const std::string& Text) {
   ShowMessageBox("LibTiffKorvin error on " + Module + ": " + Text, MB_OK);
 }
 
-std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName) {
-  std::unique_ptr<TFileStream> File;
-  try {
-    File = std::make_unique<TFileStream>(FileName, TFileMode::fmOpenRead);
-  } catch (const std::exception&) {
+std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque) {
+  const TMappedFile Map(FileName);
+  if (!Map.Data()) {
+    TiffErrorHandler(FileName, "Unable to open file");
+    return nullptr;
   }
-  TTiffClient Client{File.get()};
-  TIFF* Tif = File ? OpenClient(FileName, "r", Client) : nullptr;
+  TReadOnlyMemoryStream Stream(Map.Data(), Map.Size());
+  TTiffClient Client{&Stream, Map.Data(), Map.Size()};
+  TIFF* Tif = OpenClient(FileName, "r", Client);
   if (!Tif) {
     TiffErrorHandler(FileName, "Unable to open file");
     return nullptr;
   }
-  return ReadOpenTiff(Tif, FileName);
+  return ReadOpenTiff(Tif, FileName, Opaque);
 }
 
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size, const std::string& Name) {
@@ -212,7 +251,7 @@ std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, s
     TiffErrorHandler(Name, "Unable to open file");
     return nullptr;
   }
-  return ReadOpenTiff(Tif, Name);
+  return ReadOpenTiff(Tif, Name, false);
 }
 
 size_t TiffRowsPerStrip(size_t Width, size_t Height) {

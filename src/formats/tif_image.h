@@ -21,9 +21,10 @@
 void TiffErrorHandler(const std::string& Module, const std::string& Text);
 
 // A 32-bit picture of the file, top row first, alpha as libtiff gives it
-// (premultiplied); null after a reported failure, including libtiff's refusal
-// of the pixel layout (floating-point samples, unknown ink sets).
-std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName);
+// (or 255 everywhere with Opaque); null after a reported failure, including
+// libtiff's refusal of the pixel layout (floating-point samples, 16-bit
+// CMYK). An empty or unreadable file is "Unable to open file".
+std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque = false);
 // The same from bytes in memory; Name stands for the file in the messages.
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size,
                                                           const std::string& Name);

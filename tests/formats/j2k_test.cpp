@@ -10,19 +10,12 @@
 #include "img_j2k.h"
 #include "img_loadfile.h"
 #include "j2k_container.h"
+#include "j2k_fake_state.h"
 #include "platform_graphics.h"
 
 namespace {
 
 const std::string kBin = VEMRA_BIN_DIR;
-
-struct TFakeJ2KState {
-  int Loads, Saves, Frees, Live;
-  char Format[64];
-  char Options[64];
-  TImageContainer Saved;
-  unsigned char SavedBytes[64];
-};
 
 // Points the bridge at a module folder for one test.
 struct TModuleFolder {
