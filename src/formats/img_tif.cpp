@@ -4,9 +4,7 @@
 #include "tif_image.h"
 
 void LoadTiffToBitmap32(const std::string& FileName, TBitmap32* Bitmap) {
-  std::unique_ptr<TPlatformBitmap> Picture = ReadTiffBitmap(FileName, true);
-  if (!Picture) return;
-  Bitmap->Assign(static_cast<const TGraphic*>(Picture.get()));
+  ReadTiffIntoBitmap32(FileName, *Bitmap);
 }
 
 bool SaveBitmap32ToTiff(const std::string& FileName, const TBitmap32* Bitmap) {

@@ -4,7 +4,7 @@
 
 #include "raster_core.h"
 
-// Reads FileName into Bitmap, every pixel opaque; after a reported failure
+// Reads FileName into Bitmap, every pixel opaque; after a reported refusal
 // Bitmap is left as it was.
 void LoadTiffToBitmap32(const std::string& FileName, TBitmap32* Bitmap);
 

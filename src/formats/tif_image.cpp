@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "img_fileio.h"
@@ -139,7 +140,13 @@ class TMappedFile {
   size_t size_ = 0;
 };
 
-std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque) {
+// Reads the open file into the pixels Allocate hands out for its size
+// (top-down 32-bit rows). Every refusal (codec, size, a layout libtiff cannot
+// turn into RGBA) is reported before Allocate is called, so a destination is
+// only touched for a file that will be read; false after a refusal.
+using TTiffAllocate = std::function<uint32_t*(uint32_t Width, uint32_t Height)>;
+
+bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAllocate& Allocate) {
   TTiffPtr Guard(Tif);
   uint32_t Width = 0, Height = 0;
   uint16_t Compression = COMPRESSION_NONE;
@@ -150,10 +157,26 @@ std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name
     if (const TIFFCodec* Codec = TIFFFindCODEC(Compression)) {
       Guard.reset();
       TiffErrorHandler(Name, std::string("compression scheme \"") + Codec->name + "\" is not configured !");
-      return nullptr;
+      return false;
     }
   }
-  auto Bitmap = std::make_unique<TPlatformBitmap>();
+  // A layout libtiff refuses gives no picture rather than a black one that
+  // looks like a successful read. Setting the reader up finds every refusal
+  // (the same steps TIFFReadRGBAImageOriented takes), before any pixel.
+  char Why[1024] = {};
+  TIFFRGBAImage Reader{};
+  if (Width > 0 && Height > 0 && !TIFFRGBAImageBegin(&Reader, Tif, 0, Why)) {
+    Guard.reset();
+    TiffErrorHandler(Name, Why);
+    return false;
+  }
+  struct TReaderEnd {
+    TIFFRGBAImage* R;
+    ~TReaderEnd() {
+      if (R) TIFFRGBAImageEnd(R);
+    }
+  } End{Width > 0 && Height > 0 ? &Reader : nullptr};
+  uint32_t* Pixels = nullptr;
   try {
     // Width and height are 32-bit unsigned in the file; anything beyond the
     // platform bitmap's limits is refused here, before a byte is allocated.
@@ -161,19 +184,35 @@ std::unique_ptr<TPlatformBitmap> ReadOpenTiff(TIFF* Tif, const std::string& Name
         Height > static_cast<uint32_t>(TPlatformBitmap::kMaxDimension))
       throw EOutOfResources("Not enough storage is available to process this command");
     CheckImageFitsMemory(Width, Height);
-    Bitmap->SetSize(static_cast<int32_t>(Width), static_cast<int32_t>(Height));
+    Pixels = Allocate(Width, Height);
   } catch (...) {
+    if (End.R) TIFFRGBAImageEnd(End.R);
+    End.R = nullptr;
     Guard.reset();
     TiffErrorHandler(Name, "Unable to create TBitmap buffer");
     throw;
   }
-  if (Bitmap->Empty()) return Bitmap;
-  // A layout libtiff refuses (it says why through the handler) gives no
-  // picture rather than a black one that looks like a successful read.
-  if (!TIFFReadRGBAImageOriented(Tif, Width, Height, Bitmap->Bits(), ORIENTATION_TOPLEFT, 0)) return nullptr;
-  Guard.reset();
-  SwapRedBlue(Bitmap->Bits(), static_cast<size_t>(Width) * Height, Opaque);
-  return Bitmap;
+  if (Width == 0 || Height == 0) return true;
+  Reader.req_orientation = ORIENTATION_TOPLEFT;
+  if (!TIFFRGBAImageGet(&Reader, Pixels, Width, Height)) return false;
+  SwapRedBlue(Pixels, static_cast<size_t>(Width) * Height, Opaque);
+  return true;
+}
+
+std::unique_ptr<TPlatformBitmap> ReadToPicture(TIFF* Tif, const std::string& Name, bool Opaque) {
+  auto Bitmap = std::make_unique<TPlatformBitmap>();
+  const bool Ok = ReadOpenTiff(Tif, Name, Opaque, [&](uint32_t W, uint32_t H) {
+    Bitmap->SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
+    return Bitmap->Bits();
+  });
+  return Ok ? std::move(Bitmap) : nullptr;
+}
+
+// Opens a file through its mapped bytes; null after the report.
+TIFF* OpenMapped(const std::string& FileName, const TMappedFile& Map, TTiffClient& Client) {
+  TIFF* Tif = Map.Data() ? OpenClient(FileName, "r", Client) : nullptr;
+  if (!Tif) TiffErrorHandler(FileName, "Unable to open file");
+  return Tif;
 }
 
 // ---- Writing ---------------------------------------------------------------
@@ -229,18 +268,24 @@ void TiffErrorHandler(const std::string& Module, const std::string& Text) {
 
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque) {
   const TMappedFile Map(FileName);
-  if (!Map.Data()) {
-    TiffErrorHandler(FileName, "Unable to open file");
-    return nullptr;
-  }
   TReadOnlyMemoryStream Stream(Map.Data(), Map.Size());
   TTiffClient Client{&Stream, Map.Data(), Map.Size()};
-  TIFF* Tif = OpenClient(FileName, "r", Client);
-  if (!Tif) {
-    TiffErrorHandler(FileName, "Unable to open file");
-    return nullptr;
-  }
-  return ReadOpenTiff(Tif, FileName, Opaque);
+  TIFF* Tif = OpenMapped(FileName, Map, Client);
+  return Tif ? ReadToPicture(Tif, FileName, Opaque) : nullptr;
+}
+
+bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap) {
+  const TMappedFile Map(FileName);
+  TReadOnlyMemoryStream Stream(Map.Data(), Map.Size());
+  TTiffClient Client{&Stream, Map.Data(), Map.Size()};
+  TIFF* Tif = OpenMapped(FileName, Map, Client);
+  if (!Tif) return false;
+  const bool Ok = ReadOpenTiff(Tif, FileName, true, [&](uint32_t W, uint32_t H) {
+    Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
+    return Bitmap.Bits();
+  });
+  if (Ok) Bitmap.Changed();
+  return Ok;
 }
 
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size, const std::string& Name) {
@@ -251,7 +296,7 @@ std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, s
     TiffErrorHandler(Name, "Unable to open file");
     return nullptr;
   }
-  return ReadOpenTiff(Tif, Name, false);
+  return ReadToPicture(Tif, Name, false);
 }
 
 size_t TiffRowsPerStrip(size_t Width, size_t Height) {

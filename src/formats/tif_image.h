@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform_graphics.h"
+#include "raster_core.h"
 
 // The box for every TIFF failure, captioned with the application's title.
 // Installed into libtiff as its error handler by RegisterTifImage.
@@ -25,6 +26,10 @@ void TiffErrorHandler(const std::string& Module, const std::string& Text);
 // libtiff's refusal of the pixel layout (floating-point samples, 16-bit
 // CMYK). An empty or unreadable file is "Unable to open file".
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque = false);
+// The same straight into Bitmap's own pixels, made opaque, for the load
+// dispatch: every refusal is reported before Bitmap is touched; only a
+// failure inside libtiff after that (out of memory) leaves it changed.
+bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap);
 // The same from bytes in memory; Name stands for the file in the messages.
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size,
                                                           const std::string& Name);
