@@ -75,3 +75,9 @@ TTempFileGuard::TTempFileGuard(const std::string& Extension) : Name(MakeTempFile
 TTempFileGuard::~TTempFileGuard() {
   if (!Name.empty()) std::remove(Name.c_str());
 }
+
+void TTempFileGuard::Fill(TStream& Source) {
+  if (Name.empty()) throw EFCreateError("Cannot create a temporary file");
+  TFileStream Out(Name, TFileMode::fmCreate);
+  Out.CopyFrom(Source, 0);
+}

@@ -49,5 +49,8 @@ class TTempFileGuard {
   ~TTempFileGuard();
   TTempFileGuard(const TTempFileGuard&) = delete;
   TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+  // Writes what is left of Source into the file, for readers that only take
+  // file names; EFCreateError when there is no file.
+  void Fill(TStream& Source);
   std::string Name;
 };

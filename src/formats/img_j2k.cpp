@@ -181,11 +181,7 @@ void TJ2KObject::SaveToFile(const std::string& FileName) const {
 
 void TJ2KObject::LoadFromStream(TStream& Stream) {
   TTempFileGuard Temp("jp2");
-  if (Temp.Name.empty()) throw EFCreateError("Cannot create a temporary file");
-  {
-    TFileStream Out(Temp.Name, TFileMode::fmCreate);
-    Out.CopyFrom(Stream, 0);
-  }
+  Temp.Fill(Stream);
   LoadFromFile(Temp.Name);
 }
 

@@ -70,11 +70,7 @@ void TRAWImage::LoadFromFile(const std::string& FileName) {
 
 void TRAWImage::LoadFromStream(TStream& Stream) {
   TTempFileGuard Copy("raw");
-  if (Copy.Name.empty()) throw EFCreateError("Cannot create a temporary file");
-  {
-    TFileStream Out(Copy.Name, TFileMode::fmCreate);
-    Out.CopyFrom(Stream, 0);
-  }
+  Copy.Fill(Stream);
   LoadFromFile(Copy.Name);
 }
 
