@@ -524,6 +524,8 @@ TAppSettings TzubForm::CollectSettings() const {
   S.Width = width();
   S.Height = height();
   S.JpegQuality = document_->gJpegQuality;
+  S.J2kQuality = document_->gJ2kQuality;
+  S.J2kFormat = document_->gJ2kFormat;
   S.CreateBackup = document_->gCreateBackup;
   S.ShowPath = editor_->gShowPathOnTitle;
   S.Color = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Foreground)]);
@@ -539,6 +541,8 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   kept_ = S;
   setGeometry(S.Left, S.Top, S.Width, S.Height);
   document_->gJpegQuality = S.JpegQuality;
+  document_->gJ2kQuality = S.J2kQuality;
+  document_->gJ2kFormat = S.J2kFormat;
   document_->gCreateBackup = S.CreateBackup;
   document_->gBackgroundColor = S.Background;
   editor_->gShowPathOnTitle = S.ShowPath;

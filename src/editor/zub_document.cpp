@@ -13,9 +13,11 @@
 #include "img_clipboard.h"
 #include "img_fileio.h"
 #include "img_fsdither.h"
+#include "img_j2k.h"
 #include "img_loadfile.h"
 #include "img_png.h"
 #include "img_pxm.h"
+#include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
 #include "mru.h"
@@ -39,19 +41,24 @@ bool WriteJpg(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
 }
 bool WritePpm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePPM(Name, &B); }
 bool WritePgm(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SavePGM(Name, &B); }
+bool WriteTif(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveBitmap32ToTiff(Name, &B); }
+bool WriteJ2k(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
+  return SaveJ2KFile(Name, &B, Doc.gJ2kQuality, Doc.gJ2kFormat);
+}
 bool WriteWbmp(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveWBMP(Name, &B); }
 bool WriteBmp(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
   return SaveBitmapAsBMP(Name, B, Doc.Editor().Ui());
 }
 
-// Tested top to bottom; the first row holding the extension wins. Formats
-// whose writers have not landed yet are refused rather than written as a BMP
-// under their name, which no reader of that format could open.
+// Tested top to bottom; the first row holding the extension wins. A row
+// without a writer refuses the extension with "please choose another
+// format !" rather than writing a BMP under a name that promises another
+// format, which no reader of that format could open.
 const TSaveRow kSaveRows[] = {
     {{".png"}, WritePng},
     {{".zub"}, WriteZub},
     {{".gif"}, nullptr},
-    {{".tif", ".tiff"}, nullptr},
+    {{".tif", ".tiff"}, WriteTif},
     {{".jpg", ".jpeg"}, WriteJpg},
     // Camera raw files and 1-bit maps are read only.
     {{".crw", ".nef", ".raw", ".pbm"}, nullptr},
@@ -59,7 +66,7 @@ const TSaveRow kSaveRows[] = {
     {{".ico", ".emf", ".wmf"}, nullptr},
     {{".ppm"}, WritePpm},
     {{".pgm"}, WritePgm},
-    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, nullptr},
+    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, WriteJ2k},
     {{".wbm", ".wbmp"}, WriteWbmp},
 };
 

@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 
 #include "platform_exceptions.h"
 #include "platform_savefile.h"
+#include "temputils.h"
 #include "utilities.h"
 
 void SaveFileAtomically(const std::string& FileName, const std::function<void(TStream&)>& Write) {
@@ -59,4 +62,22 @@ void CheckImageFitsMemory(int64_t Width, int64_t Height) {
   if (bytes > physical)
     throw EOutOfMemory("Not enough memory for an image of " + std::to_string(Width) + " x " +
                        std::to_string(Height) + " pixels");
+}
+
+TTempFileGuard::TTempFileGuard(const std::string& Extension) : Name(MakeTempFile(Extension)) {
+  std::error_code Ec;
+  if (!Name.empty()) {
+    const std::filesystem::path P = std::filesystem::absolute(Name, Ec);
+    if (!Ec) Name = P.lexically_normal().string();
+  }
+}
+
+TTempFileGuard::~TTempFileGuard() {
+  if (!Name.empty()) std::remove(Name.c_str());
+}
+
+void TTempFileGuard::Fill(TStream& Source) {
+  if (Name.empty()) throw EFCreateError("Cannot create a temporary file");
+  TFileStream Out(Name, TFileMode::fmCreate);
+  Out.CopyFrom(Source, 0);
 }

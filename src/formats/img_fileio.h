@@ -40,3 +40,17 @@ size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count);
 // W x H pixels of 4 bytes (computed in 64 bits) exceed the machine's physical
 // memory; readers call it before allocating a size a file claims.
 void CheckImageFitsMemory(int64_t Width, int64_t Height);
+
+// A new empty file in the temporary folder (MakeTempFile) with its absolute
+// name, removed when the guard ends; Name is empty when none could be made.
+class TTempFileGuard {
+ public:
+  explicit TTempFileGuard(const std::string& Extension);
+  ~TTempFileGuard();
+  TTempFileGuard(const TTempFileGuard&) = delete;
+  TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+  // Writes what is left of Source into the file, for readers that only take
+  // file names; EFCreateError when there is no file.
+  void Fill(TStream& Source);
+  std::string Name;
+};

@@ -1,9 +1,7 @@
 // The load dispatch: one table row per reader with the extensions it takes,
 // tested in order; anything else goes to the picture-format registry through
-// the bitmap. The readers of GIF (".gif"), TIFF (".tif", ".tiff"), JPEG 2000
-// (".jp2", ".j2k", ".jpc", ".pnm", ".ras") and camera raw (".crw", ".nef",
-// ".raw") take their rows, in that order, after ".zub" when they arrive;
-// until then ".pnm" files reach the registry's Netpbm picture.
+// the bitmap. ".pnm" belongs to the JPEG 2000 library's row, so only the
+// picture dialogs' previews read it as Netpbm.
 #include "img_loadfile.h"
 
 #include <cctype>
@@ -11,8 +9,11 @@
 #include <memory>
 
 #include "exif_reader.h"
+#include "img_j2k.h"
 #include "img_png.h"
 #include "img_pxm.h"
+#include "img_raw.h"
+#include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
 #include "utilities.h"
@@ -33,6 +34,9 @@ struct TReaderRow {
 const TReaderRow kReaders[] = {
     {{".png"}, LoadPNGIntoBitmap32},
     {{".zub"}, LoadZubImage},
+    {{".tif", ".tiff"}, LoadTiffToBitmap32},
+    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, LoadJ2KFile},
+    {{".crw", ".nef", ".raw"}, LoadRawImage},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
     {{".jpg", ".jpeg"}, LoadThroughRegistry},

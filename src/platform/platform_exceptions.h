@@ -33,3 +33,4 @@ VEMRA_DECLARE_EXCEPTION(EOutOfMemory, Exception);
 VEMRA_DECLARE_EXCEPTION(EListError, Exception);
 VEMRA_DECLARE_EXCEPTION(EClipboardException, Exception);
 VEMRA_DECLARE_EXCEPTION(EInvalidCast, Exception);
+VEMRA_DECLARE_EXCEPTION(EInOutError, Exception);

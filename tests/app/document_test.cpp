@@ -19,6 +19,7 @@
 
 #include "../editor/fake_editor_ui.h"
 #include "exif_reader.h"
+#include "img_j2k.h"
 #include "img_loadfile.h"
 #include "img_pxm.h"
 #include "platform_exceptions.h"
@@ -219,7 +220,7 @@ TEST_F(Document, TwoColourBmpAsksForOneBitAndThresholdsAt128) {
 
 TEST_F(Document, RefusedNamesAndEmptyDocumentsWriteNothing) {
   MakePicture(4, 4);
-  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.pbm", "x.ico", "x.emf", "x.wmf", "x.gif", "x.tif", "x.jp2"}) {
+  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.pbm", "x.ico", "x.emf", "x.wmf", "x.gif"}) {
     SCOPED_TRACE(Name);
     Ui.Boxes.clear();
     EXPECT_FALSE(Doc.SaveImageFile(Name));
@@ -239,6 +240,34 @@ TEST_F(Document, RefusedNamesAndEmptyDocumentsWriteNothing) {
   EXPECT_FALSE(Doc.SaveImageFile("empty.png"));
   ASSERT_EQ(Ui.Boxes.size(), 1u);
   EXPECT_FALSE(fs::exists(Path("empty.png")));
+}
+
+// The TIFF and JPEG 2000 rows write files their readers give back; the JPEG
+// 2000 row takes the document's grey mode.
+TEST_F(Document, TiffAndJpeg2000RowsWriteTheirFormats) {
+  SetJ2KModuleFolder(VEMRA_BIN_DIR);
+  MakePicture(7, 5);
+  struct {
+    const char* Name;
+    int32_t Format;
+    bool Grey;
+  } cases[] = {{"t.tif", 3, false}, {"t.TIFF", 3, false}, {"t.jp2", 3, false}, {"t.ras", 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Doc.gJ2kFormat = c.Format;
+    ASSERT_TRUE(Doc.SaveImageFile(c.Name));
+    EXPECT_EQ(Ed.gFileName, Path(c.Name));
+    TBitmap32 Back;
+    ASSERT_TRUE(LoadImageFile(Path(c.Name), Back));
+    ASSERT_EQ(Back.Width(), 7);
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 7; ++x) {
+        const TColor32 P = View.Bitmap()->GetPixel(x, y);
+        EXPECT_EQ(Back.GetPixel(x, y), c.Grey ? GrayArgb(IntensityOf(P)) : (P | 0xFF000000u));
+      }
+  }
+  EXPECT_TRUE(Ui.Boxes.empty());
+  SetJ2KModuleFolder("");
 }
 
 // The name gets ".jpg" before anyone is asked about overwriting it.
