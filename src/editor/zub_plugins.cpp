@@ -203,10 +203,15 @@ void TPluginHost::Scan(EditorUi& Ui) {
       names.push_back(name);
   }
   std::sort(names.begin(), names.end());
-  for (const std::string& name : names) ScanLibrary(Ui, name, next, existing);
+  // One record for the whole scan, cleared once: a plug-in that leaves a
+  // field alone repeats what the function before it left there.
+  VemraPluginInfo info;
+  std::memset(&info, 0, sizeof info);
+  for (const std::string& name : names) ScanLibrary(Ui, name, info, next, existing);
 }
 
-void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, size_t& Submenu, size_t ExistingSubmenus) {
+void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPluginInfo& Info, size_t& Submenu,
+                              size_t ExistingSubmenus) {
   auto lib = TLibrary::Load(PluginFolder() + "/" + FileName);
   if (!lib) return;
   const std::string place = "on action Plugins1Click";
@@ -221,20 +226,16 @@ void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, size_t&
   menu.Caption = FileName;
   for (TPluginMenuItem& item : menu.Items) item.Visible = false;
   size_t k = 0;
-  // One record for the whole library, cleared once: a plug-in that leaves a
-  // field alone repeats the previous function's text.
-  VemraPluginInfo info;
-  std::memset(&info, 0, sizeof info);
   for (int32_t i = 0; i < count; ++i) {
-    CallPlugin(Ui, place, FileName, [&] { identify(i, &info); });
-    const std::string name = PluginFieldText(info.name, sizeof info.name);
+    CallPlugin(Ui, place, FileName, [&] { identify(i, &Info); });
+    const std::string name = PluginFieldText(Info.name, sizeof Info.name);
     if (name.empty()) continue;
     if (k >= menu.Items.size()) menu.Items.emplace_back();
     if (gPluginCount >= static_cast<int32_t>(gPluginList.size())) gPluginList.resize(gPluginList.size() + 32);
     gPluginList[gPluginCount] = FileName + ":" + std::to_string(i);
     TPluginMenuItem& item = menu.Items[k];
-    item.Caption = Trim(name) + " by " + Trim(PluginFieldText(info.author, sizeof info.author));
-    item.Hint = Trim(PluginFieldText(info.hint, sizeof info.hint));
+    item.Caption = Trim(name) + " by " + Trim(PluginFieldText(Info.author, sizeof Info.author));
+    item.Hint = Trim(PluginFieldText(Info.hint, sizeof Info.hint));
     item.Tag = gPluginCount;
     item.Visible = true;
     ++k;

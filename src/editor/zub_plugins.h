@@ -21,6 +21,7 @@
 
 class EditorUi;
 struct VemraHostRoutines;
+struct VemraPluginInfo;
 
 struct TPluginMenuItem {
   std::string Caption;  // trimmed name + " by " + trimmed author
@@ -73,7 +74,8 @@ class TPluginHost {
 
  private:
   void Scan(EditorUi& Ui);
-  void ScanLibrary(EditorUi& Ui, const std::string& FileName, size_t& Submenu, size_t ExistingSubmenus);
+  void ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPluginInfo& Info, size_t& Submenu,
+                   size_t ExistingSubmenus);
 
   std::string fFolder;
 };
