@@ -51,7 +51,6 @@ void TScanAssembler::BeginFrame(const TScanFrameParams& P) {
     kind_ = plane || P.Format == sfRgb ? 2 : (P.Depth == 1 ? 0 : 1);
     // A single-pass frame must be the last; a plane must not be the only one.
     if (!plane && !P.LastFrame) Bad(TWCC_SEQERROR, "A single-pass frame was not the last");
-    if (height_ > 0) pixels_.assign(RowBytes() * static_cast<size_t>(height_), 0);
   } else {
     if (!plane) Bad(TWCC_SEQERROR, "A single-pass frame followed another frame");
     if (P.PixelsPerLine != width_ || P.Depth != depth_ || (P.Lines != -1 && P.Lines != height_))
@@ -88,8 +87,9 @@ void TScanAssembler::Append(const uint8_t* Data, size_t Size) {
 void TScanAssembler::TakeLine(const uint8_t* Line) {
   const int32_t y = linesInFrame_;
   if (height_ > 0 && y >= height_) Bad(TWCC_BADVALUE, "More lines than the frame declared");
-  if (height_ <= 0 || y >= height_) {
-    // A hand scanner's picture grows line by line; only the first plane adds lines.
+  if (static_cast<size_t>(y) >= pixels_.size() / RowBytes()) {
+    // Rows are added as their data arrives, never on the word of the frame's
+    // parameters alone; only the first plane adds rows.
     if (frames_ > 1) Bad(TWCC_BADVALUE, "A colour plane is longer than the first");
     if (int64_t{width_} * (y + 1) > kMaxPixels) Bad(TWCC_LOWMEMORY, "Picture too large");
     pixels_.resize(pixels_.size() + RowBytes(), 0);
