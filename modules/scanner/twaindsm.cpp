@@ -1,8 +1,9 @@
 // The scanner source manager: the one entry DSM_Entry, answering the calls
 // the editor makes by driving SANE. A source is a SANE device; enabling it
-// scans at once with the options of VEMRA_SCAN_OPTIONS ("name=value;...",
-// SANE option names), which stands in for the source's own dialog: its
-// special keys "ui=cancel" and "select=cancel" answer that dialog and the
+// first applies the options of VEMRA_SCAN_OPTIONS ("name=value;...", SANE
+// option names), then shows the source's own small dialog when the caller
+// asks for one and the program has a widget application; where there is no
+// dialog, the special keys "ui=cancel" and "select=cancel" answer it and the
 // source selection with Cancel. Every frame SANE delivers is checked by the
 // frame assembler before the bitmap is built.
 #include <sane/sane.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform_scanframe.h"
+#include "scan_dialog.h"
 #include "twain_records.h"
 
 namespace {
@@ -111,6 +113,19 @@ void SetOption(const std::string& Name, const std::string& Value) {
       sane_control_option(gDsm.Handle, i, SANE_ACTION_SET_VALUE, v.data(), nullptr);
     }
   }
+}
+
+// The value of the device's "source" option ("" when it has none).
+std::string CurrentSource() {
+  SANE_Int count = 0;
+  if (sane_control_option(gDsm.Handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD) return "";
+  for (SANE_Int i = 1; i < count; ++i) {
+    const SANE_Option_Descriptor* d = sane_get_option_descriptor(gDsm.Handle, i);
+    if (d == nullptr || d->name == nullptr || std::string(d->name) != "source" || d->type != SANE_TYPE_STRING) continue;
+    std::vector<char> v(static_cast<size_t>(d->size) + 1, 0);
+    if (sane_control_option(gDsm.Handle, i, SANE_ACTION_GET_VALUE, v.data(), nullptr) == SANE_STATUS_GOOD) return v.data();
+  }
+  return "";
 }
 
 TW_UINT16 Identity(TW_IDENTITY* pDest, TW_UINT16 Msg, TW_IDENTITY* Ident) {
@@ -259,10 +274,18 @@ TW_UINT16 Control(TW_IDENTITY* pDest, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pD
         auto options = ScanOptions();
         for (const auto& [name, value] : options)
           if (name != "ui" && name != "select" && name != "device") SetOption(name, value);
-        gDsm.Feeder = options["source"].find("Feeder") != std::string::npos;
+        // The source's own dialog when one was asked for and can be shown;
+        // without it, the options above and the "ui" answer stand for it.
+        bool scan = options["ui"] != "cancel";
+        const auto* ui = static_cast<const TW_USERINTERFACE*>(pData);
+        if (ui->ShowUI) {
+          const int answer = ShowScanDialog(gDsm.Handle, gDsm.Devices[gDsm.OpenId - 1]);
+          if (answer >= 0) scan = answer == 1;
+        }
+        gDsm.Feeder = CurrentSource().find("Feeder") != std::string::npos;
         gDsm.Enabled = true;
-        // The dialog's answer: scan at once, or a close request on Cancel.
-        gDsm.Pending = options["ui"] == "cancel" ? MSG_CLOSEDSREQ : MSG_XFERREADY;
+        // Scan at once, or a close request on Cancel.
+        gDsm.Pending = scan ? MSG_XFERREADY : MSG_CLOSEDSREQ;
         return TWRC_SUCCESS;
       }
       if (MSG == MSG_DISABLEDS) {
