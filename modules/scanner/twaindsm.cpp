@@ -8,10 +8,12 @@
 // frame assembler before the bitmap is built.
 #include <sane/sane.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform_scanframe.h"
@@ -166,6 +168,15 @@ TW_UINT16 Identity(TW_IDENTITY* pDest, TW_UINT16 Msg, TW_IDENTITY* Ident) {
   }
 }
 
+// Ends a scan that failed. Some backends stop their reader thread
+// asynchronously, wherever it is; one that has only just started may be
+// inside the allocator then and leave it locked for good. A failure can come
+// before the reader is under way, so it gets a moment to settle first.
+void StopScan() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  sane_cancel(gDsm.Handle);
+}
+
 // One image: every frame of the scan through the assembler.
 TW_UINT16 NativeTransfer(TW_HANDLE* Result) {
   TScanAssembler assembler;
@@ -175,13 +186,13 @@ TW_UINT16 NativeTransfer(TW_HANDLE* Result) {
       SANE_Status s = sane_start(gDsm.Handle);
       if (s == SANE_STATUS_CANCELLED) return TWRC_CANCEL;
       if (s != SANE_STATUS_GOOD) {
-        sane_cancel(gDsm.Handle);
+        StopScan();
         return Fail(ConditionOf(s));
       }
       SANE_Parameters p;
       s = sane_get_parameters(gDsm.Handle, &p);
       if (s != SANE_STATUS_GOOD) {
-        sane_cancel(gDsm.Handle);
+        StopScan();
         return Fail(ConditionOf(s));
       }
       assembler.BeginFrame({static_cast<int32_t>(p.format), p.last_frame != 0, p.bytes_per_line,
@@ -191,11 +202,11 @@ TW_UINT16 NativeTransfer(TW_HANDLE* Result) {
         s = sane_read(gDsm.Handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &got);
         if (s == SANE_STATUS_EOF) break;
         if (s == SANE_STATUS_CANCELLED) {
-          sane_cancel(gDsm.Handle);
+          StopScan();
           return TWRC_CANCEL;
         }
         if (s != SANE_STATUS_GOOD) {
-          sane_cancel(gDsm.Handle);
+          StopScan();
           return Fail(ConditionOf(s));
         }
         if (got < 0 || got > static_cast<SANE_Int>(buffer.size())) throw EScanFrameError(TWCC_BUMMER, "bad read");
@@ -204,10 +215,10 @@ TW_UINT16 NativeTransfer(TW_HANDLE* Result) {
       assembler.EndFrame();
     }
   } catch (const EScanFrameError& E) {
-    sane_cancel(gDsm.Handle);
+    StopScan();
     return Fail(E.Condition);
   } catch (const std::bad_alloc&) {
-    sane_cancel(gDsm.Handle);
+    StopScan();
     return Fail(TWCC_LOWMEMORY);
   }
   // The scan is complete; the device is ready for the next sheet.
