@@ -3,6 +3,11 @@
 #include "zub_main.h"
 
 #include "zub_actions.h"
+#include "zub_plugins.h"
+#include "zub_print.h"
+#include "zub_twain.h"
+#include "zub_twain_hook.h"
+#include "sysinfo.h"
 #include "zub_bcdlg.h"
 #include "zub_histogram.h"
 #include "zub_resize.h"
@@ -214,6 +219,13 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
   document_ = std::make_unique<TZubDocument>(*editor_);
   actions_ = std::make_unique<TEditorActions>(*editor_);
   mouseTools_ = std::make_unique<TMouseTools>(*editor_);
+  plugins_ = std::make_unique<TPluginHost>(ProgramFolder());
+  plugins_->MainWindow = this;
+  printing_ = std::make_unique<TPrinting>(this);
+  twain_ = std::make_unique<TTwainSession>(*editor_);
+  twain_->MessageHook = QtTwainMessageHook();
+  twain_->CloseImage = [this] { return document_->CloseImage(); };
+  twain_->MainWindow = this;
   document_->FlattenAllLayers = [this] { ::FlattenAllLayers(*editor_); };
   Random = [](int32_t N) {
     static std::mt19937 Gen{std::random_device{}()};
@@ -237,6 +249,9 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
 }
 
 TzubForm::~TzubForm() {
+  twain_.reset();
+  printing_.reset();
+  plugins_.reset();
   mouseTools_.reset();
   actions_.reset();
   qApp->removeEventFilter(this);
@@ -607,7 +622,7 @@ void TzubForm::BringToFront() {
 // ---- Close ---------------------------------------------------------------------------------
 
 bool TzubForm::FormCloseQuery() {
-  if (Printing) {
+  if (IsPrinting()) {
     MessageBox("still printing ...", MB_ICONWARNING);
     return false;
   }
@@ -620,6 +635,7 @@ void TzubForm::Cleanup() {
   // The histogram's worker reads a copy of the pixels, but it must be gone
   // before the window's bitmaps are.
   FreeHistogram();
+  if (twain_) twain_->TwainShutdown();
   editor_->gWork.reset();
   editor_->gBuffer.reset();
   editor_->gSelectedLayer = nullptr;
@@ -742,6 +758,8 @@ void TzubForm::SyncToolButtons() {
   if (Tool >= 1 && Tool <= 8 && !tools_[static_cast<size_t>(Tool - 1)]->isChecked())
     tools_[static_cast<size_t>(Tool - 1)]->setChecked(true);
 }
+
+bool TzubForm::IsPrinting() const { return Printing || (printing_ && printing_->Printing()); }
 
 void TzubForm::closeEvent(QCloseEvent* Event) {
   if (!cleanedUp_ && !FormCloseQuery()) {

@@ -26,6 +26,10 @@ class TInstanceServer;
 class TViewWidget;
 class TZubDocument;
 class TEditorActions;
+class TPluginHost;
+class TPluginsMenu;
+class TPrinting;
+class TTwainSession;
 class TMouseTools;
 class TzubForm;
 
@@ -115,7 +119,8 @@ class TzubForm : public QMainWindow, public EditorUi {
   void BringToFront();
 
   // ---- Close ---------------------------------------------------------------------------
-  bool Printing = false;  // a print job is running
+  bool Printing = false;  // a print job is running (set by tests; the job itself is asked too)
+  bool IsPrinting() const;
   std::function<void()> OnFormClosed;  // the window was allowed to close
   bool FormCloseQuery();
   void Cleanup();
@@ -323,6 +328,10 @@ class TzubForm : public QMainWindow, public EditorUi {
   // editor; they go before it.
   std::unique_ptr<TEditorActions> actions_;
   std::unique_ptr<TMouseTools> mouseTools_;
+  std::unique_ptr<TPluginHost> plugins_;
+  TPluginsMenu* pluginsMenu_ = nullptr;  // owned by the window
+  std::unique_ptr<TPrinting> printing_;
+  std::unique_ptr<TTwainSession> twain_;
   std::unique_ptr<TMruMenu> recentMenu_;
   std::unique_ptr<TMRU> recent_;
   TInstanceServer* instance_ = nullptr;

@@ -9,6 +9,12 @@
 #include "zub_encrypt.h"
 #include "zub_info.h"
 #include "zub_main.h"
+#include "zub_plugins.h"
+#include "zub_plugins_menu.h"
+#include "zub_print.h"
+#include "zub_twain.h"
+#include "raster_filterindex.h"
+#include "raster_image_view.h"
 #include "zub_matrix.h"
 #include "zub_rotate.h"
 #include "zub_tools.h"
@@ -92,6 +98,17 @@ void TzubForm::ConnectEngineHooks() {
     SelectTool(1);
     editor_->DoAction(399);
   });
+  pluginsMenu_ = new TPluginsMenu(SubMenu("Plugins1"), *plugins_, *this,
+                                  [this](int32_t Tag) { plugins_->plugin1Click(*editor_, Tag); });
+  SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Click(); });
+  SetHook("RedoPlugin1Click", [this](QAction*) { plugins_->RedoPlugin1Click(*editor_); });
+  SetHook("Print1Click", [this](QAction*) {
+    printing_->Print1Click(*view_->Bitmap(), editor_->gFileName,
+                           static_cast<uint8_t>(StretchFilterIndex(view_->Bitmap()->Resampler())));
+  });
+  SetHook("PrintSetup1Click", [this](QAction*) { printing_->PrintSetup1Click(); });
+  SetHook("Acquire1Click", [this](QAction*) { twain_->Acquire1Click(); });
+  SetHook("SelectSource1Click", [this](QAction*) { twain_->SelectSource1Click(); });
   SetCustomKernel = [&A](const TMatrixKernel& K) {
     A.CustomMatrix.Kernel = K.Cells;
     A.CustomMatrix.Divisor = K.Divisor;

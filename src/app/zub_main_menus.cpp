@@ -496,7 +496,7 @@ void TzubForm::File1Click(QAction*) {
   MenuItem("Encrypt1")->setEnabled(!view_->Bitmap()->Empty());
   MenuItem("Checkpoint1")->setEnabled(File);
   MenuItem("Close1")->setEnabled(File);
-  MenuItem("Print1")->setEnabled(File && !Printing);
+  MenuItem("Print1")->setEnabled(File && !IsPrinting());
   MenuItem("Commit1")->setEnabled(File && E.gImageUndo->IsModified());
   MenuItem("Rollback1")->setEnabled(File && E.gImageUndo->IsCommitted());
   MenuItem("ClearEXIFInfo1")->setEnabled(gHasExif);

@@ -1,0 +1,179 @@
+// Printing offscreen into a PDF file: the page rendered back with pdftoppm
+// shows the image centred at the size the zoom bar chose; the printer's
+// settings survive a round trip through the settings store.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPrinterInfo>
+#include <QSlider>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform_messagebox.h"
+#include "raster_image.h"
+#include "regutils.h"
+#include "view_widget.h"
+#include "zub_print.h"
+#include "zub_settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Print : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "print_test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    char tmpl[] = "/tmp/vemra-print-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    // Smooth colours, so that the PDF's own image coding stays far below the tolerance.
+    doc.SetSize(160, 100);
+    for (int32_t y = 0; y < 100; ++y)
+      for (int32_t x = 0; x < 160; ++x)
+        doc.SetPixel(x, y, 0xFF000000u | static_cast<uint32_t>(x * 255 / 159) << 16 |
+                               static_cast<uint32_t>(y * 255 / 99) << 8 | 0x40u);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  static QApplication* app_;
+  fs::path dir;
+  TBitmap32 doc;
+};
+QApplication* Print::app_ = nullptr;
+
+// The settings value Name as stored.
+std::string Stored(const std::string& Name) {
+  auto reg = OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", false);
+  std::string v;
+  ReadSettingStr(reg.get(), Name, "<missing>", v, false);
+  return v;
+}
+
+}  // namespace
+
+TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
+  if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
+  TMessageBoxRecorder boxes;
+  TScopedMessageBoxHandler guard(boxes);
+  const std::string pdf = (dir / "page.pdf").string();
+  TPrinting printing(nullptr);
+  printing.Printer().setResolution(100);
+  TPoint printed{};
+  int zoom = 0;
+  printing.ShowPrintDlg = [&](TPrintDlg& D) {
+    // Halfway between the fitted scale and the largest one.
+    zoom = (D.TrackBar3()->value() + D.TrackBar3()->maximum()) / 2;
+    D.TrackBar3()->setValue(zoom);
+    EXPECT_FLOAT_EQ(D.Image321().Scale(), zoom / 10000.0f);
+    const TBitmap32* b = D.Image321().Bitmap();
+    printed = PrintedSize(printing.Printer().width(), printing.Printer().height(), b->Width(), b->Height(),
+                          zoom / 10000.0f, D.Preview()->width(), D.Preview()->height());
+    D.OKBtnClick();
+    return D.result();
+  };
+  printing.RunPrintDialog = [](QPrinter&) { return true; };
+  printing.AskPdfFileName = [&] { return pdf; };
+  printing.Print1Click(doc, "/some/folder/photo.png", 2);
+  ASSERT_TRUE(printing.WaitForJob(60000));
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Last().Text, "photo.png\nprint complete");
+  EXPECT_EQ(printing.Dialog()->windowTitle().toStdString(), "Print at ");
+  ASSERT_GT(printed.X, 160);  // enlarged: the preview bitmap is the image itself here
+
+  // The preview bitmap is the image itself (below 256 on each side), so the
+  // printed size follows the preview's share of the box.
+  const std::string ppm = (dir / "page").string();
+  ASSERT_EQ(std::system(("pdftoppm -r 100 -png -singlefile " + pdf + " " + ppm).c_str()), 0);
+  QImage page((ppm + ".png").c_str());
+  ASSERT_FALSE(page.isNull());
+  // The bounding box of what is not white.
+  int l = page.width(), t = page.height(), r = -1, b = -1;
+  for (int y = 0; y < page.height(); ++y)
+    for (int x = 0; x < page.width(); ++x)
+      if ((page.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
+      }
+  EXPECT_NEAR(r - l + 1, printed.X, 1);
+  EXPECT_NEAR(b - t + 1, printed.Y, 1);
+  // Centred on the page (the paint area is centred within the paper's margins
+  // only when they are equal, so compare with the paint area's centre).
+  const QRect paint = printing.Printer().pageLayout().paintRectPixels(100);
+  EXPECT_NEAR((l + r) / 2.0, paint.left() + paint.width() / 2.0, 1.5);
+  EXPECT_NEAR((t + b) / 2.0, paint.top() + paint.height() / 2.0, 1.5);
+
+  // Every pixel against the image stretched plainly (nearest source pixel of
+  // the pixel's centre): a smooth gradient differs only by the filters.
+  int worst = 0;
+  for (int y = t + 1; y < b; ++y)
+    for (int x = l + 1; x < r; ++x) {
+      const int32_t sx = std::min(159, static_cast<int32_t>((x - l + 0.5) * 160 / (r - l + 1)));
+      const int32_t sy = std::min(99, static_cast<int32_t>((y - t + 0.5) * 100 / (b - t + 1)));
+      const TColor32 want = doc.GetPixel(sx, sy);
+      const QRgb got = page.pixel(x, y);
+      worst = std::max({worst, std::abs(qRed(got) - static_cast<int>(want >> 16 & 0xFF)),
+                        std::abs(qGreen(got) - static_cast<int>(want >> 8 & 0xFF)),
+                        std::abs(qBlue(got) - static_cast<int>(want & 0xFF))});
+    }
+  EXPECT_LE(worst, 8);
+
+  // The choice is stored after the dialog: 39 words of device mode.
+  EXPECT_EQ(Stored("devmode").size(), 9u + 38u * 10u);
+}
+
+TEST_F(Print, PrinterChoiceRoundTrip) {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setPageOrientation(QPageLayout::Landscape);
+  printer.setPageSize(QPageSize(QPageSize::A3));
+  printer.setCopyCount(3);
+  printer.setResolution(300);
+  printer.setColorMode(QPrinter::GrayScale);
+  const TPrinterChoice stored = CurrentPrinterChoice(printer);
+  WritePrinterChoice(stored);
+  EXPECT_EQ(Stored("devmode"), stored.DevMode);
+
+  QPrinter fresh(QPrinter::HighResolution);
+  const TPrinterChoice read = ReadPrinterChoice(CurrentPrinterChoice(fresh));
+  EXPECT_EQ(read.DevMode, stored.DevMode);
+  ApplyPrinterChoice(read, fresh);
+  EXPECT_EQ(fresh.pageLayout().orientation(), QPageLayout::Landscape);
+  EXPECT_EQ(fresh.pageLayout().pageSize().id(), QPageSize::A3);
+  EXPECT_EQ(fresh.copyCount(), 3);
+  EXPECT_EQ(fresh.resolution(), 300);
+  EXPECT_EQ(fresh.colorMode(), QPrinter::GrayScale);
+  EXPECT_EQ(CurrentPrinterChoice(fresh).DevMode, stored.DevMode);
+
+  // A stored text with only the leading words changes only those: the
+  // orientation word (bytes 44..47) back to portrait, the paper kept.
+  TDevMode m = ReadDevMode(fresh);
+  m.Set16(TDevMode::Orientation, TDevMode::kPortrait);
+  const std::string full = EncodeDevMode(m.Bytes.data(), m.Bytes.size());
+  ApplyPrinterChoice({"", "", "", full.substr(0, 12 * 10 - 1)}, fresh);
+  EXPECT_EQ(fresh.pageLayout().orientation(), QPageLayout::Portrait);
+  EXPECT_EQ(fresh.pageLayout().pageSize().id(), QPageSize::A3);
+}
+
+TEST_F(Print, SetupWritesOnlyWhenConfirmed) {
+  TPrinting printing(nullptr);
+  printing.RunPrinterSetup = [](QPrinter& P) {
+    P.setCopyCount(5);
+    return false;
+  };
+  printing.PrintSetup1Click();
+  EXPECT_EQ(Stored("devmode"), "<missing>");
+  printing.RunPrinterSetup = [](QPrinter& P) {
+    P.setCopyCount(4);
+    return true;
+  };
+  printing.PrintSetup1Click();
+  TDevMode m;
+  DecodeDevMode(Stored("devmode"), m.Bytes.data(), m.Bytes.size());
+  EXPECT_EQ(m.Get16(TDevMode::Copies), 4);
+}

@@ -1,0 +1,222 @@
+// The plug-in host with the sample modules built beside the program: each
+// test lays out its own "plugins" folder in a temporary program folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "../../include/vemra_plugin.h"
+#include "editor_test_util.h"
+#include "fake_editor_ui.h"
+#include "zub_main_engine.h"
+#include "zub_plugins.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kGood = fs::path(VEMRA_BINARY_DIR) / "bin/plugins";
+const fs::path kBroken = fs::path(VEMRA_BINARY_DIR) / "bin/plugins-broken";
+
+class Plugins : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vemra-plugins-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    folder = tmpl;
+    view.Bitmap()->SetSize(7, 5);
+    PaintPattern(*view.Bitmap(), 3);
+    original = Copy(*view.Bitmap());
+    ed = std::make_unique<TEditor>(view, ui, 1024);
+    ed->gFileName = "photo.png";
+    host = std::make_unique<TPluginHost>(folder.string());
+  }
+  void TearDown() override { fs::remove_all(folder); }
+  // Copies the named sample into the test's plugins folder (made by the scan
+  // when it is missing, so the first copy makes it here).
+  void Install(const fs::path& From, const std::string& Name, const std::string& As = "") {
+    fs::create_directories(folder / "plugins");
+    fs::copy_file(From / Name, folder / "plugins" / (As.empty() ? Name : As));
+  }
+  // The visible items as "submenu/caption=tag".
+  std::vector<std::string> Menu() const {
+    std::vector<std::string> out;
+    for (const auto& s : host->Submenus)
+      if (s.Visible)
+        for (const auto& i : s.Items)
+          if (i.Visible) out.push_back(s.Caption + "/" + i.Caption + "=" + std::to_string(i.Tag));
+    return out;
+  }
+  int32_t TagOf(const std::string& Caption) const {
+    for (const auto& s : host->Submenus)
+      for (const auto& i : s.Items)
+        if (i.Visible && i.Caption == Caption) return i.Tag;
+    return -1;
+  }
+
+  fs::path folder;
+  TFakeEditorUi ui;
+  TImage32 view;
+  std::unique_ptr<TBitmap32> original;
+  std::unique_ptr<TEditor> ed;
+  std::unique_ptr<TPluginHost> host;
+};
+
+}  // namespace
+
+TEST_F(Plugins, ScanInNameOrderSkipsBrokenLibraries) {
+  Install(kGood, "invert.so");
+  Install(kGood, "askdialog.so");
+  Install(kBroken, "queryzero.so");
+  Install(kBroken, "noexecute.so");
+  // Not a library at all, and a folder that only looks like one.
+  std::ofstream(folder / "plugins/x.so") << "#!/bin/sh\necho not a library\n";
+  fs::create_directories(folder / "plugins/dir.so");
+  host->Plugins1Click(ui);
+  EXPECT_EQ(Menu(), (std::vector<std::string>{
+                        "askdialog.so/Darken, cancelled by Vemra samples=0",
+                        "askdialog.so/Darken, confirmed by Vemra samples=1",
+                        "askdialog.so/Refuse by Vemra samples=2",
+                        // The hidden function leaves no gap in the tags.
+                        "invert.so/Invert by Vemra samples=3",
+                        "invert.so/Mirror by Vemra samples=4",
+                        // One record for the whole scan: the author carries over.
+                        "noexecute.so/Cannot run by Vemra samples=5",
+                    }));
+  EXPECT_EQ(host->gPluginList[3], "invert.so:0");
+  EXPECT_EQ(host->gPluginList[4], "invert.so:2");
+  EXPECT_EQ(host->Submenus[1].Items[0].Hint, "Inverts red, green and blue; alpha stays");
+  EXPECT_EQ(host->gPluginList.size(), 32u);
+  EXPECT_TRUE(ui.Exceptions.empty());
+
+  // A second opening reuses submenus and items; a library that went is hidden.
+  fs::remove(folder / "plugins/askdialog.so");
+  host->Plugins1Click(ui);
+  EXPECT_EQ(host->Submenus.size(), 3u);
+  EXPECT_EQ(host->Submenus[0].Items.size(), 3u);  // reused for invert.so
+  EXPECT_FALSE(host->Submenus[0].Items[2].Visible);
+  EXPECT_FALSE(host->Submenus[2].Visible);
+  EXPECT_EQ(Menu(), (std::vector<std::string>{"invert.so/Invert by Vemra samples=0",
+                                              "invert.so/Mirror by Vemra samples=1",
+                                              "noexecute.so/Cannot run by Vemra samples=2"}));
+}
+
+TEST_F(Plugins, RunsThroughTheEngineWithUndo) {
+  Install(kGood, "invert.so");
+  host->Plugins1Click(ui);
+  host->plugin1Click(*ed, TagOf("Invert by Vemra samples"));
+  for (int32_t y = 0; y < 5; ++y)
+    for (int32_t x = 0; x < 7; ++x) ASSERT_EQ(view.Bitmap()->GetPixel(x, y), original->GetPixel(x, y) ^ 0x00FFFFFFu);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+  EXPECT_TRUE(ui.MenuEnabled["RedoPlugin1"]);
+
+  // Mirror goes through the host routine; Redo repeats it and undoes to the inverse.
+  host->plugin1Click(*ed, TagOf("Mirror by Vemra samples"));
+  host->RedoPlugin1Click(*ed);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 3);
+  EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), original->GetPixel(0, 0) ^ 0x00FFFFFFu);
+  host->plugin1Click(*ed, TagOf("Mirror by Vemra samples"));
+  EXPECT_EQ(view.Bitmap()->GetPixel(0, 2), original->GetPixel(6, 2) ^ 0x00FFFFFFu);
+  EXPECT_TRUE(ui.Exceptions.empty());
+}
+
+TEST_F(Plugins, CancelGivesEightAndKeepsTheImage) {
+  Install(kGood, "askdialog.so");
+  host->Plugins1Click(ui);
+  struct Case {
+    int32_t Tag, Result;
+  } cases[] = {{0, arCancel}, {2, arCancel}};
+  for (const Case& c : cases) {
+    host->plugin1Click(*ed, c.Tag);
+    EXPECT_TRUE(view.Bitmap()->Equal(original.get())) << c.Tag;
+    EXPECT_EQ(ed->gImageUndo->UndoCount(), 0) << c.Tag;
+    // The callback itself answers 8 on a fresh work copy.
+    ed->gWork = Copy(*original);
+    EXPECT_EQ(host->ExecutePlugin(*ed, c.Tag), c.Result) << c.Tag;
+  }
+  // A confirmed dialog writes back.
+  host->plugin1Click(*ed, 1);
+  EXPECT_EQ(view.Bitmap()->GetPixel(3, 3), original->GetPixel(3, 3) & 0xFF7F7F7Fu);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+}
+
+TEST_F(Plugins, FortyFunctionsGrowTheListByThirtyTwo) {
+  Install(kBroken, "forty.so");
+  host->Plugins1Click(ui);
+  EXPECT_EQ(host->gPluginCount, 40);
+  EXPECT_EQ(host->gPluginList.size(), 64u);
+  EXPECT_EQ(host->gPluginList[39], "forty.so:39");
+  EXPECT_EQ(host->Submenus[0].Items[39].Caption, "Function 39 by ");
+  host->plugin1Click(*ed, 37);
+  EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFF000025u);
+  // The next scan starts at 32 again.
+  fs::remove(folder / "plugins/forty.so");
+  Install(kGood, "invert.so");
+  host->Plugins1Click(ui);
+  EXPECT_EQ(host->gPluginList.size(), 32u);
+}
+
+TEST_F(Plugins, FailuresAreContained) {
+  Install(kBroken, "unterminated.so");
+  Install(kBroken, "throwing.so");
+  Install(kBroken, "noexecute.so");
+  Install(kBroken, "hostile.so");
+  host->Plugins1Click(ui);
+  // Strings read only within their fields.
+  EXPECT_EQ(TagOf(std::string(64, 'N') + " by " + std::string(64, 'A')), 4);
+  EXPECT_EQ(host->Submenus[3].Items[0].Hint, std::string(128, 'H'));
+  // Identify threw for function 1 after writing its name: reported, and the
+  // record kept what was written.
+  ASSERT_EQ(ui.Exceptions.size(), 1u);
+  EXPECT_EQ(ui.Exceptions[0].Message, "identify failed");
+  EXPECT_EQ(ui.Exceptions[0].Place, "on action Plugins1Click");
+  EXPECT_EQ(TagOf("Half identified by "), 3);
+  ui.Exceptions.clear();
+
+  // Execute throws a std::exception, then a plain int: both reported, the
+  // pixels written back as the plug-in left them.
+  host->plugin1Click(*ed, TagOf("Throws by "));
+  host->plugin1Click(*ed, TagOf("Half identified by "));
+  ASSERT_EQ(ui.Exceptions.size(), 2u);
+  EXPECT_EQ(ui.Exceptions[0].ClassName, "std::logic_error");
+  EXPECT_EQ(ui.Exceptions[0].Place, "on action ExecutePlugin");
+  EXPECT_EQ(ui.Exceptions[1].ClassName, "EPluginError");
+  EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFF123456u);
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
+
+  // A missing export and a stale tag run nothing (result 0, image as before).
+  auto before = Copy(*view.Bitmap());
+  host->plugin1Click(*ed, TagOf("Cannot run by "));
+  host->plugin1Click(*ed, 99);
+  host->plugin1Click(*ed, -1);
+  EXPECT_TRUE(view.Bitmap()->Equal(before.get()));
+
+  // The hostile plug-in's refused calls changed nothing and it reached its end.
+  host->plugin1Click(*ed, TagOf("Hostile by "));
+  EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFFABCDEFu);
+  for (int32_t y = 0; y < 5; ++y)
+    for (int32_t x = (y == 0); x < 7; ++x) ASSERT_EQ(view.Bitmap()->GetPixel(x, y), before->GetPixel(x, y));
+  EXPECT_EQ(ui.Exceptions.size(), 2u);
+}
+
+TEST_F(Plugins, HostRecordCarriesTheWorkBitmap) {
+  // Width and height modulo 65536, in the record the C header describes.
+  Install(kBroken, "forty.so");
+  host->Plugins1Click(ui);
+  ed->gWork = std::make_unique<TBitmap32>();
+  ed->gWork->SetSize(65537, 1);
+  ed->gWork->Clear(0xFF000000u);
+  // Width 1 in the record: only pixel 0 is in reach of a plug-in's loop.
+  EXPECT_EQ(host->ExecutePlugin(*ed, 3), 0);
+  EXPECT_EQ(ed->gWork->GetPixel(0, 0), 0xFF000003u);
+  // Routines outside a run accept no bitmap at all.
+  const VemraHostRoutines& r = PluginHostRoutines();
+  VemraRect b = r.BitmapBounds(reinterpret_cast<VemraBitmap*>(ed->gWork.get()));
+  EXPECT_EQ(b.Right, 0);
+  SetPluginWorkBitmap(ed->gWork.get());
+  b = r.BitmapBounds(reinterpret_cast<VemraBitmap*>(ed->gWork.get()));
+  EXPECT_EQ(b.Right, 65537);
+  SetPluginWorkBitmap(nullptr);
+}
