@@ -262,6 +262,7 @@ TAppSettings TzubForm::CollectSettings() const {
   S.Width = width();
   S.Height = height();
   S.JpegQuality = document_->gJpegQuality;
+  S.GifDither = document_->gGifDither;
   S.CreateBackup = document_->gCreateBackup;
   S.ShowPath = editor_->gShowPathOnTitle;
   S.Color = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Foreground)]);
@@ -277,6 +278,7 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   kept_ = S;
   setGeometry(S.Left, S.Top, S.Width, S.Height);
   document_->gJpegQuality = S.JpegQuality;
+  document_->gGifDither = S.GifDither;
   document_->gCreateBackup = S.CreateBackup;
   document_->gBackgroundColor = S.Background;
   editor_->gShowPathOnTitle = S.ShowPath;

@@ -65,6 +65,7 @@ class TZubDocument {
 
   // ---- Options (settings values) ----------------------------------------------------
   int32_t gJpegQuality = 100;          // "jpegquality", the JPEG menu
+  bool gGifDither = false;             // "gifdither", GIF > Dither
   bool gCreateBackup = false;          // "backup": keep the ".~" file after a save
   bool gTransparentBackground = false; // PNG: the background colour becomes transparent
   int32_t gBackgroundColor = 0;        // platform colour 0x00BBGGRR of PaintBox1

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "exif_reader.h"
+#include "img_gif.h"
 #include "img_png.h"
 #include "img_pxm.h"
 #include "img_wbmp.h"
@@ -24,6 +25,7 @@ struct TReaderRow {
 
 const TReaderRow kReaders[] = {
     {{".png"}, LoadPNGIntoBitmap32},
+    {{".gif"}, LoadGIF},
     {{".zub"}, LoadZubImage},
     {{".ppm", ".pgm", ".pbm"}, LoadPNM},
     {{".wbm", ".wbmp"}, LoadWBMP},
