@@ -269,11 +269,11 @@ int32_t TColorQuantizer::NewNode(int32_t Level) {
   return n;
 }
 
-void TColorQuantizer::Reduce() {
+bool TColorQuantizer::Reduce() {
   int32_t level = colorBits_ - 1;
   while (level > 0 && reducible_[level] < 0) --level;
   const int32_t n = reducible_[level];
-  if (n < 0) return;
+  if (n < 0) return false;  // nothing left to fold
   TNode& node = nodes_[static_cast<size_t>(n)];
   reducible_[level] = node.next;
   int32_t children = 0;
@@ -291,6 +291,7 @@ void TColorQuantizer::Reduce() {
   node.leaf = true;
   leafCount_ -= children - 1;
   ++generation_;
+  return true;
 }
 
 void TColorQuantizer::AddColor(uint32_t Rgb) { AddColors(&Rgb, 1); }
@@ -326,14 +327,13 @@ void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
     leaf.red += rgb >> 16;
     leaf.green += (rgb >> 8) & 0xFF;
     leaf.blue += rgb & 0xFF;
-    while (leafCount_ > maxColors_) {
-      const int32_t before = leafCount_;
-      Reduce();
-      if (leafCount_ == before) break;  // nothing left to fold
+    // A fold may free the leaf just used: the next pixel then walks again.
+    lastGeneration = generation_;
+    // Folding a node of one child leaves the count as it was: fold on.
+    while (leafCount_ > maxColors_ && Reduce()) {
     }
     lastRgb = rgb;
     lastLeaf = n;
-    lastGeneration = generation_;
   }
 }
 

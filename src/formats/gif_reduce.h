@@ -198,7 +198,7 @@ class TColorQuantizer {
     int32_t child[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   };
   int32_t NewNode(int32_t Level);
-  void Reduce();
+  bool Reduce();
   void Walk(int32_t Node, std::vector<uint32_t>& Table) const;
 
   std::vector<TNode> nodes_;
