@@ -457,3 +457,30 @@ std::unique_ptr<TPlatformBitmap> ReduceColors(const TPlatformBitmap& Source, int
   result->SetPalette(std::move(r.Palette));
   return result;
 }
+
+void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb) {
+  const size_t n = static_cast<size_t>(B.Width()) * static_cast<size_t>(B.Height());
+  KeyRgb &= 0xFFFFFFu;
+  std::vector<uint32_t> pal = OctreePalette(B.Bits(), n, HasKey ? 255 : 256, HasKey, KeyRgb);
+  if (pal.empty()) pal.push_back(0xFF000000u);
+  TSlowColorLookup lookup(pal, n > 65536);
+  const uint32_t key = 0xFF000000u | KeyRgb;
+  if (HasKey) pal.push_back(key);
+  TPlatformBitmap out;
+  out.SetPixelFormat(TPixelFormat::pf8bit);
+  out.SetSize(B.Width(), B.Height());
+  const uint32_t* src = B.Bits();
+  uint32_t* dst = out.Bits();
+  int32_t r, g, b;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = src[i] & 0xFFFFFFu;
+    if (HasKey && c == KeyRgb) {
+      dst[i] = key;
+      continue;
+    }
+    dst[i] = pal[static_cast<size_t>(lookup.Lookup(static_cast<int32_t>(c >> 16), static_cast<int32_t>((c >> 8) & 0xFF),
+                                                  static_cast<int32_t>(c & 0xFF), r, g, b))];
+  }
+  out.SetPalette(std::move(pal));
+  B = std::move(out);
+}

@@ -235,3 +235,8 @@ std::unique_ptr<TPlatformBitmap> ReduceColors(const TPlatformBitmap& Source, int
 // colours, pixels whose RGB equals KeyRgb left out when HasKey.
 std::vector<uint32_t> OctreePalette(const uint32_t* Pixels, size_t Count, int32_t Colors, bool HasKey = false,
                                     uint32_t KeyRgb = 0);
+
+// Makes B an 8-bit palette bitmap of at most 256 octree colours of its own
+// pixels; with HasKey, 255 colours from the other pixels plus KeyRgb as the
+// last entry, which exactly the pixels of that colour take.
+void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb);
