@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "gif_reduce.h"
 #include "img_fileio.h"
 #include "platform_graphics.h"
 #include "png_image.h"
@@ -44,7 +45,13 @@ void SavePNGFromBitmap32(const std::string& FileName, const TBitmap32* Bitmap, b
                          int32_t TransparentColor, int32_t Level) {
   TPlatformBitmap plain;
   Bitmap->AssignTo(plain);
-  if (Palette8) plain.SetPixelFormat(TPixelFormat::pf8bit);
+  // 255 octree colours of the picture and the transparent colour as an entry
+  // of its own, so that no other colour turns transparent with it.
+  if (Palette8)
+    ReduceToOctreePalette(plain, Transparent,
+                          static_cast<uint32_t>(TransparentColor & 0xFF) << 16 |
+                              static_cast<uint32_t>(TransparentColor & 0xFF00) |
+                              static_cast<uint32_t>((TransparentColor >> 16) & 0xFF));
   auto png = std::make_unique<TPNGObject>();
   png->InterlaceMethod = imNone;
   png->SetCompressionLevel(static_cast<uint8_t>(std::clamp(Level, 0, 9)));

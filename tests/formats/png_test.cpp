@@ -388,11 +388,14 @@ TEST(PngTransparency, SaveOptionsAsTheSaveCommandUsesThem) {
   TPillow p = PillowRead(dir / "on.png");
   EXPECT_EQ(p.Rgba[7], 0);
   EXPECT_EQ(p.Rgba[3], 255);
-  // A background colour absent from the palette makes entry 0 transparent.
+  // A background colour absent from the picture still gets an entry of its
+  // own, so no colour of the picture turns transparent.
   SavePNGFromBitmap32(dir / "absent.png", &b, true, true, 0x00FF00, 9);
   TPNGObject png;
   png.LoadFromFile(dir / "absent.png");
-  EXPECT_EQ(png.TransparentColor(), SwapColor(png.GetPalette()[0]));
+  EXPECT_EQ(png.TransparentColor(), 0x00FF00);
+  LoadPNGIntoBitmap32(dir / "absent.png", &back);
+  EXPECT_EQ(PixelsOf(back), (std::vector<TColor32>{0xFFFF0000u, 0xFF102030u, 0xFF0000FFu}));
   // Colour picture with alpha written by hand: the alpha plane survives.
   TPlatformBitmap plain;
   b.AssignTo(plain);
