@@ -66,16 +66,27 @@ int32_t TSlowColorLookup::Nearest(uint32_t Rgb) const {
   return best;
 }
 
+namespace {
+struct TMorton {
+  uint32_t spread[256];
+  TMorton() {
+    for (uint32_t v = 0; v < 256; ++v) {
+      uint32_t m = 0;
+      for (uint32_t b = 0; b < 8; ++b) m |= ((v >> b) & 1u) << (3 * b);
+      spread[v] = m;
+    }
+  }
+};
+const TMorton kMorton;
+}  // namespace
+
+size_t TSlowColorLookup::MortonKey(uint32_t Rgb) {
+  return kMorton.spread[(Rgb >> 16) & 0xFF] << 2 | kMorton.spread[(Rgb >> 8) & 0xFF] << 1 | kMorton.spread[Rgb & 0xFF];
+}
+
 int32_t TSlowColorLookup::Lookup(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) {
   const uint32_t rgb = static_cast<uint32_t>(Red) << 16 | static_cast<uint32_t>(Green) << 8 | static_cast<uint32_t>(Blue);
-  int32_t index;
-  if (!memo_.empty()) {
-    uint16_t& m = memo_[rgb];
-    if (m == 0) m = static_cast<uint16_t>(Nearest(rgb) + 1);
-    index = m - 1;
-  } else {
-    index = Nearest(rgb);
-  }
+  const int32_t index = IndexOf(rgb);
   const uint32_t c = palette_[static_cast<size_t>(index)];
   R = static_cast<int32_t>((c >> 16) & 0xFF);
   G = static_cast<int32_t>((c >> 8) & 0xFF);
@@ -245,6 +256,7 @@ TColorQuantizer::TColorQuantizer(int32_t MaxColors, int32_t ColorBits)
     : maxColors_(std::max(1, MaxColors)), colorBits_(std::clamp(ColorBits, 1, 8)) {
   std::fill(std::begin(reducible_), std::end(reducible_), -1);
   nodes_.reserve(4096);
+  cache_.resize(4096);
   root_ = NewNode(0);
 }
 
@@ -304,8 +316,11 @@ void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
   for (size_t i = 0; i < Count; ++i) {
     const uint32_t rgb = Pixels[i] & 0xFFFFFFu;
     int32_t n;
+    TCacheEntry& ce = cache_[(rgb * 2654435761u) >> 20];
     if (lastLeaf >= 0 && rgb == lastRgb && lastGeneration == generation_) {
       n = lastLeaf;
+    } else if (ce.rgb == rgb && ce.generation == generation_) {
+      n = ce.leaf;
     } else {
       const uint32_t r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
       n = root_;
@@ -321,6 +336,7 @@ void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
         }
         n = c;
       }
+      ce = {rgb, n, generation_};
     }
     TNode& leaf = nodes_[static_cast<size_t>(n)];
     ++leaf.count;
@@ -424,6 +440,32 @@ bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int
   Out.Height = h;
   Out.Palette = std::move(palette);
   Out.Indices.resize(pixels);
+  if (DitherMode == DitherNone) {
+    // No error to carry: every row may go left to right.
+    auto* slow = dynamic_cast<TSlowColorLookup*>(lookup.get());
+    int32_t r, g, b;
+    for (int32_t y = 0; y < h; ++y) {
+      const uint32_t* src = Source.ScanLine(y);
+      uint8_t* dst = Out.Indices.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+      if (Reduction == ReduceWebCube) {
+        for (int32_t x = 0; x < w; ++x) {
+          const uint32_t c = src[x];
+          dst[x] = static_cast<uint8_t>(((c >> 16 & 0xFF) + 3) / 51 * 36 + ((c >> 8 & 0xFF) + 3) / 51 * 6 +
+                                        ((c & 0xFF) + 3) / 51);
+        }
+      } else if (slow) {
+        for (int32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(slow->IndexOf(src[x] & 0xFFFFFFu));
+      } else {
+        for (int32_t x = 0; x < w; ++x) {
+          const uint32_t c = src[x];
+          dst[x] = static_cast<uint8_t>(lookup->Lookup(static_cast<int32_t>((c >> 16) & 0xFF),
+                                                       static_cast<int32_t>((c >> 8) & 0xFF),
+                                                       static_cast<int32_t>(c & 0xFF), r, g, b));
+        }
+      }
+    }
+    return true;
+  }
   int32_t r, g, b;
   for (int32_t y = 0; y < h; ++y) {
     const uint32_t* src = Source.ScanLine(y);

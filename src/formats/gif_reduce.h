@@ -58,6 +58,16 @@ class TSlowColorLookup : public TColorLookup {
   explicit TSlowColorLookup(const std::vector<uint32_t>& Palette, bool Memo = false);
   int32_t Lookup(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) override;
   int32_t Nearest(uint32_t Rgb) const;
+  // The index alone, through the memo when there is one.
+  inline int32_t IndexOf(uint32_t Rgb) {
+    if (memo_.empty()) return Nearest(Rgb);
+    // Colours near each other share cache lines when their bits interleave.
+    const size_t key = MortonKey(Rgb);
+    uint16_t& m = memo_[key];
+    if (m == 0) m = static_cast<uint16_t>(Nearest(Rgb) + 1);
+    return m - 1;
+  }
+  const std::vector<uint32_t>& Palette() const { return palette_; }
 
  private:
   std::vector<uint32_t> palette_;
@@ -67,6 +77,7 @@ class TSlowColorLookup : public TColorLookup {
   std::vector<TEntry> byGreen_;
   int32_t firstOfGreen_[257];
   std::vector<uint16_t> memo_;  // index + 1 per 24-bit colour, 0 unknown
+  static size_t MortonKey(uint32_t Rgb);
 };
 
 class TNetscapeColorLookup : public TColorLookup {
@@ -203,6 +214,13 @@ class TColorQuantizer {
 
   std::vector<TNode> nodes_;
   std::vector<int32_t> free_;
+  // Recently found leaves by colour, valid while nothing was folded.
+  struct TCacheEntry {
+    uint32_t rgb = 0xFFFFFFFFu;
+    int32_t leaf = -1;
+    uint64_t generation = 0;
+  };
+  std::vector<TCacheEntry> cache_;
   int32_t reducible_[9];
   int32_t maxColors_, colorBits_;
   int32_t leafCount_ = 0;
