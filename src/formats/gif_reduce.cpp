@@ -322,13 +322,13 @@ void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
     } else if (ce.rgb == rgb && ce.generation == generation_) {
       n = ce.leaf;
     } else {
-      const uint32_t r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+      // The child index at each level is three bits of the interleaved code:
+      // red's, green's and blue's bit of that level.
+      const uint32_t code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(rgb));
       n = root_;
       // A leaf made by folding ends the walk: its colours are summed there.
       for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level) {
-        const int32_t shift = 7 - level;
-        const uint32_t m = 0x80u >> level;
-        const int32_t idx = static_cast<int32_t>(((r & m) >> shift) << 2 | ((g & m) >> shift) << 1 | ((b & m) >> shift));
+        const int32_t idx = static_cast<int32_t>((code >> (21 - 3 * level)) & 7);
         int32_t c = nodes_[static_cast<size_t>(n)].child[idx];
         if (c < 0) {
           c = NewNode(level + 1);

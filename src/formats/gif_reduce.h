@@ -77,6 +77,9 @@ class TSlowColorLookup : public TColorLookup {
   std::vector<TEntry> byGreen_;
   int32_t firstOfGreen_[257];
   std::vector<uint16_t> memo_;  // index + 1 per 24-bit colour, 0 unknown
+
+ public:
+  // The bits of red, green and blue interleaved, red's highest.
   static size_t MortonKey(uint32_t Rgb);
 };
 
