@@ -18,6 +18,17 @@ TGIFColor ToGIFColor(uint32_t C) {
   return {static_cast<uint8_t>(C >> 16), static_cast<uint8_t>(C >> 8), static_cast<uint8_t>(C)};
 }
 
+// A frame's pixel buffer of N zero bytes; a failed allocation is the
+// picture's own error, not a crash of the program.
+void AllocatePixels(std::vector<uint8_t>& Pixels, size_t N) {
+  try {
+    Pixels.assign(N, 0);
+  } catch (const std::bad_alloc&) {
+    Pixels.clear();
+    throw GIFException("Failed to allocate memory for GIF DIB");
+  }
+}
+
 }  // namespace
 
 TGIFSubImage::TGIFSubImage(TGIFImage* Image) : TGIFItem(Image), colorMap_(Image, this), extensions_(Image, this) {}
@@ -54,7 +65,7 @@ void TGIFSubImage::SetBounds(int32_t L, int32_t T, int32_t W, int32_t H) {
     FreeBitmap();
     descriptor_.Width = w;
     descriptor_.Height = h;
-    pixels_.assign(size_t{w} * h, 0);
+    AllocatePixels(pixels_, size_t{w} * h);
   }
   if (!image_) return;
   image_->FreeBitmap();
@@ -133,7 +144,7 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   descriptor_.Width = w;
   descriptor_.Height = h;
   const uint8_t fill = transparent_ && gce_ ? gce_->TransparentColorIndex() : 0;
-  pixels_.resize(size_t{w} * h);
+  AllocatePixels(pixels_, size_t{w} * h);
   const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
     if (image_) image_->Warning(Sender, Severity, Message);
   };

@@ -431,7 +431,8 @@ bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int
     case ReduceBlackWhite: lookup = std::make_unique<TMonochromeLookup>(); break;
     case ReduceGrays256: lookup = std::make_unique<TGrayScaleLookup>(); break;
     case ReduceWebCube: lookup = std::make_unique<TNetscapeColorLookup>(); break;
-    default: lookup = std::make_unique<TSlowColorLookup>(palette, pixels > 65536); break;
+    // The memo (32 MB) pays for itself on photographs, not on small pictures.
+    default: lookup = std::make_unique<TSlowColorLookup>(palette, pixels > (size_t{1} << 20)); break;
   }
   if (lookup->Colors() == 0) return false;
   std::unique_ptr<TDitherEngine> engine = CreateDitherEngine(DitherMode, w, *lookup);
@@ -505,7 +506,7 @@ void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb) {
   KeyRgb &= 0xFFFFFFu;
   std::vector<uint32_t> pal = OctreePalette(B.Bits(), n, HasKey ? 255 : 256, HasKey, KeyRgb);
   if (pal.empty()) pal.push_back(0xFF000000u);
-  TSlowColorLookup lookup(pal, n > 65536);
+  TSlowColorLookup lookup(pal, n > (size_t{1} << 20));
   const uint32_t key = 0xFF000000u | KeyRgb;
   if (HasKey) pal.push_back(key);
   TPlatformBitmap out;
