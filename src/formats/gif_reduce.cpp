@@ -256,7 +256,7 @@ TColorQuantizer::TColorQuantizer(int32_t MaxColors, int32_t ColorBits)
     : maxColors_(std::max(1, MaxColors)), colorBits_(std::clamp(ColorBits, 1, 8)) {
   std::fill(std::begin(reducible_), std::end(reducible_), -1);
   nodes_.reserve(4096);
-  cache_.resize(4096);
+  cache_.resize(size_t{1} << 14);
   root_ = NewNode(0);
 }
 
@@ -271,6 +271,7 @@ int32_t TColorQuantizer::NewNode(int32_t Level) {
     nodes_.emplace_back();
   }
   TNode& node = nodes_[static_cast<size_t>(n)];
+  node.serial = ++serials_;  // 64 bits never wrap; 0 marks freed nodes
   if (Level == colorBits_) {
     node.leaf = true;
     ++leafCount_;
@@ -296,30 +297,24 @@ bool TColorQuantizer::Reduce() {
     node.red += ch.red;
     node.green += ch.green;
     node.blue += ch.blue;
+    nodes_[static_cast<size_t>(c)].serial = 0;
     free_.push_back(c);
     c = -1;
     ++children;
   }
   node.leaf = true;
   leafCount_ -= children - 1;
-  ++generation_;
   return true;
 }
 
 void TColorQuantizer::AddColor(uint32_t Rgb) { AddColors(&Rgb, 1); }
 
 void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
-  // A run of one colour lands on the same leaf as long as nothing was folded.
-  uint32_t lastRgb = 0;
-  int32_t lastLeaf = -1;
-  uint64_t lastGeneration = 0;
   for (size_t i = 0; i < Count; ++i) {
     const uint32_t rgb = Pixels[i] & 0xFFFFFFu;
+    TCacheEntry& ce = cache_[(rgb * 2654435761u) >> 18];
     int32_t n;
-    TCacheEntry& ce = cache_[(rgb * 2654435761u) >> 20];
-    if (lastLeaf >= 0 && rgb == lastRgb && lastGeneration == generation_) {
-      n = lastLeaf;
-    } else if (ce.rgb == rgb && ce.generation == generation_) {
+    if (ce.rgb == rgb && ce.serial != 0 && nodes_[static_cast<size_t>(ce.leaf)].serial == ce.serial) {
       n = ce.leaf;
     } else {
       // The child index at each level is three bits of the interleaved code:
@@ -336,20 +331,16 @@ void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
         }
         n = c;
       }
-      ce = {rgb, n, generation_};
+      ce = {rgb, n, nodes_[static_cast<size_t>(n)].serial};
     }
     TNode& leaf = nodes_[static_cast<size_t>(n)];
     ++leaf.count;
     leaf.red += rgb >> 16;
     leaf.green += (rgb >> 8) & 0xFF;
     leaf.blue += rgb & 0xFF;
-    // A fold may free the leaf just used: the next pixel then walks again.
-    lastGeneration = generation_;
     // Folding a node of one child leaves the count as it was: fold on.
     while (leafCount_ > maxColors_ && Reduce()) {
     }
-    lastRgb = rgb;
-    lastLeaf = n;
   }
 }
 

@@ -209,6 +209,7 @@ class TColorQuantizer {
     uint64_t count = 0;
     uint64_t red = 0, green = 0, blue = 0;
     int32_t next = -1;
+    uint64_t serial = 0;  // 0 once freed
     int32_t child[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   };
   int32_t NewNode(int32_t Level);
@@ -217,18 +218,20 @@ class TColorQuantizer {
 
   std::vector<TNode> nodes_;
   std::vector<int32_t> free_;
-  // Recently found leaves by colour, valid while nothing was folded.
+  // Recently found leaves by colour. A leaf that is still the same node
+  // (same serial) is still where its colours go: a fold frees only leaves
+  // whose parent it makes a leaf, and never touches a node above a leaf.
   struct TCacheEntry {
     uint32_t rgb = 0xFFFFFFFFu;
-    int32_t leaf = -1;
-    uint64_t generation = 0;
+    int32_t leaf = 0;
+    uint64_t serial = 0;
   };
+  uint64_t serials_ = 0;
   std::vector<TCacheEntry> cache_;
   int32_t reducible_[9];
   int32_t maxColors_, colorBits_;
   int32_t leafCount_ = 0;
   int32_t root_;
-  uint64_t generation_ = 0;
 };
 
 // ---- The reduction -----------------------------------------------------------
