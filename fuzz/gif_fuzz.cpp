@@ -47,6 +47,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const GIFException&) {
     // "No global or local color table defined" for a picture without any.
   }
+  try {
+    // Frames drawn with their masks, tiled, then dithered for display; the
+    // composite goes back through the colour reduction into a new picture.
+    std::vector<uint32_t> canvas(16 * 16, 0xFF808080u);
+    TPixelSurface s{canvas.data(), 16, 16};
+    for (int32_t i = 0; i < gif.Images().Count() && i < 4; ++i) gif.Images().Item(i)->Draw(s, {-2, -1, 15, 13}, true, true);
+    gif.DrawOptions = static_cast<uint16_t>(gif.DrawOptions & ~goAutoDither);
+    for (int32_t i = 0; i < gif.Images().Count() && i < 4; ++i) {
+      gif.Images().Item(i)->FreeBitmap();
+      gif.Images().Item(i)->Draw(s, {0, 0, 16, 16}, true, false);
+    }
+    gif.DrawOptions = static_cast<uint16_t>(gif.DrawOptions | goAutoDither);
+    if (const TPlatformBitmap* b = gif.Bitmap()) {
+      TPlatformBitmap full = *b;
+      full.SetPixelFormat(TPixelFormat::pf32bit);
+      TGIFImage again;
+      again.ColorReduction = size % 2 ? 7 : 6;
+      again.DitherMode = static_cast<int32_t>(size % 7);
+      again.Assign(static_cast<const TGraphic&>(full));
+    }
+  } catch (const GIFException&) {
+  }
   for (uint8_t compression : {0, 1}) {
     gif.Compression = compression;
     TMemoryStream out;

@@ -541,6 +541,7 @@ TAppSettings TzubForm::CollectSettings() const {
   S.JpegQuality = document_->gJpegQuality;
   S.J2kQuality = document_->gJ2kQuality;
   S.J2kFormat = document_->gJ2kFormat;
+  S.GifDither = document_->gGifDither;
   S.CreateBackup = document_->gCreateBackup;
   S.ShowPath = editor_->gShowPathOnTitle;
   S.Color = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Foreground)]);
@@ -558,6 +559,7 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   document_->gJpegQuality = S.JpegQuality;
   document_->gJ2kQuality = S.J2kQuality;
   document_->gJ2kFormat = S.J2kFormat;
+  document_->gGifDither = S.GifDither;
   document_->gCreateBackup = S.CreateBackup;
   document_->gBackgroundColor = S.Background;
   editor_->gShowPathOnTitle = S.ShowPath;

@@ -19,6 +19,7 @@
 #include "img_pxm.h"
 #include "img_tif.h"
 #include "img_wbmp.h"
+#include "img_gif.h"
 #include "img_zub.h"
 #include "mru.h"
 #include "platform_graphics.h"
@@ -33,6 +34,10 @@ namespace {
 
 bool WritePng(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
   SavePNGFromBitmap32(Name, &B, false, Doc.gTransparentBackground, Doc.gBackgroundColor, 9);
+  return true;
+}
+bool WriteGif(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
+  SaveGIF(Name, &B, Doc.gGifDither);
   return true;
 }
 bool WriteZub(TZubDocument&, const std::string& Name, const TBitmap32& B) { return SaveZubImage(Name, &B); }
@@ -57,7 +62,7 @@ bool WriteBmp(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
 const TSaveRow kSaveRows[] = {
     {{".png"}, WritePng},
     {{".zub"}, WriteZub},
-    {{".gif"}, nullptr},
+    {{".gif"}, WriteGif},
     {{".tif", ".tiff"}, WriteTif},
     {{".jpg", ".jpeg"}, WriteJpg},
     // Camera raw files and 1-bit maps are read only.

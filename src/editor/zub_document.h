@@ -67,6 +67,7 @@ class TZubDocument {
   int32_t gJpegQuality = 100;          // "jpegquality", the JPEG menu
   int32_t gJ2kQuality = 0;             // "j2kperc": JPEG 2000 rate in percent, 0 lossless
   int32_t gJ2kFormat = 3;              // "j2kform": 1 grey, any other value colour
+  bool gGifDither = false;             // "gifdither", GIF > Dither
   bool gCreateBackup = false;          // "backup": keep the ".~" file after a save
   bool gTransparentBackground = false; // PNG: the background colour becomes transparent
   int32_t gBackgroundColor = 0;        // platform colour 0x00BBGGRR of PaintBox1

@@ -7,13 +7,26 @@
 #include <cstring>
 
 #include "gif_image.h"
+#include "gif_reduce.h"
 #include "img_fileio.h"
+#include "raster_math.h"
 
 namespace {
 
 // Colour of a 0xAARRGGBB pixel as a table entry.
 TGIFColor ToGIFColor(uint32_t C) {
   return {static_cast<uint8_t>(C >> 16), static_cast<uint8_t>(C >> 8), static_cast<uint8_t>(C)};
+}
+
+// A frame's pixel buffer of N zero bytes; a failed allocation is the
+// picture's own error, not a crash of the program.
+void AllocatePixels(std::vector<uint8_t>& Pixels, size_t N) {
+  try {
+    Pixels.assign(N, 0);
+  } catch (const std::bad_alloc&) {
+    Pixels.clear();
+    throw GIFException("Failed to allocate memory for GIF DIB");
+  }
 }
 
 }  // namespace
@@ -35,7 +48,8 @@ void TGIFSubImage::Clear() {
   descriptor_.Width = descriptor_.Height = 0;
   transparent_ = false;
   gce_ = nullptr;
-  bitmap_.reset();
+  FreeBitmap();
+  palette_.clear();
 }
 
 bool TGIFSubImage::Empty() const { return pixels_.empty() || Width() == 0 || Height() == 0; }
@@ -48,10 +62,10 @@ void TGIFSubImage::SetBounds(int32_t L, int32_t T, int32_t W, int32_t H) {
   if (w != descriptor_.Width || h != descriptor_.Height || pixels_.size() != size_t{w} * h) {
     if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
     CheckImageFitsMemory(w, h);
-    bitmap_.reset();
+    FreeBitmap();
     descriptor_.Width = w;
     descriptor_.Height = h;
-    pixels_.assign(size_t{w} * h, 0);
+    AllocatePixels(pixels_, size_t{w} * h);
   }
   if (!image_) return;
   image_->FreeBitmap();
@@ -84,7 +98,7 @@ void TGIFSubImage::SetPixels(int32_t X, int32_t Y, uint8_t Index) {
   if (X < 0 || X >= Width() || Y < 0 || Y >= Height()) throw GIFException("Invalid pixel coordinates");
   if (pixels_.empty()) throw GIFException("Image is empty");
   pixels_[static_cast<size_t>(Y) * static_cast<size_t>(Width()) + static_cast<size_t>(X)] = Index;
-  bitmap_.reset();
+  FreeBitmap();
 }
 
 const TGIFColorMap& TGIFSubImage::ActiveColorMap() const {
@@ -93,7 +107,10 @@ const TGIFColorMap& TGIFSubImage::ActiveColorMap() const {
   return colorMap_;
 }
 
-void TGIFSubImage::ColorMapChanged() { bitmap_.reset(); }
+void TGIFSubImage::ColorMapChanged() {
+  FreeBitmap();
+  palette_.clear();
+}
 
 // ---- Loading and saving --------------------------------------------------------------
 
@@ -127,7 +144,7 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   descriptor_.Width = w;
   descriptor_.Height = h;
   const uint8_t fill = transparent_ && gce_ ? gce_->TransparentColorIndex() : 0;
-  pixels_.resize(size_t{w} * h);
+  AllocatePixels(pixels_, size_t{w} * h);
   const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
     if (image_) image_->Warning(Sender, Severity, Message);
   };
@@ -189,11 +206,51 @@ void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
   if (Source.Empty()) return;
   if (image_) image_->Progress(TProgressStage::psStarting, 0, "Converting...");
   SetBounds(0, 0, Source.Width(), Source.Height());
-  const int32_t w = Width(), h = Height();
   const TPixelFormat pf = Source.PixelFormat();
   const bool paletted = (pf == TPixelFormat::pf1bit || pf == TPixelFormat::pf4bit || pf == TPixelFormat::pf8bit) &&
                         !Source.Palette().empty();
-  if (paletted) colorMap_.ImportPalette(Source.Palette());
+  const int32_t reduction = image_ ? image_->ColorReduction : ReduceWebCube;
+  if (paletted) {
+    ImportIndexed(Source);
+  } else if (reduction == ReduceOff) {
+    ImportTrueColor(Source);
+  } else {
+    TReducedImage r;
+    if (!ReduceColorsToIndices(Source, reduction, image_ ? image_->DitherMode : DitherNone,
+                               image_ ? image_->ReductionBits : 8, nullptr, r))
+      throw GIFException("Image has no DIB");  // no rows to import
+    colorMap_.ImportPalette(r.Palette);
+    pixels_ = std::move(r.Indices);
+  }
+  if (Source.Transparent()) ApplyMask(Source);
+  FreeBitmap();
+  if (image_) image_->Progress(TProgressStage::psEnding, 100, "Converting...");
+}
+
+void TGIFSubImage::ImportIndexed(const TPlatformBitmap& Source) {
+  const std::vector<uint32_t>& pal = Source.Palette();
+  colorMap_.ImportPalette(pal);
+  const int32_t w = Width(), h = Height();
+  // The rows hold colours of the table; the last one found spares most searches.
+  uint32_t last = 0;
+  uint8_t lastIndex = static_cast<uint8_t>(NearestPaletteIndex(pal, 0xFF000000u));
+  for (int32_t y = 0; y < h; ++y) {
+    const uint32_t* src = Source.ScanLine(y);
+    uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t c = src[x] & 0xFFFFFFu;
+      if (c != last) {
+        last = c;
+        lastIndex = static_cast<uint8_t>(NearestPaletteIndex(pal, c | 0xFF000000u));
+      }
+      dst[x] = lastIndex;
+    }
+    if (image_ && y % 32 == 0) image_->Progress(TProgressStage::psRunning, GIFPercent(y, h), "Converting...");
+  }
+}
+
+void TGIFSubImage::ImportTrueColor(const TPlatformBitmap& Source) {
+  const int32_t w = Width(), h = Height();
   // A ring of the last colours found spares most table searches.
   TGIFColor ring[8];
   int32_t ringIndex[8];
@@ -203,10 +260,6 @@ void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
     const uint32_t* src = Source.ScanLine(y);
     uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     for (int32_t x = 0; x < w; ++x) {
-      if (paletted) {
-        dst[x] = static_cast<uint8_t>(NearestPaletteIndex(Source.Palette(), src[x] | 0xFF000000u));
-        continue;
-      }
       const TGIFColor c = ToGIFColor(src[x]);
       int32_t idx = -1;
       for (int32_t i = 0; i < 8; ++i)
@@ -224,66 +277,181 @@ void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
     }
     if (image_ && y % 32 == 0) image_->Progress(TProgressStage::psRunning, GIFPercent(y, h), "Converting...");
   }
-  if (Source.Transparent()) {
-    // The transparent colour becomes a new black entry named by a graphic
-    // control extension, unless the table has no room for one.
-    const int32_t tc = Source.TransparentColor();
-    const uint32_t key = 0xFF000000u | static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
-                         static_cast<uint32_t>((tc >> 16) & 0xFF);
-    colorMap_.Optimize();
-    const int32_t n = colorMap_.Count();
-    if (n > 0 && n < 256) {
-      const int32_t entry = colorMap_.Add(TGIFColor{});
-      bool any = false;
-      for (int32_t y = 0; y < h; ++y) {
-        const uint32_t* src = Source.ScanLine(y);
-        uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-        for (int32_t x = 0; x < w; ++x)
-          if ((src[x] | 0xFF000000u) == key) {
-            dst[x] = static_cast<uint8_t>(entry);
-            any = true;
-          }
+}
+
+void TGIFSubImage::ApplyMask(const TPlatformBitmap& Source) {
+  // The transparent colour becomes a new black entry named by a graphic
+  // control extension, unless the table has no room for one.
+  const int32_t w = Width(), h = Height();
+  const int32_t tc = Source.TransparentColor();
+  const uint32_t key = static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
+                       static_cast<uint32_t>((tc >> 16) & 0xFF);
+  colorMap_.Optimize();
+  const int32_t n = colorMap_.Count();
+  if (n == 0 || n >= 256) return;
+  const int32_t entry = colorMap_.Add(TGIFColor{});
+  bool any = false;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint32_t* src = Source.ScanLine(y);
+    uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+    for (int32_t x = 0; x < w; ++x)
+      if ((src[x] & 0xFFFFFFu) == key) {
+        dst[x] = static_cast<uint8_t>(entry);
+        any = true;
       }
-      if (!any) {
-        colorMap_.Delete(entry);
-      } else {
-        auto gce = std::make_unique<TGIFGraphicControlExtension>(this);
-        gce->SetTransparent(true);
-        gce->SetTransparentColorIndex(entry);
-        extensions_.Add(std::move(gce));
-      }
-    }
   }
-  bitmap_.reset();
-  if (image_) image_->Progress(TProgressStage::psEnding, 100, "Converting...");
+  if (!any) {
+    colorMap_.Delete(entry);
+    return;
+  }
+  auto gce = std::make_unique<TGIFGraphicControlExtension>(this);
+  gce->SetTransparent(true);
+  gce->SetTransparentColorIndex(entry);
+  extensions_.Add(std::move(gce));
 }
 
 // ---- Rendering ---------------------------------------------------------------------------
 
 std::vector<uint32_t> TGIFSubImage::Palette() {
   if (bitmap_ && !bitmap_->Palette().empty()) return bitmap_->Palette();
-  if (colorMap_.Count() > 0) return colorMap_.ExportPalette();
+  if (!palette_.empty()) return palette_;
+  if (image_ && image_->DoDither()) return palette_ = WebPalette();
+  if (colorMap_.Count() > 0) return palette_ = colorMap_.ExportPalette();
   return image_ ? image_->Palette() : std::vector<uint32_t>{};
+}
+
+void TGIFSubImage::SetPalette(const std::vector<uint32_t>& Palette) {
+  if (Palette == palette_) return;
+  palette_ = Palette;
+  if (bitmap_ && bitmap_->Palette() != Palette) {
+    FreeBitmap();
+    if (image_) {
+      image_->GlobalColorMapChanged();
+      image_->Changed();
+    }
+  }
+}
+
+const std::vector<uint8_t>& TGIFSubImage::Mask() {
+  Bitmap();
+  return mask_;
 }
 
 const TPlatformBitmap& TGIFSubImage::Bitmap() {
   if (bitmap_) return *bitmap_;
+  mask_.clear();
   auto b = std::make_unique<TPlatformBitmap>();
   if (!Empty()) {
+    const int32_t w = Width(), h = Height();
     const std::vector<TGIFColor>& table = ActiveColorMap().Colors();
     uint32_t lut[256];
     for (int32_t i = 0; i < 256; ++i) {
       const TGIFColor c = table.empty() ? TGIFColor{} : table[static_cast<size_t>(i) < table.size() ? i : 0];
       lut[i] = 0xFF000000u | uint32_t{c.Red} << 16 | uint32_t{c.Green} << 8 | c.Blue;
     }
+    const bool masked = transparent_ && gce_;
+    const uint8_t key = masked ? gce_->TransparentColorIndex() : 0;
+    const size_t rowBytes = MaskRowBytes();
+    std::vector<uint8_t> mask(masked ? rowBytes * static_cast<size_t>(h) : 0, 0);
+    bool anyMasked = false;
     b->SetPixelFormat(TPixelFormat::pf8bit);
-    b->SetSize(Width(), Height());
-    std::vector<uint32_t> pal(lut, lut + std::max<size_t>(1, std::min<size_t>(256, table.size())));
-    b->SetPalette(std::move(pal));
-    const size_t n = pixels_.size();
+    b->SetSize(w, h);
     uint32_t* out = b->Bits();
-    for (size_t i = 0; i < n; ++i) out[i] = lut[pixels_[i]];
+    if (image_ && image_->DoDither()) {
+      // Diffused onto the web palette; transparent pixels keep the cube
+      // colour of the transparent entry and are left to the mask.
+      std::vector<uint32_t> web = WebPalette();
+      TNetscapeColorLookup lookup;
+      TFloydSteinbergDitherer engine(w, lookup);
+      const TGIFColor tc = masked ? ActiveColorMap().Color(key) : TGIFColor{};
+      int32_t tr, tg, tb;
+      const uint32_t background = web[static_cast<size_t>(lookup.Lookup(tc.Red, tc.Green, tc.Blue, tr, tg, tb))];
+      int32_t r, g, bl;
+      for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* src = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        uint32_t* row = out + static_cast<size_t>(y) * static_cast<size_t>(w);
+        if (masked) std::fill(row, row + w, background);
+        while (engine.Column >= 0 && engine.Column < w) {
+          const int32_t x = engine.Column;
+          const uint32_t c = lut[src[x]];
+          const int32_t idx = engine.Dither(static_cast<int32_t>((c >> 16) & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF),
+                                            static_cast<int32_t>(c & 0xFF), r, g, bl);
+          if (masked && src[x] == key) {
+            mask[static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
+            anyMasked = true;
+          } else {
+            row[x] = web[static_cast<size_t>(idx)];
+          }
+        }
+        engine.NextLine();
+        if (image_ && y % 32 == 0) image_->Progress(TProgressStage::psRunning, GIFPercent(y, h), "Rendering...");
+      }
+      b->SetPalette(std::move(web));
+    } else {
+      std::vector<uint32_t> pal(lut, lut + std::max<size_t>(1, std::min<size_t>(256, table.size())));
+      b->SetPalette(std::move(pal));
+      for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* src = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        uint32_t* row = out + static_cast<size_t>(y) * static_cast<size_t>(w);
+        for (int32_t x = 0; x < w; ++x) row[x] = lut[src[x]];
+        if (masked) {
+          uint8_t* m = mask.data() + static_cast<size_t>(y) * rowBytes;
+          for (int32_t x = 0; x < w; ++x)
+            if (src[x] == key) {
+              m[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+              anyMasked = true;
+            }
+        }
+        if (image_ && y % 32 == 0) image_->Progress(TProgressStage::psRunning, GIFPercent(y, h), "Rendering...");
+      }
+    }
+    if (anyMasked) mask_ = std::move(mask);
   }
   bitmap_ = std::move(b);
   return *bitmap_;
+}
+
+TPlatformRect TGIFSubImage::ScaledRect(const TPlatformRect& Dest) const {
+  const int32_t sw = image_ ? image_->Width() : Width(), sh = image_ ? image_->Height() : Height();
+  const int32_t dw = Dest.Right - Dest.Left, dh = Dest.Bottom - Dest.Top;
+  return {Dest.Left + RoundingMulDiv(Left(), dw, sw), Dest.Top + RoundingMulDiv(Top(), dh, sh),
+          Dest.Left + RoundingMulDiv(Left() + Width(), dw, sw), Dest.Top + RoundingMulDiv(Top() + Height(), dh, sh)};
+}
+
+void TGIFSubImage::StretchInto(TPixelSurface& Surface, const TPlatformRect& R, bool Transparent) {
+  const TPlatformBitmap& b = Bitmap();
+  const int32_t w = b.Width(), h = b.Height();
+  const int64_t dw = int64_t{R.Right} - R.Left, dh = int64_t{R.Bottom} - R.Top;
+  if (w <= 0 || h <= 0 || dw <= 0 || dh <= 0 || !Surface.Bits) return;
+  const bool masked = Transparent && !mask_.empty();
+  const size_t rowBytes = MaskRowBytes();
+  const int32_t y0 = std::max(R.Top, 0), y1 = static_cast<int32_t>(std::min<int64_t>(R.Bottom, Surface.Height));
+  const int32_t x0 = std::max(R.Left, 0), x1 = static_cast<int32_t>(std::min<int64_t>(R.Right, Surface.Width));
+  for (int32_t y = y0; y < y1; ++y) {
+    const int32_t sy = static_cast<int32_t>((y - int64_t{R.Top}) * h / dh);
+    const uint32_t* src = b.ScanLine(sy);
+    const uint8_t* m = masked ? mask_.data() + static_cast<size_t>(sy) * rowBytes : nullptr;
+    uint32_t* dst = Surface.Bits + static_cast<size_t>(y) * static_cast<size_t>(Surface.Width);
+    for (int32_t x = x0; x < x1; ++x) {
+      const int32_t sx = static_cast<int32_t>((x - int64_t{R.Left}) * w / dw);
+      if (m && (m[sx >> 3] & (0x80 >> (sx & 7)))) continue;
+      dst[x] = src[sx];
+    }
+  }
+}
+
+void TGIFSubImage::Draw(TPixelSurface& Surface, const TPlatformRect& Dest, bool Transparent, bool Tile) {
+  if (Empty()) return;
+  if (!Tile) {
+    StretchInto(Surface, ScaledRect(Dest), Transparent);
+    return;
+  }
+  const int64_t sw = image_ && image_->Width() > 0 ? image_->Width() : Width();
+  const int64_t sh = image_ && image_->Height() > 0 ? image_->Height() : Height();
+  for (int64_t y = int64_t{Dest.Top} + Top(); y < Dest.Bottom; y += sh)
+    for (int64_t x = int64_t{Dest.Left} + Left(); x < Dest.Right; x += sw)
+      StretchInto(Surface,
+                  {static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(x + Width()),
+                   static_cast<int32_t>(y + Height())},
+                  Transparent);
 }

@@ -9,19 +9,10 @@
 #include <cctype>
 #include <cstring>
 
+#include "gif_reduce.h"
 #include "img_fileio.h"
 
 namespace {
-
-// The 216 colours of the web cube, index = r x 36 + g x 6 + b.
-std::vector<uint32_t> WebPalette() {
-  std::vector<uint32_t> p;
-  p.reserve(216);
-  for (uint32_t r = 0; r < 6; ++r)
-    for (uint32_t g = 0; g < 6; ++g)
-      for (uint32_t b = 0; b < 6; ++b) p.push_back(0xFF000000u | (r * 51) << 16 | (g * 51) << 8 | b * 51);
-  return p;
-}
 
 // Skips zero bytes; false at the end of the stream, else the stream stands
 // on the first other byte, which B holds.

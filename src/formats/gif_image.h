@@ -400,10 +400,29 @@ class TGIFSubImage : public TGIFItem {
   // The frame as a bitmap of its own size: each pixel the colour its index
   // names in the active table (index past the table: entry 0). Kept until
   // pixels, size or palette change.
+  // When the image dithers for display, the colours are diffused onto the
+  // web palette instead.
   const TPlatformBitmap& Bitmap();
-  void FreeBitmap() { bitmap_.reset(); }
+  void FreeBitmap() {
+    bitmap_.reset();
+    mask_.clear();
+  }
+  // The transparency mask made with the bitmap of a transparent frame: rows
+  // of ((Width + 15) div 16) x 2 bytes, most significant bit first, a bit
+  // set for each transparent pixel; empty when no pixel is transparent.
+  const std::vector<uint8_t>& Mask();
+  size_t MaskRowBytes() const { return static_cast<size_t>((Width() + 15) / 16) * 2; }
+  // The frame bitmap's palette, else the kept one, else the web palette when
+  // the image dithers, else the local table's, else the image's.
   std::vector<uint32_t> Palette();
+  void SetPalette(const std::vector<uint32_t>& Palette);
   void ColorMapChanged();
+  // Where the frame lands when the logical screen is stretched onto Dest.
+  TPlatformRect ScaledRect(const TPlatformRect& Dest) const;
+  // Stretches the frame into its scaled rectangle, or with Tile draws it at
+  // its own size repeated every logical screen width and height; with
+  // Transparent the masked pixels leave the surface as it was.
+  void Draw(TPixelSurface& Surface, const TPlatformRect& Dest, bool Transparent, bool Tile);
 
  private:
   TGIFImageDescriptor descriptor_;
@@ -413,6 +432,13 @@ class TGIFSubImage : public TGIFItem {
   bool transparent_ = false;
   TGIFGraphicControlExtension* gce_ = nullptr;
   std::unique_ptr<TPlatformBitmap> bitmap_;
+  std::vector<uint8_t> mask_;
+  std::vector<uint32_t> palette_;
+
+  void ImportIndexed(const TPlatformBitmap& Source);
+  void ImportTrueColor(const TPlatformBitmap& Source);
+  void ApplyMask(const TPlatformBitmap& Source);
+  void StretchInto(TPixelSurface& Surface, const TPlatformRect& R, bool Transparent);
 };
 
 class TGIFImageList : public TGIFList<TGIFSubImage> {

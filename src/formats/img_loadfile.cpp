@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "exif_reader.h"
+#include "img_gif.h"
 #include "img_j2k.h"
 #include "img_png.h"
 #include "img_pxm.h"
@@ -34,6 +35,7 @@ struct TReaderRow {
 const TReaderRow kReaders[] = {
     {{".png"}, LoadPNGIntoBitmap32},
     {{".zub"}, LoadZubImage},
+    {{".gif"}, LoadGIF},
     {{".tif", ".tiff"}, LoadTiffToBitmap32},
     {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, LoadJ2KFile},
     {{".crw", ".nef", ".raw"}, LoadRawImage},

@@ -108,6 +108,14 @@ const std::vector<uint32_t>& VgaPalette() {
   return p;
 }
 
+const std::vector<uint32_t>& SystemPalette20() {
+  static const std::vector<uint32_t> p = {0xFF000000u, 0xFF800000u, 0xFF008000u, 0xFF808000u, 0xFF000080u,
+                                          0xFF800080u, 0xFF008080u, 0xFFC0C0C0u, 0xFFC0DCC0u, 0xFFA6CAF0u,
+                                          0xFFFFFBF0u, 0xFFA0A0A4u, 0xFF808080u, 0xFFFF0000u, 0xFF00FF00u,
+                                          0xFFFFFF00u, 0xFF0000FFu, 0xFFFF00FFu, 0xFF00FFFFu, 0xFFFFFFFFu};
+  return p;
+}
+
 const std::vector<uint32_t>& CubePalette() {
   static const std::vector<uint32_t> p = [] {
     std::vector<uint32_t> q;

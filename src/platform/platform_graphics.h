@@ -120,6 +120,9 @@ int32_t NearestPaletteIndex(const std::vector<uint32_t>& Palette, uint32_t Color
 
 // The platform's 16-colour palette, in its order (the 4-bit system palette).
 const std::vector<uint32_t>& VgaPalette();
+// The platform's default palette of 20 system colours, in its order: the
+// first ten are the dark colours and the last ten the light ones.
+const std::vector<uint32_t>& SystemPalette20();
 // The fixed 256-colour (halftone) palette for pictures with more colours than
 // that: the 6 x 6 x 6 colour cube with levels 0, 51, .., 255 (red slowest),
 // then a ramp of kCubeGreys greys i * 255 / 41 between its levels.

@@ -144,7 +144,11 @@ TEST_F(Document, EveryFormatRoundTripsThroughTheSaveTable) {
   TColor32 (*Same)(TColor32) = [](TColor32 S) { return S; };
   TColor32 (*Grey)(TColor32) = [](TColor32 S) { return GrayArgb(PnmGrey(S)); };
   TColor32 (*BlackWhite)(TColor32) = [](TColor32 S) -> TColor32 { return IntensityOf(S) >= 127 ? 0xFFFFFFFFu : 0xFF000000u; };
-  const Row Rows[] = {{"p.png", "\x89PNG", Same},   {"p.zub", "ZU3", Same},      {"p.ppm", "P6\n", Same},
+  TColor32 (*WebCube)(TColor32) = [](TColor32 S) -> TColor32 {
+    auto Level = [](uint32_t C) { return (C + 3) / 51 * 51; };
+    return 0xFF000000u | Level(S >> 16 & 255) << 16 | Level(S >> 8 & 255) << 8 | Level(S & 255);
+  };
+  const Row Rows[] = {{"p.gif", "GIF87a", WebCube}, {"p.png", "\x89PNG", Same},   {"p.zub", "ZU3", Same},      {"p.ppm", "P6\n", Same},
                       {"p.bmp", "BM", Same},       {"p.jpg", "\xFF\xD8", Same}, {"p.JPEG", "\xFF\xD8", Same},
                       {"p.pgm", "P5\n", Grey},     {"p.wbmp", "\0\0\x17\x11", BlackWhite}};
   for (const Row& R : Rows) {
@@ -177,6 +181,12 @@ TEST_F(Document, EveryFormatRoundTripsThroughTheSaveTable) {
     EXPECT_EQ(Mismatches, 0);
   }
   EXPECT_TRUE(Ui.Boxes.empty()) << Ui.Boxes.front().Text;
+  // The GIF > Dither setting diffuses the error instead.
+  MakePicture(23, 17);
+  Doc.gGifDither = true;
+  ASSERT_TRUE(Doc.SaveImageFile("d.gif"));
+  EXPECT_NE(ReadBytes(Path("d.gif")), ReadBytes(Path("p.gif")));
+  EXPECT_EQ(ReadBytes(Path("d.gif")).substr(0, 6), "GIF87a");
   // Any other extension is written as a 24-bit BMP.
   MakePicture(23, 17);
   ASSERT_TRUE(Doc.SaveImageFile("p.xyz"));
@@ -220,7 +230,7 @@ TEST_F(Document, TwoColourBmpAsksForOneBitAndThresholdsAt128) {
 
 TEST_F(Document, RefusedNamesAndEmptyDocumentsWriteNothing) {
   MakePicture(4, 4);
-  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.pbm", "x.ico", "x.emf", "x.wmf", "x.gif"}) {
+  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.pbm", "x.ico", "x.emf", "x.wmf"}) {
     SCOPED_TRACE(Name);
     Ui.Boxes.clear();
     EXPECT_FALSE(Doc.SaveImageFile(Name));
