@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
+#include "bare_jpeg.h"
 #include "bench_util.h"
 #include "img_loadfile.h"
 #include "platform_jpeg.h"
@@ -35,41 +34,14 @@ std::vector<uint8_t> ReadAll(const std::string& File) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-struct TBareError {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-};
-void BareExit(j_common_ptr c) { std::longjmp(reinterpret_cast<TBareError*>(c->err)->jump, 1); }
-
 // The library alone: the file in memory, decoded into one 4-byte-per-pixel block.
 bool BareJpeg(const std::string& File) {
   const std::vector<uint8_t> data = ReadAll(File);
-  jpeg_decompress_struct ci;
-  TBareError err;
-  ci.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = BareExit;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&ci);
-    return false;
-  }
-  jpeg_create_decompress(&ci);
-  jpeg_mem_src(&ci, data.data(), data.size());
-  jpeg_read_header(&ci, TRUE);
-  ci.out_color_space = JCS_EXT_BGRA;
-  jpeg_start_decompress(&ci);
-  const size_t stride = static_cast<size_t>(ci.output_width) * 4;
-  auto* out = static_cast<uint8_t*>(std::malloc(stride * ci.output_height));
-  while (ci.output_scanline < ci.output_height) {
-    JSAMPROW rows[16];
-    const JDIMENSION n = std::min<JDIMENSION>(16, ci.output_height - ci.output_scanline);
-    for (JDIMENSION k = 0; k < n; ++k) rows[k] = out + (ci.output_scanline + k) * stride;
-    jpeg_read_scanlines(&ci, rows, n);
-  }
-  jpeg_finish_decompress(&ci);
-  jpeg_destroy_decompress(&ci);
+  uint8_t* out = nullptr;
+  BareDecodeWith(data, JCS_EXT_BGRA, 4, [&](size_t n) { return out = static_cast<uint8_t*>(std::malloc(n)); });
   benchmark::DoNotOptimize(out);
   std::free(out);
-  return true;
+  return out != nullptr;
 }
 
 int OneLoad(const std::string& Mode, const std::string& File) {

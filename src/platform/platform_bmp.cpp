@@ -21,6 +21,7 @@
 // the bitmap's colour table.
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "platform_graphics.h"
@@ -368,8 +369,10 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
 
 // Every pixel the reader stores is opaque unless the file is a 32-bit one,
 // and a freshly read bitmap is not transparent, so the rows already are
-// what assigning the loaded bitmap to a 32-bit one gives.
+// what assigning the loaded bitmap to a 32-bit one gives. Classes built on
+// the bitmap read their own files, so only the bitmap itself reads BMP here.
 bool TPlatformBitmap::LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) {
+  if (typeid(*this) != typeid(TPlatformBitmap)) return false;
   TFileStream s(FileName, TFileMode::fmOpenRead);
   TBmpRead r;
   ReadBmp(s, Allocate, r);
