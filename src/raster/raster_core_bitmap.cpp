@@ -533,10 +533,16 @@ void TBitmap32::LoadFromFile(const std::string& FileName) {
   }
   {
     TUpdateGuard guard(*this);
-    AdoptPixels(loaded);
-    // Assigning a platform bitmap takes its font, which a freshly read one
-    // has at the defaults.
-    if (dynamic_cast<const TPlatformBitmap*>(picture.Graphic())) font_ = TPlatformBitmap().Font();
+    if (loaded.Empty()) {
+      // A picture without pixels (a BMP may declare no rows) sizes the
+      // bitmap as assigning it always did.
+      SetSize(loaded.Width(), loaded.Height());
+    } else {
+      AdoptPixels(loaded);
+      // Assigning a platform bitmap takes its font, which a freshly read one
+      // has at the defaults.
+      if (dynamic_cast<const TPlatformBitmap*>(picture.Graphic())) font_ = TPlatformBitmap().Font();
+    }
   }
   Changed();
 }

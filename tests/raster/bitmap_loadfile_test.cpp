@@ -122,7 +122,18 @@ TEST(BitmapLoadFile, BmpRowsMatchTheAssignPath) {
   ASSERT_TRUE(RunTool("/usr/bin/convert " + dir / "src.ppm" + " -colors 200 -compress RLE BMP3:" + dir / "rle8.bmp"));
   ASSERT_TRUE(RunTool("/usr/bin/convert " + dir / "src.ppm" + " -define bmp:subtype=RGB565 " + dir / "565.bmp"));
   ASSERT_TRUE(RunTool("/usr/bin/convert " + dir / "src.ppm" + " -alpha set -channel A -fx 0.5 " + dir / "argb.bmp"));
-  files.insert(files.end(), {dir / "rle8.bmp", dir / "565.bmp", dir / "argb.bmp"});
+  // A file that declares no rows: an empty picture of its width.
+  std::vector<uint8_t> empty(54, 0);
+  empty[0] = 'B';
+  empty[1] = 'M';
+  empty[2] = 54;
+  empty[10] = 54;
+  empty[14] = 40;
+  empty[18] = 9;   // width
+  empty[26] = 1;   // planes
+  empty[28] = 24;  // bits
+  WriteFileBytes(dir / "norows.bmp", empty);
+  files.insert(files.end(), {dir / "rle8.bmp", dir / "565.bmp", dir / "argb.bmp", dir / "norows.bmp"});
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
     TBitmap32 got, want;
