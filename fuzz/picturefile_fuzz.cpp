@@ -3,7 +3,7 @@
 // LoadFromFile, and the ZU3 reader on a file. The first byte picks the
 // registered extension, the rest is the file. Any input must end in a picture
 // or in the system's own error; a failed load must leave the previous picture
-// exactly as it was.
+// exactly as it was, and a bitmap's load must equal the picture's, assigned.
 #include <unistd.h>
 
 #include <cstdint>
@@ -56,10 +56,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TBitmap32 b;
   b.SetSize(3, 2);
   b.Clear(0x80402010u);
+  bool loaded = true;
   try {
     b.LoadFromFile(name);
   } catch (const Exception&) {
+    loaded = false;
     if (b.Width() != 3 || b.Height() != 2 || b.GetPixel(2, 1) != 0x80402010u) __builtin_trap();
+  }
+  // Classes that decode straight into the bitmap's rows must give what
+  // loading the picture and assigning it gives.
+  if (loaded) {
+    TPicture picture;
+    picture.LoadFromFile(name);
+    TBitmap32 assigned;
+    assigned.Assign(&picture);
+    if (assigned.Width() != b.Width() || assigned.Height() != b.Height()) __builtin_trap();
+    const size_t n = static_cast<size_t>(b.Width()) * static_cast<size_t>(b.Height());
+    for (size_t i = 0; i < n; ++i)
+      if (assigned.Bits()[i] != b.Bits()[i]) __builtin_trap();
   }
 
   if (format.Create) {

@@ -8,6 +8,7 @@
 
 #include "img_fileio.h"
 #include "png_image.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -621,37 +622,30 @@ int64_t FilterScore(const uint8_t* Out, size_t RowBytes) {
   return score;
 }
 
-}  // namespace
+// Filters file rows of one pass. Each row's choice depends only on its own
+// bytes and the row above, so rows can be filtered on any thread in any order
+// and give the same bytes.
+class TRowFilter {
+ public:
+  TRowFilter(const TPNGObject& Png, const TChunkIHDR& H, const TPass& Pass, int64_t PassWidth, size_t RowBytes)
+      : png_(Png), h_(H), pass_(Pass), pw_(PassWidth), n_(RowBytes), offset_(static_cast<size_t>(OffsetOf(H.ColorType, FileDepth(H, true)))),
+        set_(Png.Filters & 0x1F) {}
 
-bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Stream) {
-  TIdatWriter writer(Stream, Png.CompressionLevel(), static_cast<size_t>(Png.MaxIdatSize()));
-  const uint8_t depth = FileDepth(H, true);
-  const size_t offset = static_cast<size_t>(OffsetOf(H.ColorType, depth));
-  const bool adam7 = Png.InterlaceMethod == imAdam7;
-  const int passes = adam7 ? 7 : 1;
-  const size_t fullRow = static_cast<size_t>(RowBytesOf(H.Width, H.ColorType, depth));
-  const uint8_t set = Png.Filters & 0x1F;
-  std::vector<uint8_t> raw(fullRow), prev(fullRow);
-  std::vector<uint8_t> outs[5];
-  for (int f = 0; f < 5; ++f)
-    if (set & (1 << f)) outs[f].resize(fullRow + 1);
-  std::vector<uint8_t> none(fullRow + 1);
-  for (int p = 0; p < passes; ++p) {
-    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
-    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
-    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
-    if (pw <= 0 || ph <= 0) continue;
-    const size_t n = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
-    std::fill(prev.begin(), prev.end(), 0);
-    for (int64_t r = 0; r < ph; ++r) {
-      std::fill(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), 0);
-      StoreToRow(Png, H, raw.data(), pw, static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0, pass.DX);
+  // Writes pass rows [First, Last) filtered, n + 1 bytes each, to Out.
+  void Filter(int64_t First, int64_t Last, uint8_t* Out) const {
+    std::vector<uint8_t> raw(n_), prev(n_, 0);
+    std::vector<uint8_t> outs[5];
+    for (int f = 0; f < 5; ++f)
+      if (set_ & (1 << f)) outs[f].resize(n_ + 1);
+    if (First > 0) Store(First - 1, prev.data());
+    for (int64_t r = First; r < Last; ++r, Out += n_ + 1) {
+      Store(r, raw.data());
       for (int f = 0; f < 5; ++f) {
         if (outs[f].empty()) continue;
         uint8_t* o = outs[f].data() + 1;
         outs[f][0] = static_cast<uint8_t>(f);
-        for (size_t x = 0; x < n; ++x) {
-          const int32_t a = x >= offset ? raw[x - offset] : 0, b = prev[x], c = x >= offset ? prev[x - offset] : 0;
+        for (size_t x = 0; x < n_; ++x) {
+          const int32_t a = x >= offset_ ? raw[x - offset_] : 0, b = prev[x], c = x >= offset_ ? prev[x - offset_] : 0;
           int32_t pred = 0;
           switch (f) {
             case 1: pred = a; break;
@@ -664,15 +658,15 @@ bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Str
         }
       }
       const uint8_t* chosen = nullptr;
-      if (set != 0 && set != pfNone) {
+      if (set_ != 0 && set_ != pfNone) {
         int64_t best = 0;
         for (int f = 0; f < 5; ++f) {
-          if (!(set & (1 << f))) continue;
-          if (set == (1 << f)) {
+          if (!(set_ & (1 << f))) continue;
+          if (set_ == (1 << f)) {
             chosen = outs[f].data();
             break;
           }
-          const int64_t score = FilterScore(outs[f].data() + 1, n);
+          const int64_t score = FilterScore(outs[f].data() + 1, n_);
           if (score > best) {
             best = score;
             chosen = outs[f].data();
@@ -680,12 +674,55 @@ bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Str
         }
       }
       if (chosen == nullptr) {
-        none[0] = 0;
-        std::copy(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), none.begin() + 1);
-        chosen = none.data();
+        Out[0] = 0;
+        std::copy(raw.begin(), raw.end(), Out + 1);
+      } else {
+        std::copy(chosen, chosen + n_ + 1, Out);
       }
-      writer.Write(chosen, n + 1);
-      std::copy(raw.begin(), raw.begin() + static_cast<ptrdiff_t>(n), prev.begin());
+      raw.swap(prev);
+    }
+  }
+
+ private:
+  void Store(int64_t Row, uint8_t* Dst) const {
+    std::fill(Dst, Dst + n_, 0);
+    StoreToRow(png_, h_, Dst, pw_, static_cast<int32_t>(pass_.Y0 + Row * pass_.DY), pass_.X0, pass_.DX);
+  }
+
+  const TPNGObject& png_;
+  const TChunkIHDR& h_;
+  TPass pass_;
+  int64_t pw_;
+  size_t n_, offset_;
+  uint8_t set_;
+};
+
+}  // namespace
+
+bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Stream) {
+  TIdatWriter writer(Stream, Png.CompressionLevel(), static_cast<size_t>(Png.MaxIdatSize()));
+  const uint8_t depth = FileDepth(H, true);
+  const bool adam7 = Png.InterlaceMethod == imAdam7;
+  const int passes = adam7 ? 7 : 1;
+  std::vector<uint8_t> block;
+  for (int p = 0; p < passes; ++p) {
+    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
+    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
+    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
+    if (pw <= 0 || ph <= 0) continue;
+    const size_t n = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
+    const TRowFilter filter(Png, H, pass, pw, n);
+    // Strips of about 4 MB are filtered across the threads while the
+    // compressor takes them row by row, as it always did, in order.
+    const int64_t strip = std::clamp<int64_t>(static_cast<int64_t>((size_t{4} << 20) / (n + 1)), 1, ph);
+    block.resize(static_cast<size_t>(strip) * (n + 1));
+    for (int64_t s = 0; s < ph; s += strip) {
+      const int64_t e = std::min(ph, s + strip);
+      ParallelRows(0, static_cast<int32_t>(e - s), RowsPerTask(static_cast<int64_t>(n) * 4),
+                   [&](int32_t First, int32_t Last) {
+                     filter.Filter(s + First, s + Last, block.data() + static_cast<size_t>(First) * (n + 1));
+                   });
+      for (int64_t r = 0; r < e - s; ++r) writer.Write(block.data() + static_cast<size_t>(r) * (n + 1), n + 1);
     }
   }
   writer.Finish();

@@ -21,6 +21,7 @@
 // the bitmap's colour table.
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "platform_graphics.h"
@@ -72,9 +73,18 @@ struct TBmpInfo {
   bool HasMasks = false;
 };
 
-}  // namespace
+// What a BMP file says besides its pixels.
+struct TBmpRead {
+  int32_t Width = 0, Height = 0;
+  TPixelFormat Format = TPixelFormat::pf32bit;
+  std::vector<uint32_t> Palette;
+};
 
-void TPlatformBitmap::LoadFromStream(TStream& Stream) {
+// Reads a BMP picture from the stream's position; the pixels go into the
+// rows Allocate hands out once the header and the pixel data were checked
+// and read. The stream is left after the pixel data, where a following
+// record starts.
+void ReadBmp(TStream& Stream, const TGraphic::TPixelAllocator& Allocate, TBmpRead& Out) {
   const int64_t start = Stream.Position();
   const int64_t avail = Stream.Size() - start;
 
@@ -148,7 +158,7 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
   }
 
   if (bi.Width < 0) Bad("Invalid bitmap width " + std::to_string(bi.Width));
-  if (bi.Width > kMaxDimension || bi.Height > kMaxDimension || bi.Width * bi.Height > kMaxPixels)
+  if (bi.Width > TPlatformBitmap::kMaxDimension || bi.Height > TPlatformBitmap::kMaxDimension || bi.Width * bi.Height > TPlatformBitmap::kMaxPixels)
     Bad("Bitmap dimensions " + std::to_string(bi.Width) + " x " + std::to_string(bi.Height) + " are too large");
   const bool rle = bi.Compression == kBiRle8 || bi.Compression == kBiRle4;
 
@@ -205,9 +215,7 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
     ReadExact(Stream, data.data(), data.size());
   }
 
-  // Decode into a fresh bitmap so that a failure leaves this one untouched.
-  std::vector<uint32_t> px;
-  px.resize(static_cast<size_t>(W * H));
+  uint32_t* const px = Allocate(static_cast<int32_t>(W), static_cast<int32_t>(H));
   const uint32_t black = 0xFF000000u;
   auto color = [&](uint32_t index) {
     return index < palette.size() ? palette[index] : black;
@@ -225,7 +233,7 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
   }
 
   if (rle && W > 0 && H > 0) {
-    std::fill(px.begin(), px.end(), palette.empty() ? black : palette[0]);
+    std::fill(px, px + W * H, palette.empty() ? black : palette[0]);
     const bool rle8 = bi.Compression == kBiRle8;
     const size_t n = data.size();
     const uint8_t* d = data.data();
@@ -296,7 +304,7 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
     }
     for (int64_t fr = 0; fr < H; ++fr) {
       const uint8_t* s = data.data() + fr * stride;
-      uint32_t* o = px.data() + rowOf(fr) * W;
+      uint32_t* o = px + rowOf(fr) * W;
       switch (bits) {
         case 1:
           for (int64_t x = 0; x < W; ++x) o[x] = color((s[x >> 3] >> (7 - (x & 7))) & 1u);
@@ -332,13 +340,43 @@ void TPlatformBitmap::LoadFromStream(TStream& Stream) {
     }
   }
 
-  width_ = static_cast<int32_t>(W);
-  height_ = static_cast<int32_t>(H);
-  pixels_ = std::move(px);
-  palette_ = bits <= 8 ? std::move(palette) : std::vector<uint32_t>{};
-  pixelFormat_ = format;
-  // Leave the stream after the pixel data, where a following record starts.
+  Out.Width = static_cast<int32_t>(W);
+  Out.Height = static_cast<int32_t>(H);
+  Out.Format = format;
+  Out.Palette = bits <= 8 ? std::move(palette) : std::vector<uint32_t>{};
   Stream.SetPosition(start + dataPos + static_cast<int64_t>(data.size()));
+}
+
+}  // namespace
+
+void TPlatformBitmap::LoadFromStream(TStream& Stream) {
+  // Decode into fresh pixels so that a failure leaves this bitmap untouched.
+  std::vector<uint32_t> px;
+  TBmpRead r;
+  ReadBmp(
+      Stream,
+      [&px](int32_t W, int32_t H) {
+        px.resize(static_cast<size_t>(W) * static_cast<size_t>(H));
+        return px.data();
+      },
+      r);
+  width_ = r.Width;
+  height_ = r.Height;
+  pixels_ = std::move(px);
+  palette_ = std::move(r.Palette);
+  pixelFormat_ = r.Format;
+}
+
+// Every pixel the reader stores is opaque unless the file is a 32-bit one,
+// and a freshly read bitmap is not transparent, so the rows already are
+// what assigning the loaded bitmap to a 32-bit one gives. Classes built on
+// the bitmap read their own files, so only the bitmap itself reads BMP here.
+bool TPlatformBitmap::LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) {
+  if (typeid(*this) != typeid(TPlatformBitmap)) return false;
+  TFileStream s(FileName, TFileMode::fmOpenRead);
+  TBmpRead r;
+  ReadBmp(s, Allocate, r);
+  return true;
 }
 
 namespace {

@@ -25,6 +25,8 @@ void TGraphic::LoadFromFile(const std::string& FileName) {
   LoadFromStream(s);
 }
 
+bool TGraphic::LoadPixelsFromFile(const std::string&, const TPixelAllocator&) { return false; }
+
 // Writes the whole picture into a temporary file beside the target and only
 // then renames it over the target: a failed or interrupted save leaves the
 // old file as it was, and never a half-written picture under its name.
@@ -340,7 +342,7 @@ const std::vector<TPictureFormat>& RegisteredFileFormats() { return Formats(); }
 // ---------------------------------------------------------------------------
 // TPicture
 
-void TPicture::LoadFromFile(const std::string& FileName) {
+std::unique_ptr<TGraphic> TPicture::CreateGraphicFor(const std::string& FileName) const {
   // The extension follows the last dot of the file's own name.
   std::string ext;
   size_t slash = FileName.find_last_of('/');
@@ -350,9 +352,22 @@ void TPicture::LoadFromFile(const std::string& FileName) {
   if (!fmt || !fmt->Create) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
   std::unique_ptr<TGraphic> g = fmt->Create();
   if (!g) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  return g;
+}
+
+void TPicture::LoadFromFile(const std::string& FileName) {
+  std::unique_ptr<TGraphic> g = CreateGraphicFor(FileName);
   // The old graphic stays when the new one fails to load.
   g->LoadFromFile(FileName);
   graphic_ = std::move(g);
+}
+
+bool TPicture::LoadPixelsFromFile(const std::string& FileName, const TGraphic::TPixelAllocator& Allocate) {
+  std::unique_ptr<TGraphic> g = CreateGraphicFor(FileName);
+  const bool direct = g->LoadPixelsFromFile(FileName, Allocate);
+  if (!direct) g->LoadFromFile(FileName);
+  graphic_ = std::move(g);
+  return direct;
 }
 
 void TPicture::SaveToFile(const std::string& FileName) const {

@@ -61,6 +61,14 @@ class TGraphic {
   // everything was written.
   virtual void LoadFromFile(const std::string& FileName);
   virtual void SaveToFile(const std::string& FileName) const;
+  // Decodes the file straight into 32-bit rows the caller hands out, once
+  // the picture's size is known, instead of into the graphic: a loader
+  // that only wants the pixels then holds one full-size picture, not two.
+  // The rows get exactly what drawing the loaded graphic into a 32-bit
+  // bitmap gives. False (with nothing allocated) for a class that has no
+  // such path; errors are those of LoadFromFile.
+  using TPixelAllocator = std::function<uint32_t*(int32_t Width, int32_t Height)>;
+  virtual bool LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate);
 };
 
 // The platform bitmap: a DIB of a given pixel format, kept here as 32-bit rows.
@@ -102,6 +110,7 @@ class TPlatformBitmap : public TGraphic {
   void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const override;
   // BMP files: every depth and compression on read, 32 bits with alpha on write.
   void LoadFromStream(TStream& Stream) override;
+  bool LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) override;
   void SaveToStream(TStream& Stream) const override;
 
  private:
@@ -165,9 +174,16 @@ class TPicture {
   int32_t Width() const { return graphic_ ? graphic_->Width() : 0; }
   int32_t Height() const { return graphic_ ? graphic_->Height() : 0; }
   void LoadFromFile(const std::string& FileName);
+  // The graphic's LoadPixelsFromFile for the class the extension picks.
+  // When that class decodes into the caller's rows, the picture afterwards
+  // holds an empty graphic of the class (which says what the file was) and
+  // the result is true; otherwise the picture loads the file as
+  // LoadFromFile does and the result is false.
+  bool LoadPixelsFromFile(const std::string& FileName, const TGraphic::TPixelAllocator& Allocate);
   void SaveToFile(const std::string& FileName) const;
 
  private:
+  std::unique_ptr<TGraphic> CreateGraphicFor(const std::string& FileName) const;
   std::unique_ptr<TGraphic> graphic_;
 };
 

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <typeinfo>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -189,8 +190,10 @@ void CmykRowToRgb(const uint8_t* src, uint32_t* dst, JDIMENSION width, bool inve
 // Makes room for the rows below Rows; false when memory runs out. The
 // buffer grows by half of itself, so a picture costs few copies.
 bool ReserveRows(TDecodeJob* j, size_t Rows) {
-  if (Rows <= j->outRows) return true;
   const size_t height = j->cinfo.output_height, width = j->cinfo.output_width;
+  // A whole picture (perhaps the caller's rows, which are not ours to
+  // reallocate) never grows.
+  if (std::min(Rows, height) <= j->outRows) return true;
   const size_t rows = std::min(height, std::max({Rows, j->outRows + j->outRows / 2, size_t{64}}));
   auto* p = static_cast<uint32_t*>(std::realloc(j->out, rows * width * sizeof(uint32_t)));
   if (!p) {
@@ -346,7 +349,11 @@ TJpegPixelBuffer AllocatePixels(size_t Count) {
 
 uint64_t SetJpegPixelLimit(uint64_t MaxPixels) { return gPixelLimit.exchange(MaxPixels); }
 
-void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
+namespace {
+
+// Decodes into the rows Allocate hands out (null: into memory of our own,
+// which Out then owns); Out gets the size and the grey flag on success.
+void DecodeJpegTo(const uint8_t* Data, size_t Size, const TGraphic::TPixelAllocator* Allocate, TJpegPixels& Out) {
   if (!Data || Size == 0) RaiseJpegError(JERR_INPUT_EMPTY);
   TDecodeJob job;
   InstallErrorManager(job.err);
@@ -382,10 +389,18 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
   const bool grey = ci.jpeg_color_space == JCS_GRAYSCALE;
 
   // The pixel memory: whole at once for an ordinary picture, else growing
-  // with the rows decoded (the buffer belongs to `pixels` throughout).
+  // with the rows decoded (the growing buffer belongs to `pixels`
+  // throughout, and only a complete picture is copied into the caller's rows).
   TJpegPixelBuffer pixels;
-  if (w * h <= std::max(kWholeAllocMinPixels, static_cast<uint64_t>(Size) * kWholeAllocPixelsPerByte)) {
-    pixels = AllocatePixels(static_cast<size_t>(w * h));
+  uint32_t* target = nullptr;
+  const bool whole = w * h <= std::max(kWholeAllocMinPixels, static_cast<uint64_t>(Size) * kWholeAllocPixelsPerByte);
+  if (whole) {
+    if (Allocate) {
+      target = (*Allocate)(static_cast<int32_t>(w), static_cast<int32_t>(h));
+      if (!target) throw EOutOfMemory("Out of memory");
+    } else {
+      pixels = AllocatePixels(static_cast<size_t>(w * h));
+    }
     job.outRows = static_cast<size_t>(h);
   }
   std::unique_ptr<uint8_t[]> cmykRow;
@@ -395,16 +410,36 @@ void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
     throw EOutOfMemory("Out of memory");
   }
   job.cmykRow = cmykRow.get();
-  job.out = pixels.release();
+  job.out = target ? target : pixels.release();
   const bool decoded = DecodeBody(&job);
-  pixels.reset(job.out);
+  if (!target) pixels.reset(job.out);
   if (job.outOfMemory) throw EOutOfMemory("Out of memory");
   if (!decoded) RaiseJpegError(job.err.code);
+  if (Allocate && !target) {
+    uint32_t* rows = (*Allocate)(static_cast<int32_t>(w), static_cast<int32_t>(h));
+    if (!rows) throw EOutOfMemory("Out of memory");
+    std::memcpy(rows, pixels.get(), static_cast<size_t>(w * h) * sizeof(uint32_t));
+    pixels.reset();
+  }
 
   Out.Width = static_cast<int32_t>(w);
   Out.Height = static_cast<int32_t>(h);
   Out.Grayscale = grey;
   Out.Bits = std::move(pixels);
+}
+
+}  // namespace
+
+void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out) {
+  TJpegPixels decoded;
+  DecodeJpegTo(Data, Size, nullptr, decoded);
+  Out = std::move(decoded);
+}
+
+void DecodeJpegInto(const uint8_t* Data, size_t Size, const TGraphic::TPixelAllocator& Allocate, bool* Grayscale) {
+  TJpegPixels decoded;
+  DecodeJpegTo(Data, Size, &Allocate, decoded);
+  if (Grayscale) *Grayscale = decoded.Grayscale;
 }
 
 std::vector<uint8_t> EncodeJpeg(const uint32_t* Pixels, int32_t Width, int32_t Height, int32_t Quality,
@@ -458,6 +493,19 @@ void TJPEGImage::LoadFromBytes(const uint8_t* Data, size_t Size) {
   std::vector<uint8_t> kept(Data, Data + Size);
   pixels_ = std::move(decoded);
   data_ = std::move(kept);
+}
+
+bool TJPEGImage::LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) {
+  // A class built on this one may read its files its own way.
+  if (typeid(*this) != typeid(TJPEGImage)) return false;
+  std::vector<uint8_t> bytes;
+  {
+    TFileStream s(FileName, TFileMode::fmOpenRead);
+    bytes.resize(static_cast<size_t>(std::max<int64_t>(s.Remaining(), 0)));
+    if (!bytes.empty()) s.ReadBuffer(bytes.data(), bytes.size());
+  }
+  DecodeJpegInto(bytes.data(), bytes.size(), Allocate, nullptr);
+  return true;
 }
 
 void TJPEGImage::LoadFromStream(TStream& Stream) {

@@ -27,6 +27,10 @@ struct TJpegPixels {
 
 // Decodes a complete JPEG stream; EInvalidGraphic on any error.
 void DecodeJpeg(const uint8_t* Data, size_t Size, TJpegPixels& Out);
+// The same into the rows Allocate hands out once the header was read (only
+// a picture far larger than its data promises is decoded into memory of
+// our own first and copied when complete). Grayscale may be null.
+void DecodeJpegInto(const uint8_t* Data, size_t Size, const TGraphic::TPixelAllocator& Allocate, bool* Grayscale);
 // Encodes Width x Height 32-bit pixels (alpha ignored) with Quality 1..100.
 std::vector<uint8_t> EncodeJpeg(const uint32_t* Pixels, int32_t Width, int32_t Height, int32_t Quality,
                                 bool Progressive = false);
@@ -46,6 +50,8 @@ class TJPEGImage : public TGraphic {
   void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const override;
   // Reads the rest of the stream as one JPEG file.
   void LoadFromStream(TStream& Stream) override;
+  // Decodes the file into the caller's rows; the picture itself stays as it was.
+  bool LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) override;
   // Writes the compressed data: the bytes that were loaded when the picture
   // has not changed since, otherwise a fresh encoding with the current settings.
   void SaveToStream(TStream& Stream) const override;

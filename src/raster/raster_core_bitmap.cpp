@@ -518,9 +518,33 @@ void TBitmap32::AssignTo(TClipboard& Dst) const {
 // ---- Files and streams -------------------------------------------------------------
 
 void TBitmap32::LoadFromFile(const std::string& FileName) {
+  // Classes that can decode into our rows do so, into a bitmap of their
+  // own that we then take over: one full-size picture in memory, and a
+  // failed load leaves this bitmap as it was.
   TPicture picture;
-  picture.LoadFromFile(FileName);
-  Assign(&picture);
+  TBitmap32 loaded;
+  const bool direct = picture.LoadPixelsFromFile(FileName, [&loaded](int32_t W, int32_t H) {
+    loaded.SetSize(W, H);
+    return loaded.bits_;
+  });
+  if (!direct) {
+    Assign(&picture);
+    return;
+  }
+  {
+    TUpdateGuard guard(*this);
+    if (loaded.Empty()) {
+      // A picture without pixels (a BMP may declare no rows) sizes the
+      // bitmap as assigning it always did.
+      SetSize(loaded.Width(), loaded.Height());
+    } else {
+      AdoptPixels(loaded);
+      // Assigning a platform bitmap takes its font, which a freshly read one
+      // has at the defaults.
+      if (dynamic_cast<const TPlatformBitmap*>(picture.Graphic())) font_ = TPlatformBitmap().Font();
+    }
+  }
+  Changed();
 }
 
 void TBitmap32::LoadFromStream(TStream& S) {

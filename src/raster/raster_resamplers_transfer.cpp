@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "raster_blend.h"
 #include "raster_parallel.h"
@@ -222,6 +225,40 @@ void DrawRectScaled(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, 
 
 // ---- nearest pixel --------------------------------------------------------------
 
+namespace {
+
+// A picture shrunk into a destination larger than the caches is written
+// with streaming stores: its lines are not read again soon, and a plain store
+// would first fetch every destination line from memory, a third of all the
+// traffic of a memory-bound gather.
+constexpr int64_t kStreamingBytes = int64_t{8} << 20;
+
+void GatherRow(TColor32* D, const TColor32* S, const int32_t* Map, int32_t W, bool Streaming) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  if (Streaming) {
+    for (; i < W && (reinterpret_cast<uintptr_t>(D + i) & 15) != 0; ++i) D[i] = S[Map[i]];
+    for (; i + 4 <= W; i += 4) {
+      const __m128i V = _mm_set_epi32(static_cast<int>(S[Map[i + 3]]), static_cast<int>(S[Map[i + 2]]),
+                                      static_cast<int>(S[Map[i + 1]]), static_cast<int>(S[Map[i]]));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(D + i), V);
+    }
+  }
+#else
+  static_cast<void>(Streaming);
+#endif
+  for (; i + 4 <= W; i += 4) {
+    const TColor32 A = S[Map[i]], B = S[Map[i + 1]], C = S[Map[i + 2]], E = S[Map[i + 3]];
+    D[i] = A;
+    D[i + 1] = B;
+    D[i + 2] = C;
+    D[i + 3] = E;
+  }
+  for (; i < W; ++i) D[i] = S[Map[i]];
+}
+
+}  // namespace
+
 void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
                           TBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
                           const TPixelCombineEvent& CombineCallBack) {
@@ -263,6 +300,9 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
   };
   const int32_t Grain = TransferGrain(Dst, Src, CombineOp, ClipW);
   if (CombineOp == dmOpaque) {
+    // Only a shrink, where no source row repeats, into another bitmap.
+    const bool Streaming = Dst != Src && SrcH >= DstH && SrcW >= DstW &&
+                           int64_t{ClipW} * Height(Clip) * int64_t{sizeof(TColor32)} >= kStreamingBytes;
     ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
       int32_t Previous = -1;
       for (int32_t j = First; j < Last; ++j) {
@@ -278,18 +318,13 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
             const TColor32* Next = Src->RowPtr(SourceRow(j + 1));
             for (int32_t i = 0; i < ClipW; i += 64) __builtin_prefetch(Next + Map[i]);
           }
-          int32_t i = 0;
-          for (; i + 4 <= ClipW; i += 4) {
-            const TColor32 A = S[Map[i]], B = S[Map[i + 1]], C = S[Map[i + 2]], E = S[Map[i + 3]];
-            D[i] = A;
-            D[i + 1] = B;
-            D[i + 2] = C;
-            D[i + 3] = E;
-          }
-          for (; i < ClipW; ++i) D[i] = S[Map[i]];
+          GatherRow(D, S, Map.data(), ClipW, Streaming);
         }
         Previous = Sy;
       }
+#if defined(__SSE2__)
+      if (Streaming) _mm_sfence();
+#endif
     });
   } else {
     ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {

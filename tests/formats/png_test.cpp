@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <random>
 
 #include "formats_test_util.h"
 #include "img_loadfile.h"
@@ -20,6 +21,7 @@
 #include "libpng_reader.h"
 #include "platform_icon.h"
 #include "png_image.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -767,4 +769,125 @@ TEST(PngIcon, FirstEntryAsPngDecodesThroughThePngReader) {
     EXPECT_EQ(e.Message(), PngText(65243));
   }
   EXPECT_TRUE(broken.Empty());
+}
+
+namespace {
+
+// Smooth shading with noisy patches and hard edges, so that every filter
+// wins somewhere.
+TPlatformBitmap MixedPicture(int32_t W, int32_t H, uint32_t Seed, TPixelFormat Format) {
+  TBitmap32 b;
+  b.SetSize(W, H);
+  const std::vector<TColor32> noise = NoisePixels(static_cast<size_t>(W) * H, Seed);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const size_t i = static_cast<size_t>(y) * W + x;
+      const uint32_t r = static_cast<uint32_t>(x * 7 + y) & 0xFF, g = static_cast<uint32_t>(y * 5) & 0xFF;
+      const bool patch = ((x / 9 + y / 7 + Seed) % 4) == 0;
+      b.Bits()[i] = patch ? noise[i] | 0xFF000000u : 0xFF000000u | r << 16 | g << 8 | ((x > W / 2) ? 0x80u : 0x10u);
+    }
+  TPlatformBitmap plain;
+  b.AssignTo(plain);
+  plain.SetPixelFormat(Format);
+  return plain;
+}
+
+// The filtered rows of a non-interlaced file, inflated.
+std::vector<uint8_t> InflatedRows(const std::vector<uint8_t>& F, size_t Size) {
+  std::string z;
+  size_t p = 8;
+  for (auto& [t, n] : ChunkList(F)) {
+    if (t == "IDAT") z.append(F.begin() + static_cast<long>(p) + 8, F.begin() + static_cast<long>(p) + 8 + n);
+    p += 12 + n;
+  }
+  std::vector<uint8_t> raw(Size);
+  uLongf len = raw.size();
+  EXPECT_EQ(uncompress(raw.data(), &len, reinterpret_cast<const Bytef*>(z.data()), z.size()), Z_OK);
+  EXPECT_EQ(len, Size);
+  return raw;
+}
+
+int PlainPaeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+}  // namespace
+
+// Rows are filtered on every core: the file is byte for byte the one a
+// single thread writes, for any size (single rows and columns too), filter
+// set, depth and interlacing; and each row carries the filter the heuristic
+// picks (the one whose bytes most often repeat one of the two before, the
+// first of equals, None when no offered filter scores), checked here
+// against a plain model on the unfiltered rows.
+TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
+  std::mt19937 rng(11);
+  const uint8_t sets[] = {pfSub, pfNone | pfSub | pfUp | pfAverage | pfPaeth, pfUp | pfPaeth, pfAverage, 0};
+  const TPixelFormat formats[] = {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pf8bit,
+                                  TPixelFormat::pf4bit};
+  for (int k = 0; k < 16; ++k) {
+    const int32_t w = k == 0 ? 1 : k == 1 ? 700 : 1 + static_cast<int32_t>(rng() % 300);
+    const int32_t h = k == 1 ? 1 : k == 0 ? 900 : 1 + static_cast<int32_t>(rng() % 400);
+    const TPixelFormat fmt = formats[k % 4];
+    TPNGObject png;
+    png.Assign(MixedPicture(w, h, static_cast<uint32_t>(k), fmt));
+    png.Filters = sets[k % 5];
+    png.InterlaceMethod = (k % 3 == 2) ? imAdam7 : imNone;
+    png.SetCompressionLevel(static_cast<uint8_t>(k % 10));
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " filters " + std::to_string(png.Filters) +
+                 " level " + std::to_string(k % 10));
+    std::vector<uint8_t> one, many;
+    {
+      TThreadLimit limit(1);
+      one = SaveBytes(png);
+    }
+    {
+      TThreadLimit limit(8);
+      many = SaveBytes(png);
+    }
+    ASSERT_EQ(one, many);
+    if (png.InterlaceMethod != imNone) continue;
+
+    const auto& ih = ChunkList(many);
+    ASSERT_EQ(ih[0].first, "IHDR");
+    const uint8_t depth = many[8 + 8 + 8], ct = many[8 + 8 + 9];
+    const int channels = ct == 2 ? 3 : ct == 6 ? 4 : ct == 4 ? 2 : 1;
+    const size_t bpp = std::max<size_t>(1, static_cast<size_t>(channels * depth / 8));
+    const size_t n = (static_cast<size_t>(w) * channels * depth + 7) / 8;
+    const std::vector<uint8_t> f = InflatedRows(many, (n + 1) * static_cast<size_t>(h));
+    std::vector<uint8_t> prev(n, 0), raw(n);
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* row = f.data() + static_cast<size_t>(y) * (n + 1);
+      // Undo the stored filter.
+      for (size_t x = 0; x < n; ++x) {
+        const int a = x >= bpp ? raw[x - bpp] : 0, b = prev[x], c = x >= bpp ? prev[x - bpp] : 0;
+        const int pred = row[0] == 1 ? a : row[0] == 2 ? b : row[0] == 3 ? (a + b) / 2 : row[0] == 4 ? PlainPaeth(a, b, c) : 0;
+        raw[x] = static_cast<uint8_t>(row[1 + x] + pred);
+      }
+      // The model's choice.
+      int want = 0;
+      long best = 0;
+      for (int t = 0; t < 5; ++t) {
+        if (!(png.Filters & (1 << t))) continue;
+        std::vector<uint8_t> o(n);
+        for (size_t x = 0; x < n; ++x) {
+          const int a = x >= bpp ? raw[x - bpp] : 0, b = prev[x], c = x >= bpp ? prev[x - bpp] : 0;
+          const int pred = t == 1 ? a : t == 2 ? b : t == 3 ? (a + b) / 2 : t == 4 ? PlainPaeth(a, b, c) : 0;
+          o[x] = static_cast<uint8_t>(raw[x] - pred);
+        }
+        if (png.Filters == (1 << t)) {
+          want = t;
+          break;
+        }
+        long score = 0;
+        for (size_t j = 2; j < n; ++j) score += o[j] == o[j - 1] || o[j] == o[j - 2];
+        if (score > best) {
+          best = score;
+          want = t;
+        }
+      }
+      ASSERT_EQ(row[0], want) << "row " << y;
+      prev = raw;
+    }
+  }
 }
