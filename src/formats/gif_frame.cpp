@@ -140,6 +140,13 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   // The platform's bitmaps stop at this many pixels; a frame that could never
   // be shown is refused before its buffer is made.
   if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
+  // One LZW code of at least 3 bits stands for at most 4096 pixels, so the
+  // bytes left bound the pixels the file can hold. Up to 4 million pixels a
+  // short file still loads with the fill; a larger frame whose data cannot be
+  // there is damage, refused before its buffer is made.
+  constexpr int64_t kShortFramePixels = 4000000, kPixelsPerByte = 8 * 4096 / 3 + 1;
+  if (int64_t{w} * h > kShortFramePixels && int64_t{w} * h > Stream.Remaining() * kPixelsPerByte)
+    throw GIFException("Invalid GIF data");
   CheckImageFitsMemory(w, h);
   descriptor_.Width = w;
   descriptor_.Height = h;

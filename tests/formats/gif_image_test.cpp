@@ -108,6 +108,8 @@ TEST(GifFile, StructureRules) {
        {"Invalid extension introducer", "Unknown GIF block type", "Invalid Image trailer"}, 2},
       {"frame larger than any bitmap", Cat({Header(), {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 0, 0x3B}}),
        "Invalid image dimensions", {}, 0},
+      {"frame of more than 4 million pixels without its data",
+       Cat({Header(), {0x2C, 0, 0, 0, 0, 0x00, 0x10, 0x00, 0x10, 0, 2, 0, 0x3B}}), "Invalid GIF data", {}, 0},
       {"truncated global table", TBytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3},
        "Premature end of data", {}, 0},
   };
