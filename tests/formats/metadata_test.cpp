@@ -394,6 +394,16 @@ TEST_F(MetadataTest, BrokenAndHostileBlocks) {
     EXPECT_EQ(e.ExifInfo->ModelText, "ab");
   }
   {
+    // A directory whose next-directory word is the block's last four bytes
+    // is read whole.
+    TBlock t(false);
+    t.Dir({{0x010F, 2, 4, std::string("Abc\0", 4)}, {0x0110, 2, 3, std::string("xy\0", 3)}});
+    TimgData d(255);
+    ASSERT_TRUE(d.LoadMetadata(Write("end.jpg", Jpeg({App1(t)}))));
+    EXPECT_EQ(d.ExifInfo->TagCount(), 2);
+    EXPECT_EQ(d.ExifInfo->ModelText, "xy");
+  }
+  {
     TimgData d(255);
     EXPECT_TRUE(d.LoadMetadata(Write("h.jpg", Jpeg({Seg(0xE1, "Exig\0\0MM")}))));
     EXPECT_EQ(d.ExifSummaryText(), "File Name: h.jpg\r\nExif Error: Incorrect Exif header");

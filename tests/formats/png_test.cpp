@@ -87,6 +87,12 @@ std::string GreyFile(const std::string& Before = "", const std::string& After = 
          Chunk("IEND", "");
 }
 
+// The chunk with the last bit of its CRC flipped.
+std::string BadCrc(std::string Chunk) {
+  Chunk.back() ^= 1;
+  return Chunk;
+}
+
 void LoadBytes(TPNGObject& Png, const std::string& Bytes) {
   TReadOnlyMemoryStream s(Bytes.data(), Bytes.size());
   Png.LoadFromStream(s);
@@ -250,6 +256,10 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
       {"truncated", GreyFile().substr(0, 40), "EPngUnexpectedEnd", 65224},
       {"no IDAT", kSig + Ihdr(2, 2, 8, 0) + Chunk("IEND", ""), "EPNGNoImageData", 65225},
       {"crc", crcFlip, "EPngInvalidCRC", 65243},
+      {"crc of IHDR", kSig + BadCrc(Ihdr(2, 2, 8, 0)) + idat + Chunk("IEND", ""), "EPngInvalidCRC", 65243},
+      {"crc of PLTE", kSig + Ihdr(2, 2, 8, 3) + BadCrc(Chunk("PLTE", "abc")) + idat + Chunk("IEND", ""),
+       "EPngInvalidCRC", 65243},
+      {"crc of tEXt", GreyFile(BadCrc(Chunk("tEXt", std::string("a\0b", 3)))), "EPngInvalidCRC", 65243},
       {"short IHDR", kSig + Chunk("IHDR", std::string(12, '\1')) + idat, "EPngInvalidIHDR", 65244},
       {"bad depth", kSig + Ihdr(2, 2, 3, 0) + idat + Chunk("IEND", ""), "EPngInvalidIHDR", 65244},
       {"zero height", kSig + Ihdr(2, 0, 8, 0) + idat + Chunk("IEND", ""), "EPngInvalidIHDR", 65244},
