@@ -103,8 +103,14 @@ class Scanning : public ::testing::Test {
       begin = end + 1;
     }
     const std::string out = configDir_ + "/scan.pnm";
-    const std::string cmd = "scanimage -d test --format=pnm" + args + " > " + out + " 2>/dev/null";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    // Debian's scanimage now and then hangs for good when the test backend's
+    // reader thread ends (a lock of the allocator left held by the thread's
+    // cancellation); a run that has not finished in time is tried again.
+    const std::string cmd =
+        "timeout -s KILL 20 scanimage -d test --format=pnm" + args + " > " + out + " 2>/dev/null";
+    int status = -1;
+    for (int attempt = 0; attempt < 4 && status != 0; ++attempt) status = std::system(cmd.c_str());
+    EXPECT_EQ(status, 0) << cmd;
     return ReadPnm(out);
   }
   static std::string configDir_;
