@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "raster_core.h"
+#include "test_startup.h"
 
 // A file name in $TMPDIR (or /tmp).
 inline std::string BenchTempPath(const std::string& Leaf) {
@@ -103,6 +104,18 @@ inline bool TakePeersFlag(int argc, char** argv, std::vector<char*>& Args) {
     else
       Args.push_back(argv[i]);
   }
+  return Peers;
+}
+
+// The start of every benchmark program: the engine's start-ups, then our own
+// "--no-peers" taken out and the rest handed to Google Benchmark. True unless
+// the peers were turned off.
+inline bool StartBenchmarkProgram(int argc, char** argv) {
+  VemraTestStartup();
+  std::vector<char*> Args;
+  const bool Peers = TakePeersFlag(argc, argv, Args);
+  int N = static_cast<int>(Args.size());
+  benchmark::Initialize(&N, Args.data());
   return Peers;
 }
 

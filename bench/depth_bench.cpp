@@ -100,10 +100,7 @@ void Magick(benchmark::State& State) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> Args;
-  const bool Peers = TakePeersFlag(argc, argv, Args);
-  int N = static_cast<int>(Args.size());
+  const bool Peers = StartBenchmarkProgram(argc, argv);
   Source();
   if (!CheckOurs()) return 1;
   benchmark::RegisterBenchmark("Halftone/24MP", Ours)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
@@ -113,7 +110,6 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("Halftone/24MP/magickwand", Magick)
       ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 #endif
-  benchmark::Initialize(&N, Args.data());
   TMsCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();

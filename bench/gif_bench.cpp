@@ -154,11 +154,7 @@ BENCHMARK(BM_Encode_OursRunLength)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Encode_Giflib)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> args;
-  const bool peers = TakePeersFlag(argc, argv, args);
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
+  const bool peers = StartBenchmarkProgram(argc, argv);
   TMsCollector ms;
   benchmark::RunSpecifiedBenchmarks(&ms);
   std::printf("\nfile: %zu bytes for %d x %d pixels\n", GifFile().size(), kW, kH);

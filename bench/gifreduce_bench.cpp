@@ -98,11 +98,7 @@ BENCHMARK(BM_SaveGIF_Ours)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(BM_SaveGIF_Giflib)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> args;
-  const bool peers = TakePeersFlag(argc, argv, args);
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
+  const bool peers = StartBenchmarkProgram(argc, argv);
   TMsCollector ms;
   benchmark::RunSpecifiedBenchmarks(&ms);
   double pillow = 0, pillowError = 0;

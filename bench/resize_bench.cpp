@@ -126,10 +126,7 @@ void CheckKernelResults() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> Args;
-  const bool Peers = TakePeersFlag(argc, argv, Args);
-  int N = static_cast<int>(Args.size());
+  const bool Peers = StartBenchmarkProgram(argc, argv);
   Source();
   const int32_t All = ThreadCount();
   for (const TCase& C : Cases)
@@ -145,7 +142,6 @@ int main(int argc, char** argv) {
     }
   benchmark::RegisterBenchmark("FillRectBlend/4K", FillRectBlend4K)->Unit(benchmark::kMillisecond)->UseRealTime();
   benchmark::RegisterBenchmark("LineFixedClipped/4K/2000", SmoothLines4K)->Unit(benchmark::kMillisecond)->UseRealTime();
-  benchmark::Initialize(&N, Args.data());
   TMsCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();

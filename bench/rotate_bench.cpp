@@ -50,15 +50,11 @@ void Rotate(benchmark::State& State, int32_t Threads) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> Args;
-  const bool Peers = TakePeersFlag(argc, argv, Args);
-  int N = static_cast<int>(Args.size());
+  const bool Peers = StartBenchmarkProgram(argc, argv);
   Source();
   const int32_t All = ThreadCount();
   benchmark::RegisterBenchmark("RotateByAngle/30/1t", Rotate, 1)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
   benchmark::RegisterBenchmark("RotateByAngle/30/all", Rotate, All)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-  benchmark::Initialize(&N, Args.data());
   TMsCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();

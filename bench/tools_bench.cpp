@@ -138,15 +138,11 @@ double MagickBarrelMs(int Runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  VemraTestStartup();
-  std::vector<char*> Args;
-  const bool Peers = TakePeersFlag(argc, argv, Args);
-  int N = static_cast<int>(Args.size());
+  const bool Peers = StartBenchmarkProgram(argc, argv);
   FillSource();
   BarrelSource();
   benchmark::RegisterBenchmark("FloodFill/4000x3000", Fill)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
   benchmark::RegisterBenchmark("Barrel/6000x4000", Barrel)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-  benchmark::Initialize(&N, Args.data());
   TMsCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();
