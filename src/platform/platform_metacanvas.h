@@ -80,6 +80,12 @@ class TMetaCanvas {
                            TMetaPoint C2, TMetaPoint P3);
 
  private:
+  bool Inside(int64_t X, int64_t Y) const;
+  uint32_t* Row(int32_t Y) const;
+  void BrushSpan(int32_t Y, int32_t X0, int32_t X1, const TMetaBrush& Brush, const TMetaBackground& Background);
+  void ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const TMetaPen& Pen,
+                const TMetaBackground& Background, int64_t& Phase);
+
   TPixelSurface& surface_;
   TPlatformRect clip_;
 };
