@@ -371,6 +371,14 @@ class TPlayer {
     if (spent_ > budget_) Invalid();
   }
 
+  // The rows of the surface an edge from A to B crosses: the scanline fill
+  // visits each edge on each of them.
+  double EdgeRows(const TMetaPoint& A, const TMetaPoint& B) const {
+    const double y0 = std::clamp(std::min(A.Y, B.Y), 0.0, double(surfaceH_));
+    const double y1 = std::clamp(std::max(A.Y, B.Y), 0.0, double(surfaceH_));
+    return y1 - y0 + 1;
+  }
+
   // The part of a device box that lies on the surface, in pixels.
   double VisibleArea(double X0, double Y0, double X1, double Y1) const {
     const double w = std::clamp(X1, 0.0, double(surfaceW_)) - std::clamp(X0, 0.0, double(surfaceW_));
@@ -412,17 +420,18 @@ class TPlayer {
     if (!canvas_ || Brush.Style == TMetaBrushStyle::Null) return;
     std::vector<std::vector<TMetaPoint>> polys;
     double x0 = kMaxDevice, y0 = kMaxDevice, x1 = -kMaxDevice, y1 = -kMaxDevice;
-    size_t points = 0;
+    double work = 0;
     for (const TFigure& f : Figures) {
       if (f.Points.size() < 2) continue;
       polys.push_back(f.Points);
-      points += f.Points.size();
-      for (const TMetaPoint& p : f.Points) {
+      for (size_t i = 0; i < f.Points.size(); ++i) {
+        const TMetaPoint& p = f.Points[i];
         x0 = std::min(x0, p.X), y0 = std::min(y0, p.Y), x1 = std::max(x1, p.X), y1 = std::max(y1, p.Y);
+        work += EdgeRows(p, f.Points[(i + 1) % f.Points.size()]);
       }
     }
     if (polys.empty()) return;
-    Charge(double(points) + VisibleArea(x0, y0, x1 + 1, y1 + 1));
+    Charge(work + VisibleArea(x0, y0, x1 + 1, y1 + 1));
     canvas_->FillPolygons(polys, dc_.Winding ? TMetaFillRule::Winding : TMetaFillRule::Alternate, Brush,
                           dc_.Background);
   }
@@ -430,19 +439,31 @@ class TPlayer {
   void Stroke(const std::vector<TFigure>& Figures) {
     if (!canvas_ || !PenVisible()) return;
     const TMetaPen pen = DevicePen();
+    for (const TFigure& f : Figures) StrokeFigure(f.Points, f.Closed, pen);
+  }
+
+  // Work: a one-pixel line steps along its whole length once it touches the
+  // surface; a wide one becomes a quadrilateral and a disc per point, each
+  // visited on every row it crosses, and paints about length x width.
+  void StrokeFigure(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen) {
+    if (Points.empty()) return;
     const double reach = double(surfaceW_) + surfaceH_;
-    for (const TFigure& f : Figures) {
-      if (f.Points.empty()) continue;
-      // Work: each segment's visible length (at most the surface's span)
-      // times the pen's width.
-      double work = double(f.Points.size());
-      for (size_t i = 1; i < f.Points.size(); ++i) {
-        const double len = std::max(std::abs(f.Points[i].X - f.Points[i - 1].X), std::abs(f.Points[i].Y - f.Points[i - 1].Y));
-        work += std::min(len, reach) * (std::min(pen.Width, reach) + 1);
+    const size_t n = Points.size();
+    double work = double(n);
+    for (size_t i = 0; i < (Closed ? n : n - 1); ++i) {
+      const TMetaPoint& a = Points[i];
+      const TMetaPoint& b = Points[(i + 1) % n];
+      const double len = std::max(std::abs(a.X - b.X), std::abs(a.Y - b.Y));
+      if (Pen.Width <= 1.5) {
+        if (VisibleArea(std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1) > 0)
+          work += len;
+      } else {
+        const double w = std::min(Pen.Width, reach);
+        work += 24 * (EdgeRows(a, b) + w) + std::min(len, reach) * w;
       }
-      Charge(work);
-      canvas_->StrokePolyline(f.Points, f.Closed, pen, dc_.Background);
     }
+    Charge(work);
+    canvas_->StrokePolyline(Points, Closed, Pen, dc_.Background);
   }
 
   // A shape made by a drawing record: into the path while one is open,
@@ -673,8 +694,7 @@ class TPlayer {
     if (PenVisible()) {
       TMetaPen solid = pen;
       if (solid.Style == TMetaPenStyle::InsideFrame) solid.Style = TMetaPenStyle::Solid;
-      Charge(double(f.Points.size()) * (std::min(solid.Width, double(surfaceW_ + surfaceH_)) + 1));
-      canvas_->StrokePolyline(f.Points, true, solid, dc_.Background);
+      StrokeFigure(f.Points, true, solid);
     }
   }
 
