@@ -510,10 +510,18 @@ class TPlayer {
   }
 
   // The Bezier curves through device points P (start first), flattened.
-  std::vector<TMetaPoint> Flatten(const std::vector<TMetaPoint>& P) const {
+  // Curves far larger than the surface flatten into many points; they are
+  // paid for as they come, so a record of huge curves stops at the budget
+  // instead of filling the memory.
+  std::vector<TMetaPoint> Flatten(const std::vector<TMetaPoint>& P) {
     std::vector<TMetaPoint> out{P[0]};
     if (!canvas_) return out;
-    for (size_t i = 1; i + 2 < P.size(); i += 3) TMetaCanvas::AppendBezier(out, P[i - 1], P[i], P[i + 1], P[i + 2]);
+    for (size_t i = 1; i + 2 < P.size(); i += 3) {
+      const size_t before = out.size();
+      TMetaCanvas::AppendBezier(out, P[i - 1], P[i], P[i + 1], P[i + 2]);
+      if (out.size() > kMaxPathPoints) Invalid();
+      Charge(double(out.size() - before));
+    }
     return out;
   }
 
@@ -845,6 +853,9 @@ class TPlayer {
     }
     if (text.empty()) return;
     const TFont font = DeviceFont();
+    // Glyphs are rendered whole, however little of them shows.
+    const double em = font.Size * 96.0 / 72.0;
+    Charge(double(text.size()) * (em * em + 1));
     const TTextExtent ext = PlatformTextExtent(font, text);
     double x = o.X, y = o.Y;
     switch (dc_.TextAlign & 6) {
@@ -853,7 +864,7 @@ class TPlayer {
     }
     if ((dc_.TextAlign & 24) == 24) y -= PlatformTextMetrics(font).Ascent;  // TA_BASELINE
     else if (dc_.TextAlign & 8) y -= ext.cy;                                 // TA_BOTTOM
-    Charge(double(text.size()) + VisibleArea(x, y, x + ext.cx, y + ext.cy));
+    Charge(VisibleArea(x, y, x + ext.cx, y + ext.cy));
     // ETO_CLIPPED: the text stays inside the rectangle (and the clip).
     const bool clipped = (options & 4) != 0;
     if (clipped) {
