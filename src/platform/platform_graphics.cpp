@@ -383,6 +383,7 @@ void RegisterBuiltinPictureFormats() {
     RegisterFileFormat("ico", "Icons", "TIcon", [] { return std::make_unique<TIcon>(); });
     RegisterFileFormat("jpeg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
     RegisterFileFormat("jpg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
+    RegisterFileFormat("emf", "Enhanced Metafiles", "TMetafile", [] { return std::make_unique<TMetafile>(); });
     RegisterFileFormat("wmf", "Metafiles", "TMetafile", [] { return std::make_unique<TMetafile>(); });
   });
 }

@@ -967,9 +967,11 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
   switch (DetectMetafileKind(Data, Size)) {
     case TMetafileKind::Wmf:
       LoadWmf(Data, Size);
+      emf_ = TEmfPicture{};
       break;
     case TMetafileKind::Emf:
-      // Enhanced metafiles are recognised, but no player draws them yet.
+      LoadEmf(Data, Size);
+      break;
     case TMetafileKind::Unknown:
       Invalid();
   }
@@ -1014,9 +1016,29 @@ void TMetafile::LoadWmf(const uint8_t* Data, size_t Size) {
   height_ = h;
 }
 
+void TMetafile::LoadEmf(const uint8_t* Data, size_t Size) {
+  TEmfPicture emf;
+  emf.LoadFromBytes(Data, Size);
+  const int32_t w = emf.Width(), h = emf.Height();
+  if (w > 0 && h > 0 && static_cast<int64_t>(w) * h > TPlatformBitmap::kMaxPixels) Invalid();
+  const TPlatformRect& f = emf.Header().Frame;
+  kind_ = TMetafileKind::Emf;
+  records_.clear();
+  frame_ = TFrame{double(f.Left), double(f.Top), double(f.Right), double(f.Bottom)};
+  width_ = w;
+  height_ = h;
+  emf_ = std::move(emf);
+}
+
 void TMetafile::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
   if (Empty() || !Surface.Bits) return;
   if (kind_ == TMetafileKind::Wmf) DrawWmf(Surface, Dest);
+  if (kind_ == TMetafileKind::Emf) {
+    // A file that would draw without end raises EInvalidGraphic here, with
+    // what it drew so far left on the surface.
+    TMetaCanvas canvas(Surface);
+    emf_.Play(canvas, Surface, Dest);
+  }
 }
 
 void TMetafile::DrawWmf(TPixelSurface& Surface, const TPlatformRect& Dest) const {

@@ -1,5 +1,5 @@
 #pragma once
-// Metafile pictures (.wmf). A metafile is kept as the file's bytes and played
+// Metafile pictures (.wmf and .emf). A metafile is kept as the file's bytes and played
 // onto the drawing surface each time it is drawn, stretched so that its frame
 // fills the destination rectangle. The frame and the picture's size come from
 // the placeable header when there is one (its box, at 96 pixels per inch of
@@ -7,10 +7,14 @@
 // from what the records draw. Records are checked before the player sees
 // them, so a damaged file fails to load with EInvalidGraphic instead of
 // reaching the player; the player's own complaints end the same way.
+// Enhanced metafiles have their own player (platform_emf.h): their size
+// comes from the header's frame at 96 dpi, and Draw stretches that frame
+// onto the destination.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "platform_emf.h"
 #include "platform_graphics.h"
 
 enum class TMetafileKind { Unknown, Wmf, Emf };
@@ -32,8 +36,8 @@ class TMetafile : public TTransparentGraphic {
   void LoadFromBytes(const uint8_t* Data, size_t Size);
   TMetafileKind Kind() const { return kind_; }
 
-  // The frame, in the metafile's own logical units, that Draw stretches onto
-  // its destination.
+  // The frame, in the metafile's own logical units (0.01 mm for an enhanced
+  // metafile), that Draw stretches onto its destination.
   struct TFrame {
     double Left = 0, Top = 0, Right = 0, Bottom = 0;
   };
@@ -45,9 +49,11 @@ class TMetafile : public TTransparentGraphic {
  private:
   void LoadWmf(const uint8_t* Data, size_t Size);
   void DrawWmf(TPixelSurface& Surface, const TPlatformRect& Dest) const;
+  void LoadEmf(const uint8_t* Data, size_t Size);
 
   TMetafileKind kind_ = TMetafileKind::Unknown;
   std::vector<uint8_t> records_;  // the checked records the player is given
+  TEmfPicture emf_;               // an enhanced metafile's checked file
   TFrame frame_;
   int32_t width_ = 0, height_ = 0;
 };

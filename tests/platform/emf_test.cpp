@@ -10,74 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "emf_writer.h"
 #include "platform_emf.h"
+#include "platform_metafile.h"
 #include "platform_text.h"
 
 namespace {
+
+using namespace emr;
 
 constexpr uint32_t kPaper = 0xFF0A0B0C;
 constexpr uint32_t kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00;  // 0x00BBGGRR
 // The surface's 0x00RRGGBB of a 0x00BBGGRR colour.
 uint32_t OnSurface(uint32_t c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
-
-// Writes an enhanced metafile. The reference device has DevPerMm pixels per
-// millimetre; the frame is W x H reference pixels, so a picture played into
-// (0, 0, W, H) maps logical MM_TEXT units one to one onto the surface.
-class TEmfWriter {
- public:
-  TEmfWriter(int32_t W, int32_t H, uint16_t Handles = 8, int32_t DevPerMm = 10) {
-    const int32_t frameW = W * 100 / DevPerMm, frameH = H * 100 / DevPerMm;
-    Words({1, 88, 0, 0, W - 1, H - 1, 0, 0, frameW, frameH, 0x464D4520, 0x10000, 0, 0, Handles, 0, 0, 0,
-           DevPerMm * 100, DevPerMm * 100, 100, 100});
-    records_ = 1;
-  }
-  TEmfWriter& Rec(uint32_t Type, std::vector<int32_t> Params) {
-    Params.insert(Params.begin(), {int32_t(Type), int32_t(8 + 4 * Params.size())});
-    Words(Params);
-    ++records_;
-    return *this;
-  }
-  // A record from its bytes after type and size (padded to 4).
-  TEmfWriter& Raw(uint32_t Type, std::vector<uint8_t> Body) {
-    while (Body.size() % 4) Body.push_back(0);
-    Words({int32_t(Type), int32_t(8 + Body.size())});
-    bytes_.insert(bytes_.end(), Body.begin(), Body.end());
-    ++records_;
-    return *this;
-  }
-  std::vector<uint8_t> Finish() {
-    Rec(14, {0, 16, 20});
-    Put(48, uint32_t(bytes_.size()));
-    Put(52, records_);
-    return bytes_;
-  }
-
- private:
-  void Put(size_t At, uint32_t V) { std::memcpy(bytes_.data() + At, &V, 4); }
-  void Words(const std::vector<int32_t>& W) {
-    for (int32_t w : W)
-      for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(uint32_t(w) >> (8 * i)));
-  }
-  std::vector<uint8_t> bytes_;
-  uint32_t records_ = 0;
-};
-
-// Record types and objects the tests use.
-enum : uint32_t {
-  POLYGON = 3, POLYLINE = 4, POLYPOLYGON16 = 91, POLYGON16 = 86, SETWINDOWEXTEX = 9, SETWINDOWORGEX = 10,
-  SETVIEWPORTEXTEX = 11, SETVIEWPORTORGEX = 12, SETMAPMODE = 17, SETBKMODE = 18, SETPOLYFILLMODE = 19,
-  SETTEXTALIGN = 22, SETTEXTCOLOR = 24, MOVETOEX = 27, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
-  SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSH = 39,
-  DELETEOBJECT = 40, ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61,
-  FILLPATH = 62, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84,
-};
-constexpr int32_t kNullPen = int32_t(0x80000008), kNullBrush = int32_t(0x80000005);
-
-int32_t FloatBits(float f) {
-  int32_t i;
-  std::memcpy(&i, &f, 4);
-  return i;
-}
 
 // A solid brush of Color made in slot 1 and selected, with the null pen.
 void SolidNoPen(TEmfWriter& W, uint32_t Color) {
@@ -495,6 +440,32 @@ TEST(EmfDamage, WorkBeyondTheBudgetIsRefusedWhilePlaying) {
   TSurface s(64, 64);
   TMetaCanvas canvas(s.s);
   EXPECT_THROW(pic.Play(canvas, s.s, TPlatformRect{0, 0, 64, 64}), EInvalidGraphic);
+}
+
+TEST(EmfPicture, TheRegistryOpensEmfFilesAsMetafilesOfTheFramesSize) {
+  // The frame (0.01 mm) at 96 dpi, whatever the reference device; drawing
+  // stretches the frame onto the destination.
+  RegisterBuiltinPictureFormats();
+  const TPictureFormat* f = FindFileFormat(".EMF");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->Description, "Enhanced Metafiles");
+  EXPECT_EQ(f->GraphicClassName, "TMetafile");
+  TEmfWriter w(30, 20);
+  w.SetFrame(0, 0, 2540, 1270);  // 96 x 48 pixels; 254 x 127 reference pixels (10 per mm)
+  SolidNoPen(w, kRed);
+  w.Rec(RECTANGLE, {0, 0, 31, 21});
+  const std::vector<uint8_t> bytes = w.Finish();
+  std::unique_ptr<TGraphic> g = f->Create();
+  auto* meta = dynamic_cast<TMetafile*>(g.get());
+  ASSERT_NE(meta, nullptr);
+  meta->LoadFromBytes(bytes.data(), bytes.size());
+  EXPECT_EQ(meta->Kind(), TMetafileKind::Emf);
+  EXPECT_EQ(meta->Width(), 96);
+  EXPECT_EQ(meta->Height(), 48);
+  // Drawn twice as wide as the frame's reference pixels.
+  TSurface s(70, 30);
+  meta->Draw(s.s, TPlatformRect{0, 0, 508, 127});
+  ExpectBox(s, 0, 0, 61, 20, kRed, "stretched frame");
 }
 
 }  // namespace
