@@ -57,7 +57,10 @@ constexpr uint32_t kSrcCopy = 0x00CC0020, kPatCopy = 0x00F00021, kBlackness = 0x
 constexpr double kMaxDevice = 134217727.0;
 
 // Points an open path may collect before it is used.
-constexpr size_t kMaxPathPoints = size_t{1} << 22;
+constexpr size_t kMaxPathPoints = size_t{1} << 20;
+// Corners of the shapes one wide-pen stroke becomes: the rasteriser keeps
+// about 100 bytes for each while it fills them.
+constexpr size_t kMaxPenCorners = size_t{1} << 18;
 
 // One record: its type and bytes. Every read is checked against the record's
 // size, so a count that promises more than the record holds ends in the
@@ -443,23 +446,34 @@ class TPlayer {
   }
 
   // Work: a one-pixel line steps along its whole length once it touches the
-  // surface; a wide one becomes a quadrilateral and a disc per point, each
-  // visited on every row it crosses, and paints about length x width.
+  // surface. A wide one becomes a quadrilateral per segment and a round disc
+  // per point (flattened to a quarter pixel, so a huge pen has thousands of
+  // corners), all filled at once: every edge is sorted and visited on the
+  // rows it crosses, and the pixels under the pen are painted. A figure
+  // whose discs would hold too many corners is refused.
   void StrokeFigure(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen) {
     if (Points.empty()) return;
     const double reach = double(surfaceW_) + surfaceH_;
     const size_t n = Points.size();
+    const bool thin = !(Pen.Width > 1) || std::nearbyint(Pen.Width) <= 1;
     double work = double(n);
+    if (!thin) {
+      const double r = std::min(Pen.Width, kMaxDevice) / 2;
+      const double corners = std::max(17.0, std::min(16385.0, std::ceil(std::numbers::pi / std::acos(1 - 0.25 / r)) + 1));
+      if (double(n) * (corners + 4) > double(kMaxPenCorners)) Invalid();
+      const double rows = std::min(2 * r + 1, double(surfaceH_) + 1);
+      work += double(n) * (corners * 8 + 2 * rows + std::min(4 * r * r, double(surfaceW_) * surfaceH_));
+    }
     for (size_t i = 0; i < (Closed ? n : n - 1); ++i) {
       const TMetaPoint& a = Points[i];
       const TMetaPoint& b = Points[(i + 1) % n];
       const double len = std::max(std::abs(a.X - b.X), std::abs(a.Y - b.Y));
-      if (Pen.Width <= 1.5) {
+      if (thin) {
         if (VisibleArea(std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1) > 0)
           work += len;
       } else {
         const double w = std::min(Pen.Width, reach);
-        work += 24 * (EdgeRows(a, b) + w) + std::min(len, reach) * w;
+        work += 4 * (EdgeRows(a, b) + w) + std::min(len, reach) * w;
       }
     }
     Charge(work);
