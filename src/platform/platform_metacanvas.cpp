@@ -77,16 +77,6 @@ const std::vector<int>& DashPattern(TMetaPenStyle Style) {
   }
 }
 
-double SignedArea(const std::vector<TMetaPoint>& P) {
-  double a = 0;
-  for (size_t i = 0, n = P.size(); i < n; ++i) {
-    const TMetaPoint& p = P[i];
-    const TMetaPoint& q = P[(i + 1) % n];
-    a += p.X * q.Y - q.X * p.Y;
-  }
-  return a / 2;
-}
-
 // The disc a wide pen leaves at a point. Small pens get more corners than
 // the quarter-pixel rule alone would give them: a hexagon for a 3-pixel pen
 // leaves visible notches at the joins.
@@ -231,7 +221,44 @@ void TMetaCanvas::ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const
   }
   int64_t err = dx - dy;
   int64_t x = X0, y = Y0;
-  for (int64_t i = 0; i < steps; ++i) {
+  int64_t first = 0, last = steps;
+  if (steps > 4 * (int64_t{c.Right} - c.Left + c.Bottom - c.Top) + 16) {
+    // A line far longer than the clip is walked only where it can touch
+    // it: the steps before and after are counted for the dashes but not
+    // taken, and the walk restarts at the nearest pixel of the line.
+    const double fx = static_cast<double>(X1 - X0) / steps, fy = static_cast<double>(Y1 - Y0) / steps;
+    double t0 = 0, t1 = static_cast<double>(steps);
+    auto limit = [&](double p, double q) {  // keeps p * t <= q
+      if (p == 0) {
+        if (q < 0) t1 = -1;
+        return;
+      }
+      const double t = q / p;
+      if (p < 0) {
+        t0 = std::max(t0, t);
+      } else {
+        t1 = std::min(t1, t);
+      }
+    };
+    limit(-fx, static_cast<double>(X0 - (c.Left - 2)));
+    limit(fx, static_cast<double>((c.Right + 2) - X0));
+    limit(-fy, static_cast<double>(Y0 - (c.Top - 2)));
+    limit(fy, static_cast<double>((c.Bottom + 2) - Y0));
+    if (t0 > t1) {
+      Phase += steps;
+      return;
+    }
+    first = static_cast<int64_t>(std::floor(t0));
+    last = std::min<int64_t>(steps, static_cast<int64_t>(std::ceil(t1)) + 1);
+    first = std::min(first, last);
+    x = X0 + static_cast<int64_t>(std::nearbyint(fx * first));
+    y = Y0 + static_cast<int64_t>(std::nearbyint(fy * first));
+    // The walk restarts on the line with a fresh error term: the pixels may
+    // differ from the full walk's by one, on a line thousands of pixels long.
+    err = dx - dy;
+    Phase += first;
+  }
+  for (int64_t i = first; i < last; ++i) {
     if (Inside(x, y)) {
       bool on = true;
       if (period > 0) {
@@ -257,6 +284,7 @@ void TMetaCanvas::ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const
       y += sy;
     }
   }
+  Phase += steps - last;
 }
 
 void TMetaCanvas::StrokePolyline(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen,
@@ -280,28 +308,30 @@ void TMetaCanvas::StrokePolyline(const std::vector<TMetaPoint>& Points, bool Clo
 
   // A wide pen is solid (as the platform draws wide cosmetic pens): one
   // quadrilateral per segment and a disc at every point for the round joins
-  // and caps, all turned the same way so the winding rule unites them. A
-  // pen on point (x, y) is centred on that pixel's centre.
+  // and caps. Painting one solid colour twice changes nothing, so each piece
+  // is filled on its own, and pieces that miss the clip are never built:
+  // memory stays that of one piece however long the line. A pen on point
+  // (x, y) is centred on that pixel's centre.
   const double r = width / 2;
-  std::vector<std::vector<TMetaPoint>> shapes;
+  const TMetaBrush ink{TMetaBrushStyle::Solid, Pen.Color, TMetaHatch::Horizontal};
   auto centre = [](const TMetaPoint& p) { return TMetaPoint{Tame(p.X) + 0.5, Tame(p.Y) + 0.5}; };
+  auto misses = [&](double x0, double y0, double x1, double y1) {
+    return std::max(x0, x1) + r < clip_.Left || std::min(x0, x1) - r > clip_.Right ||
+           std::max(y0, y1) + r < clip_.Top || std::min(y0, y1) - r > clip_.Bottom;
+  };
   for (size_t i = 0; i < segments; ++i) {
     const TMetaPoint a = centre(Points[i]), b = centre(Points[(i + 1) % n]);
     const double dx = b.X - a.X, dy = b.Y - a.Y;
     const double len = std::hypot(dx, dy);
-    if (len == 0) continue;
+    if (len == 0 || misses(a.X, a.Y, b.X, b.Y)) continue;
     const double nx = -dy / len * r, ny = dx / len * r;
-    shapes.push_back({{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}});
+    FillPolygons({{{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}}},
+                 TMetaFillRule::Winding, ink, Background);
   }
   for (size_t i = 0; i < n; ++i) {
     const TMetaPoint p = centre(Points[i]);
-    shapes.push_back(PenDisc(p, r));
+    if (!misses(p.X, p.Y, p.X, p.Y)) FillPolygons({PenDisc(p, r)}, TMetaFillRule::Winding, ink, Background);
   }
-  for (auto& s : shapes) {
-    if (SignedArea(s) < 0) std::reverse(s.begin(), s.end());
-  }
-  FillPolygons(shapes, TMetaFillRule::Winding, TMetaBrush{TMetaBrushStyle::Solid, Pen.Color, TMetaHatch::Horizontal},
-               Background);
 }
 
 void TMetaCanvas::TextOut(TMetaPoint Origin, const std::string& Utf8, const TFont& Font,
@@ -309,8 +339,11 @@ void TMetaCanvas::TextOut(TMetaPoint Origin, const std::string& Utf8, const TFon
   if (clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom) return;
   const int32_t x = static_cast<int32_t>(std::nearbyint(Tame(Origin.X)));
   const int32_t y = static_cast<int32_t>(std::nearbyint(Tame(Origin.Y)));
+  // Text whose cell misses the clip is not rendered at all: a huge font
+  // costs its glyphs even where nothing of them shows.
+  const TTextExtent e = PlatformTextExtent(Font, Utf8);
+  if (int64_t{x} + e.cx <= clip_.Left || x >= clip_.Right || int64_t{y} + e.cy <= clip_.Top || y >= clip_.Bottom) return;
   if (Background.Opaque) {
-    const TTextExtent e = PlatformTextExtent(Font, Utf8);
     const int64_t x0 = std::max<int64_t>(clip_.Left, x), x1 = std::min<int64_t>(clip_.Right, int64_t{x} + e.cx);
     const int64_t y0 = std::max<int64_t>(clip_.Top, y), y1 = std::min<int64_t>(clip_.Bottom, int64_t{y} + e.cy);
     const uint32_t back = SurfaceRgb(Background.Color);

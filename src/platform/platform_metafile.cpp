@@ -57,7 +57,7 @@ constexpr size_t kHeaderSize = 18;
 
 // Limits on what one file may ask of the player.
 constexpr size_t kMaxRecords = size_t{1} << 20;
-constexpr size_t kMaxPlayerMemory = size_t{256} << 20;
+constexpr size_t kMaxPlayerMemory = size_t{64} << 20;
 constexpr std::chrono::seconds kMaxPlayTime{10};
 // Bitmaps inside a metafile beyond this many pixels are skipped.
 constexpr int64_t kMaxEmbeddedPixels = int64_t{1} << 24;
