@@ -445,7 +445,10 @@ TMetaPen Pen(const TDevice& D, const wmfDC* Dc) {
                                           TMetaPenStyle::Null,       TMetaPenStyle::InsideFrame};
   const unsigned style = Dc->pen->lopnStyle & 0x0F;
   pen.Style = style < 7 ? kStyles[style] : TMetaPenStyle::Solid;
-  pen.Width = std::fabs(MapLengthX(D, Dc, Dc->pen->width));
+  // The player gives the hairline pen (width 0) one logical unit, as wide as
+  // a pen of width 1; both are drawn one pixel wide, as the hairline is.
+  const double logical = std::fabs(Dc->pen->width / SafePixel(Dc->pixel_width));
+  pen.Width = logical <= 1 ? 0 : std::fabs(MapLengthX(D, Dc, Dc->pen->width));
   pen.Color = Colour(Dc->pen->lopnColor);
   return pen;
 }

@@ -152,6 +152,24 @@ TEST(Metafile, EllipsesAndPenOutlinesStayOnTheirShapes) {
   }
 }
 
+TEST(Metafile, PenWidthsScaleWithThePictureButHairlinesStayOnePixel) {
+  struct TCase {
+    int Width;        // in logical units
+    int32_t Pixels;   // across the left border at four times the size
+  };
+  for (const TCase tc : {TCase{0, 1}, TCase{1, 1}, TCase{3, 12}, TCase{5, 20}}) {
+    SCOPED_TRACE(tc.Width);
+    TWmfWriter w;
+    w.MapMode(8).WindowExt(20, 20).Pen(0, tc.Width, 0x000000FF).Select(0).Brush(1, 0).Select(1);
+    w.Rectangle(5, 5, 15, 15).End();
+    TSurfaceBuffer b(80, 80);
+    Load(w.Bytes()).Draw(b.s, {0, 0, 80, 80});
+    int32_t ink = 0;
+    for (int32_t x = 0; x < 40; ++x) ink += b.At(x, 40) == 0x00FF0000u;
+    EXPECT_EQ(ink, tc.Pixels);
+  }
+}
+
 TEST(Metafile, TextIsThePlatformsTextAtTheRecordsAlignment) {
   TFont font;
   font.Name = "Arial";
