@@ -313,8 +313,12 @@ void CheckWmf(const uint8_t* Data, size_t Size, std::vector<uint8_t>& Out, TWmfF
     // Device-dependent bitmaps, old pattern brushes and regions are dropped
     // with their objects replaced by an empty brush, so object numbering
     // stays as the file has it: the player's readers of these structures are
-    // where hostile input hurts, and the platform draws them rarely.
-    if (function == 0x0922 || function == 0x0B23) continue;
+    // where hostile input hurts, and the platform draws them rarely. The
+    // records that use a region go with them, so no brush is taken for one.
+    if (function == 0x0922 || function == 0x0B23 || function == 0x012A || function == 0x012B ||
+        function == 0x012C || function == 0x0228 || function == 0x0429) {
+      continue;
+    }
     if (function == 0x01F9 || function == 0x06FF) {
       static const uint8_t kNullBrush[14] = {7, 0, 0, 0, 0xFC, 0x02, 1, 0, 0, 0, 0, 0, 0, 0};
       Out.insert(Out.end(), kNullBrush, kNullBrush + sizeof kNullBrush);
