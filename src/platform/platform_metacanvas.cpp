@@ -56,11 +56,6 @@ bool HatchBit(TMetaHatch Hatch, int32_t X, int32_t Y) {
   return false;
 }
 
-struct TEdge {
-  double X0, Y0, X1, Y1;
-  int Dir;  // +1 going down, -1 going up
-};
-
 // The on/off runs of the dashed one-pixel pens, in pixels.
 const std::vector<int>& DashPattern(TMetaPenStyle Style) {
   static const std::vector<int> kSolid;
@@ -77,29 +72,18 @@ const std::vector<int>& DashPattern(TMetaPenStyle Style) {
   }
 }
 
-double SignedArea(const std::vector<TMetaPoint>& P) {
-  double a = 0;
-  for (size_t i = 0, n = P.size(); i < n; ++i) {
-    const TMetaPoint& p = P[i];
-    const TMetaPoint& q = P[(i + 1) % n];
-    a += p.X * q.Y - q.X * p.Y;
-  }
-  return a / 2;
-}
-
 // The disc a wide pen leaves at a point. Small pens get more corners than
 // the quarter-pixel rule alone would give them: a hexagon for a 3-pixel pen
 // leaves visible notches at the joins.
-std::vector<TMetaPoint> PenDisc(TMetaPoint Centre, double R) {
-  std::vector<TMetaPoint> disc;
-  TMetaCanvas::AppendArc(disc, Centre.X, Centre.Y, R, R, 0, 360);
-  if (disc.size() >= 17) return disc;
-  disc.clear();
+void PenDisc(std::vector<TMetaPoint>& Disc, TMetaPoint Centre, double R) {
+  Disc.clear();
+  TMetaCanvas::AppendArc(Disc, Centre.X, Centre.Y, R, R, 0, 360);
+  if (Disc.size() >= 17) return;
+  Disc.clear();
   for (int i = 0; i < 16; ++i) {
     const double a = i * std::numbers::pi / 8;
-    disc.push_back(TMetaPoint{Centre.X + R * std::cos(a), Centre.Y - R * std::sin(a)});
+    Disc.push_back(TMetaPoint{Centre.X + R * std::cos(a), Centre.Y - R * std::sin(a)});
   }
-  return disc;
 }
 
 }  // namespace
@@ -149,66 +133,72 @@ void TMetaCanvas::BrushSpan(int32_t Y, int32_t X0, int32_t X1, const TMetaBrush&
   }
 }
 
-void TMetaCanvas::FillPolygons(const std::vector<std::vector<TMetaPoint>>& Polygons, TMetaFillRule Rule,
-                               const TMetaBrush& Brush, const TMetaBackground& Background) {
-  if (Brush.Style == TMetaBrushStyle::Null) return;
-  if (clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom) return;
-
-  std::vector<TEdge> edges;
-  for (const auto& poly : Polygons) {
-    const size_t n = poly.size();
-    if (n < 3) continue;
-    for (size_t i = 0; i < n; ++i) {
-      const TMetaPoint& a = poly[i];
-      const TMetaPoint& b = poly[(i + 1) % n];
-      const double ax = Tame(a.X), ay = Tame(a.Y), bx = Tame(b.X), by = Tame(b.Y);
-      if (ay == by) continue;  // a horizontal edge crosses no pixel centre row
-      if (ay < by) {
-        edges.push_back(TEdge{ax, ay, bx, by, +1});
-      } else {
-        edges.push_back(TEdge{bx, by, ax, ay, -1});
-      }
+void TMetaCanvas::AddEdges(const TMetaPoint* P, size_t N) {
+  if (N < 3) return;
+  for (size_t i = 0; i < N; ++i) {
+    const TMetaPoint& a = P[i];
+    const TMetaPoint& b = P[(i + 1) % N];
+    const double ax = Tame(a.X), ay = Tame(a.Y), bx = Tame(b.X), by = Tame(b.Y);
+    if (ay == by) continue;  // a horizontal edge crosses no pixel centre row
+    if (ay < by) {
+      edges_.push_back(TEdge{ax, ay, bx, by, +1});
+    } else {
+      edges_.push_back(TEdge{bx, by, ax, ay, -1});
     }
   }
-  if (edges.empty()) return;
-  std::sort(edges.begin(), edges.end(), [](const TEdge& l, const TEdge& r) { return l.Y0 < r.Y0; });
+}
+
+void TMetaCanvas::FillPolygons(const std::vector<std::vector<TMetaPoint>>& Polygons, TMetaFillRule Rule,
+                               const TMetaBrush& Brush, const TMetaBackground& Background) {
+  edges_.clear();
+  for (const auto& poly : Polygons) AddEdges(poly.data(), poly.size());
+  FillEdges(Rule, Brush, Background);
+}
+
+void TMetaCanvas::FillEdges(TMetaFillRule Rule, const TMetaBrush& Brush, const TMetaBackground& Background) {
+  if (Brush.Style == TMetaBrushStyle::Null || clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom ||
+      edges_.empty()) {
+    edges_.clear();
+    return;
+  }
+  std::sort(edges_.begin(), edges_.end(), [](const TEdge& l, const TEdge& r) { return l.Y0 < r.Y0; });
 
   // The first row whose centre an edge reaches: centre y + 0.5 >= Y0.
   auto firstRow = [](double y) { return static_cast<int64_t>(std::ceil(y - 0.5)); };
-  const int64_t top = std::max<int64_t>(clip_.Top, firstRow(edges.front().Y0));
-  std::vector<const TEdge*> active;
-  std::vector<std::pair<double, int>> crossings;
+  const int64_t top = std::max<int64_t>(clip_.Top, firstRow(edges_.front().Y0));
+  active_.clear();
   size_t next = 0;
   for (int64_t y = top; y < clip_.Bottom; ++y) {
     const double yc = static_cast<double>(y) + 0.5;
     // An edge covers the centres Y0 <= yc < Y1.
-    while (next < edges.size() && edges[next].Y0 <= yc) active.push_back(&edges[next++]);
-    active.erase(std::remove_if(active.begin(), active.end(), [yc](const TEdge* e) { return e->Y1 <= yc; }),
-                 active.end());
-    if (active.empty()) {
-      if (next == edges.size()) break;
+    while (next < edges_.size() && edges_[next].Y0 <= yc) active_.push_back(&edges_[next++]);
+    active_.erase(std::remove_if(active_.begin(), active_.end(), [yc](const TEdge* e) { return e->Y1 <= yc; }),
+                  active_.end());
+    if (active_.empty()) {
+      if (next == edges_.size()) break;
       // Skip the empty rows up to the next edge.
-      y = std::max(y, firstRow(edges[next].Y0) - 1);
+      y = std::max(y, firstRow(edges_[next].Y0) - 1);
       continue;
     }
-    crossings.clear();
-    for (const TEdge* e : active) {
+    crossings_.clear();
+    for (const TEdge* e : active_) {
       const double t = (yc - e->Y0) / (e->Y1 - e->Y0);
-      crossings.emplace_back(e->X0 + t * (e->X1 - e->X0), e->Dir);
+      crossings_.emplace_back(e->X0 + t * (e->X1 - e->X0), e->Dir);
     }
-    std::sort(crossings.begin(), crossings.end());
+    std::sort(crossings_.begin(), crossings_.end());
     int winding = 0;
-    for (size_t i = 0; i + 1 < crossings.size(); ++i) {
-      winding += Rule == TMetaFillRule::Winding ? crossings[i].second : 1;
+    for (size_t i = 0; i + 1 < crossings_.size(); ++i) {
+      winding += Rule == TMetaFillRule::Winding ? crossings_[i].second : 1;
       const bool inside = Rule == TMetaFillRule::Winding ? winding != 0 : (winding & 1) != 0;
       if (!inside) continue;
       // Pixels whose centre x + 0.5 lies in [xa, xb).
-      const double xa = crossings[i].first, xb = crossings[i + 1].first;
+      const double xa = crossings_[i].first, xb = crossings_[i + 1].first;
       const int64_t x0 = std::max<int64_t>(clip_.Left, static_cast<int64_t>(std::ceil(xa - 0.5)));
       const int64_t x1 = std::min<int64_t>(clip_.Right, static_cast<int64_t>(std::ceil(xb - 0.5)));
       if (x0 < x1) BrushSpan(static_cast<int32_t>(y), static_cast<int32_t>(x0), static_cast<int32_t>(x1), Brush, Background);
     }
   }
+  edges_.clear();
 }
 
 // A one-pixel line from pixel (X0, Y0) to pixel (X1, Y1), the last pixel left
@@ -231,7 +221,44 @@ void TMetaCanvas::ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const
   }
   int64_t err = dx - dy;
   int64_t x = X0, y = Y0;
-  for (int64_t i = 0; i < steps; ++i) {
+  int64_t first = 0, last = steps;
+  if (steps > 4 * (int64_t{c.Right} - c.Left + c.Bottom - c.Top) + 16) {
+    // A line far longer than the clip is walked only where it can touch
+    // it: the steps before and after are counted for the dashes but not
+    // taken, and the walk restarts at the nearest pixel of the line.
+    const double fx = static_cast<double>(X1 - X0) / steps, fy = static_cast<double>(Y1 - Y0) / steps;
+    double t0 = 0, t1 = static_cast<double>(steps);
+    auto limit = [&](double p, double q) {  // keeps p * t <= q
+      if (p == 0) {
+        if (q < 0) t1 = -1;
+        return;
+      }
+      const double t = q / p;
+      if (p < 0) {
+        t0 = std::max(t0, t);
+      } else {
+        t1 = std::min(t1, t);
+      }
+    };
+    limit(-fx, static_cast<double>(X0 - (c.Left - 2)));
+    limit(fx, static_cast<double>((c.Right + 2) - X0));
+    limit(-fy, static_cast<double>(Y0 - (c.Top - 2)));
+    limit(fy, static_cast<double>((c.Bottom + 2) - Y0));
+    if (t0 > t1) {
+      Phase += steps;
+      return;
+    }
+    first = static_cast<int64_t>(std::floor(t0));
+    last = std::min<int64_t>(steps, static_cast<int64_t>(std::ceil(t1)) + 1);
+    first = std::min(first, last);
+    x = X0 + static_cast<int64_t>(std::nearbyint(fx * first));
+    y = Y0 + static_cast<int64_t>(std::nearbyint(fy * first));
+    // The walk restarts on the line with a fresh error term: the pixels may
+    // differ from the full walk's by one, on a line thousands of pixels long.
+    err = dx - dy;
+    Phase += first;
+  }
+  for (int64_t i = first; i < last; ++i) {
     if (Inside(x, y)) {
       bool on = true;
       if (period > 0) {
@@ -257,6 +284,7 @@ void TMetaCanvas::ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const
       y += sy;
     }
   }
+  Phase += steps - last;
 }
 
 void TMetaCanvas::StrokePolyline(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen,
@@ -280,28 +308,34 @@ void TMetaCanvas::StrokePolyline(const std::vector<TMetaPoint>& Points, bool Clo
 
   // A wide pen is solid (as the platform draws wide cosmetic pens): one
   // quadrilateral per segment and a disc at every point for the round joins
-  // and caps, all turned the same way so the winding rule unites them. A
-  // pen on point (x, y) is centred on that pixel's centre.
+  // and caps. Painting one solid colour twice changes nothing, so each piece
+  // is filled on its own, and pieces that miss the clip are never built:
+  // memory stays that of one piece however long the line. A pen on point
+  // (x, y) is centred on that pixel's centre.
   const double r = width / 2;
-  std::vector<std::vector<TMetaPoint>> shapes;
+  const TMetaBrush ink{TMetaBrushStyle::Solid, Pen.Color, TMetaHatch::Horizontal};
   auto centre = [](const TMetaPoint& p) { return TMetaPoint{Tame(p.X) + 0.5, Tame(p.Y) + 0.5}; };
+  auto misses = [&](double x0, double y0, double x1, double y1) {
+    return std::max(x0, x1) + r < clip_.Left || std::min(x0, x1) - r > clip_.Right ||
+           std::max(y0, y1) + r < clip_.Top || std::min(y0, y1) - r > clip_.Bottom;
+  };
   for (size_t i = 0; i < segments; ++i) {
     const TMetaPoint a = centre(Points[i]), b = centre(Points[(i + 1) % n]);
     const double dx = b.X - a.X, dy = b.Y - a.Y;
     const double len = std::hypot(dx, dy);
-    if (len == 0) continue;
+    if (len == 0 || misses(a.X, a.Y, b.X, b.Y)) continue;
     const double nx = -dy / len * r, ny = dx / len * r;
-    shapes.push_back({{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}});
+    const TMetaPoint quad[4] = {{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}};
+    AddEdges(quad, 4);
+    FillEdges(TMetaFillRule::Winding, ink, Background);
   }
   for (size_t i = 0; i < n; ++i) {
     const TMetaPoint p = centre(Points[i]);
-    shapes.push_back(PenDisc(p, r));
+    if (misses(p.X, p.Y, p.X, p.Y)) continue;
+    PenDisc(disc_, p, r);
+    AddEdges(disc_.data(), disc_.size());
+    FillEdges(TMetaFillRule::Winding, ink, Background);
   }
-  for (auto& s : shapes) {
-    if (SignedArea(s) < 0) std::reverse(s.begin(), s.end());
-  }
-  FillPolygons(shapes, TMetaFillRule::Winding, TMetaBrush{TMetaBrushStyle::Solid, Pen.Color, TMetaHatch::Horizontal},
-               Background);
 }
 
 void TMetaCanvas::TextOut(TMetaPoint Origin, const std::string& Utf8, const TFont& Font,
@@ -309,8 +343,11 @@ void TMetaCanvas::TextOut(TMetaPoint Origin, const std::string& Utf8, const TFon
   if (clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom) return;
   const int32_t x = static_cast<int32_t>(std::nearbyint(Tame(Origin.X)));
   const int32_t y = static_cast<int32_t>(std::nearbyint(Tame(Origin.Y)));
+  // Text whose cell misses the clip is not rendered at all: a huge font
+  // costs its glyphs even where nothing of them shows.
+  const TTextExtent e = PlatformTextExtent(Font, Utf8);
+  if (int64_t{x} + e.cx <= clip_.Left || x >= clip_.Right || int64_t{y} + e.cy <= clip_.Top || y >= clip_.Bottom) return;
   if (Background.Opaque) {
-    const TTextExtent e = PlatformTextExtent(Font, Utf8);
     const int64_t x0 = std::max<int64_t>(clip_.Left, x), x1 = std::min<int64_t>(clip_.Right, int64_t{x} + e.cx);
     const int64_t y0 = std::max<int64_t>(clip_.Top, y), y1 = std::min<int64_t>(clip_.Bottom, int64_t{y} + e.cy);
     const uint32_t back = SurfaceRgb(Background.Color);

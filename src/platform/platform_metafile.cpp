@@ -57,7 +57,7 @@ constexpr size_t kHeaderSize = 18;
 
 // Limits on what one file may ask of the player.
 constexpr size_t kMaxRecords = size_t{1} << 20;
-constexpr size_t kMaxPlayerMemory = size_t{256} << 20;
+constexpr size_t kMaxPlayerMemory = size_t{64} << 20;
 constexpr std::chrono::seconds kMaxPlayTime{10};
 // Bitmaps inside a metafile beyond this many pixels are skipped.
 constexpr int64_t kMaxEmbeddedPixels = int64_t{1} << 24;
@@ -313,8 +313,12 @@ void CheckWmf(const uint8_t* Data, size_t Size, std::vector<uint8_t>& Out, TWmfF
     // Device-dependent bitmaps, old pattern brushes and regions are dropped
     // with their objects replaced by an empty brush, so object numbering
     // stays as the file has it: the player's readers of these structures are
-    // where hostile input hurts, and the platform draws them rarely.
-    if (function == 0x0922 || function == 0x0B23) continue;
+    // where hostile input hurts, and the platform draws them rarely. The
+    // records that use a region go with them, so no brush is taken for one.
+    if (function == 0x0922 || function == 0x0B23 || function == 0x012A || function == 0x012B ||
+        function == 0x012C || function == 0x0228 || function == 0x0429) {
+      continue;
+    }
     if (function == 0x01F9 || function == 0x06FF) {
       static const uint8_t kNullBrush[14] = {7, 0, 0, 0, 0xFC, 0x02, 1, 0, 0, 0, 0, 0, 0, 0};
       Out.insert(Out.end(), kNullBrush, kNullBrush + sizeof kNullBrush);
@@ -445,7 +449,10 @@ TMetaPen Pen(const TDevice& D, const wmfDC* Dc) {
                                           TMetaPenStyle::Null,       TMetaPenStyle::InsideFrame};
   const unsigned style = Dc->pen->lopnStyle & 0x0F;
   pen.Style = style < 7 ? kStyles[style] : TMetaPenStyle::Solid;
-  pen.Width = std::fabs(MapLengthX(D, Dc, Dc->pen->width));
+  // The player gives the hairline pen (width 0) one logical unit, as wide as
+  // a pen of width 1; both are drawn one pixel wide, as the hairline is.
+  const double logical = std::fabs(Dc->pen->width / SafePixel(Dc->pixel_width));
+  pen.Width = logical <= 1 ? 0 : std::fabs(MapLengthX(D, Dc, Dc->pen->width));
   pen.Color = Colour(Dc->pen->lopnColor);
   return pen;
 }

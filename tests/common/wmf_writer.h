@@ -52,6 +52,11 @@ class TWmfWriter {
     p.push_back(0);
     return RecordBytes(0x02FB, p);
   }
+  // A region with no scans, bounded by (0, 0) and (W, H).
+  TWmfWriter& Region(int W, int H) {
+    ++objects_;
+    return Record(0x06FF, {0, 6, 0, 0, 22, 0, 0, 0, 0, W, H});
+  }
   TWmfWriter& Select(int Object) { return Record(0x012D, {Object}); }
   TWmfWriter& Rectangle(int L, int T, int R, int B) { return Record(0x041B, {B, R, T, L}); }
   TWmfWriter& Ellipse(int L, int T, int R, int B) { return Record(0x0418, {B, R, T, L}); }

@@ -140,6 +140,19 @@ TEST(MetaCanvasPen, ThinLinesLeaveOutTheLastPixelAndDashesFollowTheBackgroundMod
   for (int32_t x = 0; x < 40; ++x) EXPECT_EQ(c.At(x, 0), kPaper);
 }
 
+TEST(MetaCanvasPen, LinesFarLongerThanTheSurfaceKeepTheirCourseAndDashes) {
+  // Two million pixels long, crossing a 40 x 8 surface: only the part inside
+  // is walked, on the true line and with the dash phase of the whole line.
+  TCanvasBuffer c(40, 8);
+  TMetaCanvas(c.s).StrokePolyline({{-1000000, 4}, {1000000, 4}}, false, TMetaPen{TMetaPenStyle::Dash, 0, 0},
+                                  TMetaBackground{});
+  for (int32_t x = 0; x < 40; ++x) EXPECT_EQ(c.At(x, 4), (x + 1000000) % 24 < 18 ? 0u : kPaper) << x;
+  TCanvasBuffer d(40, 40);
+  TMetaCanvas(d.s).StrokePolyline({{-1000000, -999980}, {1000000, 1000020}}, false, TMetaPen{}, TMetaBackground{});
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 40; ++x) EXPECT_EQ(d.At(x, y) == 0u, std::abs(y - (x + 20)) == 0) << x << "," << y;
+}
+
 TEST(MetaCanvasPen, ClosedThinOutlinesCoverEveryCornerAndDiagonalsStepOnePixel) {
   TCanvasBuffer c(12, 12);
   TMetaCanvas canvas(c.s);

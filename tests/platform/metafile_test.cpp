@@ -152,6 +152,24 @@ TEST(Metafile, EllipsesAndPenOutlinesStayOnTheirShapes) {
   }
 }
 
+TEST(Metafile, PenWidthsScaleWithThePictureButHairlinesStayOnePixel) {
+  struct TCase {
+    int Width;        // in logical units
+    int32_t Pixels;   // across the left border at four times the size
+  };
+  for (const TCase tc : {TCase{0, 1}, TCase{1, 1}, TCase{3, 12}, TCase{5, 20}}) {
+    SCOPED_TRACE(tc.Width);
+    TWmfWriter w;
+    w.MapMode(8).WindowExt(20, 20).Pen(0, tc.Width, 0x000000FF).Select(0).Brush(1, 0).Select(1);
+    w.Rectangle(5, 5, 15, 15).End();
+    TSurfaceBuffer b(80, 80);
+    Load(w.Bytes()).Draw(b.s, {0, 0, 80, 80});
+    int32_t ink = 0;
+    for (int32_t x = 0; x < 40; ++x) ink += b.At(x, 40) == 0x00FF0000u;
+    EXPECT_EQ(ink, tc.Pixels);
+  }
+}
+
 TEST(Metafile, TextIsThePlatformsTextAtTheRecordsAlignment) {
   TFont font;
   font.Name = "Arial";
@@ -227,6 +245,21 @@ TEST(Metafile, DamagedFilesFailWithThePicturesError) {
   // end record is read as if it had one.
   EXPECT_EQ(Load(good).Width(), 40);
   EXPECT_EQ(Load(std::vector<uint8_t>(good.begin(), good.end() - 6)).Width(), 40);
+}
+
+TEST(Metafile, RegionsAndDeviceBitmapsAreLeftOutButObjectNumbersStay) {
+  // Object 0 is a region, object 1 the red brush the rectangle is filled with.
+  TWmfWriter w;
+  w.MapMode(8).WindowExt(20, 20).Region(20, 20);
+  w.Brush(0, 0x000000FF).Pen(kNullPen, 0, 0).Select(1).Select(2);
+  w.Record(0x012B, {0}).Record(0x012C, {0});  // paint and clip by the region
+  w.Record(0x0922, {0x20, 0xCC, 0, 0, 4, 4, 0, 0});  // a device-dependent bitmap copy
+  w.Rectangle(2, 2, 6, 6).End();
+  TSurfaceBuffer b(20, 20);
+  Load(w.Bytes()).Draw(b.s, {0, 0, 20, 20});
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 20; ++x)
+      EXPECT_EQ(b.At(x, y), x >= 2 && x < 6 && y >= 2 && y < 6 ? 0x00FF0000u : kPaper) << x << "," << y;
 }
 
 TEST(Metafile, TheRegistryOpensWmfFilesAsMetafiles) {
