@@ -58,9 +58,6 @@ constexpr double kMaxDevice = 134217727.0;
 
 // Points an open path may collect before it is used.
 constexpr size_t kMaxPathPoints = size_t{1} << 20;
-// Corners of the shapes one wide-pen stroke becomes: the rasteriser keeps
-// about 100 bytes for each while it fills them.
-constexpr size_t kMaxPenCorners = size_t{1} << 18;
 
 // One record: its type and bytes. Every read is checked against the record's
 // size, so a count that promises more than the record holds ends in the
@@ -295,7 +292,7 @@ class TPlayer {
     if (Surface) {
       surfaceW_ = std::max(Surface->Width, 0);
       surfaceH_ = std::max(Surface->Height, 0);
-      budget_ = 256.0 * surfaceW_ * surfaceH_ + double{1 << 22};
+      budget_ = 1024.0 * surfaceW_ * surfaceH_ + double{1 << 22};
     }
     UpdateTransform();
   }
@@ -445,36 +442,35 @@ class TPlayer {
     for (const TFigure& f : Figures) StrokeFigure(f.Points, f.Closed, pen);
   }
 
-  // Work: a one-pixel line steps along its whole length once it touches the
-  // surface. A wide one becomes a quadrilateral per segment and a round disc
-  // per point (flattened to a quarter pixel, so a huge pen has thousands of
-  // corners), all filled at once: every edge is sorted and visited on the
-  // rows it crosses, and the pixels under the pen are painted. A figure
-  // whose discs would hold too many corners is refused.
+  // Work: a one-pixel line steps along its length near the surface (a long
+  // one is walked only where it can touch it). A wide one is filled piece by
+  // piece, a quadrilateral per segment and a round disc per point (flattened
+  // to a quarter pixel, so a huge pen has thousands of corners); pieces off
+  // the surface cost nothing, the others their edges, the rows they cross
+  // and the pixels they paint.
   void StrokeFigure(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen) {
     if (Points.empty()) return;
     const double reach = double(surfaceW_) + surfaceH_;
     const size_t n = Points.size();
     const bool thin = !(Pen.Width > 1) || std::nearbyint(Pen.Width) <= 1;
+    const double r = thin ? 0 : std::min(Pen.Width, kMaxDevice) / 2;
     double work = double(n);
     if (!thin) {
-      const double r = std::min(Pen.Width, kMaxDevice) / 2;
       const double corners = std::max(17.0, std::min(16385.0, std::ceil(std::numbers::pi / std::acos(1 - 0.25 / r)) + 1));
-      if (double(n) * (corners + 4) > double(kMaxPenCorners)) Invalid();
-      const double rows = std::min(2 * r + 1, double(surfaceH_) + 1);
-      work += double(n) * (corners * 8 + 2 * rows + std::min(4 * r * r, double(surfaceW_) * surfaceH_));
+      for (const TMetaPoint& p : Points) {
+        const double area = VisibleArea(p.X - r, p.Y - r, p.X + r + 1, p.Y + r + 1);
+        if (area > 0) work += corners + 2 * EdgeRows({0, p.Y - r}, {0, p.Y + r}) + area;
+      }
     }
     for (size_t i = 0; i < (Closed ? n : n - 1); ++i) {
       const TMetaPoint& a = Points[i];
       const TMetaPoint& b = Points[(i + 1) % n];
-      const double len = std::max(std::abs(a.X - b.X), std::abs(a.Y - b.Y));
-      if (thin) {
-        if (VisibleArea(std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1) > 0)
-          work += len;
-      } else {
-        const double w = std::min(Pen.Width, reach);
-        work += 4 * (EdgeRows(a, b) + w) + std::min(len, reach) * w;
-      }
+      const double x0 = std::min(a.X, b.X) - r, x1 = std::max(a.X, b.X) + r + 1;
+      const double y0 = std::min(a.Y, b.Y) - r, y1 = std::max(a.Y, b.Y) + r + 1;
+      const double area = VisibleArea(x0, y0, x1, y1);
+      if (area == 0) continue;
+      if (thin) work += std::min(std::max(x1 - x0, y1 - y0), 4 * reach + 16);
+      else work += 4 + 4 * EdgeRows({0, y0}, {0, y1}) + area;
     }
     Charge(work);
     canvas_->StrokePolyline(Points, Closed, Pen, dc_.Background);
@@ -908,6 +904,7 @@ class TPlayer {
     bool bottomUp = false;
     if (!ReadDib(R, OffBmi, CbBmi, OffBits, CbBits, Usage, w, h, bottomUp, nullptr, nullptr)) return;
     if (!canvas_ || Sw == 0 || Sh == 0 || Dw == 0 || Dh == 0) return;
+    if (!std::isfinite(Sx + Sy + Sw + Sh)) return;
     // A source rectangle counted from the bottom row (bottom-up DIBs played
     // by StretchDIBits) is turned into top-down rows.
     if (FromBottom && bottomUp) Sy = h - Sy - Sh;
@@ -972,8 +969,8 @@ class TPlayer {
     const bool finite = std::isfinite(srcXf.M11) && std::isfinite(srcXf.M22) && std::isfinite(srcXf.Dx) &&
                         std::isfinite(srcXf.Dy) && std::abs(srcXf.M11) < 1e6 && std::abs(srcXf.M22) < 1e6 &&
                         std::abs(srcXf.Dx) < 1e9 && std::abs(srcXf.Dy) < 1e9;
-    const TMetaPoint s0 = finite ? srcXf.Map(sx, sy) : TMetaPoint{sx, sy};
-    const TMetaPoint s1 = finite ? srcXf.Map(sx + sw, sy + sh) : TMetaPoint{sx + sw, sy + sh};
+    const TXform scale = finite ? TXform{srcXf.M11, 0, 0, srcXf.M22, srcXf.Dx, srcXf.Dy} : TXform{};
+    const TMetaPoint s0 = scale.Map(sx, sy), s1 = scale.Map(sx + sw, sy + sh);
     Blit(R, dx, dy, dw, dh, std::round(s0.X), std::round(s0.Y), std::round(s1.X - s0.X), std::round(s1.Y - s0.Y),
          offBmi, cbBmi, offBits, cbBits, usage, false);
   }

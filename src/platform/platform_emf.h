@@ -52,7 +52,7 @@ class TEmfPicture {
 
   // Plays the records onto Canvas with the frame stretched into Dest. Only
   // what the records draw is touched. EInvalidGraphic when the work budget
-  // (a few hundred times the surface's pixels) runs out.
+  // (a thousand times the surface's pixels) runs out.
   void Play(TMetaCanvas& Canvas, const TPixelSurface& Surface, const TPlatformRect& Dest) const;
 
  private:
