@@ -322,6 +322,60 @@ TEST(EmfPlay, StretchedBitmapsOfEveryDepth) {
       }
 }
 
+TEST(EmfPlay, BltRecordsCopyTheBitmapTopDownAndStretchIt) {
+  // BITBLT copies the block at its size; STRETCHBLT doubles it. Both take
+  // the source rectangle from the top of the picture whatever the DIB's
+  // row order. The bitmap is the same 3 x 2 picture as above.
+  const uint32_t rgb[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF}, {0xFFFFFF, 0x000000, 0xFF0000}};
+  for (bool stretch : {false, true})
+    for (bool topDown : {false, true}) {
+      const std::vector<uint8_t> dib = DibRecordBody(24, topDown, 0, 0, 3, 2);
+      const std::vector<uint8_t> bmiAndBits(dib.begin() + 72, dib.end());
+      const int32_t cbBmi = 40, head = stretch ? 100 : 92;
+      std::vector<int32_t> p{0, 0, 0, 0, 2, 1, stretch ? 6 : 3, stretch ? 4 : 2, int32_t(0x00CC0020), 0, 0,
+                             FloatBits(1), 0, 0, FloatBits(1), 0, 0, 0, 0, head + 8, cbBmi, head + 8 + cbBmi,
+                             int32_t(bmiAndBits.size()) - cbBmi};
+      if (stretch) p.insert(p.end(), {3, 2});
+      std::vector<uint8_t> body(p.size() * 4);
+      std::memcpy(body.data(), p.data(), body.size());
+      body.insert(body.end(), bmiAndBits.begin(), bmiAndBits.end());
+      TEmfWriter w(10, 6);
+      w.Raw(stretch ? 77 : 76, body);
+      const TSurface s = Play(w.Finish(), 10, 6);
+      const int k = stretch ? 2 : 1;
+      for (int32_t y = 0; y < 6; ++y)
+        for (int32_t x = 0; x < 10; ++x) {
+          const bool in = x >= 2 && x < 2 + 3 * k && y >= 1 && y < 1 + 2 * k;
+          ASSERT_EQ(s.At(x, y), in ? rgb[(y - 1) / k][(x - 2) / k] : (kPaper & 0xFFFFFF))
+              << "stretch " << stretch << ", top-down " << topDown << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST(EmfPlay, PieSweepsCounterClockwiseUnlessTheArcDirectionSaysOtherwise) {
+  // A circle of radius 16 around (20, 20); the pie runs from the radial
+  // through the east point to the one through the north point: the
+  // upper-right quarter, or with the clockwise direction the other three.
+  for (bool clockwise : {false, true}) {
+    TEmfWriter w(41, 41);
+    SolidNoPen(w, kBlue);
+    if (clockwise) w.Rec(57, {2});
+    w.Rec(47, {4, 4, 37, 37, 36, 20, 20, 4});
+    const TSurface s = Play(w.Finish(), 41, 41);
+    int compared = 0;
+    for (int32_t y = 0; y < 41; ++y)
+      for (int32_t x = 0; x < 41; ++x) {
+        const double dx = x + 0.5 - 20, dy = y + 0.5 - 20, d = std::hypot(dx, dy) / 16;
+        if (std::abs(d - 1) < 0.04 || std::abs(dx) < 0.6 || std::abs(dy) < 0.6) continue;
+        const bool quarter = dx > 0 && dy < 0;
+        const bool in = d < 1 && quarter != clockwise;
+        ++compared;
+        ASSERT_EQ(s.At(x, y), in ? OnSurface(kBlue) : (kPaper & 0xFFFFFF)) << clockwise << " at " << x << "," << y;
+      }
+    EXPECT_GT(compared, 1200);
+  }
+}
+
 // UTF-16 units as record words, two to a word.
 void PushUtf16(std::vector<int32_t>& P, const std::u16string& S) {
   for (size_t i = 0; i < S.size(); i += 2)
