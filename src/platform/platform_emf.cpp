@@ -56,6 +56,10 @@ constexpr uint32_t kSrcCopy = 0x00CC0020, kPatCopy = 0x00F00021, kBlackness = 0x
 // also keeps runaway transforms from reaching the rasteriser.
 constexpr double kMaxDevice = 134217727.0;
 
+// The work of one point of an outline (made, sorted among the edges) in
+// painted pixels.
+constexpr double kPointWork = 16;
+
 // Points an open path may collect before it is used.
 constexpr size_t kMaxPathPoints = size_t{1} << 20;
 
@@ -427,7 +431,7 @@ class TPlayer {
       for (size_t i = 0; i < f.Points.size(); ++i) {
         const TMetaPoint& p = f.Points[i];
         x0 = std::min(x0, p.X), y0 = std::min(y0, p.Y), x1 = std::max(x1, p.X), y1 = std::max(y1, p.Y);
-        work += EdgeRows(p, f.Points[(i + 1) % f.Points.size()]);
+        work += kPointWork + EdgeRows(p, f.Points[(i + 1) % f.Points.size()]);
       }
     }
     if (polys.empty()) return;
@@ -447,7 +451,8 @@ class TPlayer {
   // piece, a quadrilateral per segment and a round disc per point (flattened
   // to a quarter pixel, so a huge pen has thousands of corners); pieces off
   // the surface cost nothing, the others their edges, the rows they cross
-  // and the pixels they paint.
+  // and the pixels they paint. A corner (its sine and cosine, its place in
+  // the sorted edges) costs about as much as 64 painted pixels.
   void StrokeFigure(const std::vector<TMetaPoint>& Points, bool Closed, const TMetaPen& Pen) {
     if (Points.empty()) return;
     const double reach = double(surfaceW_) + surfaceH_;
@@ -459,7 +464,7 @@ class TPlayer {
       const double corners = std::max(17.0, std::min(16385.0, std::ceil(std::numbers::pi / std::acos(1 - 0.25 / r)) + 1));
       for (const TMetaPoint& p : Points) {
         const double area = VisibleArea(p.X - r, p.Y - r, p.X + r + 1, p.Y + r + 1);
-        if (area > 0) work += corners + 2 * EdgeRows({0, p.Y - r}, {0, p.Y + r}) + area;
+        if (area > 0) work += 64 * corners + 2 * EdgeRows({0, p.Y - r}, {0, p.Y + r}) + area;
       }
     }
     for (size_t i = 0; i < (Closed ? n : n - 1); ++i) {
@@ -530,7 +535,7 @@ class TPlayer {
       const size_t before = out.size();
       TMetaCanvas::AppendBezier(out, P[i - 1], P[i], P[i + 1], P[i + 2]);
       if (out.size() > kMaxPathPoints) Invalid();
-      Charge(double(out.size() - before));
+      Charge(kPointWork * double(out.size() - before));
     }
     return out;
   }
