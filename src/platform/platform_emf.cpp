@@ -52,8 +52,8 @@ constexpr uint32_t kHeaderSize = 88;            // up to and including szlMillim
 constexpr uint32_t kSrcCopy = 0x00CC0020, kPatCopy = 0x00F00021, kBlackness = 0x00000042,
                    kWhiteness = 0x00FF0062;
 
-// GDI keeps device coordinates within 27 bits; so does the player, which
-// also keeps runaway transforms from reaching the rasteriser.
+// The platform keeps device coordinates within 27 bits; so does the
+// player, which also keeps runaway transforms from the rasteriser.
 constexpr double kMaxDevice = 134217727.0;
 
 // The work of one point of an outline (made, sorted among the edges) in
