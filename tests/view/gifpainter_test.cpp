@@ -53,13 +53,13 @@ struct TRun {
     Canvas.Clear(0xFF808080u);
     Gif.AnimationSpeed = Speed;
     Painter = std::make_unique<TGIFPainter>(Gif, Host, Canvas, TPlatformRect{0, 0, 4, 4});
-    Painter->OnStartPaint = [this](TGIFPainter&) { Events.push_back("start"); };
-    Painter->OnPaint = [this](TGIFPainter& P) {
+    Painter->OnStartPaint = [this](TGIFPainterBase&) { Events.push_back("start"); };
+    Painter->OnPaint = [this](TGIFPainterBase& P) {
       Events.push_back("paint" + std::to_string(P.ActiveFrame));
       PaintTimes.push_back(Clock.Microseconds() / 1000);
     };
-    Painter->OnLoop = [this](TGIFPainter&) { Events.push_back("loop"); };
-    Painter->OnEndPaint = [this](TGIFPainter&) { Events.push_back("end"); };
+    Painter->OnLoop = [this](TGIFPainterBase&) { Events.push_back("loop"); };
+    Painter->OnEndPaint = [this](TGIFPainterBase&) { Events.push_back("end"); };
   }
 };
 
@@ -158,7 +158,7 @@ TEST(GifPainter, LoopsAndEventOrder) {
   // Stopping from inside an event ends at once, with one end event.
   TAnim three({10, 10, 10}, {}, 0);
   TRun s(three.Gif);
-  s.Painter->OnPaint = [&](TGIFPainter& P) {
+  s.Painter->OnPaint = [&](TGIFPainterBase& P) {
     s.Events.push_back("paint" + std::to_string(P.ActiveFrame));
     if (P.ActiveFrame == 1) P.Stop();
   };
@@ -169,7 +169,7 @@ TEST(GifPainter, LoopsAndEventOrder) {
   // The after-paint event may pick the next frame.
   TAnim pick({10, 10, 10});
   TRun p(pick.Gif);
-  p.Painter->OnAfterPaint = [](TGIFPainter& P) {
+  p.Painter->OnAfterPaint = [](TGIFPainterBase& P) {
     if (P.ActiveFrame == 0) P.ActiveFrame = 2;
   };
   p.Painter->Start();
