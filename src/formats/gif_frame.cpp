@@ -234,13 +234,7 @@ void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
     const int32_t tc = Source.TransparentColor();
     const uint32_t key = static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
                          static_cast<uint32_t>((tc >> 16) & 0xFF);
-    std::vector<uint8_t> masked(pixels_.size());
-    for (int32_t y = 0; y < Source.Height(); ++y) {
-      const uint32_t* src = Source.ScanLine(y);
-      uint8_t* m = masked.data() + static_cast<size_t>(y) * static_cast<size_t>(Width());
-      for (int32_t x = 0; x < Source.Width(); ++x) m[x] = (src[x] & 0xFFFFFFu) == key;
-    }
-    ApplyMask(masked);
+    ApplyMask([&](int32_t X, int32_t Y) { return (Source.ScanLine(Y)[X] & 0xFFFFFFu) == key; });
   }
   FreeBitmap();
   if (image_) image_->Progress(TProgressStage::psEnding, 100, "Converting...");
@@ -321,21 +315,24 @@ void TGIFSubImage::Assign(const TGraphic& Source) {
   };
   drawOn(b, 0xFF000000u);
   if (!dynamic_cast<const TTransparentGraphic*>(&Source)) return Assign(b);
-  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-  std::vector<uint8_t> masked(n);
-  if (const auto* icon = dynamic_cast<const TIcon*>(&Source)) {
+  std::vector<uint32_t> icon, white;
+  if (const auto* i = dynamic_cast<const TIcon*>(&Source)) {
     // The icon's own mask: the pixels it leaves fully transparent.
-    const std::vector<uint32_t> argb = icon->Pixels();
-    for (size_t i = 0; i < n && i < argb.size(); ++i) masked[i] = (argb[i] >> 24) == 0;
+    icon = i->Pixels();
+    if (icon.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) icon.clear();
   } else {
     // A metafile says nothing of its transparency: what it leaves untouched
     // differs between a white and a black background.
-    TPlatformBitmap white;
-    drawOn(white, 0xFFFFFFFFu);
-    for (size_t i = 0; i < n; ++i) masked[i] = ((white.Bits()[i] ^ b.Bits()[i]) & 0xFFFFFFu) != 0;
+    TPlatformBitmap w1;
+    drawOn(w1, 0xFFFFFFFFu);
+    white.assign(w1.Bits(), w1.Bits() + static_cast<size_t>(w) * static_cast<size_t>(h));
   }
   Assign(b);
-  ApplyMask(masked);
+  ApplyMask([&](int32_t X, int32_t Y) {
+    const size_t i = static_cast<size_t>(Y) * static_cast<size_t>(w) + static_cast<size_t>(X);
+    if (!white.empty()) return ((white[i] ^ b.Bits()[i]) & 0xFFFFFFu) != 0;
+    return !icon.empty() && (icon[i] >> 24) == 0;
+  });
 }
 
 void TGIFSubImage::Assign(const TPicture& Source) {
@@ -345,7 +342,7 @@ void TGIFSubImage::Assign(const TPicture& Source) {
     Clear();
 }
 
-void TGIFSubImage::ApplyMask(const std::vector<uint8_t>& Masked) {
+void TGIFSubImage::ApplyMask(const std::function<bool(int32_t X, int32_t Y)>& Masked) {
   // The masked pixels become a new black entry named by a graphic control
   // extension, unless the table has no room for one.
   colorMap_.Optimize();
@@ -353,11 +350,15 @@ void TGIFSubImage::ApplyMask(const std::vector<uint8_t>& Masked) {
   if (n == 0 || n >= 256) return;
   const int32_t entry = colorMap_.Add(TGIFColor{});
   bool any = false;
-  for (size_t i = 0; i < pixels_.size() && i < Masked.size(); ++i)
-    if (Masked[i]) {
-      pixels_[i] = static_cast<uint8_t>(entry);
-      any = true;
-    }
+  const int32_t w = Width(), h = Height();
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+    for (int32_t x = 0; x < w; ++x)
+      if (Masked(x, y)) {
+        row[x] = static_cast<uint8_t>(entry);
+        any = true;
+      }
+  }
   if (!any) {
     colorMap_.Delete(entry);
     return;

@@ -443,8 +443,8 @@ class TGIFSubImage : public TGIFItem {
 
   void ImportIndexed(const TPlatformBitmap& Source);
   void ImportTrueColor(const TPlatformBitmap& Source);
-  // Masked: one byte per pixel, not 0 where the frame is to be transparent.
-  void ApplyMask(const std::vector<uint8_t>& Masked);
+  // Masked: true where the frame is to be transparent.
+  void ApplyMask(const std::function<bool(int32_t X, int32_t Y)>& Masked);
   void StretchInto(TPixelSurface& Surface, const TPlatformRect& R, bool Transparent);
 };
 

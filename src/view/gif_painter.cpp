@@ -307,6 +307,11 @@ void TGIFPreview::SetImage(TGIFImage* Image) {
   Invalidate();
 }
 
+void TGIFPreview::Resize() {
+  TCustomPaintBox32::Resize();
+  if (image_) SetImage(image_);
+}
+
 void TGIFPreview::DoPaintBuffer() {
   // A painter on the composite bitmap leaves the canvas alone: the image
   // copies its present state out on each Draw.

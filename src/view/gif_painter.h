@@ -88,6 +88,9 @@ class TGIFPreview : public TCustomPaintBox32, private TGIFPainterFactory {
   void SetImage(TGIFImage* Image);
   TGIFPainterBase* Painter() const { return image_ ? image_->Painter() : nullptr; }
   const TBitmap32& Canvas() const { return canvas_; }
+  // A new size or a new window: the animation starts over on a canvas of
+  // the new size with the new window's timers.
+  void Resize() override;
 
  protected:
   void DoPaintBuffer() override;

@@ -1,15 +1,18 @@
 // The Qt window of a view control on the offscreen platform: it shows the
 // control's buffer, forwards a mouse drag to the layers, and turns an
-// exception from a handler into the application's message box.
+// exception from a handler into the application's message box; an animated
+// GIF plays in a preview control on the window's own timers.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPixmap>
 
 #include <memory>
 
+#include "gif_painter.h"
 #include "platform_messagebox.h"
 #include "raster_image.h"
 #include "raster_layers.h"
@@ -121,4 +124,46 @@ TEST_F(ViewWidget, HandlerExceptionsBecomeAMessageBox) {
   EXPECT_EQ(recorder.Last().Text, "Source bitmap is nil.");
   EXPECT_EQ(recorder.Last().Flags & MB_ICONMASK, MB_ICONSTOP);
   EXPECT_FALSE(w.MouseCapture());  // the press captured; the failure released it
+}
+
+TEST_F(ViewWidget, AnimatedGifPlaysInAPreview) {
+  // Two frames, red then green, 3 units (36 ms) each, looping forever.
+  TGIFImage gif;
+  gif.Header().Width = gif.Header().Height = 8;
+  gif.GlobalColorMap().Add({255, 0, 0});
+  gif.GlobalColorMap().Add({0, 255, 0});
+  for (uint8_t i = 0; i < 2; ++i) {
+    auto f = std::make_unique<TGIFSubImage>(&gif);
+    TGIFSubImage* p = f.get();
+    gif.Add(std::move(f));
+    if (i == 0) p->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(p));
+    auto g = std::make_unique<TGIFGraphicControlExtension>(p);
+    g->SetDelay(3);
+    p->Extensions().Add(std::move(g));
+    p->SetBounds(0, 0, 8, 8);
+    std::fill(p->Data(), p->Data() + p->DataSize(), i);
+  }
+  TViewWidget w;
+  w.resize(30, 20);
+  TGIFPreview preview;
+  w.SetControl(&preview);
+  preview.SetImage(&gif);
+  w.show();
+  // Both frames show within a few delays on the window's own timers.
+  bool seen[2] = {false, false};
+  QElapsedTimer clock;
+  clock.start();
+  while (!(seen[0] && seen[1]) && clock.elapsed() < 5000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    const QImage shot = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb c = shot.pixel(15, 10);
+    seen[0] |= c == 0xFFFF0000u;
+    seen[1] |= c == 0xFF00FF00u;
+  }
+  EXPECT_TRUE(seen[0]);
+  EXPECT_TRUE(seen[1]);
+  EXPECT_EQ(gif.PainterCount(), 1);
+  w.SetControl(nullptr);
+  preview.SetImage(nullptr);
+  EXPECT_EQ(gif.PainterCount(), 0);
 }
