@@ -233,87 +233,92 @@ TEST(GifPainter, PreviewControlAnimatesOffscreen) {
 
 namespace {
 
-struct TFactory : TGIFPainterFactory {
-  TViewHost& Host;
-  int Made = 0;
-  explicit TFactory(TViewHost& H) : Host(H) {}
-  std::shared_ptr<TGIFPainterBase> CreatePainter(TGIFImage& Image, const TPixelSurface& Canvas,
-                                                 const TPlatformRect& Rect) override {
-    ++Made;
-    return std::make_shared<TGIFPainter>(Image, Host, Canvas, Rect);
-  }
-};
-
 const uint32_t kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u, kBlue = 0xFF0000FFu, kGrey = 0xFF808080u;
+const uint16_t kDefault = goAsync | goTransparent | goAnimate | goLoop | goDither | goAutoDither;
 
-// An image drawn onto a grey 4 x 4 canvas on a fake clock, its five events
-// recorded (paints with the time in milliseconds).
-struct TScene {
+// An image drawn onto a grey 4 x 4 canvas, its painters on a fake clock and
+// its five events recorded (paints with the time in milliseconds).
+struct TScene : TGIFPainterFactory {
   TFakeClock Clock;
   TRecordingViewHost Host{4, 4, &Clock};
-  TFactory Factory{Host};
   TBitmap32 Canvas;
   std::vector<std::string> Events;
   TGIFImage* Gif;  // null once freed
+  int Made = 0;
   explicit TScene(TGIFImage& G) : Gif(&G) {
     Canvas.SetSize(4, 4);
     Canvas.Clear(kGrey);
-    Gif->PainterFactory = &Factory;
-    Gif->OnStartPaint = [this](TGIFPainterBase&) { Events.push_back("start"); };
-    Gif->OnPaint = [this](TGIFPainterBase& P) {
-      Events.push_back("paint" + std::to_string(P.ActiveFrame) + "@" + std::to_string(Clock.Microseconds() / 1000));
+    G.PainterFactory = this;
+    const auto note = [this](const char* What, bool Frame, bool Time) {
+      return [=, this](TGIFPainterBase& P) {
+        Events.push_back(What + (Frame ? std::to_string(P.ActiveFrame) : "") +
+                         (Time ? "@" + std::to_string(Clock.Microseconds() / 1000) : ""));
+      };
     };
-    Gif->OnAfterPaint = [this](TGIFPainterBase& P) { Events.push_back("after" + std::to_string(P.ActiveFrame)); };
-    Gif->OnLoop = [this](TGIFPainterBase&) { Events.push_back("loop"); };
-    Gif->OnEndPaint = [this](TGIFPainterBase&) { Events.push_back("end"); };
+    G.OnStartPaint = note("start", false, false);
+    G.OnPaint = note("paint", true, true);
+    G.OnAfterPaint = note("after", true, false);
+    G.OnLoop = note("loop", false, false);
+    G.OnEndPaint = note("end", false, false);
   }
   // The painters use the host and the canvas, which go first.
-  ~TScene() {
+  ~TScene() override {
     if (Gif) Gif->StopDraw();
+  }
+  std::shared_ptr<TGIFPainterBase> CreatePainter(TGIFImage& Image, const TPixelSurface& C,
+                                                 const TPlatformRect& R) override {
+    ++Made;
+    return std::make_shared<TGIFPainter>(Image, Host, C, R);
   }
   void Draw(const TPlatformRect& R = {0, 0, 4, 4}) {
     TPixelSurface s{Canvas.Bits(), 4, 4};
     Gif->Draw(s, R);
   }
-  uint32_t Middle() const { return Canvas.GetPixel(2, 2); }
 };
 
 }  // namespace
 
 TEST(GifImageDraw, OptionsChooseAFrameOrAPainter) {
   VemraTestStartup();
-  const uint16_t deflt = goAsync | goTransparent | goAnimate | goLoop | goDither | goAutoDither;
+  const uint16_t sync = kDefault & ~goAsync;
   struct TCase {
     const char* Name;
-    int Frames;
+    std::vector<int> Delays;
+    int Loops, Force, Speed;
     uint16_t Options;
-    int Force;
-    bool Factory;
     int Painters;  // running after Draw
     uint32_t Shown;
     const char* Events;
   } cases[] = {
-      {"one frame", 1, deflt, -1, true, 0, kRed, ""},
-      {"no animate, forced frame", 3, uint16_t(deflt & ~goAnimate), 1, true, 0, kGreen, ""},
-      {"forced frame out of range", 3, uint16_t(deflt & ~goAnimate), 3, true, 0, kRed, ""},
-      {"nothing to animate with", 2, deflt, -1, false, 0, kRed, ""},
-      {"asynchronous", 2, deflt, -1, true, 1, kRed, "start paint0@0 after0"},
-      {"asynchronous, direct", 2, uint16_t(deflt | goDirectDraw), -1, true, 1, kRed, "start paint0@0 after0"},
-      // Waits one unit first, then 10 units between the frames.
-      {"synchronous", 3, uint16_t(deflt & ~goAsync), -1, true, 0, kBlue,
+      {"one frame", {10}, -1, -1, 100, kDefault, 0, kRed, ""},
+      {"no animate, forced frame", {10, 10, 10}, -1, 1, 100, uint16_t(kDefault & ~goAnimate), 0, kGreen, ""},
+      {"no factory", {10, 10}, -1, -1, 100, kDefault, 0, kRed, ""},
+      {"asynchronous", {10, 10}, -1, -1, 100, kDefault, 1, kRed, "start paint0@0 after0"},
+      // Synchronous: plays to the end inside Draw, one unit's wait first.
+      {"synchronous", {10, 10, 10}, -1, -1, 100, sync, 0, kBlue,
        "start paint0@12 after0 paint1@132 after1 paint2@252 after2 end"},
-      {"synchronous, direct", 2, uint16_t((deflt & ~goAsync) | goDirectDraw), -1, true, 0, kGreen,
+      {"synchronous, direct", {10, 10}, -1, -1, 100, uint16_t(sync | goDirectDraw), 0, kGreen,
        "start paint0@12 after0 paint1@132 after1 end"},
+      // Forever on a timer is once here, and so is looping on and on.
+      {"loop count 0", {10, 10}, 0, -1, 100, sync, 0, kGreen, "start paint0@12 after0 paint1@132 after1 end"},
+      {"loop on and on", {10, 10}, -1, -1, 100, uint16_t(sync | goLoopContinously), 0, kGreen,
+       "start paint0@12 after0 paint1@132 after1 end"},
+      {"loop count 2", {10, 10}, 2, -1, 100, sync, 0, kGreen,
+       "start paint0@12 after0 paint1@132 after1 loop paint0@252 after0 paint1@372 after1 end"},
+      // 5000 units are held to 1000 (12 s) when the caller waits.
+      {"long delay", {5000, 10}, -1, -1, 100, sync, 0, kGreen, "start paint0@12 after0 paint1@12012 after1 end"},
+      {"speed 0", {10, 10}, -1, -1, 0, sync, 0, kGreen, "start paint0@12000 after0 paint1@24000 after1 end"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TAnim a(std::vector<int>(size_t(c.Frames), 10));
+    TAnim a(c.Delays, {}, c.Loops);
     a.Gif.DrawOptions = c.Options;
     a.Gif.ForceFrame = c.Force;
+    a.Gif.AnimationSpeed = c.Speed;
     TScene s(a.Gif);
-    if (!c.Factory) a.Gif.PainterFactory = nullptr;
+    if (std::string(c.Name) == "no factory") a.Gif.PainterFactory = nullptr;
     s.Draw();
-    EXPECT_EQ(s.Middle(), c.Shown);
+    EXPECT_EQ(s.Canvas.GetPixel(2, 2), c.Shown);
     EXPECT_EQ(a.Gif.PainterCount(), c.Painters);
     EXPECT_EQ(s.Events, Split(c.Events));
     EXPECT_EQ(s.Clock.TimerCount(), size_t(c.Painters));
@@ -322,26 +327,20 @@ TEST(GifImageDraw, OptionsChooseAFrameOrAPainter) {
 
 TEST(GifImageDraw, CompositeAndDirectPaintersOverTime) {
   VemraTestStartup();
-  // On the composite: the canvas changes only when drawn again.
+  // On the composite the canvas changes only when drawn again, stretched or tiled.
   TAnim a({10, 10}, {}, 0);
   TScene s(a.Gif);
   s.Draw();
-  ASSERT_NE(a.Gif.Bitmap(), nullptr);
   s.Clock.Advance(120);
-  EXPECT_EQ(s.Middle(), kRed);
-  EXPECT_GE(s.Host.CountOf(THostCall::Invalidate), 2u);
-  s.Draw();
-  EXPECT_EQ(s.Middle(), kGreen);
-  s.Draw({0, 0, 2, 2});  // the composite stretched into another rectangle
+  EXPECT_EQ(s.Canvas.GetPixel(2, 2), kRed);
+  s.Draw({0, 0, 2, 2});
   EXPECT_EQ(s.Canvas.GetPixel(1, 1), kGreen);
-  EXPECT_EQ(s.Factory.Made, 1);
-  // Tiled: the composite at its own size from the rectangle's corner.
+  EXPECT_EQ(s.Canvas.GetPixel(2, 2), kRed);
   a.Gif.DrawOptions |= goTile;
-  s.Canvas.Clear(kGrey);
   s.Draw({1, 1, 4, 4});
-  EXPECT_EQ(s.Canvas.GetPixel(0, 0), kGrey);
+  EXPECT_EQ(s.Canvas.GetPixel(0, 0), kGreen);  // left by the stretched draw
   EXPECT_EQ(s.Canvas.GetPixel(3, 3), kGreen);
-
+  EXPECT_EQ(s.Made, 1);
   // Direct: the painter paints on the canvas itself; drawing again on the
   // same canvas and rectangle leaves it running, another rectangle restarts.
   TAnim d({10, 10}, {}, 0);
@@ -349,53 +348,16 @@ TEST(GifImageDraw, CompositeAndDirectPaintersOverTime) {
   TScene t(d.Gif);
   t.Draw();
   t.Clock.Advance(120);
-  EXPECT_EQ(t.Middle(), kGreen);
-  TGIFPainterBase* first = d.Gif.Painter();
+  EXPECT_EQ(t.Canvas.GetPixel(2, 2), kGreen);
   t.Draw();
-  EXPECT_EQ(d.Gif.Painter(), first);
   t.Draw({0, 0, 2, 2});
-  EXPECT_NE(d.Gif.Painter(), nullptr);
   EXPECT_EQ(d.Gif.PainterCount(), 1);
-  EXPECT_EQ(t.Factory.Made, 2);
+  EXPECT_EQ(t.Made, 2);
+  // The loop event opens the next round, before its first wait.
   EXPECT_EQ(t.Events, Split("start paint0@0 after0 paint1@120 after1 loop end start paint0@120 after0"));
-  EXPECT_EQ(t.Clock.TimerCount(), 1u);
 }
 
-TEST(GifImageDraw, SynchronousPlayEndsInsideTheCall) {
-  VemraTestStartup();
-  const uint16_t sync = goTransparent | goAnimate | goLoop;
-  struct TCase {
-    const char* Name;
-    std::vector<int> Delays;
-    int Loops;
-    uint16_t Options;
-    int Speed;
-    const char* Events;
-  } cases[] = {
-      // Forever on a timer is once here.
-      {"loop count 0", {10, 10}, 0, sync, 100, "start paint0@12 paint1@132 end"},
-      {"loop count 2", {10, 10}, 2, sync, 100, "start paint0@12 paint1@132 loop paint0@252 paint1@372 end"},
-      {"loop on and on", {10, 10}, -1, uint16_t(sync | goLoopContinously), 100, "start paint0@12 paint1@132 end"},
-      // 5000 units are held to 1000 (12 s) when the caller waits.
-      {"long delay", {5000, 10}, -1, sync, 100, "start paint0@12 paint1@12012 end"},
-      {"speed 0", {10, 10}, -1, sync, 0, "start paint0@12000 paint1@24000 end"},
-      {"speed 200", {10, 10}, -1, sync, 200, "start paint0@6 paint1@66 end"},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    TAnim a(c.Delays, {}, c.Loops);
-    a.Gif.DrawOptions = c.Options;
-    a.Gif.AnimationSpeed = c.Speed;
-    TScene s(a.Gif);
-    a.Gif.OnAfterPaint = nullptr;
-    s.Draw();
-    EXPECT_EQ(s.Events, Split(c.Events));
-    EXPECT_EQ(a.Gif.PainterCount(), 0);
-    EXPECT_EQ(s.Clock.TimerCount(), 0u);
-  }
-}
-
-TEST(GifImageDraw, ReentryAndStoppingFromEvents) {
+TEST(GifImageDraw, StoppingFromEventsAndOnChanges) {
   VemraTestStartup();
   // A Draw from a painter's own event inside Draw does nothing.
   TAnim a({10, 10});
@@ -403,70 +365,49 @@ TEST(GifImageDraw, ReentryAndStoppingFromEvents) {
   TScene s(a.Gif);
   a.Gif.OnAfterPaint = [&](TGIFPainterBase&) { s.Draw(); };
   s.Draw();
-  EXPECT_EQ(s.Factory.Made, 1);
+  EXPECT_EQ(s.Made, 1);
   EXPECT_EQ(s.Events, Split("start paint0@12 paint1@132 end"));
-
-  // StopDraw from a paint event, of an asynchronous and of a synchronous
-  // painter: the end event once, no timer, no painter; an end event that
-  // draws again starts nothing.
-  for (bool async : {true, false}) {
-    SCOPED_TRACE(async);
-    TAnim b({10, 10, 10}, {}, 0);
-    if (!async) b.Gif.DrawOptions &= uint16_t(~goAsync);
-    TScene t(b.Gif);
-    b.Gif.OnAfterPaint = [&](TGIFPainterBase& P) {
-      if (P.ActiveFrame == 1) b.Gif.StopDraw();
-    };
-    b.Gif.OnEndPaint = [&](TGIFPainterBase&) {
-      t.Events.push_back("end");
-      t.Draw();
-    };
-    t.Draw();
-    t.Clock.Advance(1000);
-    EXPECT_EQ(t.Events, Split(async ? "start paint0@0 paint1@120 end" : "start paint0@12 paint1@132 end"));
-    EXPECT_EQ(b.Gif.PainterCount(), 0);
-    EXPECT_EQ(b.Gif.Painter(), nullptr);
-    EXPECT_EQ(t.Clock.TimerCount(), 0u);
-    EXPECT_EQ(t.Factory.Made, 1);
-  }
-}
-
-TEST(GifImageDraw, ChangesToTheImageStopItsPainters) {
-  VemraTestStartup();
+  // Stopping from a paint event, by changing the image or freeing it: one
+  // end event, no timer, no painter; an end event that draws starts nothing,
+  // and the next Draw animates anew.
   struct TCase {
     const char* Name;
     std::function<void(std::unique_ptr<TAnim>&)> Change;
+    bool InEvent;
   } cases[] = {
-      {"a frame added", [](auto& A) { A->Gif.Add(std::make_unique<TGIFSubImage>(&A->Gif)); }},
-      {"wider", [](auto& A) { A->Gif.SetWidth(8); }},
-      {"global table", [](auto& A) { A->Gif.GlobalColorMap().Add({1, 2, 3}); }},
-      {"cleared", [](auto& A) { A->Gif.Clear(); }},
-      {"stopped", [](auto& A) { A->Gif.StopDraw(); }},
-      {"freed", [](auto& A) { A.reset(); }},
+      {"StopDraw in an event", [](auto& A) { A->Gif.StopDraw(); }, true},
+      {"a frame added", [](auto& A) { A->Gif.Add(std::make_unique<TGIFSubImage>(&A->Gif)); }, false},
+      {"wider", [](auto& A) { A->Gif.SetWidth(8); }, false},
+      {"global table", [](auto& A) { A->Gif.GlobalColorMap().Add({1, 2, 3}); }, false},
+      {"cleared", [](auto& A) { A->Gif.Clear(); }, false},
+      {"freed", [](auto& A) { A.reset(); }, false},
   };
-  for (const TCase& c : cases) {
-    for (bool direct : {false, true}) {
-      SCOPED_TRACE(std::string(c.Name) + (direct ? " direct" : ""));
-      auto a = std::make_unique<TAnim>(std::vector<int>{10, 10}, std::vector<int>{}, 0);
-      if (direct) a->Gif.DrawOptions |= goDirectDraw;
-      TScene s(a->Gif);
-      s.Draw();
-      s.Clock.Advance(120);
-      c.Change(a);
-      if (!a) s.Gif = nullptr;
-      // The loop event opens the next round, before its first wait.
-      EXPECT_EQ(s.Events, Split("start paint0@0 after0 paint1@120 after1 loop end"));
-      EXPECT_EQ(s.Clock.TimerCount(), 0u);
-      s.Clock.Advance(1000);
-      EXPECT_EQ(s.Events.size(), 7u);
-      if (a) {
-        EXPECT_EQ(a->Gif.PainterCount(), 0);
-      }
-      // The composite the painter worked on went with it: the next Draw animates anew.
+  for (const TCase& c : cases)
+    for (uint16_t options : {kDefault, uint16_t(kDefault | goDirectDraw), uint16_t(kDefault & ~goAsync)}) {
+      SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(options));
+      const bool sync = (options & goAsync) == 0;
+      if (sync && !c.InEvent) continue;  // it has ended inside Draw
+      auto a = std::make_unique<TAnim>(std::vector<int>{10, 10, 10}, std::vector<int>{}, 0);
+      a->Gif.DrawOptions = options;
+      TScene t(a->Gif);
+      a->Gif.OnAfterPaint = [&](TGIFPainterBase& P) {
+        if (c.InEvent && P.ActiveFrame == 1) c.Change(a);
+      };
+      a->Gif.OnEndPaint = [&](TGIFPainterBase&) {
+        t.Events.push_back("end");
+        if (t.Gif) t.Draw();
+      };
+      t.Draw();
+      t.Clock.Advance(120);
+      if (!c.InEvent) c.Change(a);
+      if (!a) t.Gif = nullptr;
+      t.Clock.Advance(1000);
+      EXPECT_EQ(t.Events, Split(sync ? "start paint0@12 paint1@132 end" : "start paint0@0 paint1@120 end"));
+      EXPECT_EQ(t.Clock.TimerCount(), 0u);
       if (a && a->Gif.Images().Count() > 0) {
-        s.Draw();
-        EXPECT_EQ(s.Factory.Made, 2);
+        EXPECT_EQ(a->Gif.PainterCount(), 0);
+        t.Draw();
+        EXPECT_EQ(t.Made, 2);
       }
     }
-  }
 }
