@@ -553,7 +553,11 @@ void TGIFImage::SetPalette(const std::vector<uint32_t>& Palette) {
 // ---- Drawing and painters ----------------------------------------------------------------------
 
 TGIFPainterBase::TGIFPainterBase(TGIFImage& Image, const TPixelSurface& Canvas, const TPlatformRect& Rect)
-    : DrawOptions(Image.DrawOptions), AnimationSpeed(Image.AnimationSpeed), image_(&Image), canvas_(Canvas), rect_(Rect) {}
+    : DrawOptions(Image.DrawOptions),
+      AnimationSpeed(Image.AnimationSpeed),
+      image_(&Image),
+      canvas_(Canvas),
+      rect_(Rect) {}
 
 void TGIFPainterBase::Detach() {
   if (image_) image_->RemovePainter(this);

@@ -151,7 +151,8 @@ TEST(GifFrames, IconsAndDrawnPicturesBringTheirTransparency) {
   // An icon of cube colours with a transparent column and a transparent corner.
   std::vector<uint32_t> argb(16);
   for (int i = 0; i < 16; ++i)
-    argb[size_t(i)] = (i % 4 == 2 || i == 15) ? 0u : 0xFF000000u | uint32_t(i % 3) * 0x330000u | uint32_t(i % 5) * 0x33u;
+    argb[size_t(i)] =
+        (i % 4 == 2 || i == 15) ? 0u : 0xFF000000u | uint32_t(i % 3) * 0x330000u | uint32_t(i % 5) * 0x33u;
   TIcon icon;
   icon.SetPixels(4, 4, argb.data());
   TSquareDrawing<TTransparentGraphic> drawing;
@@ -164,7 +165,8 @@ TEST(GifFrames, IconsAndDrawnPicturesBringTheirTransparency) {
     const char* Name;
     const TGraphic* Source;
     const std::vector<uint32_t>* Want;
-  } cases[] = {{"icon", &icon, &iconWant}, {"drawing", &drawing, &drawingWant}, {"opaque drawing", &opaque, &opaqueWant}};
+  } cases[] = {
+      {"icon", &icon, &iconWant}, {"drawing", &drawing, &drawingWant}, {"opaque drawing", &opaque, &opaqueWant}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TGIFImage gif;
