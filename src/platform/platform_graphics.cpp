@@ -4,6 +4,7 @@
 // live in platform_bmp.cpp.
 #include "platform_graphics.h"
 #include "platform_icon.h"
+#include "platform_metafile.h"
 #include "platform_jpeg.h"
 #include "platform_savefile.h"
 
@@ -378,9 +379,10 @@ void RegisterBuiltinPictureFormats() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterFileFormat("bmp", "Bitmaps", "TBitmap", [] { return std::make_unique<TPlatformBitmap>(); });
-    // Icons and JPEG pictures register here, after the bitmaps.
+    // Icons, JPEG pictures and metafiles register here, after the bitmaps.
     RegisterFileFormat("ico", "Icons", "TIcon", [] { return std::make_unique<TIcon>(); });
     RegisterFileFormat("jpeg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
     RegisterFileFormat("jpg", "JPEG Image File", "TJPEGImage", [] { return std::make_unique<TJPEGImage>(); });
+    RegisterFileFormat("wmf", "Metafiles", "TMetafile", [] { return std::make_unique<TMetafile>(); });
   });
 }

@@ -187,5 +187,5 @@ class TPicture {
   std::unique_ptr<TGraphic> graphic_;
 };
 
-// Registers the built-in picture classes (bitmaps, icons, JPEG) once.
+// Registers the built-in picture classes (bitmaps, icons, JPEG, metafiles) once.
 void RegisterBuiltinPictureFormats();

@@ -10,6 +10,7 @@
 // backgrounds tells its transparent parts from the drawn ones.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform_graphics.h"
@@ -80,6 +81,26 @@ class TMetaCanvas {
                            TMetaPoint C2, TMetaPoint P3);
 
  private:
+  struct TEdge {
+    double X0, Y0, X1, Y1;  // Y0 < Y1
+    int Dir;                // +1 where the outline runs down, -1 up
+  };
+  // Adds the edges of the closed polygon P[0 .. N-1] to edges_.
+  void AddEdges(const TMetaPoint* P, size_t N);
+  // Fills what edges_ enclose and empties it.
+  void FillEdges(TMetaFillRule Rule, const TMetaBrush& Brush, const TMetaBackground& Background);
+  bool Inside(int64_t X, int64_t Y) const;
+  uint32_t* Row(int32_t Y) const;
+  void BrushSpan(int32_t Y, int32_t X0, int32_t X1, const TMetaBrush& Brush, const TMetaBackground& Background);
+  void ThinLine(int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, const TMetaPen& Pen,
+                const TMetaBackground& Background, int64_t& Phase);
+
   TPixelSurface& surface_;
   TPlatformRect clip_;
+  // Scratch space kept between calls: a wide line is filled piece by piece,
+  // and fresh buffers for every piece cost more than the filling.
+  std::vector<TEdge> edges_;
+  std::vector<const TEdge*> active_;
+  std::vector<std::pair<double, int>> crossings_;
+  std::vector<TMetaPoint> disc_;
 };
