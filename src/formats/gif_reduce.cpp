@@ -408,6 +408,19 @@ std::vector<uint32_t> OctreePalette(const uint32_t* Pixels, size_t Count, int32_
 
 // ---- The reduction -----------------------------------------------------------
 
+namespace {
+// Each channel's share of the web-cube index, (c + 3) div 51 times 36, 6 or 1.
+constexpr std::array<std::array<uint8_t, 256>, 3> kCubeTerms = [] {
+  std::array<std::array<uint8_t, 256>, 3> t{};
+  for (int32_t c = 0; c < 256; ++c) {
+    t[0][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51 * 36);
+    t[1][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51 * 6);
+    t[2][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51);
+  }
+  return t;
+}();
+}  // namespace
+
 bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int32_t DitherMode,
                            int32_t ReductionBits, const std::vector<uint32_t>* CustomPalette, TReducedImage& Out) {
   Out = TReducedImage{};
@@ -471,8 +484,8 @@ bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int
         if (Reduction == ReduceWebCube) {
           for (int32_t x = 0; x < w; ++x) {
             const uint32_t c = src[x];
-            dst[x] = static_cast<uint8_t>(((c >> 16 & 0xFF) + 3) / 51 * 36 + ((c >> 8 & 0xFF) + 3) / 51 * 6 +
-                                          ((c & 0xFF) + 3) / 51);
+            dst[x] = static_cast<uint8_t>(kCubeTerms[0][c >> 16 & 0xFF] + kCubeTerms[1][c >> 8 & 0xFF] +
+                                          kCubeTerms[2][c & 0xFF]);
           }
         } else if (slow) {
           for (int32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(slow->IndexOf(src[x] & 0xFFFFFFu));
