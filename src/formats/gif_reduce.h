@@ -59,17 +59,19 @@ class TSlowColorLookup : public TColorLookup {
  public:
   explicit TSlowColorLookup(const std::vector<uint32_t>& Palette, bool Memo = false);
   int32_t Lookup(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) override;
-  int32_t Nearest(uint32_t Rgb) const;
+  int32_t Nearest(uint32_t Rgb, int32_t Hint = -1) const;
   // The index alone, through the memo when there is one. Safe on several
   // threads at once: a memo slot only ever goes from unknown to the one
   // index every thread would compute for it.
-  inline int32_t IndexOf(uint32_t Rgb) const {
-    if (!memo_) return Nearest(Rgb);
+  // Hint, an entry likely to be near (the previous pixel's, say), only
+  // shortens the search.
+  inline int32_t IndexOf(uint32_t Rgb, int32_t Hint = -1) const {
+    if (!memo_) return Nearest(Rgb, Hint);
     // Colours near each other share cache lines when their bits interleave.
     std::atomic_ref<uint16_t> m(memo_[MortonKey(Rgb)]);
     uint16_t v = m.load(std::memory_order_relaxed);
     if (v == 0) {
-      v = static_cast<uint16_t>(Nearest(Rgb) + 1);
+      v = static_cast<uint16_t>(Nearest(Rgb, Hint) + 1);
       m.store(v, std::memory_order_relaxed);
     }
     return v - 1;

@@ -139,9 +139,15 @@ std::unique_ptr<TPNGObject> PalettePicture(const TBitmap32& Bitmap, bool HasKey,
     for (int32_t y = First; y < Last; ++y) {
       const TColor32* src = Bitmap.RowPtr(y);
       uint8_t* dst = h->Scanline(y);
+      int32_t last = -1;
       for (int32_t x = 0; x < w; ++x) {
         const uint32_t c = src[x] & 0x00FFFFFFu;
-        dst[x] = static_cast<uint8_t>(KeyPresent && c == KeyRgb ? 0 : first + static_cast<uint32_t>(lookup.IndexOf(c)));
+        if (KeyPresent && c == KeyRgb) {
+          dst[x] = 0;
+          continue;
+        }
+        last = lookup.IndexOf(c, last);
+        dst[x] = static_cast<uint8_t>(first + static_cast<uint32_t>(last));
       }
     }
   });

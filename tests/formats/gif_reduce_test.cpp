@@ -297,7 +297,11 @@ TEST(GifReduce, LookupEdges) {
   // The slow lookup agrees with the platform's nearest entry everywhere.
   const std::vector<uint32_t>& sys = SystemPalette20();
   TSlowColorLookup slow(sys, true);
-  for (uint32_t c = 0; c < (1u << 24); c += 4099) EXPECT_EQ(slow.Nearest(c), NearestPaletteIndex(sys, c | 0xFF000000u));
+  for (uint32_t c = 0; c < (1u << 24); c += 4099) {
+    EXPECT_EQ(slow.Nearest(c), NearestPaletteIndex(sys, c | 0xFF000000u));
+    // A hint, near or far or outside the palette, only shortens the search.
+    EXPECT_EQ(slow.Nearest(c, int32_t(c % 23) - 1), NearestPaletteIndex(sys, c | 0xFF000000u)) << c;
+  }
   TSlowColorLookup halftone(CubePalette());
   for (uint32_t c = 0; c < (1u << 24); c += 7919) EXPECT_EQ(halftone.Nearest(c), NearestCubeIndex(c));
 }
