@@ -62,9 +62,8 @@ class TSlowColorLookup : public TColorLookup {
   int32_t Nearest(uint32_t Rgb, int32_t Hint = -1) const;
   // The index alone, through the memo when there is one. Safe on several
   // threads at once: a memo slot only ever goes from unknown to the one
-  // index every thread would compute for it.
-  // Hint, an entry likely to be near (the previous pixel's, say), only
-  // shortens the search.
+  // index every thread would compute for it. Hint, an entry likely to be
+  // near (the previous pixel's, say), only shortens the search.
   inline int32_t IndexOf(uint32_t Rgb, int32_t Hint = -1) const {
     if (!memo_) return Nearest(Rgb, Hint);
     // Colours near each other share cache lines when their bits interleave.
