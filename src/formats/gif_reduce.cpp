@@ -269,7 +269,7 @@ TColorQuantizer::TColorQuantizer(int32_t MaxColors, int32_t ColorBits)
   std::fill(std::begin(reducible_), std::end(reducible_), -1);
   nodes_.reserve(4096);
   sums_.reserve(4096);
-  counts_.reset(static_cast<uint32_t*>(AllColorsTable((size_t{1} << 24) * sizeof(uint32_t))));
+  counts_.reset(static_cast<uint16_t*>(AllColorsTable((size_t{1} << 24) * sizeof(uint16_t))));
   root_ = NewNode(0);
 }
 
@@ -345,43 +345,49 @@ void TColorQuantizer::AddColor(uint32_t Rgb) { AddColors(&Rgb, 1, 0xFFFFFFFFu); 
 void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) { AddColors(Pixels, Count, 0xFFFFFFFFu); }
 
 void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count, uint32_t Skip) {
-  // Pieces short enough that no count reaches kSeen.
-  constexpr size_t kPiece = size_t{1} << 30;
-  for (size_t i = 0; i < Count; i += kPiece) AddPiece(Pixels + i, std::min(kPiece, Count - i), Skip);
-}
-
-void TColorQuantizer::AddPiece(const uint32_t* Pixels, size_t Count, uint32_t Skip) {
-  uint32_t* counts = counts_.get();
+  uint16_t* counts = counts_.get();
   touched_.clear();
   for (size_t i = 0; i < Count;) {
     const uint32_t rgb = Pixels[i] & 0xFFFFFFu;
     size_t j = i + 1;
     while (j < Count && (Pixels[j] & 0xFFFFFFu) == rgb) ++j;
-    const auto run = static_cast<uint32_t>(j - i);
+    const size_t run = j - i;
     i = j;
     if (rgb == Skip) continue;
     const auto code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(rgb));
     const uint32_t k = counts[code];
-    if ((k & ~kSeen) == 0) {
+    if ((k & kCount) == 0) {
       if (k == 0) Insert(code);
       touched_.push_back(rgb);
     }
-    counts[code] = k + run;
+    size_t total = (k & kCount) + run;
+    // A count about to overflow goes to the colour's leaf at once.
+    if (total > kCount) {
+      AddToLeaf(rgb, total);
+      total = 0;
+    }
+    counts[code] = static_cast<uint16_t>(kSeen | total);
   }
-  // The tree stands: each colour's pixels go to the leaf at the end of its path.
+  // The tree stands: each colour's pixels go to the leaf at the end of its
+  // path. A colour listed twice (its count went to its leaf midway) finds
+  // its count taken the first time.
   for (const uint32_t rgb : touched_) {
-    const auto code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(rgb));
-    int32_t n = root_;
-    for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level)
-      n = nodes_[static_cast<size_t>(n)].child[(code >> (21 - 3 * level)) & 7];
-    const uint64_t count = counts[code] & ~kSeen;
-    TSums& s = sums_[static_cast<size_t>(n)];
-    s.count += count;
-    s.red += count * (rgb >> 16);
-    s.green += count * ((rgb >> 8) & 0xFF);
-    s.blue += count * (rgb & 0xFF);
-    counts[code] = kSeen;
+    uint16_t& k = counts[TSlowColorLookup::MortonKey(rgb)];
+    AddToLeaf(rgb, k & kCount);
+    k = kSeen;
   }
+}
+
+void TColorQuantizer::AddToLeaf(uint32_t Rgb, uint64_t Count) {
+  const auto code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(Rgb));
+  int32_t n = root_;
+  for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level)
+    n = nodes_[static_cast<size_t>(n)].child[(code >> (21 - 3 * level)) & 7];
+  TSums& s = sums_[static_cast<size_t>(n)];
+  s.count += Count;
+  s.red += Count * (Rgb >> 16);
+  s.green += Count * ((Rgb >> 8) & 0xFF);
+  s.blue += Count * (Rgb & 0xFF);
 }
 
 void TColorQuantizer::Walk(int32_t Node, std::vector<uint32_t>& Table) const {

@@ -253,18 +253,19 @@ class TColorQuantizer {
   bool Reduce();
   // Walks Code (the interleaved colour bits) down, making missing nodes.
   void Insert(uint32_t Code);
-  void AddPiece(const uint32_t* Pixels, size_t Count, uint32_t Skip);
+  // Adds Count pixels of Rgb to the leaf its path ends at now.
+  void AddToLeaf(uint32_t Rgb, uint64_t Count);
   void Walk(int32_t Node, std::vector<uint32_t>& Table) const;
 
   std::vector<TNode> nodes_;
   std::vector<TSums> sums_;
   std::vector<int32_t> free_;
   // Per colour, by interleaved code (so that near colours share cache
-  // lines): its pixels in the piece being added, and kSeen once the colour
-  // has reached the tree.
-  static constexpr uint32_t kSeen = 0x80000000u;
-  std::unique_ptr<uint32_t[], TFree> counts_;
-  std::vector<uint32_t> touched_;  // colours of the piece, in order of first pixel
+  // lines): kSeen once the colour has reached the tree, and its pixels of
+  // the current AddColors not yet summed in its leaf.
+  static constexpr uint32_t kSeen = 0x8000u, kCount = 0x7FFFu;
+  std::unique_ptr<uint16_t[], TFree> counts_;
+  std::vector<uint32_t> touched_;  // colours of the current AddColors
   int32_t reducible_[9];
   int32_t maxColors_, colorBits_;
   int32_t leafCount_ = 0;

@@ -254,6 +254,15 @@ std::vector<TOctreeInput> OctreeInputs() {
   v.clear();
   for (int i = 0; i < 900; ++i) v.push_back(0xFF000000u | (uint32_t((i % 150) * 7919) & 0xFFFFFFu));
   in.push_back({"150 colours", v});
+  // Runs longer than a 16-bit count, some colours coming back.
+  v.clear();
+  for (int i = 0; i < 7; ++i) v.insert(v.end(), 33000 + next() % 9000, 0xFF000000u | (i % 4 * 0x3F2A17u + 0x102030u));
+  in.push_back({"runs of over 32767 pixels", v});
+  // 40000 black and 20000 of (3, 3, 3): a one-colour tree's mean is exactly
+  // (1, 1, 1), and one black pixel counted too many or too few moves it.
+  v.assign(40000, 0xFF000000u);
+  v.insert(v.end(), 20000, 0xFF030303u);
+  in.push_back({"a mean exactly on a whole number", v});
   in.push_back({"one pixel", {0xFF123456u}});
   return in;
 }
