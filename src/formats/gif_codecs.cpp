@@ -10,6 +10,7 @@
 #include "gif_codecs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "img_fileio.h"
@@ -483,7 +484,24 @@ int64_t GIFIsqrt(int64_t X) {
   }
 }
 
+namespace {
+// The staircase length of the short runs that make most of a picture: the
+// least n with n (n + 1) / 2 >= Count, for Count below 4096.
+struct TShortStairs {
+  uint16_t n[4096];
+  TShortStairs() {
+    int64_t k = 0;
+    for (int64_t c = 0; c < 4096; ++c) {
+      while (k * (k + 1) < 2 * c) ++k;
+      n[c] = static_cast<uint16_t>(k);
+    }
+  }
+};
+const TShortStairs kShortStairs;
+}  // namespace
+
 int64_t GIFTriangleCount(int64_t Count, int64_t RepCodes) {
+  if (Count >= 0 && Count < 4096 && 2 * Count < RepCodes * (RepCodes + 1)) return kShortStairs.n[Count];
   int64_t cost = 0;
   const int64_t per = RepCodes * (RepCodes + 1) / 2;
   if (per > 0) {
@@ -608,14 +626,37 @@ void TRLEEncoder::DoCompress() {
   Clear();
   rlPixel_ = -1;
   int64_t count = 0;
-  int32_t c = 0;
-  while (NextPixel(c)) {
+  // Whole runs at a time, within the current row (or the whole image when it
+  // is not interlaced); a run may go on in the next row.
+  for (;;) {
+    if (pixelsLeft_ <= 0 && !NextRow()) break;
+    const uint8_t* p = pixel_;
+    const uint8_t* end = p + pixelsLeft_;
+    const int32_t c = *p;
+    if (c >= colorCount_) ColorNotInTable();
+    const uint8_t* q = p + 1;
+    // Eight pixels per step while they all equal the run's colour.
+    const uint64_t eight = uint64_t{0x0101010101010101u} * static_cast<uint8_t>(c);
+    while (end - q >= 8) {
+      uint64_t v;
+      std::memcpy(&v, q, 8);
+      const uint64_t diff = v ^ eight;
+      if (diff != 0) {
+        // The first different byte: the lowest one in memory order.
+        q += (std::endian::native == std::endian::little ? __builtin_ctzll(diff) : __builtin_clzll(diff)) / 8;
+        break;
+      }
+      q += 8;
+    }
+    while (q < end && *q == c) ++q;
+    pixel_ = q;
+    pixelsLeft_ -= q - p;
     if (count > 0 && c != rlPixel_) {
       Flush(count);
       count = 0;
     }
     rlPixel_ = c;
-    ++count;
+    count += q - p;
   }
   if (count > 0) Flush(count);
 }

@@ -151,7 +151,7 @@ class TLZWEncoder : public TGIFEncoder {
 
 // Runs of one colour, coded with the codes a decoder builds for itself while
 // it reads them; clears the table before it could need 13 bits.
-class TRLEEncoder : public TGIFEncoder {
+class TRLEEncoder final : public TGIFEncoder {
  public:
   using TGIFEncoder::TGIFEncoder;
 

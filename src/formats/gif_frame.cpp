@@ -9,6 +9,7 @@
 #include "gif_image.h"
 #include "gif_reduce.h"
 #include "img_fileio.h"
+#include "platform_icon.h"
 #include "raster_math.h"
 
 namespace {
@@ -229,7 +230,12 @@ void TGIFSubImage::Assign(const TPlatformBitmap& Source) {
     colorMap_.ImportPalette(r.Palette);
     pixels_ = std::move(r.Indices);
   }
-  if (Source.Transparent()) ApplyMask(Source);
+  if (Source.Transparent()) {
+    const int32_t tc = Source.TransparentColor();
+    const uint32_t key = static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
+                         static_cast<uint32_t>((tc >> 16) & 0xFF);
+    ApplyMask([&](int32_t X, int32_t Y) { return (Source.ScanLine(Y)[X] & 0xFFFFFFu) == key; });
+  }
   FreeBitmap();
   if (image_) image_->Progress(TProgressStage::psEnding, 100, "Converting...");
 }
@@ -286,24 +292,70 @@ void TGIFSubImage::ImportTrueColor(const TPlatformBitmap& Source) {
   }
 }
 
-void TGIFSubImage::ApplyMask(const TPlatformBitmap& Source) {
-  // The transparent colour becomes a new black entry named by a graphic
-  // control extension, unless the table has no room for one.
-  const int32_t w = Width(), h = Height();
-  const int32_t tc = Source.TransparentColor();
-  const uint32_t key = static_cast<uint32_t>(tc & 0xFF) << 16 | static_cast<uint32_t>(tc & 0xFF00) |
-                       static_cast<uint32_t>((tc >> 16) & 0xFF);
+void TGIFSubImage::Assign(const TGraphic& Source) {
+  if (const auto* bmp = dynamic_cast<const TPlatformBitmap*>(&Source)) return Assign(*bmp);
+  const int32_t w = Source.Width(), h = Source.Height();
+  if (w <= 0 || h <= 0) {
+    Clear();
+    return;
+  }
+  TPlatformBitmap b;
+  if (const auto* gif = dynamic_cast<const TGIFImage*>(&Source)) {
+    // Its composite, the one way a graphic of ours turns into a bitmap.
+    const_cast<TGIFImage*>(gif)->AssignTo(b);
+    return Assign(b);
+  }
+  // Drawn onto an opaque black bitmap of its size.
+  const auto drawOn = [&](TPlatformBitmap& To, uint32_t Background) {
+    To.SetPixelFormat(TPixelFormat::pf24bit);
+    To.SetSize(w, h);
+    std::fill(To.Bits(), To.Bits() + static_cast<size_t>(w) * static_cast<size_t>(h), Background);
+    TPixelSurface s{To.Bits(), w, h};
+    Source.Draw(s, {0, 0, w, h});
+  };
+  drawOn(b, 0xFF000000u);
+  if (!dynamic_cast<const TTransparentGraphic*>(&Source)) return Assign(b);
+  std::vector<uint32_t> icon, white;
+  if (const auto* i = dynamic_cast<const TIcon*>(&Source)) {
+    // The icon's own mask: the pixels it leaves fully transparent.
+    icon = i->Pixels();
+    if (icon.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) icon.clear();
+  } else {
+    // A metafile says nothing of its transparency: what it leaves untouched
+    // differs between a white and a black background.
+    TPlatformBitmap w1;
+    drawOn(w1, 0xFFFFFFFFu);
+    white.assign(w1.Bits(), w1.Bits() + static_cast<size_t>(w) * static_cast<size_t>(h));
+  }
+  Assign(b);
+  ApplyMask([&](int32_t X, int32_t Y) {
+    const size_t i = static_cast<size_t>(Y) * static_cast<size_t>(w) + static_cast<size_t>(X);
+    if (!white.empty()) return ((white[i] ^ b.Bits()[i]) & 0xFFFFFFu) != 0;
+    return !icon.empty() && (icon[i] >> 24) == 0;
+  });
+}
+
+void TGIFSubImage::Assign(const TPicture& Source) {
+  if (Source.Graphic())
+    Assign(*Source.Graphic());
+  else
+    Clear();
+}
+
+void TGIFSubImage::ApplyMask(const std::function<bool(int32_t X, int32_t Y)>& Masked) {
+  // The masked pixels become a new black entry named by a graphic control
+  // extension, unless the table has no room for one.
   colorMap_.Optimize();
   const int32_t n = colorMap_.Count();
   if (n == 0 || n >= 256) return;
   const int32_t entry = colorMap_.Add(TGIFColor{});
   bool any = false;
+  const int32_t w = Width(), h = Height();
   for (int32_t y = 0; y < h; ++y) {
-    const uint32_t* src = Source.ScanLine(y);
-    uint8_t* dst = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+    uint8_t* row = pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     for (int32_t x = 0; x < w; ++x)
-      if ((src[x] & 0xFFFFFFu) == key) {
-        dst[x] = static_cast<uint8_t>(entry);
+      if (Masked(x, y)) {
+        row[x] = static_cast<uint8_t>(entry);
         any = true;
       }
   }
@@ -315,6 +367,7 @@ void TGIFSubImage::ApplyMask(const TPlatformBitmap& Source) {
   gce->SetTransparent(true);
   gce->SetTransparentColorIndex(entry);
   extensions_.Add(std::move(gce));
+  FreeBitmap();
 }
 
 // ---- Rendering ---------------------------------------------------------------------------

@@ -337,6 +337,11 @@ void TGIFImageList::LoadFromStream(TStream& Stream) {
 TGIFImage::TGIFImage() : header_(this), images_(this) { Clear(); }
 
 TGIFImage::~TGIFImage() {
+  // A painter that outlives the image (its step still on the stack) must
+  // find no image behind it.
+  const std::vector<std::shared_ptr<TGIFPainterBase>> painters = painters_;
+  StopDraw();
+  for (const auto& p : painters) p->image_ = nullptr;
   // No events while the parts go.
   OnWarning = nullptr;
   OnProgress = nullptr;
@@ -358,7 +363,7 @@ void TGIFImage::Changed() {
 
 void TGIFImage::GlobalColorMapChanged() {
   globalPalette_.clear();
-  bitmap_.reset();
+  FreeBitmap();
   Changed();
 }
 
@@ -369,7 +374,7 @@ bool TGIFImage::DoDither() const {
 }
 
 void TGIFImage::Clear() {
-  bitmap_.reset();
+  StopDraw();
   images_.Clear();
   header_.ColorMap().Clear();
   header_.Width = header_.Height = 0;
@@ -402,7 +407,7 @@ void TGIFImage::SetWidth(int32_t W) {
     if (f->Left() + f->Width() > W) throw GIFException("Image width too small for contained frames");
   }
   header_.Width = static_cast<uint16_t>(std::clamp(W, 0, 65535));
-  bitmap_.reset();
+  FreeBitmap();
   Changed();
 }
 
@@ -412,31 +417,20 @@ void TGIFImage::SetHeight(int32_t H) {
     if (f->Top() + f->Height() > H) throw GIFException("Image height too small for contained frames");
   }
   header_.Height = static_cast<uint16_t>(std::clamp(H, 0, 65535));
-  bitmap_.reset();
+  FreeBitmap();
   Changed();
 }
 
 int32_t TGIFImage::Add(std::unique_ptr<TGIFSubImage> Frame) {
   const int32_t i = images_.Add(std::move(Frame));
-  bitmap_.reset();
+  FreeBitmap();
   Changed();
   return i;
 }
 
 int32_t TGIFImage::Add(const TGraphic& Source) {
   auto frame = std::make_unique<TGIFSubImage>(this);
-  if (const auto* bmp = dynamic_cast<const TPlatformBitmap*>(&Source)) {
-    frame->Assign(*bmp);
-  } else {
-    // Any other graphic is drawn onto an opaque bitmap of its size first.
-    TPlatformBitmap b;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(Source.Width(), Source.Height());
-    std::fill(b.Bits(), b.Bits() + static_cast<size_t>(b.Width()) * static_cast<size_t>(b.Height()), 0xFF000000u);
-    TPixelSurface s{b.Bits(), b.Width(), b.Height()};
-    Source.Draw(s, {0, 0, b.Width(), b.Height()});
-    frame->Assign(b);
-  }
+  frame->Assign(Source);
   return Add(std::move(frame));
 }
 
@@ -471,6 +465,11 @@ void TGIFImage::Assign(const TGIFImage* Source) {
   ColorReduction = Source->ColorReduction;
   DitherMode = Source->DitherMode;
   ForceFrame = Source->ForceFrame;
+  OnStartPaint = Source->OnStartPaint;
+  OnPaint = Source->OnPaint;
+  OnAfterPaint = Source->OnAfterPaint;
+  OnLoop = Source->OnLoop;
+  OnEndPaint = Source->OnEndPaint;
   const int32_t n = Source->images_.Count();
   for (int32_t i = 0; i < n; ++i) {
     auto frame = std::make_unique<TGIFSubImage>(this);
@@ -545,16 +544,141 @@ void TGIFImage::SetPalette(const std::vector<uint32_t>& Palette) {
   if (Palette == globalPalette_) return;
   globalPalette_ = Palette;
   if (!bitmap_ || bitmap_->Palette() != Palette) {
-    bitmap_.reset();
+    FreeBitmap();
     paletteModified_ = true;
     Changed();
   }
 }
 
+// ---- Drawing and painters ----------------------------------------------------------------------
+
+TGIFPainterBase::TGIFPainterBase(TGIFImage& Image, const TPixelSurface& Canvas, const TPlatformRect& Rect)
+    : DrawOptions(Image.DrawOptions),
+      AnimationSpeed(Image.AnimationSpeed),
+      image_(&Image),
+      canvas_(Canvas),
+      rect_(Rect) {}
+
+void TGIFPainterBase::Detach() {
+  if (image_) image_->RemovePainter(this);
+}
+
+void TGIFImage::RemovePainter(TGIFPainterBase* Painter) {
+  if (painter_ == Painter) painter_ = nullptr;
+  // The list may hold the painter's last reference: it goes once the
+  // painter's own step returns, which holds one more.
+  for (auto it = painters_.begin(); it != painters_.end(); ++it)
+    if (it->get() == Painter) {
+      painters_.erase(it);
+      break;
+    }
+}
+
+void TGIFImage::StopDraw() {
+  // Drawing is refused meanwhile, so that an end event cannot start a
+  // painter on what is about to go; nothing waits, so a painter's own event
+  // may call this.
+  const bool wasDrawing = drawing_;
+  drawing_ = true;
+  while (!painters_.empty()) {
+    const std::vector<std::shared_ptr<TGIFPainterBase>> stopping = painters_;
+    for (const auto& p : stopping) p->Stop();
+    // A painter started elsewhere detaches as it stops; one that never ran
+    // is simply dropped.
+    for (const auto& p : stopping) RemovePainter(p.get());
+  }
+  painter_ = nullptr;
+  drawing_ = wasDrawing;
+  bitmap_.reset();
+}
+
+void TGIFImage::DrawComposite(TPixelSurface& Surface, const TPlatformRect& Dest) const {
+  if (!(DrawOptions & goTile)) {
+    bitmap_->Draw(Surface, Dest);
+    return;
+  }
+  // The bitmap at its own size, repeated across the rectangle from its corner.
+  const int32_t w = bitmap_->Width(), h = bitmap_->Height();
+  if (w <= 0 || h <= 0 || !Surface.Bits) return;
+  const int32_t y0 = std::max(Dest.Top, 0), y1 = std::min(Dest.Bottom, Surface.Height);
+  const int32_t x0 = std::max(Dest.Left, 0), x1 = std::min(Dest.Right, Surface.Width);
+  for (int32_t y = y0; y < y1; ++y) {
+    const uint32_t* src = bitmap_->ScanLine(static_cast<int32_t>((int64_t{y} - Dest.Top) % h));
+    uint32_t* dst = Surface.Bits + static_cast<size_t>(y) * static_cast<size_t>(Surface.Width);
+    for (int32_t x = x0; x < x1; ++x) dst[x] = src[(int64_t{x} - Dest.Left) % w];
+  }
+}
+
 void TGIFImage::Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const {
-  // Caches are filled on demand even when drawing a picture held as const.
-  const TPlatformBitmap* b = const_cast<TGIFImage*>(this)->Bitmap();
-  if (b) b->Draw(Surface, Dest);
+  // Caches are filled and painters started even when drawing a picture held as const.
+  const_cast<TGIFImage*>(this)->DoDraw(Surface, Dest);
+}
+
+void TGIFImage::DoDraw(TPixelSurface& Surface, const TPlatformRect& Dest) {
+  if (drawing_ || images_.Count() == 0) return;
+  drawing_ = true;
+  struct TDone {
+    bool& F;
+    ~TDone() { F = false; }
+  } done{drawing_};
+  const bool transparent = (DrawOptions & goTransparent) != 0, tile = (DrawOptions & goTile) != 0;
+  if (images_.Count() == 1 || !(DrawOptions & goAnimate) || !PainterFactory) {
+    const int32_t i = ForceFrame >= 0 && ForceFrame < images_.Count() ? ForceFrame : 0;
+    images_.Item(i)->Draw(Surface, Dest, transparent, tile);
+    return;
+  }
+  const bool direct = (DrawOptions & goDirectDraw) != 0;
+  if (bitmap_ && !direct) {
+    DrawComposite(Surface, Dest);
+    return;
+  }
+  if (painter_ && painter_->Running() && painter_->Canvas().Bits == Surface.Bits &&
+      painter_->Canvas().Width == Surface.Width && painter_->Canvas().Height == Surface.Height &&
+      painter_->Rect().Left == Dest.Left && painter_->Rect().Top == Dest.Top &&
+      painter_->Rect().Right == Dest.Right && painter_->Rect().Bottom == Dest.Bottom)
+    return;
+  if (painter_) {
+    // Kept alive through its own end event, which may look at the list.
+    const std::shared_ptr<TGIFPainterBase> old = painter_->shared_from_this();
+    old->Stop();
+    RemovePainter(old.get());
+  }
+  if (Dest.Right <= Dest.Left || Dest.Bottom <= Dest.Top || Width() <= 0 || Height() <= 0) return;
+  TPixelSurface canvas = Surface;
+  TPlatformRect rect = Dest;
+  if (!direct) {
+    // The painter works on a bitmap of the logical screen that starts with
+    // what the destination shows, and each Draw copies it out.
+    TPlatformBitmap under;
+    under.SetSize(Dest.Right - Dest.Left, Dest.Bottom - Dest.Top);
+    for (int32_t y = 0; y < under.Height(); ++y)
+      for (int32_t x = 0; x < under.Width(); ++x) {
+        const int32_t sx = Dest.Left + x, sy = Dest.Top + y;
+        if (sx >= 0 && sy >= 0 && sx < Surface.Width && sy < Surface.Height && Surface.Bits)
+          under.ScanLine(y)[x] = Surface.Bits[static_cast<size_t>(sy) * static_cast<size_t>(Surface.Width) + sx];
+      }
+    bitmap_ = std::make_unique<TPlatformBitmap>();
+    bitmap_->SetSize(Width(), Height());
+    canvas = TPixelSurface{bitmap_->Bits(), Width(), Height()};
+    under.Draw(canvas, {0, 0, Width(), Height()});
+    rect = {0, 0, Width(), Height()};
+  }
+  const std::shared_ptr<TGIFPainterBase> p = PainterFactory->CreatePainter(*this, canvas, rect);
+  if (!p) return;
+  painters_.push_back(p);
+  painter_ = p.get();
+  p->OnStartPaint = OnStartPaint;
+  p->OnPaint = OnPaint;
+  p->OnAfterPaint = OnAfterPaint;
+  p->OnLoop = OnLoop;
+  p->OnEndPaint = OnEndPaint;
+  if (DrawOptions & goAsync)
+    p->Start();
+  else
+    p->Execute();
+  // The first frame is painted before Start returns unless the painter
+  // ended; either way the composite shows what there is.
+  if (!direct && bitmap_) DrawComposite(Surface, Dest);
 }
 
 // ---- Streams ----------------------------------------------------------------------------------

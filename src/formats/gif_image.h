@@ -357,6 +357,12 @@ class TGIFSubImage : public TGIFItem {
   // Imports a bitmap: palette bitmaps take their colour table, others build
   // one from their colours ("Color table overflow" past 256).
   void Assign(const TPlatformBitmap& Source);
+  // Any other graphic: icons and metafiles are drawn onto an opaque bitmap
+  // of their size, then their transparent pixels become a transparent
+  // entry (an icon's own mask; where a metafile draws nothing); other
+  // graphics are turned into a bitmap and imported as one.
+  void Assign(const TGraphic& Source);
+  void Assign(const TPicture& Source);
   bool Empty() const;
 
   const TGIFImageDescriptor& Descriptor() const { return descriptor_; }
@@ -437,7 +443,8 @@ class TGIFSubImage : public TGIFItem {
 
   void ImportIndexed(const TPlatformBitmap& Source);
   void ImportTrueColor(const TPlatformBitmap& Source);
-  void ApplyMask(const TPlatformBitmap& Source);
+  // Masked: true where the frame is to be transparent.
+  void ApplyMask(const std::function<bool(int32_t X, int32_t Y)>& Masked);
   void StretchInto(TPixelSurface& Surface, const TPlatformRect& R, bool Transparent);
 };
 
@@ -472,6 +479,68 @@ enum : uint16_t {
 inline const std::string kGIFClipboardFormat = "GIF Image";
 inline const std::string kBitmapClipboardFormat = "Bitmap";
 
+// ---- Painters ------------------------------------------------------------------------
+
+class TGIFPainterBase;
+using TGIFPaintEvent = std::function<void(TGIFPainterBase& Sender)>;
+
+// A running animation of an image on a canvas. The painters themselves live
+// with the view controls, which own the timers; the image keeps the list of
+// those running, starts them through its factory and stops them before its
+// frames or composite bitmap change under them. Everything happens on the
+// user-interface thread, so the list needs no lock and stopping never waits.
+class TGIFPainterBase : public std::enable_shared_from_this<TGIFPainterBase> {
+ public:
+  // Canvas must stay valid until the painter ends or is stopped.
+  TGIFPainterBase(TGIFImage& Image, const TPixelSurface& Canvas, const TPlatformRect& Rect);
+  virtual ~TGIFPainterBase() = default;
+  TGIFPainterBase(const TGIFPainterBase&) = delete;
+  TGIFPainterBase& operator=(const TGIFPainterBase&) = delete;
+
+  // Paints the first frame now and the rest as their delays pass.
+  virtual void Start() = 0;
+  // Plays the whole animation before returning.
+  virtual void Execute() = 0;
+  // Ends the animation at once (safe from inside an event); the end event fires.
+  virtual void Stop() = 0;
+  virtual bool Running() const = 0;
+
+  // Null once the image has gone.
+  TGIFImage* Image() const { return image_; }
+  const TPixelSurface& Canvas() const { return canvas_; }
+  const TPlatformRect& Rect() const { return rect_; }
+  // At least one frame has been painted.
+  bool Painted() const { return painted_; }
+
+  // The frame being shown; -1 before the start and after the end. The
+  // after-paint event may set it to choose the next frame.
+  int32_t ActiveFrame = -1;
+  uint16_t DrawOptions;
+  int32_t AnimationSpeed;
+  TGIFPaintEvent OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
+
+ protected:
+  // Leaves the image's painter list; the painter's last act when it ends.
+  void Detach();
+
+  TGIFImage* image_;
+  TPixelSurface canvas_;
+  TPlatformRect rect_;
+  bool painted_ = false;
+
+ private:
+  friend class TGIFImage;
+};
+
+// Makes the painters of an image; installed on the image by the control
+// that shows it, which knows the timers.
+class TGIFPainterFactory {
+ public:
+  virtual ~TGIFPainterFactory() = default;
+  virtual std::shared_ptr<TGIFPainterBase> CreatePainter(TGIFImage& Image, const TPixelSurface& Canvas,
+                                                         const TPlatformRect& Rect) = 0;
+};
+
 class TGIFImage : public TGraphic {
  public:
   TGIFImage();
@@ -499,7 +568,17 @@ class TGIFImage : public TGraphic {
 
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) const override;
+  // One frame (the forced one, else the first) when the image does not
+  // animate; otherwise a painter from PainterFactory shows the frames, on
+  // the surface itself with goDirectDraw, else in the composite bitmap that
+  // each later Draw copies out. Without goAsync the painter plays to the
+  // end before Draw returns. A Draw from inside a Draw does nothing.
   void Draw(TPixelSurface& Surface, const TPlatformRect& Dest) const override;
+  // Stops every painter and frees the composite bitmap they painted into.
+  void StopDraw();
+  int32_t PainterCount() const { return static_cast<int32_t>(painters_.size()); }
+  // The painter started last, while it runs.
+  TGIFPainterBase* Painter() const { return painter_; }
   // Format "GIF Image" reads the clipboard's GIF stream; "Bitmap" its picture.
   void LoadFromClipboardFormat(TClipboard& Board, const std::string& Format);
   // Puts the composite bitmap and, under "GIF Image", the GIF stream on the
@@ -519,7 +598,8 @@ class TGIFImage : public TGraphic {
   // The first frame on the logical screen; null for an empty image. Kept
   // until size, palette or frames change.
   const TPlatformBitmap* Bitmap();
-  void FreeBitmap() { bitmap_.reset(); }
+  // The painters may be painting into it: they stop first.
+  void FreeBitmap() { StopDraw(); }
   std::vector<uint32_t> Palette();
   void SetPalette(const std::vector<uint32_t>& Palette);
   void GlobalColorMapChanged();
@@ -537,13 +617,21 @@ class TGIFImage : public TGraphic {
   TGIFWarning OnWarning;
   TGIFProgress OnProgress;
   std::function<void(const TGIFImage&)> OnChange;
+  // Handed to every painter the image starts.
+  TGIFPaintEvent OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
+  // Not owned; null: the image draws one frame and never animates.
+  TGIFPainterFactory* PainterFactory = nullptr;
 
   void Warning(const void* Sender, int32_t Severity, const std::string& Message) const;
   void Progress(TProgressStage Stage, uint8_t Percent, const std::string& Message) const;
   void Changed();
 
  private:
+  friend class TGIFPainterBase;
   void DoSaveToStream(TStream& Stream);
+  void DoDraw(TPixelSurface& Surface, const TPlatformRect& Dest);
+  void DrawComposite(TPixelSurface& Surface, const TPlatformRect& Dest) const;
+  void RemovePainter(TGIFPainterBase* Painter);
 
   TGIFHeader header_;
   TGIFImageList images_;
@@ -551,6 +639,9 @@ class TGIFImage : public TGraphic {
   std::vector<uint32_t> globalPalette_;
   bool paletteModified_ = false;
   bool findingPalette_ = false;
+  std::vector<std::shared_ptr<TGIFPainterBase>> painters_;
+  TGIFPainterBase* painter_ = nullptr;
+  bool drawing_ = false;
 };
 
 // The picture class registration ("GIF", "GIF Image"); Unregister removes it.

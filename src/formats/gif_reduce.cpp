@@ -4,6 +4,10 @@
 #include "gif_reduce.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "raster_parallel.h"
 
 std::vector<uint32_t> WebPalette() {
   std::vector<uint32_t> p;
@@ -13,6 +17,16 @@ std::vector<uint32_t> WebPalette() {
       for (uint32_t b = 0; b < 6; ++b) p.push_back(0xFF000000u | (r * 51) << 16 | (g * 51) << 8 | b * 51);
   return p;
 }
+
+namespace {
+// A zeroed table over all 2^24 colours; calloc maps only the pages a
+// picture's colours reach.
+void* AllColorsTable(size_t Bytes) {
+  void* p = std::calloc(Bytes, 1);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+}  // namespace
 
 // ---- Lookups ---------------------------------------------------------------
 
@@ -32,14 +46,25 @@ TSlowColorLookup::TSlowColorLookup(const std::vector<uint32_t>& Palette, bool Me
   }
   // A photo meets a few million colours; the memo turns the rest of its
   // pixels into one read.
-  if (Memo && colors_ > 0) memo_.assign(size_t{1} << 24, 0);
+  if (Memo && colors_ > 0) {
+    memo_.reset(static_cast<uint16_t*>(AllColorsTable((size_t{1} << 24) * sizeof(uint16_t))));
+  }
 }
 
-int32_t TSlowColorLookup::Nearest(uint32_t Rgb) const {
+int32_t TSlowColorLookup::Nearest(uint32_t Rgb, int32_t Hint) const {
   const int32_t r = static_cast<int32_t>((Rgb >> 16) & 0xFF), g = static_cast<int32_t>((Rgb >> 8) & 0xFF),
                 b = static_cast<int32_t>(Rgb & 0xFF);
   int32_t best = 0, bestIndex = 0x7FFFFFFF;
   int32_t bestDist = 0x7FFFFFFF;
+  // A near entry to start from: the walk below then stops much sooner, and
+  // still visits every entry that could be nearer or as near.
+  if (Hint >= 0 && Hint < colors_) {
+    const uint32_t c = palette_[static_cast<size_t>(Hint)];
+    const int32_t dr = static_cast<int32_t>((c >> 16) & 0xFF) - r, dg = static_cast<int32_t>((c >> 8) & 0xFF) - g,
+                  db = static_cast<int32_t>(c & 0xFF) - b;
+    best = bestIndex = Hint;
+    bestDist = dr * dr + dg * dg + db * db;
+  }
   const auto consider = [&](const TEntry& e) {
     const int32_t dr = e.r - r, dg = e.g - g, db = e.b - b;
     const int32_t d = dr * dr + dg * dg + db * db;
@@ -66,23 +91,8 @@ int32_t TSlowColorLookup::Nearest(uint32_t Rgb) const {
   return best;
 }
 
-namespace {
-struct TMorton {
-  uint32_t spread[256];
-  TMorton() {
-    for (uint32_t v = 0; v < 256; ++v) {
-      uint32_t m = 0;
-      for (uint32_t b = 0; b < 8; ++b) m |= ((v >> b) & 1u) << (3 * b);
-      spread[v] = m;
-    }
-  }
-};
-const TMorton kMorton;
-}  // namespace
+void TSlowColorLookup::TFree::operator()(void* P) const { std::free(P); }
 
-size_t TSlowColorLookup::MortonKey(uint32_t Rgb) {
-  return kMorton.spread[(Rgb >> 16) & 0xFF] << 2 | kMorton.spread[(Rgb >> 8) & 0xFF] << 1 | kMorton.spread[Rgb & 0xFF];
-}
 
 int32_t TSlowColorLookup::Lookup(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) {
   const uint32_t rgb = static_cast<uint32_t>(Red) << 16 | static_cast<uint32_t>(Green) << 8 | static_cast<uint32_t>(Blue);
@@ -252,11 +262,14 @@ std::unique_ptr<TDitherEngine> CreateDitherEngine(int32_t Mode, int32_t Width, T
 
 // ---- Octree ------------------------------------------------------------------
 
+void TColorQuantizer::TFree::operator()(void* P) const { std::free(P); }
+
 TColorQuantizer::TColorQuantizer(int32_t MaxColors, int32_t ColorBits)
     : maxColors_(std::max(1, MaxColors)), colorBits_(std::clamp(ColorBits, 1, 8)) {
   std::fill(std::begin(reducible_), std::end(reducible_), -1);
   nodes_.reserve(4096);
-  cache_.resize(size_t{1} << 14);
+  sums_.reserve(4096);
+  counts_.reset(static_cast<uint16_t*>(AllColorsTable((size_t{1} << 24) * sizeof(uint16_t))));
   root_ = NewNode(0);
 }
 
@@ -266,12 +279,13 @@ int32_t TColorQuantizer::NewNode(int32_t Level) {
     n = free_.back();
     free_.pop_back();
     nodes_[static_cast<size_t>(n)] = TNode{};
+    sums_[static_cast<size_t>(n)] = TSums{};
   } else {
     n = static_cast<int32_t>(nodes_.size());
     nodes_.emplace_back();
+    sums_.emplace_back();
   }
   TNode& node = nodes_[static_cast<size_t>(n)];
-  node.serial = ++serials_;  // 64 bits never wrap; 0 marks freed nodes
   if (Level == colorBits_) {
     node.leaf = true;
     ++leafCount_;
@@ -288,16 +302,16 @@ bool TColorQuantizer::Reduce() {
   const int32_t n = reducible_[level];
   if (n < 0) return false;  // nothing left to fold
   TNode& node = nodes_[static_cast<size_t>(n)];
+  TSums& sum = sums_[static_cast<size_t>(n)];
   reducible_[level] = node.next;
   int32_t children = 0;
   for (int32_t& c : node.child) {
     if (c < 0) continue;
-    const TNode& ch = nodes_[static_cast<size_t>(c)];
-    node.count += ch.count;
-    node.red += ch.red;
-    node.green += ch.green;
-    node.blue += ch.blue;
-    nodes_[static_cast<size_t>(c)].serial = 0;
+    const TSums& ch = sums_[static_cast<size_t>(c)];
+    sum.count += ch.count;
+    sum.red += ch.red;
+    sum.green += ch.green;
+    sum.blue += ch.blue;
     free_.push_back(c);
     c = -1;
     ++children;
@@ -307,50 +321,83 @@ bool TColorQuantizer::Reduce() {
   return true;
 }
 
-void TColorQuantizer::AddColor(uint32_t Rgb) { AddColors(&Rgb, 1); }
-
-void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) {
-  for (size_t i = 0; i < Count; ++i) {
-    const uint32_t rgb = Pixels[i] & 0xFFFFFFu;
-    TCacheEntry& ce = cache_[(rgb * 2654435761u) >> 18];
-    int32_t n;
-    if (ce.rgb == rgb && ce.serial != 0 && nodes_[static_cast<size_t>(ce.leaf)].serial == ce.serial) {
-      n = ce.leaf;
-    } else {
-      // The child index at each level is three bits of the interleaved code:
-      // red's, green's and blue's bit of that level.
-      const uint32_t code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(rgb));
-      n = root_;
-      // A leaf made by folding ends the walk: its colours are summed there.
-      for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level) {
-        const int32_t idx = static_cast<int32_t>((code >> (21 - 3 * level)) & 7);
-        int32_t c = nodes_[static_cast<size_t>(n)].child[idx];
-        if (c < 0) {
-          c = NewNode(level + 1);
-          nodes_[static_cast<size_t>(n)].child[idx] = c;
-        }
-        n = c;
-      }
-      ce = {rgb, n, nodes_[static_cast<size_t>(n)].serial};
+void TColorQuantizer::Insert(uint32_t Code) {
+  int32_t n = root_;
+  // The child index at each level is three bits of the interleaved code:
+  // red's, green's and blue's bit of that level. A leaf made by folding ends
+  // the walk.
+  for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level) {
+    const auto idx = static_cast<size_t>((Code >> (21 - 3 * level)) & 7);
+    int32_t c = nodes_[static_cast<size_t>(n)].child[idx];
+    if (c < 0) {
+      c = NewNode(level + 1);
+      nodes_[static_cast<size_t>(n)].child[idx] = c;
     }
-    TNode& leaf = nodes_[static_cast<size_t>(n)];
-    ++leaf.count;
-    leaf.red += rgb >> 16;
-    leaf.green += (rgb >> 8) & 0xFF;
-    leaf.blue += rgb & 0xFF;
-    // Folding a node of one child leaves the count as it was: fold on.
-    while (leafCount_ > maxColors_ && Reduce()) {
-    }
+    n = c;
   }
+  // Folding a node of one child leaves the count as it was: fold on.
+  while (leafCount_ > maxColors_ && Reduce()) {
+  }
+}
+
+void TColorQuantizer::AddColor(uint32_t Rgb) { AddColors(&Rgb, 1, 0xFFFFFFFFu); }
+
+void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count) { AddColors(Pixels, Count, 0xFFFFFFFFu); }
+
+void TColorQuantizer::AddColors(const uint32_t* Pixels, size_t Count, uint32_t Skip) {
+  uint16_t* counts = counts_.get();
+  touched_.clear();
+  for (size_t i = 0; i < Count;) {
+    const uint32_t rgb = Pixels[i] & 0xFFFFFFu;
+    size_t j = i + 1;
+    while (j < Count && (Pixels[j] & 0xFFFFFFu) == rgb) ++j;
+    const size_t run = j - i;
+    i = j;
+    if (rgb == Skip) continue;
+    const auto code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(rgb));
+    const uint32_t k = counts[code];
+    if ((k & kCount) == 0) {
+      if (k == 0) Insert(code);
+      touched_.push_back(rgb);
+    }
+    size_t total = (k & kCount) + run;
+    // A count about to overflow goes to the colour's leaf at once.
+    if (total > kCount) {
+      AddToLeaf(rgb, total);
+      total = 0;
+    }
+    counts[code] = static_cast<uint16_t>(kSeen | total);
+  }
+  // The tree stands: each colour's pixels go to the leaf at the end of its
+  // path. A colour listed twice (its count went to its leaf midway) finds
+  // its count taken the first time.
+  for (const uint32_t rgb : touched_) {
+    uint16_t& k = counts[TSlowColorLookup::MortonKey(rgb)];
+    AddToLeaf(rgb, k & kCount);
+    k = kSeen;
+  }
+}
+
+void TColorQuantizer::AddToLeaf(uint32_t Rgb, uint64_t Count) {
+  const auto code = static_cast<uint32_t>(TSlowColorLookup::MortonKey(Rgb));
+  int32_t n = root_;
+  for (int32_t level = 0; !nodes_[static_cast<size_t>(n)].leaf; ++level)
+    n = nodes_[static_cast<size_t>(n)].child[(code >> (21 - 3 * level)) & 7];
+  TSums& s = sums_[static_cast<size_t>(n)];
+  s.count += Count;
+  s.red += Count * (Rgb >> 16);
+  s.green += Count * ((Rgb >> 8) & 0xFF);
+  s.blue += Count * (Rgb & 0xFF);
 }
 
 void TColorQuantizer::Walk(int32_t Node, std::vector<uint32_t>& Table) const {
   const TNode& n = nodes_[static_cast<size_t>(Node)];
   if (n.leaf) {
+    const TSums& s = sums_[static_cast<size_t>(Node)];
     uint32_t c = 0xFF000000u;
-    if (n.count > 0)
-      c |= static_cast<uint32_t>(n.red / n.count) << 16 | static_cast<uint32_t>(n.green / n.count) << 8 |
-           static_cast<uint32_t>(n.blue / n.count);
+    if (s.count > 0)
+      c |= static_cast<uint32_t>(s.red / s.count) << 16 | static_cast<uint32_t>(s.green / s.count) << 8 |
+           static_cast<uint32_t>(s.blue / s.count);
     Table.push_back(c);
     return;
   }
@@ -368,19 +415,26 @@ std::vector<uint32_t> TColorQuantizer::ColorTable() const {
 std::vector<uint32_t> OctreePalette(const uint32_t* Pixels, size_t Count, int32_t Colors, bool HasKey,
                                     uint32_t KeyRgb) {
   TColorQuantizer q(Colors);
-  if (!HasKey) {
-    q.AddColors(Pixels, Count);
-  } else {
-    KeyRgb &= 0xFFFFFFu;
-    for (size_t i = 0; i < Count; ++i)
-      if ((Pixels[i] & 0xFFFFFFu) != KeyRgb) q.AddColor(Pixels[i]);
-  }
+  q.AddColors(Pixels, Count, HasKey ? KeyRgb & 0xFFFFFFu : 0xFFFFFFFFu);
   std::vector<uint32_t> t = q.ColorTable();
   if (t.size() > static_cast<size_t>(Colors)) t.resize(static_cast<size_t>(Colors));
   return t;
 }
 
 // ---- The reduction -----------------------------------------------------------
+
+namespace {
+// Each channel's share of the web-cube index, (c + 3) div 51 times 36, 6 or 1.
+constexpr std::array<std::array<uint8_t, 256>, 3> kCubeTerms = [] {
+  std::array<std::array<uint8_t, 256>, 3> t{};
+  for (int32_t c = 0; c < 256; ++c) {
+    t[0][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51 * 36);
+    t[1][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51 * 6);
+    t[2][static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51);
+  }
+  return t;
+}();
+}  // namespace
 
 bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int32_t DitherMode,
                            int32_t ReductionBits, const std::vector<uint32_t>* CustomPalette, TReducedImage& Out) {
@@ -433,29 +487,34 @@ bool ReduceColorsToIndices(const TPlatformBitmap& Source, int32_t Reduction, int
   Out.Palette = std::move(palette);
   Out.Indices.resize(pixels);
   if (DitherMode == DitherNone) {
-    // No error to carry: every row may go left to right.
-    auto* slow = dynamic_cast<TSlowColorLookup*>(lookup.get());
-    int32_t r, g, b;
-    for (int32_t y = 0; y < h; ++y) {
-      const uint32_t* src = Source.ScanLine(y);
-      uint8_t* dst = Out.Indices.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-      if (Reduction == ReduceWebCube) {
-        for (int32_t x = 0; x < w; ++x) {
-          const uint32_t c = src[x];
-          dst[x] = static_cast<uint8_t>(((c >> 16 & 0xFF) + 3) / 51 * 36 + ((c >> 8 & 0xFF) + 3) / 51 * 6 +
-                                        ((c & 0xFF) + 3) / 51);
-        }
-      } else if (slow) {
-        for (int32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(slow->IndexOf(src[x] & 0xFFFFFFu));
-      } else {
-        for (int32_t x = 0; x < w; ++x) {
-          const uint32_t c = src[x];
-          dst[x] = static_cast<uint8_t>(lookup->Lookup(static_cast<int32_t>((c >> 16) & 0xFF),
-                                                       static_cast<int32_t>((c >> 8) & 0xFF),
-                                                       static_cast<int32_t>(c & 0xFF), r, g, b));
+    // No error to carry: rows are independent, and every lookup may serve
+    // several threads (the slow one's memo included).
+    const auto* slow = dynamic_cast<const TSlowColorLookup*>(lookup.get());
+    TColorLookup& any = *lookup;
+    ParallelRows(0, h, RowsPerTask(w), [&](int32_t First, int32_t Last) {
+      int32_t r, g, b;
+      for (int32_t y = First; y < Last; ++y) {
+        const uint32_t* src = Source.ScanLine(y);
+        uint8_t* dst = Out.Indices.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        if (Reduction == ReduceWebCube) {
+          for (int32_t x = 0; x < w; ++x) {
+            const uint32_t c = src[x];
+            dst[x] = static_cast<uint8_t>(kCubeTerms[0][c >> 16 & 0xFF] + kCubeTerms[1][c >> 8 & 0xFF] +
+                                          kCubeTerms[2][c & 0xFF]);
+          }
+        } else if (slow) {
+          int32_t last = -1;
+          for (int32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(last = slow->IndexOf(src[x] & 0xFFFFFFu, last));
+        } else {
+          for (int32_t x = 0; x < w; ++x) {
+            const uint32_t c = src[x];
+            dst[x] = static_cast<uint8_t>(any.Lookup(static_cast<int32_t>((c >> 16) & 0xFF),
+                                                     static_cast<int32_t>((c >> 8) & 0xFF),
+                                                     static_cast<int32_t>(c & 0xFF), r, g, b));
+          }
         }
       }
-    }
+    });
     return true;
   }
   int32_t r, g, b;
@@ -505,16 +564,19 @@ void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb) {
   out.SetSize(B.Width(), B.Height());
   const uint32_t* src = B.Bits();
   uint32_t* dst = out.Bits();
-  int32_t r, g, b;
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t c = src[i] & 0xFFFFFFu;
-    if (HasKey && c == KeyRgb) {
-      dst[i] = key;
-      continue;
+  const uint32_t* entry = pal.data();
+  ParallelSpans(n, size_t{1} << 16, [&](size_t First, size_t Last) {
+    int32_t last = -1;
+    for (size_t i = First; i < Last; ++i) {
+      const uint32_t c = src[i] & 0xFFFFFFu;
+      if (HasKey && c == KeyRgb) {
+        dst[i] = key;
+        continue;
+      }
+      last = lookup.IndexOf(c, last);
+      dst[i] = entry[last];
     }
-    dst[i] = pal[static_cast<size_t>(lookup.Lookup(static_cast<int32_t>(c >> 16), static_cast<int32_t>((c >> 8) & 0xFF),
-                                                  static_cast<int32_t>(c & 0xFF), r, g, b))];
-  }
+  });
   out.SetPalette(std::move(pal));
   B = std::move(out);
 }

@@ -3,6 +3,8 @@
 // palette index, and a dither engine that walks the pixels in serpentine
 // order (left to right, then right to left) diffusing the quantisation error.
 // ReduceColors puts the three together and yields an 8-bit palette bitmap.
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -57,15 +59,21 @@ class TSlowColorLookup : public TColorLookup {
  public:
   explicit TSlowColorLookup(const std::vector<uint32_t>& Palette, bool Memo = false);
   int32_t Lookup(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) override;
-  int32_t Nearest(uint32_t Rgb) const;
-  // The index alone, through the memo when there is one.
-  inline int32_t IndexOf(uint32_t Rgb) {
-    if (memo_.empty()) return Nearest(Rgb);
+  int32_t Nearest(uint32_t Rgb, int32_t Hint = -1) const;
+  // The index alone, through the memo when there is one. Safe on several
+  // threads at once: a memo slot only ever goes from unknown to the one
+  // index every thread would compute for it. Hint, an entry likely to be
+  // near (the previous pixel's, say), only shortens the search.
+  inline int32_t IndexOf(uint32_t Rgb, int32_t Hint = -1) const {
+    if (!memo_) return Nearest(Rgb, Hint);
     // Colours near each other share cache lines when their bits interleave.
-    const size_t key = MortonKey(Rgb);
-    uint16_t& m = memo_[key];
-    if (m == 0) m = static_cast<uint16_t>(Nearest(Rgb) + 1);
-    return m - 1;
+    std::atomic_ref<uint16_t> m(memo_[MortonKey(Rgb)]);
+    uint16_t v = m.load(std::memory_order_relaxed);
+    if (v == 0) {
+      v = static_cast<uint16_t>(Nearest(Rgb, Hint) + 1);
+      m.store(v, std::memory_order_relaxed);
+    }
+    return v - 1;
   }
   const std::vector<uint32_t>& Palette() const { return palette_; }
 
@@ -76,11 +84,27 @@ class TSlowColorLookup : public TColorLookup {
   };
   std::vector<TEntry> byGreen_;
   int32_t firstOfGreen_[257];
-  std::vector<uint16_t> memo_;  // index + 1 per 24-bit colour, 0 unknown
+  struct TFree {
+    void operator()(void* P) const;
+  };
+  // Index + 1 per 24-bit colour, 0 unknown; calloc'd, so a picture's few
+  // million colours touch only the pages they fall on.
+  std::unique_ptr<uint16_t[], TFree> memo_;
 
  public:
   // The bits of red, green and blue interleaved, red's highest.
-  static size_t MortonKey(uint32_t Rgb);
+  static size_t MortonKey(uint32_t Rgb) {
+    return size_t{kSpread[(Rgb >> 16) & 0xFF]} << 2 | size_t{kSpread[(Rgb >> 8) & 0xFF]} << 1 | kSpread[Rgb & 0xFF];
+  }
+
+ private:
+  // Bit b of a byte moved to bit 3b.
+  static constexpr std::array<uint32_t, 256> kSpread = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t v = 0; v < 256; ++v)
+      for (uint32_t b = 0; b < 8; ++b) t[v] |= ((v >> b) & 1u) << (3 * b);
+    return t;
+  }();
 };
 
 class TNetscapeColorLookup : public TColorLookup {
@@ -194,40 +218,54 @@ std::unique_ptr<TDitherEngine> CreateDitherEngine(int32_t Mode, int32_t Width, T
 // Octree colour quantiser: every colour added walks down by one bit of each
 // channel per level; when there are more leaves than wanted the deepest
 // reducible node is folded into a leaf.
+//
+// Only the first pixel of each colour can change the tree: a colour met again
+// ends at a leaf on its own path (folding moves that leaf up, never off the
+// path), and its sums reach the same leaf whenever they are added, because a
+// fold carries its children's sums up with it. So the pixels are counted per
+// colour, every new colour building the tree in the order the pixels bring
+// it, and each colour adds its count times its channels to its leaf once the
+// tree is built. The tree comes out as one pixel at a time would build it.
 class TColorQuantizer {
  public:
   TColorQuantizer(int32_t MaxColors, int32_t ColorBits = 8);
   void AddColor(uint32_t Rgb);
   void AddColors(const uint32_t* Pixels, size_t Count);
+  // The same, leaving out the pixels whose RGB is Skip (above 0xFFFFFF: none).
+  void AddColors(const uint32_t* Pixels, size_t Count, uint32_t Skip);
   // The leaves depth-first, children in index order; each the mean of its colours.
   std::vector<uint32_t> ColorTable() const;
   int32_t LeafCount() const { return leafCount_; }
 
  private:
   struct TNode {
-    bool leaf = false;
-    uint64_t count = 0;
-    uint64_t red = 0, green = 0, blue = 0;
-    int32_t next = -1;
-    uint64_t serial = 0;  // 0 once freed
     int32_t child[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int32_t next = -1;
+    bool leaf = false;
+  };
+  struct TSums {
+    uint64_t count = 0, red = 0, green = 0, blue = 0;
+  };
+  struct TFree {
+    void operator()(void* P) const;
   };
   int32_t NewNode(int32_t Level);
   bool Reduce();
+  // Walks Code (the interleaved colour bits) down, making missing nodes.
+  void Insert(uint32_t Code);
+  // Adds Count pixels of Rgb to the leaf its path ends at now.
+  void AddToLeaf(uint32_t Rgb, uint64_t Count);
   void Walk(int32_t Node, std::vector<uint32_t>& Table) const;
 
   std::vector<TNode> nodes_;
+  std::vector<TSums> sums_;
   std::vector<int32_t> free_;
-  // Recently found leaves by colour. A leaf that is still the same node
-  // (same serial) is still where its colours go: a fold frees only leaves
-  // whose parent it makes a leaf, and never touches a node above a leaf.
-  struct TCacheEntry {
-    uint32_t rgb = 0xFFFFFFFFu;
-    int32_t leaf = 0;
-    uint64_t serial = 0;
-  };
-  uint64_t serials_ = 0;
-  std::vector<TCacheEntry> cache_;
+  // Per colour, by interleaved code (so that near colours share cache
+  // lines): kSeen once the colour has reached the tree, and its pixels of
+  // the current AddColors not yet summed in its leaf.
+  static constexpr uint32_t kSeen = 0x8000u, kCount = 0x7FFFu;
+  std::unique_ptr<uint16_t[], TFree> counts_;
+  std::vector<uint32_t> touched_;  // colours of the current AddColors
   int32_t reducible_[9];
   int32_t maxColors_, colorBits_;
   int32_t leafCount_ = 0;

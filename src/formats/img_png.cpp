@@ -6,14 +6,14 @@
 #include "img_png.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 
+#include "gif_reduce.h"
 #include "img_fileio.h"
 #include "platform_graphics.h"
 #include "png_image.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -88,124 +88,27 @@ bool DecodePngToArgb(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& 
 
 namespace {
 
-struct TColorCount {
-  uint32_t Rgb;
-  uint32_t Count;
-};
-
-uint8_t Channel(uint32_t Rgb, int Axis) { return static_cast<uint8_t>(Rgb >> (16 - 8 * Axis)); }
-
-// A box of the median cut: a range of the colour list.
-struct TBox {
-  size_t Begin, End;
-  int Axis = 0;
-  int Range = 0;
-};
-
-void MeasureBox(const std::vector<TColorCount>& Colors, TBox& Box) {
-  std::array<int, 3> lo{255, 255, 255}, hi{0, 0, 0};
-  for (size_t i = Box.Begin; i < Box.End; ++i)
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = std::min<int>(lo[a], Channel(Colors[i].Rgb, a));
-      hi[a] = std::max<int>(hi[a], Channel(Colors[i].Rgb, a));
-    }
-  Box.Range = -1;
-  for (int a = 0; a < 3; ++a)
-    if (hi[a] - lo[a] > Box.Range) {
-      Box.Range = hi[a] - lo[a];
-      Box.Axis = a;
-    }
-}
-
-// Splits the colours into at most N boxes, each time the box with the widest
-// channel at the pixel-weighted median of that channel; every colour's entry
-// is the weighted mean of its box.
-void MedianCut(std::vector<TColorCount>& Colors, size_t N, std::vector<uint32_t>& Palette, uint8_t* IndexOf,
-               uint8_t FirstIndex) {
-  std::vector<TBox> boxes{{0, Colors.size()}};
-  MeasureBox(Colors, boxes[0]);
-  while (boxes.size() < N) {
-    auto widest = std::max_element(boxes.begin(), boxes.end(), [](const TBox& A, const TBox& B) {
-      return (A.End - A.Begin > 1 ? A.Range : -1) < (B.End - B.Begin > 1 ? B.Range : -1);
-    });
-    if (widest->End - widest->Begin < 2) break;
-    TBox box = *widest;
-    std::sort(Colors.begin() + static_cast<ptrdiff_t>(box.Begin), Colors.begin() + static_cast<ptrdiff_t>(box.End),
-              [&](const TColorCount& A, const TColorCount& B) {
-                return Channel(A.Rgb, box.Axis) < Channel(B.Rgb, box.Axis);
-              });
-    uint64_t total = 0, run = 0;
-    for (size_t i = box.Begin; i < box.End; ++i) total += Colors[i].Count;
-    size_t cut = box.Begin + 1;
-    for (size_t i = box.Begin; i < box.End - 1; ++i) {
-      run += Colors[i].Count;
-      cut = i + 1;
-      if (run * 2 >= total) break;
-    }
-    TBox left{box.Begin, cut}, right{cut, box.End};
-    MeasureBox(Colors, left);
-    MeasureBox(Colors, right);
-    *widest = left;
-    boxes.push_back(right);
-  }
-  for (const TBox& box : boxes) {
-    uint64_t sum[3] = {}, count = 0;
-    for (size_t i = box.Begin; i < box.End; ++i) {
-      for (int a = 0; a < 3; ++a) sum[a] += uint64_t{Channel(Colors[i].Rgb, a)} * Colors[i].Count;
-      count += Colors[i].Count;
-    }
-    uint32_t mean = 0;
-    for (int a = 0; a < 3; ++a) mean |= static_cast<uint32_t>((sum[a] + count / 2) / count) << (16 - 8 * a);
-    const auto index = static_cast<uint8_t>(FirstIndex + Palette.size());
-    Palette.push_back(mean);
-    for (size_t i = box.Begin; i < box.End; ++i) IndexOf[Colors[i].Rgb] = index;
-  }
-}
-
-// Tables over all 2^24 colours: a count and an entry per colour, so that a
-// photo's millions of colours cost a fixed 80 MB and no hashing. calloc
-// leaves the untouched parts of the count table unmapped.
-struct TFree {
-  void operator()(void* P) const { std::free(P); }
-};
-
-// A palette picture of Bitmap: its own colours when it has at most 256, else
-// 256 median-cut colours. With a key colour that occurs in the picture, the
-// key is entry 0 and only pixels of exactly that colour get it (255 reduced
-// colours then share the rest), so no other pixel can turn transparent.
-// KeyPresent tells whether entry 0 is the key.
+// A palette picture of Bitmap through the octree: 256 colours of its own, or,
+// when the key colour occurs in it, the key at entry 0 and 255 colours of the
+// other pixels after it. Only pixels of exactly the key take entry 0, so no
+// other pixel can turn transparent; up to 255 colours every one keeps its
+// own. KeyPresent tells whether entry 0 is the key.
 std::unique_ptr<TPNGObject> PalettePicture(const TBitmap32& Bitmap, bool HasKey, uint32_t KeyRgb,
                                            bool& KeyPresent) {
-  constexpr size_t kColors = size_t{1} << 24;
-  std::unique_ptr<uint32_t, TFree> counts(static_cast<uint32_t*>(std::calloc(kColors, sizeof(uint32_t))));
-  std::unique_ptr<uint8_t, TFree> indexOf(static_cast<uint8_t*>(std::malloc(kColors)));
-  if (!counts || !indexOf) throw EPNGOutMemory(PngText(65229));
   const size_t n = Bitmap.PixelCount();
   const TColor32* px = Bitmap.Bits();
-  for (size_t i = 0; i < n; ++i) ++counts.get()[px[i] & 0x00FFFFFFu];
-  KeyPresent = HasKey && counts.get()[KeyRgb] != 0;
+  KeyPresent = HasKey && std::any_of(px, px + n, [&](TColor32 C) { return (C & 0x00FFFFFFu) == KeyRgb; });
+  std::vector<uint32_t> reduced = OctreePalette(px, n, KeyPresent ? 255 : 256, KeyPresent, KeyRgb);
+  for (uint32_t& c : reduced) {
+    c &= 0x00FFFFFFu;
+    // A mean that lands exactly on the key would read back transparent (a
+    // reader makes every pixel of the transparent colour so): one step of
+    // blue keeps its pixels visible.
+    if (KeyPresent && c == KeyRgb) c ^= 1;
+  }
   std::vector<uint32_t> palette;
-  if (KeyPresent) {
-    palette.push_back(KeyRgb);
-    indexOf.get()[KeyRgb] = 0;
-    counts.get()[KeyRgb] = 0;
-  }
-  // Colours in ascending order: the same picture gives the same file.
-  std::vector<TColorCount> colors;
-  for (uint32_t rgb = 0; rgb < kColors; ++rgb)
-    if (counts.get()[rgb] != 0) colors.push_back({rgb, counts.get()[rgb]});
-  counts.reset();
-  const size_t room = 256 - palette.size();
-  if (colors.size() <= room) {
-    for (const TColorCount& c : colors) {
-      indexOf.get()[c.Rgb] = static_cast<uint8_t>(palette.size());
-      palette.push_back(c.Rgb);
-    }
-  } else {
-    std::vector<uint32_t> reduced;
-    MedianCut(colors, room, reduced, indexOf.get(), static_cast<uint8_t>(palette.size()));
-    palette.insert(palette.end(), reduced.begin(), reduced.end());
-  }
+  if (KeyPresent) palette.push_back(KeyRgb);
+  palette.insert(palette.end(), reduced.begin(), reduced.end());
   if (palette.empty()) palette.push_back(0);
 
   auto png = std::make_unique<TPNGObject>();
@@ -228,11 +131,26 @@ std::unique_ptr<TPNGObject> PalettePicture(const TBitmap32& Bitmap, bool HasKey,
   }
   chunks.Add(CreatePngChunk(png.get(), "IDAT"));
   chunks.Add(CreatePngChunk(png.get(), "IEND"));
-  for (int32_t y = 0; y < Bitmap.Height(); ++y) {
-    const TColor32* src = Bitmap.RowPtr(y);
-    uint8_t* dst = h->Scanline(y);
-    for (int32_t x = 0; x < Bitmap.Width(); ++x) dst[x] = indexOf.get()[src[x] & 0x00FFFFFFu];
-  }
+  // Every other pixel takes the nearest of the reduced colours.
+  const TSlowColorLookup lookup(reduced.empty() ? std::vector<uint32_t>{0} : reduced, n > (size_t{1} << 20));
+  const int32_t w = Bitmap.Width();
+  const uint32_t first = KeyPresent ? 1 : 0;
+  ParallelRows(0, Bitmap.Height(), RowsPerTask(w), [&](int32_t First, int32_t Last) {
+    for (int32_t y = First; y < Last; ++y) {
+      const TColor32* src = Bitmap.RowPtr(y);
+      uint8_t* dst = h->Scanline(y);
+      int32_t last = -1;
+      for (int32_t x = 0; x < w; ++x) {
+        const uint32_t c = src[x] & 0x00FFFFFFu;
+        if (KeyPresent && c == KeyRgb) {
+          dst[x] = 0;
+          continue;
+        }
+        last = lookup.IndexOf(c, last);
+        dst[x] = static_cast<uint8_t>(first + static_cast<uint32_t>(last));
+      }
+    }
+  });
   return png;
 }
 

@@ -24,10 +24,10 @@ bool DecodePngToArgb(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& 
                      std::vector<uint32_t>& Argb);
 
 // Writes Bitmap to FileName with compression Level (0..9). Palette8 reduces
-// it to at most 256 colours first (its own colours when they fit, else a
-// median cut); Transparent with a palette gives TransparentColor (platform
-// colour 0x00BBGGRR) an entry of its own, transparent, which exactly the
-// pixels of that colour take (no entry when no pixel has it); without a
-// palette it writes the bitmap's alpha.
+// it to at most 256 octree colours first (its own colours when they fit);
+// Transparent with a palette gives TransparentColor (platform colour
+// 0x00BBGGRR) entry 0, transparent, which exactly the pixels of that colour
+// take, and 255 octree colours to the others (no such entry when no pixel
+// has the colour); without a palette it writes the bitmap's alpha.
 void SavePNGFromBitmap32(const std::string& FileName, const TBitmap32* Bitmap, bool Palette8, bool Transparent,
                          int32_t TransparentColor, int32_t Level);

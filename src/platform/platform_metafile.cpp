@@ -398,6 +398,7 @@ struct TDevice {
   TMetaCanvas* Canvas = nullptr;
   double OriginX = 0, OriginY = 0;  // where the frame's top-left corner lands
   TPlatformRect Clip{};             // the destination rectangle
+  TPlatformRect CurrentClip{};      // the clip the records set, within Clip
   TMetafile::TFrame Frame;
   double Sx = 1, Sy = 1;  // destination pixels per logical unit
 
@@ -707,6 +708,7 @@ void RegionClip(wmfAPI* API, wmfPolyRectangle_t* R) {
     clip.Right = std::min(clip.Right, edge(r));
     clip.Bottom = std::min(clip.Bottom, edge(b));
   }
+  d.CurrentClip = clip;
   d.Canvas->SetClipRect(&clip);
 }
 
@@ -769,6 +771,17 @@ void DrawText(wmfAPI* API, wmfDrawText_t* T) {
     d.Canvas->FillPolygons({{{l, t}, {r, t}, {r, b}, {l, b}}}, TMetaFillRule::Winding,
                            TMetaBrush{TMetaBrushStyle::Solid, Colour(dc->bgcolor), TMetaHatch::Horizontal},
                            TMetaBackground{});
+  }
+  if (T->flags & 0x0004) {  // clipped to the rectangle
+    double l, t, r, b;
+    Box(d, dc, T->TL, T->BR, l, t, r, b);
+    auto edge = [](double v) { return static_cast<int32_t>(std::nearbyint(std::clamp(v, -1e9, 1e9))); };
+    const TPlatformRect clip{std::max(d.CurrentClip.Left, edge(l)), std::max(d.CurrentClip.Top, edge(t)),
+                             std::min(d.CurrentClip.Right, edge(r)), std::min(d.CurrentClip.Bottom, edge(b))};
+    d.Canvas->SetClipRect(&clip);
+    d.Canvas->TextOut({x, y}, text, font, Background(dc));
+    d.Canvas->SetClipRect(&d.CurrentClip);
+    return;
   }
   d.Canvas->TextOut({x, y}, text, font, Background(dc));
 }
@@ -1059,6 +1072,7 @@ void TMetafile::DrawWmf(TPixelSurface& Surface, const TPlatformRect& Dest) const
   device.Measuring = false;
   device.Canvas = &canvas;
   device.Clip = clip;
+  device.CurrentClip = clip;
   device.Frame = frame_;
   device.OriginX = Dest.Left;
   device.OriginY = Dest.Top;

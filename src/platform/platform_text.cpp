@@ -106,6 +106,10 @@ class TFontCache {
     key += static_cast<char>('0' + (Style & (fsBold | fsItalic)));
     auto it = resolved_.find(key);
     if (it != resolved_.end()) return it->second.File.empty() ? nullptr : &it->second;
+    // Names come from files too (a metafile may name thousands of fonts):
+    // the answers are cheap to find again, so the list is started afresh
+    // rather than kept growing.
+    if (resolved_.size() >= kMaxResolved) resolved_.clear();
     TResolvedFont rf = Match(config_, Name, Style);
     // A family without a bold or italic face is emboldened or slanted by us.
     if (!rf.File.empty() && (rf.SyntheticBold || rf.SyntheticItalic)) {
@@ -125,6 +129,7 @@ class TFontCache {
 
  private:
   static constexpr size_t kMaxFaces = 32;
+  static constexpr size_t kMaxResolved = 256;
 
   bool Init() {
     if (library_) return true;

@@ -19,13 +19,9 @@ uint32_t ToArgb(TColor C) {
 }
 }  // namespace
 
-TGIFPainter::TGIFPainter(TGIFImage& Image, TViewHost& Host, TBitmap32& Canvas, const TPlatformRect& Rect)
-    : DrawOptions(Image.DrawOptions),
-      AnimationSpeed(Image.AnimationSpeed),
-      image_(Image),
+TGIFPainter::TGIFPainter(TGIFImage& Image, TViewHost& Host, const TPixelSurface& Canvas, const TPlatformRect& Rect)
+    : TGIFPainterBase(Image, Canvas, Rect),
       host_(Host),
-      canvas_(Canvas),
-      rect_(Rect),
       rw_(std::max(0, Rect.Right - Rect.Left)),
       rh_(std::max(0, Rect.Bottom - Rect.Top)) {
   if (Image.DrawBackgroundColor != kNoColor)
@@ -48,8 +44,9 @@ TGIFPainter::TGIFPainter(TGIFImage& Image, TViewHost& Host, TBitmap32& Canvas, c
     for (int32_t y = 0; y < rh_; ++y)
       for (int32_t x = 0; x < rw_; ++x) {
         const int32_t cx = rect_.Left + x, cy = rect_.Top + y;
-        if (cx >= 0 && cy >= 0 && cx < canvas_.Width() && cy < canvas_.Height())
-          To[static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x)] = canvas_.GetPixel(cx, cy);
+        if (canvas_.Bits && cx >= 0 && cy >= 0 && cx < canvas_.Width && cy < canvas_.Height)
+          To[static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x)] =
+              canvas_.Bits[static_cast<size_t>(cy) * static_cast<size_t>(canvas_.Width) + static_cast<size_t>(cx)];
       }
   };
   if (restoreBackground && (DrawOptions & goTransparent)) snapshot(snapshot_);
@@ -66,25 +63,46 @@ TGIFPainter::~TGIFPainter() {
 
 TPixelSurface TGIFPainter::Surface(std::vector<uint32_t>& Pixels) { return {Pixels.data(), rw_, rh_}; }
 
-TPixelSurface TGIFPainter::CanvasSurface() { return {canvas_.Bits(), canvas_.Width(), canvas_.Height()}; }
-
 void TGIFPainter::CopyToCanvas(const std::vector<uint32_t>& From) {
+  if (!canvas_.Bits) return;
   for (int32_t y = 0; y < rh_; ++y) {
     const int32_t cy = rect_.Top + y;
-    if (cy < 0 || cy >= canvas_.Height()) continue;
+    if (cy < 0 || cy >= canvas_.Height) continue;
+    uint32_t* row = canvas_.Bits + static_cast<size_t>(cy) * static_cast<size_t>(canvas_.Width);
     for (int32_t x = 0; x < rw_; ++x) {
       const int32_t cx = rect_.Left + x;
-      if (cx >= 0 && cx < canvas_.Width())
-        canvas_.SetPixel(cx, cy, From[static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x)]);
+      if (cx >= 0 && cx < canvas_.Width)
+        row[cx] = From[static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x)];
     }
   }
 }
 
 void TGIFPainter::Start() {
-  if (running_ || image_.Images().Count() == 0 || rw_ == 0 || rh_ == 0) return;
+  // The image's list may hold the last reference: keep this alive until the step returns.
+  const std::shared_ptr<TGIFPainterBase> keep = weak_from_this().lock();
+  if (running_ || !image_ || Gif().Images().Count() == 0 || rw_ == 0 || rh_ == 0) return;
   running_ = true;
   restart_ = true;
   BeginRun();
+}
+
+void TGIFPainter::Execute() {
+  const std::shared_ptr<TGIFPainterBase> keep = weak_from_this().lock();
+  sync_ = true;
+  Start();
+  // Each wait comes back here instead of to a timer, so the stack stays flat
+  // however many frames play.
+  while (running_ && syncWaiting_) {
+    syncWaiting_ = false;
+    int64_t left = std::max<int64_t>(pendingWaitMs_, 1);
+    while (left > 0 && running_ && !restart_) {
+      const int64_t before = NowMs();
+      host_.Sleep(static_cast<uint32_t>(std::min<int64_t>(left, 100)));
+      left -= std::max<int64_t>(NowMs() - before, 1);
+    }
+    pendingWaitMs_ = 0;
+    Resume();
+  }
 }
 
 void TGIFPainter::BeginRun() {
@@ -94,7 +112,7 @@ void TGIFPainter::BeginRun() {
   loopCount_ = 1;
   loopStart_ = 0;
   loopSeen_ = false;
-  pendingDelay_ = 0;
+  pendingDelay_ = sync_ ? 1 : 0;
   previousDisposal_ = 1;
   lastTime_ = NowMs();
   timingError_ = 0;
@@ -113,11 +131,11 @@ void TGIFPainter::BeginRound(bool First) {
 void TGIFPainter::Wait() {
   // The frame's bitmap is made before the clock is read, so that building it
   // counts as time already spent.
-  if (ActiveFrame >= 0 && ActiveFrame < image_.Images().Count()) image_.Images().Item(ActiveFrame)->Bitmap();
+  if (ActiveFrame >= 0 && ActiveFrame < Gif().Images().Count()) Gif().Images().Item(ActiveFrame)->Bitmap();
   const int64_t now = NowMs();
   int64_t d;
   if (AnimationSpeed < 1) {
-    d = -1;  // until stopped
+    d = sync_ ? int64_t{1000} * kDelayMs : -1;  // asynchronous: until stopped
   } else {
     const int64_t want = int64_t{pendingDelay_} * kDelayMs - (now - lastTime_ - timingError_) / 2;
     d = RoundingMulDiv(static_cast<int32_t>(std::clamp<int64_t>(want, INT32_MIN / 2, INT32_MAX / 200)), 100,
@@ -127,22 +145,31 @@ void TGIFPainter::Wait() {
   lastTime_ = now;
   pendingDelay_ = 0;
   pendingWaitMs_ = d;
+  if (sync_) {
+    syncWaiting_ = true;  // Execute waits and resumes
+    return;
+  }
   if (d < 0 && AnimationSpeed < 1) return;  // woken only by Stop
   timer_ = host_.StartTimer(static_cast<uint32_t>(std::max<int64_t>(1, d)), [this] {
+    const std::shared_ptr<TGIFPainterBase> keep = weak_from_this().lock();
     host_.StopTimer(timer_);
     timer_ = 0;
     pendingWaitMs_ = 0;
-    if (!running_) return;
-    if (restart_) return BeginRun();
-    PaintActive();
+    Resume();
   });
 }
 
+void TGIFPainter::Resume() {
+  if (!running_) return;
+  if (restart_) return BeginRun();
+  PaintActive();
+}
+
 void TGIFPainter::PaintActive() {
-  const int32_t count = image_.Images().Count();
+  const int32_t count = Gif().Images().Count();
   if (!running_) return Finish();
-  if (ActiveFrame < 0 || ActiveFrame >= count || image_.Images().Item(ActiveFrame)->Empty()) return Next();
-  TGIFSubImage& frame = *image_.Images().Item(ActiveFrame);
+  if (ActiveFrame < 0 || ActiveFrame >= count || Gif().Images().Item(ActiveFrame)->Empty()) return Next();
+  TGIFSubImage& frame = *Gif().Images().Item(ActiveFrame);
   if (OnPaint) OnPaint(*this);
   if (!running_) return Finish();
   disposal_ = 1;
@@ -150,8 +177,7 @@ void TGIFPainter::PaintActive() {
     TGIFExtension* x = frame.Extensions().Item(e);
     if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(x); loop && !loopSeen_) {
       loopSeen_ = true;
-      // Our painter never blocks the thread, so it plays as the asynchronous one.
-      loopCount_ = loop->Loops == 0 || (DrawOptions & goLoopContinously) ? -1 : loop->Loops;
+      loopCount_ = !sync_ && (loop->Loops == 0 || (DrawOptions & goLoopContinously)) ? -1 : loop->Loops;
       loopStart_ = ActiveFrame;
     }
     if (auto* g = dynamic_cast<TGIFGraphicControlExtension*>(x)) disposal_ = g->Disposal();
@@ -160,7 +186,7 @@ void TGIFPainter::PaintActive() {
   previousDisposal_ = disposal_;
   pendingDelay_ = kDefaultDelay;
   if (const TGIFGraphicControlExtension* g = frame.GraphicControlExtension(); g && g->Delay() != 0)
-    pendingDelay_ = std::max<int32_t>(g->Delay(), kMinDelay);
+    pendingDelay_ = std::clamp<int32_t>(g->Delay(), kMinDelay, sync_ ? kMaxDelay : INT32_MAX);
   const int32_t shown = ActiveFrame;
   if (OnAfterPaint) OnAfterPaint(*this);
   if (!running_) return Finish();
@@ -172,12 +198,12 @@ void TGIFPainter::PaintActive() {
 void TGIFPainter::Next() {
   if (!running_) return Finish();
   if (restart_) return BeginRun();
-  const int32_t count = image_.Images().Count();
-  if (ActiveFrame >= 0 && ActiveFrame < count && !image_.Images().Item(ActiveFrame)->Empty()) return Wait();
+  const int32_t count = Gif().Images().Count();
+  if (ActiveFrame >= 0 && ActiveFrame < count && !Gif().Images().Item(ActiveFrame)->Empty()) return Wait();
   // The round is over.
   if (loopCount_ > 0) --loopCount_;
   const bool again = (DrawOptions & goAnimate) && (DrawOptions & goLoop) &&
-                     (loopCount_ != 0 || (DrawOptions & goLoopContinously));
+                     (loopCount_ != 0 || (!sync_ && (DrawOptions & goLoopContinously)));
   if (!again) return Finish();
   BeginRound(false);
 }
@@ -189,12 +215,15 @@ void TGIFPainter::Finish() {
   }
   const bool wasRunning = running_ || ActiveFrame >= 0;
   running_ = false;
+  syncWaiting_ = false;
   ActiveFrame = -1;
   pendingWaitMs_ = 0;
   if (wasRunning && OnEndPaint) OnEndPaint(*this);
+  Detach();
 }
 
 void TGIFPainter::Stop() {
+  const std::shared_ptr<TGIFPainterBase> keep = weak_from_this().lock();
   if (!running_) return;
   running_ = false;
   // From inside an event the step that fired it returns at its next check.
@@ -216,13 +245,13 @@ void TGIFPainter::PaintFrame(TGIFSubImage& Frame) {
   const bool transparent = (DrawOptions & goTransparent) != 0, tile = (DrawOptions & goTile) != 0;
   const TPlatformRect local{0, 0, rw_, rh_};
   if (!useBackup_) {
-    TPixelSurface s = CanvasSurface();
+    TPixelSurface s = canvas_;
     Frame.Draw(s, rect_, transparent, tile);
   } else {
     if ((DrawOptions & goClearOnLoop) && ActiveFrame == 0) RestoreArea(Frame);
     if (disposal_ == 3) {
       if (previousDisposal_ <= 1) {
-        TPixelSurface s = CanvasSurface();
+        TPixelSurface s = canvas_;
         Frame.Draw(s, rect_, transparent, tile);
       } else {
         frameBuffer_ = backup_;
@@ -237,6 +266,7 @@ void TGIFPainter::PaintFrame(TGIFSubImage& Frame) {
       if (disposal_ == 2) RestoreArea(Frame);
     }
   }
+  painted_ = true;
   if (OnInvalidate)
     OnInvalidate();
   else
@@ -247,22 +277,48 @@ void TGIFPainter::PaintFrame(TGIFSubImage& Frame) {
 
 TGIFPreview::TGIFPreview(TViewHost* Host) : TCustomPaintBox32(Host) {}
 
-TGIFPreview::~TGIFPreview() { painter_.reset(); }
+TGIFPreview::~TGIFPreview() { Release(); }
+
+std::shared_ptr<TGIFPainterBase> TGIFPreview::CreatePainter(TGIFImage& Image, const TPixelSurface& Canvas,
+                                                            const TPlatformRect& Rect) {
+  auto p = std::make_shared<TGIFPainter>(Image, Host(), Canvas, Rect);
+  p->OnInvalidate = [this] { Invalidate(); };
+  return p;
+}
+
+void TGIFPreview::Release() {
+  if (!image_) return;
+  // Its painters paint on our canvas with our timers.
+  image_->StopDraw();
+  if (image_->PainterFactory == this) image_->PainterFactory = nullptr;
+  image_ = nullptr;
+}
 
 void TGIFPreview::SetImage(TGIFImage* Image) {
-  painter_.reset();
+  Release();
   image_ = Image;
   canvas_.SetSize(Width(), Height());
   canvas_.Clear(ToArgb(Host().SysColor(kColorWindow)));
-  if (image_ && !image_->IsEmpty()) {
-    painter_ = std::make_unique<TGIFPainter>(*image_, Host(), canvas_, TPlatformRect{0, 0, Width(), Height()});
-    painter_->OnInvalidate = [this] { Invalidate(); };
-    painter_->Start();
+  if (image_) {
+    image_->PainterFactory = this;
+    TPixelSurface s = CanvasSurface();
+    image_->Draw(s, {0, 0, Width(), Height()});
   }
   Invalidate();
 }
 
+void TGIFPreview::Resize() {
+  TCustomPaintBox32::Resize();
+  if (image_) SetImage(image_);
+}
+
 void TGIFPreview::DoPaintBuffer() {
+  // A painter on the composite bitmap leaves the canvas alone: the image
+  // copies its present state out on each Draw.
+  if (image_ && !(image_->DrawOptions & goDirectDraw)) {
+    TPixelSurface s = CanvasSurface();
+    image_->Draw(s, {0, 0, canvas_.Width(), canvas_.Height()});
+  }
   // The buffer may be larger than the control (its oversize).
   if (TBitmap32* b = Buffer()) {
     const int32_t w = std::min(canvas_.Width(), b->Width()), h = std::min(canvas_.Height(), b->Height());

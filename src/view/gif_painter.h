@@ -14,34 +14,30 @@
 #include "raster_image.h"
 #include "view_host.h"
 
-class TGIFPainter {
+class TGIFPainter : public TGIFPainterBase {
  public:
-  using TEvent = std::function<void(TGIFPainter& Sender)>;
-
   // Delay units (hundredths of a second) and their length at speed 100.
   static constexpr int32_t kDefaultDelay = 10, kMinDelay = 3, kMaxDelay = 1000, kDelayMs = 12;
 
   // Paints Image into Rect of Canvas (both must outlive the painter or be
   // left through Stop), with the image's draw options and speed.
-  TGIFPainter(TGIFImage& Image, TViewHost& Host, TBitmap32& Canvas, const TPlatformRect& Rect);
-  ~TGIFPainter();
-  TGIFPainter(const TGIFPainter&) = delete;
-  TGIFPainter& operator=(const TGIFPainter&) = delete;
+  TGIFPainter(TGIFImage& Image, TViewHost& Host, const TPixelSurface& Canvas, const TPlatformRect& Rect);
+  TGIFPainter(TGIFImage& Image, TViewHost& Host, TBitmap32& Canvas, const TPlatformRect& Rect)
+      : TGIFPainter(Image, Host, TPixelSurface{Canvas.Bits(), Canvas.Width(), Canvas.Height()}, Rect) {}
+  ~TGIFPainter() override;
 
   // Paints the first frame now and schedules the rest.
-  void Start();
+  void Start() override;
+  // Plays to the end on this thread, waiting through the host's Sleep
+  // (which lets the other timers run). A loop count of 0 plays once here
+  // and looping on and on is not honoured: the call must return.
+  void Execute() override;
   // Ends the animation at once (safe from inside an event); the end event fires.
-  void Stop();
+  void Stop() override;
   // Starts over from frame 0 at the next step.
   void Restart();
-  bool Running() const { return running_; }
+  bool Running() const override { return running_; }
 
-  // The frame being shown; -1 before the start and after the end. The
-  // after-paint event may set it to choose the next frame.
-  int32_t ActiveFrame = -1;
-  uint16_t DrawOptions;
-  int32_t AnimationSpeed;
-  TEvent OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
   // After each painted frame: the canvas changed (default: the host's Invalidate).
   std::function<void()> OnInvalidate;
 
@@ -51,28 +47,26 @@ class TGIFPainter {
 
  private:
   int64_t NowMs() const { return host_.Microseconds() / 1000; }
+  TGIFImage& Gif() const { return *image_; }
   void BeginRun();
   void BeginRound(bool First);
   void PaintActive();
   void Next();
   void Wait();
+  void Resume();
   void Finish();
   void PaintFrame(TGIFSubImage& Frame);
   void RestoreArea(TGIFSubImage& Frame);
   void CopyToCanvas(const std::vector<uint32_t>& From);
   TPixelSurface Surface(std::vector<uint32_t>& Pixels);
-  TPixelSurface CanvasSurface();
 
-  TGIFImage& image_;
   TViewHost& host_;
-  TBitmap32& canvas_;
-  TPlatformRect rect_;
   int32_t rw_, rh_;
   uint32_t background_ = 0xFF000000u;
   std::vector<uint32_t> backup_, frameBuffer_, snapshot_;
   bool useBackup_ = false;
 
-  bool running_ = false, restart_ = false;
+  bool running_ = false, restart_ = false, sync_ = false, syncWaiting_ = false;
   int32_t loopCount_ = 1, loopStart_ = 0;
   bool loopSeen_ = false;
   int32_t pendingDelay_ = 0;
@@ -81,24 +75,32 @@ class TGIFPainter {
   int32_t timer_ = 0;
 };
 
-// A paint box that shows a GIF, animated when it has several frames: the
-// painter draws into the control's own canvas and the control copies that to
-// its buffer. TViewWidget hosts it in the program.
-class TGIFPreview : public TCustomPaintBox32 {
+// A paint box that shows a GIF, animated when it has several frames. The
+// image draws itself onto the control's own canvas and starts its painters
+// through the control, which gives them its host's timers; the control copies
+// the canvas to its buffer. TViewWidget hosts it in the program.
+class TGIFPreview : public TCustomPaintBox32, private TGIFPainterFactory {
  public:
   explicit TGIFPreview(TViewHost* Host = nullptr);
   ~TGIFPreview() override;
   // Shows Image (null: nothing) stretched over the control; the preview does
   // not own the image, which must outlive it or be replaced first.
   void SetImage(TGIFImage* Image);
-  TGIFPainter* Painter() const { return painter_.get(); }
+  TGIFPainterBase* Painter() const { return image_ ? image_->Painter() : nullptr; }
   const TBitmap32& Canvas() const { return canvas_; }
+  // A new size or a new window: the animation starts over on a canvas of
+  // the new size with the new window's timers.
+  void Resize() override;
 
  protected:
   void DoPaintBuffer() override;
 
  private:
+  std::shared_ptr<TGIFPainterBase> CreatePainter(TGIFImage& Image, const TPixelSurface& Canvas,
+                                                 const TPlatformRect& Rect) override;
+  void Release();
+  TPixelSurface CanvasSurface() { return {canvas_.Bits(), canvas_.Width(), canvas_.Height()}; }
+
   TGIFImage* image_ = nullptr;
   TBitmap32 canvas_;
-  std::unique_ptr<TGIFPainter> painter_;
 };

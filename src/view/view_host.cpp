@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "raster_image.h"
 #include "raster_system.h"
+
+void TViewHost::Sleep(uint32_t Milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds)); }
 
 uint32_t TNullViewHost::TickCount() const { return ReadTickCount(); }
 
@@ -132,6 +135,11 @@ int32_t TRecordingViewHost::StartTimer(uint32_t IntervalMs, TTimerProc Proc) {
 void TRecordingViewHost::StopTimer(int32_t Id) {
   records_.push_back(THostRecord{THostCall::StopTimer, TRect{}, Id});
   if (clock_) clock_->StopTimer(Id);
+}
+
+void TRecordingViewHost::Sleep(uint32_t Milliseconds) {
+  // Without a clock no time passes here, and nobody need wait for it.
+  if (clock_) clock_->Advance(Milliseconds);
 }
 
 uint32_t TRecordingViewHost::TickCount() const { return clock_ ? clock_->TickCount() : 0; }

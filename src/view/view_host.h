@@ -91,6 +91,9 @@ class TViewHost {
   // A repeating timer; the id is positive. Stopping an unknown id does nothing.
   virtual int32_t StartTimer(uint32_t IntervalMs, TTimerProc Proc) = 0;
   virtual void StopTimer(int32_t Id) = 0;
+  // Waits on the user-interface thread: what an animation that must end
+  // before its caller returns does between frames.
+  virtual void Sleep(uint32_t Milliseconds);
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual uint32_t TickCount() const = 0;
   // Microseconds on a monotonic clock, for timing repaints.
@@ -216,6 +219,8 @@ class TRecordingViewHost : public TNullViewHost {
   bool Focused() const { return focused_; }
   int32_t StartTimer(uint32_t IntervalMs, TTimerProc Proc) override;
   void StopTimer(int32_t Id) override;
+  // With a fake clock the clock moves instead, firing the timers due meanwhile.
+  void Sleep(uint32_t Milliseconds) override;
   uint32_t TickCount() const override;
   int64_t Microseconds() const override;
   int32_t ScrollBarThickness() const override { return scrollBar_; }

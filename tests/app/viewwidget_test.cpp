@@ -1,15 +1,19 @@
 // The Qt window of a view control on the offscreen platform: it shows the
 // control's buffer, forwards a mouse drag to the layers, and turns an
-// exception from a handler into the application's message box.
+// exception from a handler into the application's message box; an animated
+// GIF plays in a preview control on the window's own timers.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPixmap>
 
 #include <memory>
+#include <set>
 
+#include "gif_painter.h"
 #include "platform_messagebox.h"
 #include "raster_image.h"
 #include "raster_layers.h"
@@ -121,4 +125,38 @@ TEST_F(ViewWidget, HandlerExceptionsBecomeAMessageBox) {
   EXPECT_EQ(recorder.Last().Text, "Source bitmap is nil.");
   EXPECT_EQ(recorder.Last().Flags & MB_ICONMASK, MB_ICONSTOP);
   EXPECT_FALSE(w.MouseCapture());  // the press captured; the failure released it
+}
+
+TEST_F(ViewWidget, AnimatedGifPlaysInAPreview) {
+  // Red, then green, 3 units (36 ms) each, looping forever.
+  TGIFImage gif;
+  gif.GlobalColorMap().Add({255, 0, 0});
+  gif.GlobalColorMap().Add({0, 255, 0});
+  for (uint8_t i = 0; i < 2; ++i) {
+    TGIFSubImage* p = gif.Images().Item(gif.Add(std::make_unique<TGIFSubImage>(&gif)));
+    if (i == 0) p->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(p));
+    p->Extensions().Add(std::make_unique<TGIFGraphicControlExtension>(p));
+    p->GraphicControlExtension()->SetDelay(3);
+    p->SetBounds(0, 0, 8, 8);
+    std::fill(p->Data(), p->Data() + p->DataSize(), i);
+  }
+  TViewWidget w;
+  w.resize(30, 20);
+  TGIFPreview preview;
+  w.SetControl(&preview);
+  preview.SetImage(&gif);
+  w.show();
+  // Both frames reach the window within a few delays, on its own timers.
+  std::set<QRgb> seen;
+  QElapsedTimer clock;
+  clock.start();
+  while (seen.size() < 2 && clock.elapsed() < 5000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    const QRgb c = w.grab().toImage().convertToFormat(QImage::Format_RGB32).pixel(15, 10);
+    if (c == 0xFFFF0000u || c == 0xFF00FF00u) seen.insert(c);
+  }
+  EXPECT_EQ(seen.size(), 2u);
+  w.SetControl(nullptr);
+  preview.SetImage(nullptr);
+  EXPECT_EQ(gif.PainterCount(), 0);
 }

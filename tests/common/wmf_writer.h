@@ -78,6 +78,13 @@ class TWmfWriter {
     Put16(p, static_cast<uint16_t>(X));
     return RecordBytes(0x0521, p);
   }
+  // Text with options (2: opaque, 4: clipped) and their rectangle.
+  TWmfWriter& ExtTextOut(int X, int Y, int Options, int L, int T, int R, int B, const std::string& Text) {
+    std::vector<uint8_t> p;
+    for (int w : {Y, X, int(Text.size()), Options, L, T, R, B}) Put16(p, static_cast<uint16_t>(w));
+    p.insert(p.end(), Text.begin(), Text.end());
+    return RecordBytes(0x0A32, p);
+  }
   TWmfWriter& End() { return Record(0x0000, {}); }
 
   // The whole file; a placeable header is written when Inch is not 0.

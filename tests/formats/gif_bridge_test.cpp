@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +13,7 @@
 #include "gif_reduce.h"
 #include "img_gif.h"
 #include "img_loadfile.h"
+#include "platform_icon.h"
 #include "raster_core.h"
 #include "test_startup.h"
 
@@ -125,6 +127,79 @@ TEST(GifFrames, TransparentBitmapGetsABlackEntryAndAControlBlock) {
   g2.Assign(static_cast<const TGraphic&>(full));
   EXPECT_EQ(g2.Images().Item(0)->ColorMap().Count(), 256);
   EXPECT_EQ(g2.Images().Item(0)->GraphicControlExtension(), nullptr);
+}
+
+// A drawn picture: a blue 2 x 2 square in the middle of its area and one
+// black pixel in the top-left corner; the rest it leaves as it was. As a
+// transparent graphic it says nothing of where it is transparent.
+template <class TBase>
+class TSquareDrawing : public TBase {
+ public:
+  std::string ClassName() const override { return "TSquareDrawing"; }
+  int32_t Width() const override { return 4; }
+  int32_t Height() const override { return 4; }
+  void Draw(TPixelSurface& S, const TPlatformRect& D) const override {
+    S.Bits[size_t(D.Top) * size_t(S.Width) + size_t(D.Left)] = 0xFF000000u;
+    for (int y = 1; y < 3; ++y)
+      for (int x = 1; x < 3; ++x) S.Bits[size_t(D.Top + y) * size_t(S.Width) + size_t(D.Left + x)] = 0xFF3366CCu;
+  }
+  void LoadFromStream(TStream&) override {}
+};
+
+TEST(GifFrames, IconsAndDrawnPicturesBringTheirTransparency) {
+  VemraTestStartup();
+  // An icon of cube colours with a transparent column and a transparent corner.
+  std::vector<uint32_t> argb(16);
+  for (int i = 0; i < 16; ++i)
+    argb[size_t(i)] =
+        (i % 4 == 2 || i == 15) ? 0u : 0xFF000000u | uint32_t(i % 3) * 0x330000u | uint32_t(i % 5) * 0x33u;
+  TIcon icon;
+  icon.SetPixels(4, 4, argb.data());
+  TSquareDrawing<TTransparentGraphic> drawing;
+  TSquareDrawing<TGraphic> opaque;
+  // Expected per pixel: 0 transparent, else the opaque colour.
+  std::vector<uint32_t> iconWant(argb), drawingWant(16, 0u), opaqueWant(16, 0xFF000000u);
+  for (int i : {5, 6, 9, 10}) drawingWant[size_t(i)] = opaqueWant[size_t(i)] = 0xFF3366CCu;
+  drawingWant[0] = 0xFF000000u;  // drawn black is not the background
+  struct TCase {
+    const char* Name;
+    const TGraphic* Source;
+    const std::vector<uint32_t>* Want;
+  } cases[] = {
+      {"icon", &icon, &iconWant}, {"drawing", &drawing, &drawingWant}, {"opaque drawing", &opaque, &opaqueWant}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TGIFImage gif;
+    gif.ColorReduction = ReduceOff;
+    gif.Assign(*c.Source);
+    ASSERT_EQ(gif.Images().Count(), 1);
+    TGIFSubImage& f = *gif.Images().Item(0);
+    ASSERT_EQ(f.Width(), 4);
+    const bool anyClear = std::count(c.Want->begin(), c.Want->end(), 0u) > 0;
+    const TGIFGraphicControlExtension* g = f.GraphicControlExtension();
+    ASSERT_EQ(g != nullptr, anyClear);
+    EXPECT_EQ(f.Transparent(), anyClear);
+    for (int i = 0; i < 16; ++i) {
+      const uint8_t idx = f.Data()[i];
+      const uint32_t want = (*c.Want)[size_t(i)];
+      if (want == 0) {
+        EXPECT_EQ(idx, g->TransparentColorIndex()) << i;
+      } else {
+        EXPECT_TRUE(!g || idx != g->TransparentColorIndex()) << i;
+        const TGIFColor col = f.ActiveColorMap().Color(idx);
+        EXPECT_EQ(0xFF000000u | uint32_t(col.Red) << 16 | uint32_t(col.Green) << 8 | col.Blue, want) << i;
+      }
+    }
+  }
+  // A picture object hands over its graphic; an empty one clears the frame.
+  TGIFImage gif;
+  TGIFSubImage f(&gif);
+  TPicture picture;
+  picture.SetGraphic(std::make_unique<TSquareDrawing<TTransparentGraphic>>());
+  f.Assign(picture);
+  EXPECT_TRUE(f.Transparent());
+  f.Assign(TPicture());
+  EXPECT_TRUE(f.Empty());
 }
 
 TEST(GifFrames, ScaledTiledAndDitheredRendering) {

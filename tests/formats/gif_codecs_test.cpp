@@ -2,6 +2,7 @@
 // of the bit buffer, and both encoders against giflib and Pillow over random
 // frames of 1 to 8 bits.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <string>
@@ -358,6 +359,44 @@ TEST(GifEncoder, RunCostHelpersMatchPlainCounting) {
     for (int64_t c = 1; c < 30000; c += 7) EXPECT_EQ(GIFTriangleCount(c, rep), plain(c, rep)) << c << " " << rep;
   // Counts past 2^31 stay exact in 64 bits.
   EXPECT_EQ(GIFTriangleCount(int64_t{4089} * 4090 / 2 * 1000, 4089), 4089 * 1000);
+}
+
+// The run-length encoder's bytes, pinned from the encoder before its run scan
+// and cost table were made faster: the same pictures must give the same files.
+TEST(GifEncoder, RunLengthBytesStayThoseOfTheFirstEncoder) {
+  struct TCase {
+    const char* name;
+    int bits, w, h;
+    bool interlaced;
+    int maxRun;  // runs of 1..maxRun pixels of one colour
+    uint32_t crc;
+  };
+  const TCase cases[] = {
+      {"noise, 8 bits", 8, 211, 97, false, 1, 0xE22A2CD0},
+      {"short runs, 8 bits", 8, 640, 120, false, 6, 0x9957EAE0},
+      {"short runs, interlaced", 8, 333, 77, true, 9, 0x63976076},
+      {"long runs, 4 bits", 4, 1000, 300, false, 4000, 0x3182C989},
+      {"runs past the table, 2 bits", 2, 4000, 900, false, 3000000, 0x8B2AC5EC},
+      {"medium runs, 1 bit", 1, 517, 211, false, 40, 0x0AD87C71},
+      {"medium runs, 5 bits, interlaced", 5, 129, 333, true, 200, 0x900A48B7},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> px(static_cast<size_t>(c.w) * c.h);
+    uint32_t s = 1234;
+    for (size_t i = 0; i < px.size();) {
+      s = s * 1664525u + 1013904223u;
+      const size_t run = 1 + (s >> 8) % static_cast<uint32_t>(c.maxRun);
+      s = s * 1664525u + 1013904223u;
+      const auto colour = static_cast<uint8_t>((s >> 24) % (1u << c.bits));
+      for (size_t k = 0; k < run && i < px.size(); ++k) px[i++] = colour;
+    }
+    const std::vector<uint8_t> out = Encode(1, c.bits, px, c.w, c.h, c.interlaced);
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, out.data(), static_cast<uInt>(out.size())));
+    EXPECT_EQ(crc, c.crc);
+    // And the picture comes back.
+    EXPECT_EQ(Decode(out, c.w, c.h, c.interlaced).Pixels, px);
+  }
 }
 
 TEST(GifWriter, CutsSubBlocksOf255AndRefusesOtherUse) {

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "gif_reduce.h"
+#include "raster_parallel.h"
 #include "test_startup.h"
 
 namespace {
@@ -110,6 +113,160 @@ std::vector<uint8_t> RunEngine(const TPlatformBitmap& Src, TDitherEngine& E) {
   return out;
 }
 
+
+// The octree the plain way, one pixel at a time: each colour walks down from
+// the root by one bit of red, green and blue per level and adds itself to the
+// leaf it ends at; after every pixel the deepest reducible node is folded
+// while there are more leaves than wanted.
+class TModelOctree {
+ public:
+  explicit TModelOctree(int Max) : max_(Max) { root_ = Make(0); }
+
+  void Add(uint32_t Rgb) {
+    const int r = (Rgb >> 16) & 255, g = (Rgb >> 8) & 255, b = Rgb & 255;
+    TNode* n = root_.get();
+    for (int level = 0; !n->leaf; ++level) {
+      const int s = 7 - level;
+      const int i = ((r >> s) & 1) << 2 | ((g >> s) & 1) << 1 | ((b >> s) & 1);
+      if (!n->child[i]) n->child[i] = Make(level + 1);
+      n = n->child[i].get();
+    }
+    ++n->count;
+    n->sum[0] += uint64_t(r);
+    n->sum[1] += uint64_t(g);
+    n->sum[2] += uint64_t(b);
+    while (leaves_ > max_) {
+      int level = 7;
+      while (level > 0 && !reducible_[level]) --level;
+      TNode* f = reducible_[level];
+      if (!f) break;
+      reducible_[level] = f->next;
+      int children = 0;
+      for (auto& c : f->child) {
+        if (!c) continue;
+        f->count += c->count;
+        for (int k = 0; k < 3; ++k) f->sum[k] += c->sum[k];
+        c.reset();
+        ++children;
+      }
+      f->leaf = true;
+      leaves_ -= children - 1;
+    }
+  }
+
+  std::vector<uint32_t> Table() const {
+    std::vector<uint32_t> t;
+    Walk(*root_, t);
+    return t;
+  }
+
+ private:
+  struct TNode {
+    bool leaf = false;
+    uint64_t count = 0, sum[3] = {};
+    TNode* next = nullptr;
+    std::unique_ptr<TNode> child[8];
+  };
+  std::unique_ptr<TNode> Make(int Level) {
+    auto n = std::make_unique<TNode>();
+    if (Level == 8) {
+      n->leaf = true;
+      ++leaves_;
+    } else {
+      n->next = reducible_[Level];
+      reducible_[Level] = n.get();
+    }
+    return n;
+  }
+  static void Walk(const TNode& N, std::vector<uint32_t>& T) {
+    if (N.leaf) {
+      uint32_t c = 0xFF000000u;
+      if (N.count)
+        for (int k = 0; k < 3; ++k) c |= uint32_t(N.sum[k] / N.count) << (16 - 8 * k);
+      T.push_back(c);
+      return;
+    }
+    for (const auto& c : N.child)
+      if (c) Walk(*c, T);
+  }
+  std::unique_ptr<TNode> root_;
+  TNode* reducible_[8] = {};
+  int leaves_ = 0, max_;
+};
+
+std::vector<uint32_t> ModelPalette(const std::vector<uint32_t>& Px, int Colors, bool HasKey = false, uint32_t Key = 0) {
+  TModelOctree m(Colors);
+  for (uint32_t c : Px)
+    if (!HasKey || (c & 0xFFFFFF) != (Key & 0xFFFFFF)) m.Add(c & 0xFFFFFF);
+  std::vector<uint32_t> t = m.Table();
+  if (t.size() > size_t(Colors)) t.resize(size_t(Colors));
+  return t;
+}
+
+// Least squared RGB distance over every entry, the first of equals.
+int ModelNearest(const std::vector<uint32_t>& Pal, uint32_t C) {
+  int best = 0, bestD = 1 << 30;
+  for (size_t i = 0; i < Pal.size(); ++i) {
+    int d = 0;
+    for (int sh : {16, 8, 0}) {
+      const int e = int((Pal[i] >> sh) & 255) - int((C >> sh) & 255);
+      d += e * e;
+    }
+    if (d < bestD) {
+      bestD = d;
+      best = int(i);
+    }
+  }
+  return best;
+}
+
+// Octree inputs of several kinds: what they are, and their pixels.
+struct TOctreeInput {
+  const char* name;
+  std::vector<uint32_t> pixels;
+};
+
+std::vector<TOctreeInput> OctreeInputs() {
+  std::vector<TOctreeInput> in;
+  uint32_t s = 77;
+  const auto next = [&] { return s = s * 1664525u + 1013904223u; };
+  std::vector<uint32_t> v;
+  for (int i = 0; i < 6000; ++i) v.push_back(0xFF000000u | next() >> 8);
+  in.push_back({"spread colours", v});
+  const TPlatformBitmap photo = Photo(150, 90, 11);
+  in.push_back({"photo", std::vector<uint32_t>(photo.Bits(), photo.Bits() + 150 * 90)});
+  // Runs of one colour, and a cycle of colours that keep coming back after
+  // the tree has folded the leaves they first made.
+  v.clear();
+  for (int i = 0; i < 400; ++i) v.insert(v.end(), 1 + next() % 9, 0xFF000000u | next() >> 8);
+  for (int round = 0; round < 5; ++round)
+    for (int i = 0; i < 700; ++i) v.push_back(0xFF000000u | (uint32_t(i) * 2654435761u) >> 8);
+  in.push_back({"runs and returning colours", v});
+  // Tight clusters (deep, narrow subtrees) and greys (one diagonal).
+  v.clear();
+  for (int i = 0; i < 5000; ++i) {
+    const uint32_t centre = (next() >> 29) * 0x1F2F3Fu & 0xFFFFFFu;
+    v.push_back(0xFF000000u | ((centre + (next() >> 29) * 0x010101u) & 0xFFFFFFu));
+  }
+  for (int i = 0; i < 256; ++i) v.push_back(0xFF000000u | uint32_t(i) * 0x010101u);
+  in.push_back({"clusters and greys", v});
+  // Fewer colours than any palette asked for: every leaf one colour.
+  v.clear();
+  for (int i = 0; i < 900; ++i) v.push_back(0xFF000000u | (uint32_t((i % 150) * 7919) & 0xFFFFFFu));
+  in.push_back({"150 colours", v});
+  // Runs longer than a 16-bit count, some colours coming back.
+  v.clear();
+  for (int i = 0; i < 7; ++i) v.insert(v.end(), 33000 + next() % 9000, 0xFF000000u | (i % 4 * 0x3F2A17u + 0x102030u));
+  in.push_back({"runs of over 32767 pixels", v});
+  // 40000 black and 20000 of (3, 3, 3): a one-colour tree's mean is exactly
+  // (1, 1, 1), and one black pixel counted too many or too few moves it.
+  v.assign(40000, 0xFF000000u);
+  v.insert(v.end(), 20000, 0xFF030303u);
+  in.push_back({"a mean exactly on a whole number", v});
+  in.push_back({"one pixel", {0xFF123456u}});
+  return in;
+}
+
 }  // namespace
 
 TEST(GifReduce, LookupEdges) {
@@ -149,7 +306,11 @@ TEST(GifReduce, LookupEdges) {
   // The slow lookup agrees with the platform's nearest entry everywhere.
   const std::vector<uint32_t>& sys = SystemPalette20();
   TSlowColorLookup slow(sys, true);
-  for (uint32_t c = 0; c < (1u << 24); c += 4099) EXPECT_EQ(slow.Nearest(c), NearestPaletteIndex(sys, c | 0xFF000000u));
+  for (uint32_t c = 0; c < (1u << 24); c += 4099) {
+    EXPECT_EQ(slow.Nearest(c), NearestPaletteIndex(sys, c | 0xFF000000u));
+    // A hint, near or far or outside the palette, only shortens the search.
+    EXPECT_EQ(slow.Nearest(c, int32_t(c % 23) - 1), NearestPaletteIndex(sys, c | 0xFF000000u)) << c;
+  }
   TSlowColorLookup halftone(CubePalette());
   for (uint32_t c = 0; c < (1u << 24); c += 7919) EXPECT_EQ(halftone.Nearest(c), NearestCubeIndex(c));
 }
@@ -232,6 +393,98 @@ TEST(GifReduce, EnginesMatchAFullPictureModel) {
   fs.NextLine();
   EXPECT_EQ(fs.Column, 4);
   EXPECT_EQ(fs.Direction, -1);
+}
+
+TEST(GifReduce, OctreeMatchesAPlainPerPixelModel) {
+  for (const TOctreeInput& in : OctreeInputs())
+    for (int colors : {1, 2, 7, 16, 236, 255, 256})
+      for (bool keyed : {false, true}) {
+        SCOPED_TRACE(testing::Message() << in.name << ", " << colors << " colours, key " << keyed);
+        const uint32_t key = in.pixels[in.pixels.size() / 2];
+        const std::vector<uint32_t> want = ModelPalette(in.pixels, colors, keyed, key);
+        EXPECT_EQ(OctreePalette(in.pixels.data(), in.pixels.size(), colors, keyed, key), want);
+        if (keyed) continue;
+        // Colours fed in pieces of any length, single ones among them, give
+        // the tree one pixel at a time gives.
+        TColorQuantizer q(colors);
+        uint32_t s = 5;
+        for (size_t i = 0; i < in.pixels.size();) {
+          s = s * 1664525u + 1013904223u;
+          const size_t n = std::min<size_t>(in.pixels.size() - i, (s >> 24) % 3 == 0 ? 1 : (s >> 16) % 700);
+          if (n == 1)
+            q.AddColor(in.pixels[i]);
+          else
+            q.AddColors(in.pixels.data() + i, n);
+          i += n;
+        }
+        std::vector<uint32_t> t = q.ColorTable();
+        if (t.size() > size_t(colors)) t.resize(size_t(colors));
+        EXPECT_EQ(t, want);
+      }
+}
+
+TEST(GifReduce, OctreeReductionsMatchTheModelOnAnyNumberOfThreads) {
+  // Above a million pixels the lookup keeps its memo of every colour met.
+  const TPlatformBitmap big = Photo(1100, 960, 21);
+  const TPlatformBitmap small = Photo(61, 37, 22);
+  for (const TPlatformBitmap* src : {&small, &big}) {
+    const size_t n = size_t(src->Width()) * size_t(src->Height());
+    const std::vector<uint32_t> px(src->Bits(), src->Bits() + n);
+    struct TCase {
+      int reduction, bits;
+    };
+    for (const TCase c : {TCase{ReduceOctree, 8}, TCase{ReduceOctree, 3}, TCase{ReduceOctreeSystem, 8}}) {
+      std::vector<uint32_t> pal;
+      if (c.reduction == ReduceOctree) {
+        pal = ModelPalette(px, 1 << c.bits);
+      } else {
+        const std::vector<uint32_t>& sys = SystemPalette20();
+        pal.assign(sys.begin(), sys.begin() + 10);
+        std::vector<uint32_t> t = ModelPalette(px, 236);
+        t.resize(236, 0xFF000000u);
+        pal.insert(pal.end(), t.begin(), t.end());
+        pal.insert(pal.end(), sys.begin() + 10, sys.end());
+      }
+      std::map<uint32_t, int> nearest;
+      std::vector<uint8_t> want(n);
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t rgb = px[i] & 0xFFFFFF;
+        auto it = nearest.find(rgb);
+        if (it == nearest.end()) it = nearest.emplace(rgb, ModelNearest(pal, rgb)).first;
+        want[i] = uint8_t(it->second);
+      }
+      for (int threads : {1, 4}) {
+        SCOPED_TRACE(testing::Message() << n << " pixels, reduction " << c.reduction << ", bits " << c.bits
+                                        << ", threads " << threads);
+        TThreadLimit limit(threads);
+        TReducedImage r;
+        ASSERT_TRUE(ReduceColorsToIndices(*src, c.reduction, DitherNone, c.bits, nullptr, r));
+        EXPECT_EQ(r.Palette, pal);
+        EXPECT_TRUE(r.Indices == want);
+      }
+    }
+    // The frame's reduction with a transparent colour: 255 colours of the
+    // other pixels, the key last and taken by exactly the key's pixels.
+    const uint32_t key = px[n / 3] & 0xFFFFFF;
+    std::vector<uint32_t> pal = ModelPalette(px, 255, true, key);
+    for (int threads : {1, 4}) {
+      SCOPED_TRACE(threads);
+      TThreadLimit limit(threads);
+      TPlatformBitmap b = *src;
+      ReduceToOctreePalette(b, true, key);
+      std::vector<uint32_t> withKey = pal;
+      withKey.push_back(0xFF000000u | key);
+      ASSERT_EQ(b.Palette(), withKey);
+      size_t wrong = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t rgb = px[i] & 0xFFFFFF;
+        const uint32_t want = rgb == key ? 0xFF000000u | key : pal[size_t(ModelNearest(pal, rgb))];
+        wrong += b.Bits()[i] != want;
+        if (i > 20000) i += 7;  // the large picture in a sample
+      }
+      EXPECT_EQ(wrong, 0u);
+    }
+  }
 }
 
 TEST(GifReduce, OctreeKeepsFewColoursExactAndFoldsMany) {

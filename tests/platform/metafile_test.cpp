@@ -152,6 +152,42 @@ TEST(Metafile, EllipsesAndPenOutlinesStayOnTheirShapes) {
   }
 }
 
+TEST(Metafile, PiesRunCounterClockwiseFromTheStartRadialToTheEndOne) {
+  constexpr double kPi = 3.14159265358979323846;
+  struct TCase {
+    int StartX, StartY, EndX, EndY;
+    double From, To;  // the covered angles, degrees counter-clockwise from east
+  };
+  const TCase cases[] = {{40, 20, 20, 0, 0, 90}, {20, 0, 40, 20, 90, 360}, {0, 20, 40, 40, 180, 315}};
+  for (const TCase& tc : cases) {
+    SCOPED_TRACE(tc.From);
+    TWmfWriter w;
+    w.MapMode(8).WindowExt(40, 40).Pen(kNullPen, 0, 0).Select(0).Brush(0, 0x000000FF).Select(1);
+    w.Record(0x081A, {tc.EndY, tc.EndX, tc.StartY, tc.StartX, 40, 40, 0, 0}).End();
+    TSurfaceBuffer b(40, 40);
+    Load(w.Bytes()).Draw(b.s, {0, 0, 40, 40});
+    int32_t checked = 0;
+    for (int32_t y = 0; y < 40; ++y) {
+      for (int32_t x = 0; x < 40; ++x) {
+        const double dx = x + 0.5 - 20, dy = 20 - (y + 0.5);
+        double a = std::atan2(dy, dx) * 180 / kPi;
+        if (a < 0) a += 360;
+        // Only pixels clear of the rim and of both radials are decided.
+        const double r = std::hypot(dx, dy);
+        const double margin = 2.5 * 180 / kPi / std::max(r, 1.0);
+        if (std::fabs(r - 19.5) < 2 || r < 3 || std::fabs(a - tc.From) < margin || std::fabs(a - tc.To) < margin ||
+            std::fabs(a - tc.To + 360) < margin || std::fabs(a - tc.From + 360) < margin) {
+          continue;
+        }
+        const bool in = r < 19.5 && a >= tc.From && a <= tc.To;
+        EXPECT_EQ(b.At(x, y) == 0x00FF0000u, in) << x << "," << y;
+        ++checked;
+      }
+    }
+    EXPECT_GT(checked, 900);
+  }
+}
+
 TEST(Metafile, PenWidthsScaleWithThePictureButHairlinesStayOnePixel) {
   struct TCase {
     int Width;        // in logical units
@@ -195,6 +231,22 @@ TEST(Metafile, TextIsThePlatformsTextAtTheRecordsAlignment) {
     TSurfaceBuffer ours(120, 80), want(120, 80);
     m.Draw(ours.s, {0, 0, 120, 80});
     PlatformTextOut(want.s, tc.Left, tc.Top, "Hello", font, nullptr);
+    EXPECT_EQ(ours.px, want.px);
+  }
+  // Clipped to its rectangle, with the rectangle filled first when opaque.
+  for (int options : {4, 6}) {
+    SCOPED_TRACE(options);
+    TWmfWriter w;
+    w.MapMode(8).WindowExt(120, 80).Font(-20, "Arial").Select(0).TextColor(0x00FF0000).BkMode(1);
+    w.ExtTextOut(60, 30, options, 50, 25, 75, 45, "Hello").End();
+    TSurfaceBuffer ours(120, 80), want(120, 80);
+    Load(w.Bytes()).Draw(ours.s, {0, 0, 120, 80});
+    const TPlatformRect clip{50, 25, 75, 45};
+    if (options & 2) {
+      for (int32_t y = 25; y < 45; ++y)
+        for (int32_t x = 50; x < 75; ++x) want.px[static_cast<size_t>(y) * 120 + x] = 0x00FFFFFF;
+    }
+    PlatformTextOut(want.s, 60, 30, "Hello", font, &clip);
     EXPECT_EQ(ours.px, want.px);
   }
 }

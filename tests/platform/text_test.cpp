@@ -51,6 +51,23 @@ TEST(PlatformFont, ArialResolvesToLiberationSans) {
   EXPECT_FALSE(PlatformFontFile("No Such Family 42", 0).empty());
 }
 
+TEST(PlatformFont, ManyNamesFromFilesLeaveTheAnswersUnchanged) {
+  // Metafiles name fonts by the thousand; the remembered answers are let go
+  // on the way, and asking again gives the same faces and the same text.
+  TFont arial;
+  arial.Size = 12;
+  const std::string file = PlatformFontFile("Arial", 0);
+  const TTextExtent extent = PlatformTextExtent(arial, "Metafile");
+  for (int i = 0; i < 700; ++i) {
+    TFont f = arial;
+    f.Name = "Font " + std::to_string(i);
+    PlatformTextExtent(f, "x");
+  }
+  EXPECT_EQ(PlatformFontFile("Arial", 0), file);
+  EXPECT_EQ(PlatformTextExtent(arial, "Metafile").cx, extent.cx);
+  EXPECT_EQ(PlatformFontFamily("arial", fsBold), "Liberation Sans");
+}
+
 TEST(PlatformFont, MetricsOfTenPointArial) {
   // 10 points at 96 dpi is a 13-pixel em; the win ascent/descent of the face
   // (1854 + 434 of 2048 units) give a 12 + 3 pixel cell.

@@ -3,6 +3,8 @@
 // inside an event; and the preview control showing the frames.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "gif_painter.h"
 #include "test_startup.h"
 #include "view_host.h"
@@ -53,13 +55,13 @@ struct TRun {
     Canvas.Clear(0xFF808080u);
     Gif.AnimationSpeed = Speed;
     Painter = std::make_unique<TGIFPainter>(Gif, Host, Canvas, TPlatformRect{0, 0, 4, 4});
-    Painter->OnStartPaint = [this](TGIFPainter&) { Events.push_back("start"); };
-    Painter->OnPaint = [this](TGIFPainter& P) {
+    Painter->OnStartPaint = [this](TGIFPainterBase&) { Events.push_back("start"); };
+    Painter->OnPaint = [this](TGIFPainterBase& P) {
       Events.push_back("paint" + std::to_string(P.ActiveFrame));
       PaintTimes.push_back(Clock.Microseconds() / 1000);
     };
-    Painter->OnLoop = [this](TGIFPainter&) { Events.push_back("loop"); };
-    Painter->OnEndPaint = [this](TGIFPainter&) { Events.push_back("end"); };
+    Painter->OnLoop = [this](TGIFPainterBase&) { Events.push_back("loop"); };
+    Painter->OnEndPaint = [this](TGIFPainterBase&) { Events.push_back("end"); };
   }
 };
 
@@ -158,7 +160,7 @@ TEST(GifPainter, LoopsAndEventOrder) {
   // Stopping from inside an event ends at once, with one end event.
   TAnim three({10, 10, 10}, {}, 0);
   TRun s(three.Gif);
-  s.Painter->OnPaint = [&](TGIFPainter& P) {
+  s.Painter->OnPaint = [&](TGIFPainterBase& P) {
     s.Events.push_back("paint" + std::to_string(P.ActiveFrame));
     if (P.ActiveFrame == 1) P.Stop();
   };
@@ -169,7 +171,7 @@ TEST(GifPainter, LoopsAndEventOrder) {
   // The after-paint event may pick the next frame.
   TAnim pick({10, 10, 10});
   TRun p(pick.Gif);
-  p.Painter->OnAfterPaint = [](TGIFPainter& P) {
+  p.Painter->OnAfterPaint = [](TGIFPainterBase& P) {
     if (P.ActiveFrame == 0) P.ActiveFrame = 2;
   };
   p.Painter->Start();
@@ -225,4 +227,187 @@ TEST(GifPainter, PreviewControlAnimatesOffscreen) {
   EXPECT_EQ(host.Screen().GetPixel(2, 2), 0xFF00FF00u);
   preview.SetImage(nullptr);
   EXPECT_EQ(clock.TimerCount(), 0u);
+}
+
+// ---- The image starting its painters ------------------------------------------------------------
+
+namespace {
+
+const uint32_t kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u, kBlue = 0xFF0000FFu, kGrey = 0xFF808080u;
+const uint16_t kDefault = goAsync | goTransparent | goAnimate | goLoop | goDither | goAutoDither;
+
+// An image drawn onto a grey 4 x 4 canvas, its painters on a fake clock and
+// its five events recorded (paints with the time in milliseconds).
+struct TScene : TGIFPainterFactory {
+  TFakeClock Clock;
+  TRecordingViewHost Host{4, 4, &Clock};
+  TBitmap32 Canvas;
+  std::vector<std::string> Events;
+  TGIFImage* Gif;  // null once freed
+  int Made = 0;
+  explicit TScene(TGIFImage& G) : Gif(&G) {
+    Canvas.SetSize(4, 4);
+    Canvas.Clear(kGrey);
+    G.PainterFactory = this;
+    const auto note = [this](const char* What, bool Frame, bool Time) {
+      return [=, this](TGIFPainterBase& P) {
+        Events.push_back(What + (Frame ? std::to_string(P.ActiveFrame) : "") +
+                         (Time ? "@" + std::to_string(Clock.Microseconds() / 1000) : ""));
+      };
+    };
+    G.OnStartPaint = note("start", false, false);
+    G.OnPaint = note("paint", true, true);
+    G.OnAfterPaint = note("after", true, false);
+    G.OnLoop = note("loop", false, false);
+    G.OnEndPaint = note("end", false, false);
+  }
+  // The painters use the host and the canvas, which go first.
+  ~TScene() override {
+    if (Gif) Gif->StopDraw();
+  }
+  std::shared_ptr<TGIFPainterBase> CreatePainter(TGIFImage& Image, const TPixelSurface& C,
+                                                 const TPlatformRect& R) override {
+    ++Made;
+    return std::make_shared<TGIFPainter>(Image, Host, C, R);
+  }
+  void Draw(const TPlatformRect& R = {0, 0, 4, 4}) {
+    TPixelSurface s{Canvas.Bits(), 4, 4};
+    Gif->Draw(s, R);
+  }
+};
+
+}  // namespace
+
+TEST(GifImageDraw, OptionsChooseAFrameOrAPainter) {
+  VemraTestStartup();
+  const uint16_t sync = kDefault & ~goAsync;
+  struct TCase {
+    const char* Name;
+    std::vector<int> Delays;
+    int Loops, Force, Speed;
+    uint16_t Options;
+    int Painters;  // running after Draw
+    uint32_t Shown;
+    const char* Events;
+  } cases[] = {
+      {"one frame", {10}, -1, -1, 100, kDefault, 0, kRed, ""},
+      {"no animate, forced frame", {10, 10, 10}, -1, 1, 100, uint16_t(kDefault & ~goAnimate), 0, kGreen, ""},
+      {"no factory", {10, 10}, -1, -1, 100, kDefault, 0, kRed, ""},
+      {"asynchronous", {10, 10}, -1, -1, 100, kDefault, 1, kRed, "start paint0@0 after0"},
+      // Synchronous: plays to the end inside Draw, one unit's wait first.
+      {"synchronous", {10, 10, 10}, -1, -1, 100, sync, 0, kBlue,
+       "start paint0@12 after0 paint1@132 after1 paint2@252 after2 end"},
+      {"synchronous, direct", {10, 10}, -1, -1, 100, uint16_t(sync | goDirectDraw), 0, kGreen,
+       "start paint0@12 after0 paint1@132 after1 end"},
+      // Forever on a timer is once here, and so is looping on and on.
+      {"loop count 0", {10, 10}, 0, -1, 100, sync, 0, kGreen, "start paint0@12 after0 paint1@132 after1 end"},
+      {"loop on and on", {10, 10}, -1, -1, 100, uint16_t(sync | goLoopContinously), 0, kGreen,
+       "start paint0@12 after0 paint1@132 after1 end"},
+      {"loop count 2", {10, 10}, 2, -1, 100, sync, 0, kGreen,
+       "start paint0@12 after0 paint1@132 after1 loop paint0@252 after0 paint1@372 after1 end"},
+      // 5000 units are held to 1000 (12 s) when the caller waits.
+      {"long delay", {5000, 10}, -1, -1, 100, sync, 0, kGreen, "start paint0@12 after0 paint1@12012 after1 end"},
+      {"speed 0", {10, 10}, -1, -1, 0, sync, 0, kGreen, "start paint0@12000 after0 paint1@24000 after1 end"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TAnim a(c.Delays, {}, c.Loops);
+    a.Gif.DrawOptions = c.Options;
+    a.Gif.ForceFrame = c.Force;
+    a.Gif.AnimationSpeed = c.Speed;
+    TScene s(a.Gif);
+    if (std::string(c.Name) == "no factory") a.Gif.PainterFactory = nullptr;
+    s.Draw();
+    EXPECT_EQ(s.Canvas.GetPixel(2, 2), c.Shown);
+    EXPECT_EQ(a.Gif.PainterCount(), c.Painters);
+    EXPECT_EQ(s.Events, Split(c.Events));
+    EXPECT_EQ(s.Clock.TimerCount(), size_t(c.Painters));
+  }
+}
+
+TEST(GifImageDraw, CompositeAndDirectPaintersOverTime) {
+  VemraTestStartup();
+  // On the composite the canvas changes only when drawn again, stretched or tiled.
+  TAnim a({10, 10}, {}, 0);
+  TScene s(a.Gif);
+  s.Draw();
+  s.Clock.Advance(120);
+  EXPECT_EQ(s.Canvas.GetPixel(2, 2), kRed);
+  s.Draw({0, 0, 2, 2});
+  EXPECT_EQ(s.Canvas.GetPixel(1, 1), kGreen);
+  EXPECT_EQ(s.Canvas.GetPixel(2, 2), kRed);
+  a.Gif.DrawOptions |= goTile;
+  s.Draw({1, 1, 4, 4});
+  EXPECT_EQ(s.Canvas.GetPixel(0, 0), kGreen);  // left by the stretched draw
+  EXPECT_EQ(s.Canvas.GetPixel(3, 3), kGreen);
+  EXPECT_EQ(s.Made, 1);
+  // Direct: the painter paints on the canvas itself; drawing again on the
+  // same canvas and rectangle leaves it running, another rectangle restarts.
+  TAnim d({10, 10}, {}, 0);
+  d.Gif.DrawOptions |= goDirectDraw;
+  TScene t(d.Gif);
+  t.Draw();
+  t.Clock.Advance(120);
+  EXPECT_EQ(t.Canvas.GetPixel(2, 2), kGreen);
+  t.Draw();
+  t.Draw({0, 0, 2, 2});
+  EXPECT_EQ(d.Gif.PainterCount(), 1);
+  EXPECT_EQ(t.Made, 2);
+  // The loop event opens the next round, before its first wait.
+  EXPECT_EQ(t.Events, Split("start paint0@0 after0 paint1@120 after1 loop end start paint0@120 after0"));
+}
+
+TEST(GifImageDraw, StoppingFromEventsAndOnChanges) {
+  VemraTestStartup();
+  // A Draw from a painter's own event inside Draw does nothing.
+  TAnim a({10, 10});
+  a.Gif.DrawOptions &= uint16_t(~goAsync);
+  TScene s(a.Gif);
+  a.Gif.OnAfterPaint = [&](TGIFPainterBase&) { s.Draw(); };
+  s.Draw();
+  EXPECT_EQ(s.Made, 1);
+  EXPECT_EQ(s.Events, Split("start paint0@12 paint1@132 end"));
+  // Stopping from a paint event, by changing the image or freeing it: one
+  // end event, no timer, no painter; an end event that draws starts nothing,
+  // and the next Draw animates anew.
+  struct TCase {
+    const char* Name;
+    std::function<void(std::unique_ptr<TAnim>&)> Change;
+    bool InEvent;
+  } cases[] = {
+      {"StopDraw in an event", [](auto& A) { A->Gif.StopDraw(); }, true},
+      {"a frame added", [](auto& A) { A->Gif.Add(std::make_unique<TGIFSubImage>(&A->Gif)); }, false},
+      {"wider", [](auto& A) { A->Gif.SetWidth(8); }, false},
+      {"global table", [](auto& A) { A->Gif.GlobalColorMap().Add({1, 2, 3}); }, false},
+      {"cleared", [](auto& A) { A->Gif.Clear(); }, false},
+      {"freed", [](auto& A) { A.reset(); }, false},
+  };
+  for (const TCase& c : cases)
+    for (uint16_t options : {kDefault, uint16_t(kDefault | goDirectDraw), uint16_t(kDefault & ~goAsync)}) {
+      SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(options));
+      const bool sync = (options & goAsync) == 0;
+      if (sync && !c.InEvent) continue;  // it has ended inside Draw
+      auto a = std::make_unique<TAnim>(std::vector<int>{10, 10, 10}, std::vector<int>{}, 0);
+      a->Gif.DrawOptions = options;
+      TScene t(a->Gif);
+      a->Gif.OnAfterPaint = [&](TGIFPainterBase& P) {
+        if (c.InEvent && P.ActiveFrame == 1) c.Change(a);
+      };
+      a->Gif.OnEndPaint = [&](TGIFPainterBase&) {
+        t.Events.push_back("end");
+        if (t.Gif) t.Draw();
+      };
+      t.Draw();
+      t.Clock.Advance(120);
+      if (!c.InEvent) c.Change(a);
+      if (!a) t.Gif = nullptr;
+      t.Clock.Advance(1000);
+      EXPECT_EQ(t.Events, Split(sync ? "start paint0@12 paint1@132 end" : "start paint0@0 paint1@120 end"));
+      EXPECT_EQ(t.Clock.TimerCount(), 0u);
+      if (a && a->Gif.Images().Count() > 0) {
+        EXPECT_EQ(a->Gif.PainterCount(), 0);
+        t.Draw();
+        EXPECT_EQ(t.Made, 2);
+      }
+    }
 }
