@@ -433,13 +433,16 @@ const TPlatformBitmap& TGIFSubImage::Bitmap() {
         if (masked) std::fill(row, row + w, background);
         while (engine.Column >= 0 && engine.Column < w) {
           const int32_t x = engine.Column;
-          const uint32_t c = lut[src[x]];
-          const int32_t idx = engine.Dither(static_cast<int32_t>((c >> 16) & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF),
-                                            static_cast<int32_t>(c & 0xFF), r, g, bl);
           if (masked && src[x] == key) {
+            // The key's colour is never shown, so its error must not reach
+            // the pixels around it.
+            engine.Skip();
             mask[static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
             anyMasked = true;
           } else {
+            const uint32_t c = lut[src[x]];
+            const int32_t idx = engine.Dither(static_cast<int32_t>((c >> 16) & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF),
+                                              static_cast<int32_t>(c & 0xFF), r, g, bl);
             row[x] = web[static_cast<size_t>(idx)];
           }
         }

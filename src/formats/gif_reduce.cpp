@@ -180,6 +180,12 @@ int32_t TFloydSteinbergDitherer::Dither(int32_t Red, int32_t Green, int32_t Blue
   return index;
 }
 
+void TFloydSteinbergDitherer::Skip() {
+  for (TChannel& c : ch_) c.cur = 0;  // what a zero error leaves behind
+  p_ += Direction;
+  Column += Direction;
+}
+
 void TFloydSteinbergDitherer::NextLine() {
   for (TChannel& c : ch_) {
     c.buffer[static_cast<size_t>(p_)] = c.belowPrev;

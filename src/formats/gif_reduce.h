@@ -134,6 +134,9 @@ class TDitherEngine {
   virtual ~TDitherEngine() = default;
   // The index for the pixel at Column; advances Column by Direction.
   virtual int32_t Dither(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B);
+  // Steps over the pixel at Column as one that was met exactly: it takes no
+  // carried error and spreads none (transparent pixels are not dithered).
+  virtual void Skip() { Column += Direction; }
   virtual void NextLine();
 
   int32_t Direction = 1;
@@ -148,6 +151,7 @@ class TFloydSteinbergDitherer : public TDitherEngine {
  public:
   TFloydSteinbergDitherer(int32_t Width, TColorLookup& Lookup);
   int32_t Dither(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) override;
+  void Skip() override;
   void NextLine() override;
 
  private:
@@ -170,6 +174,10 @@ class TKernelDitherer : public TDitherEngine {
   TKernelDitherer(int32_t Width, TColorLookup& Lookup, int32_t Rows, int32_t Margin, int32_t Divisor,
                   std::vector<TWeight> Kernel);
   int32_t Dither(int32_t Red, int32_t Green, int32_t Blue, int32_t& R, int32_t& G, int32_t& B) override;
+  void Skip() override {
+    p_ += Direction;
+    Column += Direction;
+  }
   void NextLine() override;
 
  protected:

@@ -47,6 +47,7 @@ enum : uint32_t {
 };
 
 constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
+constexpr double kMaxWork = 4.0e9;  // pixel writes, a few seconds of drawing
 constexpr uint32_t kHeaderSize = 88;            // up to and including szlMillimeters
 
 constexpr uint32_t kSrcCopy = 0x00CC0020, kPatCopy = 0x00F00021, kBlackness = 0x00000042,
@@ -296,7 +297,9 @@ class TPlayer {
     if (Surface) {
       surfaceW_ = std::max(Surface->Width, 0);
       surfaceH_ = std::max(Surface->Height, 0);
-      budget_ = 1024.0 * surfaceW_ * surfaceH_ + double{1 << 22};
+      // The budget grows with the surface, but a tiny file declaring a
+      // huge frame must not buy minutes of drawing with it.
+      budget_ = std::min(1024.0 * surfaceW_ * surfaceH_ + double{1 << 22}, kMaxWork);
     }
     UpdateTransform();
   }

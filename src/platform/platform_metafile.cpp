@@ -1040,6 +1040,7 @@ void TMetafile::LoadEmf(const uint8_t* Data, size_t Size) {
   TEmfPicture emf;
   emf.LoadFromBytes(Data, Size);
   const int32_t w = emf.Width(), h = emf.Height();
+  if (w > TPlatformBitmap::kMaxDimension || h > TPlatformBitmap::kMaxDimension) Invalid();
   if (w > 0 && h > 0 && static_cast<int64_t>(w) * h > TPlatformBitmap::kMaxPixels) Invalid();
   const TPlatformRect& f = emf.Header().Frame;
   kind_ = TMetafileKind::Emf;
@@ -1078,7 +1079,9 @@ void TMetafile::DrawWmf(TPixelSurface& Surface, const TPlatformRect& Dest) const
   device.OriginY = Dest.Top;
   device.Sx = (double(Dest.Right) - Dest.Left) / fw;
   device.Sy = (double(Dest.Bottom) - Dest.Top) / fh;
-  // The records played once at load; a second play fails only when the
-  // clock runs out, and then the picture stays as far as it got.
-  Play(records_, device);
+  // The records played once at load, so a second play fails only when the
+  // clock runs out. A half-drawn picture would be wrong twice over: the two
+  // backgrounds' plays stop at different records and the difference reads
+  // as transparency.
+  if (!Play(records_, device)) Invalid();
 }

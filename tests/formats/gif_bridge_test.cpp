@@ -119,6 +119,24 @@ TEST(GifFrames, TransparentBitmapGetsABlackEntryAndAControlBlock) {
     ASSERT_EQ(bool(m[size_t(i / 10 * 2 + (i % 10) / 8)] & (0x80 >> (i % 10 % 8))), i % 5 == 3);
     ASSERT_EQ(px[size_t(i)], i % 5 == 3 ? 0xFF123456u : b.Bits()[i]) << i;
   }
+  // Dithered for display, the key's colour spreads no error: whatever it is,
+  // the shown pixels come out the same.
+  const TGIFColor shown[] = {{120, 80, 200}, {33, 170, 90}, {240, 10, 130}, {75, 75, 75}, {160, 120, 20}};
+  for (int i = 0; i < 5; ++i) f.ColorMap().SetColor(i, shown[i]);
+  gif.DrawOptions = static_cast<uint16_t>(gif.DrawOptions & ~goAutoDither);
+  ASSERT_TRUE(gif.DoDither());
+  std::vector<uint32_t> first;
+  for (const TGIFColor key : {TGIFColor{30, 200, 77}, TGIFColor{0, 0, 0}}) {
+    f.ColorMap().SetColor(5, key);
+    f.FreeBitmap();
+    std::vector<uint32_t> got;
+    for (int i = 0; i < 100; ++i)
+      if (i % 5 != 3) got.push_back(f.Bitmap().Bits()[i]);
+    if (first.empty())
+      first = got;
+    else
+      EXPECT_EQ(got, first);
+  }
   // A full table has no room: no entry, no control block.
   TPlatformBitmap full = Distinct(16, 16, 256);
   full.SetTransparent(true);
