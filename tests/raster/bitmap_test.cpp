@@ -3,6 +3,7 @@
 // and the clipboard, flips, equality, the resampler property and smooth text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform_graphics.h"
 #include "platform_stream.h"
 #include "raster_core.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 
 namespace {
@@ -68,6 +70,63 @@ TEST(Bitmap32Size, EmptySizesSendNothingAndSameSizeKeepsPixels) {
   // A real change of size starts from zero again.
   b.SetSize(3, 5);
   for (TColor32 p : Pixels(b)) EXPECT_EQ(p, 0u);
+}
+
+// Pictures large enough to be cleared by several threads start from zero as
+// the small ones do, whatever the cap, including one whose size is no
+// multiple of the pieces the threads take.
+TEST(Bitmap32Size, LargePicturesStartFromZeroOnAnyThreadCount) {
+  for (int32_t Threads : {1, 3, 8}) {
+    SCOPED_TRACE(Threads);
+    TThreadLimit Limit(Threads);
+    TBitmap32 b;
+    for (auto [W, H] : {std::pair{700, 500}, std::pair{1031, 517}, std::pair{2048, 1024}, std::pair{1, 300001}}) {
+      b.SetSize(W, H);
+      const auto First = std::find_if(b.Bits(), b.Bits() + b.PixelCount(), [](TColor32 p) { return p != 0; });
+      EXPECT_EQ(First - b.Bits(), static_cast<ptrdiff_t>(b.PixelCount())) << W << "x" << H;
+      // The next size gets memory this picture dirtied, if the allocator hands it out again.
+      std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
+    }
+  }
+}
+
+// SetSizeForOverwrite is SetSize without the clearing: the same answer, the
+// same notifications, the same clip rectangle; the same size keeps the pixels.
+TEST(Bitmap32Size, SizeForOverwriteSendsWhatSetSizeSends) {
+  TBitmap32 a, b;
+  std::vector<std::string> ea, eb;
+  const auto Log = [](TBitmap32& B, std::vector<std::string>& E) {
+    B.OnChange = [&E](void*) { E.push_back("change"); };
+    B.OnResize = [&E](void*) { E.push_back("resize"); };
+    B.OnHandleChanged = [&E](void*) { E.push_back("handle"); };
+    B.OnAreaChanged = [&E](TBitmap32*, const TRect& R, uint32_t) {
+      E.push_back("area " + std::to_string(R.Right) + "x" + std::to_string(R.Bottom));
+    };
+  };
+  Log(a, ea);
+  Log(b, eb);
+  for (auto [W, H] : {std::pair{5, 3}, std::pair{5, 3}, std::pair{0, 4}, std::pair{640, 480}, std::pair{-2, 7}}) {
+    SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+    a.SetClipRect(TRect{1, 1, 2, 2});
+    b.SetClipRect(TRect{1, 1, 2, 2});
+    if (!b.Empty()) FillPattern(b);
+    const auto Kept = Pixels(b);
+    ea.clear();
+    eb.clear();
+    EXPECT_EQ(a.SetSize(W, H), b.SetSizeForOverwrite(W, H));
+    EXPECT_EQ(ea, eb);
+    EXPECT_EQ(a.Width(), b.Width());
+    EXPECT_EQ(a.Height(), b.Height());
+    EXPECT_EQ(a.ClipRect(), b.ClipRect());
+    EXPECT_EQ(a.Empty(), b.Empty());
+    if (Kept.size() == b.PixelCount() && ea.empty()) EXPECT_EQ(Pixels(b), Kept);
+  }
+  // A refused size leaves the flag behind no more than SetSize does: the next
+  // plain SetSize clears again.
+  EXPECT_THROW(b.SetSizeForOverwrite(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()),
+               Exception);
+  b.SetSize(3, 2);
+  EXPECT_EQ(Pixels(b), std::vector<TColor32>(6, 0u));
 }
 
 TEST(Bitmap32Size, FailedAllocationLeavesAConsistentEmptyBitmap) {
