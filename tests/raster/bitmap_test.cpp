@@ -3,7 +3,6 @@
 // and the clipboard, flips, equality, the resampler property and smooth text.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,7 +14,6 @@
 #include "platform_graphics.h"
 #include "platform_stream.h"
 #include "raster_core.h"
-#include "raster_parallel.h"
 #include "raster_resamplers.h"
 
 namespace {
@@ -70,24 +68,6 @@ TEST(Bitmap32Size, EmptySizesSendNothingAndSameSizeKeepsPixels) {
   // A real change of size starts from zero again.
   b.SetSize(3, 5);
   for (TColor32 p : Pixels(b)) EXPECT_EQ(p, 0u);
-}
-
-// Pictures large enough to be cleared by several threads start from zero as
-// the small ones do, whatever the cap, including one whose size is no
-// multiple of the pieces the threads take.
-TEST(Bitmap32Size, LargePicturesStartFromZeroOnAnyThreadCount) {
-  for (int32_t Threads : {1, 3, 8}) {
-    SCOPED_TRACE(Threads);
-    TThreadLimit Limit(Threads);
-    TBitmap32 b;
-    for (auto [W, H] : {std::pair{700, 500}, std::pair{1031, 517}, std::pair{2048, 1024}, std::pair{1, 300001}}) {
-      b.SetSize(W, H);
-      const auto First = std::find_if(b.Bits(), b.Bits() + b.PixelCount(), [](TColor32 p) { return p != 0; });
-      EXPECT_EQ(First - b.Bits(), static_cast<ptrdiff_t>(b.PixelCount())) << W << "x" << H;
-      // The next size gets memory this picture dirtied, if the allocator hands it out again.
-      std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
-    }
-  }
 }
 
 // SetSizeForOverwrite is SetSize without the clearing: the same answer, the
