@@ -7,17 +7,25 @@
 //   JPEG 2000, 6 MP (3000 x 2000) lossless code stream: LoadJ2KFile (module
 //     loaded per call, file read, decode, flatten, copy into the bitmap)
 //     against OpenJPEG's own file stream and decode called directly.
-// The glue's cost is the ratio of the bare library's time to ours.
+// The glue's cost is the ratio of the bare library's time to ours. Ours runs
+// on one thread and on every core (the decoding itself is libtiff's, on one
+// thread either way; the threads clear the bitmap and convert the pixels).
+// A table of the ratios closes the run.
+//
+//   bridges_bench [--no-peers] [google benchmark flags]
 #include <dlfcn.h>
 #include <openjpeg.h>
 #include <tiffio.h>
 
 #include <fstream>
+#include <map>
+#include <string>
 
 #include "bench_util.h"
 #include "img_j2k.h"
 #include "img_tif.h"
 #include "platform_messagebox.h"
+#include "raster_parallel.h"
 #include "test_startup.h"
 #include "tif_image.h"
 
@@ -56,7 +64,6 @@ void WritePhotoTiff(const std::string& Name, bool Lzw) {
 
 void Prepare() {
   static bool done = [] {
-    VemraTestStartup();
     SetMessageBoxHandler([](const TMessageBoxRequest& r) {
       std::fprintf(stderr, "box: %s\n", r.Text.c_str());
       return IDOK;
@@ -75,8 +82,11 @@ void Prepare() {
   (void)done;
 }
 
+// Arguments of our TIFF cases: LZW (1) or uncompressed (0), then the
+// threads (1, or 0 for every core).
 void BM_Tiff_ReadTiffBitmap(benchmark::State& state) {
   Prepare();
+  TThreadLimit limit(static_cast<int32_t>(state.range(1)));
   for (auto _ : state) {
     std::unique_ptr<TPlatformBitmap> b = ReadTiffBitmap(TiffFile(state.range(0)));
     benchmark::DoNotOptimize(b->Bits());
@@ -85,6 +95,7 @@ void BM_Tiff_ReadTiffBitmap(benchmark::State& state) {
 
 void BM_Tiff_LoadTiffToBitmap32(benchmark::State& state) {
   Prepare();
+  TThreadLimit limit(static_cast<int32_t>(state.range(1)));
   for (auto _ : state) {
     TBitmap32 b;
     LoadTiffToBitmap32(TiffFile(state.range(0)), &b);
@@ -107,7 +118,13 @@ void BM_Tiff_LibtiffReadRGBAImage(benchmark::State& state) {
   }
 }
 
+bool gPeers = true;
+
 void BM_Tiff_Pillow(benchmark::State& state) {
+  if (!gPeers) {
+    state.SkipWithError("peers turned off");
+    return;
+  }
   Prepare();
   const std::string out = BenchTempPath("vemra_bench_tiff.t");
   const std::string cmd = "/usr/bin/python3 -c \"import time\nfrom PIL import Image\nn = 3\nt = time.perf_counter()\n"
@@ -155,11 +172,55 @@ void BM_J2K_OpenJpegDirect(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Tiff_ReadTiffBitmap)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(BM_Tiff_LoadTiffToBitmap32)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_Tiff_ReadTiffBitmap)->ArgsProduct({{1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_Tiff_LoadTiffToBitmap32)->ArgsProduct({{1, 0}, {1, 0}})->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(BM_Tiff_LibtiffReadRGBAImage)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(BM_Tiff_Pillow)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_J2K_LoadJ2KFile)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(BM_J2K_OpenJpegDirect)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const bool Peers = StartBenchmarkProgram(argc, argv);
+  gPeers = Peers;
+  TMsCollector Collector;
+  benchmark::RunSpecifiedBenchmarks(&Collector);
+  benchmark::Shutdown();
+  std::map<std::string, double>& Ms = Collector.Ms;
+  const auto Cell = [](double V, const char* Format) {
+    char Text[32];
+    std::snprintf(Text, sizeof Text, Format, V);
+    return V > 0 ? std::string(Text) : std::string("-");
+  };
+  std::map<std::string, double>& Cpu = Collector.CpuMs;
+  std::printf("\n%-28s %9s %9s %7s %9s %6s %6s %6s %9s %6s\n", "case", "ours 1t", "ours all", "speedup", "bare lib",
+              "ratio", "ratio", "ratio", "pillow", "ratio");
+  std::printf("%-28s %9s %9s %7s %9s %6s %6s %6s %9s %6s\n", "", "", "", "", "", "1t", "all", "1t cpu", "", "1t");
+  for (const char* Reader : {"LoadTiffToBitmap32", "ReadTiffBitmap"})
+    for (const auto& [Arg, Kind] : {std::pair{"1", "LZW"}, std::pair{"0", "none"}}) {
+      const double O1 = Ms["BM_Tiff_" + std::string(Reader) + "/" + Arg + "/1"];
+      const double ON = Ms["BM_Tiff_" + std::string(Reader) + "/" + Arg + "/0"];
+      const double Bare = Ms["BM_Tiff_LibtiffReadRGBAImage/" + std::string(Arg)];
+      const double Pil = Ms["BM_Tiff_Pillow/" + std::string(Arg)];
+      const std::string Case = std::string("TIFF ") + Kind + " " + Reader;
+      const auto R = [&](double Peer, double Ours) { return Cell(Peer > 0 && Ours > 0 ? Peer / Ours : 0, "%.2f"); };
+      const double Cpu1 = Cpu["BM_Tiff_" + std::string(Reader) + "/" + Arg + "/1"];
+      const double CpuBare = Cpu["BM_Tiff_LibtiffReadRGBAImage/" + std::string(Arg)];
+      std::printf("%-28s %9s %9s %7s %9s %6s %6s %6s %9s %6s\n", Case.c_str(), Cell(O1, "%.1f").c_str(),
+                  Cell(ON, "%.1f").c_str(), R(O1, ON).c_str(), Cell(Bare, "%.1f").c_str(), R(Bare, O1).c_str(),
+                  R(Bare, ON).c_str(), R(CpuBare, Cpu1).c_str(), Cell(Pil, "%.1f").c_str(), R(Pil, O1).c_str());
+    }
+  const double J = Ms["BM_J2K_LoadJ2KFile"], JBare = Ms["BM_J2K_OpenJpegDirect"];
+  const double JCpu = Cpu["BM_J2K_LoadJ2KFile"], JCpuBare = Cpu["BM_J2K_OpenJpegDirect"];
+  std::printf("%-28s %9s %9s %7s %9s %6s %6s %6s\n", "J2K 6 MP LoadJ2KFile", Cell(J, "%.1f").c_str(), "-", "-",
+              Cell(JBare, "%.1f").c_str(), Cell(J > 0 && JBare > 0 ? JBare / J : 0, "%.2f").c_str(), "-",
+              Cell(JCpu > 0 && JCpuBare > 0 ? JCpuBare / JCpu : 0, "%.2f").c_str());
+  double Load[3] = {0, 0, 0};
+  if (FILE* F = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(F, "%lf %lf %lf", &Load[0], &Load[1], &Load[2]) != 3) Load[0] = 0;
+    std::fclose(F);
+  }
+  std::printf("threads: ours %d; load average %.2f %.2f %.2f\n"
+              "ratio = peer time / our time (above 1: we are faster; the glue's goal: at least 0.91)\n",
+              ThreadCount(), Load[0], Load[1], Load[2]);
+  return 0;
+}

@@ -176,7 +176,7 @@ void RunVips(benchmark::State& State, const std::function<int(VipsImage*, VipsIm
     State.SkipWithError("libvips did not start");
     return;
   }
-  vips_concurrency_set(static_cast<int>(State.range(0)));
+  State.counters["threads"] = VipsSetConcurrency(static_cast<int>(State.range(0)));
   for (auto _ : State) {
     VipsImage* Out = nullptr;
     if (Op(In, &Out) != 0) {
@@ -188,7 +188,7 @@ void RunVips(benchmark::State& State, const std::function<int(VipsImage*, VipsIm
     g_object_unref(Out);
     g_free(Mem);
   }
-  vips_concurrency_set(0);
+  VipsSetConcurrency(0);
 }
 
 void BM_Vips_Convolve3x3Blur(benchmark::State& State) {

@@ -1,8 +1,9 @@
-// Peak memory of loading a 6000 x 4000 photo-like picture from a JPEG and a
-// 24-bit BMP file the way the editor does (LoadImageFile into a 32-bit
-// bitmap), beside libjpeg-turbo decoding the same file into a 4-byte-per-pixel
-// buffer through its C API, and beside the general path (load the picture
-// class, then assign it to the bitmap). Each load runs in a process of its
+// Peak memory of loading a 6000 x 4000 photo-like picture from a JPEG, a
+// 24-bit BMP and a TIFF file (LZW and uncompressed) the way the editor does
+// (LoadImageFile into a 32-bit bitmap), beside libjpeg-turbo decoding the same
+// file into a 4-byte-per-pixel buffer through its C API, libtiff's
+// TIFFReadRGBAImageOriented into a buffer of its own, and beside the general
+// path (load the picture class, then assign it to the bitmap). Each load runs in a process of its
 // own under /usr/bin/time -v; the table shows the growth of the maximum
 // resident size over a process that only starts up, and that growth over
 // the final bitmap plus the file (the goal is at most 1.2).
@@ -18,6 +19,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <tiffio.h>
 
 #include "bare_jpeg.h"
 #include "bench_util.h"
@@ -44,6 +47,46 @@ bool BareJpeg(const std::string& File) {
   return out != nullptr;
 }
 
+// libtiff alone: its own file mapping, the picture read into one buffer.
+bool BareTiff(const std::string& File) {
+  TIFF* t = TIFFOpen(File.c_str(), "r");
+  if (t == nullptr) return false;
+  uint32_t w = 0, h = 0;
+  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+  auto* raster = static_cast<uint32_t*>(std::malloc(size_t{w} * h * 4));
+  const bool ok = raster != nullptr && TIFFReadRGBAImageOriented(t, w, h, raster, ORIENTATION_TOPLEFT, 0) != 0;
+  benchmark::DoNotOptimize(raster);
+  std::free(raster);
+  TIFFClose(t);
+  return ok;
+}
+
+// A TIFF of the picture, 8-bit RGB in strips of about 256 KB.
+void WriteTiff(const std::string& File, const TBitmap32& Photo, bool Lzw) {
+  TIFF* t = TIFFOpen(File.c_str(), "w");
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kW);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, kH);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  if (Lzw) TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 262144 / (3 * kW));
+  std::vector<uint8_t> row(3 * kW);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      const TColor32 p = Photo.Bits()[static_cast<size_t>(y) * kW + x];
+      row[3 * x] = static_cast<uint8_t>(p >> 16);
+      row[3 * x + 1] = static_cast<uint8_t>(p >> 8);
+      row[3 * x + 2] = static_cast<uint8_t>(p);
+    }
+    TIFFWriteScanline(t, row.data(), y, 0);
+  }
+  TIFFClose(t);
+}
+
 int OneLoad(const std::string& Mode, const std::string& File) {
   VemraTestStartup();
   TBitmap32 b;
@@ -55,6 +98,8 @@ int OneLoad(const std::string& Mode, const std::string& File) {
     b.Assign(&p);
   } else if (Mode == "libjpeg") {
     if (!BareJpeg(File)) return 1;
+  } else if (Mode == "libtiff") {
+    if (!BareTiff(File)) return 1;
   } else if (Mode != "startup") {
     return 2;
   }
@@ -82,6 +127,9 @@ int main(int argc, char** argv) {
   VemraTestStartup();
   const std::unique_ptr<TBitmap32> photo = MakePhotoLike(kW, kH, false);
   const std::string jpg = BenchTempPath("vemra_loadpeak.jpg"), bmp = BenchTempPath("vemra_loadpeak.bmp");
+  const std::string lzw = BenchTempPath("vemra_loadpeak_lzw.tif"), raw = BenchTempPath("vemra_loadpeak_none.tif");
+  WriteTiff(lzw, *photo, true);
+  WriteTiff(raw, *photo, false);
   {
     const std::vector<uint8_t> data = EncodeJpeg(photo->Bits(), kW, kH, 90);
     std::ofstream(jpg, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
@@ -100,17 +148,22 @@ int main(int argc, char** argv) {
     const char* Label;
     const std::string* File;
     const char* Mode;
-  } rows[] = {{"JPEG", &jpg, "ours"},   {"JPEG", &jpg, "libjpeg"},  {"JPEG", &jpg, "assign"},
-              {"BMP", &bmp, "ours"},    {"BMP", &bmp, "assign"}};
+  } rows[] = {{"JPEG", &jpg, "ours"},     {"JPEG", &jpg, "libjpeg"},  {"JPEG", &jpg, "assign"},
+              {"BMP", &bmp, "ours"},      {"BMP", &bmp, "assign"},    {"TIFF", &lzw, "ours"},
+              {"TIFF", &lzw, "libtiff"},  {"TIFF", &lzw, "assign"},   {"TIFF-u", &raw, "ours"},
+              {"TIFF-u", &raw, "libtiff"}};
   for (const auto& r : rows) {
     const double fileMb = static_cast<double>(ReadAll(*r.File).size()) / 1048576.0;
     const double growth = PeakMb(argv[0], r.Mode, *r.File) - base;
     const char* name = std::strcmp(r.Mode, "ours") == 0      ? "LoadImageFile"
                        : std::strcmp(r.Mode, "libjpeg") == 0 ? "libjpeg-turbo, C API"
+                       : std::strcmp(r.Mode, "libtiff") == 0 ? "libtiff RGBA, C API"
                                                              : "picture class + Assign";
     std::printf("%-6s %-22s %9.1f %11.1f %14.2f\n", r.Label, name, fileMb, growth, growth / (bitmapMb + fileMb));
   }
   std::remove(jpg.c_str());
   std::remove(bmp.c_str());
+  std::remove(lzw.c_str());
+  std::remove(raw.c_str());
   return 0;
 }

@@ -178,6 +178,6 @@ int main(int argc, char** argv) {
     }
   PrintWideRow("FillRectBlend/4K", Collector.Ms["FillRectBlend/4K"], -1, Pillow["FillRectBlend/4K"], -1, -1);
   if (In != nullptr) g_object_unref(In);
-  std::printf("threads: %d; ratio = peer time / our time (above 1: we are faster)\n", All);
+  PrintThreadsLine(All);
   return 0;
 }

@@ -84,6 +84,6 @@ int main(int argc, char** argv) {
   PrintWideHeader();
   PrintWideRow("RotateByAngle/30", Collector.Ms["RotateByAngle/30/1t"], Collector.Ms["RotateByAngle/30/all"], Pillow,
                Vips1, VipsN);
-  std::printf("threads: %d; ratio = peer time / our time (above 1: we are faster)\n", All);
+  PrintThreadsLine(All);
   return 0;
 }

@@ -8,7 +8,7 @@ vips' default); Pillow works on the same pixels in memory in this process,
 with its start-up left out.
 
 Usage: /usr/bin/python3 bench/peers/effects_peers.py [path/to/effects_bench]
-(default: /work/build-effects-bench/bench/effects_bench).
+(default: build-bench/bench/effects_bench beside this checkout).
 """
 import json
 import os
@@ -42,7 +42,8 @@ def best_of(fn):
 
 
 def main():
-    bench = sys.argv[1] if len(sys.argv) > 1 else "/work/build-effects-bench/bench/effects_bench"
+    here = os.path.dirname(os.path.abspath(__file__))
+    bench = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "build-bench", "bench", "effects_bench")
     tmp = tempfile.mkdtemp(prefix="effects_peers_")
     try:
         print("generating %dx%d picture ..." % (W, H), flush=True)
@@ -54,9 +55,13 @@ def main():
                              check=True, capture_output=True, text=True,
                              env=dict(os.environ, VEMRA_BENCH_IMAGE=ppm)).stdout
         times = {}
+        threads = {"ours": os.environ.get("VEMRA_THREADS") or os.cpu_count()}
         for b in json.loads(out)["benchmarks"]:
             name, arg = b["name"].split("/")[0].replace("BM_", ""), b["name"].split("/")[1]
             times[(name, arg)] = b["real_time"]
+            # The thread count vips reported back when set to its default.
+            if name.startswith("Vips_") and arg == "0" and "threads" in b:
+                threads["vips"] = int(b["threads"])
 
         # Pillow (single-threaded by design); the flat picture as the median's best case.
         flat = Image.new("RGB", (W, H))
@@ -76,8 +81,8 @@ def main():
             "Greyscale": best_of(lambda: img.convert("L")),
         }
 
-        print("\n%-20s %9s %9s %9s %6s %9s %6s %9s %6s" % (
-            "operation", "ours 1t", "ours all", "Pillow", "ratio", "vips 1t", "ratio", "vips all", "ratio"))
+        print("\n%-20s %9s %9s %7s %9s %6s %9s %6s %9s %6s" % (
+            "operation", "ours 1t", "ours all", "speedup", "Pillow", "ratio", "vips 1t", "ratio", "vips all", "ratio"))
         for name in ["Convolve3x3Blur", "Convolve3x3Sharpen", "Convolve5x5Box", "Median3x3", "Median3x3Flat",
                      "ApplyLut3", "Greyscale"]:
             o1, on = times.get((name, "1")), times.get((name, "0"))
@@ -85,9 +90,12 @@ def main():
             v1, vn = times.get(("Vips_" + name, "1")), times.get(("Vips_" + name, "0"))
             fmt = lambda t: "%.1f" % t if t else "-"
             ratio = lambda peer, ours: "%.2f" % (peer / ours) if peer and ours else "-"
-            print("%-20s %9s %9s %9s %6s %9s %6s %9s %6s" % (
-                name, fmt(o1), fmt(on), fmt(p), ratio(p, o1), fmt(v1), ratio(v1, o1), fmt(vn), ratio(vn, on)))
-        print("\n(ratio = peer time / our time, above 1: ours is faster; vips all is set against ours on every core)")
+            print("%-20s %9s %9s %7s %9s %6s %9s %6s %9s %6s" % (
+                name, fmt(o1), fmt(on), ratio(o1, on), fmt(p), ratio(p, o1), fmt(v1), ratio(v1, o1), fmt(vn),
+                ratio(vn, on)))
+        print("\nthreads: ours %s, vips default %s; load average %s" % (
+            threads.get("ours", "-"), threads.get("vips", "-"), "%.2f %.2f %.2f" % os.getloadavg()))
+        print("(ratio = peer time / our time, above 1: ours is faster; vips all is set against ours on every core)")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,24 @@ struct Plane {
   const TColor32* Bits;
   int32_t Width;
 };
+
+// The picture's pixels copied by all threads (and, when Lum is given, their
+// intensities in the same pass): each thread's part of the copy lands in
+// memory it touches first.
+std::unique_ptr<TColor32[]> ParallelCopy(const TBitmap32* Bmp, std::unique_ptr<uint8_t[]>* Lum) {
+  const size_t N = Bmp->PixelCount();
+  std::unique_ptr<TColor32[]> Copy(new TColor32[N]);
+  if (Lum != nullptr) Lum->reset(new uint8_t[N]);
+  const TColor32* From = Bmp->Bits();
+  TColor32* To = Copy.get();
+  uint8_t* L = Lum != nullptr ? Lum->get() : nullptr;
+  ParallelSpans(N, size_t{1} << 16, [From, To, L](size_t First, size_t Last) {
+    std::copy(From + First, From + Last, To + First);
+    if (L != nullptr)
+      for (size_t i = First; i < Last; ++i) L[i] = static_cast<uint8_t>(Intensity(From[i]));
+  });
+  return Copy;
+}
 
 int32_t Gather(const Plane& Src, TColor32* Buffer, int32_t Left, int32_t Top, int32_t Right, int32_t Bottom) {
   if (Bottom < Top || Right < Left) return 0;
@@ -84,10 +103,10 @@ struct MedianScratch {
   explicit MedianScratch(int32_t W) : Lo(W), Mid(W), Hi(W), Med(W), Match(W) {}
 };
 
-void MedianInterior(const Plane& Src, const std::vector<uint8_t>& Lum, MedianScratch& Scratch, TBitmap32* Bmp,
+void MedianInterior(const Plane& Src, const uint8_t* Lum, MedianScratch& Scratch, TBitmap32* Bmp,
                     int32_t Level, int32_t Y) {
   const int32_t W = Src.Width;
-  const uint8_t* I0 = Lum.data() + static_cast<size_t>(Y - 1) * W;
+  const uint8_t* I0 = Lum + static_cast<size_t>(Y - 1) * W;
   const uint8_t* I1 = I0 + W;
   const uint8_t* I2 = I1 + W;
   const TColor32* C0 = Src.Bits + static_cast<ptrdiff_t>(Y - 1) * W;
@@ -258,18 +277,14 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
   Level = ClampLevel(Level);
   const int32_t W = Bmp->Width(), H = Bmp->Height();
   const int32_t R = LimitRadius(Bmp, Radius);
-  const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
-  const Plane Src{Copy.data(), W};
   const int64_t Side = 2 * int64_t{R} + 1;
   const size_t BufferSize = static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H));
 
   // The median of radius 1 settles most interior windows without a selection.
   const bool FastMedian = Kind == 4 && R == 1 && W >= 3 && H >= 3;
-  std::vector<uint8_t> Lum;
-  if (FastMedian) {
-    Lum.resize(Copy.size());
-    for (size_t i = 0; i < Copy.size(); ++i) Lum[i] = static_cast<uint8_t>(Intensity(Copy[i]));
-  }
+  std::unique_ptr<uint8_t[]> Lum;
+  const std::unique_ptr<TColor32[]> Copy = ParallelCopy(Bmp, FastMedian ? &Lum : nullptr);
+  const Plane Src{Copy.get(), W};
 
   // Every row reads only the copy, so rows go to the threads as they come.
   ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(Side * Side, 1 << 20)),
@@ -278,7 +293,7 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
                  MedianScratch Scratch(FastMedian ? W : 0);
                  for (int32_t Y = First; Y < Last; ++Y) {
                    const bool Interior = FastMedian && Y >= 1 && Y <= H - 2;
-                   if (Interior) MedianInterior(Src, Lum, Scratch, Bmp, Level, Y);
+                   if (Interior) MedianInterior(Src, Lum.get(), Scratch, Bmp, Level, Y);
                    const int32_t Top = std::max(0, Y - R), Bottom = std::min(H - 1, Y + R);
                    TColor32* Out = Bmp->RowPtr(Y);
                    for (int32_t X = 0; X < W; ++X) {
@@ -305,8 +320,8 @@ void KuwaharaFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) {
   Level = ClampLevel(Level);
   const int32_t W = Bmp->Width(), H = Bmp->Height();
   const int32_t D = std::min<int64_t>(2 * int64_t{LimitRadius(Bmp, Radius)}, std::max(W, H));
-  const std::vector<TColor32> Copy(Bmp->Bits(), Bmp->Bits() + Bmp->PixelCount());
-  const Plane Src{Copy.data(), W};
+  const std::unique_ptr<TColor32[]> Copy = ParallelCopy(Bmp, nullptr);
+  const Plane Src{Copy.get(), W};
   const int64_t Side = int64_t{D} + 1;
   const size_t BufferSize = static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H));
   ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(4 * Side * Side, 1 << 20)),

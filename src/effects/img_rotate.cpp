@@ -179,9 +179,9 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
                         TRect{Left, Top, Left + NewW, Top + NewH});
 
   auto Result = std::make_unique<TBitmap32>();
-  // A new bitmap's pixels are 0 (transparent black): what the corners outside
-  // the turned picture keep.
-  Result->SetSize(NewW, NewH);
+  // Every pixel is written below, each row by the thread that samples it:
+  // the corners outside the turned picture get 0 (transparent black) there.
+  Result->SetSizeForOverwrite(NewW, NewH);
   // Tiles of Band rows by Chunk columns: the source a tile reads stays in
   // the first-level cache, where whole rows would pull in far more.
   constexpr int32_t Band = 32, Chunk = 128;
@@ -197,9 +197,14 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
         if (y < Drawn.Top || y >= Drawn.Bottom || !Spans.Span(y, X0, X1)) X0 = X1 = 0;
         From[j - j0] = std::max(X0, Drawn.Left);
         To[j - j0] = std::min(X1, Drawn.Right);
+        TColor32* Row = Result->RowPtr(j);
         if (To[j - j0] > From[j - j0]) {
           Lo = std::min(Lo, From[j - j0]);
           Hi = std::max(Hi, To[j - j0]);
+          std::fill(Row, Row + (From[j - j0] - Left), TColor32{0});
+          std::fill(Row + (To[j - j0] - Left), Row + NewW, TColor32{0});
+        } else {
+          std::fill(Row, Row + NewW, TColor32{0});
         }
       }
       for (int32_t c = Lo; c < Hi; c += Chunk)
@@ -213,7 +218,15 @@ void RotateByAngle(TBitmap32* Bmp, float Degrees) {
   });
   Kernel->FinalizeSampling();
 
-  Bmp->SetSize(NewW, NewH);
-  DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), Result.get(), Result->BoundsRect(), dmOpaque);
+  if ((NewW != W || NewH != H) && !Bmp->MeasuringMode()) {
+    // The result's pixels become the bitmap's, with the notifications that
+    // resizing it and drawing the result over it would have sent, and without
+    // a second full-size picture or a copy on one thread.
+    Bmp->AdoptPixels(*Result);
+    Bmp->Changed(Bmp->BoundsRect(), AREAINFO_RECT);
+  } else {
+    Bmp->SetSize(NewW, NewH);
+    DrawRectAt(Bmp, 0, 0, Bmp->BoundsRect(), Result.get(), Result->BoundsRect(), dmOpaque);
+  }
   Bmp->Changed();
 }

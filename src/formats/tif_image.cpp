@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 #include "img_fileio.h"
+#include "raster_parallel.h"
 #include "utilities.h"
 
 namespace {
@@ -100,14 +102,77 @@ void LibTiffError(const char* Module, const char* Format, va_list Args) {
 // ---- Reading ---------------------------------------------------------------
 
 // With Opaque the same pass sets every alpha to 255, so the bitmap bridge
-// needs no second pass over the picture.
+// needs no second pass over the picture. The pass is split across threads.
 void SwapRedBlue(uint32_t* Pixels, size_t Count, bool Opaque) {
   const uint32_t Keep = Opaque ? 0x0000FF00u : 0xFF00FF00u;
   const uint32_t Set = Opaque ? 0xFF000000u : 0;
-  for (size_t i = 0; i < Count; ++i) {
-    const uint32_t V = Pixels[i];
-    Pixels[i] = (V & Keep) | Set | ((V >> 16) & 0xFFu) | ((V & 0xFFu) << 16);
+  ParallelSpans(Count, size_t{1} << 16, [=](size_t First, size_t Last) {
+    for (size_t i = First; i < Last; ++i) {
+      const uint32_t V = Pixels[i];
+      Pixels[i] = (V & Keep) | Set | ((V >> 16) & 0xFFu) | ((V & 0xFFu) << 16);
+    }
+  });
+}
+
+// The commonest layouts (8-bit RGB, interleaved, with or without an
+// associated alpha: every uncompressed, LZW, Deflate or JPEG photo) are put
+// into the raster by our own routines, which write our byte order straight
+// away; the swap pass over the whole picture is then not needed, and the
+// raster need not be cleared first. The values are libtiff's own for these
+// layouts: the samples as they are, 255 for alpha where there is none.
+// Opaque puts 255 in every alpha as well.
+//
+// libtiff hands the put routines the reader's address, which is the start of
+// this record: they note there how much of every row they wrote, so that the
+// rows a damaged file left unwritten can be cleared afterwards.
+struct TReader {
+  TIFFRGBAImage Image;
+  const uint32_t* Base;
+  uint32_t Width;
+  uint32_t* RowFill;  // pixels written per row
+};
+
+template <bool Alpha, bool Opaque>
+void PutRgb8(TIFFRGBAImage* Img, uint32_t* Out, uint32_t, uint32_t, uint32_t W, uint32_t H, int32_t FromSkew,
+             int32_t ToSkew, unsigned char* In) {
+  TReader* R = reinterpret_cast<TReader*>(Img);
+  const int32_t Step = Img->samplesperpixel;
+  const ptrdiff_t Skip = static_cast<ptrdiff_t>(FromSkew) * Step;
+  for (; H > 0; --H) {
+    R->RowFill[static_cast<size_t>(Out - R->Base) / R->Width] += W;
+    uint32_t i = 0;
+    if (!Alpha && Step == 3) {
+      // Four bytes from a pixel's first sample, byte-swapped, hold R, G, B
+      // in our places above the next pixel's red; the last pixel of the row
+      // goes the long way, so nothing past the row is read.
+      for (; i + 1 < W; ++i, In += 3) {
+        uint32_t V;
+        std::memcpy(&V, In, sizeof V);
+        *Out++ = 0xFF000000u | (__builtin_bswap32(V) >> 8);
+      }
+    }
+    for (; i < W; ++i, In += Step) {
+      const uint32_t A = Alpha && !Opaque ? uint32_t{In[3]} << 24 : 0xFF000000u;
+      *Out++ = A | (uint32_t{In[0]} << 16) | (uint32_t{In[1]} << 8) | In[2];
+    }
+    Out += ToSkew;
+    In += Skip;
   }
+}
+
+// Replaces the put routine libtiff picked where the layout is one of those
+// above; true when it did (the pixels then come out in our order).
+bool PutInOurOrder(TIFFRGBAImage& Reader, bool Opaque) {
+  if (!Reader.isContig || Reader.photometric != PHOTOMETRIC_RGB || Reader.bitspersample != 8) return false;
+  if (Reader.alpha == 0 && Reader.samplesperpixel >= 3) {
+    Reader.put.contig = PutRgb8<false, false>;
+    return true;
+  }
+  if (Reader.alpha == EXTRASAMPLE_ASSOCALPHA && Reader.samplesperpixel >= 4) {
+    Reader.put.contig = Opaque ? PutRgb8<true, true> : PutRgb8<true, false>;
+    return true;
+  }
+  return false;
 }
 
 // The file's bytes mapped into memory, as libtiff maps the files it opens
@@ -149,8 +214,10 @@ class TMappedFile {
 // Reads the open file into the pixels Allocate hands out for its size
 // (top-down 32-bit rows). Every refusal (codec, size, a layout libtiff cannot
 // turn into RGBA) is reported before Allocate is called, so a destination is
-// only touched for a file that will be read; false after a refusal.
-using TTiffAllocate = std::function<uint32_t*(uint32_t Width, uint32_t Height)>;
+// only touched for a file that will be read; false after a refusal. With
+// Cleared false the pixels handed out may hold anything: every one is
+// written.
+using TTiffAllocate = std::function<uint32_t*(uint32_t Width, uint32_t Height, bool Cleared)>;
 
 bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAllocate& Allocate) {
   TTiffPtr Guard(Tif);
@@ -170,7 +237,8 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
   // looks like a successful read. Setting the reader up finds every refusal
   // (the same steps TIFFReadRGBAImageOriented takes), before any pixel.
   char Why[1024] = {};
-  TIFFRGBAImage Reader{};
+  TReader Ours{};
+  TIFFRGBAImage& Reader = Ours.Image;
   if (Width > 0 && Height > 0 && !TIFFRGBAImageBegin(&Reader, Tif, 0, Why)) {
     Guard.reset();
     TiffErrorHandler(Name, Why);
@@ -182,6 +250,9 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
       if (R) TIFFRGBAImageEnd(R);
     }
   } End{Width > 0 && Height > 0 ? &Reader : nullptr};
+  // Our own put routines where the layout allows (before the pixels are
+  // asked for: those need no clearing).
+  const bool OurOrder = Width > 0 && Height > 0 && PutInOurOrder(Reader, Opaque);
   uint32_t* Pixels = nullptr;
   try {
     // Width and height are 32-bit unsigned in the file; anything beyond the
@@ -190,7 +261,7 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
         Height > static_cast<uint32_t>(TPlatformBitmap::kMaxDimension))
       throw EOutOfResources("Not enough storage is available to process this command");
     CheckImageFitsMemory(Width, Height);
-    Pixels = Allocate(Width, Height);
+    Pixels = Allocate(Width, Height, !OurOrder);
   } catch (...) {
     if (End.R) TIFFRGBAImageEnd(End.R);
     End.R = nullptr;
@@ -200,14 +271,22 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
   }
   if (Width == 0 || Height == 0) return true;
   Reader.req_orientation = ORIENTATION_TOPLEFT;
-  if (!TIFFRGBAImageGet(&Reader, Pixels, Width, Height)) return false;
-  SwapRedBlue(Pixels, static_cast<size_t>(Width) * Height, Opaque);
-  return true;
+  std::vector<uint32_t> RowFill(OurOrder ? Height : 0);
+  Ours.Base = Pixels;
+  Ours.Width = Width;
+  Ours.RowFill = RowFill.data();
+  // What a damaged file left readable is kept (the load shows it), so it
+  // gets our byte order too; rows it left incomplete are cleared.
+  const bool Got = TIFFRGBAImageGet(&Reader, Pixels, Width, Height) != 0;
+  if (!OurOrder) SwapRedBlue(Pixels, static_cast<size_t>(Width) * Height, Opaque);
+  for (size_t y = 0; y < RowFill.size(); ++y)
+    if (RowFill[y] != Width) std::fill_n(Pixels + y * Width, Width, uint32_t{0});
+  return Got;
 }
 
 std::unique_ptr<TPlatformBitmap> ReadToPicture(TIFF* Tif, const std::string& Name, bool Opaque) {
   auto Bitmap = std::make_unique<TPlatformBitmap>();
-  const bool Ok = ReadOpenTiff(Tif, Name, Opaque, [&](uint32_t W, uint32_t H) {
+  const bool Ok = ReadOpenTiff(Tif, Name, Opaque, [&](uint32_t W, uint32_t H, bool) {
     Bitmap->SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
     return Bitmap->Bits();
   });
@@ -286,8 +365,11 @@ bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap) {
   TTiffClient Client{&Stream, Map.Data(), Map.Size()};
   TIFF* Tif = OpenMapped(FileName, Map, Client);
   if (!Tif) return false;
-  const bool Ok = ReadOpenTiff(Tif, FileName, true, [&](uint32_t W, uint32_t H) {
-    Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
+  const bool Ok = ReadOpenTiff(Tif, FileName, true, [&](uint32_t W, uint32_t H, bool Cleared) {
+    if (Cleared)
+      Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
+    else
+      Bitmap.SetSizeForOverwrite(static_cast<int32_t>(W), static_cast<int32_t>(H));
     return Bitmap.Bits();
   });
   if (Ok) Bitmap.Changed();

@@ -11,6 +11,7 @@
 #include "raster_blend.h"
 #include "raster_core.h"
 #include "raster_lowlevel.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 
 namespace {
@@ -98,7 +99,7 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
   if (NewWidth >= 1 && NewHeight >= 1) {
     const uint64_t count = static_cast<uint64_t>(NewWidth) * static_cast<uint64_t>(NewHeight);
     std::unique_ptr<TColor32[]> p;
-    if (count <= kMaxBitmapBytes / 4) p.reset(new (std::nothrow) TColor32[count]());
+    if (count <= kMaxBitmapBytes / 4) p.reset(new (std::nothrow) TColor32[count]);
     if (!p) {
       // Leave a consistent empty bitmap behind: no stale clip rectangle may
       // point the clipped primitives at pixels that are gone.
@@ -108,11 +109,30 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
     }
     storage_ = std::move(p);
     bits_ = storage_.get();
+    // A large bitmap is cleared by all threads: the first write to each page
+    // costs a fault, and one thread taking them all was the serial part of
+    // every routine making a big result.
+    if (!leaveUnwritten_)
+      ParallelSpans(static_cast<size_t>(count), size_t{1} << 18, [this](size_t First, size_t Last) {
+        std::memset(static_cast<void*>(bits_ + First), 0, (Last - First) * sizeof(TColor32));
+      });
   }
   W = NewWidth;
   H = NewHeight;
   ResetClipRect();
   HandleChanged();
+}
+
+bool TBitmap32::SetSizeForOverwrite(int32_t NewWidth, int32_t NewHeight) {
+  leaveUnwritten_ = true;
+  try {
+    const bool Resized = SetSize(NewWidth, NewHeight);
+    leaveUnwritten_ = false;
+    return Resized;
+  } catch (...) {
+    leaveUnwritten_ = false;
+    throw;
+  }
 }
 
 void TBitmap32::AdoptPixels(TBitmap32& Source) {

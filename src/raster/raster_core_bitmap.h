@@ -64,6 +64,10 @@ class TBitmap32 : public TCustomMap {
   // bitmap of their own and hand it over only once it is complete, so a
   // failed load leaves the previous picture as it was.
   void AdoptPixels(TBitmap32& Source);
+  // SetSize for a routine that writes every pixel itself: the new pixels are
+  // left unwritten, so that the threads writing them touch their own rows
+  // first instead of one thread clearing them all beforehand.
+  bool SetSizeForOverwrite(int32_t NewWidth, int32_t NewHeight);
   // A drawing surface over the pixels for the platform's text and picture drawing.
   TPixelSurface Canvas() const;
   TRect BoundsRect() const;
@@ -262,6 +266,7 @@ class TBitmap32 : public TCustomMap {
 
   std::unique_ptr<TColor32[]> storage_;
   TColor32* bits_ = nullptr;
+  bool leaveUnwritten_ = false;  // the next ChangeSize skips the clearing
   TRect clipRect_;
   TFixedRect fixedClipRect_;
   TRect clipRect256_;

@@ -536,9 +536,13 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
 
   // Each band keeps a ring of its own and recomputes the filtered rows it
   // shares with the band above; bands of many rows (a few per thread) keep
-  // that repeated work small.
+  // that repeated work small. A strong reduction has a deep ring, and bands of
+  // eight rings would leave it one band per thread, so that a thread held up
+  // by anything else holds up the whole picture: there at least two bands per
+  // thread, of two rings at least.
   const int32_t Grain = std::max({TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
-                                  Rows / (4 * ThreadCount()), 8 * Ring});
+                                  Rows / (4 * ThreadCount()),
+                                  std::min(8 * Ring, std::max(2 * Ring, Rows / (2 * ThreadCount())))});
   ParallelRows(0, Rows, Grain, [&](int32_t First, int32_t Last) {
     std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
     std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());

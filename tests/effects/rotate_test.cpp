@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "effects_fixtures.h"
 #include "img_rotate.h"
@@ -184,3 +186,30 @@ TEST(RotateByAngle, PinnedDigestsOfEarlierOutput) {
 }
 
 }  // namespace
+
+// What a view of the bitmap hears while it turns: a new size (handle, whole
+// change, resize), the drawn result and the closing change, in that order;
+// on a turn that keeps the size, only the drawing and the closing change.
+TEST(RotateByAngle, NotificationsOfTheNewSizeAndTheDrawnResult) {
+  for (float Degrees : {30.0f, 0.0f}) {
+    SCOPED_TRACE(Degrees);
+    auto B = RandomBitmap(40, 25, 3);
+    std::vector<std::string> Events;
+    const auto Rect = [](const TRect& R) {
+      return std::to_string(R.Left) + "," + std::to_string(R.Top) + "," + std::to_string(R.Right) + "," +
+             std::to_string(R.Bottom);
+    };
+    B->OnHandleChanged = [&](void*) { Events.push_back("handle"); };
+    B->OnChange = [&](void*) { Events.push_back("change"); };
+    B->OnResize = [&](void*) { Events.push_back("resize"); };
+    B->OnAreaChanged = [&](TBitmap32*, const TRect& R, uint32_t Info) {
+      Events.push_back("area " + Rect(R) + (Info == AREAINFO_RECT ? " rect" : " other"));
+    };
+    RotateByAngle(B.get(), Degrees);
+    const std::string Whole = "area 0,0," + std::to_string(B->Width()) + "," + std::to_string(B->Height()) + " rect";
+    std::vector<std::string> Expected;
+    if (Degrees != 0.0f) Expected = {"handle", Whole, "change", "resize"};
+    for (const std::string& E : {Whole, std::string("change"), Whole, std::string("change")}) Expected.push_back(E);
+    EXPECT_EQ(Events, Expected);
+  }
+}

@@ -3,7 +3,10 @@
 // and one pixel high among them). The threaded-code sanitizer step of the CI
 // runs this program alone.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -19,6 +22,7 @@
 #include "raster_parallel.h"
 #include "raster_resamplers.h"
 #include "raster_transforms.h"
+#include "tif_image.h"
 
 namespace {
 
@@ -112,6 +116,56 @@ TEST(Threads, ResizeThroughEveryFilterRotationAndTransform) {
 
 // The cap: VEMRA_THREADS is read when no cap is set, 0 goes back to it, and
 // a cap holds for as long as its guard lives.
+// Pictures large enough to be cleared by several threads start from zero as
+// the small ones do, whatever the cap, including one whose size is no
+// multiple of the pieces the threads take.
+TEST(Threads, LargeBitmapsStartFromZeroOnAnyThreadCount) {
+  for (int32_t Threads : {1, 3, 8}) {
+    SCOPED_TRACE(Threads);
+    TThreadLimit Limit(Threads);
+    TBitmap32 b;
+    for (auto [W, H] : {std::pair{700, 500}, std::pair{1031, 517}, std::pair{2048, 1024}, std::pair{1, 300001}}) {
+      b.SetSize(W, H);
+      const auto First = std::find_if(b.Bits(), b.Bits() + b.PixelCount(), [](TColor32 p) { return p != 0; });
+      EXPECT_EQ(First - b.Bits(), static_cast<ptrdiff_t>(b.PixelCount())) << W << "x" << H;
+      // The next size gets memory this picture dirtied, if the allocator hands it out again.
+      std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
+    }
+  }
+}
+
+// The TIFF reader's byte-order pass over layouts libtiff puts itself (here
+// 16-bit samples) runs on the threads: the same picture on one and on eight.
+TEST(Threads, TiffByteOrderPass) {
+  const std::string File = testing::TempDir() + "vemra_threads_16bit.tif";
+  constexpr uint32_t W = 331, H = 251;
+  TIFF* t = TIFFOpen(File.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, W);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, H);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 7);
+  std::mt19937 Rng(5);
+  std::vector<uint16_t> Row(3 * W);
+  for (uint32_t y = 0; y < H; ++y) {
+    for (uint16_t& V : Row) V = static_cast<uint16_t>(Rng());
+    ASSERT_EQ(TIFFWriteScanline(t, Row.data(), y, 0), 1);
+  }
+  TIFFClose(t);
+  std::vector<TColor32> One, Many;
+  for (int32_t Threads : {1, 8}) {
+    TThreadLimit Limit(Threads);
+    TBitmap32 B;
+    ASSERT_TRUE(ReadTiffIntoBitmap32(File, B));
+    (Threads == 1 ? One : Many) = Pixels(B);
+  }
+  std::remove(File.c_str());
+  ASSERT_EQ(One.size(), size_t{W} * H);
+  EXPECT_EQ(One, Many);
+}
+
 TEST(Threads, TheCapFollowsTheSetting) {
   const int32_t Default = ThreadCount();
   EXPECT_GE(Default, 1);

@@ -1,7 +1,11 @@
 // TIFF: files made by ImageMagick and the libtiff tools read against the
 // picture they were made from, the refusals libtiff reports, the tags of
 // written files as tiffdump lists them, and failed writes.
+#include <tiffio.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -145,6 +149,169 @@ TEST(TiffRead, EightBitCmykIsConvertedByLibtiff) {
   int worst = 0;
   for (int32_t i = 0; i < 64; ++i) worst = std::max(worst, MaxChannelDiff(b.Bits()[i], src.Px[i] | 0xFF000000u));
   EXPECT_LE(worst, 2);
+}
+
+namespace {
+
+// How a test file is laid out; every one is written through libtiff itself.
+struct TLayout {
+  const char* Name;
+  uint16_t Samples, Bits, Extra;  // Extra: 0 none, else the EXTRASAMPLE kind of the fourth sample
+  bool Tiled, Planar, BottomUp;
+  int32_t MissingStrip;  // a strip left unwritten (-1: none)
+};
+
+constexpr int32_t kLW = 37, kLH = 23, kRowsPerStrip = 5;
+
+// A picture of the layout with sample values that differ in every channel;
+// alpha is kept at least as large as the colours, as an associated alpha must.
+void WriteLayout(const std::string& File, const TLayout& L) {
+  TIFF* t = TIFFOpen(File.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kLW);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, kLH);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, L.Samples);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, L.Bits);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, L.Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  if (L.BottomUp) TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_BOTLEFT);
+  if (L.Samples == 4) {
+    const uint16_t Kind = L.Extra;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &Kind);
+  }
+  const auto Sample = [&](int32_t x, int32_t y, int c) -> uint32_t {
+    const uint32_t Alpha = 128 + (x * 5 + y * 3) % 128;
+    if (c == 3) return Alpha;
+    const uint32_t V = (x * (7 + 4 * c) + y * (13 - 3 * c) + 31 * c) % 256;
+    return L.Extra == EXTRASAMPLE_ASSOCALPHA ? V * Alpha / 255 : V;
+  };
+  const int32_t Bytes = L.Bits / 8;
+  const auto Put = [&](uint8_t* D, uint32_t V) {
+    if (Bytes == 1)
+      *D = static_cast<uint8_t>(V);
+    else {
+      const uint16_t W = static_cast<uint16_t>(V * 257);
+      std::memcpy(D, &W, 2);
+    }
+  };
+  if (L.Tiled) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+    std::vector<uint8_t> Tile(16 * 16 * L.Samples * Bytes);
+    for (int32_t ty = 0; ty < kLH; ty += 16)
+      for (int32_t tx = 0; tx < kLW; tx += 16) {
+        std::fill(Tile.begin(), Tile.end(), 0);
+        for (int32_t y = 0; y < 16; ++y)
+          for (int32_t x = 0; x < 16; ++x)
+            for (int c = 0; c < L.Samples; ++c)
+              if (tx + x < kLW && ty + y < kLH)
+                Put(&Tile[((y * 16 + x) * L.Samples + c) * Bytes], Sample(tx + x, ty + y, c));
+        TIFFWriteTile(t, Tile.data(), static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
+      }
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip);
+    const int32_t Planes = L.Planar ? L.Samples : 1, PerPixel = L.Planar ? 1 : L.Samples;
+    for (int32_t p = 0; p < Planes; ++p)
+      for (int32_t s = 0; s * kRowsPerStrip < kLH; ++s) {
+        if (s == L.MissingStrip) continue;
+        const int32_t Rows = std::min(kRowsPerStrip, kLH - s * kRowsPerStrip);
+        std::vector<uint8_t> Strip(static_cast<size_t>(Rows) * kLW * PerPixel * Bytes);
+        for (int32_t y = 0; y < Rows; ++y)
+          for (int32_t x = 0; x < kLW; ++x)
+            for (int32_t c = 0; c < PerPixel; ++c)
+              Put(&Strip[((y * kLW + x) * PerPixel + c) * Bytes], Sample(x, s * kRowsPerStrip + y, L.Planar ? p : c));
+        const uint32_t No = static_cast<uint32_t>(p * ((kLH + kRowsPerStrip - 1) / kRowsPerStrip) + s);
+        TIFFWriteEncodedStrip(t, No, Strip.data(), static_cast<tmsize_t>(Strip.size()));
+      }
+  }
+  TIFFClose(t);
+}
+
+// libtiff's own raster of the file, top row first, in our byte order: its
+// packing taken apart with its own macros. The raster starts at 0, so what
+// libtiff leaves unwritten is 0.
+std::vector<TColor32> LibtiffRaster(const std::string& File, bool& Complete) {
+  std::vector<uint32_t> R(static_cast<size_t>(kLW) * kLH, 0);
+  TIFF* t = TIFFOpen(File.c_str(), "r");
+  Complete = t != nullptr && TIFFReadRGBAImageOriented(t, kLW, kLH, R.data(), ORIENTATION_TOPLEFT, 0) != 0;
+  if (t != nullptr) TIFFClose(t);
+  std::vector<TColor32> Ours;
+  for (uint32_t P : R)
+    Ours.push_back(TIFFGetA(P) << 24 | TIFFGetR(P) << 16 | TIFFGetG(P) << 8 | TIFFGetB(P));
+  return Ours;
+}
+
+}  // namespace
+
+// The bridge's pixels are libtiff's raster in our byte order, for the layouts
+// it puts itself (8-bit RGB interleaved, with or without associated alpha,
+// strips or tiles, either orientation) and for those it leaves to libtiff;
+// the bitmap path writes every pixel of a bitmap that held another picture.
+TEST(TiffRead, PixelsAreLibtiffsRasterInOurOrder) {
+  const TLayout Layouts[] = {
+      {"rgb strips", 3, 8, 0, false, false, false, -1},
+      {"rgb tiles", 3, 8, 0, true, false, false, -1},
+      {"rgb bottom-up", 3, 8, 0, false, false, true, -1},
+      {"rgb tiles bottom-up", 3, 8, 0, true, false, true, -1},
+      {"associated alpha", 4, 8, EXTRASAMPLE_ASSOCALPHA, false, false, false, -1},
+      {"associated alpha tiles", 4, 8, EXTRASAMPLE_ASSOCALPHA, true, false, false, -1},
+      {"unspecified fourth sample", 4, 8, EXTRASAMPLE_UNSPECIFIED, false, false, false, -1},
+      {"unassociated alpha", 4, 8, EXTRASAMPLE_UNASSALPHA, false, false, false, -1},
+      {"planar", 3, 8, 0, false, true, false, -1},
+      {"16-bit", 3, 16, 0, false, false, false, -1},
+  };
+  TTempDir dir;
+  for (const TLayout& L : Layouts) {
+    SCOPED_TRACE(L.Name);
+    const std::string File = dir / "layout.tif";
+    WriteLayout(File, L);
+    bool Complete = false;
+    const std::vector<TColor32> Want = LibtiffRaster(File, Complete);
+    ASSERT_TRUE(Complete);
+    std::vector<TColor32> WantOpaque = Want;
+    for (TColor32& P : WantOpaque) P |= 0xFF000000u;
+    TBoxes boxes;
+    const std::unique_ptr<TPlatformBitmap> Picture = ReadTiffBitmap(File);
+    ASSERT_NE(Picture, nullptr);
+    EXPECT_EQ(std::vector<TColor32>(Picture->Bits(), Picture->Bits() + Want.size()), Want);
+    const std::unique_ptr<TPlatformBitmap> Opaque = ReadTiffBitmap(File, true);
+    ASSERT_NE(Opaque, nullptr);
+    EXPECT_EQ(std::vector<TColor32>(Opaque->Bits(), Opaque->Bits() + Want.size()), WantOpaque);
+    TBitmap32 b;
+    b.SetSize(kLW, kLH);
+    std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
+    EXPECT_TRUE(ReadTiffIntoBitmap32(File, b));
+    EXPECT_EQ(PixelsOf(b), WantOpaque);
+    EXPECT_EQ(boxes.Count(), 0u);
+  }
+}
+
+// A strip libtiff cannot read: from the first one nothing is read at all,
+// from a later one libtiff repeats what it read before; either way the
+// bitmap holds what libtiff's raster holds, in our order, and no pixel the
+// bitmap held before.
+TEST(TiffRead, MissingStripsGiveLibtiffsRasterAndClearedRows) {
+  TTempDir dir;
+  for (int32_t Missing : {0, 2}) {
+    for (uint16_t Samples : {uint16_t{3}, uint16_t{4}}) {
+      SCOPED_TRACE("strip " + std::to_string(Missing) + ", samples " + std::to_string(Samples));
+      const std::string File = dir / "damaged.tif";
+      WriteLayout(File, {"damaged", Samples, 8, uint16_t(Samples == 4 ? EXTRASAMPLE_ASSOCALPHA : 0), false, false,
+                         false, Missing});
+      TBoxes boxes;
+      bool Complete = false;
+      std::vector<TColor32> Want = LibtiffRaster(File, Complete);
+      for (TColor32& P : Want) P = P == 0 && !Complete ? 0 : P | 0xFF000000u;
+      TBitmap32 b;
+      b.SetSize(kLW, kLH);
+      std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
+      EXPECT_EQ(ReadTiffIntoBitmap32(File, b), Complete);
+      EXPECT_EQ(PixelsOf(b), Want);
+      EXPECT_GE(boxes.Count(), 1u);
+      if (Missing == 0) EXPECT_EQ(Want, std::vector<TColor32>(Want.size(), 0u));
+    }
+  }
 }
 
 TEST(TiffWrite, TagsStripsAndPixelsAsPeersReadThem) {

@@ -70,6 +70,45 @@ TEST(Bitmap32Size, EmptySizesSendNothingAndSameSizeKeepsPixels) {
   for (TColor32 p : Pixels(b)) EXPECT_EQ(p, 0u);
 }
 
+// SetSizeForOverwrite is SetSize without the clearing: the same answer, the
+// same notifications, the same clip rectangle; the same size keeps the pixels.
+TEST(Bitmap32Size, SizeForOverwriteSendsWhatSetSizeSends) {
+  TBitmap32 a, b;
+  std::vector<std::string> ea, eb;
+  const auto Log = [](TBitmap32& B, std::vector<std::string>& E) {
+    B.OnChange = [&E](void*) { E.push_back("change"); };
+    B.OnResize = [&E](void*) { E.push_back("resize"); };
+    B.OnHandleChanged = [&E](void*) { E.push_back("handle"); };
+    B.OnAreaChanged = [&E](TBitmap32*, const TRect& R, uint32_t) {
+      E.push_back("area " + std::to_string(R.Right) + "x" + std::to_string(R.Bottom));
+    };
+  };
+  Log(a, ea);
+  Log(b, eb);
+  for (auto [W, H] : {std::pair{5, 3}, std::pair{5, 3}, std::pair{0, 4}, std::pair{640, 480}, std::pair{-2, 7}}) {
+    SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+    a.SetClipRect(TRect{1, 1, 2, 2});
+    b.SetClipRect(TRect{1, 1, 2, 2});
+    if (!b.Empty()) FillPattern(b);
+    const auto Kept = Pixels(b);
+    ea.clear();
+    eb.clear();
+    EXPECT_EQ(a.SetSize(W, H), b.SetSizeForOverwrite(W, H));
+    EXPECT_EQ(ea, eb);
+    EXPECT_EQ(a.Width(), b.Width());
+    EXPECT_EQ(a.Height(), b.Height());
+    EXPECT_EQ(a.ClipRect(), b.ClipRect());
+    EXPECT_EQ(a.Empty(), b.Empty());
+    if (Kept.size() == b.PixelCount() && ea.empty()) EXPECT_EQ(Pixels(b), Kept);
+  }
+  // A refused size leaves the flag behind no more than SetSize does: the next
+  // plain SetSize clears again.
+  EXPECT_THROW(b.SetSizeForOverwrite(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()),
+               Exception);
+  b.SetSize(3, 2);
+  EXPECT_EQ(Pixels(b), std::vector<TColor32>(6, 0u));
+}
+
 TEST(Bitmap32Size, FailedAllocationLeavesAConsistentEmptyBitmap) {
   TBitmap32 b;
   b.SetSize(4, 4);

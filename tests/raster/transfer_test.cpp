@@ -3,7 +3,9 @@
 // answers of the nearest, bilinear, block-average and kernel paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -553,6 +555,49 @@ TEST(ResampleWithKernel, MatchesTheDirectDoubleSum) {
         }
         ASSERT_EQ(Dst.GetPixel(Clip.Left + i, Clip.Top + j), Expected) << Name << " " << i << "," << j;
       }
+  }
+}
+
+// Wide results and deep reductions (a ring of hundreds of filtered rows,
+// bands of a few rings each): every pixel, on either side of every band edge
+// and on one thread or eight, is still the double sum.
+TEST(ResampleWithKernel, WideAndDeepPicturesKeepTheDirectDoubleSum) {
+  struct TCase {
+    const char* Kernel;
+    int32_t SrcW, SrcH, DstW, DstH;
+  };
+  const TCase Cases[] = {{"TLanczosKernel", 700, 6, 9001, 11},   // wide enlargement
+                         {"TCubicKernel", 3001, 401, 700, 3},    // deep reduction: a ring of hundreds of rows
+                         {"TMitchellKernel", 5000, 9, 4999, 9}};  // near 1:1
+  for (const TCase& C : Cases) {
+    auto K = CreateKernelByName(C.Kernel);
+    TBitmap32 Src;
+    Src.SetSize(C.SrcW, C.SrcH);
+    FillPattern(Src, 3);
+    const TRect DstRect{0, 0, C.DstW, C.DstH}, SrcRect{0, 0, C.SrcW, C.SrcH};
+    const auto MX = BuildKernelMapping(0, C.DstW, 0, C.DstW, 0, C.SrcW, *K);
+    const auto MY = BuildKernelMapping(0, C.DstH, 0, C.DstH, 0, C.SrcH, *K);
+    for (int32_t Threads : {1, 8}) {
+      SCOPED_TRACE(std::string(C.Kernel) + " on " + std::to_string(Threads) + " threads");
+      TThreadLimit Limit(Threads);
+      TBitmap32 Dst;
+      Dst.SetSize(C.DstW, C.DstH);
+      ResampleWithKernel(&Dst, DstRect, DstRect, &Src, SrcRect, K.get(), dmOpaque);
+      for (int32_t j = 0; j < C.DstH; ++j)
+        for (int32_t i = 0; i < C.DstW; ++i) {
+          TColor32 Expected = 0;
+          for (int c = 0; c < 4; ++c) {
+            int64_t Sum = 0;
+            for (const auto& PY : MY[j]) {
+              int64_t V = 0;
+              for (const auto& PX : MX[i]) V += int64_t{PX.Weight} * ((Src.GetPixel(PX.Pos, PY.Pos) >> (8 * c)) & 0xFF);
+              Sum += V * PY.Weight;
+            }
+            Expected |= static_cast<TColor32>(std::clamp<int64_t>(Sum, 0, 0xFF0000) >> 16) << (8 * c);
+          }
+          ASSERT_EQ(Dst.GetPixel(i, j), Expected) << i << "," << j;
+        }
+    }
   }
 }
 
