@@ -351,7 +351,7 @@ void ReadBmp(TStream& Stream, const TGraphic::TPixelAllocator& Allocate, TBmpRea
 
 void TPlatformBitmap::LoadFromStream(TStream& Stream) {
   // Decode into fresh pixels so that a failure leaves this bitmap untouched.
-  std::vector<uint32_t> px;
+  TPixelVector px;
   TBmpRead r;
   ReadBmp(
       Stream,

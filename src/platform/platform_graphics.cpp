@@ -42,9 +42,9 @@ void TPlatformBitmap::SetSize(int32_t W, int32_t H) {
   if (W < 0 || H < 0 || W > kMaxDimension || H > kMaxDimension ||
       static_cast<int64_t>(W) * static_cast<int64_t>(H) > kMaxPixels)
     throw EOutOfResources("Bitmap size " + std::to_string(W) + " x " + std::to_string(H) + " is out of range");
-  std::vector<uint32_t> fresh;
+  TPixelVector fresh;
   try {
-    fresh.assign(static_cast<size_t>(W) * static_cast<size_t>(H), 0u);
+    fresh.resize(static_cast<size_t>(W) * static_cast<size_t>(H));  // zeroed by the allocation
   } catch (const std::bad_alloc&) {
     throw EOutOfResources("Not enough memory for a bitmap of " + std::to_string(W) + " x " + std::to_string(H));
   }
@@ -67,7 +67,7 @@ uint32_t ColorDistance(uint32_t a, uint32_t b) {
 std::vector<uint32_t> MonoPalette() { return {0xFF000000u, 0xFFFFFFFFu}; }
 
 // The image's own colours when there are at most Limit of them, else empty.
-std::vector<uint32_t> ExactPalette(const std::vector<uint32_t>& Pixels, size_t Limit) {
+std::vector<uint32_t> ExactPalette(const TPixelVector& Pixels, size_t Limit) {
   std::unordered_set<uint32_t> seen;
   std::vector<uint32_t> p;
   for (uint32_t c : Pixels) {

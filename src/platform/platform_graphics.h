@@ -5,6 +5,8 @@
 // extension, and the picture-format registry itself. Pixels cross this layer
 // as top-down 32-bit rows 0xAARRGGBB, the layout of the raster engine.
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +73,38 @@ class TGraphic {
   virtual bool LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate);
 };
 
+// Storage for pixels whose fresh memory comes zeroed from calloc and is not
+// written a second time: a picture that a decoder fills anyway is then
+// touched once, by the decoder, and a large one costs no clearing pass on
+// one thread. Elements made without a value are left as the allocation gave
+// them, so a vector of this kind only grows into fresh memory (never resize
+// it up within its capacity).
+template <class T>
+struct TZeroedAllocator {
+  using value_type = T;
+  TZeroedAllocator() = default;
+  template <class U>
+  TZeroedAllocator(const TZeroedAllocator<U>&) noexcept {}
+  T* allocate(size_t N) {
+    if (N > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* p = std::calloc(N, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* P, size_t) noexcept { std::free(P); }
+  template <class U>
+  void construct(U*) noexcept {}
+  template <class U, class... A>
+  void construct(U* P, A&&... Args) {
+    ::new (static_cast<void*>(P)) U(std::forward<A>(Args)...);
+  }
+  template <class U>
+  bool operator==(const TZeroedAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+using TPixelVector = std::vector<uint32_t, TZeroedAllocator<uint32_t>>;
+
 // The platform bitmap: a DIB of a given pixel format, kept here as 32-bit rows.
 // A transparent bitmap names the colour that shows the background.
 class TPlatformBitmap : public TGraphic {
@@ -119,7 +153,7 @@ class TPlatformBitmap : public TGraphic {
   int32_t transparentColor_ = 0;
   TPixelFormat pixelFormat_ = TPixelFormat::pf32bit;
   TFont font_;
-  std::vector<uint32_t> pixels_;
+  TPixelVector pixels_;
   std::vector<uint32_t> palette_;
 };
 
