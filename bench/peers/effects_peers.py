@@ -84,7 +84,7 @@ def main():
         print("\n%-20s %9s %9s %7s %9s %6s %9s %6s %9s %6s" % (
             "operation", "ours 1t", "ours all", "speedup", "Pillow", "ratio", "vips 1t", "ratio", "vips all", "ratio"))
         for name in ["Convolve3x3Blur", "Convolve3x3Sharpen", "Convolve5x5Box", "Median3x3", "Median3x3Flat",
-                     "ApplyLut3", "Greyscale"]:
+                     "ApplyLut3", "Greyscale", "CopyPicture"]:
             o1, on = times.get((name, "1")), times.get((name, "0"))
             p = pillow.get(name)
             v1, vn = times.get(("Vips_" + name, "1")), times.get(("Vips_" + name, "0"))

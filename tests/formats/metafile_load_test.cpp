@@ -67,7 +67,7 @@ TEST(MetafileLoad, DrawnPixelsAreOpaqueAndTheRestTransparentWhite) {
   TTempDir dir;
   TBoxes boxes;
   for (const TCase& c : kCases) {
-    for (const std::string name : {std::string("a.") + c.Ext, std::string("B.") + Upper(c.Ext)}) {
+    for (const std::string& name : {std::string("a.") + c.Ext, std::string("B.") + Upper(c.Ext)}) {
       SCOPED_TRACE(name);
       WriteBytes(dir / name, c.Make());
       TBitmap32 direct, opened;
