@@ -21,6 +21,7 @@
 #include <map>
 #include <string>
 
+#include "bench_tiff.h"
 #include "bench_util.h"
 #include "img_j2k.h"
 #include "img_tif.h"
@@ -37,31 +38,6 @@ constexpr int32_t kJW = 3000, kJH = 2000;
 std::string TiffFile(bool Lzw) { return BenchTempPath(Lzw ? "vemra_bench_lzw.tif" : "vemra_bench_none.tif"); }
 std::string J2kFile() { return BenchTempPath("vemra_bench.j2k"); }
 
-void WritePhotoTiff(const std::string& Name, bool Lzw) {
-  TIFF* t = TIFFOpen(Name.c_str(), "w");
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kW);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, kH);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
-  if (Lzw) TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 262144 / (3 * kW));
-  std::vector<uint8_t> row(3 * kW);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kH; ++y) {
-    for (int x = 0; x < kW; ++x) {
-      const TColor32 p = PhotoLikePixel(x, y, kW, kH, seed, false);
-      row[3 * x] = static_cast<uint8_t>(p >> 16);
-      row[3 * x + 1] = static_cast<uint8_t>(p >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(p);
-    }
-    TIFFWriteScanline(t, row.data(), y, 0);
-  }
-  TIFFClose(t);
-}
-
 void Prepare() {
   static bool done = [] {
     SetMessageBoxHandler([](const TMessageBoxRequest& r) {
@@ -69,8 +45,9 @@ void Prepare() {
       return IDOK;
     });
     SetJ2KModuleFolder(VEMRA_BIN_DIR);
-    WritePhotoTiff(TiffFile(true), true);
-    WritePhotoTiff(TiffFile(false), false);
+    const std::unique_ptr<TBitmap32> photo = MakePhotoLike(kW, kH, false);
+    WriteRgbTiff(TiffFile(true), *photo, true);
+    WriteRgbTiff(TiffFile(false), *photo, false);
     TBitmap32 b;
     b.SetSize(kJW, kJH);
     uint32_t seed = 12345;

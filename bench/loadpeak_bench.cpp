@@ -23,6 +23,7 @@
 #include <tiffio.h>
 
 #include "bare_jpeg.h"
+#include "bench_tiff.h"
 #include "bench_util.h"
 #include "img_loadfile.h"
 #include "platform_jpeg.h"
@@ -60,31 +61,6 @@ bool BareTiff(const std::string& File) {
   std::free(raster);
   TIFFClose(t);
   return ok;
-}
-
-// A TIFF of the picture, 8-bit RGB in strips of about 256 KB.
-void WriteTiff(const std::string& File, const TBitmap32& Photo, bool Lzw) {
-  TIFF* t = TIFFOpen(File.c_str(), "w");
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kW);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, kH);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
-  if (Lzw) TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 262144 / (3 * kW));
-  std::vector<uint8_t> row(3 * kW);
-  for (int y = 0; y < kH; ++y) {
-    for (int x = 0; x < kW; ++x) {
-      const TColor32 p = Photo.Bits()[static_cast<size_t>(y) * kW + x];
-      row[3 * x] = static_cast<uint8_t>(p >> 16);
-      row[3 * x + 1] = static_cast<uint8_t>(p >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(p);
-    }
-    TIFFWriteScanline(t, row.data(), y, 0);
-  }
-  TIFFClose(t);
 }
 
 int OneLoad(const std::string& Mode, const std::string& File) {
@@ -128,8 +104,8 @@ int main(int argc, char** argv) {
   const std::unique_ptr<TBitmap32> photo = MakePhotoLike(kW, kH, false);
   const std::string jpg = BenchTempPath("vemra_loadpeak.jpg"), bmp = BenchTempPath("vemra_loadpeak.bmp");
   const std::string lzw = BenchTempPath("vemra_loadpeak_lzw.tif"), raw = BenchTempPath("vemra_loadpeak_none.tif");
-  WriteTiff(lzw, *photo, true);
-  WriteTiff(raw, *photo, false);
+  WriteRgbTiff(lzw, *photo, true);
+  WriteRgbTiff(raw, *photo, false);
   {
     const std::vector<uint8_t> data = EncodeJpeg(photo->Bits(), kW, kH, 90);
     std::ofstream(jpg, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
