@@ -10,6 +10,7 @@
 #include "gif_reduce.h"
 #include "img_fileio.h"
 #include "platform_icon.h"
+#include "png_image.h"
 #include "raster_math.h"
 
 namespace {
@@ -303,6 +304,12 @@ void TGIFSubImage::Assign(const TGraphic& Source) {
   if (const auto* gif = dynamic_cast<const TGIFImage*>(&Source)) {
     // Its composite, the one way a graphic of ours turns into a bitmap.
     const_cast<TGIFImage*>(gif)->AssignTo(b);
+    return Assign(b);
+  }
+  if (const auto* png = dynamic_cast<const TPNGObject*>(&Source)) {
+    // Through a platform bitmap, which keeps a single transparent colour;
+    // drawing would lose it.
+    png->AssignTo(b);
     return Assign(b);
   }
   // Drawn onto an opaque black bitmap of its size.

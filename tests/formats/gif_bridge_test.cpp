@@ -14,6 +14,7 @@
 #include "img_gif.h"
 #include "img_loadfile.h"
 #include "platform_icon.h"
+#include "png_image.h"
 #include "raster_core.h"
 #include "test_startup.h"
 
@@ -179,12 +180,26 @@ TEST(GifFrames, IconsAndDrawnPicturesBringTheirTransparency) {
   std::vector<uint32_t> iconWant(argb), drawingWant(16, 0u), opaqueWant(16, 0xFF000000u);
   for (int i : {5, 6, 9, 10}) drawingWant[size_t(i)] = opaqueWant[size_t(i)] = 0xFF3366CCu;
   drawingWant[0] = 0xFF000000u;  // drawn black is not the background
+  // A PNG with a single transparent colour (green) keeps it through a bitmap.
+  TPlatformBitmap keyed;
+  keyed.SetPixelFormat(TPixelFormat::pf24bit);
+  keyed.SetSize(4, 4);
+  std::vector<uint32_t> pngWant(16);
+  for (int i = 0; i < 16; ++i) {
+    keyed.Bits()[i] = i % 4 == 1 ? 0xFF00FF00u : 0xFF000000u | uint32_t(i % 3) * 0x330000u | 0x99u;
+    pngWant[size_t(i)] = i % 4 == 1 ? 0u : keyed.Bits()[i];
+  }
+  keyed.SetTransparent(true);
+  keyed.SetTransparentColor(0x0000FF00);
+  TPNGObject png;
+  png.Assign(keyed);
   struct TCase {
     const char* Name;
     const TGraphic* Source;
     const std::vector<uint32_t>* Want;
   } cases[] = {
-      {"icon", &icon, &iconWant}, {"drawing", &drawing, &drawingWant}, {"opaque drawing", &opaque, &opaqueWant}};
+      {"icon", &icon, &iconWant}, {"drawing", &drawing, &drawingWant}, {"opaque drawing", &opaque, &opaqueWant},
+      {"png", &png, &pngWant}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TGIFImage gif;
