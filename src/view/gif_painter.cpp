@@ -233,12 +233,24 @@ void TGIFPainter::Stop() {
 void TGIFPainter::Restart() { restart_ = true; }
 
 void TGIFPainter::RestoreArea(TGIFSubImage& Frame) {
+  const bool fromSnapshot = (DrawOptions & goTransparent) && !snapshot_.empty();
+  const auto restore = [&](int64_t Left, int64_t Top, int64_t Right, int64_t Bottom) {
+    for (int64_t y = std::max<int64_t>(0, Top); y < std::min<int64_t>(rh_, Bottom); ++y)
+      for (int64_t x = std::max<int64_t>(0, Left); x < std::min<int64_t>(rw_, Right); ++x) {
+        const size_t i = static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x);
+        backup_[i] = fromSnapshot ? snapshot_[i] : background_;
+      }
+  };
+  // Tiled, the frame stands once in every tile, and each copy leaves its
+  // own area behind (only a frame smaller than the screen tiles at all).
+  const int64_t sw = Gif().Width(), sh = Gif().Height();
+  if ((DrawOptions & goTile) && Frame.Width() < sw && Frame.Height() < sh) {
+    for (int64_t y = Frame.Top(); y < rh_; y += sh)
+      for (int64_t x = Frame.Left(); x < rw_; x += sw) restore(x, y, x + Frame.Width(), y + Frame.Height());
+    return;
+  }
   const TPlatformRect r = Frame.ScaledRect({0, 0, rw_, rh_});
-  for (int32_t y = std::max(0, r.Top); y < std::min(rh_, r.Bottom); ++y)
-    for (int32_t x = std::max(0, r.Left); x < std::min(rw_, r.Right); ++x) {
-      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(rw_) + static_cast<size_t>(x);
-      backup_[i] = (DrawOptions & goTransparent) && !snapshot_.empty() ? snapshot_[i] : background_;
-    }
+  restore(r.Left, r.Top, r.Right, r.Bottom);
 }
 
 void TGIFPainter::PaintFrame(TGIFSubImage& Frame) {

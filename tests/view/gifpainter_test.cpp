@@ -204,6 +204,18 @@ TEST(GifPainter, DisposalMethods) {
   EXPECT_EQ(r.Canvas.GetPixel(0, 0), white);
   EXPECT_EQ(r.Canvas.GetPixel(3, 0), red);
   EXPECT_GE(r.Host.CountOf(THostCall::Invalidate), 4u);
+  // Tiled over a canvas twice the 2 x 2 screen, a frame restored to the
+  // background leaves every tile it stood in.
+  TAnim t({10, 10, 10}, {1, 2, 1}, -1, {{0, 0, 2, 2}, {0, 0, 1, 1}, {1, 1, 2, 2}});
+  t.Gif.Header().Width = t.Gif.Header().Height = 2;
+  t.Gif.DrawOptions = static_cast<uint16_t>((t.Gif.DrawOptions | goTile) & ~goTransparent);
+  TRun tiled(t.Gif);
+  tiled.Painter->Start();
+  tiled.Clock.Advance(120);
+  tiled.Clock.Advance(120);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(tiled.Canvas.GetPixel(x, y), x % 2 == 0 && y % 2 == 0 ? white : x % 2 && y % 2 ? blue : red) << x << "," << y;
   // Without disposal 2 or 3 the frames go straight onto the canvas.
   TAnim plain({10}, {1}, -1, {{1, 1, 2, 2}});
   TRun p(plain.Gif);
