@@ -284,14 +284,14 @@ int32_t TColorQuantizer::NewNode(int32_t Level) {
   if (!free_.empty()) {
     n = free_.back();
     free_.pop_back();
-    nodes_[static_cast<size_t>(n)] = TNode{};
+    nodes_[static_cast<size_t>(n)] = TOctreeNode{};
     sums_[static_cast<size_t>(n)] = TSums{};
   } else {
     n = static_cast<int32_t>(nodes_.size());
     nodes_.emplace_back();
     sums_.emplace_back();
   }
-  TNode& node = nodes_[static_cast<size_t>(n)];
+  TOctreeNode& node = nodes_[static_cast<size_t>(n)];
   if (Level == colorBits_) {
     node.leaf = true;
     ++leafCount_;
@@ -307,7 +307,7 @@ bool TColorQuantizer::Reduce() {
   while (level > 0 && reducible_[level] < 0) --level;
   const int32_t n = reducible_[level];
   if (n < 0) return false;  // nothing left to fold
-  TNode& node = nodes_[static_cast<size_t>(n)];
+  TOctreeNode& node = nodes_[static_cast<size_t>(n)];
   TSums& sum = sums_[static_cast<size_t>(n)];
   reducible_[level] = node.next;
   int32_t children = 0;
@@ -397,7 +397,7 @@ void TColorQuantizer::AddToLeaf(uint32_t Rgb, uint64_t Count) {
 }
 
 void TColorQuantizer::Walk(int32_t Node, std::vector<uint32_t>& Table) const {
-  const TNode& n = nodes_[static_cast<size_t>(Node)];
+  const TOctreeNode& n = nodes_[static_cast<size_t>(Node)];
   if (n.leaf) {
     const TSums& s = sums_[static_cast<size_t>(Node)];
     uint32_t c = 0xFF000000u;
@@ -557,32 +557,3 @@ std::unique_ptr<TPlatformBitmap> ReduceColors(const TPlatformBitmap& Source, int
   return result;
 }
 
-void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb) {
-  const size_t n = static_cast<size_t>(B.Width()) * static_cast<size_t>(B.Height());
-  KeyRgb &= 0xFFFFFFu;
-  std::vector<uint32_t> pal = OctreePalette(B.Bits(), n, HasKey ? 255 : 256, HasKey, KeyRgb);
-  if (pal.empty()) pal.push_back(0xFF000000u);
-  TSlowColorLookup lookup(pal, n > (size_t{1} << 20));
-  const uint32_t key = 0xFF000000u | KeyRgb;
-  if (HasKey) pal.push_back(key);
-  TPlatformBitmap out;
-  out.SetPixelFormat(TPixelFormat::pf8bit);
-  out.SetSize(B.Width(), B.Height());
-  const uint32_t* src = B.Bits();
-  uint32_t* dst = out.Bits();
-  const uint32_t* entry = pal.data();
-  ParallelSpans(n, size_t{1} << 16, [&](size_t First, size_t Last) {
-    int32_t last = -1;
-    for (size_t i = First; i < Last; ++i) {
-      const uint32_t c = src[i] & 0xFFFFFFu;
-      if (HasKey && c == KeyRgb) {
-        dst[i] = key;
-        continue;
-      }
-      last = lookup.IndexOf(c, last);
-      dst[i] = entry[last];
-    }
-  });
-  out.SetPalette(std::move(pal));
-  B = std::move(out);
-}

@@ -246,7 +246,7 @@ class TColorQuantizer {
   int32_t LeafCount() const { return leafCount_; }
 
  private:
-  struct TNode {
+  struct TOctreeNode {
     int32_t child[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     int32_t next = -1;
     bool leaf = false;
@@ -265,7 +265,7 @@ class TColorQuantizer {
   void AddToLeaf(uint32_t Rgb, uint64_t Count);
   void Walk(int32_t Node, std::vector<uint32_t>& Table) const;
 
-  std::vector<TNode> nodes_;
+  std::vector<TOctreeNode> nodes_;
   std::vector<TSums> sums_;
   std::vector<int32_t> free_;
   // Per colour, by interleaved code (so that near colours share cache
@@ -306,7 +306,3 @@ std::unique_ptr<TPlatformBitmap> ReduceColors(const TPlatformBitmap& Source, int
 std::vector<uint32_t> OctreePalette(const uint32_t* Pixels, size_t Count, int32_t Colors, bool HasKey = false,
                                     uint32_t KeyRgb = 0);
 
-// Makes B an 8-bit palette bitmap of at most 256 octree colours of its own
-// pixels; with HasKey, 255 colours from the other pixels plus KeyRgb as the
-// last entry, which exactly the pixels of that colour take.
-void ReduceToOctreePalette(TPlatformBitmap& B, bool HasKey, uint32_t KeyRgb);

@@ -463,27 +463,6 @@ TEST(GifReduce, OctreeReductionsMatchTheModelOnAnyNumberOfThreads) {
         EXPECT_TRUE(r.Indices == want);
       }
     }
-    // The frame's reduction with a transparent colour: 255 colours of the
-    // other pixels, the key last and taken by exactly the key's pixels.
-    const uint32_t key = px[n / 3] & 0xFFFFFF;
-    std::vector<uint32_t> pal = ModelPalette(px, 255, true, key);
-    for (int threads : {1, 4}) {
-      SCOPED_TRACE(threads);
-      TThreadLimit limit(threads);
-      TPlatformBitmap b = *src;
-      ReduceToOctreePalette(b, true, key);
-      std::vector<uint32_t> withKey = pal;
-      withKey.push_back(0xFF000000u | key);
-      ASSERT_EQ(b.Palette(), withKey);
-      size_t wrong = 0;
-      for (size_t i = 0; i < n; ++i) {
-        const uint32_t rgb = px[i] & 0xFFFFFF;
-        const uint32_t want = rgb == key ? 0xFF000000u | key : pal[size_t(ModelNearest(pal, rgb))];
-        wrong += b.Bits()[i] != want;
-        if (i > 20000) i += 7;  // the large picture in a sample
-      }
-      EXPECT_EQ(wrong, 0u);
-    }
   }
 }
 
