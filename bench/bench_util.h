@@ -192,10 +192,10 @@ inline std::string RunPeerScript(const std::string& Script, const std::string& R
   return Out;
 }
 
-// Reads the peer script's lines "<case> <peer> <ms>" and prints the table of
-// our time beside Pillow's and vips' with the ratios; other lines the script
-// printed are passed on.
-inline void PrintPeerTable(const std::map<std::string, double>& OursMs, const std::string& PeerOut) {
+// The peer scripts print one line "<case> <peer> <value>" per measurement.
+// The lines read that way, by case and then peer; any other line is passed
+// on to the output.
+inline std::map<std::string, std::map<std::string, double>> ParsePeerLines(const std::string& PeerOut) {
   std::map<std::string, std::map<std::string, double>> PeerMs;
   size_t Pos = 0;
   while (Pos < PeerOut.size()) {
@@ -209,6 +209,21 @@ inline void PrintPeerTable(const std::map<std::string, double>& OursMs, const st
     else if (!Line.empty())
       std::printf("peer: %s\n", Line.c_str());
   }
+  return PeerMs;
+}
+
+// The value of Case in a peer script's output whatever peer measured it
+// (the scripts that call this run one peer); 0 when it is absent.
+inline double PeerValue(const std::map<std::string, std::map<std::string, double>>& PeerMs, const std::string& Case) {
+  const auto It = PeerMs.find(Case);
+  return It == PeerMs.end() || It->second.empty() ? 0 : It->second.begin()->second;
+}
+
+// Reads the peer script's lines "<case> <peer> <ms>" and prints the table of
+// our time beside Pillow's and vips' with the ratios; other lines the script
+// printed are passed on.
+inline void PrintPeerTable(const std::map<std::string, double>& OursMs, const std::string& PeerOut) {
+  std::map<std::string, std::map<std::string, double>> PeerMs = ParsePeerLines(PeerOut);
   std::printf("\n%-22s %10s %12s %10s %12s %10s\n", "case", "vemra ms", "pillow ms", "ratio", "vips ms", "ratio");
   for (const auto& [Name, Ours] : OursMs) {
     auto It = PeerMs.find(Name);

@@ -164,10 +164,7 @@ int main(int argc, char** argv) {
     TMemoryStream(GifFile()).SaveToFile(path);
     const std::string out = RunPeerScript("gif_peers.py", path, "");
     std::remove(path.c_str());
-    char name[64], peer[32];
-    double v;
-    if (std::sscanf(out.c_str(), "%63s %31s %lf", name, peer, &v) == 3) pillow = v;
-    else std::printf("peer: %s\n", out.c_str());
+    pillow = PeerValue(ParsePeerLines(out), "Decode");
   }
   auto at = [&](const char* k) { return ms.Ms.count(k) ? ms.Ms[k] : 0.0; };
   const double dec = at("BM_Decode_Ours"), gdec = at("BM_Decode_Giflib");

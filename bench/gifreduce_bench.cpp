@@ -123,17 +123,10 @@ int main(int argc, char** argv) {
     const std::string raw = WriteRgbaTempFile(Photo(kPW, kPH), "vemra_gifreduce");
     const std::string out = RunPeerScript("gifreduce_peers.py", raw, std::to_string(kPW) + " " + std::to_string(kPH));
     std::remove(raw.c_str());
-    char name[64], peer[32];
-    double v;
-    const char* p = out.c_str();
-    int used = 0;
-    while (std::sscanf(p, "%63s %31s %lf%n", name, peer, &v, &used) == 3) {
-      if (std::strcmp(name, "Octree") == 0) pillow = v;
-      if (std::strcmp(name, "OctreeError") == 0) pillowError = v;
-      if (std::strcmp(name, "OctreeRms") == 0) pillowRms = v;
-      p += used;
-    }
-    if (pillow == 0) std::printf("peer: %s\n", out.c_str());
+    const auto peer = ParsePeerLines(out);
+    pillow = PeerValue(peer, "Octree");
+    pillowError = PeerValue(peer, "OctreeError");
+    pillowRms = PeerValue(peer, "OctreeRms");
   }
   auto at = [&](const char* k) { return ms.Ms.count(k) ? ms.Ms[k] : 0.0; };
   const double oct = at("BM_Octree_Ours"), oct1 = at("BM_Octree_Ours_1Thread"), save = at("BM_SaveGIF_Ours"),

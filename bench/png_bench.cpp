@@ -236,19 +236,12 @@ int main(int argc, char** argv) {
     for (const TCase& c : kCases) list += std::string(" Decode/") + c.Name + "=" + CaseFile(c);
     peerOut = RunPeerScript("png_peers.py", "-", list);
   }
-  std::map<std::string, double> pillow;
-  for (size_t pos = 0; pos < peerOut.size();) {
-    const size_t end = peerOut.find('\n', pos);
-    char name[64], peer[32];
-    double ms;
-    if (std::sscanf(peerOut.substr(pos, end - pos).c_str(), "%63s %31s %lf", name, peer, &ms) == 3) pillow[name] = ms;
-    pos = end == std::string::npos ? peerOut.size() : end + 1;
-  }
+  const auto pillow = ParsePeerLines(peerOut);
   std::printf("\n%-18s %10s %10s %8s %10s %8s\n", "case", "vemra ms", "libpng ms", "ratio", "pillow ms", "ratio");
   for (const std::string name : {"Decode/RGB8", "Decode/RGBA8Paeth", "Decode/RGBA8Mixed", "Decode/Adam7",
                                  "Encode/RGB8L9"}) {
     const double ours = collector.Ms[name + "/ours"], lib = collector.Ms[name + "/libpng"];
-    const double pil = pillow.count(name) ? pillow[name] : 0;
+    const double pil = PeerValue(pillow, name);
     std::printf("%-18s %10.1f %10.1f %8.2f %10.1f %8.2f\n", name.c_str(), ours, lib, ours > 0 ? lib / ours : 0.0, pil,
                 pil > 0 && ours > 0 ? pil / ours : 0.0);
   }

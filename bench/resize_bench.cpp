@@ -152,14 +152,7 @@ int main(int argc, char** argv) {
   if (Raw.empty()) return 1;
   const std::string Out = RunPeerScript("resize_peers.py", Raw, std::to_string(SrcW) + " " + std::to_string(SrcH));
   std::remove(Raw.c_str());
-  std::map<std::string, double> Pillow;
-  for (size_t Pos = 0; Pos < Out.size();) {
-    const size_t End = Out.find('\n', Pos);
-    char Name[64], Peer[32];
-    double Ms;
-    if (std::sscanf(Out.substr(Pos, End - Pos).c_str(), "%63s %31s %lf", Name, Peer, &Ms) == 3) Pillow[Name] = Ms;
-    Pos = End == std::string::npos ? Out.size() : End + 1;
-  }
+  const auto Pillow = ParsePeerLines(Out);
   VipsImage* In = VipsPeerStart() ? VipsImageOf(Source()) : nullptr;
   PrintWideHeader();
   for (const char* Prefix : {"Down", "Up2x"})
@@ -174,9 +167,9 @@ int main(int argc, char** argv) {
         VN = VipsBestMs(In, 0, 3, Op);
       }
       const std::string Case = std::string(Prefix) + "/" + C.Name;
-      PrintWideRow(Case.c_str(), Collector.Ms[Case + "/1t"], Collector.Ms[Case + "/all"], Pillow[Case], V1, VN);
+      PrintWideRow(Case.c_str(), Collector.Ms[Case + "/1t"], Collector.Ms[Case + "/all"], PeerValue(Pillow, Case), V1, VN);
     }
-  PrintWideRow("FillRectBlend/4K", Collector.Ms["FillRectBlend/4K"], -1, Pillow["FillRectBlend/4K"], -1, -1);
+  PrintWideRow("FillRectBlend/4K", Collector.Ms["FillRectBlend/4K"], -1, PeerValue(Pillow, "FillRectBlend/4K"), -1, -1);
   if (In != nullptr) g_object_unref(In);
   PrintThreadsLine(All);
   return 0;

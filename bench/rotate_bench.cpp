@@ -77,9 +77,7 @@ int main(int argc, char** argv) {
   if (!Raw.empty()) {
     const std::string Out = RunPeerScript("rotate_peers.py", Raw, std::to_string(SrcW) + " " + std::to_string(SrcH) + " 30");
     std::remove(Raw.c_str());
-    char Name[64], Peer[32];
-    double Ms;
-    if (std::sscanf(Out.c_str(), "%63s %31s %lf", Name, Peer, &Ms) == 3) Pillow = Ms;
+    Pillow = PeerValue(ParsePeerLines(Out), "RotateByAngle/30");
   }
   PrintWideHeader();
   PrintWideRow("RotateByAngle/30", Collector.Ms["RotateByAngle/30/1t"], Collector.Ms["RotateByAngle/30/all"], Pillow,
