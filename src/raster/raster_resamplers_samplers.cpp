@@ -21,6 +21,46 @@
 
 namespace {
 
+#if defined(__SSE2__)
+// The weights of N taps (each inside 16 bits) in pairs, so that two taps go
+// through one multiply-add per channel; the last pair of an odd count takes
+// weight 0 for the tap it lacks.
+void PairTapWeights(const int32_t* Weights, int32_t N, __m128i* Pairs) {
+  for (int32_t k = 0; k < N; k += 2) {
+    const uint32_t W0 = static_cast<uint16_t>(Weights[k]);
+    const uint32_t W1 = k + 1 < N ? static_cast<uint16_t>(Weights[k + 1]) : 0u;
+    Pairs[k >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
+  }
+}
+
+// The weighted sums b, g, r, a of N neighbouring pixels of a row, exact in
+// 32 bits for up to 17 taps of 255 * 2^15. PairAt(k) gives the 16-bit
+// weights of taps k and k + 1 in every 32-bit lane (the second is not used
+// for the last tap of an odd count).
+template <typename TPairAt>
+inline __m128i WeightedRowSums(const TColor32* Line, int32_t N, const TPairAt& PairAt) {
+  const __m128i Zero = _mm_setzero_si128();
+  __m128i Acc = Zero;
+  int32_t k = 0;
+  for (; k + 1 < N; k += 2) {
+    const __m128i Two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Line + k));
+    // b0 b1 g0 g1 r0 r1 a0 a1 widened to 16 bits.
+    const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Two, _mm_srli_si128(Two, 4)), Zero);
+    Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairAt(k)));
+  }
+  if (k < N) {
+    const __m128i One = _mm_cvtsi32_si128(static_cast<int32_t>(Line[k]));
+    const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(One, Zero), Zero);
+    Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, PairAt(k)));
+  }
+  return Acc;
+}
+
+inline __m128i PairedRowSums(const TColor32* Line, int32_t N, const __m128i* Pairs) {
+  return WeightedRowSums(Line, N, [Pairs](int32_t k) { return Pairs[k >> 1]; });
+}
+#endif
+
 // Round to nearest, ties to even, saturated into the int32 range so that a
 // wild coordinate cannot make the conversion undefined.
 int32_t RoundToInt(long double V) {
@@ -528,12 +568,7 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
       // most 17 taps of 255 * 2^15) stay exact in 32 bits, and a weight of 0
       // adds nothing, as skipping it does.
       __m128i PairWeights[9];
-      for (int32_t xo = 0; xo < N; xo += 2) {
-        const uint32_t W0 = static_cast<uint16_t>(WX[xo]);
-        const uint32_t W1 = xo + 1 < N ? static_cast<uint16_t>(WX[xo + 1]) : 0u;
-        PairWeights[xo >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
-      }
-      const __m128i Zero = _mm_setzero_si128();
+      PairTapWeights(WX, N, PairWeights);
 #endif
       int64_t Sb = 0, Sg = 0, Sr = 0, Sa = 0;
       for (int32_t yo = 0; yo < N; ++yo) {
@@ -541,21 +576,7 @@ TColor32 TKernelResampler::GetSampleFloat(float X, float Y) {
         if (Wy == 0) continue;
         const TColor32* Line = FBitmap->RowPtr(Cy - W + yo) + (Cx - W);
 #if defined(__SSE2__)
-        __m128i Acc = Zero;
-        int32_t xo = 0;
-        for (; xo + 1 < N; xo += 2) {
-          // Bytes b0 b1 g0 g1 r0 r1 a0 a1 of the two taps, widened to 16 bits.
-          const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
-          const __m128i P1 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo + 1]));
-          const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, P1), Zero);
-          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[xo >> 1]));
-        }
-        if (xo < N) {
-          // The last tap of an odd count, paired with nothing (weight 0).
-          const __m128i P0 = _mm_cvtsi32_si128(static_cast<int32_t>(Line[xo]));
-          const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(P0, Zero), Zero);
-          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, PairWeights[xo >> 1]));
-        }
+        const __m128i Acc = PairedRowSums(Line, N, PairWeights);
         alignas(16) int32_t Lane[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
         const int64_t Rb = Lane[0], Rg = Lane[1], Rr = Lane[2], Ra = Lane[3];
@@ -704,26 +725,14 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
   int32_t WX[17], WY[17];
   const TFractionWeights& Fractions = FractionWeights();
 #if defined(__SSE2__)
-  const __m128i Zero = _mm_setzero_si128();
   // The row sum of Nx taps from Line weighed by the 16-bit weights Wt (a 0
   // after the last): b, g, r, a in the four lanes.
-  const auto RowSum = [Zero](const TColor32* Line, const int16_t* Wt, int32_t Nx) {
-    __m128i Acc = Zero;
-    int32_t k = 0;
-    for (; k + 1 < Nx; k += 2) {
-      const __m128i Two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Line + k));
-      // b0 b1 g0 g1 r0 r1 a0 a1 widened to 16 bits: one multiply-add per channel.
-      const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Two, _mm_srli_si128(Two, 4)), Zero);
+  const auto RowSum = [](const TColor32* Line, const int16_t* Wt, int32_t Nx) {
+    return WeightedRowSums(Line, Nx, [Wt](int32_t k) {
       int32_t W2;
       std::memcpy(&W2, Wt + k, sizeof W2);
-      Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, _mm_set1_epi32(W2)));
-    }
-    if (k < Nx) {
-      const __m128i One = _mm_cvtsi32_si128(static_cast<int32_t>(Line[k]));
-      const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(One, Zero), Zero);
-      Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, _mm_set1_epi32(static_cast<uint16_t>(Wt[k]))));
-    }
-    return Acc;
+      return _mm_set1_epi32(W2);
+    });
   };
 #endif
 
@@ -814,12 +823,7 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
       const int32_t Nx = X1 - X0 + 1;
 #if defined(__SSE2__)
       __m128i PairWeights[9];
-      for (int32_t k = 0; k < Nx; k += 2) {
-        const uint32_t W0 = static_cast<uint16_t>(WX[X0 + k]);
-        const uint32_t W1 = k + 1 < Nx ? static_cast<uint16_t>(WX[X0 + k + 1]) : 0u;
-        PairWeights[k >> 1] = _mm_set1_epi32(static_cast<int32_t>(W0 | W1 << 16));
-      }
-      const __m128i Zero = _mm_setzero_si128();
+      PairTapWeights(WX + X0, Nx, PairWeights);
 #endif
       int64_t Sb = 0, Sg = 0, Sr = 0, Sa = 0;
       for (int32_t yo = Y0; yo <= Y1; ++yo) {
@@ -827,19 +831,7 @@ void TKernelResampler::SampleFixedRun(const TFixedPoint* P, int32_t Count, TColo
         if (Wy == 0) continue;
         const TColor32* Line = Bits + (int64_t{Cy} - W + yo - PT) * Pitch + (TapL - PL);
 #if defined(__SSE2__)
-        __m128i Acc = Zero;
-        int32_t k = 0;
-        for (; k + 1 < Nx; k += 2) {
-          const __m128i Two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Line + k));
-          // b0 b1 g0 g1 r0 r1 a0 a1 widened to 16 bits, one multiply-add per channel.
-          const __m128i Pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Two, _mm_srli_si128(Two, 4)), Zero);
-          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Pair, PairWeights[k >> 1]));
-        }
-        if (k < Nx) {
-          const __m128i One = _mm_cvtsi32_si128(static_cast<int32_t>(Line[k]));
-          const __m128i Single = _mm_unpacklo_epi8(_mm_unpacklo_epi8(One, Zero), Zero);
-          Acc = _mm_add_epi32(Acc, _mm_madd_epi16(Single, PairWeights[k >> 1]));
-        }
+        const __m128i Acc = PairedRowSums(Line, Nx, PairWeights);
         alignas(16) int32_t Lane[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(Lane), Acc);
         Sb += Lane[0] * Wy;
