@@ -16,11 +16,11 @@
 
 #include "platform_text.h"
 
+void RaiseInvalidMetafile() { throw EInvalidGraphic("Metafile is not valid"); }
+
 namespace {
 
-const char kInvalidMetafile[] = "Metafile is not valid";
-
-[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidMetafile); }
+[[noreturn]] void Invalid() { RaiseInvalidMetafile(); }
 
 uint32_t U32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |

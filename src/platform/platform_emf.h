@@ -19,6 +19,10 @@
 #include "platform_graphics.h"
 #include "platform_metacanvas.h"
 
+// Both kinds of metafile answer damage with EInvalidGraphic and this one
+// message.
+[[noreturn]] void RaiseInvalidMetafile();
+
 // The fields of the header record the picture needs.
 struct TEmfHeader {
   TPlatformRect Bounds;  // inclusive, device pixels of the reference device

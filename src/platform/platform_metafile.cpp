@@ -32,9 +32,7 @@
 
 namespace {
 
-const char kInvalidMetafile[] = "Metafile is not valid";
-
-[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidMetafile); }
+[[noreturn]] void Invalid() { RaiseInvalidMetafile(); }
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 int16_t LeS16(const uint8_t* p) { return static_cast<int16_t>(Le16(p)); }
