@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <vector>
 
@@ -23,6 +24,10 @@ namespace {
 
 // Pixels per chunk of a row: the accumulators of one chunk stay in the first-level cache.
 constexpr int32_t kChunk = 512;
+
+// Bands of rows per thread: enough that threads which run slower (a busy
+// processor, say) hand their share to the others.
+constexpr int32_t kBandsPerThread = 8;
 
 // The narrowest accumulator that holds every partial sum exactly.
 enum class AccKind { U16, S16, U32 };
@@ -47,8 +52,8 @@ AccKind ChooseAcc(const int32_t* Kernel, int32_t Count) {
 //
 // When bands of rows are filtered on several threads, a band's neighbours
 // above and below belong to other bands and may already hold results; those
-// rows are read from copies taken before any band started (Saved: one entry
-// per image row, set for the rows next to a band's edge).
+// rows are read from copies taken before either band next to the edge wrote
+// (Saved: one entry per image row, set for the rows next to a band's edge).
 class RowRing {
  public:
   using TWidenRun = void (*)(const uint8_t* Src, uint16_t* Dst, size_t N);
@@ -263,25 +268,36 @@ void ConvolveRows(const int32_t* Kernel, int32_t KSize, TBitmap32* Bmp, const Fi
   const bool Avx2 = UseAvx2();
   const TChunkFilter Filter = PickChunkFilter<Acc>(KSize, Avx2);
 
-  // Bands of rows, one thread each; the R rows on either side of every band
-  // edge are copied first, as the bands next to it will overwrite them.
-  const int32_t Bands = std::clamp(H / std::max(8, RowsPerTask(int64_t{W} * KSize * KSize)), 1, ThreadCount() * 4);
+  // Bands of rows shared out among the threads; the R rows on either side of
+  // every band edge are copied before either band next to it writes, as each
+  // reads the other's. The first of the two to start makes the copy, so the
+  // copies are spread over the threads too. Bands are at least 8 rows tall,
+  // so the edges' rows never meet and none reaches the picture's border.
+  const int32_t Bands = std::clamp(H / std::max(8, RowsPerTask(int64_t{W} * KSize * KSize)), 1, ThreadCount() * kBandsPerThread);
   std::vector<int32_t> Edge(static_cast<size_t>(Bands) + 1);
   for (int32_t b = 0; b <= Bands; ++b) Edge[static_cast<size_t>(b)] = static_cast<int32_t>(int64_t{H} * b / Bands);
   std::vector<const TColor32*> Saved;
-  std::vector<TColor32> Copies;
+  std::unique_ptr<TColor32[]> Copies;
+  std::unique_ptr<std::once_flag[]> Copied;
+  const size_t EdgeRows = 2 * static_cast<size_t>(R);
   if (Bands > 1) {
     Saved.assign(static_cast<size_t>(H), nullptr);
-    std::vector<int32_t> Rows;
+    Copies = std::make_unique_for_overwrite<TColor32[]>(static_cast<size_t>(Bands - 1) * EdgeRows * static_cast<size_t>(W));
+    Copied = std::make_unique<std::once_flag[]>(static_cast<size_t>(Bands));
     for (int32_t b = 1; b < Bands; ++b)
-      for (int32_t y = Edge[static_cast<size_t>(b)] - R; y < Edge[static_cast<size_t>(b)] + R; ++y)
-        if (y >= 0 && y < H && (Rows.empty() || Rows.back() < y)) Rows.push_back(y);
-    Copies.resize(Rows.size() * static_cast<size_t>(W));
-    for (size_t i = 0; i < Rows.size(); ++i) {
-      std::memcpy(Copies.data() + i * W, Bmp->RowPtr(Rows[i]), static_cast<size_t>(W) * sizeof(TColor32));
-      Saved[static_cast<size_t>(Rows[i])] = Copies.data() + i * W;
-    }
+      for (size_t k = 0; k < EdgeRows; ++k)
+        Saved[static_cast<size_t>(Edge[static_cast<size_t>(b)] - R) + k] =
+            Copies.get() + (static_cast<size_t>(b - 1) * EdgeRows + k) * static_cast<size_t>(W);
   }
+  // Copies the rows around the edge at the top of band b (0 < b < Bands).
+  const auto CopyEdge = [&](int32_t b) {
+    std::call_once(Copied[static_cast<size_t>(b)], [&] {
+      const int32_t Top = Edge[static_cast<size_t>(b)] - R;
+      for (size_t k = 0; k < EdgeRows; ++k)
+        std::memcpy(const_cast<TColor32*>(Saved[static_cast<size_t>(Top) + k]), Bmp->RowPtr(Top + static_cast<int32_t>(k)),
+                    static_cast<size_t>(W) * sizeof(TColor32));
+    });
+  };
 
   ParallelRows(0, Bands, 1, [&](int32_t FirstBand, int32_t LastBand) {
     std::vector<Acc> Sums(static_cast<size_t>(kChunk) * 4);
@@ -289,6 +305,8 @@ void ConvolveRows(const int32_t* Kernel, int32_t KSize, TBitmap32* Bmp, const Fi
     uint8_t* ResultBytes = reinterpret_cast<uint8_t*>(Result.data());
     for (int32_t b = FirstBand; b < LastBand; ++b) {
       const int32_t Lo = Edge[static_cast<size_t>(b)], Hi = Edge[static_cast<size_t>(b) + 1];
+      if (b > 0) CopyEdge(b);
+      if (b + 1 < Bands) CopyEdge(b + 1);
       RowRing Ring(Bmp, R, KSize, Avx2 ? WidenAvx2 : WidenPortable, Lo, Hi, &Saved);
       const uint16_t* Rows[5] = {};
       for (int32_t Y = Lo; Y < Hi; ++Y) {

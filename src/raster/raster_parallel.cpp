@@ -12,6 +12,8 @@
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -35,14 +37,80 @@ int32_t FromEnvironment() {
 }
 
 std::atomic<int32_t> gCount{0};
+
+// The processors this process may run on, in order, as the first thread to
+// ask found them: workers, which are placed on one, never ask first.
+const std::vector<int>& AllowedCpus() {
+  static const std::vector<int> Cpus = [] {
+    std::vector<int> List;
+    cpu_set_t Set;
+    CPU_ZERO(&Set);
+    if (sched_getaffinity(0, sizeof Set, &Set) == 0)
+      for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &Set)) List.push_back(c);
+    return List;
+  }();
+  return Cpus;
+}
+
+// Workers woken together for a pass are often put on one processor by the
+// kernel, and the second then waits there for milliseconds while another
+// processor idles. Each worker therefore keeps to a processor of its own: the
+// one its slot number counts on from where the calling thread runs, which
+// keeps the calling thread's processor free for it. With more threads than
+// processors nothing is placed, and a worker placed for an earlier arena gets
+// every processor back.
+class TPlacement {
+ public:
+  explicit TPlacement(int32_t Threads) : spread_(Threads > 1 && AllowedCpus().size() >= static_cast<size_t>(Threads)) {}
+
+  // Called by the thread that starts a pass, unless it is a worker itself.
+  void NoteCaller() {
+    if (!spread_ || tbb::this_task_arena::current_thread_index() != tbb::task_arena::not_initialized) return;
+    const std::vector<int>& Cpus = AllowedCpus();
+    const auto It = std::find(Cpus.begin(), Cpus.end(), sched_getcpu());
+    caller_.store(It == Cpus.end() ? 0 : static_cast<int>(It - Cpus.begin()), std::memory_order_relaxed);
+  }
+
+  // Called by every thread before each range it runs; a system call only
+  // when the thread's processor changes.
+  void Place() const {
+    thread_local int Placed = -1;  // -1: every processor
+    const int Slot = tbb::this_task_arena::current_thread_index();
+    const std::vector<int>& Cpus = AllowedCpus();
+    if (Slot <= 0 || Cpus.empty()) return;
+    const int Want =
+        spread_ ? Cpus[(static_cast<size_t>(caller_.load(std::memory_order_relaxed)) + static_cast<size_t>(Slot)) % Cpus.size()]
+                : -1;
+    if (Want == Placed) return;
+    cpu_set_t Set;
+    CPU_ZERO(&Set);
+    if (Want >= 0)
+      CPU_SET(Want, &Set);
+    else
+      for (int Cpu : Cpus) CPU_SET(Cpu, &Set);
+    if (sched_setaffinity(0, sizeof Set, &Set) == 0) Placed = Want;
+  }
+
+ private:
+  bool spread_;
+  std::atomic<int> caller_{0};
+};
+
+struct TArena {
+  tbb::task_arena Arena;
+  TPlacement Placement;
+  explicit TArena(int32_t Count) : Arena(Count), Placement(Count) {}
+};
+
 std::mutex gArenaLock;
-std::shared_ptr<tbb::task_arena> gArena;
+std::shared_ptr<TArena> gArena;
 int32_t gArenaCount = 0;
 
-std::shared_ptr<tbb::task_arena> ArenaFor(int32_t Count) {
+std::shared_ptr<TArena> ArenaFor(int32_t Count) {
   std::lock_guard<std::mutex> Lock(gArenaLock);
   if (!gArena || gArenaCount != Count) {
-    gArena = std::make_shared<tbb::task_arena>(Count);
+    gArena = std::make_shared<TArena>(Count);
     gArenaCount = Count;
   }
   return gArena;
@@ -52,10 +120,17 @@ std::shared_ptr<tbb::task_arena> ArenaFor(int32_t Count) {
 // advance, and no work is stolen back and forth.
 template <typename TRange, typename TBody>
 void RunInArena(int32_t Threads, const TRange& Range, const TBody& Body) {
-  const std::shared_ptr<tbb::task_arena> Arena = ArenaFor(Threads);
-  Arena->execute([&] {
+  const std::shared_ptr<TArena> A = ArenaFor(Threads);
+  A->Placement.NoteCaller();
+  A->Arena.execute([&] {
     tbb::simple_partitioner Partitioner;
-    tbb::parallel_for(Range, Body, Partitioner);
+    tbb::parallel_for(
+        Range,
+        [&](const TRange& Piece) {
+          A->Placement.Place();
+          Body(Piece);
+        },
+        Partitioner);
   });
 }
 

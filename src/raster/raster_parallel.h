@@ -6,6 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 // The threads the heavy routines may use, at least 1.
 int32_t ThreadCount();
@@ -29,6 +34,34 @@ inline int32_t RowsPerTask(int64_t Work) {
   const int64_t Rows = (int64_t{1} << 16) / Work;
   return Rows < 1 ? 1 : (Rows > (1 << 20) ? (1 << 20) : static_cast<int32_t>(Rows));
 }
+
+// One item per thread taking part in a call's passes, made by that thread on
+// first use and kept until the call ends: what a thread carries from one of
+// its ranges to the next (rows already filtered for the range above, say).
+// The ranges a thread takes are mostly neighbours, as each splits its own.
+template <typename TItem>
+class TPerThread {
+ public:
+  template <typename TMake>
+  TItem& Get(const TMake& Make) {
+    const std::thread::id Me = std::this_thread::get_id();
+    {
+      std::lock_guard<std::mutex> Lock(lock_);
+      for (auto& [Id, Item] : items_)
+        if (Id == Me) return *Item;
+    }
+    // Made outside the lock, as it may clear a large buffer; no other thread
+    // looks for this thread's item.
+    auto Item = std::make_unique<TItem>(Make());
+    std::lock_guard<std::mutex> Lock(lock_);
+    items_.emplace_back(Me, std::move(Item));
+    return *items_.back().second;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::pair<std::thread::id, std::unique_ptr<TItem>>> items_;
+};
 
 // Sets a thread cap for its lifetime (tests and benchmarks).
 class TThreadLimit {

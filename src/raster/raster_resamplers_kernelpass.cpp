@@ -4,7 +4,11 @@
 #include "raster_resamplers_kernelpass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <vector>
+
+#include "raster_parallel.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -90,11 +94,16 @@ void HorizontalPlain(const TColor32* Row, const int32_t* Start, const int32_t* P
 
 }  // namespace
 
-THorizontalKernelPass::THorizontalKernelPass(const TMappingTable& Map, int32_t RowWidth) {
-  FStart.reserve(Map.size() + 1);
+THorizontalKernelPass::THorizontalKernelPass(const TMappingTable& Map, int32_t RowWidth, int32_t Count) {
+  const size_t N = Count < 0 ? Map.size() : std::min(Map.size(), static_cast<size_t>(Count));
+  size_t Pairs = 0;
+  for (size_t c = 0; c < N; ++c) Pairs += Map[c].size();
+  FStart.reserve(N + 1);
+  FPos.reserve(Pairs);
+  FWeight.reserve(Pairs);
   FStart.push_back(0);
-  for (const auto& C : Map) {
-    for (const auto& P : C) {
+  for (size_t c = 0; c < N; ++c) {
+    for (const auto& P : Map[c]) {
       FPos.push_back(P.Pos);
       FWeight.push_back(P.Weight);
     }
@@ -103,43 +112,58 @@ THorizontalKernelPass::THorizontalKernelPass(const TMappingTable& Map, int32_t R
   if (!HasAvx2() || RowWidth < 8) return;
   // The wide form: each cluster's weights merged per pixel (the same pixel can
   // appear twice where positions were limited to the source), laid out over a
-  // window of whole groups of eight that stays inside the row.
-  std::vector<int32_t> Dense;
-  for (const auto& C : Map) {
-    int32_t Lo = C.front().Pos, Hi = Lo;
-    for (const auto& P : C) {
+  // window of whole groups of eight that stays inside the row. The windows are
+  // laid out first; the weights, dozens per cluster for a wide kernel, are
+  // then filled in on every core.
+  FWideStart.resize(N);
+  FWideGroups.resize(N);
+  FWideOffset.resize(N);
+  size_t Total = 0;
+  for (size_t c = 0; c < N; ++c) {
+    int32_t Lo = Map[c].front().Pos, Hi = Lo;
+    for (const auto& P : Map[c]) {
       Lo = std::min(Lo, P.Pos);
       Hi = std::max(Hi, P.Pos);
     }
-    const int32_t N = Hi - Lo + 1;
-    const int32_t Groups = (N + 7) / 8;
+    const int32_t Groups = (Hi - Lo + 1 + 7) / 8;
     const int32_t Start = std::min(Lo, RowWidth - 8 * Groups);
     if (Start < 0) {
       FWideStart.clear();
       return;
     }
-    Dense.assign(static_cast<size_t>(8 * Groups), 0);
-    for (const auto& P : C) Dense[static_cast<size_t>(P.Pos - Start)] += P.Weight;
-    for (int32_t W : Dense)
-      if (W < -32768 || W > 32767) {
-        FWideStart.clear();
-        return;
-      }
-    FWideStart.push_back(Start);
-    FWideGroups.push_back(Groups);
-    FWideOffset.push_back(static_cast<int32_t>(FWideWeights.size()));
-    for (int32_t g = 0; g < Groups; ++g) {
-      const int32_t* D = Dense.data() + 8 * g;
-      // Low half of the group: pixel pairs (0,1) | (4,5); high half: (2,3) | (6,7).
-      for (int Half = 0; Half < 2; ++Half)
-        for (int Lane = 0; Lane < 2; ++Lane)
-          for (int r = 0; r < 4; ++r) {
-            const int32_t Base = Lane * 4 + Half * 2;
-            FWideWeights.push_back(static_cast<int16_t>(D[Base]));
-            FWideWeights.push_back(static_cast<int16_t>(D[Base + 1]));
-          }
-    }
+    FWideStart[c] = Start;
+    FWideGroups[c] = Groups;
+    FWideOffset[c] = static_cast<int32_t>(Total);
+    Total += 32 * static_cast<size_t>(Groups);
   }
+  FWideWeights.resize(Total);
+  std::atomic<bool> Fits{true};
+  ParallelRows(0, static_cast<int32_t>(N), 256, [&](int32_t First, int32_t Last) {
+    std::vector<int32_t> Dense;
+    for (int32_t c = First; c < Last; ++c) {
+      const int32_t Groups = FWideGroups[c], Start = FWideStart[c];
+      Dense.assign(static_cast<size_t>(8 * Groups), 0);
+      for (const auto& P : Map[c]) Dense[static_cast<size_t>(P.Pos - Start)] += P.Weight;
+      for (int32_t W : Dense)
+        if (W < -32768 || W > 32767) {
+          Fits.store(false, std::memory_order_relaxed);
+          return;
+        }
+      int16_t* Out = FWideWeights.data() + FWideOffset[c];
+      for (int32_t g = 0; g < Groups; ++g) {
+        const int32_t* D = Dense.data() + 8 * g;
+        // Low half of the group: pixel pairs (0,1) | (4,5); high half: (2,3) | (6,7).
+        for (int Half = 0; Half < 2; ++Half)
+          for (int Lane = 0; Lane < 2; ++Lane)
+            for (int r = 0; r < 4; ++r) {
+              const int32_t Base = Lane * 4 + Half * 2;
+              *Out++ = static_cast<int16_t>(D[Base]);
+              *Out++ = static_cast<int16_t>(D[Base + 1]);
+            }
+      }
+    }
+  });
+  if (!Fits.load()) FWideStart.clear();
 }
 
 void THorizontalKernelPass::Run(const TColor32* Row, uint32_t* Out) const {

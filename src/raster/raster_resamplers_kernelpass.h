@@ -12,7 +12,8 @@
 // pixels: Run fills Count() x 4 sums (blue, green, red, alpha) per row.
 class THorizontalKernelPass {
  public:
-  THorizontalKernelPass(const TMappingTable& Map, int32_t RowWidth);
+  // The first Count clusters of Map (all of them when Count is negative).
+  THorizontalKernelPass(const TMappingTable& Map, int32_t RowWidth, int32_t Count = -1);
   int32_t Count() const { return static_cast<int32_t>(FStart.size()) - 1; }
   void Run(const TColor32* Row, uint32_t* Out) const;
   // Whether the eight-tap AVX2 form runs (false: the portable loop).

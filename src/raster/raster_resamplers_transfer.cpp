@@ -425,6 +425,9 @@ void StretchBilinearFast(TBitmap32* Dst, const TRect& DstRect, const TRect& DstC
 
 namespace {
 
+// Clusters a thread makes at least.
+constexpr int32_t kClustersPerTask = 128;
+
 // A rounded weight as an integer; a kernel gone wild (a NaN or a huge value
 // from odd property settings) gives 0 or a limited weight instead of an
 // undefined conversion.
@@ -462,35 +465,39 @@ TMappingTable BuildKernelMapping(int32_t DstLo, int32_t DstHi, int32_t ClipLo, i
   const bool Shrinking = Scale < 1.0f;
   const float Support = Shrinking ? static_cast<float>(static_cast<long double>(Width) * S) : Width;
   Result.resize(static_cast<size_t>(ClipW));
-  for (int32_t i = 0; i < ClipW; ++i) {
-    const float Center =
-        static_cast<float>((static_cast<long double>(i) - DstLo + ClipLo + 0.5L) * S + (SrcLo - 0.5L));
-    const int64_t Lo = static_cast<int64_t>(std::floor(static_cast<long double>(Center) - Support));
-    const int64_t Hi = static_cast<int64_t>(std::ceil(static_cast<long double>(Center) + Support));
-    TCluster& C = Result[i];
-    C.reserve(static_cast<size_t>(Hi - Lo + 1));
-    for (int64_t J = Lo; J <= Hi; ++J) {
-      int32_t W;
-      if (Shrinking) {
-        const float Arg = static_cast<float>((Center - static_cast<long double>(J)) * Scale);
-        W = WeightOf(std::rint(static_cast<long double>(Kernel.Filter(Arg)) * 256.0L * Scale));
-      } else {
-        const float Arg = static_cast<float>(Center - static_cast<long double>(J));
-        W = WeightOf(std::rint(Kernel.Filter(Arg) * 256.0f));
+  // Each cluster depends on its position alone, and a wide kernel evaluates
+  // dozens of taps per cluster: the clusters are made on every core.
+  ParallelRows(0, ClipW, kClustersPerTask, [&](int32_t FirstCluster, int32_t LastCluster) {
+    for (int32_t i = FirstCluster; i < LastCluster; ++i) {
+      const float Center =
+          static_cast<float>((static_cast<long double>(i) - DstLo + ClipLo + 0.5L) * S + (SrcLo - 0.5L));
+      const int64_t Lo = static_cast<int64_t>(std::floor(static_cast<long double>(Center) - Support));
+      const int64_t Hi = static_cast<int64_t>(std::ceil(static_cast<long double>(Center) + Support));
+      TCluster& C = Result[i];
+      C.reserve(static_cast<size_t>(Hi - Lo + 1));
+      for (int64_t J = Lo; J <= Hi; ++J) {
+        int32_t W;
+        if (Shrinking) {
+          const float Arg = static_cast<float>((Center - static_cast<long double>(J)) * Scale);
+          W = WeightOf(std::rint(static_cast<long double>(Kernel.Filter(Arg)) * 256.0L * Scale));
+        } else {
+          const float Arg = static_cast<float>(Center - static_cast<long double>(J));
+          W = WeightOf(std::rint(Kernel.Filter(Arg) * 256.0f));
+        }
+        if (W != 0)
+          C.push_back({static_cast<int32_t>(std::clamp<int64_t>(J, SrcLo, SrcHi - 1)), W});
       }
-      if (W != 0)
-        C.push_back({static_cast<int32_t>(std::clamp<int64_t>(J, SrcLo, SrcHi - 1)), W});
+      if (C.empty()) {
+        C.push_back({std::clamp(static_cast<int32_t>(std::floor(Center)), SrcLo, SrcHi - 1), 256});
+      }
+      int64_t Sum = 0;
+      for (const auto& P : C) Sum += P.Weight;
+      if (Sum != 256) {
+        int32_t& W = C[(C.size() - 1) / 2].Weight;
+        W = static_cast<int32_t>(std::clamp<int64_t>(W - (Sum - 256), INT32_MIN, INT32_MAX));
+      }
     }
-    if (C.empty()) {
-      C.push_back({std::clamp(static_cast<int32_t>(std::floor(Center)), SrcLo, SrcHi - 1), 256});
-    }
-    int64_t Sum = 0;
-    for (const auto& P : C) Sum += P.Weight;
-    if (Sum != 256) {
-      int32_t& W = C[(C.size() - 1) / 2].Weight;
-      W = static_cast<int32_t>(std::clamp<int64_t>(W - (Sum - 256), INT32_MIN, INT32_MAX));
-    }
-  }
+  });
   return Result;
 }
 
@@ -511,8 +518,7 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   if (MapX.empty() || MapY.empty()) return;
   const int32_t Cols = std::min<int32_t>(static_cast<int32_t>(MapX.size()), Width(DstClip));
   const int32_t Rows = std::min<int32_t>(static_cast<int32_t>(MapY.size()), Height(DstClip));
-  const THorizontalKernelPass Horizontal(
-      TMappingTable(MapX.begin(), MapX.begin() + Cols), Src->Width());
+  const THorizontalKernelPass Horizontal(MapX, Src->Width(), Cols);
 
   // Horizontally filtered source rows live in a ring, each computed once and
   // kept while later destination rows still need it.
@@ -534,22 +540,36 @@ void ResampleWithKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCl
   const size_t RowWords = static_cast<size_t>(Cols) * 4;
   const TPixelCombiner Combiner(Src, CombineOp, CombineCallBack);
 
-  // Each band keeps a ring of its own and recomputes the filtered rows it
-  // shares with the band above; bands of many rows (a few per thread) keep
-  // that repeated work small. A strong reduction has a deep ring, and bands of
-  // eight rings would leave it one band per thread, so that a thread held up
-  // by anything else holds up the whole picture: there at least two bands per
-  // thread, of two rings at least.
-  const int32_t Grain = std::max({TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
-                                  Rows / (4 * ThreadCount()),
-                                  std::min(8 * Ring, std::max(2 * Ring, Rows / (2 * ThreadCount())))});
+  // Rows are shared out in small pieces, so that a thread held up by anything
+  // else holds up little. Each thread keeps one ring for the whole call: the
+  // pieces it takes are mostly neighbours, whose shared rows it then finds
+  // already filtered; only a piece taken from elsewhere fills its ring anew.
+  const int32_t Grain = std::max(TransferGrain(Dst, Src, CombineOp, int64_t{Cols} * static_cast<int64_t>(MaxTaps) * 2),
+                                 Rows / (16 * ThreadCount()));
+  struct TRowState {
+    std::vector<uint32_t> Cache;
+    std::vector<int32_t> CachedRow;
+    std::vector<uint32_t> Acc;
+    std::vector<const uint32_t*> TapRows;
+    std::vector<int32_t> TapWeights;
+    std::vector<TColor32> Packed;
+  };
+  TPerThread<TRowState> States;
   ParallelRows(0, Rows, Grain, [&](int32_t First, int32_t Last) {
-    std::vector<uint32_t> Cache(static_cast<size_t>(Ring) * RowWords);
-    std::vector<int32_t> CachedRow(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min());
-    std::vector<uint32_t> Acc(RowWords);
-    std::vector<const uint32_t*> TapRows(MaxTaps);
-    std::vector<int32_t> TapWeights(MaxTaps);
-    std::vector<TColor32> Packed(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols));
+    TRowState& S = States.Get([&] {
+      return TRowState{std::vector<uint32_t>(static_cast<size_t>(Ring) * RowWords),
+                       std::vector<int32_t>(static_cast<size_t>(Ring), std::numeric_limits<int32_t>::min()),
+                       std::vector<uint32_t>(RowWords),
+                       std::vector<const uint32_t*>(MaxTaps),
+                       std::vector<int32_t>(MaxTaps),
+                       std::vector<TColor32>(CombineOp == dmOpaque ? 0 : static_cast<size_t>(Cols))};
+    });
+    std::vector<uint32_t>& Cache = S.Cache;
+    std::vector<int32_t>& CachedRow = S.CachedRow;
+    std::vector<uint32_t>& Acc = S.Acc;
+    std::vector<const uint32_t*>& TapRows = S.TapRows;
+    std::vector<int32_t>& TapWeights = S.TapWeights;
+    std::vector<TColor32>& Packed = S.Packed;
     for (int32_t j = First; j < Last; ++j) {
       int32_t Taps = 0;
       for (const auto& P : MapY[j]) {
