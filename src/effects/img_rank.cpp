@@ -10,6 +10,7 @@
 #include "img_common.h"
 #include "raster_blend.h"
 #include "raster_parallel.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -35,7 +36,11 @@ struct Plane {
 std::unique_ptr<TColor32[]> ParallelCopy(const TBitmap32* Bmp, std::unique_ptr<uint8_t[]>* Lum) {
   const size_t N = Bmp->PixelCount();
   std::unique_ptr<TColor32[]> Copy(new TColor32[N]);
-  if (Lum != nullptr) Lum->reset(new uint8_t[N]);
+  AdviseLargePages(Copy.get(), N * sizeof(TColor32));
+  if (Lum != nullptr) {
+    Lum->reset(new uint8_t[N]);
+    AdviseLargePages(Lum->get(), N);
+  }
   const TColor32* From = Bmp->Bits();
   TColor32* To = Copy.get();
   uint8_t* L = Lum != nullptr ? Lum->get() : nullptr;

@@ -20,49 +20,74 @@
 void FlipVertical(TBitmap32* Bmp) {
   if (!HasPixels(Bmp)) return;
   const int32_t W = Bmp->Width(), H = Bmp->Height();
-  std::vector<TColor32> Buffer(static_cast<size_t>(W));
   const size_t Bytes = static_cast<size_t>(W) * sizeof(TColor32);
-  for (int32_t y = 0; y < H / 2; ++y) {
-    TColor32* A = Bmp->RowPtr(y);
-    TColor32* B = Bmp->RowPtr(H - 1 - y);
-    std::memcpy(Buffer.data(), A, Bytes);
-    std::memcpy(A, B, Bytes);
-    std::memcpy(B, Buffer.data(), Bytes);
-  }
+  // Each thread swaps its own pairs of rows.
+  ParallelRows(0, H / 2, RowsPerTask(int64_t{W} * 2), [&](int32_t First, int32_t Last) {
+    std::vector<TColor32> Buffer(static_cast<size_t>(W));
+    for (int32_t y = First; y < Last; ++y) {
+      TColor32* A = Bmp->RowPtr(y);
+      TColor32* B = Bmp->RowPtr(H - 1 - y);
+      std::memcpy(Buffer.data(), A, Bytes);
+      std::memcpy(A, B, Bytes);
+      std::memcpy(B, Buffer.data(), Bytes);
+    }
+  });
 }
 
 void MirrorHorizontal(TBitmap32* Bmp) {
   if (!HasPixels(Bmp)) return;
-  const int32_t W = Bmp->Width(), H = Bmp->Height();
-  for (int32_t y = 0; y < H; ++y) std::reverse(Bmp->RowPtr(y), Bmp->RowPtr(y) + W);
+  const int32_t W = Bmp->Width();
+  ParallelRows(0, Bmp->Height(), RowsPerTask(W), [&](int32_t First, int32_t Last) {
+    for (int32_t y = First; y < Last; ++y) std::reverse(Bmp->RowPtr(y), Bmp->RowPtr(y) + W);
+  });
 }
 
 void RotateQuarterTurns(TBitmap32* Bmp, int32_t Mode) {
   // Any other mode would leave the new bitmap empty and so empty the image.
   if (!HasPixels(Bmp) || Mode < 1 || Mode > 3) return;
   const int32_t W = Bmp->Width(), H = Bmp->Height();
-  auto T = std::make_unique<TBitmap32>();
-  if (Mode == 2)
-    T->SetSize(W, H);
-  else
-    T->SetSize(H, W);
-  for (int32_t y = 0; y < H; ++y) {
-    const TColor32* Src = Bmp->RowPtr(y);
-    switch (Mode) {
-      case 1:
-        for (int32_t x = 0; x < W; ++x) T->SetPixel(H - 1 - y, x, Src[x]);
-        break;
-      case 2: {
-        TColor32* Dst = T->RowPtr(H - 1 - y);
-        for (int32_t x = 0; x < W; ++x) Dst[W - 1 - x] = Src[x];
-        break;
-      }
-      default:
-        for (int32_t x = 0; x < W; ++x) T->SetPixel(y, W - 1 - x, Src[x]);
-        break;
-    }
+  TColor32* P = Bmp->Bits();
+  if (Mode == 2) {
+    // A half turn reverses the pixels in place, each thread swapping its own pairs.
+    const size_t N = Bmp->PixelCount();
+    ParallelSpans(N / 2, size_t{1} << 15, [P, N](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) std::swap(P[i], P[N - 1 - i]);
+    });
+    return;
   }
-  CopyBitmap(Bmp, T.get(), false);
+  auto T = std::make_unique<TBitmap32>();
+  T->SetSizeForOverwrite(H, W);
+  // The turned picture is written in square tiles: a quarter turn reads the
+  // source down its columns, and a tile's source rows stay in the cache while
+  // the tile's rows are written. Bands of tile rows go to the threads.
+  constexpr int32_t kTile = 64;
+  const size_t Stride = static_cast<size_t>(W);
+  ParallelRows(0, W, kTile, [&](int32_t First, int32_t Last) {
+    for (int32_t y0 = First; y0 < Last; y0 += kTile) {
+      const int32_t y1 = std::min(Last, y0 + kTile);
+      for (int32_t x0 = 0; x0 < H; x0 += kTile) {
+        const int32_t x1 = std::min(H, x0 + kTile);
+        for (int32_t y = y0; y < y1; ++y) {
+          TColor32* D = T->RowPtr(y);
+          if (Mode == 1)  // clockwise: new (x, y) is old (y, H - 1 - x)
+            for (int32_t x = x0; x < x1; ++x) D[x] = P[(H - 1 - x) * Stride + y];
+          else  // counter-clockwise: new (x, y) is old (W - 1 - y, x)
+            for (int32_t x = x0; x < x1; ++x) D[x] = P[x * Stride + (W - 1 - y)];
+        }
+      }
+    }
+  });
+  if (W != H && !Bmp->MeasuringMode()) {
+    // The turned pixels become the bitmap's, with the notifications a new
+    // size sends, and without a copy.
+    Bmp->AdoptPixels(*T);
+    return;
+  }
+  if (W != H) Bmp->SetSizeForOverwrite(H, W);
+  if (!HasPixels(Bmp)) return;
+  ParallelSpans(Bmp->PixelCount(), size_t{1} << 16, [&](size_t First, size_t Last) {
+    std::memcpy(Bmp->Bits() + First, T->Bits() + First, (Last - First) * sizeof(TColor32));
+  });
 }
 
 namespace {

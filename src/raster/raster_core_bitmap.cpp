@@ -13,6 +13,7 @@
 #include "raster_lowlevel.h"
 #include "raster_parallel.h"
 #include "raster_resamplers.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
     }
     storage_ = std::move(p);
     bits_ = storage_.get();
+    AdviseLargePages(bits_, static_cast<size_t>(count) * sizeof(TColor32));
     // A large bitmap is cleared by all threads: the first write to each page
     // costs a fault, and one thread taking them all was the serial part of
     // every routine making a big result.

@@ -1,6 +1,7 @@
 // Processor features, processor count, ticks and the microsecond timer.
 #include "raster_system.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -73,6 +74,16 @@ bool CpuExtMmxTest() { return CpuFeatureTest(ciEMMX); }
 bool Cpu3DNowTest() { return CpuFeatureTest(ci3DNow); }
 
 uint32_t ReadTickCount() { return static_cast<uint32_t>(MonotonicNanoseconds() / 1000000); }
+
+void AdviseLargePages(void* Block, size_t Bytes) {
+  constexpr size_t kLarge = size_t{8} << 20;
+  if (Block == nullptr || Bytes < kLarge) return;
+  const size_t Page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t Start = (reinterpret_cast<uintptr_t>(Block) + Page - 1) / Page * Page;
+  const uintptr_t End = (reinterpret_cast<uintptr_t>(Block) + Bytes) / Page * Page;
+  // Only advice: without the system's support the block keeps small pages.
+  if (End > Start) madvise(reinterpret_cast<void*>(Start), End - Start, MADV_HUGEPAGE);
+}
 
 int32_t ProcessorCount() {
   const long n = sysconf(_SC_NPROCESSORS_ONLN);

@@ -2,6 +2,7 @@
 // What the engine asks of the machine: the processor feature test behind the
 // routine variables, the processor count, a millisecond tick and a
 // microsecond timer, and the start-up of the foundation units.
+#include <cstddef>
 #include <cstdint>
 
 // Processor features by index.
@@ -30,6 +31,11 @@ bool ForcePortable();
 uint32_t ReadTickCount();
 // Number of processors online (at least 1).
 int32_t ProcessorCount();
+
+// Asks that a large block not yet written be backed by 2 MB pages where the
+// system offers them: the threads that first write a picture then take a few
+// dozen page faults instead of tens of thousands. Small blocks are left alone.
+void AdviseLargePages(void* Block, size_t Bytes);
 
 // Microsecond timer on the monotonic clock.
 class TPerfTimer {

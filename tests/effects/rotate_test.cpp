@@ -59,6 +59,28 @@ TEST(FlipsAndQuarterTurns, KnownAnswersOnAsymmetricImages) {
   ExpectImage(*R, 7, 4, Before);  // round trips; other modes must not empty the image
 }
 
+// Pictures of several tiles with odd sides: every pixel lands where the
+// plain per-pixel turn puts it, and the shape notifications are sent once.
+TEST(FlipsAndQuarterTurns, LargePicturesMatchThePlainTurn) {
+  const int32_t W = 131, H = 67;
+  auto Src = RandomBitmap(W, H, 5);
+  for (int32_t Mode : {1, 2, 3}) {
+    TBitmap32 B;
+    B.Assign(Src.get());
+    int32_t Resizes = 0;
+    B.OnResize = [&](void*) { ++Resizes; };
+    RotateQuarterTurns(&B, Mode);
+    ASSERT_EQ(B.Width(), Mode == 2 ? W : H);
+    EXPECT_EQ(Resizes, Mode == 2 ? 0 : 1) << Mode;
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        const int32_t Px = Mode == 1 ? H - 1 - y : Mode == 2 ? W - 1 - x : y;
+        const int32_t Py = Mode == 1 ? x : Mode == 2 ? H - 1 - y : W - 1 - x;
+        ASSERT_EQ(B.GetPixel(Px, Py), Src->GetPixel(x, y)) << Mode << " at " << x << "," << y;
+      }
+  }
+}
+
 TEST(RotateByAngle, ZeroDegreesKeepsEveryPixelAlsoForOddSizes) {
   for (auto [W, H] : {std::pair{7, 5}, std::pair{8, 6}, std::pair{5, 9}, std::pair{1, 1}}) {
     auto B = RandomBitmap(W, H, 70 + W);

@@ -102,6 +102,10 @@ TEST(Threads, ResizeThroughEveryFilterRotationAndTransform) {
           B.Assign(&Dst);
         });
   ExpectSameBytes("rotate", [&](TBitmap32& B) { RotateByAngle(&B, 21.0f); });
+  for (int32_t Mode : {1, 2, 3})
+    ExpectSameBytes("quarter turns " + std::to_string(Mode), [&](TBitmap32& B) { RotateQuarterTurns(&B, Mode); });
+  ExpectSameBytes("flip", [](TBitmap32& B) { FlipVertical(&B); });
+  ExpectSameBytes("mirror", [](TBitmap32& B) { MirrorHorizontal(&B); });
   ExpectSameBytes("transform", [&](TBitmap32& B) {
     SetStretchFilter(&B, 5);
     TAffineTransformation M;
