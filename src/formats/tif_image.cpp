@@ -284,13 +284,17 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
   return Got;
 }
 
+// Rows of a picture sized for the file.
+TTiffAllocate PictureRows(TPlatformBitmap& Bitmap) {
+  return [&Bitmap](uint32_t W, uint32_t H, bool) {
+    Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
+    return Bitmap.Bits();
+  };
+}
+
 std::unique_ptr<TPlatformBitmap> ReadToPicture(TIFF* Tif, const std::string& Name, bool Opaque) {
   auto Bitmap = std::make_unique<TPlatformBitmap>();
-  const bool Ok = ReadOpenTiff(Tif, Name, Opaque, [&](uint32_t W, uint32_t H, bool) {
-    Bitmap->SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
-    return Bitmap->Bits();
-  });
-  return Ok ? std::move(Bitmap) : nullptr;
+  return ReadOpenTiff(Tif, Name, Opaque, PictureRows(*Bitmap)) ? std::move(Bitmap) : nullptr;
 }
 
 // Opens a file through its mapped bytes; null after the report.
@@ -351,21 +355,27 @@ void TiffErrorHandler(const std::string& Module, const std::string& Text) {
   ShowMessageBox("LibTiffKorvin error on " + Module + ": " + Text, MB_OK);
 }
 
-std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque) {
+namespace {
+
+// Reads a file through its mapped bytes into what Allocate hands out; false
+// after a reported failure.
+bool ReadTiffFile(const std::string& FileName, bool Opaque, const TTiffAllocate& Allocate) {
   const TMappedFile Map(FileName);
   TReadOnlyMemoryStream Stream(Map.Data(), Map.Size());
   TTiffClient Client{&Stream, Map.Data(), Map.Size()};
   TIFF* Tif = OpenMapped(FileName, Map, Client);
-  return Tif ? ReadToPicture(Tif, FileName, Opaque) : nullptr;
+  return Tif && ReadOpenTiff(Tif, FileName, Opaque, Allocate);
+}
+
+}  // namespace
+
+std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque) {
+  auto Bitmap = std::make_unique<TPlatformBitmap>();
+  return ReadTiffFile(FileName, Opaque, PictureRows(*Bitmap)) ? std::move(Bitmap) : nullptr;
 }
 
 bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap) {
-  const TMappedFile Map(FileName);
-  TReadOnlyMemoryStream Stream(Map.Data(), Map.Size());
-  TTiffClient Client{&Stream, Map.Data(), Map.Size()};
-  TIFF* Tif = OpenMapped(FileName, Map, Client);
-  if (!Tif) return false;
-  const bool Ok = ReadOpenTiff(Tif, FileName, true, [&](uint32_t W, uint32_t H, bool Cleared) {
+  const bool Ok = ReadTiffFile(FileName, true, [&](uint32_t W, uint32_t H, bool Cleared) {
     if (Cleared)
       Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
     else
@@ -419,6 +429,16 @@ void TTIFImage::LoadFromFile(const std::string& FileName) {
   if (!B) throw EInvalidGraphic("Unable to read TIFF image");
   SetSize(B->Width(), B->Height());
   if (!B->Empty()) std::copy_n(B->Bits(), static_cast<size_t>(B->Width()) * B->Height(), Bits());
+}
+
+// A freshly read picture is a 32-bit one that is not transparent, so its rows
+// are what assigning it to a 32-bit bitmap gives: they go straight there.
+bool TTIFImage::LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) {
+  const bool Ok = ReadTiffFile(FileName, false, [&](uint32_t W, uint32_t H, bool) {
+    return Allocate(static_cast<int32_t>(W), static_cast<int32_t>(H));
+  });
+  if (!Ok) throw EInvalidGraphic("Unable to read TIFF image");
+  return true;
 }
 
 void TTIFImage::SaveToFile(const std::string& FileName) const { WriteColorBitmapToTiffLZW(*this, FileName, 5); }

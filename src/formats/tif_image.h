@@ -49,6 +49,8 @@ class TTIFImage : public TPlatformBitmap {
   std::string ClassName() const override { return "TTIFImage"; }
   // Takes the picture ReadTiffBitmap gives; stays empty after a failure.
   void LoadFromFile(const std::string& FileName) override;
+  // Decodes straight into the rows Allocate hands out; EInvalidGraphic after a failure.
+  bool LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) override;
   void SaveToFile(const std::string& FileName) const override;
   // Stream forms for the picture object: EInvalidGraphic after a failure
   // (which libtiff may have reported already).

@@ -134,6 +134,9 @@ TEST(TiffRead, RefusalsAreReportedOnceAndLeaveTheBitmapAlone) {
     EXPECT_NE(boxes.Last().Text.find(c.Expect), std::string::npos) << boxes.Last().Text;
     EXPECT_EQ(boxes.Last().Caption, ApplicationTitle());
     EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0x11223344u, 0x55667788u}));
+    // The bitmap's own loader, which decodes straight into a new picture, raises and keeps the old one.
+    EXPECT_THROW(b.LoadFromFile(c.File), EInvalidGraphic);
+    EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0x11223344u, 0x55667788u}));
   }
 }
 
@@ -283,6 +286,10 @@ TEST(TiffRead, PixelsAreLibtiffsRasterInOurOrder) {
     std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
     EXPECT_TRUE(ReadTiffIntoBitmap32(File, b));
     EXPECT_EQ(PixelsOf(b), WantOpaque);
+    // The bitmap's own loader keeps the file's alpha, as assigning the picture does.
+    TBitmap32 Loaded;
+    Loaded.LoadFromFile(File);
+    EXPECT_EQ(PixelsOf(Loaded), Want);
     EXPECT_EQ(boxes.Count(), 0u);
   }
 }
