@@ -432,9 +432,11 @@ void TTIFImage::LoadFromFile(const std::string& FileName) {
 }
 
 // A freshly read picture is a 32-bit one that is not transparent, so its rows
-// are what assigning it to a 32-bit bitmap gives: they go straight there.
+// are what assigning it to a 32-bit bitmap gives: they go straight there,
+// within the limits of the picture they replace.
 bool TTIFImage::LoadPixelsFromFile(const std::string& FileName, const TPixelAllocator& Allocate) {
   const bool Ok = ReadTiffFile(FileName, false, [&](uint32_t W, uint32_t H, bool) {
+    CheckSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
     return Allocate(static_cast<int32_t>(W), static_cast<int32_t>(H));
   });
   if (!Ok) throw EInvalidGraphic("Unable to read TIFF image");

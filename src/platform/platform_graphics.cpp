@@ -38,10 +38,14 @@ void TGraphic::SaveToFile(const std::string& FileName) const {
 // ---------------------------------------------------------------------------
 // TPlatformBitmap: storage and pixel formats
 
-void TPlatformBitmap::SetSize(int32_t W, int32_t H) {
+void TPlatformBitmap::CheckSize(int32_t W, int32_t H) {
   if (W < 0 || H < 0 || W > kMaxDimension || H > kMaxDimension ||
       static_cast<int64_t>(W) * static_cast<int64_t>(H) > kMaxPixels)
     throw EOutOfResources("Bitmap size " + std::to_string(W) + " x " + std::to_string(H) + " is out of range");
+}
+
+void TPlatformBitmap::SetSize(int32_t W, int32_t H) {
+  CheckSize(W, H);
   TPixelVector fresh;
   try {
     fresh.resize(static_cast<size_t>(W) * static_cast<size_t>(H));  // zeroed by the allocation

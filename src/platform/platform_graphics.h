@@ -135,6 +135,8 @@ class TPlatformBitmap : public TGraphic {
   // at most 1 << 20 pixels in either direction.
   static constexpr int64_t kMaxPixels = int64_t{1} << 28;
   static constexpr int32_t kMaxDimension = 1 << 20;
+  // Raises SetSize's EOutOfResources for a size beyond those limits.
+  static void CheckSize(int32_t W, int32_t H);
   uint32_t* ScanLine(int32_t Y) { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
   const uint32_t* ScanLine(int32_t Y) const { return pixels_.data() + static_cast<size_t>(Y) * static_cast<size_t>(width_); }
   uint32_t* Bits() { return pixels_.data(); }

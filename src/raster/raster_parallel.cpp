@@ -53,6 +53,13 @@ const std::vector<int>& AllowedCpus() {
   return Cpus;
 }
 
+// Set on a thread while it runs a pass it started: such a thread may hold
+// any slot of the arena (a second caller takes a free one), but it is never
+// placed, as only the arena's own workers are.
+thread_local bool tCaller = false;
+// Set on a thread while it runs a range of a pass.
+thread_local bool tInRange = false;
+
 // Workers woken together for a pass are often put on one processor by the
 // kernel, and the second then waits there for milliseconds while another
 // processor idles. Each worker therefore keeps to a processor of its own: the
@@ -64,18 +71,19 @@ class TPlacement {
  public:
   explicit TPlacement(int32_t Threads) : spread_(Threads > 1 && AllowedCpus().size() >= static_cast<size_t>(Threads)) {}
 
-  // Called by the thread that starts a pass, unless it is a worker itself.
+  // Called by the thread that starts a pass from outside the arena.
   void NoteCaller() {
-    if (!spread_ || tbb::this_task_arena::current_thread_index() != tbb::task_arena::not_initialized) return;
+    if (!spread_) return;
     const std::vector<int>& Cpus = AllowedCpus();
     const auto It = std::find(Cpus.begin(), Cpus.end(), sched_getcpu());
     caller_.store(It == Cpus.end() ? 0 : static_cast<int>(It - Cpus.begin()), std::memory_order_relaxed);
   }
 
   // Called by every thread before each range it runs; a system call only
-  // when the thread's processor changes.
+  // when a worker's processor changes.
   void Place() const {
     thread_local int Placed = -1;  // -1: every processor
+    if (tCaller) return;
     const int Slot = tbb::this_task_arena::current_thread_index();
     const std::vector<int>& Cpus = AllowedCpus();
     if (Slot <= 0 || Cpus.empty()) return;
@@ -121,13 +129,26 @@ std::shared_ptr<TArena> ArenaFor(int32_t Count) {
 template <typename TRange, typename TBody>
 void RunInArena(int32_t Threads, const TRange& Range, const TBody& Body) {
   const std::shared_ptr<TArena> A = ArenaFor(Threads);
-  A->Placement.NoteCaller();
+  // A pass started inside another one's range (by a worker, say) is no new caller.
+  const bool Outside = !tInRange;
+  if (Outside) A->Placement.NoteCaller();
+  struct TCallerMark {
+    bool Was;
+    explicit TCallerMark(bool Outside) : Was(tCaller) { tCaller = tCaller || Outside; }
+    ~TCallerMark() { tCaller = Was; }
+  } Mark(Outside);
   A->Arena.execute([&] {
     tbb::simple_partitioner Partitioner;
     tbb::parallel_for(
         Range,
         [&](const TRange& Piece) {
           A->Placement.Place();
+          const bool Was = tInRange;
+          tInRange = true;
+          struct TRestore {
+            bool Was;
+            ~TRestore() { tInRange = Was; }
+          } Restore{Was};
           Body(Piece);
         },
         Partitioner);

@@ -76,7 +76,9 @@ bool Cpu3DNowTest() { return CpuFeatureTest(ci3DNow); }
 uint32_t ReadTickCount() { return static_cast<uint32_t>(MonotonicNanoseconds() / 1000000); }
 
 void AdviseLargePages(void* Block, size_t Bytes) {
-  constexpr size_t kLarge = size_t{8} << 20;
+  // Blocks this large always get pages of their own from the allocator, so
+  // the advice never reaches memory shared with small blocks.
+  constexpr size_t kLarge = size_t{32} << 20;
   if (Block == nullptr || Bytes < kLarge) return;
   const size_t Page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const uintptr_t Start = (reinterpret_cast<uintptr_t>(Block) + Page - 1) / Page * Page;

@@ -3,13 +3,17 @@
 // and one pixel high among them). The threaded-code sanitizer step of the CI
 // runs this program alone.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "effects_fixtures.h"
@@ -187,6 +191,27 @@ TEST(Threads, TheCapFollowsTheSetting) {
   EXPECT_EQ(ThreadCount(), Default);
   SetThreadCount(0);
   EXPECT_EQ(ThreadCount(), Default);
+}
+
+// Threads that start passes, several at once, keep every processor they had:
+// only the pool's own workers are placed on one.
+TEST(Threads, CallersKeepTheirProcessors) {
+  cpu_set_t Before;
+  CPU_ZERO(&Before);
+  ASSERT_EQ(sched_getaffinity(0, sizeof Before, &Before), 0);
+  TThreadLimit Limit(std::max(2, CPU_COUNT(&Before)));
+  std::atomic<int> Kept{0};
+  std::vector<std::thread> Callers;
+  for (int t = 0; t < 3; ++t)
+    Callers.emplace_back([&] {
+      for (int i = 0; i < 100; ++i)
+        ParallelRows(0, 32, 1, [](int32_t, int32_t) { std::this_thread::sleep_for(std::chrono::microseconds(20)); });
+      cpu_set_t After;
+      CPU_ZERO(&After);
+      if (sched_getaffinity(0, sizeof After, &After) == 0 && CPU_EQUAL(&After, &Before)) ++Kept;
+    });
+  for (std::thread& T : Callers) T.join();
+  EXPECT_EQ(Kept.load(), 3);
 }
 
 }  // namespace
