@@ -300,15 +300,17 @@ void StretchNearestPixels(TBitmap32* Dst, const TRect& DstRect, const TRect& Dst
   };
   const int32_t Grain = TransferGrain(Dst, Src, CombineOp, ClipW);
   if (CombineOp == dmOpaque) {
-    // Only a shrink, where no source row repeats, into another bitmap.
-    const bool Streaming = Dst != Src && SrcH >= DstH && SrcW >= DstW &&
-                           int64_t{ClipW} * Height(Clip) * int64_t{sizeof(TColor32)} >= kStreamingBytes;
+    // Into another bitmap; an enlargement then gathers a repeated row again
+    // from the source row still in the cache, where a copy of the row above
+    // would read it back from memory.
+    const bool Streaming =
+        Dst != Src && int64_t{ClipW} * Height(Clip) * int64_t{sizeof(TColor32)} >= kStreamingBytes;
     ParallelRows(0, Height(Clip), Grain, [&](int32_t First, int32_t Last) {
       int32_t Previous = -1;
       for (int32_t j = First; j < Last; ++j) {
         const int32_t Sy = SourceRow(j);
         TColor32* D = Dst->PixelAddress(Clip.Left, Clip.Top + j);
-        if (Sy == Previous && j > First) {
+        if (Sy == Previous && j > First && !Streaming) {
           std::memcpy(D, Dst->PixelAddress(Clip.Left, Clip.Top + j - 1), static_cast<size_t>(ClipW) * sizeof(TColor32));
         } else {
           const TColor32* S = Src->RowPtr(Sy);

@@ -653,29 +653,31 @@ TEST(KernelPasses, VerticalCombineAndPacking) {
 
 }  // namespace
 
-// A shrink into a destination past the caches is written with streaming
+// A stretch into a destination past the caches is written with streaming
 // stores; it must give what the same stretch drawn in small bands (the plain
 // path) gives, for destinations whose rows start off any 16-byte boundary and
-// whose widths are no multiple of four, on one thread and on many.
-TEST(DrawRectScaled, LargeNearestShrinkMatchesTheBandedDrawing) {
+// whose widths are no multiple of four, shrinking and enlarging (where rows
+// repeat), on one thread and on many.
+TEST(DrawRectScaled, LargeNearestStretchMatchesTheBandedDrawing) {
   TBitmap32 Src;
   Src.SetSize(3001, 1403);
   FillPattern(Src, 5);
-  for (const auto& [W, H, Left] : {std::tuple{2047, 1103, 1}, std::tuple{2998, 1400, 3}, std::tuple{1999, 1301, 0}}) {
+  const TRect Whole{1, 0, 3001, 1403}, Part{1, 0, 1001, 700};
+  for (const auto& [W, H, Left, From] : {std::tuple{2047, 1103, 1, Whole}, std::tuple{2998, 1400, 3, Whole},
+                                          std::tuple{1999, 1301, 0, Whole}, std::tuple{2047, 1403, 1, Part}}) {
     const TRect DstRect{Left, 2, Left + W, 2 + H};
-    TBitmap32 Whole, Banded;
-    Whole.SetSize(W + Left + 1, H + 3);
+    TBitmap32 All, Banded;
+    All.SetSize(W + Left + 1, H + 3);
     Banded.SetSize(W + Left + 1, H + 3);
-    Whole.Clear(0xFF102030u);
+    All.Clear(0xFF102030u);
     Banded.Clear(0xFF102030u);
     auto R = MakeUnboundResampler(0);
     for (int32_t Threads : {1, 8}) {
       TThreadLimit Limit(Threads);
-      DrawRectScaled(&Whole, DstRect, Whole.BoundsRect(), &Src, TRect{1, 0, 3001, 1403}, R.get(), dmOpaque);
+      DrawRectScaled(&All, DstRect, All.BoundsRect(), &Src, From, R.get(), dmOpaque);
       for (int32_t Top = 0; Top < Banded.Height(); Top += 97)
-        DrawRectScaled(&Banded, DstRect, TRect{0, Top, Banded.Width(), Top + 97}, &Src, TRect{1, 0, 3001, 1403},
-                       R.get(), dmOpaque);
-      ASSERT_EQ(Pixels(Whole), Pixels(Banded)) << W << "x" << H << " on " << Threads;
+        DrawRectScaled(&Banded, DstRect, TRect{0, Top, Banded.Width(), Top + 97}, &Src, From, R.get(), dmOpaque);
+      ASSERT_EQ(Pixels(All), Pixels(Banded)) << W << "x" << H << " on " << Threads;
     }
   }
 }
