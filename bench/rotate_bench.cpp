@@ -3,7 +3,8 @@
 // process on the same picture: libvips through its C API (vips_rotate with
 // the bicubic interpolator, one thread and its default concurrency), and
 // Pillow (rotate with BICUBIC, expand=True) inside one Python process by
-// bench/peers/rotate_peers.py, with its start-up left out.
+// bench/peers/rotate_peers.py, with its start-up left out. The quarter and
+// half turns and the flip run beside it, on one thread and on every core.
 //
 //   rotate_bench [--no-peers] [google benchmark flags]
 #include <benchmark/benchmark.h>
@@ -12,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_util.h"
@@ -31,20 +33,25 @@ const TBitmap32& Source() {
   return *B;
 }
 
-void Rotate(benchmark::State& State, int32_t Threads) {
+template <typename TOp>
+void OnCopy(benchmark::State& State, int32_t Threads, TOp Op) {
   TThreadLimit Limit(Threads);
   TBitmap32 Work;
   for (auto _ : State) {
-    // The routine works in place: every run starts from a fresh copy, which
+    // The routines work in place: every run starts from a fresh copy, which
     // is not timed.
     State.PauseTiming();
     Work.Assign(&Source());
     State.ResumeTiming();
-    RotateByAngle(&Work, Degrees);
+    Op(&Work);
     benchmark::DoNotOptimize(Work.Bits());
     benchmark::ClobberMemory();
   }
   State.SetItemsProcessed(State.iterations() * int64_t{Work.Width()} * Work.Height());
+}
+
+void Rotate(benchmark::State& State, int32_t Threads) {
+  OnCopy(State, Threads, [](TBitmap32* B) { RotateByAngle(B, Degrees); });
 }
 
 }  // namespace
@@ -55,6 +62,17 @@ int main(int argc, char** argv) {
   const int32_t All = ThreadCount();
   benchmark::RegisterBenchmark("RotateByAngle/30/1t", Rotate, 1)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
   benchmark::RegisterBenchmark("RotateByAngle/30/all", Rotate, All)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+  // The right-angle turns and the flip, without peers.
+  const std::pair<const char*, void (*)(TBitmap32*)> Turns[] = {
+      {"QuarterTurn", [](TBitmap32* B) { RotateQuarterTurns(B, 1); }},
+      {"HalfTurn", [](TBitmap32* B) { RotateQuarterTurns(B, 2); }},
+      {"Flip", [](TBitmap32* B) { FlipVertical(B); }}};
+  for (const auto& [Name, Op] : Turns)
+    for (const int32_t Threads : {1, All})
+      benchmark::RegisterBenchmark((std::string(Name) + (Threads == 1 ? "/1t" : "/all")).c_str(),
+                                   [Op = Op, Threads](benchmark::State& S) { OnCopy(S, Threads, Op); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
   TMsCollector Collector;
   benchmark::RunSpecifiedBenchmarks(&Collector);
   benchmark::Shutdown();
