@@ -240,6 +240,15 @@ struct TWmfFacts {
 // Copies the records of a Windows metafile into Out (placeable header
 // dropped, header sizes corrected, nothing after the end-of-file record, one
 // added when the file stops cleanly without it), or throws.
+// The first record of its kind sets the pair of 16-bit values it holds, in
+// the order it stores them (y before x); later ones leave the pair alone.
+void FirstPair(const uint8_t* P, bool& Has, int16_t& First, int16_t& Second) {
+  if (Has) return;
+  Has = true;
+  First = LeS16(P);
+  Second = LeS16(P + 2);
+}
+
 void CheckWmf(const uint8_t* Data, size_t Size, std::vector<uint8_t>& Out, TWmfFacts& Facts) {
   size_t pos = 0;
   if (Size >= 4 && Le32(Data) == kPlaceableKey) {
@@ -285,20 +294,8 @@ void CheckWmf(const uint8_t* Data, size_t Size, std::vector<uint8_t>& Out, TWmfF
           Facts.MapMode = Le16(p);
         }
         break;
-      case 0x020B:
-        if (!Facts.HasWindowOrg) {
-          Facts.HasWindowOrg = true;
-          Facts.WindowY = LeS16(p);
-          Facts.WindowX = LeS16(p + 2);
-        }
-        break;
-      case 0x020C:
-        if (!Facts.HasWindowExt) {
-          Facts.HasWindowExt = true;
-          Facts.WindowH = LeS16(p);
-          Facts.WindowW = LeS16(p + 2);
-        }
-        break;
+      case 0x020B: FirstPair(p, Facts.HasWindowOrg, Facts.WindowY, Facts.WindowX); break;
+      case 0x020C: FirstPair(p, Facts.HasWindowExt, Facts.WindowH, Facts.WindowW); break;
       default:
         break;
     }

@@ -60,6 +60,19 @@ thread_local bool tCaller = false;
 // Set on a thread while it runs a range of a pass.
 thread_local bool tInRange = false;
 
+// Gives a thread's flag a value for the guard's lifetime.
+class TFlagScope {
+ public:
+  TFlagScope(bool& Flag, bool Value) : flag_(Flag), was_(Flag) { Flag = Value; }
+  ~TFlagScope() { flag_ = was_; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool was_;
+};
+
 // Workers woken together for a pass are often put on one processor by the
 // kernel, and the second then waits there for milliseconds while another
 // processor idles. Each worker therefore keeps to a processor of its own: the
@@ -132,23 +145,14 @@ void RunInArena(int32_t Threads, const TRange& Range, const TBody& Body) {
   // A pass started inside another one's range (by a worker, say) is no new caller.
   const bool Outside = !tInRange;
   if (Outside) A->Placement.NoteCaller();
-  struct TCallerMark {
-    bool Was;
-    explicit TCallerMark(bool Outside) : Was(tCaller) { tCaller = tCaller || Outside; }
-    ~TCallerMark() { tCaller = Was; }
-  } Mark(Outside);
+  const TFlagScope Caller(tCaller, tCaller || Outside);
   A->Arena.execute([&] {
     tbb::simple_partitioner Partitioner;
     tbb::parallel_for(
         Range,
         [&](const TRange& Piece) {
           A->Placement.Place();
-          const bool Was = tInRange;
-          tInRange = true;
-          struct TRestore {
-            bool Was;
-            ~TRestore() { tInRange = Was; }
-          } Restore{Was};
+          const TFlagScope InRange(tInRange, true);
           Body(Piece);
         },
         Partitioner);
