@@ -17,25 +17,27 @@
 #include "img_minmax.h"
 #include "img_rotate.h"
 #include "platform_library.h"
+#include "platform_messagebox.h"
 #include "strarray.h"
 #include "stringutils.h"
+#include "zub_plugin_process.h"
 
 namespace {
 
-// Whatever a plug-in throws becomes a report; a std::exception keeps its own
-// class and text, anything else is named as a plug-in failure.
-template <class F>
-void CallPlugin(EditorUi& Ui, const std::string& Place, const std::string& FileName, F&& Call) {
-  try {
-    Call();
-  } catch (const std::exception& E) {
-    Ui.ExceptionBox(E, Place);
-  } catch (...) {
-    Ui.ExceptionBox(EPluginError(FileName + " raised an exception that is not a std::exception"), Place);
-  }
+const char* const kScanPlace = "on action Plugins1Click";
+const char* const kRunPlace = "on action ExecutePlugin";
+
+// What the plug-in threw in the helper, reported under its own class name.
+void ReportRaised(EditorUi& Ui, const TPluginAnswer& A, const std::string& Place) {
+  Ui.ExceptionBox(EPluginError(A.Message, A.ClassName), Place);
 }
 
-// Delphi's Trim: control characters and spaces off both ends.
+// The one report of a helper that went away before it was done.
+void ReportEnded(EditorUi& Ui, const TPluginProcess& P, const std::string& What, const std::string& Place) {
+  Ui.ExceptionBox(EPluginError("the plug-in " + What + " " + P.Why() + "; the picture is unchanged"), Place);
+}
+
+// The trim of plug-in texts: control characters and spaces off both ends.
 std::string Trim(const std::string& S) {
   size_t b = 0, e = S.size();
   while (b < e && static_cast<unsigned char>(S[b]) <= ' ') ++b;
@@ -156,16 +158,6 @@ constexpr VemraHostRoutines kHostRoutines = {
     HostBrightnessContrast, HostIntensityMinMax, HostConvolve3x3,  HostConvolve5x5,       HostFlipVertical,
     HostMirrorHorizontal, HostRotateQuarterTurns};
 
-// Keeps the accepted work bitmap set for exactly one call.
-class TWorkScope {
- public:
-  explicit TWorkScope(TBitmap32* Work) : saved_(gPluginWork) { gPluginWork = Work; }
-  ~TWorkScope() { gPluginWork = saved_; }
-
- private:
-  TBitmap32* saved_;
-};
-
 }  // namespace
 
 std::string PluginFieldText(const char* Field, size_t Size) { return std::string(Field, strnlen(Field, Size)); }
@@ -174,7 +166,8 @@ void SetPluginWorkBitmap(TBitmap32* Work) { gPluginWork = Work; }
 
 const VemraHostRoutines& PluginHostRoutines() { return kHostRoutines; }
 
-TPluginHost::TPluginHost(std::string ProgramFolder) : fFolder(std::move(ProgramFolder)) {}
+TPluginHost::TPluginHost(std::string ProgramFolder)
+    : HelperFile(ProgramFolder + "/vemra-plugin-host"), fFolder(std::move(ProgramFolder)) {}
 
 void TPluginHost::Plugins1Click(EditorUi& Ui) {
   try {
@@ -210,32 +203,71 @@ void TPluginHost::Scan(EditorUi& Ui) {
   for (const std::string& name : names) ScanLibrary(Ui, name, info, next, existing);
 }
 
+bool TPluginHost::KeepWaiting(EditorUi& Ui, const std::string& FileName) {
+  return Ui.MessageBox("The plug-in " + FileName + " is not responding.\nStop it?", MB_YESNO | MB_ICONQUESTION) !=
+         IDYES;
+}
+
 void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPluginInfo& Info, size_t& Submenu,
                               size_t ExistingSubmenus) {
-  auto lib = TLibrary::Load(PluginFolder() + "/" + FileName);
-  if (!lib) return;
-  const std::string place = "on action Plugins1Click";
-  int32_t count = 0;
-  if (auto query = lib->Proc<VemraPluginQueryProc>("VemraPluginQuery"))
-    CallPlugin(Ui, place, FileName, [&] { count = query(VEMRA_PLUGIN_HOST_VERSION); });
-  auto identify = lib->Proc<VemraPluginIdentifyProc>("VemraPluginIdentify");
-  if (count <= 0 || identify == nullptr) return;
+  const std::string path = PluginFolder() + "/" + FileName;
+  std::error_code ec;
+  const auto key = std::make_tuple(FileName, std::filesystem::file_size(path, ec),
+                                   static_cast<int64_t>(std::filesystem::last_write_time(path, ec).time_since_epoch().count()));
+  if (fBroken.count(key) != 0) return;
+
+  TPluginProcess helper;
+  std::string error;
+  if (!helper.Start(HelperFile, error)) throw EPluginError(error);
+  TPluginRequest request;
+  request.Op = TPluginRequest::Scan;
+  request.MaxFunctions = kMaxPluginFunctions;
+  request.Info = Info;
+  if (path.size() >= sizeof request.Library) return;
+  std::memcpy(request.Library, path.c_str(), path.size() + 1);
+  // The items are taken only once the helper is done: a library that dies
+  // half-way through its functions is left out whole.
+  struct TFound {
+    int32_t Index;
+    VemraPluginInfo Info;
+  };
+  std::vector<TFound> found;
+  int32_t count = -1;
+  TPluginAnswer a;
+  for (bool done = !helper.Send(request); !done;) {
+    const auto got = helper.Receive(a, WaitMs, [&] { return KeepWaiting(Ui, FileName); });
+    if (got != TPluginProcess::Answer) {
+      if (got == TPluginProcess::Ended) ReportEnded(Ui, helper, FileName, kScanPlace);
+      fBroken.insert(key);
+      return;
+    }
+    switch (a.Kind) {
+      case TPluginAnswer::Raised: ReportRaised(Ui, a, kScanPlace); break;
+      case TPluginAnswer::Count: count = std::min(a.Value, kMaxPluginFunctions); break;
+      case TPluginAnswer::Identified:
+        if (a.Value >= 0 && a.Value < count) found.push_back({a.Value, a.Info});
+        break;
+      case TPluginAnswer::Done: done = true; break;
+      default: break;
+    }
+  }
+  if (count <= 0) return;
+  if (!found.empty()) Info = found.back().Info;
 
   if (Submenu >= ExistingSubmenus) Submenus.emplace_back();
   TPluginSubmenu& menu = Submenus[Submenu];
   menu.Caption = FileName;
   for (TPluginMenuItem& item : menu.Items) item.Visible = false;
   size_t k = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    CallPlugin(Ui, place, FileName, [&] { identify(i, &Info); });
-    const std::string name = PluginFieldText(Info.name, sizeof Info.name);
+  for (const TFound& f : found) {
+    const std::string name = PluginFieldText(f.Info.name, sizeof f.Info.name);
     if (name.empty()) continue;
     if (k >= menu.Items.size()) menu.Items.emplace_back();
     if (gPluginCount >= static_cast<int32_t>(gPluginList.size())) gPluginList.resize(gPluginList.size() + 32);
-    gPluginList[gPluginCount] = FileName + ":" + std::to_string(i);
+    gPluginList[gPluginCount] = FileName + ":" + std::to_string(f.Index);
     TPluginMenuItem& item = menu.Items[k];
-    item.Caption = Trim(name) + " by " + Trim(PluginFieldText(Info.author, sizeof Info.author));
-    item.Hint = Trim(PluginFieldText(Info.hint, sizeof Info.hint));
+    item.Caption = Trim(name) + " by " + Trim(PluginFieldText(f.Info.author, sizeof f.Info.author));
+    item.Hint = Trim(PluginFieldText(f.Info.hint, sizeof f.Info.hint));
     item.Tag = gPluginCount;
     item.Visible = true;
     ++k;
@@ -268,37 +300,49 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
   int32_t index = -1;
   if (parts.size() != 2 || !TryStrToInt(parts[1], index)) index = -1;
   if (index < 0) return 0;
-  auto lib = TLibrary::Load(PluginFolder() + "/" + parts[0]);
-  if (!lib) return 0;
-  auto execute = lib->Proc<VemraPluginExecuteProc>("VemraPluginExecute");
-  if (execute == nullptr) return 0;
-
+  const std::string path = PluginFolder() + "/" + parts[0];
   TBitmap32* work = Editor.gWork.get();
-  VemraPluginHost host;
-  std::memset(&host, 0, sizeof host);
-  host.result = 0;
-  host.form = MainWindow;
-  // The record has 16 bits for each side; wider bitmaps show modulo 65536.
-  host.width = static_cast<uint16_t>(work->Width());
-  host.height = static_cast<uint16_t>(work->Height());
-  host.pixels = work->Bits();
-  host.routines = kHostRoutines;
+  EditorUi& ui = Editor.Ui();
+  TPluginRequest request;
+  if (path.size() >= sizeof request.Library) return 0;
+  std::memcpy(request.Library, path.c_str(), path.size() + 1);
+  request.Op = TPluginRequest::Execute;
+  request.Index = index;
+  request.Width = work->Width();
+  request.Height = work->Height();
+  request.MainWindow = reinterpret_cast<uintptr_t>(MainWindow);
 
-  int32_t result = 0;
-  const std::string place = "on action ExecutePlugin";
-  {
-    TWorkScope scope(work);
-    CallPlugin(Editor.Ui(), place, parts[0],
-               [&] { execute(index, &host, reinterpret_cast<VemraBitmap*>(work)); });
+  TSharedPixels shared(work->PixelCount());
+  TPluginProcess helper;
+  std::string error;
+  if (!shared.Valid()) error = "no shared memory for the plug-in's work bitmap";
+  if (!error.empty() || !helper.Start(HelperFile, error)) {
+    ui.ExceptionBox(EPluginError(error), kRunPlace);
+    return arCancel;
   }
-  if (host.form != nullptr && host.form != MainWindow) {
-    auto* dialog = static_cast<VemraPluginDialog*>(host.form);
-    int32_t modal = 0;
-    CallPlugin(Editor.Ui(), place, parts[0], [&] { modal = dialog->ShowModal(dialog); });
-    if (modal == VEMRA_MODAL_CANCEL) result = arCancel;
-    CallPlugin(Editor.Ui(), place, parts[0], [&] { dialog->Release(dialog); });
-  } else if (host.result != 0) {
-    result = arCancel;
+  if (shared.Data() != nullptr) std::memcpy(shared.Data(), work->Bits(), work->PixelCount() * sizeof(TColor32));
+
+  uint32_t wait = WaitMs;
+  TPluginAnswer a;
+  for (bool sent = helper.Send(request, shared.Fd());;) {
+    const auto got = sent ? helper.Receive(a, wait, [&] { return KeepWaiting(ui, parts[0]); })
+                          : TPluginProcess::Ended;
+    // A run that did not finish leaves the picture as it was: the engine puts
+    // its snapshot back. The user who stopped it already knows.
+    if (got == TPluginProcess::Ended) ReportEnded(ui, helper, parts[0], kRunPlace);
+    if (got != TPluginProcess::Answer) return arCancel;
+    if (a.Kind == TPluginAnswer::Raised) ReportRaised(ui, a, kRunPlace);
+    if (a.Kind == TPluginAnswer::DialogShown) wait = DialogWaitMs;
+    if (a.Kind == TPluginAnswer::Done) break;
   }
-  return result;
+  // Nothing of the helper may touch the pixels once we read them.
+  helper.Stop();
+  if (a.Value < 0) return 0;  // the library or its Execute was missing: nothing ran
+  if (a.Width != work->Width() || a.Height != work->Height()) {
+    if (static_cast<int64_t>(a.Width) * a.Height != static_cast<int64_t>(work->PixelCount()) || a.Width < 0)
+      return arCancel;
+    work->SetSize(a.Width, a.Height);
+  }
+  if (shared.Data() != nullptr) std::memcpy(work->Bits(), shared.Data(), work->PixelCount() * sizeof(TColor32));
+  return a.Value == arCancel ? arCancel : 0;
 }

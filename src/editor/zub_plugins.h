@@ -9,14 +9,18 @@
 // A chosen function runs as an action callback of the command engine, so it
 // gets undo, the selection and the layers like every built-in effect.
 //
-// A library is loaded only for one scan or one run and freed right after.
-// Every call into a plug-in is wrapped: what it throws is reported with the
-// exception box and goes no further.
+// A library is loaded only for one scan or one run, and only in a helper
+// process (zub_plugin_process.h): what a plug-in throws is reported with the
+// exception box; a helper that crashes, exits or hangs is stopped and
+// reported once, and the picture stays as it was.
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform_exceptions.h"
 #include "zub_main_engine.h"
 
 class EditorUi;
@@ -36,11 +40,23 @@ struct TPluginSubmenu {
   std::vector<TPluginMenuItem> Items;
 };
 
-// Thrown for (and reported in place of) whatever a plug-in lets escape.
-class EPluginError : public std::runtime_error {
+// Reported for whatever a plug-in lets escape; what it threw in the helper
+// keeps its own class name.
+class EPluginError : public Exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EPluginError(const std::string& Message, std::string Class = "EPluginError")
+      : Exception(Message), class_(std::move(Class)) {}
+  std::string ClassName() const override { return class_; }
+
+ private:
+  std::string class_;
 };
+
+// The most functions one library may offer. A submenu shows its items in one
+// column: 256 items of some 20 pixels already stand several screens tall, so
+// no usable library offers more, and a library that claims 2^31 - 1 costs no
+// more than 256 Identify calls and menu items.
+constexpr int32_t kMaxPluginFunctions = 256;
 
 class TPluginHost {
  public:
@@ -57,6 +73,14 @@ class TPluginHost {
 
   // The opaque main-window token put into the host record's form field.
   void* MainWindow = nullptr;
+
+  // The helper program every plug-in call runs in (beside the program).
+  std::string HelperFile;
+  // How long a plug-in may keep the editor waiting before the user is asked
+  // whether to stop it: in Query, Identify and Execute, and in its dialog,
+  // where the user is busy with the plug-in itself.
+  uint32_t WaitMs = 10000;
+  uint32_t DialogWaitMs = 120000;
 
   std::string PluginFolder() const { return fFolder + "/plugins"; }
 
@@ -76,8 +100,14 @@ class TPluginHost {
   void Scan(EditorUi& Ui);
   void ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPluginInfo& Info, size_t& Submenu,
                    size_t ExistingSubmenus);
+  // True to keep waiting for FileName's helper: asks the user.
+  bool KeepWaiting(EditorUi& Ui, const std::string& FileName);
 
   std::string fFolder;
+  // Libraries whose scan crashed, exited or was stopped, by name, size and
+  // time: skipped without a word until the file changes, so a plug-in that
+  // hangs in Query does not stall (and report) every opening of the menu.
+  std::set<std::tuple<std::string, uintmax_t, int64_t>> fBroken;
 };
 
 // The text of a fixed-size field: up to the first zero, never past Size.

@@ -113,6 +113,8 @@ struct TPreparedExec {
   bool Hidden = false;
   int Nice = 0;
   bool NewSession = false;
+  int Channel = -1;      // becomes descriptor 3 of the child
+  bool NewGroup = false;  // the child leads a process group of its own
 };
 
 void WriteFailure(int Fd, int Stage, int Err) {
@@ -123,6 +125,15 @@ void WriteFailure(int Fd, int Stage, int Err) {
 
 // Runs in the child after fork; never returns.
 [[noreturn]] void ExecChild(const TPreparedExec& P, int ErrFd) {
+  // Before anything else takes descriptor 3; dup2 clears close-on-exec, and
+  // a channel that already is 3 needs it cleared by hand.
+  if (P.Channel >= 0) {
+    if (P.Channel == 3 ? ::fcntl(3, F_SETFD, 0) != 0 : ::dup2(P.Channel, 3) != 3) {
+      WriteFailure(ErrFd, 1, errno);
+      _exit(127);
+    }
+  }
+  if (P.NewGroup) ::setpgid(0, 0);
   if (!P.Folder.empty() && ::chdir(P.Folder.c_str()) != 0) {
     WriteFailure(ErrFd, 0, errno);
     _exit(127);
@@ -377,6 +388,76 @@ TSpawnResult PlatformRunAndWait(const std::vector<std::string>& Args, const TSpa
     result.Code = -1;
   }
   return result;
+}
+
+int32_t PlatformStartChild(const std::vector<std::string>& Args, const TSpawnOptions& Options, int Channel,
+                           int& Pid) {
+  Pid = -1;
+  TPreparedExec prepared;
+  int32_t error = 0;
+  if (!Prepare(Args, Options.Folder, prepared, error)) return error;
+  prepared.Hidden = Options.Hidden;
+  prepared.Nice = Options.Nice;
+  prepared.Channel = Channel;
+  prepared.NewGroup = true;
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
+  // The error pipe must not land on descriptor 3 in the child.
+  if (pipeFds[1] == 3) {
+    int moved = ::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 4);
+    ::close(pipeFds[1]);
+    pipeFds[1] = moved;
+  }
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return ErrnoToSystemError(errno);
+  }
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    ExecChild(prepared, pipeFds[1]);
+  }
+  // Set from both sides, so the group exists before we may signal it.
+  ::setpgid(pid, pid);
+  ::close(pipeFds[1]);
+  bool failed = ReadFailure(pipeFds[0], error);
+  ::close(pipeFds[0]);
+  if (failed) {
+    WaitPid(pid, nullptr, 0);
+    return error;
+  }
+  Pid = pid;
+  return 0;
+}
+
+bool PlatformWaitChild(int Pid, uint32_t TimeoutMs, int32_t& Code) {
+  // Looks without reaping: while the ended child is not reaped, neither its
+  // id nor its group's can go to another process, so stopping stays safe.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs == INFINITE ? 0 : TimeoutMs);
+  int sleepMs = 1;
+  for (;;) {
+    siginfo_t info{};
+    int r = ::waitid(P_PID, static_cast<id_t>(Pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (r == 0 && info.si_pid == Pid) {
+      Code = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+      return true;
+    }
+    if (r < 0 && errno != EINTR) return false;
+    long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (TimeoutMs != INFINITE && left <= 0) return false;
+    if (TimeoutMs == INFINITE) left = sleepMs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, sleepMs)));
+    sleepMs = std::min(sleepMs * 2, 20);
+  }
+}
+
+int32_t PlatformStopChild(int Pid) {
+  ::kill(-Pid, SIGKILL);
+  ::kill(Pid, SIGKILL);
+  int status = 0;
+  return WaitPid(Pid, &status, 0) == Pid ? DecodeStatus(status) : -1;
 }
 
 int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder) {

@@ -56,6 +56,20 @@ struct TSpawnResult {
 TSpawnResult PlatformRunAndWait(const std::vector<std::string>& Args, const TSpawnOptions& Options,
                                 uint32_t TimeoutMs);
 
+// Starts Args[0] like PlatformRunAndWait and returns at once, with Channel
+// (a socket or pipe of ours) handed to the child as its descriptor 3 and the
+// child leading a process group of its own, so that stopping it also stops
+// whatever it started. Returns 0 and the child's id, or the system error code.
+// Every child started so must be ended with PlatformStopChild.
+int32_t PlatformStartChild(const std::vector<std::string>& Args, const TSpawnOptions& Options, int Channel,
+                           int& Pid);
+// Waits at most TimeoutMs for the child to end: true with its code (the exit
+// code, or 128 + the signal number). The child stays ours to stop (it is not
+// reaped, so its group can still be stopped).
+bool PlatformWaitChild(int Pid, uint32_t TimeoutMs, int32_t& Code);
+// Kills the child's process group and reaps the child; its code, as above.
+int32_t PlatformStopChild(int Pid);
+
 // Starts Args[0] detached (its own session, not our child once started) in
 // Folder (empty: ours). Returns 0, or the system error code of the failure.
 int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder);

@@ -19,6 +19,7 @@ namespace {
 
 const fs::path kGood = fs::path(VEMRA_BINARY_DIR) / "bin/plugins";
 const fs::path kBroken = fs::path(VEMRA_BINARY_DIR) / "bin/plugins-broken";
+const fs::path kHelper = fs::path(VEMRA_BINARY_DIR) / "bin/vemra-plugin-host";
 
 class Plugins : public ::testing::Test {
  protected:
@@ -32,6 +33,7 @@ class Plugins : public ::testing::Test {
     ed = std::make_unique<TEditor>(view, ui, 1024);
     ed->gFileName = "photo.png";
     host = std::make_unique<TPluginHost>(folder.string());
+    host->HelperFile = kHelper.string();
   }
   void TearDown() override { fs::remove_all(folder); }
   // Copies the named sample into the test's plugins folder (made by the scan
