@@ -34,7 +34,8 @@ void ReportRaised(EditorUi& Ui, const TPluginAnswer& A, const std::string& Place
 
 // The one report of a helper that went away before it was done.
 void ReportEnded(EditorUi& Ui, const TPluginProcess& P, const std::string& What, const std::string& Place) {
-  Ui.ExceptionBox(EPluginError("the plug-in " + What + " " + P.Why() + "; the picture is unchanged"), Place);
+  const char* const outcome = Place == kScanPlace ? "; it is left out of the menu" : "; the picture is unchanged";
+  Ui.ExceptionBox(EPluginError("the plug-in " + What + " " + P.Why() + outcome), Place);
 }
 
 // The trim of plug-in texts: control characters and spaces off both ends.

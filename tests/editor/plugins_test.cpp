@@ -10,6 +10,8 @@
 #include "../../include/vemra_plugin.h"
 #include "editor_test_util.h"
 #include "fake_editor_ui.h"
+#include "platform_messagebox.h"
+#include "utilities.h"
 #include "zub_main_engine.h"
 #include "zub_plugins.h"
 
@@ -20,6 +22,20 @@ namespace {
 const fs::path kGood = fs::path(VEMRA_BINARY_DIR) / "bin/plugins";
 const fs::path kBroken = fs::path(VEMRA_BINARY_DIR) / "bin/plugins-broken";
 const fs::path kHelper = fs::path(VEMRA_BINARY_DIR) / "bin/vemra-plugin-host";
+
+// The scripted window, whose boxes also go where the real window's go, so
+// that the recorder sees every time the user is told or asked.
+class TBoxedUi : public TFakeEditorUi {
+ public:
+  int MessageBox(const std::string& Text, uint32_t Flags) override {
+    TFakeEditorUi::MessageBox(Text, Flags);
+    return ShowMessageBox(Text, Flags);
+  }
+  void ExceptionBox(const std::exception& E, const std::string& Place) override {
+    TFakeEditorUi::ExceptionBox(E, Place);
+    ShowExceptionBox(E, Place);
+  }
+};
 
 class Plugins : public ::testing::Test {
  protected:
@@ -59,7 +75,9 @@ class Plugins : public ::testing::Test {
   }
 
   fs::path folder;
-  TFakeEditorUi ui;
+  TMessageBoxRecorder boxes;
+  TScopedMessageBoxHandler guard{boxes};
+  TBoxedUi ui;
   TImage32 view;
   std::unique_ptr<TBitmap32> original;
   std::unique_ptr<TEditor> ed;
@@ -158,6 +176,53 @@ TEST_F(Plugins, FortyFunctionsGrowTheListByThirtyTwo) {
   Install(kGood, "invert.so");
   host->Plugins1Click(ui);
   EXPECT_EQ(host->gPluginList.size(), 32u);
+  // A library that claims 2^31 - 1 functions is asked about the first 256 only.
+  Install(kBroken, "greedy.so");
+  host->Plugins1Click(ui);
+  EXPECT_EQ(host->gPluginCount, 2 + kMaxPluginFunctions);
+  EXPECT_EQ(host->gPluginList[255], "greedy.so:255");
+}
+
+TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
+  // One library misbehaves as the name it is installed under says. A looping
+  // one is asked about as soon as its wait is over (0 here); the recorder
+  // answers with the default button, Yes: stop it.
+  constexpr uint32_t kLong = 60000;
+  struct Case {
+    const char* Name;
+    bool InScan;
+    uint32_t Wait, DialogWait;
+  } cases[] = {
+      {"null-query.so", true, kLong, kLong},      {"null-identify.so", true, kLong, kLong},
+      {"null-execute.so", false, kLong, kLong},   {"null-dialog.so", false, kLong, kLong},
+      {"overrun-execute.so", false, kLong, kLong}, {"overrun-dialog.so", false, kLong, kLong},
+      {"exit-query.so", true, kLong, kLong},      {"exit-identify.so", true, kLong, kLong},
+      {"exit-execute.so", false, kLong, kLong},   {"exit-dialog.so", false, kLong, kLong},
+      {"loop-query.so", true, 0, 0},              {"loop-identify.so", true, 0, 0},
+      {"loop-execute.so", false, 0, 0},           {"loop-dialog.so", false, kLong, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(folder / "plugins");
+    Install(kBroken, "misbehave.so", c.Name);
+    host->WaitMs = c.InScan ? c.Wait : kLong;
+    boxes.Clear();
+    // A library whose scan failed is not run again at the next opening.
+    host->Plugins1Click(ui);
+    host->Plugins1Click(ui);
+    if (c.InScan) {
+      EXPECT_TRUE(Menu().empty());
+    } else {
+      ASSERT_EQ(Menu(), std::vector<std::string>{std::string(c.Name) + "/Misbehave by =0"});
+      host->WaitMs = c.Wait;
+      host->DialogWaitMs = c.DialogWait;
+      host->plugin1Click(*ed, 0);
+    }
+    EXPECT_TRUE(view.Bitmap()->Equal(original.get()));
+    EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_NE(boxes.Last().Text.find(c.Name), std::string::npos) << boxes.Last().Text;
+  }
 }
 
 TEST_F(Plugins, FailuresAreContained) {
