@@ -5,7 +5,8 @@
 
 TPluginsMenu::TPluginsMenu(QMenu* Plugins1, TPluginHost& Host, EditorUi& Ui, std::function<void(int32_t Tag)> Click)
     : QObject(Plugins1), plugins1_(Plugins1), host_(Host), ui_(Ui), click_(std::move(Click)) {
-  connect(plugins1_, &QMenu::aboutToShow, this, &TPluginsMenu::Plugins1Click);
+  // Nothing to repeat until a plug-in has run.
+  ui_.SetMenuEnabled("RedoPlugin1", host_.gLastPluginItem >= 0);
 }
 
 void TPluginsMenu::Plugins1Click() {

@@ -52,6 +52,8 @@ std::string Trim(const std::string& S) {
 // else (null, a stale or forged pointer) is refused before it is touched.
 TBitmap32* gPluginWork = nullptr;
 
+std::string gHelperFolder;
+
 TBitmap32* Accept(const VemraBitmap* Bmp) {
   auto* b = reinterpret_cast<TBitmap32*>(const_cast<VemraBitmap*>(Bmp));
   return b != nullptr && b == gPluginWork ? b : nullptr;
@@ -161,14 +163,19 @@ constexpr VemraHostRoutines kHostRoutines = {
 
 }  // namespace
 
+void SetPluginHelperFolder(const std::string& Folder) { gHelperFolder = Folder; }
+
 std::string PluginFieldText(const char* Field, size_t Size) { return std::string(Field, strnlen(Field, Size)); }
 
 void SetPluginWorkBitmap(TBitmap32* Work) { gPluginWork = Work; }
 
 const VemraHostRoutines& PluginHostRoutines() { return kHostRoutines; }
 
-TPluginHost::TPluginHost(std::string ProgramFolder)
-    : HelperFile(ProgramFolder + "/vemra-plugin-host"), fFolder(std::move(ProgramFolder)) {}
+TPluginHost::TPluginHost(std::string ProgramFolder) : fFolder(std::move(ProgramFolder)) {}
+
+std::string TPluginHost::HelperFile() const {
+  return (gHelperFolder.empty() ? fFolder : gHelperFolder) + "/vemra-plugin-host";
+}
 
 void TPluginHost::Plugins1Click(EditorUi& Ui) {
   try {
@@ -219,7 +226,7 @@ void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPl
 
   TPluginProcess helper;
   std::string error;
-  if (!helper.Start(HelperFile, error)) throw EPluginError(error);
+  if (!helper.Start(HelperFile(), error)) throw EPluginError(error);
   TPluginRequest request;
   request.Op = TPluginRequest::Scan;
   request.MaxFunctions = kMaxPluginFunctions;
@@ -317,7 +324,7 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
   TPluginProcess helper;
   std::string error;
   if (!shared.Valid()) error = "no shared memory for the plug-in's work bitmap";
-  if (!error.empty() || !helper.Start(HelperFile, error)) {
+  if (!error.empty() || !helper.Start(HelperFile(), error)) {
     ui.ExceptionBox(EPluginError(error), kRunPlace);
     return arCancel;
   }

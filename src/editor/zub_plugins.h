@@ -74,8 +74,6 @@ class TPluginHost {
   // The opaque main-window token put into the host record's form field.
   void* MainWindow = nullptr;
 
-  // The helper program every plug-in call runs in (beside the program).
-  std::string HelperFile;
   // How long a plug-in may keep the editor waiting before the user is asked
   // whether to stop it: in Query, Identify and Execute, and in its dialog,
   // where the user is busy with the plug-in itself.
@@ -100,6 +98,7 @@ class TPluginHost {
   void Scan(EditorUi& Ui);
   void ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPluginInfo& Info, size_t& Submenu,
                    size_t ExistingSubmenus);
+  std::string HelperFile() const;
   // True to keep waiting for FileName's helper: asks the user.
   bool KeepWaiting(EditorUi& Ui, const std::string& FileName);
 
@@ -109,6 +108,10 @@ class TPluginHost {
   // hangs in Query does not stall (and report) every opening of the menu.
   std::set<std::tuple<std::string, uintmax_t, int64_t>> fBroken;
 };
+
+// Where the helper program "vemra-plugin-host" is looked for: the program's
+// folder when empty (tests name the build tree's).
+void SetPluginHelperFolder(const std::string& Folder);
 
 // The text of a fixed-size field: up to the first zero, never past Size.
 std::string PluginFieldText(const char* Field, size_t Size);

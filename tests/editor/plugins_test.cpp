@@ -21,7 +21,6 @@ namespace {
 
 const fs::path kGood = fs::path(VEMRA_BINARY_DIR) / "bin/plugins";
 const fs::path kBroken = fs::path(VEMRA_BINARY_DIR) / "bin/plugins-broken";
-const fs::path kHelper = fs::path(VEMRA_BINARY_DIR) / "bin/vemra-plugin-host";
 
 // The scripted window, whose boxes also go where the real window's go, so
 // that the recorder sees every time the user is told or asked.
@@ -40,6 +39,7 @@ class TBoxedUi : public TFakeEditorUi {
 class Plugins : public ::testing::Test {
  protected:
   void SetUp() override {
+    SetPluginHelperFolder(VEMRA_BIN_DIR);
     char tmpl[] = "/tmp/vemra-plugins-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     folder = tmpl;
@@ -49,9 +49,11 @@ class Plugins : public ::testing::Test {
     ed = std::make_unique<TEditor>(view, ui, 1024);
     ed->gFileName = "photo.png";
     host = std::make_unique<TPluginHost>(folder.string());
-    host->HelperFile = kHelper.string();
   }
-  void TearDown() override { fs::remove_all(folder); }
+  void TearDown() override {
+    fs::remove_all(folder);
+    SetPluginHelperFolder("");
+  }
   // Copies the named sample into the test's plugins folder (made by the scan
   // when it is missing, so the first copy makes it here).
   void Install(const fs::path& From, const std::string& Name, const std::string& As = "") {
