@@ -20,10 +20,23 @@
  * not overrun. The host catches whatever a plug-in throws; a plug-in should
  * still not let a C++ exception cross these functions.
  *
+ * Every call runs in a helper process of the host's ("vemra-plugin-host"),
+ * a fresh one for each scan of a library (Query and all its Identify calls)
+ * and for each Execute; the library is loaded there and nowhere else. So
+ * nothing a plug-in keeps in memory lasts from one call to the next, the
+ * form field's value on entry only identifies the main window (it cannot be
+ * used as a pointer), and a plug-in that crashes, exits or does not return
+ * ends only its helper: the editor reports it once and keeps the picture as
+ * it was. A plug-in that takes long gets a question to the user, who may
+ * stop it. The host routines run in the helper, on the helper's copy of the
+ * work bitmap, whose pixels go back to the editor when Execute (and the
+ * dialog) are done.
+ *
  * A plug-in that wants a dialog puts a VemraPluginDialog of its own into
- * Host->form; after Execute returns the host calls ShowModal on the
- * user-interface thread and then Release. A modal result of
- * VEMRA_MODAL_CANCEL cancels the command.
+ * Host->form; after Execute returns the host calls ShowModal in the same
+ * helper, on the thread that called Execute, and then Release. The helper
+ * has the editor's display, so the dialog opens a window of its own there.
+ * A modal result of VEMRA_MODAL_CANCEL cancels the command.
  */
 #ifndef VEMRA_PLUGIN_H
 #define VEMRA_PLUGIN_H

@@ -220,8 +220,8 @@ void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPl
                               size_t ExistingSubmenus) {
   const std::string path = PluginFolder() + "/" + FileName;
   std::error_code ec;
-  const auto key = std::make_tuple(FileName, std::filesystem::file_size(path, ec),
-                                   static_cast<int64_t>(std::filesystem::last_write_time(path, ec).time_since_epoch().count()));
+  const auto stamp = std::filesystem::last_write_time(path, ec).time_since_epoch().count();
+  const auto key = std::make_tuple(FileName, std::filesystem::file_size(path, ec), static_cast<int64_t>(stamp));
   if (fBroken.count(key) != 0) return;
 
   TPluginProcess helper;
@@ -242,7 +242,9 @@ void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPl
   std::vector<TFound> found;
   int32_t count = -1;
   TPluginAnswer a;
-  for (bool done = !helper.Send(request); !done;) {
+  // A helper that died before it took the order shows as one that ended.
+  helper.Send(request);
+  for (bool done = false; !done;) {
     const auto got = helper.Receive(a, WaitMs, [&] { return KeepWaiting(Ui, FileName); });
     if (got != TPluginProcess::Answer) {
       if (got == TPluginProcess::Ended) ReportEnded(Ui, helper, FileName, kScanPlace);
@@ -332,9 +334,9 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
 
   uint32_t wait = WaitMs;
   TPluginAnswer a;
-  for (bool sent = helper.Send(request, shared.Fd());;) {
-    const auto got = sent ? helper.Receive(a, wait, [&] { return KeepWaiting(ui, parts[0]); })
-                          : TPluginProcess::Ended;
+  helper.Send(request, shared.Fd());
+  for (;;) {
+    const auto got = helper.Receive(a, wait, [&] { return KeepWaiting(ui, parts[0]); });
     // A run that did not finish leaves the picture as it was: the engine puts
     // its snapshot back. The user who stopped it already knows.
     if (got == TPluginProcess::Ended) ReportEnded(ui, helper, parts[0], kRunPlace);
@@ -347,8 +349,8 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
   helper.Stop();
   if (a.Value < 0) return 0;  // the library or its Execute was missing: nothing ran
   if (a.Width != work->Width() || a.Height != work->Height()) {
-    if (static_cast<int64_t>(a.Width) * a.Height != static_cast<int64_t>(work->PixelCount()) || a.Width < 0)
-      return arCancel;
+    const int64_t pixels = static_cast<int64_t>(work->PixelCount());
+    if (a.Width < 0 || a.Height < 0 || static_cast<int64_t>(a.Width) * a.Height != pixels) return arCancel;
     work->SetSize(a.Width, a.Height);
   }
   if (shared.Data() != nullptr) std::memcpy(work->Bits(), shared.Data(), work->PixelCount() * sizeof(TColor32));
