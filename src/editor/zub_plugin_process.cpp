@@ -225,7 +225,8 @@ void ServeExecute(TAnswerer& Out, const TPluginRequest& R, const std::string& Fi
   if (execute == nullptr) return Out.Done(-1);
 
   TBitmap32 work;
-  work.SetSize(R.Width, R.Height);
+  // Every pixel comes from the shared copy next.
+  work.SetSizeForOverwrite(R.Width, R.Height);
   if (pixels > 0) std::memcpy(work.Bits(), shared, pixels * 4);
   VemraPluginHost host;
   std::memset(&host, 0, sizeof host);
