@@ -270,6 +270,20 @@ TEST_F(Plugins, FailuresAreContained) {
   EXPECT_EQ(ui.Exceptions.size(), 2u);
 }
 
+TEST_F(Plugins, AMissingHelperIsReportedOnceAndRunsNothing) {
+  Install(kGood, "askdialog.so");
+  Install(kGood, "invert.so");
+  host->Plugins1Click(ui);
+  SetPluginHelperFolder(folder.string());  // no helper there
+  host->plugin1Click(*ed, TagOf("Invert by Vemra samples"));
+  EXPECT_TRUE(view.Bitmap()->Equal(original.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
+  host->Plugins1Click(ui);  // one report per scan, not one per library
+  ASSERT_EQ(boxes.Count(), 2u);
+  EXPECT_NE(boxes.Requests()[0].Text.find("vemra-plugin-host could not be started"), std::string::npos);
+  EXPECT_NE(boxes.Requests()[1].Text.find("on action Plugins1Click"), std::string::npos);
+}
+
 TEST_F(Plugins, HostRecordCarriesTheWorkBitmap) {
   // Width and height modulo 65536, in the record the C header describes.
   Install(kBroken, "forty.so");
