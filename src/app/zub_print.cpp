@@ -345,8 +345,9 @@ void TPrinting::PrintToFile(const std::string& FileName, const QImage& Image, co
     if (!painter.end()) throw EWriteError("Stream write error");
   }
   const QByteArray& bytes = pdf.data();
-  ReplaceFileAtomically(FileName, [&](TStream& S) { S.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size())); },
-                        TRenameFailure::rfWriteError);
+  ReplaceFileAtomically(
+      FileName, [&](TStream& S) { S.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size())); },
+      TRenameFailure::rfWriteError);
 }
 
 void TPrinting::PrintJob() {

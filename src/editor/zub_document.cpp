@@ -239,7 +239,8 @@ bool TZubDocument::WriteWithBackup(const std::string& Name, TSaveWriter Write) {
     throw;
   }
   if (HadFile && !Ok) PutBackOriginal(Name, Original);
-  // A copy an earlier, killed save left goes with this save.
+  // A ".~" copy from before (kept while backups were on, or left by an older
+  // version's killed save) goes with this save, as it always has.
   if (HadFile && Ok && !gCreateBackup) RemoveQuietly(Backup);
   return Ok;
 }

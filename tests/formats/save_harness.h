@@ -121,7 +121,8 @@ inline int KillSaversAtRandomMoments(const std::string& Target, const std::vecto
     for (const std::string& n : FolderEntries(folder)) {
       if (n == name) continue;
       const std::string extra = folder + "/" + n;
-      if (!IsNew(ReadFileBytes(extra))) Failure = "round " + std::to_string(round) + ": a partial file " + n + " is left";
+      if (!IsNew(ReadFileBytes(extra)))
+        Failure = "round " + std::to_string(round) + ": a partial file " + n + " is left";
       std::filesystem::remove(extra);
     }
   }
