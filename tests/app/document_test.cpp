@@ -104,6 +104,16 @@ class Document : public ::testing::Test {
       for (int32_t x = 0; x < W; ++x) View.Bitmap()->SetPixel(x, y, Fill(x, y));
     Ed.gFileName = "untitled";
   }
+  // The document changed into opaque noise of W x H, with an undo step.
+  void MakeNoise(int32_t W, int32_t H, uint32_t Seed) {
+    View.Bitmap()->SetSize(W, H);
+    Modify();
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        Seed = Seed * 1664525u + 1013904223u;
+        View.Bitmap()->SetPixel(x, y, 0xFF000000u | Seed >> 8);
+      }
+  }
   // A change through the command engine, so the undo store holds a step.
   void Modify() {
     Ed.ApplyAction([](TEditor& E, const TActionArgument&) {
@@ -365,14 +375,7 @@ TEST_F(Document, SaveThatRunsOutOfSpaceLeavesTheOriginal) {
     setrlimit(RLIMIT_FSIZE, &L);
     std::signal(SIGXFSZ, SIG_IGN);
     // Noise does not compress: about 260 KB of PNG.
-    uint32_t Seed = 12345;
-    View.Bitmap()->SetSize(256, 256);
-    Modify();
-    for (int32_t y = 0; y < 256; ++y)
-      for (int32_t x = 0; x < 256; ++x) {
-        Seed = Seed * 1664525u + 1013904223u;
-        View.Bitmap()->SetPixel(x, y, 0xFF000000u | Seed >> 8);
-      }
+    MakeNoise(256, 256, 12345);
     const bool Saved = Doc.SaveImageFile(Name);
     const bool Unsaved = !Saved && Ed.gFileName == Name && Ed.gImageUndo->HasUndo() && !Ui.Exceptions.empty();
     _exit(Unsaved ? 0 : 1);
@@ -391,14 +394,7 @@ TEST_F(Document, SaveThatRunsOutOfSpaceLeavesTheOriginal) {
 TEST_F(Document, KilledSavesLeaveNoBackupBehind) {
   const std::string Old = SavedOriginal("killed.png");
   const std::string Name = Ed.gFileName;
-  uint32_t Seed = 99;
-  View.Bitmap()->SetSize(160, 120);
-  Modify();
-  for (int32_t y = 0; y < 120; ++y)
-    for (int32_t x = 0; x < 160; ++x) {
-      Seed = Seed * 1664525u + 1013904223u;
-      View.Bitmap()->SetPixel(x, y, 0xFF000000u | Seed >> 8);
-    }
+  MakeNoise(160, 120, 99);
   // What a save that is not interrupted writes.
   ASSERT_TRUE(Doc.SaveImageFile(Name));
   const std::string New = ReadBytes(Name);
