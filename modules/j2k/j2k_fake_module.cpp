@@ -2,6 +2,7 @@
 // variable VEMRA_FAKE_J2K picks its answer; every call is recorded in a
 // state the test reads through FakeJ2KState (the test keeps the module
 // loaded, so the state outlives the bridge's own load and unload).
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -49,14 +50,21 @@ __attribute__((visibility("default"))) int LibLoadImage(const char*, char*, TIma
   return 0;
 }
 
-__attribute__((visibility("default"))) int LibSaveImage(const char*, const char* Format, TImageContainer* Image) {
+__attribute__((visibility("default"))) int LibSaveImage(const char* FileName, const char* Format,
+                                                        TImageContainer* Image) {
   ++gState.Saves;
   std::strncpy(gState.Format, Format ? Format : "(null)", sizeof gState.Format - 1);
   std::strncpy(gState.Options, Image->Options ? Image->Options : "(null)", sizeof gState.Options - 1);
   gState.Saved = *Image;
   const size_t N = static_cast<size_t>(Image->BytesPerRow) * static_cast<size_t>(Image->Height);
   std::memcpy(gState.SavedBytes, Image->Data, N < sizeof gState.SavedBytes ? N : sizeof gState.SavedBytes);
-  return Mode() == "save_fails" ? 9 : 0;
+  if (Mode() == "save_fails") return 9;
+  // A few bytes, so the bridge has a file to put in place.
+  if (FILE* F = std::fopen(FileName, "wb")) {
+    std::fputs(gState.Format, F);
+    std::fclose(F);
+  }
+  return 0;
 }
 
 #ifndef J2K_FAKE_WITHOUT_FREE

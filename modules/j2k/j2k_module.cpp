@@ -1,8 +1,9 @@
 // The JPEG 2000 library module: the three exports over the shared container
-// record. Files are read whole into memory and decoded by their first bytes;
-// writes go to a temporary file beside the target that replaces it only when
-// complete, so a failed write leaves no partial file.
-#include <sys/stat.h>
+// record. Files are read whole into memory and decoded by their first bytes.
+// A picture is encoded whole in memory and written to the path it is given,
+// in one go: that path is the bridge's own scratch file, and the bridge puts
+// the result in place through the program's atomic save.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,21 +40,12 @@ bool WriteAll(int Fd, const std::vector<uint8_t>& Bytes) {
   return true;
 }
 
-// Writes through a temporary file in the target's folder and renames it over
-// the target; the temporary file is removed on every failure.
-bool WriteAtomically(const char* FileName, const std::vector<uint8_t>& Bytes) {
-  std::string Temp = std::string(FileName) + ".XXXXXX";
-  const int Fd = ::mkstemp(Temp.data());
+// Writes Bytes as the whole of FileName.
+bool WriteWhole(const char* FileName, const std::vector<uint8_t>& Bytes) {
+  const int Fd = ::open(FileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (Fd < 0) return false;
-  // mkstemp makes the file private; a saved picture gets the usual rights.
-  const mode_t Mask = ::umask(0);
-  ::umask(Mask);
-  const bool Ok = WriteAll(Fd, Bytes) && ::fchmod(Fd, 0666 & ~Mask) == 0 && ::fsync(Fd) == 0;
-  const bool Closed = ::close(Fd) == 0;
-  if (Ok && Closed && ::rename(Temp.c_str(), FileName) == 0)
-    return true;
-  ::unlink(Temp.c_str());
-  return false;
+  const bool Ok = WriteAll(Fd, Bytes);
+  return ::close(Fd) == 0 && Ok;
 }
 
 // The container's pixels as an 8-bit picture of 1, 3 or 4 channels.
@@ -126,7 +118,7 @@ __attribute__((visibility("default"))) int LibSaveImage(const char* FileName, co
   else
     return kBadArgument;
   if (!Encoded) return kCannotEncode;
-  return WriteAtomically(FileName, Bytes) ? kOk : kCannotWrite;
+  return WriteWhole(FileName, Bytes) ? kOk : kCannotWrite;
 }
 
 __attribute__((visibility("default"))) int LibFreeImage(TImageContainer* Image) {

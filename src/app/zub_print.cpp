@@ -3,11 +3,13 @@
 // preview bitmap takes of the box at the zoom bar's scale.
 #include "zub_print.h"
 
+#include <QBuffer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPageSetupDialog>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinterInfo>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include <exception>
 
 #include "img_viewcoords.h"
+#include "platform_savefile.h"
 #include "raster_filterindex.h"
 #include "raster_image.h"
 #include "regutils.h"
@@ -320,19 +323,52 @@ void TPrinting::StartJob(TPoint PrintedSize) {
   TRunner::Create([this] { PrintJob(); });
 }
 
+// A page printed into a file may replace one the user already has: it is
+// made in memory and put in place by the atomic save, so a full disk or a
+// killed job leaves the old file whole, and a failure is not printed as done.
+void TPrinting::PrintToFile(const std::string& FileName, const QImage& Image, const QRect& Place) {
+  QBuffer pdf;
+  pdf.open(QIODevice::WriteOnly);
+  {
+    QPdfWriter writer(&pdf);
+    writer.setPageLayout(printer_.pageLayout());
+    writer.setResolution(printer_.resolution());
+    writer.setTitle(printer_.docName());
+    writer.setCreator(printer_.creator());
+    QPainter painter;
+    if (!painter.begin(&writer)) throw EWriteError("Stream write error");
+    // The printer's own PDF output greys images when asked to; the writer
+    // does not know that setting.
+    painter.drawImage(Place, printer_.colorMode() == QPrinter::GrayScale
+                                 ? Image.convertToFormat(QImage::Format_Grayscale8)
+                                 : Image);
+    if (!painter.end()) throw EWriteError("Stream write error");
+  }
+  const QByteArray& bytes = pdf.data();
+  ReplaceFileAtomically(
+      FileName, [&](TStream& S) { S.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size())); },
+      TRenameFailure::rfWriteError);
+}
+
 void TPrinting::PrintJob() {
   bool done = false;
   try {
     if (printBitmap_ && !printBitmap_->Empty()) {
-      QPainter painter;
-      if (painter.begin(&printer_)) {
-        // The pixels as they are, alpha ignored, as a device bitmap would show them.
-        const QImage image(reinterpret_cast<const uchar*>(printBitmap_->Bits()), printBitmap_->Width(),
-                           printBitmap_->Height(), printBitmap_->Width() * 4, QImage::Format_RGB32);
-        painter.drawImage(QRect(printX_, printY_, printSize_.X, printSize_.Y), image);
-        done = painter.end();
-        if (done) ShowMessageBox(title_ + "\n" + "print complete", MB_ICONINFORMATION);
+      // The pixels as they are, alpha ignored, as a device bitmap would show them.
+      const QImage image(reinterpret_cast<const uchar*>(printBitmap_->Bits()), printBitmap_->Width(),
+                         printBitmap_->Height(), printBitmap_->Width() * 4, QImage::Format_RGB32);
+      const QRect place(printX_, printY_, printSize_.X, printSize_.Y);
+      if (!printer_.outputFileName().isEmpty()) {
+        PrintToFile(printer_.outputFileName().toStdString(), image, place);
+        done = true;
+      } else {
+        QPainter painter;
+        if (painter.begin(&printer_)) {
+          painter.drawImage(place, image);
+          done = painter.end();
+        }
       }
+      if (done) ShowMessageBox(title_ + "\n" + "print complete", MB_ICONINFORMATION);
     }
   } catch (const std::exception&) {
     done = false;

@@ -3,7 +3,8 @@
 // sizes the image on the page, the spline-stretched print bitmap and the job
 // on a worker thread. The printer and its device-mode block are kept in the
 // settings ("driver", "device", "port", "devmode"). With no printer
-// installed, the page goes to a PDF file the user names.
+// installed, the page goes to a PDF file the user names, made in memory and
+// put in place through the atomic save.
 //
 // The dialogs a user answers are behind replaceable functions, so a test can
 // answer them without a modal loop.
@@ -16,7 +17,9 @@
 
 #include "zub_printing.h"
 
+class QImage;
 class QLabel;
+class QRect;
 class QSlider;
 class TBitmap32;
 class TImage32;
@@ -101,6 +104,9 @@ class TPrinting {
   friend class TPrintDlg;
   void StartJob(TPoint PrintedSize);
   void PrintJob();
+  // The page into the PDF file FileName, through the atomic save; raises
+  // when it cannot be made or written.
+  void PrintToFile(const std::string& FileName, const QImage& Image, const QRect& Place);
 
   QWidget* mainWindow_;
   QPrinter printer_{QPrinter::HighResolution};

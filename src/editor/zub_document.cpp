@@ -215,45 +215,50 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
 }
 
 bool TZubDocument::WriteWithBackup(const std::string& Name, TSaveWriter Write) {
-  // The backup is a copy, not the original renamed away: the file keeps its
-  // place, inode and permissions while the new one is written beside it.
+  // Every writer replaces the file through the atomic save, so the file keeps
+  // its old contents under its name until the new ones are complete: that is
+  // the backup a save needs, and unlike a ".~" copy it leaves nothing behind
+  // when the save is killed. The copy is made only when the user keeps
+  // backups; the old bytes are also held here, for a writer that damaged the
+  // file in place.
   const std::string Backup = BackupFileName(Name);
   std::string Original;
   const bool HadFile = Exists(Name);
   if (HadFile) {
     if (!ReadWholeFile(Name, Original)) throw EFOpenError("Cannot open file \"" + Name + "\"");
-    RemoveQuietly(Backup);
-    SaveFileAtomically(Backup, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
+    if (gCreateBackup) {
+      RemoveQuietly(Backup);
+      SaveFileAtomically(Backup, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
+    }
   }
   bool Ok = false;
   try {
     Ok = Write(*this, Name, Bitmap()) && Exists(Name);
   } catch (...) {
-    Ok = false;
-    if (HadFile) {
-      std::string Now;
-      if (!ReadWholeFile(Name, Now) || Now != Original) {
-        RemoveQuietly(Name);
-        std::error_code ec;
-        fs::rename(Backup, Name, ec);
-      } else if (!gCreateBackup) {
-        RemoveQuietly(Backup);
-      }
-    }
+    if (HadFile) PutBackOriginal(Name, Original);
     throw;
   }
-  if (HadFile) {
-    std::string Now;
-    if (!Ok && (!ReadWholeFile(Name, Now) || Now != Original)) {
-      // A writer that failed after touching the file: the backup goes back.
-      RemoveQuietly(Name);
-      std::error_code ec;
-      fs::rename(Backup, Name, ec);
-    } else if (!gCreateBackup) {
-      RemoveQuietly(Backup);
-    }
-  }
+  if (HadFile && !Ok) PutBackOriginal(Name, Original);
+  // A ".~" copy from before (kept while backups were on, or left by an older
+  // version's killed save) goes with this save, as it always has.
+  if (HadFile && Ok && !gCreateBackup) RemoveQuietly(Backup);
   return Ok;
+}
+
+void TZubDocument::PutBackOriginal(const std::string& Name, const std::string& Original) {
+  std::string Now;
+  if (ReadWholeFile(Name, Now) && Now == Original) return;
+  if (gCreateBackup) {
+    RemoveQuietly(Name);
+    std::error_code ec;
+    fs::rename(BackupFileName(Name), Name, ec);
+    return;
+  }
+  try {
+    SaveFileAtomically(Name, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
+  } catch (const std::exception&) {
+    // The writer's own failure is what the user hears about.
+  }
 }
 
 bool TZubDocument::SaveImageFile(const std::string& FileName) {

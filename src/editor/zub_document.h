@@ -6,9 +6,11 @@
 //
 // The one idea to keep in mind: no save may lose a user's file. The name is
 // completed before anyone is asked about overwriting it, every writer writes
-// a temporary file that replaces the target only when complete, and the
-// ".~ext" backup taken before writing is put back whenever the file under the
-// name is no longer what it was and the writer did not succeed.
+// a temporary file that replaces the target only when complete, so the old
+// file stays under its name until the new one is whole; a ".~ext" copy is
+// made only when backups are kept ("backup"), and whenever the file under the
+// name is no longer what it was and the writer did not succeed, the old
+// contents are put back.
 //
 // Platform-free: the boxes go through the editor's EditorUi, so a test drives
 // every path without a window.
@@ -108,6 +110,9 @@ class TZubDocument {
 
  private:
   bool WriteWithBackup(const std::string& Name, TSaveWriter Write);
+  // Puts Original back under Name when a writer failed having changed it:
+  // from the ".~" copy when backups are kept, else from memory.
+  void PutBackOriginal(const std::string& Name, const std::string& Original);
 
   TEditor& fEditor;
 };

@@ -2,9 +2,15 @@
 // for each call, exchanges one container record with it and unloads it
 // again, whatever way the call ends. The module owns the pixels it returns
 // until LibFreeImage, which runs on every path once LibLoadImage succeeded.
+// The module writes only into memory handed to it under a file name; the
+// picture reaches the user's file through the atomic save like every other
+// format's, so write protection, links, owner and mode are honoured the same
+// way and a failed or killed save leaves the old file whole.
 #include "img_j2k.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <charconv>
@@ -110,6 +116,74 @@ std::string FormatName(const std::string& FileName) {
   return Ext;
 }
 
+// Where the module writes: an anonymous file in memory that it reaches by its
+// /proc name, so nothing half-written ever gets a name on disk; where /proc
+// cannot be used, a file in the temporary folder.
+class TModuleOutput {
+ public:
+  TModuleOutput() {
+    fd_ = ::memfd_create("vemra-j2k", MFD_CLOEXEC);
+    if (fd_ >= 0 && ::access("/proc/self/fd", X_OK) == 0) {
+      Path = "/proc/self/fd/" + std::to_string(fd_);
+    } else {
+      temp_ = std::make_unique<TTempFileGuard>("jp2");
+      Path = temp_->Name;
+    }
+  }
+  ~TModuleOutput() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TModuleOutput(const TModuleOutput&) = delete;
+  TModuleOutput& operator=(const TModuleOutput&) = delete;
+
+  std::string Path;
+
+ private:
+  int fd_ = -1;
+  std::unique_ptr<TTempFileGuard> temp_;
+};
+
+// Has the module encode Bitmap in the format FileName names, into Encoded.
+// False (after the box) when the module cannot be loaded.
+bool EncodeJ2K(const std::string& FileName, const TBitmap32* Bitmap, int32_t Rate, int32_t Mode,
+               TMemoryStream& Encoded) {
+  TJ2KModule Module;
+  if (!Module.Ready()) return false;
+  const size_t W = static_cast<size_t>(Bitmap->Width()), H = static_cast<size_t>(Bitmap->Height());
+  const size_t N = W * H;
+  const bool Grey = Mode == 1;
+  std::vector<uint8_t> Pixels(Grey ? N : 3 * N);
+  const TColor32* S = Bitmap->Bits();
+  for (size_t i = 0; i < N; ++i) {
+    if (Grey) {
+      Pixels[i] = static_cast<uint8_t>(IntensityOf(S[i]));
+    } else {
+      Pixels[3 * i] = static_cast<uint8_t>(BlueOf(S[i]));
+      Pixels[3 * i + 1] = static_cast<uint8_t>(GreenOf(S[i]));
+      Pixels[3 * i + 2] = static_cast<uint8_t>(RedOf(S[i]));
+    }
+  }
+  TImageContainer Image{};
+  Image.Width = static_cast<int32_t>(W);
+  Image.Height = static_cast<int32_t>(H);
+  Image.BytesPerRow = static_cast<int32_t>(Grey ? W : 3 * W);
+  Image.PixelType = Grey ? kJ2KGreyMode : kJ2KBgr;
+  Image.Data = Pixels.data();
+  const std::string Options = J2KRateOptions(Rate);
+  Image.Options = Options.empty() ? nullptr : Options.c_str();
+  TModuleOutput Output;
+  if (Output.Path.empty() || Module.Save(Output.Path.c_str(), FormatName(FileName).c_str(), &Image) != 0)
+    throw EInvalidGraphicOperation("Error writing image file");
+  try {
+    Encoded.LoadFromFile(Output.Path);
+  } catch (const EStreamError&) {
+    throw EInvalidGraphicOperation("Error writing image file");
+  }
+  // No format has an empty file; written over a picture it would lose it.
+  if (Encoded.Bytes().empty()) throw EInvalidGraphicOperation("Error writing image file");
+  return true;
+}
+
 }  // namespace
 
 void SetJ2KModuleFolder(const std::string& Folder) { gModuleFolder = Folder; }
@@ -142,32 +216,15 @@ void LoadJ2KFile(const std::string& FileName, TBitmap32* Bitmap) {
 }
 
 bool SaveJ2KFile(const std::string& FileName, const TBitmap32* Bitmap, int32_t Rate, int32_t Mode) {
-  TJ2KModule Module;
-  if (!Module.Ready()) return false;
-  const size_t W = static_cast<size_t>(Bitmap->Width()), H = static_cast<size_t>(Bitmap->Height());
-  const size_t N = W * H;
-  const bool Grey = Mode == 1;
-  std::vector<uint8_t> Pixels(Grey ? N : 3 * N);
-  const TColor32* S = Bitmap->Bits();
-  for (size_t i = 0; i < N; ++i) {
-    if (Grey) {
-      Pixels[i] = static_cast<uint8_t>(IntensityOf(S[i]));
-    } else {
-      Pixels[3 * i] = static_cast<uint8_t>(BlueOf(S[i]));
-      Pixels[3 * i + 1] = static_cast<uint8_t>(GreenOf(S[i]));
-      Pixels[3 * i + 2] = static_cast<uint8_t>(RedOf(S[i]));
-    }
-  }
-  TImageContainer Image{};
-  Image.Width = static_cast<int32_t>(W);
-  Image.Height = static_cast<int32_t>(H);
-  Image.BytesPerRow = static_cast<int32_t>(Grey ? W : 3 * W);
-  Image.PixelType = Grey ? kJ2KGreyMode : kJ2KBgr;
-  Image.Data = Pixels.data();
-  const std::string Options = J2KRateOptions(Rate);
-  Image.Options = Options.empty() ? nullptr : Options.c_str();
-  if (Module.Save(FileName.c_str(), FormatName(FileName).c_str(), &Image) != 0)
+  TMemoryStream Encoded;
+  if (!EncodeJ2K(FileName, Bitmap, Rate, Mode, Encoded)) return false;
+  // To the caller a file that could not be replaced is the library's failed
+  // write, as it always was.
+  try {
+    SaveFileAtomically(FileName, [&](TStream& S) { S.WriteBuffer(Encoded.Memory(), Encoded.Bytes().size()); });
+  } catch (const EStreamError&) {
     throw EInvalidGraphicOperation("Error writing image file");
+  }
   return true;
 }
 
@@ -190,13 +247,11 @@ void TJ2KObject::LoadFromStream(TStream& Stream) {
 }
 
 void TJ2KObject::SaveToStream(TStream& Stream) const {
-  TTempFileGuard Temp("jp2");
-  if (Temp.Name.empty()) throw EFCreateError("Cannot create a temporary file");
   TBitmap32 Copy;
   Copy.Assign(static_cast<const TGraphic*>(this));
-  if (!SaveJ2KFile(Temp.Name, &Copy, 0, 3)) throw EInvalidGraphicOperation("Error writing image file");
-  TFileStream In(Temp.Name, TFileMode::fmOpenRead);
-  Stream.CopyFrom(In, 0);
+  TMemoryStream Encoded;
+  if (!EncodeJ2K("picture.jp2", &Copy, 0, 3, Encoded)) throw EInvalidGraphicOperation("Error writing image file");
+  Stream.WriteBuffer(Encoded.Memory(), Encoded.Bytes().size());
 }
 
 void RegisterJ2KImage() {

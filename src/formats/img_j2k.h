@@ -23,9 +23,11 @@ void LoadJ2KFile(const std::string& FileName, TBitmap32* Bitmap);
 
 // Writes Bitmap in the format named by FileName's extension (its first three
 // letters, upper-cased): Mode 1 stores the intensity as grey, any other mode
-// blue, green, red; Rate > 0 asks for Rate percent of the raw size.
-// EInvalidGraphicOperation "Error writing image file" when the module fails;
-// false (after the box) when the module cannot be loaded, true when written.
+// blue, green, red; Rate > 0 asks for Rate percent of the raw size. The
+// file is written through the atomic save (links followed, write protection,
+// owner and mode honoured). EInvalidGraphicOperation "Error writing image
+// file" when the module fails or the file cannot be replaced; false (after
+// the box) when the module cannot be loaded, true when written.
 bool SaveJ2KFile(const std::string& FileName, const TBitmap32* Bitmap, int32_t Rate, int32_t Mode);
 
 // The option string of a rate: "" for 0 or less, else "rate=" and Rate / 100
@@ -39,7 +41,8 @@ class TJ2KObject : public TPlatformBitmap {
   void LoadFromFile(const std::string& FileName) override;
   // Colour, lossless.
   void SaveToFile(const std::string& FileName) const override;
-  // Stream forms for the picture object, through a temporary file.
+  // Stream forms for the picture object: loading through a temporary file,
+  // saving in memory.
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) const override;
 };

@@ -542,7 +542,10 @@ bool TRegistry::Load(TRegistryData& Data) {
   if (!ok) return false;
   size_t skipped = 0;
   Data = ParseRegistryText(text, &skipped);
-  damaged_ = skipped > 0;
+  // A store of which not one key can be read is not ours either, even when
+  // every line passes for a comment or a blank; only the text we write for
+  // an empty store is.
+  damaged_ = skipped > 0 || (Data.Keys.empty() && !text.empty() && text != FormatRegistryText(TRegistryData()));
   if (same) {
     cache_ = Data;
     cacheValid_ = true;

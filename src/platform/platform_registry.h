@@ -11,8 +11,8 @@
 // Key and value names compare without regard to ASCII case and keep the case
 // they were created with. A hand-edited or damaged file never brings the
 // program down: lines that cannot be read are skipped, and before such a
-// store is rewritten its old text is kept beside it as "<store>.bad"
-// ("registry.bad").
+// store, or one of which no key at all can be read, is rewritten its old text
+// is kept beside it as "<store>.bad" ("registry.bad").
 //
 // Overrides, for tests and for running from a read-only medium:
 //   VEMRA_REGISTRY_FILE      the store's path (also a constructor argument)

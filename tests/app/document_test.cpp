@@ -18,6 +18,7 @@
 #include <iterator>
 
 #include "../editor/fake_editor_ui.h"
+#include "../formats/save_harness.h"
 #include "exif_reader.h"
 #include "img_j2k.h"
 #include "img_loadfile.h"
@@ -102,6 +103,16 @@ class Document : public ::testing::Test {
     for (int32_t y = 0; y < H; ++y)
       for (int32_t x = 0; x < W; ++x) View.Bitmap()->SetPixel(x, y, Fill(x, y));
     Ed.gFileName = "untitled";
+  }
+  // The document changed into opaque noise of W x H, with an undo step.
+  void MakeNoise(int32_t W, int32_t H, uint32_t Seed) {
+    View.Bitmap()->SetSize(W, H);
+    Modify();
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        Seed = Seed * 1664525u + 1013904223u;
+        View.Bitmap()->SetPixel(x, y, 0xFF000000u | Seed >> 8);
+      }
   }
   // A change through the command engine, so the undo store holds a step.
   void Modify() {
@@ -364,14 +375,7 @@ TEST_F(Document, SaveThatRunsOutOfSpaceLeavesTheOriginal) {
     setrlimit(RLIMIT_FSIZE, &L);
     std::signal(SIGXFSZ, SIG_IGN);
     // Noise does not compress: about 260 KB of PNG.
-    uint32_t Seed = 12345;
-    View.Bitmap()->SetSize(256, 256);
-    Modify();
-    for (int32_t y = 0; y < 256; ++y)
-      for (int32_t x = 0; x < 256; ++x) {
-        Seed = Seed * 1664525u + 1013904223u;
-        View.Bitmap()->SetPixel(x, y, 0xFF000000u | Seed >> 8);
-      }
+    MakeNoise(256, 256, 12345);
     const bool Saved = Doc.SaveImageFile(Name);
     const bool Unsaved = !Saved && Ed.gFileName == Name && Ed.gImageUndo->HasUndo() && !Ui.Exceptions.empty();
     _exit(Unsaved ? 0 : 1);
@@ -382,6 +386,28 @@ TEST_F(Document, SaveThatRunsOutOfSpaceLeavesTheOriginal) {
   EXPECT_EQ(WEXITSTATUS(Status), 0);
   EXPECT_EQ(ReadBytes(Name), Old);
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
+}
+
+// Saves killed at random moments: the file is the old one or the new one,
+// and no ".~" copy is left beside it unless backups are kept; a copy an
+// earlier killed save left goes with the next save.
+TEST_F(Document, KilledSavesLeaveNoBackupBehind) {
+  const std::string Old = SavedOriginal("killed.png");
+  const std::string Name = Ed.gFileName;
+  MakeNoise(160, 120, 99);
+  // What a save that is not interrupted writes.
+  ASSERT_TRUE(Doc.SaveImageFile(Name));
+  const std::string New = ReadBytes(Name);
+  std::string Failure;
+  const int Cut = save_harness::KillSaversAtRandomMoments(
+      Name, std::vector<uint8_t>(Old.begin(), Old.end()), std::vector<uint8_t>(New.begin(), New.end()),
+      [&](const std::string& Target) { Doc.SaveImageFile(Target); }, 30, 6000, Failure);
+  EXPECT_EQ(Failure, "");
+  EXPECT_GT(Cut, 0);
+
+  WriteBytes(BackupFileName(Name), Old);
+  ASSERT_TRUE(Doc.SaveImageFile(Name));
+  EXPECT_FALSE(fs::exists(BackupFileName(Name)));
 }
 
 TEST_F(Document, OpenMissingFileEmptiesTheDocument) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "../formats/save_harness.h"
 #include "platform_messagebox.h"
 #include "raster_image.h"
 #include "regutils.h"
@@ -126,6 +127,57 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
 
   // The choice is stored after the dialog: 39 words of device mode.
   EXPECT_EQ(Stored("devmode").size(), 9u + 38u * 10u);
+}
+
+// A PDF file the user already has is replaced whole or not at all: on a disk
+// that fills up half-way the old file stays byte for byte and the job says
+// "print canceled"; jobs killed at random moments leave the old file or a
+// whole new one, never a torn one, and nothing beside it.
+TEST_F(Print, PdfFileIsReplacedWholeOrNotAtAll) {
+  if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
+  fs::create_directory(dir / "pdfs");
+  const std::string pdf = (dir / "pdfs" / "page.pdf").string();
+  // Prints the document into the PDF file; the text of the one box shown.
+  auto printInto = [&] {
+    TMessageBoxRecorder boxes;
+    TScopedMessageBoxHandler guard(boxes);
+    TPrinting printing(nullptr);
+    printing.Printer().setResolution(100);
+    printing.ShowPrintDlg = [](TPrintDlg& D) {
+      D.OKBtnClick();
+      return D.result();
+    };
+    printing.RunPrintDialog = [](QPrinter&) { return true; };
+    printing.AskPdfFileName = [&] { return pdf; };
+    printing.Print1Click(doc, "/some/folder/photo.png", 2);
+    printing.WaitForJob(60000);
+    return boxes.Count() == 1 ? boxes.Last().Text : std::to_string(boxes.Count()) + " boxes";
+  };
+  ASSERT_EQ(printInto(), "photo.png\nprint complete");
+  const std::vector<uint8_t> fresh = ReadFileBytes(pdf);
+  // A whole page: as long as an uninterrupted print (only its time stamp
+  // differs) and ending in the PDF's end mark.
+  auto whole = [&](const std::vector<uint8_t>& B) {
+    static const std::string kEnd = "%%EOF\n";
+    return B.size() == fresh.size() && std::equal(kEnd.rbegin(), kEnd.rend(), B.rbegin());
+  };
+  ASSERT_TRUE(whole(fresh));
+  const std::vector<uint8_t> older(fresh.size() * 6 / 7, 'o');
+
+  WriteFileBytes(pdf, older);
+  save_harness::TChildLimits full;
+  full.FileSizeBytes = static_cast<int64_t>(fresh.size() / 2);
+  const save_harness::TChildResult r =
+      save_harness::RunInChild([&] { return printInto() == "photo.png\nprint canceled"; }, full);
+  EXPECT_TRUE(r.Succeeded()) << r.ExitCode << " " << r.Signal;
+  EXPECT_EQ(ReadFileBytes(pdf), older);
+  EXPECT_EQ(FolderEntries((dir / "pdfs").string()), std::vector<std::string>{"page.pdf"});
+
+  std::string failure;
+  const int cut = save_harness::KillSaversAtRandomMoments(
+      pdf, older, whole, [&](const std::string&) { printInto(); }, 30, 40000, failure);
+  EXPECT_EQ(failure, "");
+  EXPECT_GT(cut, 0);
 }
 
 TEST_F(Print, PrinterChoiceRoundTrip) {

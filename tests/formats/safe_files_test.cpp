@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "img_j2k.h"
 #include "img_loadfile.h"
 #include "img_zub.h"
 #include "platform_graphics.h"
@@ -35,6 +36,33 @@ struct TSharedFolder : TTempDir {
   TSharedFolder() { fs::permissions(path, fs::perms::all); }
 };
 
+// The savers held to the same rules: the atomic save itself, and the JPEG
+// 2000 writer, whose codec lives in a module that is handed a file name.
+struct TSaver {
+  const char* Name;
+  std::string Ext;
+  std::function<void(const std::string&)> Save;
+  std::string Refusal;  // the message of a file it may not replace; "" for "Cannot create file"
+  std::vector<uint8_t> Written;  // what it writes into a new file
+};
+
+std::vector<TSaver> Savers() {
+  SetJ2KModuleFolder(VEMRA_BIN_DIR);
+  static TBitmap32 picture;
+  FillBitmap(picture, 24, 16, NoisePixels(24 * 16, 5));
+  std::vector<TSaver> savers = {
+      {"atomic save", ".bmp", [](const std::string& Path) { SaveText(Path, "new picture"); }, "", {}},
+      {"JPEG 2000", ".jp2", [](const std::string& Path) { SaveJ2KFile(Path, &picture, 0, 3); },
+       "Error writing image file", {}},
+  };
+  TTempDir scratch;
+  for (TSaver& s : savers) {
+    s.Save(scratch / ("new" + s.Ext));
+    s.Written = ReadFileBytes(scratch / ("new" + s.Ext));
+  }
+  return savers;
+}
+
 // A memory figure of this process from /proc ("VmRSS:" now, "VmHWM:" the
 // peak since the last reset), in bytes.
 int64_t MemoryBytes(const std::string& Field) {
@@ -59,64 +87,73 @@ TEST(AtomicSave, WriteProtectedFilesStayUntouched) {
       // Root passes every permission test; the read-only mark must still hold.
       {"readonly-by-root", fs::perms::owner_read | fs::perms::others_read, -1},
   };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const std::string file = (dir / std::string(c.Name) + ".bmp");
-    WriteFileBytes(file, Bytes("old picture"));
-    fs::permissions(file, c.Mode);
-    TChildLimits limits;
-    limits.Uid = c.SaverUid;
-    const TChildResult r = RunInChild(
-        [&] {
-          try {
-            SaveText(file, "new picture");
-          } catch (const EFCreateError& e) {
-            return e.Message() == "Cannot create file \"" + file + "\"";
-          }
-          return false;
-        },
-        limits);
-    EXPECT_TRUE(r.Succeeded()) << r.ExitCode << " " << r.Signal;
-    EXPECT_EQ(ReadFileBytes(file), Bytes("old picture"));
+  const std::vector<TSaver> savers = Savers();
+  for (const TSaver& saver : savers) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(saver.Name) + ", " + c.Name);
+      const std::string file = (dir / std::string(c.Name) + saver.Ext);
+      WriteFileBytes(file, Bytes("old picture"));
+      fs::permissions(file, c.Mode);
+      TChildLimits limits;
+      limits.Uid = c.SaverUid;
+      const std::string refusal = saver.Refusal.empty() ? "Cannot create file \"" + file + "\"" : saver.Refusal;
+      const TChildResult r = RunInChild(
+          [&] {
+            try {
+              saver.Save(file);
+            } catch (const Exception& e) {
+              return e.Message() == refusal;
+            }
+            return false;
+          },
+          limits);
+      EXPECT_TRUE(r.Succeeded()) << r.ExitCode << " " << r.Signal;
+      EXPECT_EQ(ReadFileBytes(file), Bytes("old picture"));
+    }
   }
-  EXPECT_EQ(FolderEntries(dir.path).size(), 3u);  // no temporary files
+  EXPECT_EQ(FolderEntries(dir.path).size(), 3u * savers.size());  // no temporary files
 }
 
 TEST(AtomicSave, KeepsModeAndOwnerAndFollowsLinks) {
-  TSharedFolder dir;
-  // Root saving a user's file gives it back to that user, mode unchanged.
-  const std::string owned = (dir / "owned.zub");
-  WriteFileBytes(owned, Bytes("old"));
-  ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
-  ASSERT_EQ(::chmod(owned.c_str(), 0640), 0);
-  SaveText(owned, "new");
-  struct stat st {};
-  ASSERT_EQ(::stat(owned.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, static_cast<uid_t>(kNobody));
-  EXPECT_EQ(st.st_gid, static_cast<gid_t>(kNobody));
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(ReadFileBytes(owned), Bytes("new"));
+  for (const TSaver& saver : Savers()) {
+    SCOPED_TRACE(saver.Name);
+    TSharedFolder dir;
+    // Root saving a user's file gives it back to that user, mode unchanged.
+    const std::string owned = (dir / "owned" + saver.Ext);
+    WriteFileBytes(owned, Bytes("old"));
+    ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(owned.c_str(), 0640), 0);
+    saver.Save(owned);
+    struct stat st {};
+    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, static_cast<uid_t>(kNobody));
+    EXPECT_EQ(st.st_gid, static_cast<gid_t>(kNobody));
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileBytes(owned), saver.Written);
 
-  // Links: absolute, relative, chained and dangling; each stays a link and
-  // its final target gets the picture.
-  fs::create_directory(fs::path(dir.path) / "real");
-  WriteFileBytes((dir / "real/a.bmp"), Bytes("old"));
-  fs::create_symlink((dir / "real/a.bmp"), fs::path(dir.path) / "abs.bmp");
-  fs::create_symlink("real/a.bmp", fs::path(dir.path) / "rel.bmp");
-  fs::create_symlink("rel.bmp", fs::path(dir.path) / "chain.bmp");
-  fs::create_symlink("real/new.bmp", fs::path(dir.path) / "dangling.bmp");
-  struct TLink {
-    const char* Link;
-    const char* Target;
-  } links[] = {{"abs.bmp", "real/a.bmp"}, {"rel.bmp", "real/a.bmp"}, {"chain.bmp", "real/a.bmp"},
-               {"dangling.bmp", "real/new.bmp"}};
-  for (const TLink& l : links) {
-    SCOPED_TRACE(l.Link);
-    SaveText((dir / l.Link), std::string("saved through ") + l.Link);
-    EXPECT_TRUE(fs::is_symlink(fs::path(dir.path) / l.Link));
-    EXPECT_EQ(ReadFileBytes((dir / l.Target)), Bytes(std::string("saved through ") + l.Link));
+    // Links: absolute, relative, chained and dangling; each stays a link and
+    // its final target gets the picture.
+    const std::string a = "real/a" + saver.Ext, fresh = "real/new" + saver.Ext;
+    fs::create_directory(fs::path(dir.path) / "real");
+    fs::create_symlink((dir / a), fs::path(dir.path) / ("abs" + saver.Ext));
+    fs::create_symlink(a, fs::path(dir.path) / ("rel" + saver.Ext));
+    fs::create_symlink("rel" + saver.Ext, fs::path(dir.path) / ("chain" + saver.Ext));
+    fs::create_symlink(fresh, fs::path(dir.path) / ("dangling" + saver.Ext));
+    struct TLink {
+      std::string Link;
+      std::string Target;
+    } links[] = {{"abs", a}, {"rel", a}, {"chain", a}, {"dangling", fresh}};
+    for (const TLink& l : links) {
+      SCOPED_TRACE(l.Link);
+      // Every save starts from the old picture, so each link proves its own way through.
+      WriteFileBytes((dir / a), Bytes("old"));
+      fs::remove(fs::path(dir.path) / fresh);
+      saver.Save((dir / l.Link + saver.Ext));
+      EXPECT_TRUE(fs::is_symlink(fs::path(dir.path) / (l.Link + saver.Ext)));
+      EXPECT_EQ(ReadFileBytes((dir / l.Target)), saver.Written);
+    }
+    EXPECT_EQ(FolderEntries((dir / "real")), (std::vector<std::string>{"a" + saver.Ext, "new" + saver.Ext}));
   }
-  EXPECT_EQ(FolderEntries((dir / "real")), (std::vector<std::string>{"a.bmp", "new.bmp"}));
 }
 
 TEST(AtomicSave, FullDiskAndKilledSaversLeaveTheOldFileAndNoRemnant) {

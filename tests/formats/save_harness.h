@@ -85,14 +85,14 @@ inline TChildResult RunInChild(const std::function<bool()>& Body, const TChildLi
 // permission bits do not stop.
 constexpr int kNobody = 65534;
 
-// Saves with Save (which writes the picture whose bytes are New to its path)
-// in children killed after a random delay, Rounds times. After every kill the
-// target must hold Old or New byte for byte, and whatever else lies in its
-// folder must be a complete copy of New (the instant between naming the
-// finished file and renaming it). Returns how many saves were cut short; a
-// failure message lands in Failure.
+// Saves with Save (which writes a file IsNew accepts to its path) in
+// children killed after a random delay, Rounds times. After every kill the
+// target must hold Old byte for byte or a file IsNew accepts, and whatever
+// else lies in its folder must be one IsNew accepts too (the instant between
+// naming the finished file and renaming it). Returns how many saves were cut
+// short; a failure message lands in Failure.
 inline int KillSaversAtRandomMoments(const std::string& Target, const std::vector<uint8_t>& Old,
-                                     const std::vector<uint8_t>& New,
+                                     const std::function<bool(const std::vector<uint8_t>&)>& IsNew,
                                      const std::function<void(const std::string&)>& Save, int Rounds,
                                      int MaxDelayMicroseconds, std::string& Failure, uint32_t Seed = 1) {
   const std::string folder = std::filesystem::path(Target).parent_path().string();
@@ -117,15 +117,26 @@ inline int KillSaversAtRandomMoments(const std::string& Target, const std::vecto
     if (WIFSIGNALED(status)) ++cut;
     if (WIFEXITED(status) && WEXITSTATUS(status) != 0) Failure = "the save failed on its own";
     const std::vector<uint8_t> now = ReadFileBytes(Target);
-    if (now != Old && now != New) Failure = "round " + std::to_string(round) + ": the target is torn";
+    if (now != Old && !IsNew(now)) Failure = "round " + std::to_string(round) + ": the target is torn";
     for (const std::string& n : FolderEntries(folder)) {
       if (n == name) continue;
       const std::string extra = folder + "/" + n;
-      if (ReadFileBytes(extra) != New) Failure = "round " + std::to_string(round) + ": a partial file " + n + " is left";
+      if (!IsNew(ReadFileBytes(extra)))
+        Failure = "round " + std::to_string(round) + ": a partial file " + n + " is left";
       std::filesystem::remove(extra);
     }
   }
   return cut;
+}
+
+// The same for a saver whose file is the same bytes New every time.
+inline int KillSaversAtRandomMoments(const std::string& Target, const std::vector<uint8_t>& Old,
+                                     const std::vector<uint8_t>& New,
+                                     const std::function<void(const std::string&)>& Save, int Rounds,
+                                     int MaxDelayMicroseconds, std::string& Failure, uint32_t Seed = 1) {
+  return KillSaversAtRandomMoments(
+      Target, Old, [&](const std::vector<uint8_t>& Bytes) { return Bytes == New; }, Save, Rounds,
+      MaxDelayMicroseconds, Failure, Seed);
 }
 
 }  // namespace save_harness

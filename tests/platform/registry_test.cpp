@@ -323,6 +323,10 @@ TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
   TTempEnv env;
   const std::string dir = env.Path("config/vemra");
   std::filesystem::create_directories(dir);
+  // 64 KB in which no line is a key or a value, yet every line passes for a
+  // comment or a blank.
+  std::string unreadable;
+  while (unreadable.size() < (64 << 10)) unreadable += std::string("; \x89PNG\r\n#\x00\x01\xfe]\n \t\r\n", 18);
   struct TCase {
     const char* Name;
     std::string Text;
@@ -330,7 +334,9 @@ TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
   } cases[] = {
       {"all garbage", std::string("\x89PNG\r\n\x1a\n\x00\x00 binary \xff\xfe", 21), true},
       {"one bad line", "[HKEY_CURRENT_USER\\S]\n\"a\"=\"1\"\nbroken line\n", true},
+      {"nothing readable", unreadable, true},
       {"clean", FormatRegistryText(ParseRegistryText("[HKEY_CURRENT_USER\\S]\n\"a\"=\"1\"\n")), false},
+      {"empty as we write it", FormatRegistryText(TRegistryData()), false},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
