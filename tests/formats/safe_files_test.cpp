@@ -84,18 +84,33 @@ TEST(AtomicSave, WriteProtectedFilesStayUntouched) {
 
 TEST(AtomicSave, KeepsModeAndOwnerAndFollowsLinks) {
   TSharedFolder dir;
-  // Root saving a user's file gives it back to that user, mode unchanged.
-  const std::string owned = (dir / "owned.zub");
-  WriteFileBytes(owned, Bytes("old"));
-  ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
-  ASSERT_EQ(::chmod(owned.c_str(), 0640), 0);
-  SaveText(owned, "new");
-  struct stat st {};
-  ASSERT_EQ(::stat(owned.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, static_cast<uid_t>(kNobody));
-  EXPECT_EQ(st.st_gid, static_cast<gid_t>(kNobody));
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(ReadFileBytes(owned), Bytes("new"));
+  // Root saving a user's file gives it back to that user with every mode bit,
+  // set-id and sticky included (the owner must change before the mode, or the
+  // set-id bits go); a new file takes the umask as any new file would.
+  struct TModeCase {
+    const char* Name;
+    int Mode;  // -1: no file before the save
+    mode_t Umask, Want;
+  } modes[] = {{"plain.zub", 0640, 022, 0640},   {"setuid.zub", 04750, 022, 04750},
+               {"setgid.zub", 02710, 022, 02710}, {"sticky.zub", 01604, 022, 01604},
+               {"new-077.zub", -1, 077, 0600},    {"new-022.zub", -1, 022, 0644}};
+  for (const TModeCase& m : modes) {
+    SCOPED_TRACE(m.Name);
+    const std::string owned = (dir / m.Name);
+    if (m.Mode >= 0) {
+      WriteFileBytes(owned, Bytes("old"));
+      ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
+      ASSERT_EQ(::chmod(owned.c_str(), static_cast<mode_t>(m.Mode)), 0);
+    }
+    const mode_t was = ::umask(m.Umask);
+    SaveText(owned, "new");
+    ::umask(was);
+    struct stat st {};
+    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, m.Mode >= 0 ? static_cast<uid_t>(kNobody) : ::geteuid());
+    EXPECT_EQ(st.st_mode & 07777, m.Want);
+    EXPECT_EQ(ReadFileBytes(owned), Bytes("new"));
+  }
 
   // Links: absolute, relative, chained and dangling; each stays a link and
   // its final target gets the picture.
