@@ -279,6 +279,11 @@ TEST_F(Layers, MenuStateLayerListAndAlphaGauge) {
   for (const char* item : {"DeleteAll1", "FlattenAll1", "Layers2", "Flatten1", "Delete1", "Arrange1"})
     EXPECT_FALSE(ui.MenuEnabled[item]) << item;
   EXPECT_TRUE(ui.MenuEnabled["CroptoSelection1"]);
+  // One layer of the user's is enough.
+  TCustomLayer* lone = view.Layers()->Add<TPositionedLayer>();
+  Layers1Click(*ed);
+  for (const char* item : {"DeleteAll1", "FlattenAll1", "Layers2", "Flatten1"}) EXPECT_TRUE(ui.MenuEnabled[item]) << item;
+  view.Layers()->Delete(lone->Index());
 
   TBitmapLayer* a = Paste(10, 10, 1);
   view.Layers()->Add<TPositionedLayer>();
