@@ -100,20 +100,23 @@ TEST_F(Lens, VignettingMatchesThePlainFormulaWithTiesToEven) {
     const long double d = std::nearbyintl(std::sqrt(static_cast<long double>((cx - x) * (cx - x) + (cy - y) * (cy - y)))) - r0;
     return d > 0 ? static_cast<int32_t>(std::nearbyintl(d * k)) : 0;
   };
+  // Not square: the brightening spreads the gauge over width plus height
+  // (128 / 256, a half per pixel); the circle reaches the nearest side, or
+  // the farthest for the large axis.
   struct Case {
     TPoint Click;
     int32_t Mode, R0;
-  } cases[] = {{{64, 64}, 0, 64}, {{40, 70}, 0, 40}, {{40, 70}, 1, 88}};
+  } cases[] = {{{64, 64}, 0, 32}, {{40, 70}, 0, 26}, {{40, 70}, 1, 120}};
   for (const Case& c : cases) {
-    Reset(128, 128, 0x803C6496u);
+    Reset(160, 96, 0x803C6496u);
     RightClick(c.Click.X, c.Click.Y);
     if (c.Mode == 0)
       tools->CorrectVignettingfromHere1Click();
     else
       tools->CorrectVignettingfromHerelargeaxis1Click();
     const TBitmap32& b = *view.Bitmap();
-    for (int32_t y = 0; y < 128; ++y)
-      for (int32_t x = 0; x < 128; ++x) {
+    for (int32_t y = 0; y < 96; ++y)
+      for (int32_t x = 0; x < 160; ++x) {
         const int32_t a = model(x, y, c.Click.X, c.Click.Y, c.R0, 0.5L);
         ASSERT_EQ(b.GetPixel(x, y), MakeArgb(std::min(255, 60 + a), std::min(255, 100 + a), std::min(255, 150 + a), 128))
             << x << "," << y << " mode " << c.Mode;
