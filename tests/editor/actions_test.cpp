@@ -576,6 +576,9 @@ TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
       file->SaveToStream(out);
     }
     ed->gFileName = name;
+    ui.Gauges[TGauge::Alpha] = 0;
+    act->MergefromFile1Click();
+    EXPECT_TRUE(Doc().Equal(original.get()));  // level 0 changes nothing here either
     ui.Gauges[TGauge::Alpha] = 255;
     act->MergefromFile1Click();
     EXPECT_TRUE(SameArea(Doc(), *file, Doc().BoundsRect()));
