@@ -134,12 +134,12 @@ TEST_F(Dialogs, ResizeDialogKeepsTheTypedWidth) {
   EXPECT_FALSE(d->UpDown3->isHidden());
   EXPECT_TRUE(d->ComboBox1->isHidden());
   d->UpDown1->setValue(800);
-  d->UpDown2->setValue(600);
+  d->UpDown2->setValue(700);
   AcceptSoon(d);
   ASSERT_TRUE(d->exec() == QDialog::Accepted);
   const TResizeValues r = d->Result();
   EXPECT_EQ(r.Left, -100);
-  EXPECT_EQ(r.Top, -100);
+  EXPECT_EQ(r.Top, -50);
   EXPECT_EQ(r.Width, 800);
 
   // Through the entry function: what comes in is what the dialog starts from.

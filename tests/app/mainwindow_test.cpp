@@ -280,6 +280,9 @@ TEST_F(MainWindow, ZoomStepsReachExactScalesAndStop) {
     EXPECT_EQ(View().Scale(), S);
   }
   EXPECT_NE(Form->windowTitle().indexOf("[1:8]"), -1) << Form->windowTitle().toStdString();
+  // The last step up is still taken from exactly 7, and none from just above it.
+  EXPECT_EQ(ZoomInScale(7.0f), static_cast<float>(7.0 * 1.414213562));
+  EXPECT_EQ(ZoomInScale(std::nextafter(7.0f, 8.0f)), std::nextafter(7.0f, 8.0f));
   // The selection frame follows each zoom and scroll over its bitmap rectangle.
   Item("N11")->trigger();
   SelectAll1Click(E());

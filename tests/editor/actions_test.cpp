@@ -231,12 +231,28 @@ std::function<void(TBitmap32&, TFakeEditorUi&)> Keep(TColor32 Mask) {
 std::function<void(TBitmap32&, TFakeEditorUi&)> ToGrey(int Shift) {
   return PerPixel([Shift](TColor32 C) { return Grey(C, Ch(C, Shift)); });
 }
+// The red plane read from (x + Rdx, y + Rdy) and the blue from (x + Bdx,
+// y + Bdy), the outer colour past the edge; green kept, alpha made opaque.
+std::function<void(TBitmap32&, TFakeEditorUi&)> Shifted(int Rdx, int Rdy, int Bdx, int Bdy) {
+  return [=](TBitmap32& B, TFakeEditorUi&) {
+    auto s = Copy(B);
+    auto at = [&](int x, int y) {
+      return x >= 0 && y >= 0 && x < s->Width() && y < s->Height() ? s->GetPixel(x, y) : s->OuterColor();
+    };
+    for (int y = 0; y < B.Height(); ++y)
+      for (int x = 0; x < B.Width(); ++x)
+        B.SetPixel(x, y, 0xFF000000u | (s->GetPixel(x, y) & 0xFF00u) | (at(x + Rdx, y + Rdy) & 0xFF0000u) |
+                             (at(x + Bdx, y + Bdy) & 0xFFu));
+  };
+}
+
 std::function<void(TBitmap32&, TFakeEditorUi&)> Same() {
   return [](TBitmap32&, TFakeEditorUi&) {};
 }
 
 TEST_F(Actions, ColourAndGeometryCommandsOnTheWholeImage) {
   const int L = 200;  // the alpha gauge
+  const char* kShiftHint = "Color Shift Image is not affected by selected alpha !";
   const std::vector<ColourCase> cases = {
       {-721, "", Keep(0xFF0000)},
       {-722, "", Keep(0x00FF00)},
@@ -289,6 +305,14 @@ TEST_F(Actions, ColourAndGeometryCommandsOnTheWholeImage) {
        [L](TBitmap32& B, TFakeEditorUi&) { SineContrast(&B, 1, L); }},
       {868, "Colors Sin Contrast is affected by selected alpha !",
        [L](TBitmap32& B, TFakeEditorUi&) { SineContrast(&B, -1, L); }},
+      {921, kShiftHint, Shifted(0, -1, 0, 0)},
+      {922, kShiftHint, Shifted(0, 1, 0, 0)},
+      {923, kShiftHint, Shifted(-1, 0, 0, 0)},
+      {924, kShiftHint, Shifted(1, 0, 0, 0)},
+      {925, kShiftHint, Shifted(0, 0, 0, -1)},
+      {926, kShiftHint, Shifted(0, 0, 0, 1)},
+      {927, kShiftHint, Shifted(0, 0, -1, 0)},
+      {928, kShiftHint, Shifted(0, 0, 1, 0)},
       {941, "Noise Reduction is affected by selected alpha !",
        [L](TBitmap32& B, TFakeEditorUi&) { ReduceNoise(&B, L); }},
       {873, "Sort Image is not affected by selected alpha !",
@@ -552,6 +576,9 @@ TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
       file->SaveToStream(out);
     }
     ed->gFileName = name;
+    ui.Gauges[TGauge::Alpha] = 0;
+    act->MergefromFile1Click();
+    EXPECT_TRUE(Doc().Equal(original.get()));  // level 0 changes nothing here either
     ui.Gauges[TGauge::Alpha] = 255;
     act->MergefromFile1Click();
     EXPECT_TRUE(SameArea(Doc(), *file, Doc().BoundsRect()));
@@ -565,6 +592,22 @@ TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
   ui.Gauges[TGauge::Alpha] = 255;
   act->MergefromUndo1Click();
   EXPECT_TRUE(Doc().Equal(original.get()));
+  // With a layer selected, the layer's own previous state comes back, not the document's.
+  auto* layer = view.Layers()->Add<TBitmapLayer>();
+  layer->Bitmap()->SetSize(8, 6);
+  PaintPattern(*layer->Bitmap(), 7);
+  layer->Bitmap()->SetAllAlpha(255);
+  layer->SetLocation(MakeFloatRect(2, 2, 10, 8));
+  const auto layerBefore = Copy(*layer->Bitmap());
+  ed->gSelection = AddFrame(view, 2, 2, 10, 8);
+  ed->gSelectedLayer = layer;
+  ed->MenuActionClick(400);
+  ASSERT_FALSE(layer->Bitmap()->Equal(layerBefore.get()));
+  act->MergefromUndo1Click();
+  EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
+  EXPECT_TRUE(Doc().Equal(original.get()));
+  ed->gSelectedLayer = nullptr;
+  ed->gSelection = nullptr;
 }
 
 TEST_F(Actions, PasteAndGetFromBufferMakeANewDocumentOnlyWhenThereIsNone) {

@@ -215,6 +215,13 @@ TEST_F(Engine, SelectedBitmapLayerIsTheTarget) {
 
   ed->gLayerUndo->Undo(layer->Bitmap());
   EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
+  // Cancelled on the layer: the layer's own store puts it back, and the
+  // document's store (holding another picture) is left alone.
+  ed->gImageUndo->Record(&Doc());
+  ed->ApplyAction(PaintWork(0xFF708090u, arCancel), {}, true);
+  EXPECT_TRUE(layer->Bitmap()->Equal(layerBefore.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 1);
+  ed->gImageUndo->Clear();
 
   // The layer's transparency stays with the layer: the next command on the
   // document, through a selection or whole, gets an opaque work bitmap.

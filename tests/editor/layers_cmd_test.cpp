@@ -161,6 +161,8 @@ TEST_F(Layers, PasteFloatsThePictureInAHiddenFrameShrunkToFit) {
   Unstretch1Click(*ed);
   EXPECT_EQ(layer->Location(), MakeFloatRect(0, 0, 300, 100));
   EXPECT_EQ(ed->gSelection->Location(), layer->Location());
+  // 50 x 200: the height bounds it, to 0.4.
+  EXPECT_EQ(Paste(50, 200, 10)->Location(), MakeFloatRect(0, 0, 20, 80));
 
   // Into a selection of its size a picture goes back where it was cut; other sizes go to the corner.
   for (int32_t w : {20, 21}) {
@@ -279,6 +281,11 @@ TEST_F(Layers, MenuStateLayerListAndAlphaGauge) {
   for (const char* item : {"DeleteAll1", "FlattenAll1", "Layers2", "Flatten1", "Delete1", "Arrange1"})
     EXPECT_FALSE(ui.MenuEnabled[item]) << item;
   EXPECT_TRUE(ui.MenuEnabled["CroptoSelection1"]);
+  // One layer of the user's is enough.
+  TCustomLayer* lone = view.Layers()->Add<TPositionedLayer>();
+  Layers1Click(*ed);
+  for (const char* item : {"DeleteAll1", "FlattenAll1", "Layers2", "Flatten1"}) EXPECT_TRUE(ui.MenuEnabled[item]) << item;
+  view.Layers()->Delete(lone->Index());
 
   TBitmapLayer* a = Paste(10, 10, 1);
   view.Layers()->Add<TPositionedLayer>();

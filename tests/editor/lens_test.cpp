@@ -95,26 +95,32 @@ TEST_F(Lens, ReferencePointsMarkersAndPopupState) {
 }
 
 TEST_F(Lens, VignettingMatchesThePlainFormulaWithTiesToEven) {
+  // What each channel gains; unequal channels show one computed from another.
   auto model = [](int32_t x, int32_t y, int32_t cx, int32_t cy, int32_t r0, long double k) {
     const long double d = std::nearbyintl(std::sqrt(static_cast<long double>((cx - x) * (cx - x) + (cy - y) * (cy - y)))) - r0;
-    return d > 0 ? std::min<int32_t>(255, 100 + static_cast<int32_t>(std::nearbyintl(d * k))) : 100;
+    return d > 0 ? static_cast<int32_t>(std::nearbyintl(d * k)) : 0;
   };
+  // Not square: the brightening spreads the gauge over width plus height
+  // (128 / 256, a half per pixel); the circle reaches the nearest side, or
+  // the farthest for the large axis.
   struct Case {
     TPoint Click;
     int32_t Mode, R0;
-  } cases[] = {{{64, 64}, 0, 64}, {{40, 70}, 0, 40}, {{40, 70}, 1, 88}};
+  } cases[] = {{{64, 64}, 0, 32}, {{40, 70}, 0, 26}, {{40, 70}, 1, 120}};
   for (const Case& c : cases) {
-    Reset(128, 128, 0xFF646464u);
+    Reset(160, 96, 0x803C6496u);
     RightClick(c.Click.X, c.Click.Y);
     if (c.Mode == 0)
       tools->CorrectVignettingfromHere1Click();
     else
       tools->CorrectVignettingfromHerelargeaxis1Click();
     const TBitmap32& b = *view.Bitmap();
-    for (int32_t y = 0; y < 128; ++y)
-      for (int32_t x = 0; x < 128; ++x)
-        ASSERT_EQ(b.GetPixel(x, y), GrayArgb(model(x, y, c.Click.X, c.Click.Y, c.R0, 0.5L)))
+    for (int32_t y = 0; y < 96; ++y)
+      for (int32_t x = 0; x < 160; ++x) {
+        const int32_t a = model(x, y, c.Click.X, c.Click.Y, c.R0, 0.5L);
+        ASSERT_EQ(b.GetPixel(x, y), MakeArgb(std::min(255, 60 + a), std::min(255, 100 + a), std::min(255, 150 + a), 128))
             << x << "," << y << " mode " << c.Mode;
+      }
   }
   // 5 pixels outside the circle at half a level each: 2.5, rounded to the even 2.
   Reset(128, 128, 0xFF646464u);
@@ -251,4 +257,26 @@ TEST_F(Lens, LevelTurnsAMarkedLineHorizontalNeverUpsideDown) {
   RightClick(40, 90);
   tools->StraightenImageFromP1toHere1Click();
   EXPECT_TRUE(view.Bitmap()->Equal(before.get()));
+  // Straighten a horizontal line: a quarter turn, and the same quarter from
+  // either end (the turn is held above -90 and at most 90 degrees), clockwise.
+  for (bool fromLeft : {true, false}) {
+    paint();
+    RightClick(fromLeft ? 40 : 160, 50);
+    tools->DefinePoint1Click();
+    RightClick(fromLeft ? 160 : 40, 50);
+    tools->StraightenImageFromP1toHere1Click();
+    const TBitmap32& r = *view.Bitmap();
+    ASSERT_EQ(r.Width(), 150);
+    ASSERT_EQ(r.Height(), 200);
+    double redX = 0, redY = 0, reds = 0;
+    for (int32_t y = 0; y < r.Height(); ++y)
+      for (int32_t x = 0; x < r.Width(); ++x) {
+        const TColor32 p = r.GetPixel(x, y);
+        if ((p >> 24) > 200 && Red(p) > 200 && (p & 0xFF) < 60) redX += x, redY += y, reds += 1;
+      }
+    ASSERT_GT(reds, 150) << "from the left " << fromLeft;
+    // A clockwise quarter takes (x, y) to (149 - y, x): the block's centre (14.5, 9.5) to (139.5, 14.5).
+    EXPECT_NEAR(redX / reds, 139.5, 0.5) << "from the left " << fromLeft;
+    EXPECT_NEAR(redY / reds, 14.5, 0.5) << "from the left " << fromLeft;
+  }
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -122,6 +123,44 @@ TEST(Threads, ResizeThroughEveryFilterRotationAndTransform) {
   });
 }
 
+// A tall picture splits into dozens of pieces on eight threads, so state
+// shared between pieces (a row buffer, band edges, a pool of the wrong size)
+// shows; each run on eight threads is repeated, after one on two threads has
+// made the pool smaller.
+TEST(Threads, TallPicturesInManyPiecesRepeated) {
+  const int32_t K3[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+  const std::pair<std::string, std::function<void(TBitmap32&)>> Ops[] = {
+      {"3x3", [&](TBitmap32& B) { Convolve3x3(K3, 16, &B, 0); }},
+      {"median", [](TBitmap32& B) { MedianFilter(&B, 1, 255); }},
+      {"reduce", [](TBitmap32& B) {
+         TBitmap32 Dst;
+         Dst.SetSize(B.Width() * 2 / 3, B.Height() * 2 / 3);
+         auto R = MakeUnboundResampler(5);
+         DrawRectScaled(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &B, B.BoundsRect(), R.get(), dmOpaque);
+         B.Assign(&Dst);
+       }},
+      {"rotate", [](TBitmap32& B) { RotateByAngle(&B, 21.0f); }},
+      {"quarter", [](TBitmap32& B) { RotateQuarterTurns(&B, 1); }},
+      {"flip", [](TBitmap32& B) { FlipVertical(&B); }},
+  };
+  const auto Source = RandomBitmap(256, 6000, 77);
+  for (const auto& [Name, Op] : Ops) {
+    TBitmap32 One;
+    One.Assign(Source.get());
+    {
+      TThreadLimit Limit(1);
+      Op(One);
+    }
+    for (int32_t Threads : {8, 2, 8}) {
+      TBitmap32 Many;
+      Many.Assign(Source.get());
+      TThreadLimit Limit(Threads);
+      Op(Many);
+      ASSERT_EQ(Pixels(One), Pixels(Many)) << Name << " on " << Threads << " threads";
+    }
+  }
+}
+
 // The cap: VEMRA_THREADS is read when no cap is set, 0 goes back to it, and
 // a cap holds for as long as its guard lives.
 // Pictures large enough to be cleared by several threads start from zero as
@@ -189,8 +228,25 @@ TEST(Threads, TheCapFollowsTheSetting) {
     EXPECT_EQ(Calls, 1) << "fewer rows than a task holds stay on the calling thread";
   }
   EXPECT_EQ(ThreadCount(), Default);
+  SetThreadCount(3);
   SetThreadCount(0);
   EXPECT_EQ(ThreadCount(), Default);
+  // Every row of a tall range exactly once; a lowered cap is what runs.
+  for (int32_t Cap : {8, 2}) {
+    TThreadLimit Limit(Cap);
+    std::vector<std::atomic<int>> Seen(6000);
+    std::mutex Lock;
+    std::vector<std::thread::id> Ids;
+    ParallelRows(0, 6000, 1, [&](int32_t First, int32_t Last) {
+      for (int32_t y = First; y < Last; ++y) ++Seen[static_cast<size_t>(y)];
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      std::lock_guard<std::mutex> Guard(Lock);
+      if (std::find(Ids.begin(), Ids.end(), std::this_thread::get_id()) == Ids.end())
+        Ids.push_back(std::this_thread::get_id());
+    });
+    for (size_t y = 0; y < Seen.size(); ++y) ASSERT_EQ(Seen[y].load(), 1) << "row " << y << " cap " << Cap;
+    EXPECT_LE(Ids.size(), static_cast<size_t>(Cap));
+  }
 }
 
 // Threads that start passes, several at once, keep every processor they had:

@@ -118,18 +118,33 @@ TEST(AtomicSave, KeepsModeAndOwnerAndFollowsLinks) {
   for (const TSaver& saver : Savers()) {
     SCOPED_TRACE(saver.Name);
     TSharedFolder dir;
-    // Root saving a user's file gives it back to that user, mode unchanged.
-    const std::string owned = (dir / "owned" + saver.Ext);
-    WriteFileBytes(owned, Bytes("old"));
-    ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chmod(owned.c_str(), 0640), 0);
-    saver.Save(owned);
-    struct stat st {};
-    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, static_cast<uid_t>(kNobody));
-    EXPECT_EQ(st.st_gid, static_cast<gid_t>(kNobody));
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadFileBytes(owned), saver.Written);
+    // Root saving a user's file gives it back to that user with every mode
+    // bit, set-id and sticky included (the owner must change before the mode,
+    // or the set-id bits go); a new file takes the umask as any new file would.
+    struct TModeCase {
+      const char* Name;
+      int Mode;  // -1: no file before the save
+      mode_t Umask, Want;
+    } modes[] = {{"plain", 0640, 022, 0640},   {"setuid", 04750, 022, 04750}, {"setgid", 02710, 022, 02710},
+                 {"sticky", 01604, 022, 01604}, {"new-077", -1, 077, 0600},   {"new-022", -1, 022, 0644}};
+    for (const TModeCase& m : modes) {
+      SCOPED_TRACE(m.Name);
+      const std::string owned = (dir / m.Name + saver.Ext);
+      if (m.Mode >= 0) {
+        WriteFileBytes(owned, Bytes("old"));
+        ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod(owned.c_str(), static_cast<mode_t>(m.Mode)), 0);
+      }
+      const mode_t was = ::umask(m.Umask);
+      saver.Save(owned);
+      ::umask(was);
+      struct stat st {};
+      ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, m.Mode >= 0 ? static_cast<uid_t>(kNobody) : ::geteuid());
+      EXPECT_EQ(st.st_gid, m.Mode >= 0 ? static_cast<gid_t>(kNobody) : ::getegid());
+      EXPECT_EQ(st.st_mode & 07777, m.Want);
+      EXPECT_EQ(ReadFileBytes(owned), saver.Written);
+    }
 
     // Links: absolute, relative, chained and dangling; each stays a link and
     // its final target gets the picture.

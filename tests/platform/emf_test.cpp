@@ -388,7 +388,7 @@ TEST(EmfPlay, TextIsDrawnAsThePlatformDrawsIt) {
   const std::u16string text = u"Ab\u00e9\u20ac\U0001D11E";
   const std::string utf8 = "Ab\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";
   TEmfWriter w(80, 40);
-  std::vector<int32_t> font{1, -24, 0, 0, 0, 700, 0, 0};
+  std::vector<int32_t> font{1, -24, 0, 0, 0, 600, 0, 0};  // bold starts at 600
   PushUtf16(font, u"Liberation Sans");
   font.resize(1 + 23);  // LOGFONTW: 92 bytes
   w.Rec(EXTCREATEFONTINDIRECTW, font).Rec(SELECTOBJECT, {1});
