@@ -358,7 +358,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   std::map<std::string, std::function<void(QAction*)>> hooks_;
   std::array<TColor32, 3> swatches_{0xFFFFFFFFu, 0xFF000000u, 0xFF808080u};
   bool updatingGauges_ = false;
-  TAppSettings kept_;  // settings without a control yet, carried to the exit
+  TAppSettings kept_;  // what the window only carries to the exit ("savemru", "version", "exe")
   int busyCursors_ = 0;
   bool cleanedUp_ = false;
   bool shownOnce_ = false;
