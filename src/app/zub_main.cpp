@@ -1061,7 +1061,8 @@ void TzubForm::SetStatusText(int32_t Panel, const std::string& Text) {
     panels_[static_cast<size_t>(Panel)]->setText(QString::fromStdString(Text));
 }
 
-bool TzubForm::StatusBarVisible() { return statusBar()->isVisible(); }
+// Whether the user shows it, also while the window itself is hidden.
+bool TzubForm::StatusBarVisible() { return statusBar()->isVisibleTo(this); }
 
 void TzubForm::SetMenuVisible(const std::string& Item, bool Visible) {
   if (QAction* A = MenuItem(Item)) A->setVisible(Visible);

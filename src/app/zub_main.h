@@ -144,9 +144,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Runs the open handlers of every menu so items and their shortcuts follow
   // the document's state.
   void RefreshMenuState();
-  // Options of this window.
-  int32_t gJ2kQuality = 0;
-  int32_t gJ2kFormat = 3;
+  // The Draw tool's snap grid ("drawgrid"); 1 is off.
   int32_t gSnapGrid = 1;
   std::function<int32_t(int32_t)> Random;  // Random(N): 0 .. N - 1
   // Where Custom > Random leaves the kernel before it runs the matrix command.

@@ -559,8 +559,8 @@ void TzubForm::Layers2Click(QAction*) { ::Layers2Click(*editor_); }
 void TzubForm::Layer1Click(QAction* Item) { ::Layer1Click(*editor_, Item->data().toInt()); }
 
 void TzubForm::Bars1Click(QAction*) {
-  MenuItem("StandardToolbar1")->setChecked(toolBar2_->isVisible());
-  MenuItem("EditToolbar1")->setChecked(toolBar1_->isVisible());
+  MenuItem("StandardToolbar1")->setChecked(toolBar2_->isVisibleTo(this));
+  MenuItem("EditToolbar1")->setChecked(toolBar1_->isVisibleTo(this));
 }
 
 void TzubForm::Preferences1Click(QAction*) {
@@ -569,8 +569,9 @@ void TzubForm::Preferences1Click(QAction*) {
     MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == Filter);
   UpdateJpegChecks();
   for (const char* N : {"Default1", "N301", "N201", "N151", "N102", "N51"})
-    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == gJ2kQuality);
-  for (const char* N : {"GrayScale1", "Color1"}) MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == gJ2kFormat);
+    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == document_->gJ2kQuality);
+  for (const char* N : {"GrayScale1", "Color1"})
+    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == document_->gJ2kFormat);
   MenuItem("ShowPathonTitle1")->setChecked(editor_->gShowPathOnTitle);
   MenuItem("CreateBackup1")->setChecked(document_->gCreateBackup);
   MenuItem("Dither1")->setChecked(document_->gGifDither);
@@ -600,9 +601,9 @@ void TzubForm::SetResizing(QAction* Item) {
   view_->Changed();
 }
 
-void TzubForm::Default1Click(QAction* Item) { gJ2kQuality = Item->data().toInt(); }
+void TzubForm::Default1Click(QAction* Item) { document_->gJ2kQuality = Item->data().toInt(); }
 
-void TzubForm::GrayScale1Click(QAction* Item) { gJ2kFormat = Item->data().toInt(); }
+void TzubForm::GrayScale1Click(QAction* Item) { document_->gJ2kFormat = Item->data().toInt(); }
 
 void TzubForm::Dither1Click(QAction*) { document_->gGifDither = !document_->gGifDither; }
 
