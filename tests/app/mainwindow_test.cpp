@@ -66,8 +66,13 @@ class MainWindow : public TFormTest {
   // dialog first.
   void NewPicture(int W, int H, const std::function<void(TResizeDlg*)>& Check = nullptr) {
     QTimer::singleShot(0, [=] {
-      auto* D = dynamic_cast<TResizeDlg*>(QApplication::activeModalWidget());
-      ASSERT_NE(D, nullptr);
+      QWidget* Shown = QApplication::activeModalWidget();
+      auto* D = dynamic_cast<TResizeDlg*>(Shown);
+      if (D == nullptr) {
+        ADD_FAILURE() << "File > New opened no resize dialog";
+        if (auto* Other = qobject_cast<QDialog*>(Shown)) Other->reject();
+        return;
+      }
       if (Check) Check(D);
       D->UpDown1->setValue(W);
       D->UpDown2->setValue(H);
