@@ -194,7 +194,10 @@ class TColorBox : public QWidget {
     P.setPen(palette().color(QPalette::Dark));
     P.drawRect(rect().adjusted(0, 0, -1, -1));
   }
-  // A click is a press and a release of the left button over the box.
+  // A click is a press and a release of the left button over the box. The
+  // box takes the press itself: passed on, it would start a drag of the
+  // toolbar that the release, taken here, never ends.
+  void mousePressEvent(QMouseEvent* E) override { E->accept(); }
   void mouseReleaseEvent(QMouseEvent* E) override {
     if (E->button() == Qt::LeftButton && rect().contains(E->position().toPoint()) && OnClick) OnClick();
   }

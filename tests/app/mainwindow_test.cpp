@@ -633,7 +633,9 @@ TEST_F(MainWindow, SwatchClickOpensTheColourDialog) {
     EXPECT_EQ(Offered.rgb() | 0xFF000000u, Before | 0xFF000000u);
     EXPECT_EQ(Form->SwatchColor(R.Swatch), R.Ok ? R.Chosen : Before);
     EXPECT_EQ(Form->Tools().gBrushType, R.Ok ? btColor : btPattern);
-    if (QLabel* L = Form->ColorLabelOf(R.Swatch)) EXPECT_EQ(L->text().toStdString(), ColorLabel(R.Ok ? R.Chosen : Before));
+    if (QLabel* L = Form->ColorLabelOf(R.Swatch)) {
+      EXPECT_EQ(L->text().toStdString(), ColorLabel(R.Ok ? R.Chosen : Before));
+    }
   }
 }
 
