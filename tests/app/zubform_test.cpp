@@ -1,8 +1,9 @@
 // The main window, the boxes and the about box in this process, offscreen:
 // the command-line rules and an open/save round trip through every format,
-// dropped files, the close query, the JPEG items, the window list over two
-// other running windows, boxes from a worker thread, the event loop's last
-// net, and the splash.
+// dropped files, the close query, the settings from the store and back, the
+// Text tool's dialog, the busy cursor, the window list over two other
+// running windows, boxes from a worker thread, the event loop's last net,
+// and the splash.
 #include <gtest/gtest.h>
 
 #include <filesystem>
