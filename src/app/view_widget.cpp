@@ -5,6 +5,7 @@
 #include "qt_messagebox.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -64,6 +65,11 @@ Qt::CursorShape ShapeOf(TCursor C) {
   }
 }
 
+std::map<TCursor, QCursor>& OwnCursors() {
+  static std::map<TCursor, QCursor> Cursors;
+  return Cursors;
+}
+
 TColor ColorFromQt(const QColor& C) {
   return static_cast<TColor>((C.blue() << 16) | (C.green() << 8) | C.red());
 }
@@ -71,6 +77,8 @@ TColor ColorFromQt(const QColor& C) {
 std::string LoopMessage(const std::exception& E) { return ExceptionMessageText(E.what()); }
 
 }  // namespace
+
+void RegisterScreenCursor(TCursor Id, const QCursor& Cursor) { OwnCursors()[Id] = Cursor; }
 
 TViewWidget::TViewWidget(QWidget* Parent) : QWidget(Parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -160,8 +168,13 @@ void TViewWidget::SetCursor(TCursor C) {
   // The default cursor means: the control's own.
   TCursor shown = C;
   if (shown == crDefault && Control() != nullptr) shown = Control()->Cursor();
-  if (shown == crDefault)
+  if (shown == crDefault) {
     unsetCursor();
+    return;
+  }
+  const auto own = OwnCursors().find(shown);
+  if (own != OwnCursors().end())
+    setCursor(own->second);
   else
     setCursor(ShapeOf(shown));
 }

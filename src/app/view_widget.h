@@ -17,7 +17,13 @@
 
 #include "view_host.h"
 
+class QCursor;
 class QTimer;
+
+// Screen cursors of the program's own under their numbers (the main window's
+// tool cursors 1 to 8); any other number shows the standard shape closest to
+// the one it names.
+void RegisterScreenCursor(TCursor Id, const QCursor& Cursor);
 
 class TViewWidget : public QWidget, public TViewHost {
  public:

@@ -29,12 +29,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QFormLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
@@ -42,7 +40,6 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
-#include <QSpinBox>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -53,6 +50,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <QPixmap>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -113,6 +113,71 @@ bool FileExists(const std::string& Name) {
   return std::filesystem::is_regular_file(Name, ec);
 }
 
+// The tools' screen cursors 1 to 8: a small cross whose centre is the hot
+// spot and, below to the right, a sign of the tool; black on a white rim so
+// they show on dark and light pictures alike.
+QCursor ToolCursor(int32_t Tool) {
+  QPixmap Pixmap(32, 32);
+  Pixmap.fill(Qt::transparent);
+  QPainterPath Sign;
+  switch (Tool) {
+    case 1:  // a selection frame
+      Sign.addRect(15, 15, 13, 10);
+      break;
+    case 2:  // the round of the brush
+      Sign.addEllipse(QPointF(22, 22), 6, 6);
+      break;
+    case 3:  // a pipette, tip down to the left
+      Sign.moveTo(14, 29);
+      Sign.lineTo(25, 18);
+      Sign.addRect(24, 13, 5, 5);
+      break;
+    case 4:  // a letter
+      Sign.addText(QPointF(16, 29), QFont("Sans", 12, QFont::Bold), "A");
+      break;
+    case 5:  // a smudge: a ring round a dot
+      Sign.addEllipse(QPointF(22, 22), 6, 6);
+      Sign.addEllipse(QPointF(22, 22), 1.5, 1.5);
+      break;
+    case 6:  // a pencil, tip down to the left
+      Sign.moveTo(14, 29);
+      Sign.lineTo(18, 28);
+      Sign.lineTo(29, 17);
+      Sign.lineTo(26, 14);
+      Sign.lineTo(15, 25);
+      Sign.closeSubpath();
+      break;
+    case 7:  // a tilted bucket and its drop
+      Sign.moveTo(20, 14);
+      Sign.lineTo(28, 22);
+      Sign.lineTo(22, 28);
+      Sign.lineTo(14, 20);
+      Sign.closeSubpath();
+      Sign.addRect(28, 24, 2, 4);
+      break;
+    case 8:  // one colour becoming another
+      Sign.addRect(14, 14, 6, 6);
+      Sign.addRect(23, 23, 6, 6);
+      Sign.moveTo(20, 20);
+      Sign.lineTo(23, 23);
+      break;
+    default:
+      break;
+  }
+  QPainterPath Cross;
+  Cross.moveTo(0, 7);
+  Cross.lineTo(14, 7);
+  Cross.moveTo(7, 0);
+  Cross.lineTo(7, 14);
+  QPainter P(&Pixmap);
+  for (const QPen& Pen : {QPen(Qt::white, 3), QPen(Qt::black, 1)}) {
+    P.setPen(Pen);
+    P.drawPath(Cross);
+    P.drawPath(Sign);
+  }
+  return QCursor(Pixmap, 7, 7);
+}
+
 }  // namespace
 
 // A colour swatch of the colour panel.
@@ -120,6 +185,7 @@ class TColorBox : public QWidget {
  public:
   using QWidget::QWidget;
   TColor32 Color = 0xFF000000u;
+  std::function<void()> OnClick;
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -127,6 +193,13 @@ class TColorBox : public QWidget {
     P.fillRect(rect(), QColor::fromRgb(Color | 0xFF000000u));
     P.setPen(palette().color(QPalette::Dark));
     P.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+  // A click is a press and a release of the left button over the box. The
+  // box takes the press itself: passed on, it would start a drag of the
+  // toolbar that the release, taken here, never ends.
+  void mousePressEvent(QMouseEvent* E) override { E->accept(); }
+  void mouseReleaseEvent(QMouseEvent* E) override {
+    if (E->button() == Qt::LeftButton && rect().contains(E->position().toPoint()) && OnClick) OnClick();
   }
 };
 
@@ -226,12 +299,14 @@ TzubForm::TzubForm(QWidget* Parent) : QMainWindow(Parent) {
   twain_->MessageHook = QtTwainMessageHook();
   twain_->CloseImage = [this] { return document_->CloseImage(); };
   twain_->MainWindow = this;
+  twain_->BringToFront = [this] { BringToFront(); };
   document_->FlattenAllLayers = [this] { ::FlattenAllLayers(*editor_); };
   Random = [](int32_t N) {
     static std::mt19937 Gen{std::random_device{}()};
     return std::uniform_int_distribution<int32_t>(0, N - 1)(Gen);
   };
 
+  for (int32_t Tool = 1; Tool <= 8; ++Tool) RegisterScreenCursor(Tool, ToolCursor(Tool));
   BuildStatusBar();
   BuildToolBars();
   BuildMenus();
@@ -333,8 +408,9 @@ void TzubForm::BuildMenus() {
              "Histogram1", "Timing1", "TransparentBackground1"},
             false);
   // Each click sets the check from the state it changed, not Qt's toggle.
-  for (const char* N : {"CreateBackup1", "ShowPathonTitle1", "StandardToolbar1", "EditToolbar1", "StatusBar2",
-                        "Histogram1", "Timing1", "TransparentBackground1", "N101", "N202", "N501", "N1001"})
+  for (const char* N : {"Dither1", "CreateBackup1", "ShowPathonTitle1", "StandardToolbar1", "EditToolbar1",
+                        "StatusBar2", "Histogram1", "Timing1", "TransparentBackground1", "N101", "N202", "N501",
+                        "N1001"})
     connect(MenuItem(N), &QAction::triggered, this, [this] { RefreshMenuState(); });
   for (const char* N : {"Image1", "Colors1", "Layers1"}) MenuItem(N)->setVisible(false);
 }
@@ -407,6 +483,7 @@ void TzubForm::BuildToolBars() {
     Box->setFixedSize(20, 20);
     Box->Color = swatches_[i];
     Box->setMouseTracking(true);
+    Box->OnClick = [this, i] { mouseTools_->PaintBox1Click(static_cast<TSwatch>(i)); };
     colorBoxes_[i] = Box;
     Colors->addWidget(Box);
   }
@@ -550,6 +627,14 @@ TAppSettings TzubForm::CollectSettings() const {
   S.G1 = gaugeBars_[0]->Position();
   S.G2 = gaugeBars_[1]->Position();
   S.G3 = gaugeBars_[2]->Position();
+  S.UserText = mouseTools_->gUserText;
+  S.FontName = mouseTools_->gFontName;
+  S.FontSize = mouseTools_->gFontSize;
+  S.FontStyle = mouseTools_->gFontStyle;
+  S.Effect = std::max(comboBox1_->currentIndex(), 0);
+  S.EditToolbar = toolBar1_->isVisibleTo(this);
+  S.StdToolbar = toolBar2_->isVisibleTo(this);
+  S.DrawGrid = gSnapGrid;
   return S;
 }
 
@@ -568,6 +653,16 @@ void TzubForm::ApplySettings(const TAppSettings& S) {
   gaugeBars_[0]->SetPosition(S.G1);
   gaugeBars_[1]->SetPosition(S.G2);
   gaugeBars_[2]->SetPosition(S.G3);
+  mouseTools_->gUserText = S.UserText;
+  mouseTools_->gFontName = S.FontName;
+  mouseTools_->gFontSize = S.FontSize;
+  mouseTools_->gFontStyle = S.FontStyle;
+  comboBox1_->setCurrentIndex(S.Effect);
+  toolBar1_->setVisible(S.EditToolbar);
+  SetToolbarBorders();
+  gSnapGrid = S.DrawGrid;
+  mouseTools_->gSnapGrid = S.DrawGrid;
+  MenuItem("Dither1")->setChecked(S.GifDither);
   for (size_t i = 0; i < 3; ++i) colorBoxes_[i]->Color = swatches_[i];
   UpdateColorLabels();
   SetStretchFilter(view_->Bitmap(), static_cast<uint8_t>(S.StretchFilter));
@@ -786,34 +881,14 @@ void TzubForm::dropEvent(QDropEvent* Event) {
 
 // ---- Menu handlers ---------------------------------------------------------------------------
 
-namespace {
-
-// OK and Cancel under a form's rows; true when the dialog was closed with OK.
-bool RunWithOkCancel(QDialog& D, QFormLayout* Form) {
-  auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &D);
-  Form->addRow(Buttons);
-  QObject::connect(Buttons, &QDialogButtonBox::accepted, &D, &QDialog::accept);
-  QObject::connect(Buttons, &QDialogButtonBox::rejected, &D, &QDialog::reject);
-  return D.exec() == QDialog::Accepted;
-}
-
-}  // namespace
-
 void TzubForm::New1Click(QAction*) {
   if (!document_->CloseImage()) return;
-  QDialog D(this);
-  D.setWindowTitle("New...");
-  auto* Form = new QFormLayout(&D);
-  auto* W = new QSpinBox(&D);
-  auto* H = new QSpinBox(&D);
-  for (QSpinBox* S : {W, H}) S->setRange(1, 32767);
-  W->setValue(800);
-  H->setValue(600);
-  Form->addRow("&Width", W);
-  Form->addRow("&Height", H);
-  if (!RunWithOkCancel(D, Form)) return;
+  TResizeValues Size;
+  Size.Width = 800;
+  Size.Height = 600;
+  if (!RunResizeDialog("New...", 2, false, Size)) return;
   document_->gBackgroundColor = ToPlatformColor(swatches_[static_cast<size_t>(TSwatch::Background)]);
-  document_->NewImage(W->value(), H->value());
+  document_->NewImage(Size.Width, Size.Height);
 }
 
 void TzubForm::NewWindow1Click(QAction*) { RunSelf("@@"); }
@@ -989,7 +1064,8 @@ void TzubForm::SetStatusText(int32_t Panel, const std::string& Text) {
     panels_[static_cast<size_t>(Panel)]->setText(QString::fromStdString(Text));
 }
 
-bool TzubForm::StatusBarVisible() { return statusBar()->isVisible(); }
+// Whether the user shows it, also while the window itself is hidden.
+bool TzubForm::StatusBarVisible() { return statusBar()->isVisibleTo(this); }
 
 void TzubForm::SetMenuVisible(const std::string& Item, bool Visible) {
   if (QAction* A = MenuItem(Item)) A->setVisible(Visible);
@@ -1017,7 +1093,12 @@ void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
 }
 
 void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
-  if (QMenu* M = SubMenu(Menu)) M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
+  QMenu* M = SubMenu(Menu);
+  if (M == nullptr) return;
+  // Fill and Replace share the popup; each shows only the modes it has.
+  if (Menu == "PopupMenu3")
+    for (QAction* A : M->actions()) A->setVisible(FillModeApplies(editor_->gCurrentTool, A->data().toInt()));
+  M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
 }
 
 void TzubForm::PressToolButton(int32_t Tool) {

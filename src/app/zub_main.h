@@ -144,9 +144,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Runs the open handlers of every menu so items and their shortcuts follow
   // the document's state.
   void RefreshMenuState();
-  // Options of this window.
-  int32_t gJ2kQuality = 0;
-  int32_t gJ2kFormat = 3;
+  // The Draw tool's snap grid ("drawgrid"); 1 is off.
   int32_t gSnapGrid = 1;
   std::function<int32_t(int32_t)> Random;  // Random(N): 0 .. N - 1
   // Where Custom > Random leaves the kernel before it runs the matrix command.
@@ -358,7 +356,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   std::map<std::string, std::function<void(QAction*)>> hooks_;
   std::array<TColor32, 3> swatches_{0xFFFFFFFFu, 0xFF000000u, 0xFF808080u};
   bool updatingGauges_ = false;
-  TAppSettings kept_;  // settings without a control yet, carried to the exit
+  TAppSettings kept_;  // what the window only carries to the exit ("savemru", "version", "exe")
   int busyCursors_ = 0;
   bool cleanedUp_ = false;
   bool shownOnce_ = false;

@@ -488,17 +488,18 @@ TBitmap32Undo* TzubForm::UndoStore(TBitmap32*& Bitmap) const {
 
 void TzubForm::File1Click(QAction*) {
   TEditor& E = *editor_;
+  // "untitled" is a name: a new, pasted or scanned image can be closed,
+  // checkpointed and printed. Only Revert needs a file to go back to.
   const bool Named = !E.gFileName.empty();
-  const bool File = document_->HasFile();
   MenuItem("Save1")->setEnabled(Named);
   MenuItem("SaveAs1")->setEnabled(Named);
-  MenuItem("Revert1")->setEnabled(File && E.gImageUndo->HasUndo());
+  MenuItem("Revert1")->setEnabled(document_->HasFile() && E.gImageUndo->HasUndo());
   MenuItem("Encrypt1")->setEnabled(!view_->Bitmap()->Empty());
-  MenuItem("Checkpoint1")->setEnabled(File);
-  MenuItem("Close1")->setEnabled(File);
-  MenuItem("Print1")->setEnabled(File && !IsPrinting());
-  MenuItem("Commit1")->setEnabled(File && E.gImageUndo->IsModified());
-  MenuItem("Rollback1")->setEnabled(File && E.gImageUndo->IsCommitted());
+  MenuItem("Checkpoint1")->setEnabled(Named);
+  MenuItem("Close1")->setEnabled(Named);
+  MenuItem("Print1")->setEnabled(Named && !IsPrinting());
+  MenuItem("Commit1")->setEnabled(Named && E.gImageUndo->IsModified());
+  MenuItem("Rollback1")->setEnabled(Named && E.gImageUndo->IsCommitted());
   MenuItem("ClearEXIFInfo1")->setEnabled(gHasExif);
 }
 
@@ -558,8 +559,8 @@ void TzubForm::Layers2Click(QAction*) { ::Layers2Click(*editor_); }
 void TzubForm::Layer1Click(QAction* Item) { ::Layer1Click(*editor_, Item->data().toInt()); }
 
 void TzubForm::Bars1Click(QAction*) {
-  MenuItem("StandardToolbar1")->setChecked(toolBar2_->isVisible());
-  MenuItem("EditToolbar1")->setChecked(toolBar1_->isVisible());
+  MenuItem("StandardToolbar1")->setChecked(toolBar2_->isVisibleTo(this));
+  MenuItem("EditToolbar1")->setChecked(toolBar1_->isVisibleTo(this));
 }
 
 void TzubForm::Preferences1Click(QAction*) {
@@ -568,10 +569,12 @@ void TzubForm::Preferences1Click(QAction*) {
     MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == Filter);
   UpdateJpegChecks();
   for (const char* N : {"Default1", "N301", "N201", "N151", "N102", "N51"})
-    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == gJ2kQuality);
-  for (const char* N : {"GrayScale1", "Color1"}) MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == gJ2kFormat);
+    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == document_->gJ2kQuality);
+  for (const char* N : {"GrayScale1", "Color1"})
+    MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == document_->gJ2kFormat);
   MenuItem("ShowPathonTitle1")->setChecked(editor_->gShowPathOnTitle);
   MenuItem("CreateBackup1")->setChecked(document_->gCreateBackup);
+  MenuItem("Dither1")->setChecked(document_->gGifDither);
   for (const char* N : {"N101", "N202", "N501", "N1001"})
     MenuItem(N)->setChecked(MenuItem(N)->data().toInt() == gSnapGrid);
 }
@@ -598,11 +601,11 @@ void TzubForm::SetResizing(QAction* Item) {
   view_->Changed();
 }
 
-void TzubForm::Default1Click(QAction* Item) { gJ2kQuality = Item->data().toInt(); }
+void TzubForm::Default1Click(QAction* Item) { document_->gJ2kQuality = Item->data().toInt(); }
 
-void TzubForm::GrayScale1Click(QAction* Item) { gJ2kFormat = Item->data().toInt(); }
+void TzubForm::GrayScale1Click(QAction* Item) { document_->gJ2kFormat = Item->data().toInt(); }
 
-void TzubForm::Dither1Click(QAction* Item) { Item->setChecked(!Item->isChecked()); }
+void TzubForm::Dither1Click(QAction*) { document_->gGifDither = !document_->gGifDither; }
 
 void TzubForm::CreateBackup1Click(QAction*) { document_->gCreateBackup = !document_->gCreateBackup; }
 

@@ -58,11 +58,12 @@ TTextDlg::TTextDlg(QWidget* Parent) : QDialog(Parent) {
 void TTextDlg::Prepare(const TTextDialogData& Data) {
   Font.Name = Data.FontName.empty() ? "Arial" : Data.FontName;
   Font.Size = Data.FontSize > 0 ? Data.FontSize : 10;
-  Font.Style = static_cast<uint8_t>(Data.FontStyle & 15);
+  // Only bold and italic are kept with the text; the stored default 12
+  // must not turn into underlined, struck-out letters.
+  Font.Style = static_cast<uint8_t>(Data.FontStyle & (fsBold | fsItalic));
   Background = Data.Background;
-  // The colour is the dialog's own after the first use, like its other controls.
-  if (!shownOnce_) Color = Data.Foreground;
-  shownOnce_ = true;
+  // The text is written in the foreground colour of the moment.
+  Color = Data.Foreground;
   Memo1->setPlainText(QString::fromStdString(Data.Text));
   Timer1->stop();
   RenderTextPreview();

@@ -38,7 +38,6 @@ class TTextDlg : public QDialog {
  private:
   void FontClick();
   void ColorClick();
-  bool shownOnce_ = false;
 };
 
 // The Text tool's dialog: shown modally with Data; on OK Data holds the

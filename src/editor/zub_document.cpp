@@ -182,6 +182,8 @@ void TZubDocument::ResetDocument() {
   fEditor.gSelection = nullptr;
   View.Layers()->Clear();
   View.SetScale(1.0f);
+  // The selection's size in the status bar went with the picture.
+  fEditor.Ui().SetStatusText(1, "");
   // The metadata belong to the picture they came with: a new or pasted
   // image saved as JPEG must not carry another photo's EXIF (its place,
   // its camera) along. Opening reads the new file's metadata afterwards.
@@ -198,7 +200,12 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
     return false;
   }
   try {
-    if (LoadImageFile(Name, Bitmap())) {
+    bool Loaded = false;
+    {
+      TBusyCursor Busy(fEditor.Ui());
+      Loaded = LoadImageFile(Name, Bitmap());
+    }
+    if (Loaded) {
       fEditor.gFileName = Name;
       fEditor.gFileSize = FileSizeOf(Name);
       SaveFolder = fs::path(Name).parent_path().string();

@@ -76,7 +76,7 @@ class TMouseTools {
   TReferencePoints gReference;
   // The text tool's font and last text (settings "font.name", "font.size",
   // "font.style", "usertext").
-  std::string gFontName = "Arial";
+  std::string gFontName;  // empty until chosen: the text dialog starts with Arial
   int32_t gFontSize = 12;
   int32_t gFontStyle = 0;
   std::string gUserText;

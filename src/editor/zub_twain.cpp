@@ -24,6 +24,7 @@ void TTwainSession::TwainBeginSession() {
 }
 
 void TTwainSession::TwainEndSession() {
+  if (BringToFront) BringToFront();
   MessageHook();
   MessageHook();
   scanners_.WaitForMessage = [] { return true; };

@@ -24,6 +24,9 @@ class TTwainSession {
   std::function<bool()> CloseImage;
   // The opaque window the manager is opened for.
   void* MainWindow = nullptr;
+  // Brings the main window to the front again when a session ends (the
+  // source's own window had it).
+  std::function<void()> BringToFront;
 
   // "Acquire": closes the image, scans one picture and shows it as "untitled".
   void Acquire1Click();

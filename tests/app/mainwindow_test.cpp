@@ -1,22 +1,28 @@
-// The main window's menu tree, enabling rules, zoom, status bar, gauges and
-// colour labels, offscreen.
+// The main window's menu tree, enabling rules, check marks, zoom, status
+// bar, gauges, colour swatches and labels, tool cursors, offscreen.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
 
 #include "form_fixture.h"
+#include "img_clipboard.h"
 #include "img_png.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
@@ -29,6 +35,8 @@
 #include "zub_layers.h"
 #include "zub_main.h"
 #include "zub_main_engine.h"
+#include "zub_resize.h"
+#include "zub_tools.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +61,29 @@ class MainWindow : public TFormTest {
     const std::string Name = Dir + "/pic.png";
     SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
     ASSERT_TRUE(Form->Document().OpenImageFile(Name));
+  }
+  // File > New with the size typed into the dialog it opens; Check sees the
+  // dialog first.
+  void NewPicture(int W, int H, const std::function<void(TResizeDlg*)>& Check = nullptr) {
+    QTimer::singleShot(0, [=] {
+      QWidget* Shown = QApplication::activeModalWidget();
+      auto* D = dynamic_cast<TResizeDlg*>(Shown);
+      if (D == nullptr) {
+        ADD_FAILURE() << "File > New opened no resize dialog";
+        if (auto* Other = qobject_cast<QDialog*>(Shown)) Other->reject();
+        return;
+      }
+      if (Check) Check(D);
+      D->UpDown1->setValue(W);
+      D->UpDown2->setValue(H);
+      D->accept();
+    });
+    Item("New1")->trigger();
+  }
+  // The centre of the picture in the view.
+  QPoint PictureCentre() const {
+    const TFloatRect R = BitmapRectInControl(View());
+    return QPoint(static_cast<int>((R.Left + R.Right) / 2), static_cast<int>((R.Top + R.Bottom) / 2));
   }
 };
 
@@ -202,6 +233,29 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   EXPECT_TRUE(Item("Rotate1")->isEnabled());
   Item("Rotate1")->trigger();
   EXPECT_EQ(Rotations, 1);
+
+  // File > New asks through the resize dialog in its new-image mode, 800 x
+  // 600 to start with and no side above 8192; the picture takes the
+  // background colour, made opaque.
+  Form->SetSwatchColor(TSwatch::Background, 0x40123456u);
+  NewPicture(9, 7, [](TResizeDlg* D) {
+    EXPECT_EQ(D->windowTitle(), "New...");
+    EXPECT_EQ(D->UpDown1->value(), 800);
+    EXPECT_EQ(D->UpDown2->value(), 600);
+    EXPECT_EQ(D->UpDown1->maximum(), 8192);
+    EXPECT_EQ(D->UpDown2->maximum(), 8192);
+    EXPECT_FALSE(D->ComboBox1->isVisibleTo(D));
+    EXPECT_FALSE(D->CheckBox1->isVisibleTo(D));
+  });
+  EXPECT_EQ(E().gFileName, "untitled");
+  ASSERT_EQ(View().Bitmap()->Width(), 9);
+  EXPECT_EQ(View().Bitmap()->Height(), 7);
+  EXPECT_EQ(View().Bitmap()->GetPixel(8, 6), 0xFF123456u);
+  // "untitled" is a name: Close, Checkpoint and Print come on; Revert has
+  // no file to go back to.
+  Open("File1");
+  for (const char* N : {"Close1", "Checkpoint1", "Print1", "Save1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
+  EXPECT_FALSE(Item("Revert1")->isEnabled());
 }
 
 TEST_F(MainWindow, ShortcutOfAnItemThatWouldBeDisabledDoesNothing) {
@@ -220,25 +274,80 @@ TEST_F(MainWindow, ShortcutOfAnItemThatWouldBeDisabledDoesNothing) {
   QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(Saves, 1);
   EXPECT_FALSE(Item("Save1")->isEnabled());
+  // Ctrl+F4 closes an untitled picture too (one pasted from the command line).
+  TBitmap32 Pasted;
+  Pasted.SetSize(6, 5);
+  ASSERT_TRUE(CopyBitmapWithAlpha(&Pasted));
+  Form->HandleArguments({"@"});
+  ASSERT_EQ(E().gFileName, "untitled");
+  QTest::keyClick(Form.get(), Qt::Key_F4, Qt::ControlModifier);
+  EXPECT_TRUE(E().gFileName.empty());
+  EXPECT_TRUE(View().Bitmap()->Empty());
 }
 
-TEST_F(MainWindow, PreferencesAndToggles) {
+// Every checkable item clicked twice: the state it drives (the value the
+// settings write at exit where it has one) and its check mark as the menu
+// shows it, after each click.
+TEST_F(MainWindow, CheckableItemsTwiceFollowTheirState) {
   LoadPicture(8, 8);
-  Item("N202")->trigger();
-  EXPECT_EQ(Form->gSnapGrid, 20);
-  Item("N202")->trigger();
-  EXPECT_EQ(Form->gSnapGrid, 1);
-  Item("N501")->trigger();
-  Open("Preferences1");
-  EXPECT_TRUE(Item("N501")->isChecked());
-  EXPECT_FALSE(Item("N202")->isChecked());
-  Item("Lanczos1")->trigger();
-  Open("Preferences1");
-  EXPECT_TRUE(Item("Lanczos1")->isChecked());
-  Item("N151")->trigger();
-  Item("GrayScale1")->trigger();
-  EXPECT_EQ(Form->gJ2kQuality, 15);
-  EXPECT_EQ(Form->gJ2kFormat, 1);
+  auto Saved = [this] { return Form->CollectSettings(); };
+  // The state after the first and the second click; a value chosen stays
+  // checked, a toggle shows its state.
+  struct TRow {
+    const char* Item;
+    std::function<int32_t()> State;
+    int32_t First, Second;
+    bool CheckedFirst, CheckedSecond;
+  };
+  std::vector<TRow> Rows = {
+      // The setting and the GIF writer's flag.
+      {"Dither1", [&] { return Saved().GifDither * 10 + Form->Document().gGifDither; }, 11, 0, true, false},
+      {"CreateBackup1", [&] { return Saved().CreateBackup * 1; }, 1, 0, true, false},
+      {"ShowPathonTitle1", [&] { return Saved().ShowPath * 1; }, 1, 0, true, false},
+      {"StandardToolbar1", [&] { return Saved().StdToolbar * 1; }, 1, 0, true, false},
+      {"EditToolbar1", [&] { return Saved().EditToolbar * 1; }, 0, 1, false, true},
+      {"StatusBar2", [&] { return Form->statusBar()->isVisibleTo(Form.get()) * 1; }, 0, 1, false, true},
+      {"Timing1", [&] { return E().gTiming * 1; }, 1, 0, true, false},
+      {"TransparentBackground1", [&] { return Form->Document().gTransparentBackground * 1; }, 1, 0, true, false},
+  };
+  // The items that choose one value of a setting.
+  using TChoices = std::vector<std::pair<const char*, int32_t>>;
+  auto Choices = [&](std::function<int32_t()> State, const TChoices& Items) {
+    for (const auto& [Name, Value] : Items) Rows.push_back({Name, State, Value, Value, true, true});
+  };
+  Choices([&] { return Saved().JpegQuality; }, {{"Fine1", 100}, {"Normal1", 94}, {"Basic1", 80}, {"Poor1", 50},
+                                                {"Troll1", 25}});
+  Choices([&] { return Saved().StretchFilter; }, {{"Nearest1", 0}, {"Draft1", 1}, {"Linear1", 2}, {"Cosine1", 3},
+                                                  {"Spline1", 4}, {"Lanczos1", 5}, {"Mitchell1", 6}, {"Cubic1", 7}});
+  Choices([&] { return Saved().J2kQuality; }, {{"Default1", 0}, {"N301", 30}, {"N201", 20}, {"N151", 15},
+                                               {"N102", 10}, {"N51", 5}});
+  Choices([&] { return Saved().J2kFormat; }, {{"GrayScale1", 1}, {"Color1", 3}});
+  // A grid chosen twice is off again (1); the Draw tool snaps to it.
+  for (const auto& [Name, Value] : TChoices{{"N101", 10}, {"N202", 20}, {"N501", 50}, {"N1001", 100}})
+    Rows.push_back({Name, [&] { return Saved().DrawGrid * 1000 + Form->Tools().gSnapGrid; }, Value * 1001, 1001,
+                    true, false});
+  for (const TRow& R : Rows) {
+    SCOPED_TRACE(R.Item);
+    ASSERT_TRUE(Item(R.Item)->isCheckable());
+    for (int Click = 1; Click <= 2; ++Click) {
+      Form->RefreshMenuState();
+      Item(R.Item)->trigger();
+      Form->RefreshMenuState();
+      EXPECT_EQ(R.State(), Click == 1 ? R.First : R.Second) << "click " << Click;
+      EXPECT_EQ(Item(R.Item)->isChecked(), Click == 1 ? R.CheckedFirst : R.CheckedSecond) << "click " << Click;
+    }
+  }
+  EXPECT_FALSE(Item("Fine1")->isChecked());  // one JPEG quality at a time
+  // The view's grip is there exactly while the status bar is.
+  Item("StatusBar2")->trigger();
+  EXPECT_EQ(View().SizeGrip(), sgNone);
+  Item("StatusBar2")->trigger();
+  EXPECT_EQ(View().SizeGrip(), sgAuto);
+  // With the edit toolbar hidden, the standard one has both edges.
+  Item("StandardToolbar1")->trigger();
+  Item("EditToolbar1")->trigger();
+  EXPECT_TRUE(Form->ToolBar2()->property("edgeTop").toBool());
+  EXPECT_TRUE(Form->ToolBar2()->property("edgeBottom").toBool());
   // One colour, then two.
   Item("CountColorsUsed1")->trigger();
   ASSERT_EQ(Boxes.Count(), 1u);
@@ -246,21 +355,6 @@ TEST_F(MainWindow, PreferencesAndToggles) {
   View().Bitmap()->SetPixel(2, 2, 0xFF000000u);
   Item("CountColorsUsed1")->trigger();
   EXPECT_EQ(Boxes.Last().Text, "Number of colors 2");
-  Item("Timing1")->trigger();
-  EXPECT_TRUE(E().gTiming);
-  EXPECT_TRUE(Item("Timing1")->isChecked());
-  Item("StatusBar2")->trigger();
-  EXPECT_FALSE(Form->statusBar()->isVisibleTo(Form.get()));
-  EXPECT_EQ(View().SizeGrip(), sgNone);
-  Item("StatusBar2")->trigger();
-  EXPECT_EQ(View().SizeGrip(), sgAuto);
-  EXPECT_FALSE(Form->ToolBar2()->isVisibleTo(Form.get()));
-  Item("StandardToolbar1")->trigger();
-  EXPECT_TRUE(Form->ToolBar2()->isVisibleTo(Form.get()));
-  Item("EditToolbar1")->trigger();
-  EXPECT_FALSE(Form->ToolBar1()->isVisibleTo(Form.get()));
-  EXPECT_TRUE(Form->ToolBar2()->property("edgeTop").toBool());
-  EXPECT_TRUE(Form->ToolBar2()->property("edgeBottom").toBool());
 }
 
 // Zoom steps print exactly: 2, 4 and 8 are reached as exact floats.
@@ -507,6 +601,81 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
   EXPECT_EQ(Items[0]->text(), "Layer 7");
   EXPECT_EQ(Items[0]->data().toInt(), 7);
   EXPECT_FALSE(Items[1]->isVisible());
+}
+
+// A click on a swatch opens the colour dialog with the swatch's colour; OK
+// gives the swatch the colour chosen, rewrites its label and makes the brush
+// a colour brush again; Cancel leaves everything.
+TEST_F(MainWindow, SwatchClickOpensTheColourDialog) {
+  struct TRow {
+    const char* Box;
+    TSwatch Swatch;
+    bool Ok;
+    TColor32 Chosen;
+  };
+  for (const TRow& R : {TRow{"PaintBox2", TSwatch::Foreground, true, 0xFF102030u},
+                        TRow{"PaintBox1", TSwatch::Background, true, 0xFF405060u},
+                        TRow{"PaintBox3", TSwatch::Extra, true, 0xFF708090u},
+                        TRow{"PaintBox2", TSwatch::Foreground, false, 0xFFFFFFFFu}}) {
+    SCOPED_TRACE(R.Box);
+    auto* Box = Form->findChild<QWidget*>(R.Box);
+    ASSERT_NE(Box, nullptr);
+    Form->Tools().gBrushType = btPattern;
+    const TColor32 Before = Form->SwatchColor(R.Swatch);
+    QColor Offered;
+    QTimer::singleShot(0, [&] {
+      auto* D = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+      if (D == nullptr) return;
+      Offered = D->currentColor();
+      D->setCurrentColor(QColor::fromRgb(R.Chosen));
+      R.Ok ? D->accept() : D->reject();
+    });
+    QTest::mouseClick(Box, Qt::LeftButton);
+    QApplication::processEvents();  // a dialog that never opened leaves no timer behind
+    ASSERT_TRUE(Offered.isValid());
+    EXPECT_EQ(Offered.rgb() | 0xFF000000u, Before | 0xFF000000u);
+    EXPECT_EQ(Form->SwatchColor(R.Swatch), R.Ok ? R.Chosen : Before);
+    EXPECT_EQ(Form->Tools().gBrushType, R.Ok ? btColor : btPattern);
+    if (QLabel* L = Form->ColorLabelOf(R.Swatch)) {
+      EXPECT_EQ(L->text().toStdString(), ColorLabel(R.Ok ? R.Chosen : Before));
+    }
+  }
+}
+
+// Each tool shows a cursor of its own over the view; Ctrl+click with Fill or
+// Replace offers only the fill modes that tool has.
+TEST_F(MainWindow, ToolCursorsAndFillModes) {
+  Form->resize(700, 500);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  LoadPicture(40, 30);
+  std::vector<QImage> Seen;
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE(i + 1);
+    Form->ToolButton(i)->click();
+    const QCursor C = Form->ViewWidget()->cursor();
+    EXPECT_EQ(C.shape(), Qt::BitmapCursor);
+    EXPECT_EQ(C.hotSpot(), QPoint(7, 7));
+    const QImage Image = C.pixmap().toImage();
+    for (const QImage& Other : Seen) EXPECT_NE(Image, Other);
+    Seen.push_back(Image);
+  }
+  struct TRow {
+    int Button;
+    std::set<int32_t> Modes;
+  };
+  for (const TRow& R : {TRow{6, {1, 2, 3, 10, 11, 20, 21, 22}}, TRow{7, {1, 2, 3, 101, 102, 103, 111, 112, 113}}}) {
+    SCOPED_TRACE(R.Button + 1);
+    Form->ToolButton(R.Button)->click();
+    QTest::mouseClick(Form->ViewWidget(), Qt::LeftButton, Qt::ControlModifier, PictureCentre());
+    QMenu* M = Form->SubMenu("PopupMenu3");
+    EXPECT_TRUE(M->isVisible());
+    std::set<int32_t> Shown;
+    for (QAction* A : M->actions())
+      if (A->isVisible()) Shown.insert(A->data().toInt());
+    EXPECT_EQ(Shown, R.Modes);
+    M->hide();
+  }
 }
 
 // Ctrl+wheel moves the offsets by round((p1 - p0) * scale), ties to even:

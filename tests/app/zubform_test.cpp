@@ -1,39 +1,54 @@
 // The main window, the boxes and the about box in this process, offscreen:
 // the command-line rules and an open/save round trip through every format,
-// dropped files, the close query, the JPEG items, the window list over two
-// other running windows, boxes from a worker thread, the event loop's last
-// net, and the splash.
+// dropped files, the close query, the settings from the store and back, the
+// Text tool's dialog, the busy cursor, the window list over two other
+// running windows, boxes from a worker thread, the event loop's last net,
+// and the splash.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <thread>
 
 #include <QAction>
+#include <QComboBox>
 #include <QEventLoop>
+#include <QFontDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "app_process.h"
 #include "form_fixture.h"
 #include "img_clipboard.h"
 #include "img_png.h"
+#include "img_viewcoords.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
 #include "raster_image_view.h"
+#include "regutils.h"
 #include "utilities.h"
+#include "view_widget.h"
 #include "zub_about.h"
 #include "zub_document.h"
 #include "zub_instance.h"
 #include "zub_main.h"
 #include "zub_main_engine.h"
+#include "zub_settings.h"
+#include "zub_text.h"
+#include "zub_tools.h"
+#include "zub_utilities.h"
 
 namespace fs = std::filesystem;
 
@@ -60,6 +75,24 @@ class ZubForm : public TFormTest {
     SavePNGFromBitmap32(Path("src.png"), &Source, false, false, 0, 9);
   }
   std::string Path(const std::string& Name) const { return Dir + "/" + Name; }
+  // The Text tool's dialog, opened by a click on the picture; Inside sees it,
+  // then OK closes it.
+  void OpenTextTool(const std::function<void(TTextDlg*)>& Inside) {
+    Form->ToolButton(3)->click();
+    bool Opened = false;
+    QTimer::singleShot(0, [&] {
+      auto* D = dynamic_cast<TTextDlg*>(QApplication::activeModalWidget());
+      if (D == nullptr) return;
+      Opened = true;
+      Inside(D);
+      D->accept();
+    });
+    const TFloatRect R = BitmapRectInControl(Form->Image321());
+    QTest::mouseClick(Form->ViewWidget(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(static_cast<int>((R.Left + R.Right) / 2), static_cast<int>((R.Top + R.Bottom) / 2)));
+    QApplication::processEvents();  // a dialog that never opened leaves no timer behind
+    EXPECT_TRUE(Opened);
+  }
   TBitmap32& Shown() const { return *Form->Image321().Bitmap(); }
   int Mismatches(const TBitmap32& B) const {
     if (B.Width() != Source.Width() || B.Height() != Source.Height()) return -1;
@@ -133,27 +166,144 @@ TEST_F(ZubForm, CloseIsRefusedWhilePrinting) {
   EXPECT_TRUE(Form->Editor().gImageUndo == nullptr);  // freed, checkpoint file with it
 }
 
-TEST_F(ZubForm, SettingsReachTheWindowAndComeBack) {
-  TAppSettings S = Form->CollectSettings();
-  S.StretchFilter = 5, S.JpegQuality = 94, S.CreateBackup = true, S.ShowPath = true;
-  S.Color = 0x00102030, S.Background = 0x00405060, S.G1 = 7, S.G2 = 9, S.G3 = 11;
-  S.UserText = "kept without a control", S.DrawGrid = 4;
-  Form->ApplySettings(S);
-  // The engine sees colours as 0xAARRGGBB.
-  EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), 0xFF302010u);
-  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), 0xFF605040u);
-  EXPECT_EQ(Form->GaugePosition(TGauge::Size), 9);
-  EXPECT_TRUE(Form->Document().gCreateBackup);
-  EXPECT_TRUE(Form->Editor().gShowPathOnTitle);
-  EXPECT_TRUE(Form->MenuItem("Normal1")->isChecked());
-  TAppSettings Back = Form->CollectSettings();
-  Back.Left = S.Left, Back.Top = S.Top, Back.Width = S.Width, Back.Height = S.Height;
-  EXPECT_EQ(Back, S);
-  // The JPEG items set the quality that goes back to the settings.
-  Form->MenuItem("Basic1")->trigger();
-  EXPECT_EQ(Form->CollectSettings().JpegQuality, 80);
-  EXPECT_TRUE(Form->MenuItem("Basic1")->isChecked());
-  EXPECT_FALSE(Form->MenuItem("Normal1")->isChecked());
+// Every setting the window has a control for, in a store of its own: the
+// value stored is what the window shows after the start, the window changes
+// it, and the exit writes the change. The Text tool's values are seen and
+// changed in its dialog.
+TEST_F(ZubForm, SettingsComeFromTheStoreAndGoBackChanged) {
+  // The store and the associations in this test's folders, for this test only.
+  struct TEnv {
+    const char* Name;
+    std::string Old;
+    bool Had;
+  };
+  std::vector<TEnv> Env;
+  for (const auto& [Name, Sub] : {std::pair{"XDG_CONFIG_HOME", "/config"}, {"XDG_DATA_HOME", "/data"}}) {
+    const char* Old = getenv(Name);
+    Env.push_back({Name, Old != nullptr ? Old : "", Old != nullptr});
+    setenv(Name, (Dir + Sub).c_str(), 1);
+  }
+  struct TRestore {
+    std::vector<TEnv>& Env;
+    ~TRestore() {
+      for (const TEnv& E : Env) E.Had ? setenv(E.Name, E.Old.c_str(), 1) : unsetenv(E.Name);
+    }
+  } Restore{Env};
+  auto Key = [] { return OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", true); };
+  auto Checked = [this](const char* Item) { return std::string(Form->MenuItem(Item)->isChecked() ? "1" : "0"); };
+  struct TRow {
+    const char* Name;
+    const char* Stored;
+    std::function<std::string()> Seen;
+    std::string WantSeen;
+    std::function<void()> Change;  // null: written back as read
+    const char* Written;
+  };
+  std::string Text, Font;  // what the Text tool's dialog showed
+  const TRow Rows[] = {
+      {"usertext", "Hello", [&] { return Text; }, "Hello", nullptr, "Bye"},
+      // Only bold and italic count: 14 shows italic.
+      {"font.name", "Liberation Serif", [&] { return Font; }, "Liberation Serif 20 2", nullptr, "Liberation Mono"},
+      {"font.size", "20", [&] { return Font; }, "Liberation Serif 20 2", nullptr, "30"},
+      {"font.style", "14", [&] { return Font; }, "Liberation Serif 20 2", nullptr, "1"},
+      {"effect", "8", [&] { return Form->ComboBox1()->currentText().toStdString(); }, "Light(B)",
+       [&] { Form->ComboBox1()->setCurrentIndex(3); }, "3"},
+      {"edittb", "0", [&] { return std::to_string(Form->ToolBar1()->isVisibleTo(Form.get())); }, "0",
+       [&] { Form->MenuItem("EditToolbar1")->trigger(); }, "1"},
+      // Written only: the standard toolbar is hidden at every start.
+      {"stdtb", "1", [&] { return std::to_string(Form->ToolBar2()->isVisibleTo(Form.get())); }, "0",
+       [&] { Form->MenuItem("StandardToolbar1")->trigger(); }, "1"},
+      {"drawgrid", "20", [&] { return std::to_string(Form->Tools().gSnapGrid) + Checked("N202"); }, "201",
+       [&] { Form->MenuItem("N202")->trigger(); }, "1"},
+      {"gifdither", "1", [&] { return Checked("Dither1") + std::to_string(Form->Document().gGifDither); }, "11",
+       [&] { Form->MenuItem("Dither1")->trigger(); }, "0"},
+      {"color", "1056816", [&] { return ColorLabel(Form->SwatchColor(TSwatch::Foreground)); }, "#302010", nullptr,
+       "1056816"},
+      {"g2", "9", [&] { return std::to_string(Form->GaugePosition(TGauge::Size)); }, "9", nullptr, "9"},
+      {"backup", "1", [&] { return std::to_string(Form->Document().gCreateBackup); }, "1", nullptr, "1"},
+      {"jpegquality", "94", [&] { return Checked("Normal1"); }, "1", nullptr, "94"},
+  };
+  for (const TRow& R : Rows) Key()->WriteString(R.Name, R.Stored);
+  InitializeApp(*Form, {"@" + Path("src.png")});
+  Form->resize(700, 500);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  Form->RefreshMenuState();
+  OpenTextTool([&](TTextDlg* D) {
+    Text = D->Memo1->toPlainText().toStdString();
+    Font = D->Font.Name + " " + std::to_string(D->Font.Size) + " " + std::to_string(D->Font.Style);
+    D->Memo1->setPlainText("Bye");
+    QTimer::singleShot(0, [] {
+      auto* F = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(F, nullptr);
+      QFont Mono("Liberation Mono", 30);
+      Mono.setBold(true);
+      F->setCurrentFont(Mono);
+      F->accept();
+    });
+    D->FontButton->click();
+  });
+  for (const TRow& R : Rows) {
+    SCOPED_TRACE(R.Name);
+    EXPECT_EQ(R.Seen(), R.WantSeen);
+    if (R.Change) R.Change();
+  }
+  Form->RefreshMenuState();
+  FinalizeApp(*Form);
+  for (const TRow& R : Rows) EXPECT_EQ(Key()->ReadString(R.Name), R.Written) << R.Name;
+  EXPECT_EQ(Boxes.Count(), 0u) << Boxes.Last().Text;
+}
+
+// Smaller things a user meets: the Text tool writes in the foreground colour
+// of the moment, also after its first use; loading and saving show the busy
+// cursor, and end it; a new picture drops the old selection's size from the
+// status bar.
+TEST_F(ZubForm, TextColourBusyCursorAndStatusBar) {
+  Form->resize(700, 500);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  Form->HandleArguments({Path("src.png")});
+  for (TColor32 Fore : {0xFF0000FFu, 0xFF00C000u}) {
+    Form->SetSwatchColor(TSwatch::Foreground, Fore);
+    TColor32 Offered = 0;
+    bool Drawn = false;
+    OpenTextTool([&](TTextDlg* D) {
+      Offered = D->Color;
+      D->Memo1->clear();
+      QTest::keyClicks(D->Memo1, "Hi");
+      // The preview follows the typing once the keys pause.
+      ASSERT_TRUE(D->Timer1->isActive());
+      D->RenderTextPreview();
+      for (size_t i = 0; i < D->Preview.PixelCount(); ++i) Drawn |= D->Preview.Bits()[i] == Fore;
+    });
+    EXPECT_EQ(Offered, Fore);
+    EXPECT_TRUE(Drawn);
+    Form->MenuItem("DeleteAll1")->trigger();
+  }
+
+  // The box a reader or a writer shows comes while the busy cursor is up.
+  std::ofstream(Path("bad.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n broken";
+  TBitmap32 TwoColours;
+  TwoColours.SetSize(4, 4);
+  TwoColours.Clear(0xFFFFFFFFu);
+  TwoColours.SetPixel(1, 1, 0xFF000000u);
+  std::vector<int> Shapes;
+  TScopedMessageBoxHandler Busy([&](const TMessageBoxRequest&) {
+    const QCursor* C = QApplication::overrideCursor();
+    Shapes.push_back(C != nullptr ? C->shape() : -1);
+    return IDNO;
+  });
+  Form->DropFiles({Path("bad.png")});
+  Form->Image321().Bitmap()->Assign(&TwoColours);
+  Form->SaveAs(Path("two.bmp"));
+  EXPECT_EQ(Shapes, (std::vector<int>{Qt::WaitCursor, Qt::WaitCursor}));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  Form->HandleArguments({Path("src.png")});
+  Form->MenuItem("SelectAll1")->trigger();
+  EXPECT_FALSE(Form->StatusPanel(1)->text().isEmpty());
+  Form->DropFiles({Path("two.bmp")});
+  EXPECT_EQ(Form->StatusPanel(1)->text(), "");
 }
 
 // This window and two others: entries in descending process-id order with

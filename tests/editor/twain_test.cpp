@@ -40,6 +40,7 @@ class Twain : public ::testing::Test {
       ++messages;
       return true;
     };
+    session->BringToFront = [this] { ++raised; };
   }
   void TearDown() override {
     session.reset();
@@ -53,6 +54,7 @@ class Twain : public ::testing::Test {
   std::unique_ptr<TEditor> ed;
   std::unique_ptr<TTwainSession> session;
   int messages = 0;
+  int raised = 0;  // the main window brought back to the front
 };
 
 }  // namespace
@@ -65,6 +67,7 @@ TEST_F(Twain, AcquireMakesAnUntitledDocument) {
   EXPECT_EQ(view.Bitmap()->Width(), 62);  // the test device is 80 mm wide: 62.99 pixels at 20 dpi
   EXPECT_EQ(view.Bitmap()->GetPixel(10, 10), 0xFFFFFFFFu);
   EXPECT_GE(messages, 3);  // the session's own turns of the loop
+  EXPECT_EQ(raised, 1);    // the source's window had the front
   // A second acquisition keeps the manager open.
   session->Acquire1Click();
   EXPECT_EQ(session->Scanners().DsmOpenCount(), 1);
