@@ -318,8 +318,8 @@ TEST(Registry, ConcurrentProcessesKeepEachOthersValues) {
 
 // What the store cannot read is kept as "registry.bad" before the first write
 // replaces it; temporary files of killed writers go with the next write, a
-// user's own "registry.backup" stays; a
-// store that is a symbolic link is written where the link points.
+// user's own "registry.backup" stays; a store that is a symbolic link is
+// written where the link points.
 TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
   TTempEnv env;
   const std::string dir = env.Path("config/vemra");
