@@ -337,6 +337,9 @@ void TPrinting::PrintToFile(const std::string& FileName, const QImage& Image, co
     writer.setCreator(printer_.creator());
     QPainter painter;
     if (!painter.begin(&writer)) throw EWriteError("Stream write error");
+    // Without this the writer stores the picture as a JPEG: a page a
+    // printer would get pixel for pixel would come with its artefacts.
+    painter.setRenderHint(QPainter::LosslessImageRendering);
     // The printer's own PDF output greys images when asked to; the writer
     // does not know that setting.
     painter.drawImage(Place, printer_.colorMode() == QPrinter::GrayScale
@@ -364,6 +367,8 @@ void TPrinting::PrintJob() {
       } else {
         QPainter painter;
         if (painter.begin(&printer_)) {
+          // The spooled page is a PDF too: the pixels as they are, no JPEG.
+          painter.setRenderHint(QPainter::LosslessImageRendering);
           painter.drawImage(place, image);
           done = painter.end();
         }

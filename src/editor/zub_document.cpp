@@ -2,6 +2,10 @@
 // question, new, close and revert.
 #include "zub_document.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -221,45 +225,69 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
   return false;
 }
 
+// Keeps the file under Name as the ".~" copy Backup: the file itself, by a
+// second link, so the copy has its rights, owner and time, and the atomic
+// save then gives Name a new file; where links cannot be made, a copy that
+// is never readable by more people than the original.
+static bool KeepBackup(const std::string& Name, const std::string& Backup, const std::string& Original) {
+  if (::linkat(AT_FDCWD, Name.c_str(), AT_FDCWD, Backup.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  struct stat St;
+  if (::stat(Name.c_str(), &St) != 0) return false;
+  const int Fd = ::open(Backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (Fd < 0) return false;
+  ::close(Fd);
+  // The atomic save keeps the rights of the file it replaces: 0600 here.
+  try {
+    SaveFileAtomically(Backup, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
+  } catch (...) {
+    RemoveQuietly(Backup);
+    throw;
+  }
+  static_cast<void>(::chmod(Backup.c_str(), St.st_mode & 07777));
+  return true;
+}
+
 bool TZubDocument::WriteWithBackup(const std::string& Name, TSaveWriter Write) {
   // Every writer replaces the file through the atomic save, so the file keeps
   // its old contents under its name until the new ones are complete: that is
-  // the backup a save needs, and unlike a ".~" copy it leaves nothing behind
-  // when the save is killed. The copy is made only when the user keeps
-  // backups; the old bytes are also held here, for a writer that damaged the
-  // file in place.
+  // the backup a save needs, and unlike a renamed file it leaves nothing
+  // behind when the save is killed. The ".~" copy is made only when the user
+  // keeps backups; the old bytes are also held here, for a writer that
+  // damaged the file in place.
   const std::string Backup = BackupFileName(Name);
   std::string Original;
   const bool HadFile = Exists(Name);
-  if (HadFile) {
-    if (!ReadWholeFile(Name, Original)) throw EFOpenError("Cannot open file \"" + Name + "\"");
-    if (gCreateBackup) {
-      RemoveQuietly(Backup);
-      SaveFileAtomically(Backup, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });
-    }
-  }
+  if (HadFile && !ReadWholeFile(Name, Original)) throw EFOpenError("Cannot open file \"" + Name + "\"");
+  // Whatever stood under the backup name goes first, as it always has: after
+  // the save a ".~" file is this save's copy of the old file, or nothing.
+  RemoveQuietly(Backup);
+  const bool Kept = HadFile && gCreateBackup && KeepBackup(Name, Backup, Original);
   bool Ok = false;
   try {
     Ok = Write(*this, Name, Bitmap()) && Exists(Name);
   } catch (...) {
-    if (HadFile) PutBackOriginal(Name, Original);
+    if (HadFile) PutBackOriginal(Name, Original, Kept ? Backup : std::string());
+    RemoveQuietly(Backup);
     throw;
   }
-  if (HadFile && !Ok) PutBackOriginal(Name, Original);
-  // A ".~" copy from before (kept while backups were on, or left by an older
-  // version's killed save) goes with this save, as it always has.
-  if (HadFile && Ok && !gCreateBackup) RemoveQuietly(Backup);
+  if (HadFile && !Ok) PutBackOriginal(Name, Original, Kept ? Backup : std::string());
+  // A failed save leaves the old file under its name and no copy beside it.
+  if (!Ok || !gCreateBackup) RemoveQuietly(Backup);
   return Ok;
 }
 
-void TZubDocument::PutBackOriginal(const std::string& Name, const std::string& Original) {
+void TZubDocument::PutBackOriginal(const std::string& Name, const std::string& Original, const std::string& Backup) {
   std::string Now;
   if (ReadWholeFile(Name, Now) && Now == Original) return;
-  if (gCreateBackup) {
+  // The kept copy is the old file itself, rights and time included, unless
+  // the writer damaged it in place through the shared link. A link under
+  // Name stays a link: the atomic save writes where it points.
+  std::string Kept;
+  std::error_code ec;
+  if (!Backup.empty() && ReadWholeFile(Backup, Kept) && Kept == Original && !fs::is_symlink(Name, ec)) {
     RemoveQuietly(Name);
-    std::error_code ec;
-    fs::rename(BackupFileName(Name), Name, ec);
-    return;
+    fs::rename(Backup, Name, ec);
+    if (!ec) return;
   }
   try {
     SaveFileAtomically(Name, [&](TStream& S) { S.WriteBuffer(Original.data(), Original.size()); });

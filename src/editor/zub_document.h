@@ -111,8 +111,8 @@ class TZubDocument {
  private:
   bool WriteWithBackup(const std::string& Name, TSaveWriter Write);
   // Puts Original back under Name when a writer failed having changed it:
-  // from the ".~" copy when backups are kept, else from memory.
-  void PutBackOriginal(const std::string& Name, const std::string& Original);
+  // from the ".~" copy Backup when one was kept and is whole, else from memory.
+  void PutBackOriginal(const std::string& Name, const std::string& Original, const std::string& Backup);
 
   TEditor& fEditor;
 };

@@ -129,9 +129,13 @@ std::string TPluginProcess::Why() const {
 }
 
 TSharedPixels::TSharedPixels(size_t Pixels) : bytes_(Pixels * sizeof(uint32_t)) {
-  fd_ = ::memfd_create("vemra-work", MFD_CLOEXEC);
+  fd_ = ::memfd_create("vemra-work", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (fd_ < 0) return;
-  if (::ftruncate(fd_, static_cast<off_t>(bytes_)) != 0) {
+  // The helper holds this descriptor too: unsealed, a plug-in (or a process
+  // it left behind) could shrink the file under our mapping, and reading the
+  // pixels back would kill the editor with SIGBUS.
+  if (::ftruncate(fd_, static_cast<off_t>(bytes_)) != 0 ||
+      ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
     ::close(fd_);
     fd_ = -1;
     return;

@@ -27,11 +27,6 @@ namespace {
 const char* const kScanPlace = "on action Plugins1Click";
 const char* const kRunPlace = "on action ExecutePlugin";
 
-// What the plug-in threw in the helper, reported under its own class name.
-void ReportRaised(EditorUi& Ui, const TPluginAnswer& A, const std::string& Place) {
-  Ui.ExceptionBox(EPluginError(A.Message, A.ClassName), Place);
-}
-
 // The one report of a helper that went away before it was done.
 void ReportEnded(EditorUi& Ui, const TPluginProcess& P, const std::string& What, const std::string& Place) {
   const char* const outcome = Place == kScanPlace ? "; it is left out of the menu" : "; the picture is unchanged";
@@ -251,11 +246,15 @@ void TPluginHost::ScanLibrary(EditorUi& Ui, const std::string& FileName, VemraPl
       fBroken.insert(key);
       return;
     }
+    // What Query or Identify threw is passed over without a word: the
+    // library is skipped, or keeps what the record held (a plug-in that
+    // throws for each of its functions would otherwise bury the user in boxes).
     switch (a.Kind) {
-      case TPluginAnswer::Raised: ReportRaised(Ui, a, kScanPlace); break;
       case TPluginAnswer::Count: count = std::min(a.Value, kMaxPluginFunctions); break;
       case TPluginAnswer::Identified:
-        if (a.Value >= 0 && a.Value < count) found.push_back({a.Value, a.Info});
+        // Never more than the functions announced, whatever the helper sends.
+        if (a.Value >= 0 && a.Value < count && found.size() < static_cast<size_t>(count))
+          found.push_back({a.Value, a.Info});
         break;
       case TPluginAnswer::Done: done = true; break;
       default: break;
@@ -341,7 +340,8 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
     // its snapshot back. The user who stopped it already knows.
     if (got == TPluginProcess::Ended) ReportEnded(ui, helper, parts[0], kRunPlace);
     if (got != TPluginProcess::Answer) return arCancel;
-    if (a.Kind == TPluginAnswer::Raised) ReportRaised(ui, a, kRunPlace);
+    // What Execute or its dialog threw is swallowed: the pixels go back as
+    // the plug-in left them, unless it asked to cancel.
     if (a.Kind == TPluginAnswer::DialogShown) wait = DialogWaitMs;
     if (a.Kind == TPluginAnswer::Done) break;
   }

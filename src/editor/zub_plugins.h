@@ -10,9 +10,9 @@
 // gets undo, the selection and the layers like every built-in effect.
 //
 // A library is loaded only for one scan or one run, and only in a helper
-// process (zub_plugin_process.h): what a plug-in throws is reported with the
-// exception box; a helper that crashes, exits or hangs is stopped and
-// reported once, and the picture stays as it was.
+// process (zub_plugin_process.h): what a plug-in throws is passed over
+// silently, as a plug-in's own failure always was; a helper that crashes,
+// exits or hangs is stopped and reported once, and the picture stays as it was.
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -40,8 +40,7 @@ struct TPluginSubmenu {
   std::vector<TPluginMenuItem> Items;
 };
 
-// Reported for whatever a plug-in lets escape; what it threw in the helper
-// keeps its own class name.
+// Reported when a plug-in's helper cannot start, or ends before it is done.
 class EPluginError : public Exception {
  public:
   explicit EPluginError(const std::string& Message, std::string Class = "EPluginError")
@@ -83,7 +82,7 @@ class TPluginHost {
   std::string PluginFolder() const { return fFolder + "/plugins"; }
 
   // The scan of "&Plugins" (PluginDiscover). Exceptions of plug-ins are
-  // reported through Ui; anything else that escapes is reported with the
+  // passed over; anything else that escapes is reported through Ui with the
   // place "on action Plugins1Click".
   void Plugins1Click(EditorUi& Ui);
   // A plug-in item: runs ExecutePlugin for Tag through the engine with an

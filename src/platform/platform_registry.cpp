@@ -557,9 +557,10 @@ bool TRegistry::Load(TRegistryData& Data) {
 }
 
 // Removes what writers killed between creating and renaming their temporary
-// file left beside the store: "<store>.XXXXXX" of older versions and the
-// atomic save's ".<store>.XXXXXX". Runs under the lock, so no living writer
-// of this store owns one of them.
+// file left beside the store: the atomic save's hidden ".<store>.XXXXXX".
+// Runs under the lock, so no living writer of this store owns one of them.
+// The visible "<store>.XXXXXX" of older versions is left alone: a user's own
+// copy such as "registry.backup" has the same shape.
 void TRegistry::RemoveDeadTempFiles(const std::string& Store) {
   namespace fs = std::filesystem;
   const fs::path store(Store);
@@ -567,10 +568,9 @@ void TRegistry::RemoveDeadTempFiles(const std::string& Store) {
   std::error_code ec;
   const fs::path dir = store.has_parent_path() ? store.parent_path() : fs::path(".");
   auto isTempOf = [&](const std::string& n) {
-    const size_t lead = n.size() == base.size() + 8 && n[0] == '.' ? 1 : 0;
-    if (n.size() != base.size() + 7 + lead || n.compare(lead, base.size(), base) != 0 || n[lead + base.size()] != '.')
+    if (n.size() != base.size() + 8 || n[0] != '.' || n.compare(1, base.size(), base) != 0 || n[1 + base.size()] != '.')
       return false;
-    for (size_t i = lead + base.size() + 1; i < n.size(); ++i)
+    for (size_t i = base.size() + 2; i < n.size(); ++i)
       if (!std::isalnum(static_cast<unsigned char>(n[i]))) return false;
     return true;
   };

@@ -76,6 +76,7 @@ bool RemoveThenFail(TZubDocument&, const std::string& Name, const TBitmap32&) {
   fs::remove(Name);
   return false;
 }
+bool RefuseUntouched(TZubDocument&, const std::string&, const TBitmap32&) { return false; }
 
 TColor32 Pattern(int32_t X, int32_t Y) {
   return 0xFF000000u | static_cast<uint32_t>(X * 37 & 0xFF) << 16 | static_cast<uint32_t>(Y * 53 & 0xFF) << 8 |
@@ -315,26 +316,35 @@ TEST_F(Document, NameIsCompletedBeforeTheOverwriteQuestion) {
 
 TEST_F(Document, CreateBackupKeepsThePreviousFile) {
   const std::string Old = SavedOriginal("a.png");
+  // A private picture keeps a private backup.
+  fs::permissions(Path("a.png"), fs::perms::owner_read | fs::perms::owner_write);
+  WriteBytes(Path("b.~png"), "a backup of another b.png");
   Doc.gCreateBackup = true;
   Modify();
   ASSERT_TRUE(Doc.SaveImageFile(Ed.gFileName));
   EXPECT_EQ(ReadBytes(Path("a.~png")), Old);
+  EXPECT_EQ(fs::status(Path("a.~png")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_NE(ReadBytes(Path("a.png")), Old);
   EXPECT_FALSE(Ed.gImageUndo->HasUndo());
+  // A new file has nothing to back up: what stood under its backup name goes.
+  ASSERT_TRUE(Doc.SaveImageFile(Path("b.png")));
+  EXPECT_FALSE(fs::exists(Path("b.~png")));
 }
 
-// Writers that fail after damaging the file, or throw: the original comes
-// back byte for byte, no backup or temporary file is left, and the document
-// keeps its name and its undo steps.
+// Writers that fail after damaging the file, or throw, or refuse: the original
+// comes back byte for byte, no backup (kept or not) or temporary file is
+// left, and the document keeps its name and its undo steps.
 TEST_F(Document, FailedSavesRestoreTheOriginal) {
   struct Row {
     const char* What;
     TSaveWriter Writer;
     bool Reported;  // an exception box is expected
   };
+  for (const bool Backups : {false, true})
   for (const Row& R : {Row{"fails", GarbageThenFail, false}, Row{"throws", GarbageThenThrow, true},
-                       Row{"removes", RemoveThenFail, false}}) {
-    SCOPED_TRACE(R.What);
+                       Row{"removes", RemoveThenFail, false}, Row{"refuses", RefuseUntouched, false}}) {
+    SCOPED_TRACE(std::string(R.What) + (Backups ? " with backups" : ""));
+    Doc.gCreateBackup = Backups;
     const std::string Old = SavedOriginal("keep.png");
     const std::string Name = Ed.gFileName;
     Modify();

@@ -35,7 +35,7 @@ class Print : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    // Smooth colours, so that the PDF's own image coding stays far below the tolerance.
+    // Smooth colours, so that the filters' differences stay far below the tolerance.
     doc.SetSize(160, 100);
     for (int32_t y = 0; y < 100; ++y)
       for (int32_t x = 0; x < 160; ++x)
@@ -124,6 +124,10 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
                         std::abs(qBlue(got) - static_cast<int>(want & 0xFF))});
     }
   EXPECT_LE(worst, 8);
+  // The page carries the print bitmap's own pixels, as a printer gets them,
+  // not a JPEG of them.
+  const std::vector<uint8_t> bytes = ReadFileBytes(pdf);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("/DCTDecode"), std::string::npos);
 
   // The choice is stored after the dialog: 39 words of device mode.
   EXPECT_EQ(Stored("devmode").size(), 9u + 38u * 10u);

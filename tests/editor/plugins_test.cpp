@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <unistd.h>
 
 #include "../../include/vemra_plugin.h"
 #include "editor_test_util.h"
@@ -13,6 +14,7 @@
 #include "platform_messagebox.h"
 #include "utilities.h"
 #include "zub_main_engine.h"
+#include "zub_plugin_process.h"
 #include "zub_plugins.h"
 
 namespace fs = std::filesystem;
@@ -236,22 +238,16 @@ TEST_F(Plugins, FailuresAreContained) {
   // Strings read only within their fields.
   EXPECT_EQ(TagOf(std::string(64, 'N') + " by " + std::string(64, 'A')), 4);
   EXPECT_EQ(host->Submenus[3].Items[0].Hint, std::string(128, 'H'));
-  // Identify threw for function 1 after writing its name: reported, and the
-  // record kept what was written.
-  ASSERT_EQ(ui.Exceptions.size(), 1u);
-  EXPECT_EQ(ui.Exceptions[0].Message, "identify failed");
-  EXPECT_EQ(ui.Exceptions[0].Place, "on action Plugins1Click");
+  // Identify threw for function 1 after writing its name: passed over without
+  // a word, and the record kept what was written.
+  EXPECT_EQ(boxes.Count(), 0u);
   EXPECT_EQ(TagOf("Half identified by "), 3);
-  ui.Exceptions.clear();
 
-  // Execute throws a std::exception, then a plain int: both reported, the
+  // Execute throws a std::exception, then a plain int: both swallowed, the
   // pixels written back as the plug-in left them.
   host->plugin1Click(*ed, TagOf("Throws by "));
   host->plugin1Click(*ed, TagOf("Half identified by "));
-  ASSERT_EQ(ui.Exceptions.size(), 2u);
-  EXPECT_EQ(ui.Exceptions[0].ClassName, "std::logic_error");
-  EXPECT_EQ(ui.Exceptions[0].Place, "on action ExecutePlugin");
-  EXPECT_EQ(ui.Exceptions[1].ClassName, "EPluginError");
+  EXPECT_EQ(boxes.Count(), 0u);
   EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFF123456u);
   EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
 
@@ -267,7 +263,7 @@ TEST_F(Plugins, FailuresAreContained) {
   EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFFABCDEFu);
   for (int32_t y = 0; y < 5; ++y)
     for (int32_t x = (y == 0); x < 7; ++x) ASSERT_EQ(view.Bitmap()->GetPixel(x, y), before->GetPixel(x, y));
-  EXPECT_EQ(ui.Exceptions.size(), 2u);
+  EXPECT_EQ(boxes.Count(), 0u);
 }
 
 TEST_F(Plugins, AMissingHelperIsReportedOnceAndRunsNothing) {
@@ -302,4 +298,12 @@ TEST_F(Plugins, HostRecordCarriesTheWorkBitmap) {
   b = r.BitmapBounds(reinterpret_cast<VemraBitmap*>(ed->gWork.get()));
   EXPECT_EQ(b.Right, 65537);
   SetPluginWorkBitmap(nullptr);
+  // The helper holds the shared pixels' descriptor: it may not shrink the
+  // file under the editor's mapping (reading back would raise SIGBUS here).
+  TSharedPixels shared(35);
+  ASSERT_TRUE(shared.Valid());
+  EXPECT_NE(ftruncate(shared.Fd(), 0), 0);
+  EXPECT_NE(ftruncate(shared.Fd(), 1 << 20), 0);
+  shared.Data()[34] = 7;
+  EXPECT_EQ(shared.Data()[34], 7u);
 }

@@ -317,8 +317,9 @@ TEST(Registry, ConcurrentProcessesKeepEachOthersValues) {
 }
 
 // What the store cannot read is kept as "registry.bad" before the first write
-// replaces it; temporary files of killed writers go with the next write; a
-// store that is a symbolic link is written where the link points.
+// replaces it; temporary files of killed writers go with the next write, a
+// user's own "registry.backup" stays; a store that is a symbolic link is
+// written where the link points.
 TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
   TTempEnv env;
   const std::string dir = env.Path("config/vemra");
@@ -342,8 +343,8 @@ TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
     SCOPED_TRACE(c.Name);
     std::filesystem::remove(StoreOf(env) + ".bad");
     std::ofstream(StoreOf(env), std::ios::binary) << c.Text;
-    // What killed writers left: the older named pattern and the atomic save's.
-    std::ofstream(StoreOf(env) + ".Ab3xY9") << "half a store";
+    // What a killed writer left, and a copy of the user's own of the same shape.
+    std::ofstream(StoreOf(env) + ".backup") << "the user's copy";
     std::ofstream(dir + "/.registry.Qq12Zz") << "half a store";
     std::ofstream(dir + "/registry.notes") << "not ours";
     TRegistry reg;
@@ -354,7 +355,7 @@ TEST(Registry, DamagedStoreIsKeptAsBadAndLeftoversAndLinksAreHandled) {
     TRegistry check;
     ASSERT_TRUE(check.OpenKey("S", false));
     EXPECT_EQ(check.ReadString("b"), "2");
-    EXPECT_FALSE(std::filesystem::exists(StoreOf(env) + ".Ab3xY9"));
+    EXPECT_EQ(ReadWholeFile(StoreOf(env) + ".backup"), "the user's copy");
     EXPECT_FALSE(std::filesystem::exists(dir + "/.registry.Qq12Zz"));
     EXPECT_TRUE(std::filesystem::exists(dir + "/registry.notes"));
   }
