@@ -198,7 +198,8 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
     return false;
   }
   try {
-    if (LoadImageFile(Name, Bitmap())) {
+    const bool Loaded = LoadImageFile(Name, Bitmap());
+    if (Loaded) {
       fEditor.gFileName = Name;
       fEditor.gFileSize = FileSizeOf(Name);
       SaveFolder = fs::path(Name).parent_path().string();
@@ -207,7 +208,9 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
       ResetDocument();
     }
     fEditor.ShowDocument();
-    return true;
+    // A file that could not be read is no opened document, whatever the
+    // empty window shows.
+    return Loaded;
   } catch (const std::exception& E) {
     fEditor.Ui().ExceptionBox(E, "on image" + Name + " open");
   }

@@ -45,6 +45,8 @@ int32_t RunRawConverter(const std::vector<std::string>& Args) {
 
 void LoadRawImage(const std::string& FileName, TBitmap32* Bitmap) {
   Bitmap->SetSize(0, 0);
+  // The converter would wait for ever on a pipe named like a raw file.
+  RefuseUnlessRegularFile(FileName);
   const std::string Source = RawConverterPath(FileName);
   if (RunRawConverter({"-i", Source}) != 0) {
     ShowUnitMessageBox("RAW image/format unrecognized !", "img_raw", MB_OK | MB_ICONHAND);
