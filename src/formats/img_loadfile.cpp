@@ -76,6 +76,14 @@ TReader FindReader(const std::string& Ext) {
 
 }  // namespace
 
+std::vector<std::string> LoadImageFileExtensions() {
+  std::vector<std::string> Names;
+  for (const TReaderRow& Row : kReaders)
+    for (const char* E : Row.Extensions)
+      if (E) Names.emplace_back(E);
+  return Names;
+}
+
 std::string LowerFileExtension(const std::string& FileName) {
   const size_t Dot = FileName.find_last_of('.');
   const size_t Slash = FileName.find_last_of('/');

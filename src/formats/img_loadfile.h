@@ -3,6 +3,7 @@
 // extension, then the file's metadata replace the program-wide metadata
 // object (gExifData / gHasExif, declared with the EXIF reader).
 #include <string>
+#include <vector>
 
 #include "raster_core.h"
 
@@ -13,6 +14,10 @@
 // of a file it could not read. A failure of the metadata step does not fail
 // the load; the picture then has no metadata (gHasExif false).
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap);
+
+// Every extension a row of the load table names, dot included, in the
+// table's order; anything else goes through the picture-format registry.
+std::vector<std::string> LoadImageFileExtensions();
 
 // The lower-cased extension of FileName with its dot, taken after the last
 // path delimiter; empty when there is none.
