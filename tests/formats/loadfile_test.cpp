@@ -283,6 +283,8 @@ TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
     bool loaded = false;
     const alloc_budget::TUsage use = alloc_budget::Measure([&] { loaded = LoadImageFile(dir / c.Name, b); });
     EXPECT_EQ(loaded, c.Loads) << boxes.Last().Text;
+    ::testing::Test::RecordProperty(std::string(c.Name) + ".peak_bytes", std::to_string(use.PeakBytes));
+    ::testing::Test::RecordProperty(std::string(c.Name) + ".cpu_ms", std::to_string(use.CpuMs));
     if (c.Loads) {
       EXPECT_EQ(b.Width(), 2048);
       EXPECT_EQ(boxes.Count(), 0u);
