@@ -9,7 +9,8 @@
 
 // Reads FileName into Bitmap and then its metadata into a new gExifData.
 // False when the reader raised (shown in the exception box "on image <name>
-// load"), refused the file or left no picture: Bitmap and the metadata of
+// load"), refused the file, showed an error while reading it (a broken ZU3
+// stream, a short TIFF strip) or left no picture: Bitmap and the metadata of
 // the previous file then stay as they were, so a caller never takes the name
 // of a file it could not read. A failure of the metadata step does not fail
 // the load; the picture then has no metadata (gHasExif false).
