@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "j2k_codec.h"
 
@@ -134,6 +135,53 @@ uint32_t Be(const uint8_t* P, int Bytes) {
   return V;
 }
 
+struct TTileGrid {
+  uint64_t X, Y, X0, Y0, TW, TH, TX0, TY0, TilesX, Tiles;
+};
+
+// Pictures up to this many pixels are decoded whatever the code stream
+// holds, so a partial stream still gives its fill; the rule of every reader.
+constexpr uint64_t kShortStreamMaxPixels = uint64_t{4} << 20;
+
+// The code stream has no bound of pixels per byte: a packet of one byte can
+// say that a whole precinct (up to 2^15 x 2^15 samples at its resolution) is
+// zero. What it must have is a tile-part with data for every tile: a tile
+// without one is only the fill, and OpenJPEG would still make the whole
+// picture for it. So a picture of more than 4M pixels is read only when the
+// tile-parts in the file, walked from the end of the main header by their
+// lengths, cover it. Pos is the first byte after the SIZ segment.
+bool TilesCarryData(const uint8_t* Data, size_t Size, size_t Pos, const TTileGrid& G) {
+  if ((G.X - G.X0) * (G.Y - G.Y0) <= kShortStreamMaxPixels) return true;
+  // The rest of the main header, marker segment by marker segment, to the first SOT.
+  for (;;) {
+    if (Pos > Size || Size - Pos < 4) return false;
+    const uint32_t Marker = Be(Data + Pos, 2);
+    if (Marker == 0xFF90) break;
+    if ((Marker & 0xFF00) != 0xFF00) return false;
+    Pos += 2 + Be(Data + Pos + 2, 2);
+  }
+  std::vector<bool> Seen(static_cast<size_t>(G.Tiles), false);
+  uint64_t Covered = 0;
+  // Tile-parts: SOT, Lsot = 10, the tile's index, the part's length from its
+  // SOT (0: to the end of the stream), its number and count; then its own
+  // header and SOD (2 bytes) and the packets.
+  while (Pos <= Size && Size - Pos >= 12 && Be(Data + Pos, 2) == 0xFF90) {
+    const uint64_t Tile = Be(Data + Pos + 4, 2);
+    uint64_t Length = Be(Data + Pos + 6, 4);
+    if (Length == 0 || Length > Size - Pos) Length = Size - Pos;
+    if (Length < 12) break;
+    if (Tile < G.Tiles && Length > 14 && !Seen[static_cast<size_t>(Tile)]) {
+      Seen[static_cast<size_t>(Tile)] = true;
+      const uint64_t Tx = Tile % G.TilesX, Ty = Tile / G.TilesX;
+      const uint64_t Left = std::max(G.TX0 + Tx * G.TW, G.X0), Right = std::min(G.TX0 + (Tx + 1) * G.TW, G.X);
+      const uint64_t Top = std::max(G.TY0 + Ty * G.TH, G.Y0), Bottom = std::min(G.TY0 + (Ty + 1) * G.TH, G.Y);
+      if (Right > Left && Bottom > Top) Covered += (Right - Left) * (Bottom - Top);
+    }
+    Pos += static_cast<size_t>(Length);
+  }
+  return Covered >= (G.X - G.X0) * (G.Y - G.Y0);
+}
+
 // Reads the SIZ marker segment before OpenJPEG does: OpenJPEG sets up every
 // tile and every tile-component while it reads the main header, so a header
 // that asks for tiny tiles over a large picture, or for thousands of
@@ -171,9 +219,11 @@ bool SizFits(const uint8_t* Data, size_t Size, bool Jp2, uint64_t MaxPixels) {
   const uint64_t Components = Be(S + 34, 2);
   if (X <= X0 || Y <= Y0 || TW == 0 || TH == 0 || TX0 > X0 || TY0 > Y0 || Components == 0) return false;
   if ((X - X0) * (Y - Y0) > MaxPixels) return false;
-  const uint64_t Tiles = ((X - TX0 + TW - 1) / TW) * ((Y - TY0 + TH - 1) / TH);
+  const uint64_t TilesX = (X - TX0 + TW - 1) / TW, TilesY = (Y - TY0 + TH - 1) / TH;
+  const uint64_t Tiles = TilesX * TilesY;
   const uint64_t MaxTiles = std::max<uint64_t>(1, MaxPixels / 4096);
-  return Tiles <= MaxTiles && Tiles * Components <= 4 * MaxTiles;
+  if (Tiles > MaxTiles || Tiles * Components > 4 * MaxTiles) return false;
+  return TilesCarryData(Data, Size, Pos + 4 + Be(Data + Pos + 4, 2), {X, Y, X0, Y0, TW, TH, TX0, TY0, TilesX, Tiles});
 }
 
 }  // namespace

@@ -218,7 +218,9 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
       ResetDocument();
     }
     fEditor.ShowDocument();
-    return true;
+    // A file that could not be read is no opened document, whatever the
+    // empty window shows.
+    return Loaded;
   } catch (const std::exception& E) {
     fEditor.Ui().ExceptionBox(E, "on image" + Name + " open");
   }

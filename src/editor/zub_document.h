@@ -85,8 +85,9 @@ class TZubDocument {
   // Both undo stores emptied, the image 0 x 0, every layer gone, scale 1,
   // and the last file's metadata dropped.
   void ResetDocument();
-  // Makes the file the document; false when it does not exist or an
-  // exception escaped. A file that cannot be read leaves an empty document.
+  // Makes the file the document; false when it does not exist, could not be
+  // read (the document is then empty, its name unchanged) or an exception
+  // escaped.
   bool OpenImageFile(const std::string& FileName);
   // Saves the document under FileName; true when the file was written.
   bool SaveImageFile(const std::string& FileName);

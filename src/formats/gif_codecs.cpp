@@ -144,7 +144,8 @@ void TGIFDecoder::Decode(uint8_t* Pixels, int32_t Width, int32_t Height, bool In
   const size_t total = Width > 0 && Height > 0 ? static_cast<size_t>(Width) * static_cast<size_t>(Height) : 0;
   uint8_t codeSize = 0;
   if (ReadUpTo(s_, &codeSize, 1) != 1) {
-    std::memset(Pixels, Fill, total);
+    // A frame of no pixels may have no buffer at all.
+    if (total > 0) std::memset(Pixels, Fill, total);
     return;
   }
   // Larger sizes would make codes beyond the 4096-entry tables.

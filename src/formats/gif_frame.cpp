@@ -31,6 +31,20 @@ void AllocatePixels(std::vector<uint8_t>& Pixels, size_t N) {
   }
 }
 
+// The bytes of the image data that starts here (code size byte, sub-blocks
+// and their length bytes, as far as the stream has them); the stream is left
+// where it was.
+int64_t ImageDataBytes(TStream& Stream) {
+  const int64_t start = Stream.Position();
+  uint8_t n = 0;
+  if (ReadUpTo(Stream, &n, 1) == 1)
+    while (ReadUpTo(Stream, &n, 1) == 1 && n != 0 && Stream.Remaining() > 0)
+      Stream.Seek(std::min<int64_t>(n, Stream.Remaining()), TSeekOrigin::soCurrent);
+  const int64_t bytes = Stream.Position() - start;
+  Stream.SetPosition(start);
+  return bytes;
+}
+
 }  // namespace
 
 TGIFSubImage::TGIFSubImage(TGIFImage* Image) : TGIFItem(Image), colorMap_(Image, this), extensions_(Image, this) {}
@@ -142,12 +156,15 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   // The platform's bitmaps stop at this many pixels; a frame that could never
   // be shown is refused before its buffer is made.
   if (int64_t{w} * h > TPlatformBitmap::kMaxPixels) throw GIFException("Invalid image dimensions");
-  // One LZW code of at least 3 bits stands for at most 4096 pixels, so the
-  // bytes left bound the pixels the file can hold. Up to 4 million pixels a
-  // short file still loads with the fill; a larger frame whose data cannot be
-  // there is damage, refused before its buffer is made.
-  constexpr int64_t kShortFramePixels = 4000000, kPixelsPerByte = 8 * 4096 / 3 + 1;
-  if (int64_t{w} * h > kShortFramePixels && int64_t{w} * h > Stream.Remaining() * kPixelsPerByte)
+  // Up to 4 million pixels in all a short file still loads with the fill;
+  // beyond that the frames' own image data must be able to fill them, so
+  // thousands of empty frames the size of the screen are refused before their
+  // buffers are made. The data is only walked once the frames are that large.
+  TGIFImage::TLoadTally alone;
+  TGIFImage::TLoadTally& tally = image_ ? image_->LoadTally : alone;
+  const int64_t pixels = int64_t{w} * h;
+  if (tally.Pixels + pixels > kShortFileMaxPixels &&
+      !FileCanFillPicture(tally.Pixels + pixels, tally.DataBytes + ImageDataBytes(Stream), kGIFMaxPixelsPerByte))
     throw GIFException("Invalid GIF data");
   CheckImageFitsMemory(w, h);
   descriptor_.Width = w;
@@ -157,7 +174,10 @@ void TGIFSubImage::LoadFromStream(TStream& Stream) {
   const TGIFWarning warn = [this](const void* Sender, int32_t Severity, const std::string& Message) {
     if (image_) image_->Warning(Sender, Severity, Message);
   };
+  const int64_t dataStart = Stream.Position();
   DecodeGIFImageData(Stream, pixels_.data(), w, h, Interlaced(), fill, warn);
+  tally.Pixels += pixels;
+  tally.DataBytes += Stream.Position() - dataStart;
 }
 
 void TGIFSubImage::SaveToStream(TStream& Stream) {

@@ -279,6 +279,10 @@ void TGIFHeader::LoadFromStream(TStream& Stream) {
   if (ReadUpTo(Stream, d, 7) != 7) throw GIFException("Premature end of data");
   Width = GIFGetWord(d);
   Height = GIFGetWord(d + 2);
+  // The picture the editor gets has the logical screen's size: a screen the
+  // rest of the file cannot fill is damage, refused before it costs memory.
+  if (!FileCanFillPicture(int64_t{Width} * Height, Stream.Remaining(), kGIFMaxPixelsPerByte))
+    throw GIFException("Invalid GIF data");
   Packed = d[4];
   BackgroundColorIndex = d[5];
   AspectRatio = d[6];
@@ -686,6 +690,7 @@ void TGIFImage::DoDraw(TPixelSurface& Surface, const TPlatformRect& Dest) {
 void TGIFImage::LoadFromStream(TStream& Stream) {
   Progress(TProgressStage::psStarting, 0, "Loading...");
   Clear();
+  LoadTally = {};
   const int64_t start = Stream.Position();
   try {
     header_.LoadFromStream(Stream);

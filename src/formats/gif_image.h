@@ -626,6 +626,14 @@ class TGIFImage : public TGraphic {
   void Progress(TProgressStage Stage, uint8_t Percent, const std::string& Message) const;
   void Changed();
 
+  // The pixels of the frames read so far by LoadFromStream and the image
+  // data bytes they took: together the frames must stay within what their
+  // data can fill (FileCanFillPicture), however many there are.
+  struct TLoadTally {
+    int64_t Pixels = 0;
+    int64_t DataBytes = 0;
+  } LoadTally;
+
  private:
   friend class TGIFPainterBase;
   void DoSaveToStream(TStream& Stream);
@@ -654,6 +662,12 @@ inline void GIFPutWord(uint8_t* P, uint16_t W) {
   P[1] = static_cast<uint8_t>(W >> 8);
 }
 inline uint16_t GIFGetWord(const uint8_t* P) { return static_cast<uint16_t>(P[0] | P[1] << 8); }
+
+// The most pixels a byte of LZW image data can stand for. A code that
+// stands for n pixels needs n - 1 entries of the table above the root codes,
+// so it is at least log2(n) bits wide, and n is at most 4096: no code packs
+// more than 4096 / 12 pixels a bit, 2731 a byte; 4096 a byte leaves room.
+constexpr int64_t kGIFMaxPixelsPerByte = 4096;
 
 // Percent done of Part of Total, computed in 64 bits.
 inline uint8_t GIFPercent(int64_t Part, int64_t Total) {

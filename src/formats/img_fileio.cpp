@@ -1,5 +1,6 @@
 #include "img_fileio.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -37,6 +38,11 @@ std::unique_ptr<TFileStream> OpenFileReporting(const std::string& FileName, cons
   }
 }
 
+void RefuseUnlessRegularFile(const std::string& FileName) {
+  struct stat Kind {};
+  if (::stat(FileName.c_str(), &Kind) == 0 && !S_ISREG(Kind.st_mode)) TFileStream Refused(FileName, TFileMode::fmOpenRead);
+}
+
 size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count) {
   auto* p = static_cast<uint8_t*>(Buffer);
   size_t got = 0;
@@ -62,6 +68,13 @@ void CheckImageFitsMemory(int64_t Width, int64_t Height) {
   if (bytes > physical)
     throw EOutOfMemory("Not enough memory for an image of " + std::to_string(Width) + " x " +
                        std::to_string(Height) + " pixels");
+}
+
+bool FileCanFillPicture(int64_t Pixels, int64_t Bytes, int64_t MaxPixelsPerByte) {
+  if (Pixels <= kShortFileMaxPixels) return true;
+  if (Bytes <= 0 || MaxPixelsPerByte <= 0) return false;
+  // Pixels / ratio, rounded up, against the bytes: no product can overflow.
+  return (Pixels + MaxPixelsPerByte - 1) / MaxPixelsPerByte <= Bytes;
 }
 
 TTempFileGuard::TTempFileGuard(const std::string& Extension) : Name(MakeTempFile(Extension)) {

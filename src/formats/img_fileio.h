@@ -33,6 +33,12 @@ bool SaveFileReporting(const std::string& FileName, const std::string& Caption,
 // <name>" under Caption and returns null.
 std::unique_ptr<TFileStream> OpenFileReporting(const std::string& FileName, const std::string& Caption);
 
+// Raises the stream's own EFOpenError, which names the reason ("Is a named
+// pipe", "Is a directory", ...), when FileName is there but is no regular
+// file; for readers that hand the name to a library or another program,
+// which would wait on a pipe for ever.
+void RefuseUnlessRegularFile(const std::string& FileName);
+
 // Reads up to Count bytes, as many as the stream still has; returns the count.
 size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count);
 
@@ -40,6 +46,17 @@ size_t ReadUpTo(TStream& Stream, void* Buffer, size_t Count);
 // W x H pixels of 4 bytes (computed in 64 bits) exceed the machine's physical
 // memory; readers call it before allocating a size a file claims.
 void CheckImageFitsMemory(int64_t Width, int64_t Height);
+
+// Pictures up to this many pixels are made whatever the file holds, so a
+// short or damaged file may still load with the fill its reader gives.
+constexpr int64_t kShortFileMaxPixels = int64_t{4} << 20;
+
+// The rule every reader applies before it allocates a picture its file
+// describes: true when Pixels is at most kShortFileMaxPixels, or when Bytes of
+// coded data could fill it at MaxPixelsPerByte, the codec's best possible
+// ratio (computed in 64 bits, saturating). A reader refuses the file with its
+// own error when this is false.
+bool FileCanFillPicture(int64_t Pixels, int64_t Bytes, int64_t MaxPixelsPerByte);
 
 // A new empty file in the temporary folder (MakeTempFile) with its absolute
 // name, removed when the guard ends; Name is empty when none could be made.

@@ -17,11 +17,32 @@
 #include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
+#include "tif_image.h"
 #include "utilities.h"
 
 namespace {
 
-using TReader = void (*)(const std::string&, TBitmap32*);
+// A row reads the file into a bitmap of its own and says whether it made a
+// picture. A reader that shows its own error and returns has not, whatever it
+// left in the bitmap: that picture never reaches the caller.
+using TReader = bool (*)(const std::string&, TBitmap32&);
+
+// Readers that raise on every failure: a picture is a success.
+template <void (*Read)(const std::string&, TBitmap32*)>
+bool Raising(const std::string& FileName, TBitmap32& Bitmap) {
+  Read(FileName, &Bitmap);
+  return !Bitmap.Empty();
+}
+
+// A ZU3 file whose stream breaks off shows "error reading" over a black picture.
+bool ReadZub(const std::string& FileName, TBitmap32& Bitmap) {
+  return LoadZubImageChecked(FileName, Bitmap).empty() && !Bitmap.Empty();
+}
+
+// A short strip shows libtiff's error over the rows it could read.
+bool ReadTiff(const std::string& FileName, TBitmap32& Bitmap) {
+  return ReadTiffIntoBitmap32(FileName, Bitmap) && !Bitmap.Empty();
+}
 
 // BMP, icons and JPEG are picture classes of the platform, reached through
 // the registry by the file's extension.
@@ -33,27 +54,35 @@ struct TReaderRow {
 };
 
 const TReaderRow kReaders[] = {
-    {{".png"}, LoadPNGIntoBitmap32},
-    {{".zub"}, LoadZubImage},
-    {{".gif"}, LoadGIF},
-    {{".tif", ".tiff"}, LoadTiffToBitmap32},
-    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, LoadJ2KFile},
-    {{".crw", ".nef", ".raw"}, LoadRawImage},
-    {{".ppm", ".pgm", ".pbm"}, LoadPNM},
-    {{".wbm", ".wbmp"}, LoadWBMP},
-    {{".jpg", ".jpeg"}, LoadThroughRegistry},
-    {{".bmp"}, LoadThroughRegistry},
-    {{".ico"}, LoadThroughRegistry},
+    {{".png"}, Raising<LoadPNGIntoBitmap32>},
+    {{".zub"}, ReadZub},
+    {{".gif"}, Raising<LoadGIF>},
+    {{".tif", ".tiff"}, ReadTiff},
+    {{".jp2", ".j2k", ".jpc", ".pnm", ".ras"}, Raising<LoadJ2KFile>},
+    {{".crw", ".nef", ".raw"}, Raising<LoadRawImage>},
+    {{".ppm", ".pgm", ".pbm"}, Raising<LoadPNM>},
+    {{".wbm", ".wbmp"}, Raising<LoadWBMP>},
+    {{".jpg", ".jpeg"}, Raising<LoadThroughRegistry>},
+    {{".bmp"}, Raising<LoadThroughRegistry>},
+    {{".ico"}, Raising<LoadThroughRegistry>},
 };
 
 TReader FindReader(const std::string& Ext) {
   for (const TReaderRow& Row : kReaders)
     for (const char* E : Row.Extensions)
       if (E && Ext == E) return Row.Read;
-  return LoadThroughRegistry;
+  return Raising<LoadThroughRegistry>;
 }
 
 }  // namespace
+
+std::vector<std::string> LoadImageFileExtensions() {
+  std::vector<std::string> Names;
+  for (const TReaderRow& Row : kReaders)
+    for (const char* E : Row.Extensions)
+      if (E) Names.emplace_back(E);
+  return Names;
+}
 
 std::string LowerFileExtension(const std::string& FileName) {
   const size_t Dot = FileName.find_last_of('.');
@@ -67,14 +96,15 @@ std::string LowerFileExtension(const std::string& FileName) {
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
   // The reader fills a bitmap of its own: a reader that raises, or refuses
   // the file in its own box and returns, leaves the caller's picture as it was.
+  // The picture is handed over by moving its pixels, never copied, so the
+  // peak stays one picture.
   TBitmap32 Loaded;
   try {
-    FindReader(LowerFileExtension(FileName))(FileName, &Loaded);
+    if (!FindReader(LowerFileExtension(FileName))(FileName, Loaded)) return false;
   } catch (const std::exception& E) {
     ShowExceptionBox(E, "on image " + FileName + " load");
     return false;
   }
-  if (Loaded.Empty()) return false;
   Bitmap.AdoptPixels(Loaded);
   // Damaged metadata never costs the user the picture; the picture then has
   // none, rather than keeping those of the file loaded before it.

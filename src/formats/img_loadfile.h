@@ -3,16 +3,22 @@
 // extension, then the file's metadata replace the program-wide metadata
 // object (gExifData / gHasExif, declared with the EXIF reader).
 #include <string>
+#include <vector>
 
 #include "raster_core.h"
 
 // Reads FileName into Bitmap and then its metadata into a new gExifData.
 // False when the reader raised (shown in the exception box "on image <name>
-// load"), refused the file or left no picture: Bitmap and the metadata of
+// load"), refused the file, showed an error while reading it (a broken ZU3
+// stream, a short TIFF strip) or left no picture: Bitmap and the metadata of
 // the previous file then stay as they were, so a caller never takes the name
 // of a file it could not read. A failure of the metadata step does not fail
 // the load; the picture then has no metadata (gHasExif false).
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap);
+
+// Every extension a row of the load table names, dot included, in the
+// table's order; anything else goes through the picture-format registry.
+std::vector<std::string> LoadImageFileExtensions();
 
 // The lower-cased extension of FileName with its dot, taken after the last
 // path delimiter; empty when there is none.

@@ -3,6 +3,8 @@
 // however the load ends.
 #include "img_raw.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "fsutils.h"
@@ -35,6 +37,9 @@ std::string RawConverterPath(const std::string& FileName) {
 int32_t RunRawConverter(const std::vector<std::string>& Args) {
   const std::string Folder = RawConverterFolder();
   std::vector<std::string> Argv{Folder + "/dcraw.cmd"};
+  // A converter that is not there answers as one that refuses the file,
+  // without a child process.
+  if (::access(Argv[0].c_str(), X_OK) != 0) return -1;
   Argv.insert(Argv.end(), Args.begin(), Args.end());
   TSpawnOptions Options;
   Options.Folder = Folder;
@@ -45,6 +50,8 @@ int32_t RunRawConverter(const std::vector<std::string>& Args) {
 
 void LoadRawImage(const std::string& FileName, TBitmap32* Bitmap) {
   Bitmap->SetSize(0, 0);
+  // The converter would wait for ever on a pipe named like a raw file.
+  RefuseUnlessRegularFile(FileName);
   const std::string Source = RawConverterPath(FileName);
   if (RunRawConverter({"-i", Source}) != 0) {
     ShowUnitMessageBox("RAW image/format unrecognized !", "img_raw", MB_OK | MB_ICONHAND);

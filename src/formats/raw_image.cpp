@@ -2,8 +2,6 @@
 // converter of img_raw into a temporary file.
 #include "raw_image.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "fsutils.h"
@@ -55,8 +53,7 @@ void TakePreview(TRAWImage& Self, const std::string& File) {
 void TRAWImage::LoadFromFile(const std::string& FileName) {
   // A folder, pipe or device never reaches the converter: the stream's own
   // rule refuses it and names the reason.
-  struct stat Kind {};
-  if (::stat(FileName.c_str(), &Kind) == 0 && !S_ISREG(Kind.st_mode)) TFileStream Refused(FileName, TFileMode::fmOpenRead);
+  RefuseUnlessRegularFile(FileName);
   const std::string Source = RawConverterPath(FileName);
   if (RunRawConverter({"-i", Source}) != 0) {
     ShowUnitMessageBox("RAW image/format unrecognized !", "raw_image", MB_OK | MB_ICONHAND);

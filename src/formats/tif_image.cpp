@@ -26,6 +26,10 @@ namespace {
 
 bool gRegistered = false;
 
+// Errors reported on this thread (libtiff reports on the thread that reads):
+// a read that goes on past a damaged strip still returns success.
+thread_local uint64_t tErrorsReported = 0;
+
 // ---- libtiff's view of a stream --------------------------------------------
 
 // Memory input is handed to libtiff as a mapped file, so it reads strips in
@@ -211,6 +215,47 @@ class TMappedFile {
   size_t size_ = 0;
 };
 
+// The most pixels one byte of the file can stand for under the file's
+// compression, for a picture of Width and BitsPerPixel: a file whose size
+// cannot hold its picture at that ratio is damage, not a picture.
+int64_t MaxPixelsPerByte(uint16_t Compression, uint32_t Width, uint32_t BitsPerPixel) {
+  // Decoded bytes a byte of coded data yields at most, for codecs whose
+  // output is a byte stream.
+  int64_t Bytes = 0;
+  switch (Compression) {
+    case COMPRESSION_NONE:
+      Bytes = 1;
+      break;
+    case COMPRESSION_PACKBITS:
+      // A run is a count byte and one value byte for at most 128 bytes.
+      Bytes = 64;
+      break;
+    case COMPRESSION_LZW:
+      // A code is at least 9 bits and its string at most 4096 bytes long
+      // (the table has 4096 entries), so under 4096 bytes per code byte.
+      Bytes = 4096;
+      break;
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_ADOBE_DEFLATE:
+      // Deflate's longest match (258 bytes) costs at least two bits, a one-bit
+      // length code and a one-bit distance code: 1032 bytes per byte.
+      Bytes = 1032;
+      break;
+    case COMPRESSION_OJPEG:
+    case COMPRESSION_JPEG:
+      // As the JPEG picture class: the arithmetic coder's bound, the widest.
+      return 32768;
+    default:
+      // The fax codecs spend at least one bit on a row (a two-dimensional
+      // row that repeats the row above is one V0 code), and so do NeXT's and
+      // ThunderScan's run codes. For the others (LZMA, ZSTD, WebP, JBIG, ...)
+      // no bound of the codec is known to us; they are held to the same row
+      // bit, which only a flat picture of more than 4M pixels could beat.
+      return int64_t{8} * std::max<uint32_t>(Width, 1);
+  }
+  return std::max<int64_t>(1, Bytes * 8 / std::max<uint32_t>(BitsPerPixel, 1));
+}
+
 // Reads the open file into the pixels Allocate hands out for its size
 // (top-down 32-bit rows). Every refusal (codec, size, a layout libtiff cannot
 // turn into RGBA) is reported before Allocate is called, so a destination is
@@ -261,6 +306,13 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
         Height > static_cast<uint32_t>(TPlatformBitmap::kMaxDimension))
       throw EOutOfResources("Not enough storage is available to process this command");
     CheckImageFitsMemory(Width, Height);
+    uint16_t BitsPerSample = 1, SamplesPerPixel = 1;
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &BitsPerSample);
+    TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &SamplesPerPixel);
+    const int64_t FileBytes = static_cast<int64_t>(ClientSize(TIFFClientdata(Tif)));
+    if (!FileCanFillPicture(int64_t{Width} * Height, FileBytes,
+                            MaxPixelsPerByte(Compression, Width, uint32_t{BitsPerSample} * SamplesPerPixel)))
+      throw EOutOfResources("Not enough storage is available to process this command");
     Pixels = Allocate(Width, Height, !OurOrder);
   } catch (...) {
     if (End.R) TIFFRGBAImageEnd(End.R);
@@ -352,6 +404,7 @@ void WriteTiff(TStream& Stream, const std::string& Name, const TPlatformBitmap& 
 }  // namespace
 
 void TiffErrorHandler(const std::string& Module, const std::string& Text) {
+  ++tErrorsReported;
   ShowMessageBox("LibTiffKorvin error on " + Module + ": " + Text, MB_OK);
 }
 
@@ -375,6 +428,7 @@ std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, boo
 }
 
 bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap) {
+  const uint64_t ErrorsBefore = tErrorsReported;
   const bool Ok = ReadTiffFile(FileName, true, [&](uint32_t W, uint32_t H, bool Cleared) {
     if (Cleared)
       Bitmap.SetSize(static_cast<int32_t>(W), static_cast<int32_t>(H));
@@ -383,7 +437,7 @@ bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap) {
     return Bitmap.Bits();
   });
   if (Ok) Bitmap.Changed();
-  return Ok;
+  return Ok && tErrorsReported == ErrorsBefore;
 }
 
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size, const std::string& Name) {

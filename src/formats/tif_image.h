@@ -27,8 +27,9 @@ void TiffErrorHandler(const std::string& Module, const std::string& Text);
 // CMYK). An empty or unreadable file is "Unable to open file".
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmap(const std::string& FileName, bool Opaque = false);
 // The same straight into Bitmap's own pixels, made opaque, for the load
-// dispatch: every refusal is reported before Bitmap is touched; only a
-// failure inside libtiff after that (out of memory) leaves it changed.
+// dispatch: every refusal is reported before Bitmap is touched. False too
+// when libtiff reported an error while reading (a short or damaged strip):
+// Bitmap then holds what could be read.
 bool ReadTiffIntoBitmap32(const std::string& FileName, TBitmap32& Bitmap);
 // The same from bytes in memory; Name stands for the file in the messages.
 std::unique_ptr<TPlatformBitmap> ReadTiffBitmapFromMemory(const uint8_t* Data, size_t Size,

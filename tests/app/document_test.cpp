@@ -420,13 +420,34 @@ TEST_F(Document, KilledSavesLeaveNoBackupBehind) {
   EXPECT_FALSE(fs::exists(BackupFileName(Name)));
 }
 
-TEST_F(Document, OpenMissingFileEmptiesTheDocument) {
-  MakePicture(3, 3);
-  EXPECT_FALSE(Doc.OpenImageFile("nope.png"));
-  ASSERT_EQ(Ui.Boxes.size(), 1u);
-  EXPECT_EQ(Ui.Boxes[0].Text, "file nope.png does not exist !");
-  EXPECT_EQ(Ui.Boxes[0].Flags, MB_ICONWARNING);
-  EXPECT_TRUE(View.Bitmap()->Empty());
+// A file that is missing or cannot be read opens nothing: false, an empty
+// document, and the name of the one before.
+TEST_F(Document, OpenMissingOrDamagedFileEmptiesTheDocument) {
+  std::ofstream(Path("bad.png"), std::ios::binary) << "not a picture";
+  TMessageBoxRecorder Boxes;
+  TScopedMessageBoxHandler Guard(Boxes);
+  struct {
+    const char* Name;
+    std::string UiBox, LoadBox;
+  } Cases[] = {{"nope.png", "file nope.png does not exist !", ""},
+               {"bad.png", "", "Exception (EPNGInvalidFileHeader) on image " + Path("bad.png") + " load: "}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    MakePicture(3, 3);
+    Ui.Boxes.clear();
+    Boxes.Clear();
+    EXPECT_FALSE(Doc.OpenImageFile(C.Name));
+    EXPECT_TRUE(View.Bitmap()->Empty());
+    EXPECT_EQ(Ed.gFileName, "untitled");
+    EXPECT_EQ(Ed.gFileSize, 0);
+    ASSERT_EQ(Ui.Boxes.size(), C.UiBox.empty() ? 0u : 1u);
+    if (!C.UiBox.empty()) {
+      EXPECT_EQ(Ui.Boxes[0].Text, C.UiBox);
+      EXPECT_EQ(Ui.Boxes[0].Flags, MB_ICONWARNING);
+    }
+    ASSERT_EQ(Boxes.Count(), C.LoadBox.empty() ? 0u : 1u);
+    if (!C.LoadBox.empty()) EXPECT_EQ(Boxes.Last().Text.rfind(C.LoadBox, 0), 0u) << Boxes.Last().Text;
+  }
 }
 
 // A bare name is the file in the current folder, and the name kept is absolute.

@@ -313,7 +313,8 @@ TEST(TiffRead, MissingStripsGiveLibtiffsRasterAndClearedRows) {
       TBitmap32 b;
       b.SetSize(kLW, kLH);
       std::fill(b.Bits(), b.Bits() + b.PixelCount(), 0xDEADBEEFu);
-      EXPECT_EQ(ReadTiffIntoBitmap32(File, b), Complete);
+      // libtiff may call the raster complete; an error was shown all the same.
+      EXPECT_FALSE(ReadTiffIntoBitmap32(File, b));
       EXPECT_EQ(PixelsOf(b), Want);
       EXPECT_GE(boxes.Count(), 1u);
       if (Missing == 0) EXPECT_EQ(Want, std::vector<TColor32>(Want.size(), 0u));
