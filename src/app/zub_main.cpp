@@ -1034,6 +1034,8 @@ TColor32 TzubForm::SwatchColor(TSwatch Swatch) { return swatches_[static_cast<si
 void TzubForm::SetSwatchColor(TSwatch Swatch, TColor32 Color) {
   const size_t i = static_cast<size_t>(Swatch);
   swatches_[i] = Color;
+  // The PNG writer's transparent colour is the background box's of the moment.
+  if (Swatch == TSwatch::Background) document_->gBackgroundColor = ToPlatformColor(Color);
   colorBoxes_[i]->Color = Color;
   colorBoxes_[i]->update();
   UpdateColorLabels();

@@ -36,8 +36,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// With Transparent Background on, the picture becomes a palette PNG whose
+// entry of the background colour is the transparent one; off, plain RGB.
 bool WritePng(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {
-  SavePNGFromBitmap32(Name, &B, false, Doc.gTransparentBackground, Doc.gBackgroundColor, 9);
+  const bool Keyed = Doc.gTransparentBackground;
+  SavePNGFromBitmap32(Name, &B, Keyed, Keyed, Keyed ? Doc.gBackgroundColor : 0, 9);
   return true;
 }
 bool WriteGif(TZubDocument& Doc, const std::string& Name, const TBitmap32& B) {

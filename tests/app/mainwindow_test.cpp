@@ -23,6 +23,7 @@
 
 #include "form_fixture.h"
 #include "img_clipboard.h"
+#include "img_loadfile.h"
 #include "img_png.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
@@ -640,6 +641,18 @@ TEST_F(MainWindow, SwatchClickOpensTheColourDialog) {
       EXPECT_EQ(L->text().toStdString(), ColorLabel(R.Ok ? R.Chosen : Before));
     }
   }
+  // With Transparent Background on, a PNG makes the pixels of the background
+  // colour chosen above transparent, and only those.
+  LoadPicture(6, 4);
+  View().Bitmap()->SetPixel(1, 2, 0xFF405060u);
+  Item("TransparentBackground1")->trigger();
+  Form->SaveAs(Dir + "/keyed.png");
+  TBitmap32 Saved;
+  ASSERT_TRUE(LoadImageFile(Dir + "/keyed.png", Saved));
+  ASSERT_EQ(Saved.Width(), 6);
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 6; ++x)
+      EXPECT_EQ(Saved.GetPixel(x, y), x == 1 && y == 2 ? 0x00405060u : 0xFF336699u) << x << "," << y;
 }
 
 // Each tool shows a cursor of its own over the view; Ctrl+click with Fill or
