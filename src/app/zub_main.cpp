@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include <QAction>
@@ -991,17 +992,30 @@ void TzubForm::SetStatusText(int32_t Panel, const std::string& Text) {
 
 bool TzubForm::StatusBarVisible() { return statusBar()->isVisible(); }
 
+QAction* TzubForm::EngineItem(const std::string& Name) {
+  QAction* A = MenuItem(Name);
+  if (A == nullptr) NoSuchItem(Name);
+  return A;
+}
+
+void TzubForm::NoSuchItem(const std::string& Name) {
+  // The call itself can only do nothing, so a name the engine and the window
+  // spell differently would pass unseen.
+  unknownMenuNames_.push_back(Name);
+  std::fprintf(stderr, "vemra: the window has no menu item named \"%s\"\n", Name.c_str());
+}
+
 void TzubForm::SetMenuVisible(const std::string& Item, bool Visible) {
-  if (QAction* A = MenuItem(Item)) A->setVisible(Visible);
+  if (QAction* A = EngineItem(Item)) A->setVisible(Visible);
 }
 
 bool TzubForm::MenuChecked(const std::string& Item) {
-  QAction* A = MenuItem(Item);
+  QAction* A = EngineItem(Item);
   return A != nullptr && A->isChecked();
 }
 
 void TzubForm::SetMenuEnabled(const std::string& Item, bool Enabled) {
-  if (QAction* A = MenuItem(Item)) A->setEnabled(Enabled);
+  if (QAction* A = EngineItem(Item)) A->setEnabled(Enabled);
 }
 
 void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
@@ -1017,7 +1031,10 @@ void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
 }
 
 void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
-  if (QMenu* M = SubMenu(Menu)) M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
+  if (QMenu* M = SubMenu(Menu))
+    M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
+  else
+    NoSuchItem(Menu);
 }
 
 void TzubForm::PressToolButton(int32_t Tool) {
@@ -1036,7 +1053,7 @@ void TzubForm::SetLabel(const std::string& Label, const std::string& Caption, co
 }
 
 void TzubForm::SetMenuCaption(const std::string& Item, const std::string& Caption) {
-  if (QAction* A = MenuItem(Item)) A->setText(QString::fromStdString(Caption));
+  if (QAction* A = EngineItem(Item)) A->setText(QString::fromStdString(Caption));
 }
 
 void TzubForm::ShowViewHint(const std::string& Text) {
