@@ -25,8 +25,12 @@
 class QLocalServer;
 class QLocalSocket;
 
-// The folder of the sockets (created 0700 when it is the private fallback).
+// The folder of the sockets: $XDG_RUNTIME_DIR, or else "vemra-<uid>" in the
+// temporary folder ($TMPDIR, default /tmp), made 0700 when missing and used
+// only while it is a real folder of this user with mode 0700. Empty when
+// there is none: the window then starts without the hand-over.
 std::string InstanceFolder();
+// Empty when there is no folder.
 std::string InstanceSocketPath(int64_t Pid);
 
 struct TPeer {
@@ -68,6 +72,7 @@ class TInstanceServer : public QObject {
   void OnConnection();
   void OnReadyRead(QLocalSocket* Socket);
   void Pump();
+  void SchedulePump(int DelayMs);
 
   THandlers handlers_;
   QLocalServer* server_ = nullptr;
