@@ -1,7 +1,7 @@
 #pragma once
 // Windows of the program find each other through local sockets: every main
 // window listens on "vemra-<pid>" in $XDG_RUNTIME_DIR (or a private folder
-// under /tmp when the session has none). A second start hands its file to
+// in the temporary folder when the session has none). A second start hands its file to
 // the first window that answers with a caption beginning "Vemra"; File >
 // Windows lists and raises the windows over the same sockets.
 //
@@ -12,7 +12,8 @@
 //   "ACTIVATE"        -> "0" after the window came to the front
 // The early ACK tells a peer that is busy with the user (its save question
 // open) from one that hangs: the sender waits for ever after an ACK, and
-// gives up on a peer that does not acknowledge in time.
+// gives up on a peer that does not acknowledge in time. A file whose sender
+// has ended before the window got to it is dropped.
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -19,7 +19,6 @@
 
 #include "form_fixture.h"
 #include "img_png.h"
-#include "platform_clipboard.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
 #include "raster_image_view.h"
@@ -272,8 +271,9 @@ TEST_F(MainWindow, ShortcutsFireExactlyWhenTheirItemWouldBeEnabled) {
     }
   }
   // Each key worked in some state.
-  for (const TMenuRow& R : MenuRows())
+  for (const TMenuRow& R : MenuRows()) {
     if (*R.Shortcut != '\0') EXPECT_EQ(EverFired.count(R.Name), 1u) << R.Name;
+  }
 }
 
 // The names the engine passes to the window (grep src/editor for the menu
@@ -311,14 +311,14 @@ TEST_F(MainWindow, EngineNamesOnlyItemsTheWindowHas) {
   Form->Actions().Copy1Click();
   QTest::keyClick(Form.get(), Qt::Key_V, Qt::ControlModifier);
   ASSERT_NE(E().gSelectedLayer, nullptr);
-  const TFloatRect Frame = E().gSelection->Location();
+  const TFloatRect F = E().gSelection->Location();
   ClickOpens(1, Qt::RightButton, Qt::NoModifier, "PopupMenu1",
-             TPoint{static_cast<int32_t>((Frame.Left + Frame.Right) / 2), static_cast<int32_t>((Frame.Top + Frame.Bottom) / 2)});
+             TPoint{static_cast<int32_t>((F.Left + F.Right) / 2), static_cast<int32_t>((F.Top + F.Bottom) / 2)});
   Open("Layers1");
   Item("DeleteAll1")->trigger();
   Item("Close1")->trigger();
   EXPECT_FALSE(Item("Image1")->isVisible());
-  // Set only after a plug-in ran.
+  // Enabled only after a plug-in ran, which needs the program's plug-in folder.
   EXPECT_NE(Form->MenuItem("RedoPlugin1"), nullptr);
   std::string Missing;
   for (const std::string& N : Form->UnknownMenuNames()) Missing += N + " ";
