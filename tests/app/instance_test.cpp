@@ -146,7 +146,9 @@ TEST_F(Windows, TemporaryFolderIsUsedOnlyWhenPrivate) {
       {"another user's (tried as root)",
        [&] {
          mkdir(Folder.c_str(), 0700);
-         if (getuid() == 0) EXPECT_EQ(chown(Folder.c_str(), 65534, 65534), 0);
+         if (getuid() == 0) {
+           EXPECT_EQ(chown(Folder.c_str(), 65534, 65534), 0);
+         }
        },
        Folder, getuid() != 0},
   };

@@ -271,9 +271,10 @@ TEST_F(MainWindow, ShortcutsFireExactlyWhenTheirItemWouldBeEnabled) {
     }
   }
   // Each key worked in some state.
-  for (const TMenuRow& R : MenuRows()) {
-    if (*R.Shortcut != '\0') EXPECT_EQ(EverFired.count(R.Name), 1u) << R.Name;
-  }
+  for (const TMenuRow& R : MenuRows())
+    if (*R.Shortcut != '\0') {
+      EXPECT_EQ(EverFired.count(R.Name), 1u) << R.Name;
+    }
 }
 
 // The names the engine passes to the window (grep src/editor for the menu
