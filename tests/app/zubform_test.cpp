@@ -381,7 +381,7 @@ TEST_F(ZubForm, HandOverWhoseStartIsEndedMeanwhile) {
   struct TCase {
     bool Unsaved, BoxFirst;
     const char* File;
-    const char* Box;  // how the box answered begins
+    const char* Box;  // the answered box's text begins so
     QMessageBox::StandardButton Answer;
     bool KeepsPicture;
   };
