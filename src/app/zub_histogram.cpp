@@ -20,7 +20,9 @@ struct TzubHistogram::TJobs {
 };
 
 TzubHistogram::TzubHistogram(std::function<const TBitmap32*()> Source, QWidget* Parent)
-    : QWidget(Parent, Qt::Tool), source_(std::move(Source)), jobs_(std::make_shared<TJobs>()) {
+    : QWidget(Parent, Qt::Tool | Qt::WindowStaysOnTopHint),
+      source_(std::move(Source)),
+      jobs_(std::make_shared<TJobs>()) {
   jobs_->Owner = this;
   setWindowTitle("Histogram");
   const char* names[4] = {"&R", "&G", "&B", "&Y"};

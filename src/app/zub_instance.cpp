@@ -51,12 +51,24 @@ bool Request(QLocalSocket& S, const QByteArray& Line, int TimeoutMs) {
 std::string InstanceFolder() {
   const char* Run = std::getenv("XDG_RUNTIME_DIR");
   if (Run != nullptr && *Run != '\0') return Run;
-  const std::string Folder = "/tmp/vemra-" + std::to_string(getuid());
-  ::mkdir(Folder.c_str(), 0700);
+  const char* Tmp = std::getenv("TMPDIR");
+  const std::string Folder =
+      std::string(Tmp != nullptr && *Tmp != '\0' ? Tmp : "/tmp") + "/vemra-" + std::to_string(getuid());
+  // The temporary folder is shared by every user: a folder of this name that
+  // someone else made, or a link, would let them read the names handed over
+  // or keep the windows from finding each other.
+  if (::mkdir(Folder.c_str(), 0700) == 0) ::chmod(Folder.c_str(), 0700);  // whatever the umask left
+  struct stat St = {};
+  if (::lstat(Folder.c_str(), &St) != 0 || !S_ISDIR(St.st_mode) || St.st_uid != getuid() ||
+      (St.st_mode & 07777) != 0700)
+    return "";
   return Folder;
 }
 
-std::string InstanceSocketPath(int64_t Pid) { return InstanceFolder() + "/" + kPrefix + std::to_string(Pid); }
+std::string InstanceSocketPath(int64_t Pid) {
+  const std::string Folder = InstanceFolder();
+  return Folder.empty() ? "" : Folder + "/" + kPrefix + std::to_string(Pid);
+}
 
 std::vector<TPeer> FindPeers() {
   struct TFound {
@@ -64,8 +76,10 @@ std::vector<TPeer> FindPeers() {
     fs::file_time_type Time;
   };
   std::vector<TFound> Found;
+  const std::string Folder = InstanceFolder();
+  if (Folder.empty()) return {};
   std::error_code ec;
-  for (const fs::directory_entry& E : fs::directory_iterator(InstanceFolder(), ec)) {
+  for (const fs::directory_entry& E : fs::directory_iterator(Folder, ec)) {
     const std::string Name = E.path().filename().string();
     if (Name.rfind(kPrefix, 0) != 0 || !E.is_socket(ec)) continue;
     char* End = nullptr;
@@ -130,6 +144,7 @@ TInstanceServer::~TInstanceServer() {
 
 bool TInstanceServer::Listen() {
   path_ = InstanceSocketPath(getpid());
+  if (path_.empty()) return false;
   QLocalServer::removeServer(QString::fromStdString(path_));  // a dead process with our pid
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -146,6 +161,9 @@ void TInstanceServer::OnConnection() {
   }
 }
 
+// Only answers that need no box are given here: opening a file may ask the
+// user, and the event loop inside that box may delete this very socket when
+// its sender ends, so the file waits in the queue for the loop's next turn.
 void TInstanceServer::OnReadyRead(QLocalSocket* S) {
   while (S->canReadLine()) {
     QByteArray Line = S->readLine();
@@ -154,9 +172,8 @@ void TInstanceServer::OnReadyRead(QLocalSocket* S) {
       S->write(Encode(handlers_.Caption ? handlers_.Caption() : std::string()) + "\n");
     } else if (Line.startsWith("OPEN ")) {
       S->write("ACK\n");
-      S->flush();
       queue_.emplace_back(QPointer<QLocalSocket>(S), Decode(Line.mid(5)));
-      Pump();
+      SchedulePump(0);
     } else if (Line == "ACTIVATE") {
       if (handlers_.Activate) handlers_.Activate();
       S->write("0\n");
@@ -165,17 +182,25 @@ void TInstanceServer::OnReadyRead(QLocalSocket* S) {
   }
 }
 
+void TInstanceServer::SchedulePump(int DelayMs) {
+  if (pumpScheduled_) return;
+  pumpScheduled_ = true;
+  QTimer::singleShot(DelayMs, this, [this] {
+    pumpScheduled_ = false;
+    Pump();
+  });
+}
+
 void TInstanceServer::Pump() {
-  if (handling_ || queue_.empty()) return;
+  if (handling_) return;
+  // A start that was ended while its file waited has taken its request back.
+  while (!queue_.empty() &&
+         (queue_.front().first.isNull() || queue_.front().first->state() != QLocalSocket::ConnectedState))
+    queue_.pop_front();
+  if (queue_.empty()) return;
   if (handlers_.Busy && handlers_.Busy()) {
     // Answered once the user has dealt with the open box.
-    if (!pumpScheduled_) {
-      pumpScheduled_ = true;
-      QTimer::singleShot(100, this, [this] {
-        pumpScheduled_ = false;
-        Pump();
-      });
-    }
+    SchedulePump(100);
     return;
   }
   auto [Socket, Name] = queue_.front();
@@ -184,9 +209,11 @@ void TInstanceServer::Pump() {
   if (handlers_.OpenFile) handlers_.OpenFile(Name);
   if (handlers_.Activate) handlers_.Activate();
   handling_ = false;
-  if (Socket) {
+  // The sender may have ended while its file was handled: then there is
+  // nobody to answer.
+  if (Socket && Socket->state() == QLocalSocket::ConnectedState) {
     Socket->write("0\n");
     Socket->flush();
   }
-  Pump();
+  SchedulePump(0);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Windows of the program find each other through local sockets: every main
 // window listens on "vemra-<pid>" in $XDG_RUNTIME_DIR (or a private folder
-// under /tmp when the session has none). A second start hands its file to
+// in the temporary folder when the session has none). A second start hands its file to
 // the first window that answers with a caption beginning "Vemra"; File >
 // Windows lists and raises the windows over the same sockets.
 //
@@ -12,7 +12,8 @@
 //   "ACTIVATE"        -> "0" after the window came to the front
 // The early ACK tells a peer that is busy with the user (its save question
 // open) from one that hangs: the sender waits for ever after an ACK, and
-// gives up on a peer that does not acknowledge in time.
+// gives up on a peer that does not acknowledge in time. A file whose sender
+// has ended before the window got to it is dropped.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,8 +26,12 @@
 class QLocalServer;
 class QLocalSocket;
 
-// The folder of the sockets (created 0700 when it is the private fallback).
+// The folder of the sockets: $XDG_RUNTIME_DIR, or else "vemra-<uid>" in the
+// temporary folder ($TMPDIR, default /tmp), made 0700 when missing and used
+// only while it is a real folder of this user with mode 0700. Empty when
+// there is none: the window then starts without the hand-over.
 std::string InstanceFolder();
+// Empty when there is no folder.
 std::string InstanceSocketPath(int64_t Pid);
 
 struct TPeer {
@@ -68,6 +73,7 @@ class TInstanceServer : public QObject {
   void OnConnection();
   void OnReadyRead(QLocalSocket* Socket);
   void Pump();
+  void SchedulePump(int DelayMs);
 
   THandlers handlers_;
   QLocalServer* server_ = nullptr;

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include <QAction>
@@ -1069,17 +1070,30 @@ void TzubForm::SetStatusText(int32_t Panel, const std::string& Text) {
 // Whether the user shows it, also while the window itself is hidden.
 bool TzubForm::StatusBarVisible() { return statusBar()->isVisibleTo(this); }
 
+QAction* TzubForm::EngineItem(const std::string& Name) {
+  QAction* A = MenuItem(Name);
+  if (A == nullptr) NoSuchItem(Name);
+  return A;
+}
+
+void TzubForm::NoSuchItem(const std::string& Name) {
+  // The call itself can only do nothing, so a name the engine and the window
+  // spell differently would pass unseen.
+  unknownMenuNames_.push_back(Name);
+  std::fprintf(stderr, "vemra: the window has no menu item named \"%s\"\n", Name.c_str());
+}
+
 void TzubForm::SetMenuVisible(const std::string& Item, bool Visible) {
-  if (QAction* A = MenuItem(Item)) A->setVisible(Visible);
+  if (QAction* A = EngineItem(Item)) A->setVisible(Visible);
 }
 
 bool TzubForm::MenuChecked(const std::string& Item) {
-  QAction* A = MenuItem(Item);
+  QAction* A = EngineItem(Item);
   return A != nullptr && A->isChecked();
 }
 
 void TzubForm::SetMenuEnabled(const std::string& Item, bool Enabled) {
-  if (QAction* A = MenuItem(Item)) A->setEnabled(Enabled);
+  if (QAction* A = EngineItem(Item)) A->setEnabled(Enabled);
 }
 
 void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
@@ -1096,7 +1110,10 @@ void TzubForm::SetLayerListItems(const std::vector<TLayerListItem>& Items) {
 
 void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
   QMenu* M = SubMenu(Menu);
-  if (M == nullptr) return;
+  if (M == nullptr) {
+    NoSuchItem(Menu);
+    return;
+  }
   // Fill and Replace share the popup; each shows only the modes it has.
   if (Menu == "PopupMenu3")
     for (QAction* A : M->actions()) A->setVisible(FillModeApplies(editor_->gCurrentTool, A->data().toInt()));
@@ -1119,7 +1136,7 @@ void TzubForm::SetLabel(const std::string& Label, const std::string& Caption, co
 }
 
 void TzubForm::SetMenuCaption(const std::string& Item, const std::string& Caption) {
-  if (QAction* A = MenuItem(Item)) A->setText(QString::fromStdString(Caption));
+  if (QAction* A = EngineItem(Item)) A->setText(QString::fromStdString(Caption));
 }
 
 void TzubForm::ShowViewHint(const std::string& Text) {

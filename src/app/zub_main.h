@@ -99,6 +99,9 @@ class TzubForm : public QMainWindow, public EditorUi {
   // The item of the menu table named Name; null when there is none.
   QAction* MenuItem(const std::string& Name) const;
   QMenu* SubMenu(const std::string& Name) const;
+  // Names the engine asked for that the window has no item of, in order;
+  // each is also reported on stderr.
+  const std::vector<std::string>& UnknownMenuNames() const { return unknownMenuNames_; }
 
   // ---- Settings ----------------------------------------------------------------------
   TAppSettings CollectSettings() const;
@@ -313,6 +316,9 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Shows "Can't " before a disabled item's caption.
   void SetUndoItem(const char* Name, bool Enabled);
   bool FromMe(QObject* Watched) const;
+  // The item the engine names; a name without one is recorded.
+  QAction* EngineItem(const std::string& Name);
+  void NoSuchItem(const std::string& Name);
   // Items whose handler is not in this program stay off, whatever the rules say.
   void DisableUnsetHooks();
   // Points the menu items at the engine's handlers (actions, tools, points).
@@ -354,6 +360,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   int32_t toolBar1Rows_ = 1;
   QComboBox* comboBox1_ = nullptr;
   std::map<std::string, std::function<void(QAction*)>> hooks_;
+  std::vector<std::string> unknownMenuNames_;
   std::array<TColor32, 3> swatches_{0xFFFFFFFFu, 0xFF000000u, 0xFF808080u};
   bool updatingGauges_ = false;
   TAppSettings kept_;  // what the window only carries to the exit ("savemru", "version", "exe")

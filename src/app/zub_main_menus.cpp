@@ -337,7 +337,7 @@ const std::vector<TMenuRow>& MenuRows() {
       {"ColorfromHere1", "PopupMenu2", "Color from Here", "", 1, nullptr, "PatternfromHere1Click"},
       {"PatternfromHere1", "PopupMenu2", "Pattern from Here", "", 2, nullptr, "PatternfromHere1Click"},
       {"ClonefromHere1", "PopupMenu2", "Clone from Here", "", 3, nullptr, "PatternfromHere1Click"},
-      {"LocalUndo1", "PopupMenu2", "Local Undo", "", 4, nullptr, "PatternfromHere1Click"},
+      {"UndofromHere1", "PopupMenu2", "Local Undo", "", 4, nullptr, "PatternfromHere1Click"},
       {"Cancel1", "PopupMenu2", "Cancel", "", 0, nullptr},
       {"PopupMenu3", "#", "", "", 0, nullptr},
       {"SoftFill1", "PopupMenu3", "&Soft", "", 1, nullptr, "SoftFill1Click"},
@@ -733,7 +733,12 @@ void TzubForm::StatusBar2Click(QAction*) {
   view_->SetSizeGrip(Show ? sgAuto : sgNone);
 }
 
-void TzubForm::Histogram1Click(QAction*) { editor_->Histogram1Click(); }
+void TzubForm::Histogram1Click(QAction*) {
+  // The engine goes by the check mark as the View menu shows it, but a
+  // checkable item has flipped its mark before its click runs.
+  MenuItem("Histogram1")->setChecked(HistogramVisible());
+  editor_->Histogram1Click();
+}
 
 void TzubForm::Timing1Click(QAction*) { editor_->gTiming = !editor_->gTiming; }
 

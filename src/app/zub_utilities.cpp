@@ -60,8 +60,9 @@ bool HandOverToRunningInstance(const std::vector<std::string>& Args, bool CtrlHe
 }
 
 void StartUp(TzubForm& Form, const std::vector<std::string>& Args) {
+  // Only the title: a display name would be appended by the desktop to every
+  // caption ("... — Vemra"), and the captions are the program's own.
   SetApplicationTitle("Vemra");
-  QGuiApplication::setApplicationDisplayName("Vemra");
   if (gAboutMode == -1 && !Args.empty() && !Args[0].empty() && Args[0][0] == '@') gAboutMode = 0;
   if (gAboutMode >= 0) {
     InitializeApp(Form, Args);

@@ -57,13 +57,14 @@ TColor32 ShotPixel(const TScreenshot& S, int X, int Y) {
   return 0xFF000000u | uint32_t(P[0]) << 16 | uint32_t(P[1]) << 8 | P[2];
 }
 
-// Pixels of B (alpha dropped) that differ from the screenshot at (X, Y).
-int64_t Differences(const TScreenshot& S, const TBitmap32& B, int X, int Y) {
-  if (X < 0 || Y < 0 || X + B.Width() > S.W || Y + B.Height() > S.H) return -1;
-  int64_t N = 0;
+// Whether B (alpha dropped) is shown at (X, Y) of the screenshot; stops at
+// the first difference, as most places differ at once.
+bool ShownAt(const TScreenshot& S, const TBitmap32& B, int X, int Y) {
+  if (X < 0 || Y < 0 || X + B.Width() > S.W || Y + B.Height() > S.H) return false;
   for (int32_t y = 0; y < B.Height(); ++y)
-    for (int32_t x = 0; x < B.Width(); ++x) N += ShotPixel(S, X + x, Y + y) != (B.GetPixel(x, y) | 0xFF000000u);
-  return N;
+    for (int32_t x = 0; x < B.Width(); ++x)
+      if (ShotPixel(S, X + x, Y + y) != (B.GetPixel(x, y) | 0xFF000000u)) return false;
+  return true;
 }
 
 // Where B is shown unscaled on the screenshot; false when nowhere.
@@ -71,7 +72,7 @@ bool FindOnScreen(const TScreenshot& S, const TBitmap32& B, int& X, int& Y) {
   const TColor32 First = B.GetPixel(0, 0) | 0xFF000000u;
   for (int y = 0; y + B.Height() <= S.H; ++y)
     for (int x = 0; x + B.Width() <= S.W; ++x)
-      if (ShotPixel(S, x, y) == First && Differences(S, B, x, y) == 0) {
+      if (ShotPixel(S, x, y) == First && ShownAt(S, B, x, y)) {
         X = x;
         Y = y;
         return true;
@@ -86,6 +87,12 @@ int64_t RgbDifferences(const TBitmap32& A, const TBitmap32& B) {
   for (int32_t y = 0; y < A.Height(); ++y)
     for (int32_t x = 0; x < A.Width(); ++x) N += (A.GetPixel(x, y) | 0xFF000000u) != (B.GetPixel(x, y) | 0xFF000000u);
   return N;
+}
+
+std::string Joined(const std::vector<std::string>& Lines) {
+  std::string S;
+  for (const std::string& L : Lines) S += L + "\n";
+  return S;
 }
 
 struct TArea {
@@ -271,4 +278,103 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
       },
       10000))
       << Log();
+}
+
+// As a user would: the captions exactly as the program makes them, Ctrl+C
+// and Ctrl+V, Shift+H for the histogram, and a second start ended with
+// Ctrl+C while the first window asks its user about that start's file: the
+// first window survives the answer and keeps its picture.
+TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
+  MakeFolders();
+  TBitmap32 Original;
+  Original.SetSize(96, 64);
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 96; ++x)
+      Original.SetPixel(x, y, 0xFF000000u | uint32_t(x * 2 + 37) << 16 | uint32_t(y * 3 + 11) << 8 |
+                                  uint32_t((x ^ y) * 2 + 9));
+  const std::string Picture = Dir + "/card.png";
+  SavePNGFromBitmap32(Picture, &Original, false, false, 0, 9);
+  TBitmap32 Flipped;
+  Flipped.SetSize(96, 64);
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 96; ++x) Flipped.SetPixel(x, y, Original.GetPixel(x, 63 - y));
+  const std::string Size = " " + std::to_string(fs::file_size(Picture) / 1024) + "KB (96x64)[1:1]";
+  const std::string Title = "Vemra - card.png" + Size, Changed = "Vemra - card.png*" + Size;
+
+  const std::string Display = StartServer();
+  ASSERT_FALSE(Display.empty());
+  Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
+  const pid_t First = Start({"card.png"});
+  const std::string Shot = Dir + "/shot.ppm";
+  const std::string Grab = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
+  auto Run = [&](const std::string& Command) {
+    return std::system(("DISPLAY=" + Display + " " + Command + " >/dev/null 2>&1").c_str());
+  };
+  // The names of the windows on the screen, one a line.
+  auto Names = [&](const std::string& Options) {
+    const std::string Out = Dir + "/names";
+    std::system(("DISPLAY=" + Display + " xdotool search " + Options + " --name . getwindowname %@ > '" + Out +
+                 "' 2>/dev/null")
+                    .c_str());
+    std::ifstream In(Out);
+    std::vector<std::string> Lines;
+    for (std::string L; std::getline(In, L);) Lines.push_back(L);
+    return Lines;
+  };
+  auto HasWindow = [&](const std::string& Name, bool Visible) {
+    const std::vector<std::string> N = Names(Visible ? "--onlyvisible" : "");
+    return std::find(N.begin(), N.end(), Name) != N.end();
+  };
+  int X = -1, Y = -1;
+  auto Shows = [&](const TBitmap32& Want) {
+    return WaitUntil(
+        [&] {
+          TScreenshot S;
+          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
+        },
+        30000);
+  };
+  ASSERT_TRUE(Shows(Original)) << Log();
+  const int OrigX = X, OrigY = Y;
+  // The caption is the program's own, with nothing the desktop appends.
+  EXPECT_TRUE(WaitUntil([&] { return HasWindow(Title, true); }, 10000)) << Title << "\n" << Joined(Names(""));
+  auto FocusMain = [&] { return Run("xdotool search --onlyvisible --name '^Vemra - ' windowfocus --sync"); };
+  ASSERT_EQ(FocusMain(), 0);
+
+  // Copy, flip, paste: the copy floats over the flipped picture.
+  Run("xdotool key ctrl+c");
+  Run("xdotool key ctrl+i");
+  ASSERT_TRUE(Shows(Flipped)) << Log();
+  Run("xdotool key ctrl+v");
+  ASSERT_TRUE(Shows(Original)) << "Ctrl+V pasted nothing\n" << Log();
+  EXPECT_EQ(X, OrigX);
+  EXPECT_EQ(Y, OrigY);
+
+  // Shift+H shows the histogram window under its own caption, and hides it.
+  Run("xdotool key shift+h");
+  EXPECT_TRUE(WaitUntil([&] { return HasWindow("Histogram", true); }, 10000)) << Log();
+  ASSERT_EQ(FocusMain(), 0);
+  Run("xdotool key shift+h");
+  EXPECT_TRUE(WaitUntil([&] { return !HasWindow("Histogram", true); }, 10000)) << Log();
+
+  // A second start with the same file: the first window asks about its
+  // floating layer, under the program's title, while the second one waits.
+  const pid_t Second = Start({"card.png"});
+  ASSERT_TRUE(WaitUntil([&] { return HasWindow("Vemra", true); }, 30000)) << Log();
+  EXPECT_EQ(WaitExit(Second, 0), -1);
+  kill(Second, SIGINT);
+  EXPECT_EQ(WaitExit(Second, 10000), 128 + SIGINT);
+  Run("xdotool search --onlyvisible --name '^Vemra$' windowfocus --sync");
+  Run("xdotool key Escape");
+  EXPECT_TRUE(WaitUntil([&] { return !HasWindow("Vemra", true); }, 10000)) << Log();
+  // The first window lives on with what it showed.
+  EXPECT_EQ(WaitExit(First, 1000), -1) << Log();
+  EXPECT_TRUE(Shows(Original)) << Log();
+  EXPECT_TRUE(HasWindow(Changed, true)) << Joined(Names(""));
+  // It would ask about its layer again on the way out.
+  kill(First, SIGKILL);
+  WaitExit(First, 10000);
 }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 
@@ -113,4 +114,62 @@ TEST_F(Windows, PeerThatNeverAnswersDoesNotStopTheStart) {
   EXPECT_TRUE(WaitUntil([&] { return Caption(P).find("a.png") != std::string::npos; }, 20000)) << Caption(P);
   EXPECT_EQ(Stop(P), 0);
   close(Hung);
+}
+
+// Without $XDG_RUNTIME_DIR the sockets live in "vemra-<uid>" of the shared
+// temporary folder: only a real folder of this user with mode 0700 is used,
+// also when the umask would have made it narrower; any other leaves the
+// window without the hand-over, and a window listening in it is not found.
+TEST_F(Windows, TemporaryFolderIsUsedOnlyWhenPrivate) {
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("TMPDIR", Dir.c_str(), 1);
+  const std::string Folder = Dir + "/vemra-" + std::to_string(getuid());
+  const std::string Elsewhere = Dir + "/elsewhere";
+  mkdir(Elsewhere.c_str(), 0700);
+  struct TCase {
+    const char* Name;
+    std::function<void()> Make;
+    const std::string& Sockets;  // where a listening window is put
+    bool Used;
+  };
+  const TCase Cases[] = {
+      {"missing, made under a narrow umask",
+       [] {
+         const mode_t Old = umask(0277);
+         InstanceFolder();  // makes it
+         umask(Old);
+       },
+       Folder, true},
+      {"a link to a private folder", [&] { symlink(Elsewhere.c_str(), Folder.c_str()); }, Elsewhere, false},
+      {"mode 0755", [&] { mkdir(Folder.c_str(), 0755); chmod(Folder.c_str(), 0755); }, Folder, false},
+      {"mode 0710", [&] { mkdir(Folder.c_str(), 0700); chmod(Folder.c_str(), 0710); }, Folder, false},
+      {"another user's (tried as root)",
+       [&] {
+         mkdir(Folder.c_str(), 0700);
+         if (getuid() == 0) {
+           EXPECT_EQ(chown(Folder.c_str(), 65534, 65534), 0);
+         }
+       },
+       Folder, getuid() != 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    fs::remove_all(Folder);
+    C.Make();
+    const int Listening = BindSocket(C.Sockets + "/vemra-1", true);
+    EXPECT_GE(Listening, 0);
+    EXPECT_EQ(InstanceFolder(), C.Used ? Folder : "");
+    EXPECT_EQ(FindPeers().size(), C.Used ? 1u : 0u);
+    TInstanceServer Server(TInstanceServer::THandlers{});
+    EXPECT_EQ(Server.Listen(), C.Used);
+    if (C.Used) {
+      struct stat St = {};
+      ASSERT_EQ(lstat(Folder.c_str(), &St), 0);
+      EXPECT_EQ(St.st_mode & 07777, 0700u);
+      EXPECT_EQ(Server.Path(), InstanceSocketPath(getpid()));
+    }
+    close(Listening);
+    fs::remove(C.Sockets + "/vemra-1");
+  }
+  unsetenv("TMPDIR");
 }

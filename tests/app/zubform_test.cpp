@@ -514,3 +514,79 @@ TEST_F(ZubForm, HandOverDuringTheSaveQuestionIsQueued) {
   EXPECT_EQ(Form->Editor().gFileName, Path("c.png"));
   EXPECT_EQ(Shown().Width(), 6);
 }
+
+// A start that is ended while the window holds its file (its own question or
+// error box open, or a box that was open before the file came) leaves the
+// window running: the question in progress is finished, a waiting file is
+// dropped, and nothing points into the closed connection.
+TEST_F(ZubForm, HandOverWhoseStartIsEndedMeanwhile) {
+  TBitmap32 Other;
+  Other.SetSize(5, 4);
+  Other.Clear(0xFF00FF00u);
+  SavePNGFromBitmap32(Path("b.png"), &Other, false, false, 0, 9);
+  {
+    std::ofstream Bad(Path("bad.png"), std::ios::binary);
+    Bad << "\x89PNG\r\n\x1a\n damaged";
+  }
+  struct TCase {
+    bool Unsaved, BoxFirst;
+    const char* File;
+    const char* Box;  // the answered box's text begins so
+    QMessageBox::StandardButton Answer;
+    bool KeepsPicture;
+  };
+  const TCase Cases[] = {
+      {true, false, "b.png", "Save changes to ", QMessageBox::Cancel, true},
+      {false, false, "bad.png", "Exception (EPNG", QMessageBox::Ok, false},
+      {false, true, "b.png", "busy", QMessageBox::Ok, true},
+  };
+  ASSERT_TRUE(Form->StartInstanceServer());
+  TQtMessageBoxInstaller QtBoxes;
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Box);
+    Form->HandleArguments({Path("src.png")});
+    if (C.Unsaved)
+      Form->Editor().ApplyAction([](TEditor& E, const TActionArgument&) {
+        E.gWork->SetPixel(0, 0, 0xFF000000u);
+        return arWriteBack;
+      }, {}, true);
+    if (C.BoxFirst) QTimer::singleShot(0, [] { ShowMessageBox("busy", MB_OK); });
+    pid_t Sender = 0;
+    int Exit = -1, Ticks = 0, TicksAfter = 0;
+    bool Answered = false;
+    std::string Text;
+    QTimer Poll;
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+      auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (Box == nullptr || Answered) return;
+      if (Sender == 0) {
+        Sender = Start({Path(C.File)});
+        return;
+      }
+      if (Exit < 0) {
+        // The file must wait behind the box that was open first.
+        if (C.BoxFirst && Form->Instance()->Waiting() == 0 && ++Ticks < 400) return;
+        kill(Sender, SIGINT);
+        Exit = WaitExit(Sender, 5000);
+        return;
+      }
+      // The window sees the connection close while the box is still open.
+      if (++TicksAfter < 6) return;
+      Answered = true;
+      Text = Box->text().toStdString();
+      Box->button(C.Answer)->click();
+    });
+    Poll.start(50);
+    if (!C.BoxFirst) Sender = Start({Path(C.File)});
+    for (int i = 0; i < 400 && !Answered; ++i) Spin(50);
+    Spin(300);
+    Poll.stop();
+    EXPECT_EQ(Text.rfind(C.Box, 0), 0u) << Text;
+    EXPECT_EQ(Exit, 128 + SIGINT) << Log();
+    EXPECT_EQ(Form->Instance()->Waiting(), 0u);
+    if (!C.KeepsPicture) continue;
+    EXPECT_EQ(Form->Editor().gFileName, Path("src.png"));
+    EXPECT_EQ(Shown().Width(), Source.Width());
+    EXPECT_EQ(Shown().GetPixel(0, 0), C.Unsaved ? 0xFF000000u : Source.GetPixel(0, 0));
+  }
+}
