@@ -277,7 +277,8 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
 
 // Files of a few bytes claiming pictures their data could never fill are
 // refused before the picture is made; up to 4M pixels the short-file rules
-// stand (a GIF screen of exactly 4M pixels around one pixel still loads).
+// stand (a GIF screen of exactly 4M pixels around one pixel still loads),
+// and a codec that can code a flat picture in a few bytes is never refused.
 TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
   TTempDir dir;
   SetJ2KModuleFolder(VEMRA_BIN_DIR);
