@@ -73,8 +73,9 @@ void CheckImageFitsMemory(int64_t Width, int64_t Height) {
 bool FileCanFillPicture(int64_t Pixels, int64_t Bytes, int64_t MaxPixelsPerByte) {
   if (Pixels <= kShortFileMaxPixels) return true;
   if (Bytes <= 0 || MaxPixelsPerByte <= 0) return false;
-  // Pixels / ratio, rounded up, against the bytes: no product can overflow.
-  return (Pixels + MaxPixelsPerByte - 1) / MaxPixelsPerByte <= Bytes;
+  // Pixels / ratio, rounded up, against the bytes: a quotient and a
+  // remainder, so no sum can overflow whatever the ratio (INT64_MAX: none).
+  return Pixels / MaxPixelsPerByte + (Pixels % MaxPixelsPerByte != 0 ? 1 : 0) <= Bytes;
 }
 
 TTempFileGuard::TTempFileGuard(const std::string& Extension) : Name(MakeTempFile(Extension)) {

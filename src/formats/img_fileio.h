@@ -54,8 +54,8 @@ constexpr int64_t kShortFileMaxPixels = int64_t{4} << 20;
 // The rule every reader applies before it allocates a picture its file
 // describes: true when Pixels is at most kShortFileMaxPixels, or when Bytes of
 // coded data could fill it at MaxPixelsPerByte, the codec's best possible
-// ratio (computed in 64 bits, saturating). A reader refuses the file with its
-// own error when this is false.
+// ratio (INT64_MAX for a codec with no bound; no ratio can overflow the
+// arithmetic). A reader refuses the file with its own error when this is false.
 bool FileCanFillPicture(int64_t Pixels, int64_t Bytes, int64_t MaxPixelsPerByte);
 
 // A new empty file in the temporary folder (MakeTempFile) with its absolute

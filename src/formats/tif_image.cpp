@@ -217,7 +217,9 @@ class TMappedFile {
 
 // The most pixels one byte of the file can stand for under the file's
 // compression, for a picture of Width and BitsPerPixel: a file whose size
-// cannot hold its picture at that ratio is damage, not a picture.
+// cannot hold its picture at that ratio is damage, not a picture. Codecs
+// without such a bound get INT64_MAX: a file is never refused for a ratio it
+// may legitimately reach.
 int64_t MaxPixelsPerByte(uint16_t Compression, uint32_t Width, uint32_t BitsPerPixel) {
   // Decoded bytes a byte of coded data yields at most, for codecs whose
   // output is a byte stream.
@@ -241,17 +243,34 @@ int64_t MaxPixelsPerByte(uint16_t Compression, uint32_t Width, uint32_t BitsPerP
       // length code and a one-bit distance code: 1032 bytes per byte.
       Bytes = 1032;
       break;
+    case COMPRESSION_ZSTD:
+      // Every block has a 3-byte header and decodes to at most 128 KB.
+      Bytes = (int64_t{128} << 10) / 3 + 1;
+      break;
+    case COMPRESSION_LZMA:
+      // LZMA2 chunks decode to at most 2 MB and take at least 6 bytes (a
+      // 5-byte header and one byte of data); stored chunks only copy.
+      Bytes = (int64_t{2} << 20) / 6 + 1;
+      break;
     case COMPRESSION_OJPEG:
     case COMPRESSION_JPEG:
       // As the JPEG picture class: the arithmetic coder's bound, the widest.
       return 32768;
-    default:
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_NEXT:
+    case COMPRESSION_THUNDERSCAN:
       // The fax codecs spend at least one bit on a row (a two-dimensional
       // row that repeats the row above is one V0 code), and so do NeXT's and
-      // ThunderScan's run codes. For the others (LZMA, ZSTD, WebP, JBIG, ...)
-      // no bound of the codec is known to us; they are held to the same row
-      // bit, which only a flat picture of more than 4M pixels could beat.
+      // ThunderScan's run codes.
       return int64_t{8} * std::max<uint32_t>(Width, 1);
+    default:
+      // JBIG's arithmetic coder, LERC and WebP code a flat picture in little
+      // more than their headers, and the rest are not known to us: the
+      // memory check alone stands for them.
+      return INT64_MAX;
   }
   return std::max<int64_t>(1, Bytes * 8 / std::max<uint32_t>(BitsPerPixel, 1));
 }
@@ -309,9 +328,13 @@ bool ReadOpenTiff(TIFF* Tif, const std::string& Name, bool Opaque, const TTiffAl
     uint16_t BitsPerSample = 1, SamplesPerPixel = 1;
     TIFFGetFieldDefaulted(Tif, TIFFTAG_BITSPERSAMPLE, &BitsPerSample);
     TIFFGetFieldDefaulted(Tif, TIFFTAG_SAMPLESPERPIXEL, &SamplesPerPixel);
+    uint16_t Photometric = 0;
+    TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric);
+    // Subsampled chroma leaves a YCbCr pixel only its luma sample for sure.
+    const uint32_t BitsPerPixel =
+        Photometric == PHOTOMETRIC_YCBCR ? uint32_t{BitsPerSample} : uint32_t{BitsPerSample} * SamplesPerPixel;
     const int64_t FileBytes = static_cast<int64_t>(ClientSize(TIFFClientdata(Tif)));
-    if (!FileCanFillPicture(int64_t{Width} * Height, FileBytes,
-                            MaxPixelsPerByte(Compression, Width, uint32_t{BitsPerSample} * SamplesPerPixel)))
+    if (!FileCanFillPicture(int64_t{Width} * Height, FileBytes, MaxPixelsPerByte(Compression, Width, BitsPerPixel)))
       throw EOutOfResources("Not enough storage is available to process this command");
     Pixels = Allocate(Width, Height, !OurOrder);
   } catch (...) {

@@ -3,7 +3,10 @@
 // with EXIF), the extension is compared in lower case, a file a reader
 // refuses leaves the picture and the metadata of the file before it, and a
 // file of a few bytes claiming a huge picture costs neither memory nor time.
+#include <tiffio.h>
+
 #include <fstream>
+#include <iterator>
 
 #include "alloc_budget.h"
 #include "exif_reader.h"
@@ -66,6 +69,25 @@ std::string Tiff(uint32_t W, uint32_t H, uint16_t Compression, uint32_t StripByt
   }
   Put32(t, 0);
   return t + Data;
+}
+
+// A one-strip bilevel TIFF of W x H white pixels as libtiff writes it with
+// Compression, made at Scratch and returned as its bytes.
+std::string WhiteBilevelTiff(const std::string& Scratch, uint32_t W, uint32_t H, uint16_t Compression) {
+  TIFF* t = TIFFOpen(Scratch.c_str(), "w");
+  if (!t) return "";
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, W);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, H);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, H);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, Compression);
+  std::vector<uint8_t> strip(size_t{(W + 7) / 8} * H, 0);
+  TIFFWriteEncodedStrip(t, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
+  TIFFClose(t);
+  std::ifstream in(Scratch, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A GIF with a two-colour global table and Frames frames of FW x FH (0 x 0
@@ -255,7 +277,8 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
 
 // Files of a few bytes claiming pictures their data could never fill are
 // refused before the picture is made; up to 4M pixels the short-file rules
-// stand (a GIF screen of exactly 4M pixels around one pixel still loads).
+// stand (a GIF screen of exactly 4M pixels around one pixel still loads),
+// and a codec that can code a flat picture in a few bytes is never refused.
 TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
   TTempDir dir;
   SetJ2KModuleFolder(VEMRA_BIN_DIR);
@@ -273,6 +296,10 @@ TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
       {"lzw.tif", Tiff(16000, 16000, 5, 88, std::string(88, '\x80')), false},
       {"plain.tif", Tiff(40000, 40000, 1, 88, std::string(88, '\x80')), false},
       {"notiles.j2k", J2kWithoutTiles(16000, 16000), false},
+      // A flat picture in a few hundred bytes, as real encoders write it:
+      // these codecs have no ratio that could refuse it.
+      {"zstd.tif", WhiteBilevelTiff(dir / "scratch.tif", 2048, 4096, COMPRESSION_ZSTD), true},
+      {"jbig.tif", WhiteBilevelTiff(dir / "scratch.tif", 2048, 4096, COMPRESSION_JBIG), true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
