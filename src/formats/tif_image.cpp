@@ -217,9 +217,7 @@ class TMappedFile {
 
 // The most pixels one byte of the file can stand for under the file's
 // compression, for a picture of Width and BitsPerPixel: a file whose size
-// cannot hold its picture at that ratio is damage, not a picture. Codecs
-// without such a bound get INT64_MAX: a file is never refused for a ratio it
-// may legitimately reach.
+// cannot hold its picture at that ratio is damage, not a picture.
 int64_t MaxPixelsPerByte(uint16_t Compression, uint32_t Width, uint32_t BitsPerPixel) {
   // Decoded bytes a byte of coded data yields at most, for codecs whose
   // output is a byte stream.
@@ -268,9 +266,12 @@ int64_t MaxPixelsPerByte(uint16_t Compression, uint32_t Width, uint32_t BitsPerP
       return int64_t{8} * std::max<uint32_t>(Width, 1);
     default:
       // JBIG's arithmetic coder, LERC and WebP code a flat picture in little
-      // more than their headers, and the rest are not known to us: the
-      // memory check alone stands for them.
-      return INT64_MAX;
+      // more than their headers, and the rest are not known to us: no ratio
+      // of the codec's own refuses a tiny file claiming gigabytes. 128K
+      // pixels a byte lets a flat picture of some 30 M pixels through in the
+      // 230 bytes such an encoder writes for it, while a file of that size
+      // can ask for no more than about 120 MB.
+      return int64_t{1} << 17;
   }
   return std::max<int64_t>(1, Bytes * 8 / std::max<uint32_t>(BitsPerPixel, 1));
 }

@@ -278,7 +278,7 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
 // Files of a few bytes claiming pictures their data could never fill are
 // refused before the picture is made; up to 4M pixels the short-file rules
 // stand (a GIF screen of exactly 4M pixels around one pixel still loads),
-// and a codec that can code a flat picture in a few bytes is never refused.
+// and a flat picture that a codec codes in a few hundred bytes still loads.
 TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
   TTempDir dir;
   SetJ2KModuleFolder(VEMRA_BIN_DIR);
@@ -300,6 +300,8 @@ TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
       // these codecs have no ratio that could refuse it.
       {"zstd.tif", WhiteBilevelTiff(dir / "scratch.tif", 2048, 4096, COMPRESSION_ZSTD), true},
       {"jbig.tif", WhiteBilevelTiff(dir / "scratch.tif", 2048, 4096, COMPRESSION_JBIG), true},
+      // ... but even they cannot make a few bytes claim a gigabyte.
+      {"jbig-huge.tif", Tiff(16384, 16384, COMPRESSION_JBIG, 88, std::string(88, '\x80')), false},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
