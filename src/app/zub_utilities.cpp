@@ -14,6 +14,7 @@
 
 #include "platform_messagebox.h"
 #include "regutils.h"
+#include "steptrace.h"
 #include "sysinfo.h"
 #include "utilities.h"
 #include "zub_about.h"
@@ -85,8 +86,10 @@ void InitializeApp(TzubForm& Form, const std::vector<std::string>& Args) {
     auto Reg = OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", true);
     ReadAppSettings(Reg.get(), S, Screen.width(), Screen.height());
     CloseSettingsKey(Reg);
+    TraceStep("settings-read");
 
     LoadRecentFiles(Form.Recent());
+    TraceStep("recent-files-loaded");
 
     KeepOnScreen(S.Left, S.Top, S.Width, S.Height, Screen.width(), Screen.height());
     Form.ApplySettings(S);
@@ -98,8 +101,10 @@ void InitializeApp(TzubForm& Form, const std::vector<std::string>& Args) {
         // The associations are a courtesy to the desktop; the start goes on.
       }
     }
+    TraceStep("associations-checked");
     Form.setAcceptDrops(true);
     Form.HandleArguments(Args);
+    TraceStep("arguments-handled");
     if (TzubAboutBox* Box = AboutBox(); Box->isVisible()) Box->raise();
   } catch (const std::exception& E) {
     ReportStep(E, "InitializeApp");

@@ -26,6 +26,7 @@
 #include "platform_jpeg.h"
 #include "platform_messagebox.h"
 #include "raster_layers.h"
+#include "steptrace.h"
 #include "utilities.h"
 
 namespace fs = std::filesystem;
@@ -203,10 +204,12 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
       fEditor.gFileSize = FileSizeOf(Name);
       SaveFolder = fs::path(Name).parent_path().string();
       if (Recent != nullptr) Recent->AddFile(Name);
+      TraceStep("recent-file-added");
     } else {
       ResetDocument();
     }
     fEditor.ShowDocument();
+    TraceStep("document-shown");
     return true;
   } catch (const std::exception& E) {
     fEditor.Ui().ExceptionBox(E, "on image" + Name + " open");

@@ -11,6 +11,7 @@
 #include "platform_exceptions.h"
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
+#include "steptrace.h"
 #include "sysinfo.h"
 
 namespace {
@@ -135,6 +136,7 @@ void TEditor::ApplyAction(const TActionCallback& Callback, const TActionArgument
     Callback(*this, Argument);
     return;
   }
+  TraceStep("command-start");
   fUi.SetScreenCursor(crHourGlass);
   gLastActionTag = 0;
   TBitmap32* viewBitmap = fView.Bitmap();
@@ -170,8 +172,10 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
   switch (path) {
     case TWorkPath::Whole:
       if (RecordUndo) gImageUndo->Record(gTarget);
+      TraceStep("undo-snapshot");
       CopyBitmap(gWork.get(), gTarget, true);
       gWork->SetMasterAlpha(255);
+      TraceStep("work-copy");
       break;
     case TWorkPath::Selection: {
       if (RecordUndo) gImageUndo->Record(gTarget);
@@ -198,6 +202,7 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
 
   const uint32_t start = fUi.TickCount();
   const int32_t flags = Callback(*this, Argument);
+  TraceStep("callback-done");
   if (gTiming) fUi.MessageBox(std::to_string(static_cast<uint32_t>(fUi.TickCount() - start)) + " ms", 0);
 
   // gTarget is null when the callback destroyed the layer it belonged to.
@@ -230,13 +235,18 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
 }
 
 void TEditor::FinishAction(TBitmap32* ViewBitmap) {
+  TraceStep("write-back");
   ViewBitmap->EndUpdate();
   ViewBitmap->Changed();
   // The document "assigned to itself": a change notification and a repaint, no copy.
   fView.Invalidate();
+  TraceStep("change-sent");
   UpdateCaption();
+  TraceStep("caption");
   RefreshHistogram();
+  TraceStep("histogram");
   fUi.SetScreenCursor(crDefault);
+  TraceStep("command-end");
 }
 
 // ---- Dispatch ----------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "img_tif.h"
 #include "img_wbmp.h"
 #include "img_zub.h"
+#include "steptrace.h"
 #include "utilities.h"
 
 namespace {
@@ -76,6 +77,7 @@ bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
   }
   if (Loaded.Empty()) return false;
   Bitmap.AdoptPixels(Loaded);
+  TraceStep("picture-decoded");
   // Damaged metadata never costs the user the picture; the picture then has
   // none, rather than keeping those of the file loaded before it.
   auto Data = std::make_unique<TimgData>(255);
@@ -88,5 +90,6 @@ bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
   }
   gExifData = std::move(Data);
   gHasExif = HasExif;
+  TraceStep("metadata-read");
   return true;
 }
