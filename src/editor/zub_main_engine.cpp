@@ -246,7 +246,18 @@ void TEditor::FinishAction(TBitmap32* ViewBitmap) {
   RefreshHistogram();
   TraceStep("histogram");
   fUi.SetScreenCursor(crDefault);
+  ReserveForNextCommand();
   TraceStep("command-end");
+}
+
+void TEditor::ReserveForNextCommand() {
+  // Small pictures page in quickly enough; a thread for them would cost more.
+  constexpr uint64_t kLarge = uint64_t{1} << 22;
+  const uint64_t Count = fView.Bitmap()->PixelCount();
+  if (Count < kLarge) return;
+  // One block for the next undo snapshot, and one for the work bitmap while
+  // it has another size than the document.
+  ReservePixelBlocks(Count, gWork->PixelCount() == Count ? 1 : 2);
 }
 
 // ---- Dispatch ----------------------------------------------------------------------------------

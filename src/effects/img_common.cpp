@@ -125,10 +125,13 @@ void CopyBitmapProps(TBitmap32* Dst, TBitmap32* Src) {
 
 void CopyBitmap(TBitmap32* Dst, TBitmap32* Src, bool WithProps) {
   if (Dst == nullptr || Src == nullptr || Dst == Src) return;
-  if (Dst->Width() != Src->Width() || Dst->Height() != Src->Height()) Dst->SetSize(Src->Width(), Src->Height());
+  // Every pixel is written: a new block needs no clearing, and the copy (on
+  // every core) pages it in. The command engine copies the whole document twice.
+  if (Dst->Width() != Src->Width() || Dst->Height() != Src->Height())
+    Dst->SetSizeForOverwrite(Src->Width(), Src->Height());
   if (WithProps) CopyDrawingProps(Dst, Src);
   if (!HasPixels(Src) || !HasPixels(Dst)) return;
-  std::memcpy(Dst->Bits(), Src->Bits(), Src->PixelCount() * sizeof(TColor32));
+  Src->CopyMapTo(Dst);
 }
 
 void CopyBitmapAt(TBitmap32* Dst, TBitmap32* Src, int32_t X, int32_t Y, bool WithProps) {
