@@ -230,7 +230,11 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
                              dmOpaque);
     }
   } else {
-    CopyBitmap(gTarget, gWork.get(), true);
+    // The work bitmap is scratch once its result is written back (every
+    // command makes it anew), so the target takes its pixels and hands over
+    // its own: nothing is copied or allocated, whatever the result's size.
+    CopyDrawingProps(gTarget, gWork.get());
+    gTarget->SwapPixels(*gWork);
   }
 }
 

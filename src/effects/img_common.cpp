@@ -11,15 +11,14 @@
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
 
-namespace {
-
-// The four drawing properties that travel with a copy (the size is handled by the caller).
 void CopyDrawingProps(TBitmap32* Dst, TBitmap32* Src) {
   Dst->SetDrawMode(Src->DrawMode());
   Dst->SetMasterAlpha(Src->MasterAlpha());
   Dst->SetOuterColor(Src->OuterColor());
   CopyStretchFilter(Dst, Src);
 }
+
+namespace {
 
 // The whole of Src stretched over the whole of Dst with the linear filter.
 void StretchWhole(TBitmap32* Dst, TBitmap32* Src, TDrawMode Mode) {

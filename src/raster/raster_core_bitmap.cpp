@@ -246,6 +246,21 @@ void TBitmap32::AdoptPixels(TBitmap32& Source) {
   if (resized) Resized();
 }
 
+void TBitmap32::SwapPixels(TBitmap32& Other) {
+  if (&Other == this) return;
+  const bool resized = FWidth != Other.FWidth || FHeight != Other.FHeight;
+  std::swap(storage_, Other.storage_);
+  std::swap(bits_, Other.bits_);
+  std::swap(FWidth, Other.FWidth);
+  std::swap(FHeight, Other.FHeight);
+  for (TBitmap32* B : {this, &Other}) {
+    B->ResetClipRect();
+    B->HandleChanged();
+    B->Changed();
+    if (resized) B->Resized();
+  }
+}
+
 bool TBitmap32::Empty() const { return bits_ == nullptr || FWidth == 0 || FHeight == 0; }
 
 void TBitmap32::HandleChanged() {

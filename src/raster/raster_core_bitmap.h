@@ -76,6 +76,10 @@ class TBitmap32 : public TCustomMap {
   // bitmap of their own and hand it over only once it is complete, so a
   // failed load leaves the previous picture as it was.
   void AdoptPixels(TBitmap32& Source);
+  // Exchanges size and pixels with Other without copying them; the drawing
+  // properties stay. Each sends what a resize (when its size changed) and a
+  // whole change send.
+  void SwapPixels(TBitmap32& Other);
   // SetSize for a routine that writes every pixel itself: the new pixels are
   // left unwritten, so that the threads writing them touch their own rows
   // first instead of one thread clearing them all beforehand.
