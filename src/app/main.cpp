@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
 
   const bool CtrlHeld = (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
   if (HandOverToRunningInstance(Args, CtrlHeld)) return 0;
+  ReadFirstPictureAhead(Args);
 
   // The loop ends when the main window closes, not with the splash.
   QGuiApplication::setQuitOnLastWindowClosed(false);

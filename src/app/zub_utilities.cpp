@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "platform_messagebox.h"
+#include "img_loadfile.h"
 #include "regutils.h"
 #include "steptrace.h"
 #include "sysinfo.h"
@@ -58,6 +59,17 @@ bool HandOverToRunningInstance(const std::vector<std::string>& Args, bool CtrlHe
     return SendOpenFile(P.Path, Name, Answer) && Answer == 0;
   }
   return false;
+}
+
+void ReadFirstPictureAhead(const std::vector<std::string>& Args) {
+  for (const std::string& A : Args) {
+    // "@" pastes and short words are passed over; a name that is not the one
+    // opened in the end only costs the read.
+    if (A == "@" || A.size() <= 2) continue;
+    ReadImageFileAhead(AbsoluteFileName(A[0] == '@' ? A.substr(1, 999) : A));
+    TraceStep("read-ahead-started");
+    return;
+  }
 }
 
 void StartUp(TzubForm& Form, const std::vector<std::string>& Args) {
