@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
               fs::file_size(Dir / "photo.jpg") / 1e6, fs::file_size(Dir / "photo.png") / 1e6, Runs);
 
   const std::string DisplayVar = std::string("DISPLAY=") + (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ":0");
-  const std::vector<std::string> Env = {
+  std::vector<std::string> Env = {
       DisplayVar,
       "HOME=" + (Dir / "home").string(),
       "XDG_CONFIG_HOME=" + (Dir / "config").string(),
@@ -240,6 +240,8 @@ int main(int argc, char** argv) {
       "PATH=/usr/bin:/bin",
       "VEMRA_TRACE=1",
   };
+  // xvfb-run hands its server's cookie over in XAUTHORITY.
+  if (const char* Auth = std::getenv("XAUTHORITY")) Env.push_back(std::string("XAUTHORITY=") + Auth);
   struct TProgram {
     const char* Name;
     std::string Path;
