@@ -13,6 +13,7 @@
 #include "qt_messagebox.h"
 #include "raster_microtiles.h"
 #include "raster_startup.h"
+#include "steptrace.h"
 #include "zub_main.h"
 #include "zub_utilities.h"
 
@@ -21,13 +22,16 @@ int main(int argc, char** argv) {
     std::printf("Vemra %s\n", VEMRA_VERSION);
     return 0;
   }
+  TraceStep("main");
   RasterEngineStartup();
   MicroTilesStartup();
   RegisterFormatPictureClasses();
+  TraceStep("engine-started");
 
   TZubApplication App(argc, argv);
   InstallQtClipboard();
   TQtMessageBoxInstaller Boxes;
+  TraceStep("qt-application");
 
   std::vector<std::string> Args;
   const QStringList Arguments = QCoreApplication::arguments();
@@ -35,14 +39,17 @@ int main(int argc, char** argv) {
 
   const bool CtrlHeld = (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
   if (HandOverToRunningInstance(Args, CtrlHeld)) return 0;
+  ReadFirstPictureAhead(Args);
 
   // The loop ends when the main window closes, not with the splash.
   QGuiApplication::setQuitOnLastWindowClosed(false);
   TzubForm Form;
+  TraceStep("form-created");
   Form.OnFormClosed = [] { QCoreApplication::quit(); };
   CloseOnTermination(Form);
   Form.StartInstanceServer();
   StartUp(Form, Args);
+  TraceStep("startup-returned");
   App.exec();
   FinalizeApp(Form);
   return 0;

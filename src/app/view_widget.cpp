@@ -22,6 +22,7 @@
 
 #include "raster_image.h"
 #include "raster_system.h"
+#include "steptrace.h"
 #include "utilities.h"
 
 namespace {
@@ -230,14 +231,22 @@ TColor TViewWidget::SysColor(int32_t Index) const {
 }
 
 void TViewWidget::paintEvent(QPaintEvent* Event) {
+  TraceStep("view-paint-begin");
   FitWindowImage();
+  bool Picture = false;
   if (TCustomPaintBox32* c = Control()) {
     painting_ = true;
     Guarded([&] { c->PaintWindow(); });
     painting_ = false;
+    if (auto* Image = dynamic_cast<TCustomImage32*>(c)) Picture = !Image->Bitmap()->Empty();
   }
   QPainter p(this);
   for (const QRect& r : Event->region()) p.drawImage(r, window_, r);
+  TraceStep("view-paint-end");
+  if (Picture && !firstPictureShown_) {
+    firstPictureShown_ = true;
+    TraceStep("first-picture-frame");
+  }
 }
 
 void TViewWidget::resizeEvent(QResizeEvent* Event) {

@@ -81,6 +81,7 @@ class TViewWidget : public QWidget, public TViewHost {
   QImage window_;
   TPixelSurface surface_;
   bool painting_ = false;
+  bool firstPictureShown_ = false;
   bool capture_ = false;
   TCursor cursor_ = crDefault;
   QElapsedTimer clock_;

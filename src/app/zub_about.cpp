@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "shell.h"
+#include "steptrace.h"
 #include "sysinfo.h"
 
 int32_t gAboutMode = -1;
@@ -101,14 +102,27 @@ void TzubAboutBox::showEvent(QShowEvent* Event) {
   setWindowTitle("About Vemra");
   if (gAboutMode < 0) {
     ticks_ = 0;
+    splashPainted_ = false;
     Timer1->setInterval(kFirstTickMs);
     Timer1->start();
   }
   QDialog::showEvent(Event);
+  TraceStep("splash-shown");
+}
+
+void TzubAboutBox::paintEvent(QPaintEvent* Event) {
+  QDialog::paintEvent(Event);
+  // The tick that runs the start waits for nothing more than the splash's
+  // first frame: a timer of 0 fires once this paint has reached the window.
+  if (gAboutMode < 0 && ticks_ == 0 && !splashPainted_ && Timer1->isActive()) {
+    splashPainted_ = true;
+    Timer1->start(0);
+  }
 }
 
 void TzubAboutBox::Timer1Timer() {
   ++ticks_;
+  TraceStep("splash-tick");
   if (ticks_ == 1) {
     Timer1->stop();
     if (InitializeApp) InitializeApp();

@@ -24,6 +24,8 @@ std::string HomePageAddress();
 
 class TzubAboutBox : public QDialog {
  public:
+  // The latest the first tick comes; it comes as soon as the splash is on
+  // the screen, since the wait only delays the picture the user asked for.
   static constexpr int kFirstTickMs = 333;
   static constexpr int kSplashMs = 1500;  // how long the splash stays in front of the shown window
 
@@ -46,6 +48,7 @@ class TzubAboutBox : public QDialog {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  void paintEvent(QPaintEvent* Event) override;
   void done(int Result) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -54,6 +57,7 @@ class TzubAboutBox : public QDialog {
   void ResetLinks();
   void Closing();
   int ticks_ = 0;
+  bool splashPainted_ = false;
 };
 
 // The one about box of the run, made on first use.

@@ -1,5 +1,6 @@
 #include "zub_histogram.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <QCheckBox>
@@ -7,6 +8,7 @@
 #include <QPointer>
 #include <QPolygon>
 
+#include "raster_parallel.h"
 #include "runner.h"
 
 // Shared by the window and its workers: a worker posts its tables only while
@@ -17,6 +19,14 @@ struct TzubHistogram::TJobs {
   std::condition_variable Finished;
   int32_t Running = 0;
   TzubHistogram* Owner = nullptr;
+};
+
+// The pixels a worker counts. A large picture's copy is made on every core
+// into the block of the last count when it is free: a fresh block for each
+// command would cost more in page faults than the count itself.
+struct TzubHistogram::TPixelCopy {
+  std::unique_ptr<TColor32[]> Pixels;
+  size_t Count = 0;
 };
 
 TzubHistogram::TzubHistogram(std::function<const TBitmap32*()> Source, QWidget* Parent)
@@ -60,14 +70,27 @@ void TzubHistogram::Recount() {
   }
   // The worker counts its own copy, so the picture may change or go away
   // while it runs.
-  auto pixels = std::make_shared<std::vector<TColor32>>(b->Bits(), b->Bits() + b->PixelCount());
+  const size_t n = b->PixelCount();
+  // Held here and by copy_ only: no worker reads it any more.
+  std::shared_ptr<TPixelCopy> pixels = copy_;
+  if (!pixels || pixels.use_count() > 2 || pixels->Count != n) {
+    pixels = std::make_shared<TPixelCopy>();
+    pixels->Pixels.reset(new TColor32[n]);
+    pixels->Count = n;
+    copy_ = pixels;
+  }
+  TColor32* to = pixels->Pixels.get();
+  const TColor32* from = b->Bits();
+  ParallelSpans(n, size_t{1} << 18, [to, from](size_t First, size_t Last) {
+    std::copy(from + First, from + Last, to + First);
+  });
   std::shared_ptr<TJobs> jobs = jobs_;
   {
     std::lock_guard<std::mutex> lock(jobs->Lock);
     ++jobs->Running;
   }
   TRunner::Create([jobs, pixels, generation] {
-    const THistogramCounts counts = CountHistogram(pixels->data(), pixels->size());
+    const THistogramCounts counts = CountHistogram(pixels->Pixels.get(), pixels->Count);
     std::lock_guard<std::mutex> lock(jobs->Lock);
     if (TzubHistogram* owner = jobs->Owner)
       QMetaObject::invokeMethod(

@@ -43,12 +43,15 @@ class TzubHistogram : public QWidget {
 
  private:
   struct TJobs;
+  struct TPixelCopy;
   void CountsArrived(uint64_t Generation, const THistogramCounts& Counts);
 
   std::function<const TBitmap32*()> source_;
   bool flags_[4] = {false, false, false, true};
   std::optional<THistogramCounts> counts_;
   std::shared_ptr<TJobs> jobs_;
+  // The last copy counted; the next count reuses it once no worker holds it.
+  std::shared_ptr<TPixelCopy> copy_;
   uint64_t generation_ = 0;
 };
 

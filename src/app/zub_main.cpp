@@ -783,9 +783,13 @@ bool TzubForm::FromMe(QObject* Watched) const {
 bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
   switch (Event->type()) {
     case QEvent::ShortcutOverride:
-      // The override travels up from the focus widget; each step refreshes,
-      // which costs little and never misses a key sent to the window itself.
-      if (auto* W = qobject_cast<QWidget*>(Watched); W != nullptr && W->window() == this) RefreshMenuState();
+      // The override travels up from the focus widget through every parent;
+      // the menus are refreshed where it starts and where it reaches the
+      // window (a key sent to the window itself starts there), not at each
+      // step between: each refresh runs every menu's open handler.
+      if (auto* W = qobject_cast<QWidget*>(Watched);
+          W != nullptr && W->window() == this && (W == this || W == QApplication::focusWidget()))
+        RefreshMenuState();
       break;
     case QEvent::MouseButtonRelease:
       // The engine may have changed the tool (a layer selected, a command

@@ -634,6 +634,7 @@ void TzubForm::UndoStep(bool Again) {
   }
   editor_->UpdateCaption();
   editor_->RefreshHistogram();
+  editor_->ReserveForNextCommand();
   editor_->gLastActionTag = 0;
 }
 

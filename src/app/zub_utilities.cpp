@@ -13,7 +13,9 @@
 #include <QWidget>
 
 #include "platform_messagebox.h"
+#include "img_loadfile.h"
 #include "regutils.h"
+#include "steptrace.h"
 #include "sysinfo.h"
 #include "utilities.h"
 #include "zub_about.h"
@@ -59,6 +61,17 @@ bool HandOverToRunningInstance(const std::vector<std::string>& Args, bool CtrlHe
   return false;
 }
 
+void ReadFirstPictureAhead(const std::vector<std::string>& Args) {
+  for (const std::string& A : Args) {
+    // "@" pastes and short words are passed over; a name that is not the one
+    // opened in the end only costs the read.
+    if (A == "@" || A.size() <= 2) continue;
+    ReadImageFileAhead(AbsoluteFileName(A[0] == '@' ? A.substr(1, 999) : A));
+    TraceStep("read-ahead-started");
+    return;
+  }
+}
+
 void StartUp(TzubForm& Form, const std::vector<std::string>& Args) {
   // Only the title: a display name would be appended by the desktop to every
   // caption ("... — Vemra"), and the captions are the program's own.
@@ -86,8 +99,10 @@ void InitializeApp(TzubForm& Form, const std::vector<std::string>& Args) {
     auto Reg = OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", true);
     ReadAppSettings(Reg.get(), S, Screen.width(), Screen.height());
     CloseSettingsKey(Reg);
+    TraceStep("settings-read");
 
     LoadRecentFiles(Form.Recent());
+    TraceStep("recent-files-loaded");
 
     KeepOnScreen(S.Left, S.Top, S.Width, S.Height, Screen.width(), Screen.height());
     Form.ApplySettings(S);
@@ -99,8 +114,10 @@ void InitializeApp(TzubForm& Form, const std::vector<std::string>& Args) {
         // The associations are a courtesy to the desktop; the start goes on.
       }
     }
+    TraceStep("associations-checked");
     Form.setAcceptDrops(true);
     Form.HandleArguments(Args);
+    TraceStep("arguments-handled");
     if (TzubAboutBox* Box = AboutBox(); Box->isVisible()) Box->raise();
   } catch (const std::exception& E) {
     ReportStep(E, "InitializeApp");

@@ -12,6 +12,10 @@ class TzubForm;
 // end. Never with no arguments, an "@" first argument or Ctrl held.
 bool HandOverToRunningInstance(const std::vector<std::string>& Args, bool CtrlHeld);
 
+// Starts reading the first picture the arguments open (by the rules of
+// HandleArguments) while the window is being made; nothing when they open none.
+void ReadFirstPictureAhead(const std::vector<std::string>& Args);
+
 // Sets the title, then shows the splash (whose timer runs InitializeApp) or,
 // for an "@" first argument, runs InitializeApp and shows the window at once.
 void StartUp(TzubForm& Form, const std::vector<std::string>& Args);

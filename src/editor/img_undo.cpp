@@ -114,17 +114,30 @@ void TBitmap32Undo::Undo(TBitmap32* Bitmap) {
     if (OnBeep) OnBeep();
     return;
   }
-  redo_->Assign(Bitmap);
-  // Copy before the snapshot leaves the stack, so a failed copy loses nothing.
-  Bitmap->Assign(snapshots_[0].get());
-  Detach(0);
+  // The pixels change hands instead of being copied, so nothing is allocated
+  // and nothing can fail half way: the redo slot takes the bitmap's, the
+  // bitmap the snapshot's, in one exchange the bitmap's watchers see.
+  std::unique_ptr<TBitmap32> s = Detach(0);
+  s->SwapPixels(*redo_);
+  Bitmap->CopyPropertiesTo(redo_.get());
+  {
+    TUpdateGuard Quiet(*Bitmap);
+    s->CopyPropertiesTo(Bitmap);
+    Bitmap->SwapPixels(*redo_);
+  }
+  Bitmap->Changed();
   --undoCount_;
 }
 
 void TBitmap32Undo::Redo(TBitmap32* Bitmap) {
   if (locked_ || Bitmap == nullptr || redo_->Empty()) return;
   Push(Bitmap);
-  Bitmap->Assign(redo_.get());
+  {
+    TUpdateGuard Quiet(*Bitmap);
+    redo_->CopyPropertiesTo(Bitmap);
+    Bitmap->SwapPixels(*redo_);
+  }
+  Bitmap->Changed();
   redo_->SetSize(0, 0);
 }
 

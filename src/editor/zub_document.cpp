@@ -30,6 +30,7 @@
 #include "platform_jpeg.h"
 #include "platform_messagebox.h"
 #include "raster_layers.h"
+#include "steptrace.h"
 #include "utilities.h"
 
 namespace fs = std::filesystem;
@@ -217,10 +218,12 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
       fEditor.gFileSize = FileSizeOf(Name);
       SaveFolder = fs::path(Name).parent_path().string();
       if (Recent != nullptr) Recent->AddFile(Name);
+      TraceStep("recent-file-added");
     } else {
       ResetDocument();
     }
     fEditor.ShowDocument();
+    TraceStep("document-shown");
     // A file that could not be read is no opened document, whatever the
     // empty window shows.
     return Loaded;

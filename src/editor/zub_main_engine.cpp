@@ -11,6 +11,7 @@
 #include "platform_exceptions.h"
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
+#include "steptrace.h"
 #include "sysinfo.h"
 
 namespace {
@@ -135,6 +136,7 @@ void TEditor::ApplyAction(const TActionCallback& Callback, const TActionArgument
     Callback(*this, Argument);
     return;
   }
+  TraceStep("command-start");
   fUi.SetScreenCursor(crHourGlass);
   gLastActionTag = 0;
   TBitmap32* viewBitmap = fView.Bitmap();
@@ -170,8 +172,10 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
   switch (path) {
     case TWorkPath::Whole:
       if (RecordUndo) gImageUndo->Record(gTarget);
+      TraceStep("undo-snapshot");
       CopyBitmap(gWork.get(), gTarget, true);
       gWork->SetMasterAlpha(255);
+      TraceStep("work-copy");
       break;
     case TWorkPath::Selection: {
       if (RecordUndo) gImageUndo->Record(gTarget);
@@ -198,6 +202,7 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
 
   const uint32_t start = fUi.TickCount();
   const int32_t flags = Callback(*this, Argument);
+  TraceStep("callback-done");
   if (gTiming) fUi.MessageBox(std::to_string(static_cast<uint32_t>(fUi.TickCount() - start)) + " ms", 0);
 
   // gTarget is null when the callback destroyed the layer it belonged to.
@@ -225,18 +230,38 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
                              dmOpaque);
     }
   } else {
-    CopyBitmap(gTarget, gWork.get(), true);
+    // The work bitmap is scratch once its result is written back (every
+    // command makes it anew), so the target takes its pixels and hands over
+    // its own: nothing is copied or allocated, whatever the result's size.
+    CopyDrawingProps(gTarget, gWork.get());
+    gTarget->SwapPixels(*gWork);
   }
 }
 
 void TEditor::FinishAction(TBitmap32* ViewBitmap) {
+  TraceStep("write-back");
   ViewBitmap->EndUpdate();
   ViewBitmap->Changed();
   // The document "assigned to itself": a change notification and a repaint, no copy.
   fView.Invalidate();
+  TraceStep("change-sent");
   UpdateCaption();
+  TraceStep("caption");
   RefreshHistogram();
+  TraceStep("histogram");
   fUi.SetScreenCursor(crDefault);
+  ReserveForNextCommand();
+  TraceStep("command-end");
+}
+
+void TEditor::ReserveForNextCommand() {
+  // Small pictures page in quickly enough; a thread for them would cost more.
+  constexpr uint64_t kLarge = uint64_t{1} << 22;
+  const uint64_t Count = fView.Bitmap()->PixelCount();
+  if (Count < kLarge) return;
+  // One block for the next undo snapshot, and one for the work bitmap while
+  // it has another size than the document.
+  ReservePixelBlocks(Count, gWork->PixelCount() == Count ? 1 : 2);
 }
 
 // ---- Dispatch ----------------------------------------------------------------------------------

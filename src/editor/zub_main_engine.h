@@ -211,6 +211,9 @@ class TEditor {
   void Histogram1Click();
   // The View menu's state as View1Click sets it.
   TViewMenuState View1Click() const;
+  // Asks for the memory the next command on the document will want, made
+  // ready while the user looks at the picture.
+  void ReserveForNextCommand();
   // A document is open (it has a file name, "untitled" included).
   bool HasDocument() const { return !gFileName.empty(); }
 

@@ -100,6 +100,7 @@ void TEditor::ShowDocument() {
   ZoomToFit(fView, 0, 0);
   RefreshHistogram();
   UpdateCaption();
+  ReserveForNextCommand();
 }
 
 void TEditor::Histogram1Click() {

@@ -11,15 +11,14 @@
 #include "raster_filterindex.h"
 #include "raster_resamplers.h"
 
-namespace {
-
-// The four drawing properties that travel with a copy (the size is handled by the caller).
 void CopyDrawingProps(TBitmap32* Dst, TBitmap32* Src) {
   Dst->SetDrawMode(Src->DrawMode());
   Dst->SetMasterAlpha(Src->MasterAlpha());
   Dst->SetOuterColor(Src->OuterColor());
   CopyStretchFilter(Dst, Src);
 }
+
+namespace {
 
 // The whole of Src stretched over the whole of Dst with the linear filter.
 void StretchWhole(TBitmap32* Dst, TBitmap32* Src, TDrawMode Mode) {
@@ -125,10 +124,13 @@ void CopyBitmapProps(TBitmap32* Dst, TBitmap32* Src) {
 
 void CopyBitmap(TBitmap32* Dst, TBitmap32* Src, bool WithProps) {
   if (Dst == nullptr || Src == nullptr || Dst == Src) return;
-  if (Dst->Width() != Src->Width() || Dst->Height() != Src->Height()) Dst->SetSize(Src->Width(), Src->Height());
+  // Every pixel is written: a new block needs no clearing, and the copy (on
+  // every core) pages it in. The command engine copies the whole document twice.
+  if (Dst->Width() != Src->Width() || Dst->Height() != Src->Height())
+    Dst->SetSizeForOverwrite(Src->Width(), Src->Height());
   if (WithProps) CopyDrawingProps(Dst, Src);
   if (!HasPixels(Src) || !HasPixels(Dst)) return;
-  std::memcpy(Dst->Bits(), Src->Bits(), Src->PixelCount() * sizeof(TColor32));
+  Src->CopyMapTo(Dst);
 }
 
 void CopyBitmapAt(TBitmap32* Dst, TBitmap32* Src, int32_t X, int32_t Y, bool WithProps) {

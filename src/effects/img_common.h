@@ -33,6 +33,9 @@ inline int32_t ClampToByte64(int64_t Value) {
   return Value < 0 ? 0 : (Value > 255 ? 255 : static_cast<int32_t>(Value));
 }
 
+// The four drawing properties that travel with a copy: Dst takes Src's draw
+// mode, master alpha, outer colour and stretch filter; no size, no pixels.
+void CopyDrawingProps(TBitmap32* Dst, TBitmap32* Src);
 // Dst takes Src's size, draw mode, master alpha, outer colour and stretch filter; no pixels.
 void CopyBitmapProps(TBitmap32* Dst, TBitmap32* Src);
 // Dst becomes a copy of Src's pixels (resized when the sizes differ).

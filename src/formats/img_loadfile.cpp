@@ -5,8 +5,13 @@
 #include "img_loadfile.h"
 
 #include <cctype>
+#include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "exif_reader.h"
 #include "img_gif.h"
@@ -18,6 +23,7 @@
 #include "img_wbmp.h"
 #include "img_zub.h"
 #include "tif_image.h"
+#include "steptrace.h"
 #include "utilities.h"
 
 namespace {
@@ -74,6 +80,85 @@ TReader FindReader(const std::string& Ext) {
   return Raising<LoadThroughRegistry>;
 }
 
+// A picture read ahead. The reading thread holds it by a shared pointer and
+// is never waited for at exit.
+struct TReadAhead {
+  std::string FileName;
+  std::filesystem::file_time_type Time{};
+  uintmax_t Size = 0;
+  TBitmap32 Picture;
+  std::unique_ptr<TimgData> Data;
+  bool HasExif = false;
+  bool Ok = false;
+  std::mutex Lock;
+  std::condition_variable Done;
+  bool Finished = false;
+};
+
+// The read ahead that the next LoadImageFile may take (user-interface thread only).
+std::shared_ptr<TReadAhead>& PendingReadAhead() {
+  static std::shared_ptr<TReadAhead> Pending;
+  return Pending;
+}
+
+// The file's size and time, so that a picture read ahead is not taken for a
+// file that changed since.
+bool FileIdentity(const std::string& Name, std::filesystem::file_time_type& Time, uintmax_t& Size) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(Name, ec)) return false;
+  Time = std::filesystem::last_write_time(Name, ec);
+  if (ec) return false;
+  Size = std::filesystem::file_size(Name, ec);
+  return !ec;
+}
+
+// Damaged metadata never costs the user the picture; the picture then has
+// none, rather than keeping those of the file loaded before it.
+std::unique_ptr<TimgData> ReadMetadata(const std::string& FileName, bool& HasExif) {
+  auto Data = std::make_unique<TimgData>(255);
+  HasExif = false;
+  try {
+    HasExif = Data->LoadMetadata(FileName);
+  } catch (const std::exception&) {
+    Data = std::make_unique<TimgData>(255);
+    HasExif = false;
+  }
+  return Data;
+}
+
+void ReadAhead(const std::shared_ptr<TReadAhead>& R) {
+  bool Ok = false;
+  try {
+    if (FileIdentity(R->FileName, R->Time, R->Size)) {
+      Ok = FindReader(LowerFileExtension(R->FileName))(R->FileName, R->Picture);
+      if (Ok) R->Data = ReadMetadata(R->FileName, R->HasExif);
+    }
+  } catch (...) {
+    Ok = false;  // read again by LoadImageFile, which reports it
+  }
+  std::lock_guard<std::mutex> Guard(R->Lock);
+  R->Ok = Ok;
+  R->Finished = true;
+  R->Done.notify_all();
+}
+
+// The picture read ahead for FileName, when there is one that is still
+// what the file holds; any read ahead is used up by the call.
+std::shared_ptr<TReadAhead> TakeReadAhead(const std::string& FileName) {
+  std::shared_ptr<TReadAhead> R = std::move(PendingReadAhead());
+  PendingReadAhead() = nullptr;
+  // One for another name is left to finish and free itself.
+  if (!R || R->FileName != FileName) return nullptr;
+  {
+    std::unique_lock<std::mutex> Guard(R->Lock);
+    R->Done.wait(Guard, [&R] { return R->Finished; });
+  }
+  std::filesystem::file_time_type Time;
+  uintmax_t Size = 0;
+  if (!R->Ok || !FileIdentity(FileName, Time, Size) || Time != R->Time || Size != R->Size) return nullptr;
+  return R;
+}
+
 }  // namespace
 
 std::vector<std::string> LoadImageFileExtensions() {
@@ -82,6 +167,19 @@ std::vector<std::string> LoadImageFileExtensions() {
     for (const char* E : Row.Extensions)
       if (E) Names.emplace_back(E);
   return Names;
+}
+
+void ReadImageFileAhead(const std::string& FileName) {
+  const std::string Ext = LowerFileExtension(FileName);
+  if (Ext != ".png" && Ext != ".jpg" && Ext != ".jpeg") return;
+  auto R = std::make_shared<TReadAhead>();
+  R->FileName = FileName;
+  try {
+    std::thread(ReadAhead, R).detach();
+  } catch (const std::system_error&) {
+    return;  // LoadImageFile reads it then
+  }
+  PendingReadAhead() = R;
 }
 
 std::string LowerFileExtension(const std::string& FileName) {
@@ -94,6 +192,14 @@ std::string LowerFileExtension(const std::string& FileName) {
 }
 
 bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
+  if (std::shared_ptr<TReadAhead> R = TakeReadAhead(FileName)) {
+    Bitmap.AdoptPixels(R->Picture);
+    TraceStep("picture-decoded");
+    gExifData = std::move(R->Data);
+    gHasExif = R->HasExif;
+    TraceStep("metadata-read");
+    return true;
+  }
   // The reader fills a bitmap of its own: a reader that raises, or refuses
   // the file in its own box and returns, leaves the caller's picture as it was.
   // The picture is handed over by moving its pixels, never copied, so the
@@ -106,17 +212,10 @@ bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap) {
     return false;
   }
   Bitmap.AdoptPixels(Loaded);
-  // Damaged metadata never costs the user the picture; the picture then has
-  // none, rather than keeping those of the file loaded before it.
-  auto Data = std::make_unique<TimgData>(255);
+  TraceStep("picture-decoded");
   bool HasExif = false;
-  try {
-    HasExif = Data->LoadMetadata(FileName);
-  } catch (const std::exception&) {
-    Data = std::make_unique<TimgData>(255);
-    HasExif = false;
-  }
-  gExifData = std::move(Data);
+  gExifData = ReadMetadata(FileName, HasExif);
   gHasExif = HasExif;
+  TraceStep("metadata-read");
   return true;
 }

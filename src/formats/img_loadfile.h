@@ -20,6 +20,15 @@ bool LoadImageFile(const std::string& FileName, TBitmap32& Bitmap);
 // table's order; anything else goes through the picture-format registry.
 std::vector<std::string> LoadImageFileExtensions();
 
+// Starts reading FileName (picture and metadata) on a thread of its own, so
+// that a program told its first picture on the command line decodes it while
+// its window is being made. The next LoadImageFile takes the result when it
+// is for the same name and the file has not changed since; otherwise, and
+// whenever the read failed, it reads the file itself, so every failure is
+// reported where and when it would have been. Only the PNG and JPEG readers,
+// which report by raising, are read ahead; other names are left alone.
+void ReadImageFileAhead(const std::string& FileName);
+
 // The lower-cased extension of FileName with its dot, taken after the last
 // path delimiter; empty when there is none.
 std::string LowerFileExtension(const std::string& FileName);

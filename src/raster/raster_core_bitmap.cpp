@@ -5,7 +5,10 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform_text.h"
 #include "raster_blend.h"
@@ -64,7 +67,92 @@ int32_t ReadInt32(TStream& S) {
                               (uint32_t{b[3]} << 24));
 }
 
+// The blocks of ReservePixelBlocks. The preparing thread holds the reserve by
+// a shared pointer, so it may outlive everything else at exit.
+struct TPixelReserve {
+  std::mutex Lock;
+  uint64_t Count = 0;
+  int32_t Wanted = 0;
+  bool Preparing = false;
+  std::vector<std::unique_ptr<TColor32[]>> Ready;
+};
+
+const std::shared_ptr<TPixelReserve>& Reserve() {
+  static const std::shared_ptr<TPixelReserve> R = std::make_shared<TPixelReserve>();
+  return R;
+}
+
+// One thread, not the pool: the blocks are made while the user looks at the
+// picture, and must not take processors from a command that starts meanwhile.
+void PrepareReserve(std::shared_ptr<TPixelReserve> R) {
+  for (;;) {
+    uint64_t Count = 0;
+    {
+      std::lock_guard<std::mutex> Guard(R->Lock);
+      if (R->Count == 0 || static_cast<int32_t>(R->Ready.size()) >= R->Wanted) {
+        R->Preparing = false;
+        return;
+      }
+      Count = R->Count;
+    }
+    std::unique_ptr<TColor32[]> Block(new (std::nothrow) TColor32[Count]);
+    if (Block) {
+      AdviseLargePages(Block.get(), Count * sizeof(TColor32));
+      std::memset(static_cast<void*>(Block.get()), 0, Count * sizeof(TColor32));
+    }
+    std::lock_guard<std::mutex> Guard(R->Lock);
+    if (!Block) {
+      R->Preparing = false;
+      return;
+    }
+    if (R->Count == Count && static_cast<int32_t>(R->Ready.size()) < R->Wanted) R->Ready.push_back(std::move(Block));
+  }
+}
+
+// A cleared block of exactly Count pixels from the reserve, or null.
+std::unique_ptr<TColor32[]> TakeReservedBlock(uint64_t Count) {
+  const std::shared_ptr<TPixelReserve>& R = Reserve();
+  std::lock_guard<std::mutex> Guard(R->Lock);
+  if (Count != R->Count || R->Ready.empty()) return nullptr;
+  std::unique_ptr<TColor32[]> Block = std::move(R->Ready.back());
+  R->Ready.pop_back();
+  return Block;
+}
+
 }  // namespace
+
+void ReservePixelBlocks(uint64_t Count, int32_t Blocks) {
+  const std::shared_ptr<TPixelReserve>& R = Reserve();
+  std::vector<std::unique_ptr<TColor32[]>> Dropped;  // freed outside the lock
+  {
+    std::lock_guard<std::mutex> Guard(R->Lock);
+    if (Count == 0 || Count > kMaxBitmapBytes / 4 || Blocks <= 0) {
+      Count = 0;
+      Blocks = 0;
+    }
+    if (Count != R->Count) Dropped.swap(R->Ready);
+    while (static_cast<int32_t>(R->Ready.size()) > Blocks) {
+      Dropped.push_back(std::move(R->Ready.back()));
+      R->Ready.pop_back();
+    }
+    R->Count = Count;
+    R->Wanted = Blocks;
+    if (R->Preparing || static_cast<int32_t>(R->Ready.size()) >= Blocks) return;
+    R->Preparing = true;
+  }
+  try {
+    std::thread(PrepareReserve, R).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> Guard(R->Lock);
+    R->Preparing = false;
+  }
+}
+
+int32_t ReservedPixelBlocks() {
+  const std::shared_ptr<TPixelReserve>& R = Reserve();
+  std::lock_guard<std::mutex> Guard(R->Lock);
+  return static_cast<int32_t>(R->Ready.size());
+}
 
 // ---- Construction and storage ------------------------------------------------
 
@@ -99,8 +187,9 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
   H = 0;
   if (NewWidth >= 1 && NewHeight >= 1) {
     const uint64_t count = static_cast<uint64_t>(NewWidth) * static_cast<uint64_t>(NewHeight);
-    std::unique_ptr<TColor32[]> p;
-    if (count <= kMaxBitmapBytes / 4) p.reset(new (std::nothrow) TColor32[count]);
+    std::unique_ptr<TColor32[]> p = TakeReservedBlock(count);
+    const bool cleared = p != nullptr;
+    if (!p && count <= kMaxBitmapBytes / 4) p.reset(new (std::nothrow) TColor32[count]);
     if (!p) {
       // Leave a consistent empty bitmap behind: no stale clip rectangle may
       // point the clipped primitives at pixels that are gone.
@@ -110,11 +199,12 @@ void TBitmap32::ChangeSize(int32_t& W, int32_t& H, int32_t NewWidth, int32_t New
     }
     storage_ = std::move(p);
     bits_ = storage_.get();
-    AdviseLargePages(bits_, static_cast<size_t>(count) * sizeof(TColor32));
+    // A reserved block was cleared and paged in when it was made.
+    if (!cleared) AdviseLargePages(bits_, static_cast<size_t>(count) * sizeof(TColor32));
     // A large bitmap is cleared by all threads: the first write to each page
     // costs a fault, and one thread taking them all was the serial part of
     // every routine making a big result.
-    if (!leaveUnwritten_)
+    if (!leaveUnwritten_ && !cleared)
       ParallelSpans(static_cast<size_t>(count), size_t{1} << 18, [this](size_t First, size_t Last) {
         std::memset(static_cast<void*>(bits_ + First), 0, (Last - First) * sizeof(TColor32));
       });
@@ -154,6 +244,21 @@ void TBitmap32::AdoptPixels(TBitmap32& Source) {
   HandleChanged();
   Changed();
   if (resized) Resized();
+}
+
+void TBitmap32::SwapPixels(TBitmap32& Other) {
+  if (&Other == this) return;
+  const bool resized = FWidth != Other.FWidth || FHeight != Other.FHeight;
+  std::swap(storage_, Other.storage_);
+  std::swap(bits_, Other.bits_);
+  std::swap(FWidth, Other.FWidth);
+  std::swap(FHeight, Other.FHeight);
+  for (TBitmap32* B : {this, &Other}) {
+    B->ResetClipRect();
+    B->HandleChanged();
+    B->Changed();
+    if (resized) B->Resized();
+  }
 }
 
 bool TBitmap32::Empty() const { return bits_ == nullptr || FWidth == 0 || FHeight == 0; }
@@ -321,9 +426,15 @@ void TBitmap32::SetAllAlpha(uint8_t Alpha) {
 
 void TBitmap32::CopyMapTo(TBitmap32* Dst) const {
   if (Dst == nullptr || Dst == this) return;
-  Dst->SetSize(FWidth, FHeight);
+  // Every pixel is written below: a new block needs no clearing first, and
+  // the threads copying page it in.
+  Dst->SetSizeForOverwrite(FWidth, FHeight);
   if (Empty() || Dst->Empty()) return;
-  std::memcpy(Dst->bits_, bits_, PixelCount() * sizeof(TColor32));
+  TColor32* To = Dst->bits_;
+  const TColor32* From = bits_;
+  ParallelSpans(PixelCount(), size_t{1} << 18, [To, From](size_t First, size_t Last) {
+    std::memcpy(static_cast<void*>(To + First), From + First, (Last - First) * sizeof(TColor32));
+  });
 }
 
 void TBitmap32::CopyPropertiesTo(TBitmap32* Dst) const {

@@ -43,6 +43,18 @@ constexpr uint32_t AREAINFO_RECT = 0x80000000u;  // the area is a rectangle
 constexpr uint32_t AREAINFO_LINE = 0x40000000u;  // a line's bounds; low bits carry its width
 constexpr uint32_t AREAINFO_LINE2 = AREAINFO_LINE + 2;  // what the general lines report
 
+// Keeps up to Blocks blocks of exactly Count pixels allocated, cleared and
+// paged in, prepared on a thread of their own; a bitmap then sized to Count
+// pixels takes one instead of fresh memory. Paging in a fresh 24-megapixel
+// block takes 20 ms to several hundred on a busy machine (the system may
+// compact memory for the 2 MB pages it is asked for), more than most commands
+// take: the editor asks for the blocks its next command will want while the
+// user looks at the last one. Another Count drops the blocks kept; Blocks 0
+// keeps none.
+void ReservePixelBlocks(uint64_t Count, int32_t Blocks);
+// Blocks ready in the reserve now (tests).
+int32_t ReservedPixelBlocks();
+
 class TBitmap32 : public TCustomMap {
   VEMRA_CLASS(TBitmap32, TCustomMap)
  public:
@@ -64,6 +76,10 @@ class TBitmap32 : public TCustomMap {
   // bitmap of their own and hand it over only once it is complete, so a
   // failed load leaves the previous picture as it was.
   void AdoptPixels(TBitmap32& Source);
+  // Exchanges size and pixels with Other without copying them; the drawing
+  // properties stay. Each sends what a resize (when its size changed) and a
+  // whole change send.
+  void SwapPixels(TBitmap32& Other);
   // SetSize for a routine that writes every pixel itself: the new pixels are
   // left unwritten, so that the threads writing them touch their own rows
   // first instead of one thread clearing them all beforehand.

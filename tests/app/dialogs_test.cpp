@@ -241,6 +241,13 @@ TEST_F(Dialogs, HistogramCountsOnItsWorkerAndDrawsTheSpikes) {
   WaitForCounts(h);
   ASSERT_TRUE(h->Counts());
   EXPECT_EQ(h->Counts()->Red[200], 2400u);
+  // After a change the next count (in the copy the last one used) sees it.
+  picture.Clear(Rgb(10, 100, 50));
+  RepaintHistogram();
+  WaitForCounts(h);
+  EXPECT_EQ(h->Counts()->Red[10], 2400u);
+  EXPECT_EQ(h->Counts()->Red[200], 0u);
+  picture.Clear(Rgb(200, 100, 50));
 
   h->CheckBox[0]->setChecked(true);  // red on
   WaitForCounts(h);

@@ -410,12 +410,18 @@ TEST_F(ZubForm, SplashRunsTheStartOnceThenBecomesAPlainAboutBox) {
   gAboutMode = -1;
   TzubAboutBox Box;
   int Initialized = 0;
-  Box.InitializeApp = [&] { ++Initialized; };
+  int TickInterval = -1;
+  Box.InitializeApp = [&] {
+    if (++Initialized == 1) TickInterval = Box.Timer1->interval();
+  };
   Box.ShowMainWindow = [&] { Form->show(); };
   Box.StartedWithArguments = true;
   Box.show();
   EXPECT_TRUE(Box.Timer1->isActive());
   for (int i = 0; i < 100 && Box.isVisible(); ++i) Spin(20);
+  // The start ran from the tick that follows the splash's first frame, not
+  // from the 333 ms one.
+  EXPECT_EQ(TickInterval, 0);
   EXPECT_FALSE(Box.isVisible());
   EXPECT_EQ(Initialized, 1);
   EXPECT_TRUE(Form->isVisible());

@@ -92,10 +92,13 @@ TEST(EngineRandom, UndoAndRedoRulesHoldOverRandomCommands) {
     const TColor32 paint = static_cast<TColor32>(rng());
     const int32_t count = store ? store->UndoCount() : 0;
 
+    int32_t workW = -1, workH = -1;  // the work bitmap as the callback leaves it
     auto callback = [&](TEditor& E, const TActionArgument&) -> int32_t {
       if (deleteLayer) E.View().Layers()->Remove(E.gSelectedLayer);
       if (resize == 1) E.gWork->SetSize(nw, nh);
       E.gWork->ClearToColor(paint);
+      workW = E.gWork->Width();
+      workH = E.gWork->Height();
       if (willThrow) throw EInvalidGraphic("random failure");
       return flags;
     };
@@ -147,8 +150,10 @@ TEST(EngineRandom, UndoAndRedoRulesHoldOverRandomCommands) {
           if (x < rr.Left || x >= rr.Right || y < rr.Top || y >= rr.Bottom)
             ASSERT_EQ(doc.GetPixel(x, y), docBefore->GetPixel(x, y)) << x << "," << y;
     } else {
-      // The whole target is the work bitmap.
-      EXPECT_EQ(target->Width(), resize == 1 ? nw : ed.gWork->Width());
+      // The whole target is the work bitmap as the callback left it.
+      ASSERT_EQ(target->Width(), workW);
+      ASSERT_EQ(target->Height(), workH);
+      for (size_t i = 0; i < target->PixelCount(); ++i) ASSERT_EQ(target->Bits()[i], paint) << i;
     }
     if (!record) continue;
     EXPECT_EQ(store->UndoCount(), count + 1);

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "../formats/save_harness.h"
 #include "../support/temp_env.h"
@@ -100,6 +102,37 @@ TEST(UndoStore, RedoWorksOnlyDirectlyAfterAnUndoAndRoundTrips) {
   EXPECT_EQ(u.UndoCount(), 1);
   EXPECT_EQ(u.Changes(), 3);
   EXPECT_TRUE(u.CanRedo());
+}
+
+// Undo and Redo hand pixels over rather than copy them: the bitmap's
+// watchers still see one change, and one resize only when the size changes,
+// never a passing empty picture; the properties travel with the pixels.
+TEST(UndoStore, UndoAndRedoSendOneChangeAndKeepProperties) {
+  TBitmap32Undo u(4);
+  TBitmap32 doc;
+  doc.SetSize(2, 2);
+  Fill(doc, 0xFF111111u);
+  doc.SetMasterAlpha(100);
+  u.Record(&doc);
+  doc.SetSize(3, 1);
+  Fill(doc, 0xFF222222u);
+  doc.SetMasterAlpha(200);
+  std::vector<std::string> seen;
+  doc.OnChange = [&](void*) { seen.push_back("change " + std::to_string(doc.Width())); };
+  doc.OnResize = [&](void*) { seen.push_back("resize " + std::to_string(doc.Width())); };
+  u.Undo(&doc);
+  EXPECT_EQ(seen, (std::vector<std::string>{"resize 2", "change 2"}));
+  EXPECT_EQ(doc.Height(), 2);
+  EXPECT_EQ(doc.GetPixel(1, 1), 0xFF111111u);
+  EXPECT_EQ(doc.MasterAlpha(), 100u);
+  seen.clear();
+  u.Redo(&doc);
+  EXPECT_EQ(seen, (std::vector<std::string>{"resize 3", "change 3"}));
+  EXPECT_EQ(doc.GetPixel(2, 0), 0xFF222222u);
+  EXPECT_EQ(doc.MasterAlpha(), 200u);
+  // The snapshot Redo pushed is the picture Undo restored.
+  EXPECT_EQ(u.Newest()->Width(), 2);
+  EXPECT_EQ(u.Newest()->GetPixel(0, 0), 0xFF111111u);
 }
 
 TEST(UndoStore, TinyCapacities) {

@@ -250,9 +250,12 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
       {"noextension", "Exception ("},
       {"missing.png", "Exception ("},
   };
+  // Read ahead or not, a failure is reported once, by the load.
+  for (const bool ahead : {false, true})
   for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
+    SCOPED_TRACE(std::string(c.Name) + (ahead ? " read ahead" : ""));
     TBoxes boxes;
+    if (ahead) ReadImageFileAhead(dir / c.Name);
     EXPECT_FALSE(LoadImageFile(dir / c.Name, b));
     EXPECT_EQ(PixelsOf(b), picture);
     EXPECT_EQ(gExifData.get(), metadata);
@@ -273,6 +276,22 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
   EXPECT_FALSE(gHasExif);
   EXPECT_NE(gExifData, nullptr);
   EXPECT_FALSE(gExifData->HasExif());
+
+  // A picture read ahead is the one read directly, metadata included; a file
+  // rewritten after its read ahead is read again.
+  ReadImageFileAhead(jpg);
+  TBitmap32 ahead;
+  ASSERT_TRUE(LoadImageFile(jpg, ahead));
+  EXPECT_EQ(PixelsOf(ahead), picture);
+  EXPECT_TRUE(gHasExif);
+  EXPECT_TRUE(gExifData->HasExif());
+  ReadImageFileAhead(dir / "plain.png");
+  TBitmap32 other;
+  other.SetSize(3, 2);
+  other.Clear(0xFF0000FFu);
+  SavePNGFromBitmap32(dir / "plain.png", &other, false, false, 0, 9);
+  ASSERT_TRUE(LoadImageFile(dir / "plain.png", ahead));
+  EXPECT_EQ(PixelsOf(ahead), PixelsOf(other));
 }
 
 // Files of a few bytes claiming pictures their data could never fill are

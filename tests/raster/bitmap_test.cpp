@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <string>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform_clipboard.h"
@@ -107,6 +109,36 @@ TEST(Bitmap32Size, SizeForOverwriteSendsWhatSetSizeSends) {
                Exception);
   b.SetSize(3, 2);
   EXPECT_EQ(Pixels(b), std::vector<TColor32>(6, 0u));
+}
+
+// A reserved block goes to the next bitmap of exactly its pixel count, as
+// cleared as any new bitmap; other sizes leave it. The copy into a new
+// bitmap, split across threads, gives back every pixel.
+TEST(Bitmap32Size, ReservedBlockGoesClearedToABitmapOfItsSize) {
+  constexpr int32_t W = 700, H = 500;  // more pixels than one thread copies
+  const auto WaitReady = [] {
+    for (int i = 0; i < 5000 && ReservedPixelBlocks() < 1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  ReservePixelBlocks(uint64_t{W} * H, 1);
+  WaitReady();
+  ASSERT_EQ(ReservedPixelBlocks(), 1);
+  TBitmap32 Other;
+  Other.SetSize(W + 1, H);
+  EXPECT_EQ(ReservedPixelBlocks(), 1);
+  TBitmap32 A;
+  A.SetSize(W, H);
+  EXPECT_EQ(ReservedPixelBlocks(), 0);
+  EXPECT_EQ(Pixels(A), std::vector<TColor32>(A.PixelCount(), 0u));
+  FillPattern(A);
+  TBitmap32 B;
+  B.Assign(&A);
+  EXPECT_EQ(Pixels(B), Pixels(A));
+  // Another count drops the block kept; none are kept for 0 blocks.
+  ReservePixelBlocks(uint64_t{W} * H, 1);
+  WaitReady();
+  ReservePixelBlocks(uint64_t{W} * H + 1, 0);
+  EXPECT_EQ(ReservedPixelBlocks(), 0);
 }
 
 TEST(Bitmap32Size, FailedAllocationLeavesAConsistentEmptyBitmap) {
