@@ -5,6 +5,7 @@
 // an alpha plane for grey and colour images with alpha), and written back
 // chunk by chunk. The IDAT chunk turns the store into filtered, deflated image
 // data and back (png_image_data.cpp).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -167,6 +168,14 @@ class TPngRowSink {
   // Count unfiltered pixels in the file's sample layout for row Y, placed at
   // columns X0, X0 + DX, ... (DX 1 without interlacing).
   virtual void Row(const uint8_t* Src, int32_t Count, int32_t Y, int32_t X0, int32_t DX) = 0;
+  // After Begin: the sink's own memory for the picture, Stride bytes a row,
+  // top row first, where Row for row Y writes nothing outside bytes
+  // [Y * Stride, (Y + 1) * Stride). The decoder may keep data there that
+  // no row written so far has reached. Null when the sink has none.
+  virtual uint8_t* Canvas(size_t& Stride) {
+    Stride = 0;
+    return nullptr;
+  }
 };
 
 // Turns unfiltered rows of the file into 0xAARRGGBB pixels the way the

@@ -1,6 +1,7 @@
 // The image data of a PNG picture: inflating the IDAT chunks (which may come
 // in any number), undoing the row filters, placing plain or Adam7 rows into
 // the header's store, and the reverse for writing.
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -379,6 +380,74 @@ TPassSize PassSize(const TChunkIHDR& H, const TPass& Pass) {
           (static_cast<int64_t>(H.Height) - Pass.Y0 + Pass.DY - 1) / Pass.DY};
 }
 
+// Reads the run of IDAT chunks that starts with the current one (Size bytes,
+// its data next) into Data. True when every chunk of the run is whole with
+// its CRC right; the stream is then left after the run, as the chunk reader
+// would leave it after skipping the chunks the inflater did not need.
+bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<uint8_t>& Data) {
+  Data.reserve(static_cast<size_t>(Present));
+  for (;;) {
+    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) return false;
+    const size_t at = Data.size();
+    Data.resize(at + Size);
+    uint8_t crc[4];
+    if (ReadUpTo(Stream, Data.data() + at, Size) != Size || ReadUpTo(Stream, crc, 4) != 4) return false;
+    const uint32_t want = PngUpdateCrc(PngUpdateCrc(0xFFFFFFFFu, kIdat, 4), Data.data() + at, Size) ^ 0xFFFFFFFFu;
+    if (Be32(crc) != want) return false;
+    uint8_t head[8];
+    if (Stream.Remaining() < 8) return true;
+    if (ReadUpTo(Stream, head, 8) != 8) return false;
+    if (std::memcmp(head + 4, kIdat, 4) != 0) {
+      Stream.Seek(-8, TSeekOrigin::soCurrent);
+      return true;
+    }
+    Size = Be32(head);
+  }
+}
+
+// The whole image data in one inflate, for a plain (not interlaced) picture
+// whose sink lends its pixel memory: the filtered rows are inflated into the
+// far end of it, and each row, unfiltered, is written at the near end, which
+// never reaches a filtered row not yet read as long as a filtered row is no
+// longer than a written one. So no more memory than the pixels and the
+// compressed data is needed. False, with the stream back at Start, when
+// anything is not as a sound file has it (a bad CRC, data that ends early or
+// runs on): the chunk-by-chunk path then meets the damage and reports it as
+// it always did.
+bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present, const TChunkIHDR& H,
+                  size_t RowBytes, size_t Offset, TPngRowSink& Sink) {
+  size_t stride = 0;
+  uint8_t* canvas = Sink.Canvas(stride);
+  if (canvas == nullptr || RowBytes + 1 > stride) return false;
+  const int64_t resume = Stream.Position();
+  Stream.SetPosition(Start);
+  std::vector<uint8_t> data;
+  const size_t filtered = static_cast<size_t>(H.Height) * (RowBytes + 1);
+  uint8_t* const rows = canvas + static_cast<size_t>(H.Height) * stride - filtered;
+  bool ok = ReadIdatRun(Stream, Size, Present, data);
+  if (ok) {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    if (d == nullptr) throw EPNGOutMemory(PngText(65229));
+    size_t in = 0, out = 0;
+    ok = libdeflate_zlib_decompress_ex(d, data.data(), data.size(), rows, filtered, &in, &out) ==
+             LIBDEFLATE_SUCCESS &&
+         out == filtered;
+    libdeflate_free_decompressor(d);
+  }
+  if (!ok) {
+    Stream.SetPosition(resume);
+    return false;
+  }
+  std::vector<uint8_t> cur(RowBytes + 1), prev(RowBytes + 1, 0);
+  for (uint32_t y = 0; y < H.Height; ++y) {
+    std::memcpy(cur.data(), rows + static_cast<size_t>(y) * (RowBytes + 1), RowBytes + 1);
+    Unfilter(cur.data(), prev.data(), RowBytes, Offset);
+    Sink.Row(cur.data() + 1, static_cast<int32_t>(H.Width), static_cast<int32_t>(y), 0, 1);
+    std::swap(cur, prev);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink* Sink) {
@@ -393,14 +462,17 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
     const TPassSize ps = PassSize(H, adam7 ? kAdam7[p] : TPass{0, 0, 1, 1});
     if (ps.Width > 0 && ps.Height > 0) needed += ps.Height * (RowBytesOf(ps.Width, H.ColorType, depth) + 1);
   }
-  if (needed > IdatBytesPresent(Stream, Size) * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
+  const int64_t present = IdatBytesPresent(Stream, Size);
+  if (needed > present * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
 
+  const int64_t start = Stream.Position();
   TIdatReader reader(Stream, Size);
   H.BuildGreyPalette();
   TStoreSink store;
   TPngRowSink& sink = Sink ? *Sink : store;
   sink.Begin(Png, H);
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
+  if (!adam7 && InflateWhole(Stream, start, Size, present, H, static_cast<size_t>(fullRow), offset, sink)) return true;
   std::vector<uint8_t> cur(static_cast<size_t>(fullRow) + 1), prev(static_cast<size_t>(fullRow) + 1);
   for (int p = 0; p < passes; ++p) {
     const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
