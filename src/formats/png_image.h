@@ -363,5 +363,16 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& Header, TStream& Stream, ui
 // The deflate format cannot expand one byte into more than 1032 (a 258-byte
 // match costs at least two bits): image data needing more is damaged.
 constexpr int64_t kMaxZlibRatio = 1032;
-// Writes the store as one or more IDAT chunks.
+// Writes the store as one or more IDAT chunks. The filtered rows are deflated
+// in blocks of PngDeflateBlockRows rows (fewer at the end of a pass) on
+// every core, each block primed with the 32 KB of the filtered stream before
+// it, and joined into one zlib stream: the bounds depend on the picture
+// alone, so any number of threads gives the same file, and one block is
+// the plain stream a single deflate gives.
 bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& Header, TStream& Stream);
+// About the filtered bytes one block holds: enough for each block's set-up
+// and flush to cost next to nothing, small enough to share a picture of a
+// few megapixels among eight threads.
+constexpr size_t kPngDeflateBlockBytes = size_t{256} << 10;
+// Rows in one block for filtered rows of RowSize bytes (filter byte included).
+int64_t PngDeflateBlockRows(size_t RowSize);
