@@ -907,38 +907,62 @@ int PlainPaeth(int a, int b, int c) {
 
 }  // namespace
 
-// Rows are filtered on every core: the file is byte for byte the one a
-// single thread writes, for any size (single rows and columns too), filter
-// set, depth and interlacing; and each row carries the filter the heuristic
-// picks (the one whose bytes most often repeat one of the two before, the
-// first of equals, None when no offered filter scores), checked here
-// against a plain model on the unfiltered rows.
+// Rows are filtered and deflated on every core: the file is byte for byte
+// the one a single thread writes, for any size (single rows and columns
+// too), filter set, depth and interlacing, and for pictures of one, two,
+// three and many deflate blocks, their rows ending on a block's end or one
+// row past it. libpng decodes the source's pixels from it, the checker
+// passes it, zlib finds the one stream's check value right, and the stream
+// is at most 1 % longer than one deflate of the same rows. Each row carries
+// the filter the heuristic picks (the one whose bytes most often repeat one
+// of the two before, the first of equals, None when no offered filter
+// scores), checked here against a plain model on the unfiltered rows.
 TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
   std::mt19937 rng(11);
   const uint8_t sets[] = {pfSub, pfNone | pfSub | pfUp | pfAverage | pfPaeth, pfUp | pfPaeth, pfAverage, 0};
   const TPixelFormat formats[] = {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pf8bit,
                                   TPixelFormat::pf4bit};
-  for (int k = 0; k < 16; ++k) {
-    const int32_t w = k == 0 ? 1 : k == 1 ? 700 : 1 + static_cast<int32_t>(rng() % 300);
-    const int32_t h = k == 1 ? 1 : k == 0 ? 900 : 1 + static_cast<int32_t>(rng() % 400);
-    const TPixelFormat fmt = formats[k % 4];
+  // Plain pictures 200 wide in 8-bit colour (601 filtered bytes a row) at
+  // these counts of block rows, plus a row.
+  const int64_t block = PngDeflateBlockRows(601);
+  const std::pair<int64_t, int> byBlocks[] = {{1, 0}, {1, 1}, {2, 0}, {3, 0}, {9, 1}};
+  TTempDir dir;
+  for (int k = 0; k < 21; ++k) {
+    const bool sized = k >= 16;
+    int32_t w = k == 0 ? 1 : k == 1 ? 700 : 1 + static_cast<int32_t>(rng() % 300);
+    int32_t h = k == 1 ? 1 : k == 0 ? 900 : 1 + static_cast<int32_t>(rng() % 400);
+    if (sized) {
+      w = 200;
+      h = static_cast<int32_t>(byBlocks[k - 16].first * block + byBlocks[k - 16].second);
+    }
+    const TPixelFormat fmt = sized ? TPixelFormat::pf24bit : formats[k % 4];
+    const TPlatformBitmap source = MixedPicture(w, h, static_cast<uint32_t>(k), fmt);
     TPNGObject png;
-    png.Assign(MixedPicture(w, h, static_cast<uint32_t>(k), fmt));
+    png.Assign(source);
     png.Filters = sets[k % 5];
-    png.InterlaceMethod = (k % 3 == 2) ? imAdam7 : imNone;
-    png.SetCompressionLevel(static_cast<uint8_t>(k % 10));
+    png.InterlaceMethod = (k % 3 == 2 && !sized) ? imAdam7 : imNone;
+    const int level = sized ? 25 - k : k % 10;
+    png.SetCompressionLevel(static_cast<uint8_t>(level));
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " filters " + std::to_string(png.Filters) +
-                 " level " + std::to_string(k % 10));
-    std::vector<uint8_t> one, many;
-    {
-      TThreadLimit limit(1);
-      one = SaveBytes(png);
+                 " level " + std::to_string(level));
+    std::vector<uint8_t> many;
+    for (int threads : {1, 2, 8}) {
+      TThreadLimit limit(threads);
+      const std::vector<uint8_t> bytes = SaveBytes(png);
+      if (many.empty()) many = bytes;
+      ASSERT_EQ(bytes, many) << threads << " threads";
     }
-    {
-      TThreadLimit limit(8);
-      many = SaveBytes(png);
-    }
-    ASSERT_EQ(one, many);
+    WriteFile(dir / "t.png", std::string(many.begin(), many.end()));
+    EXPECT_TRUE(PngcheckAccepts(dir / "t.png"));
+    std::vector<uint8_t> rgba;
+    int lw = 0, lh = 0;
+    ASSERT_TRUE(libpng_reader::Decode(many.data(), many.size(), lw, lh, rgba));
+    ASSERT_EQ(lw * lh, w * h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+        ASSERT_EQ(MakeArgb(p[0], p[1], p[2], p[3]), source.ScanLine(y)[x] | 0xFF000000u) << x << "," << y;
+      }
     if (png.InterlaceMethod != imNone) continue;
 
     const auto& ih = ChunkList(many);
@@ -948,6 +972,12 @@ TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
     const size_t bpp = std::max<size_t>(1, static_cast<size_t>(channels * depth / 8));
     const size_t n = (static_cast<size_t>(w) * channels * depth + 7) / 8;
     const std::vector<uint8_t> f = InflatedRows(many, (n + 1) * static_cast<size_t>(h));
+    size_t idat = 0;
+    for (auto& [t, len] : ChunkList(many)) idat += t == "IDAT" ? len : 0;
+    uLongf single = compressBound(f.size());
+    std::vector<uint8_t> z(single);
+    ASSERT_EQ(compress2(z.data(), &single, f.data(), f.size(), level), Z_OK);
+    EXPECT_LE(idat, single + single / 100);
     std::vector<uint8_t> prev(n, 0), raw(n);
     for (int32_t y = 0; y < h; ++y) {
       const uint8_t* row = f.data() + static_cast<size_t>(y) * (n + 1);
