@@ -885,6 +885,20 @@ TPlatformBitmap MixedPicture(int32_t W, int32_t H, uint32_t Seed, TPixelFormat F
   return plain;
 }
 
+// Rows of noise, each repeated Repeat times: a deflate block that cannot
+// see the 32 KB before it must spell its first row out again.
+TPlatformBitmap RepeatedNoiseRows(int32_t W, int32_t H, int32_t Repeat) {
+  TBitmap32 b;
+  b.SetSize(W, H);
+  const std::vector<TColor32> noise = NoisePixels(static_cast<size_t>(W) * H, 5);
+  for (int32_t y = 0; y < H; ++y)
+    std::copy_n(noise.begin() + static_cast<ptrdiff_t>(y / Repeat) * W, W, b.RowPtr(y));
+  TPlatformBitmap plain;
+  b.AssignTo(plain);
+  plain.SetPixelFormat(TPixelFormat::pf24bit);
+  return plain;
+}
+
 // The filtered rows of a non-interlaced file, inflated.
 std::vector<uint8_t> InflatedRows(const std::vector<uint8_t>& F, size_t Size) {
   std::string z;
@@ -923,7 +937,8 @@ TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
   const TPixelFormat formats[] = {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pf8bit,
                                   TPixelFormat::pf4bit};
   // Plain pictures 200 wide in 8-bit colour (601 filtered bytes a row) at
-  // these counts of block rows, plus a row.
+  // these counts of block rows, plus a row; the last of repeated noise rows,
+  // about 32 KB of each.
   const int64_t block = PngDeflateBlockRows(601);
   const std::pair<int64_t, int> byBlocks[] = {{1, 0}, {1, 1}, {2, 0}, {3, 0}, {9, 1}};
   TTempDir dir;
@@ -936,7 +951,8 @@ TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
       h = static_cast<int32_t>(byBlocks[k - 16].first * block + byBlocks[k - 16].second);
     }
     const TPixelFormat fmt = sized ? TPixelFormat::pf24bit : formats[k % 4];
-    const TPlatformBitmap source = MixedPicture(w, h, static_cast<uint32_t>(k), fmt);
+    const TPlatformBitmap source =
+        k == 20 ? RepeatedNoiseRows(w, h, 54) : MixedPicture(w, h, static_cast<uint32_t>(k), fmt);
     TPNGObject png;
     png.Assign(source);
     png.Filters = sets[k % 5];
