@@ -774,8 +774,7 @@ class TFilteredStream {
   }
   int64_t Rows() const { return rows_; }
   size_t RowSize(int64_t Row) const { return PartOf(Row).RowSize; }
-  // Row Row's pass and its first row.
-  int64_t PassStart(int64_t Row) const { return PartOf(Row).First; }
+  // The row after the last one of Row's pass.
   int64_t PassEnd(int64_t Row) const { return PartOf(Row).First + PartOf(Row).Count; }
   // Appends rows [First, Last), filtered, to Out.
   void Filter(int64_t First, int64_t Last, std::vector<uint8_t>& Out) const {
