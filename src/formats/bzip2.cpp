@@ -6,7 +6,11 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
+
+#include "raster_parallel.h"
 
 namespace {
 
@@ -84,7 +88,10 @@ size_t RunDecompress(const void* Input, size_t InputSize, uint8_t*& Out, size_t&
 // without its own handler; it must not end the program.
 extern "C" void bz_internal_error(int errcode) { throw EBZip2Error("Compression Error " + std::to_string(errcode)); }
 
-void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, size_t& OutputSize) {
+namespace {
+
+// One stream of the library, all the input in one go.
+void CompressWhole(const void* Input, size_t InputSize, TBZ2Block& Output, size_t& OutputSize) {
   Output.reset();
   OutputSize = 0;
   // The stream's bound with room to spare, rounded to 256 bytes: a normal
@@ -126,6 +133,149 @@ void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, s
   }
   Output = std::move(out);
   OutputSize = written;
+}
+
+// The library's block at size 9 takes run-length coded input until it holds
+// this many bytes (runs of 4 to 255 equal bytes coded as 5).
+constexpr size_t kBlockFill = 100000 * 9 - 19;
+
+// Where the library starts each block on Input: it adds a run once the next
+// byte differs (or the run is 255 long) and starts a new block before a byte
+// that finds the block full. That byte's run is then always the one byte
+// before it, which the new block takes, so a block's input ends where the
+// next one's begins, and the input of each block, compressed on its own,
+// gives that very block.
+std::vector<size_t> BlockStarts(const uint8_t* Input, size_t Size) {
+  std::vector<size_t> starts{0};
+  size_t filled = 0;
+  uint32_t run = 0;
+  int32_t ch = -1;
+  for (size_t i = 0; i < Size; ++i) {
+    if (filled >= kBlockFill) {
+      starts.push_back(i - 1);
+      filled = 0;
+    }
+    if (Input[i] != ch || run == 255) {
+      if (ch >= 0) filled += run < 4 ? run : 5;
+      ch = Input[i];
+      run = 1;
+    } else {
+      ++run;
+    }
+  }
+  return starts;
+}
+
+// Bits appended to a byte buffer, most significant first, as the format
+// packs them.
+class TBitWriter {
+ public:
+  explicit TBitWriter(uint8_t* Out) : out_(Out) {}
+  void Put(uint64_t Bits, int Count) {
+    for (int k = Count - 1; k >= 0; --k) {
+      acc_ = acc_ << 1 | ((Bits >> k) & 1);
+      if (++n_ == 8) Flush();
+    }
+  }
+  void PutBytes(const uint8_t* P, size_t N) {
+    if (n_ == 0) {
+      std::memcpy(out_ + size_, P, N);
+      size_ += N;
+      return;
+    }
+    for (size_t i = 0; i < N; ++i) {
+      const uint32_t v = acc_ << 8 | P[i];
+      out_[size_++] = static_cast<uint8_t>(v >> n_);
+      acc_ = v & ((1u << n_) - 1);
+    }
+  }
+  // Pads the last byte with zero bits; the bytes written.
+  size_t Finish() {
+    if (n_ > 0) Put(0, 8 - n_);
+    return size_;
+  }
+
+ private:
+  void Flush() {
+    out_[size_++] = static_cast<uint8_t>(acc_);
+    acc_ = 0;
+    n_ = 0;
+  }
+  uint8_t* out_;
+  size_t size_ = 0;
+  uint32_t acc_ = 0;
+  int n_ = 0;
+};
+
+uint64_t BitsAt(const uint8_t* P, size_t Bit, int Count) {
+  uint64_t v = 0;
+  for (int k = 0; k < Count; ++k, ++Bit) v = v << 1 | ((P[Bit / 8] >> (7 - Bit % 8)) & 1);
+  return v;
+}
+
+constexpr uint64_t kEndMagic = 0x177245385090;
+
+// The bit length of the one block of a single-block stream (after the four
+// header bytes, up to the end marker), found from the end: the marker, the
+// stream's check value (the block's own) and up to 7 zero bits of padding.
+size_t BlockBits(const uint8_t* S, size_t Size) {
+  const uint64_t crc = BitsAt(S, 80, 32);
+  for (size_t pad = 0; pad < 8; ++pad) {
+    const size_t end = Size * 8 - pad - 80;
+    if (BitsAt(S, end, 48) == kEndMagic && BitsAt(S, end + 48, 32) == crc && BitsAt(S, end + 80, static_cast<int>(pad)) == 0)
+      return end - 32;
+  }
+  throw EBZCompressionError(ErrorText(BZ_SEQUENCE_ERROR));
+}
+
+}  // namespace
+
+// A picture fills many of the library's blocks, each compressed on its own
+// with no regard to the others: the blocks are made on every core, each
+// from the input the library would have put in it, and laid end to end
+// behind one header with the stream's check value over them all, so the
+// stream is the library's own, bit for bit, on any number of threads.
+void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, size_t& OutputSize) {
+  const auto* in = static_cast<const uint8_t*>(Input);
+  const std::vector<size_t> starts = in ? BlockStarts(in, InputSize) : std::vector<size_t>{0};
+  if (starts.size() < 2) {
+    CompressWhole(Input, InputSize, Output, OutputSize);
+    return;
+  }
+  Output.reset();
+  OutputSize = 0;
+  std::vector<TBZ2Block> blocks(starts.size());
+  std::vector<size_t> sizes(starts.size());
+  ParallelRows(0, static_cast<int32_t>(starts.size()), 1, [&](int32_t First, int32_t Last) {
+    for (int32_t k = First; k < Last; ++k) {
+      const size_t b = starts[static_cast<size_t>(k)];
+      const size_t e = static_cast<size_t>(k) + 1 < starts.size() ? starts[static_cast<size_t>(k) + 1] : InputSize;
+      CompressWhole(in + b, e - b, blocks[static_cast<size_t>(k)], sizes[static_cast<size_t>(k)]);
+    }
+  });
+  size_t total = 4 + 10 + 1;
+  for (size_t n : sizes) total += n;
+  TBZ2Block out(static_cast<uint8_t*>(std::malloc(total)));
+  if (!out) throw EBZCompressionError(ErrorText(BZ_MEM_ERROR));
+  std::memcpy(out.get(), blocks[0].get(), 4);
+  TBitWriter w(out.get() + 4);
+  uint32_t combined = 0;
+  for (size_t k = 0; k < blocks.size(); ++k) {
+    const uint8_t* s = blocks[k].get();
+    const size_t bits = BlockBits(s, sizes[k]);
+    w.PutBytes(s + 4, bits / 8);
+    w.Put(BitsAt(s, 32 + bits / 8 * 8, static_cast<int>(bits % 8)), static_cast<int>(bits % 8));
+    combined = (combined << 1 | combined >> 31) ^ static_cast<uint32_t>(BitsAt(s, 80, 32));
+    blocks[k].reset();
+  }
+  w.Put(kEndMagic, 48);
+  w.Put(combined, 32);
+  OutputSize = 4 + w.Finish();
+  if (auto* p = static_cast<uint8_t*>(std::realloc(out.get(), OutputSize))) {
+    static_cast<void>(out.release());
+    out.reset(p);
+  }
+  Output = std::move(out);
 }
 
 namespace {

@@ -41,6 +41,11 @@ class TPixelSink : public TPngRowSink {
     for (int32_t i = 0; i < Count; ++i) dst[X0 + static_cast<ptrdiff_t>(i) * DX] = pass_[static_cast<size_t>(i)];
   }
 
+  uint8_t* Canvas(size_t& Stride) override {
+    Stride = static_cast<size_t>(width_) * 4;
+    return reinterpret_cast<uint8_t*>(pixels_);
+  }
+
  private:
   TAllocate allocate_;
   TPngArgbConverter conv_;

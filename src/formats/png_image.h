@@ -5,6 +5,7 @@
 // an alpha plane for grey and colour images with alpha), and written back
 // chunk by chunk. The IDAT chunk turns the store into filtered, deflated image
 // data and back (png_image_data.cpp).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -167,6 +168,14 @@ class TPngRowSink {
   // Count unfiltered pixels in the file's sample layout for row Y, placed at
   // columns X0, X0 + DX, ... (DX 1 without interlacing).
   virtual void Row(const uint8_t* Src, int32_t Count, int32_t Y, int32_t X0, int32_t DX) = 0;
+  // After Begin: the sink's own memory for the picture, Stride bytes a row,
+  // top row first, where Row for row Y writes nothing outside bytes
+  // [Y * Stride, (Y + 1) * Stride). The decoder may keep data there that
+  // no row written so far has reached. Null when the sink has none.
+  virtual uint8_t* Canvas(size_t& Stride) {
+    Stride = 0;
+    return nullptr;
+  }
 };
 
 // Turns unfiltered rows of the file into 0xAARRGGBB pixels the way the
@@ -354,5 +363,16 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& Header, TStream& Stream, ui
 // The deflate format cannot expand one byte into more than 1032 (a 258-byte
 // match costs at least two bits): image data needing more is damaged.
 constexpr int64_t kMaxZlibRatio = 1032;
-// Writes the store as one or more IDAT chunks.
+// Writes the store as one or more IDAT chunks. The filtered rows are deflated
+// in blocks of PngDeflateBlockRows rows (fewer at the end of a pass) on
+// every core, each block primed with the 32 KB of the filtered stream before
+// it, and joined into one zlib stream: the bounds depend on the picture
+// alone, so any number of threads gives the same file, and one block is
+// the plain stream a single deflate gives.
 bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& Header, TStream& Stream);
+// About the filtered bytes one block holds: enough for each block's set-up
+// and flush to cost next to nothing, small enough to share a picture of a
+// few megapixels among eight threads.
+constexpr size_t kPngDeflateBlockBytes = size_t{256} << 10;
+// Rows in one block for filtered rows of RowSize bytes (filter byte included).
+int64_t PngDeflateBlockRows(size_t RowSize);

@@ -1,6 +1,7 @@
 // The image data of a PNG picture: inflating the IDAT chunks (which may come
 // in any number), undoing the row filters, placing plain or Adam7 rows into
 // the header's store, and the reverse for writing.
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ void PutBe32(uint8_t* p, uint32_t v) {
 
 const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
 constexpr size_t kInputBlock = 65535;
+// How far back deflate data may refer.
+constexpr size_t kDeflateWindow = 32768;
 
 struct TPass {
   int32_t X0, Y0, DX, DY;
@@ -379,6 +382,74 @@ TPassSize PassSize(const TChunkIHDR& H, const TPass& Pass) {
           (static_cast<int64_t>(H.Height) - Pass.Y0 + Pass.DY - 1) / Pass.DY};
 }
 
+// Reads the run of IDAT chunks that starts with the current one (Size bytes,
+// its data next) into Data. True when every chunk of the run is whole with
+// its CRC right; the stream is then left after the run, as the chunk reader
+// would leave it after skipping the chunks the inflater did not need.
+bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<uint8_t>& Data) {
+  Data.reserve(static_cast<size_t>(Present));
+  for (;;) {
+    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) return false;
+    const size_t at = Data.size();
+    Data.resize(at + Size);
+    uint8_t crc[4];
+    if (ReadUpTo(Stream, Data.data() + at, Size) != Size || ReadUpTo(Stream, crc, 4) != 4) return false;
+    const uint32_t want = PngUpdateCrc(PngUpdateCrc(0xFFFFFFFFu, kIdat, 4), Data.data() + at, Size) ^ 0xFFFFFFFFu;
+    if (Be32(crc) != want) return false;
+    uint8_t head[8];
+    if (Stream.Remaining() < 8) return true;
+    if (ReadUpTo(Stream, head, 8) != 8) return false;
+    if (std::memcmp(head + 4, kIdat, 4) != 0) {
+      Stream.Seek(-8, TSeekOrigin::soCurrent);
+      return true;
+    }
+    Size = Be32(head);
+  }
+}
+
+// The whole image data in one inflate, for a plain (not interlaced) picture
+// whose sink lends its pixel memory: the filtered rows are inflated into the
+// far end of it, and each row, unfiltered, is written at the near end, which
+// never reaches a filtered row not yet read as long as a filtered row is no
+// longer than a written one. So no more memory than the pixels and the
+// compressed data is needed. False, with the stream back at Start, when
+// anything is not as a sound file has it (a bad CRC, data that ends early or
+// runs on): the chunk-by-chunk path then meets the damage and reports it as
+// it always did.
+bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present, const TChunkIHDR& H,
+                  size_t RowBytes, size_t Offset, TPngRowSink& Sink) {
+  size_t stride = 0;
+  uint8_t* canvas = Sink.Canvas(stride);
+  if (canvas == nullptr || RowBytes + 1 > stride) return false;
+  const int64_t resume = Stream.Position();
+  Stream.SetPosition(Start);
+  std::vector<uint8_t> data;
+  const size_t filtered = static_cast<size_t>(H.Height) * (RowBytes + 1);
+  uint8_t* const rows = canvas + static_cast<size_t>(H.Height) * stride - filtered;
+  bool ok = ReadIdatRun(Stream, Size, Present, data);
+  if (ok) {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    if (d == nullptr) throw EPNGOutMemory(PngText(65229));
+    size_t in = 0, out = 0;
+    ok = libdeflate_zlib_decompress_ex(d, data.data(), data.size(), rows, filtered, &in, &out) ==
+             LIBDEFLATE_SUCCESS &&
+         out == filtered;
+    libdeflate_free_decompressor(d);
+  }
+  if (!ok) {
+    Stream.SetPosition(resume);
+    return false;
+  }
+  std::vector<uint8_t> cur(RowBytes + 1), prev(RowBytes + 1, 0);
+  for (uint32_t y = 0; y < H.Height; ++y) {
+    std::memcpy(cur.data(), rows + static_cast<size_t>(y) * (RowBytes + 1), RowBytes + 1);
+    Unfilter(cur.data(), prev.data(), RowBytes, Offset);
+    Sink.Row(cur.data() + 1, static_cast<int32_t>(H.Width), static_cast<int32_t>(y), 0, 1);
+    std::swap(cur, prev);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink* Sink) {
@@ -393,14 +464,17 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
     const TPassSize ps = PassSize(H, adam7 ? kAdam7[p] : TPass{0, 0, 1, 1});
     if (ps.Width > 0 && ps.Height > 0) needed += ps.Height * (RowBytesOf(ps.Width, H.ColorType, depth) + 1);
   }
-  if (needed > IdatBytesPresent(Stream, Size) * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
+  const int64_t present = IdatBytesPresent(Stream, Size);
+  if (needed > present * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
 
+  const int64_t start = Stream.Position();
   TIdatReader reader(Stream, Size);
   H.BuildGreyPalette();
   TStoreSink store;
   TPngRowSink& sink = Sink ? *Sink : store;
   sink.Begin(Png, H);
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
+  if (!adam7 && InflateWhole(Stream, start, Size, present, H, static_cast<size_t>(fullRow), offset, sink)) return true;
   std::vector<uint8_t> cur(static_cast<size_t>(fullRow) + 1), prev(static_cast<size_t>(fullRow) + 1);
   for (int p = 0; p < passes; ++p) {
     const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
@@ -558,59 +632,44 @@ void TPngArgbConverter::Prepare(const TPNGObject& Png, const TChunkIHDR& H) {
 
 namespace {
 
-// Deflates rows into IDAT chunks of MaxIdatSize data bytes.
+// Cuts the compressed stream into IDAT chunks of MaxIdatSize data bytes, the
+// last one shorter (and one empty chunk for an empty stream).
 class TIdatWriter {
  public:
-  TIdatWriter(TStream& Stream, int Level, size_t ChunkSize) : stream_(Stream), out_(ChunkSize) {
-    if (deflateInit(&z_, Level) != Z_OK) throw EPNGOutMemory(PngText(65229));
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
-  }
-  ~TIdatWriter() { deflateEnd(&z_); }
-  TIdatWriter(const TIdatWriter&) = delete;
-  TIdatWriter& operator=(const TIdatWriter&) = delete;
+  TIdatWriter(TStream& Stream, size_t ChunkSize) : stream_(Stream), size_(ChunkSize) { out_.reserve(ChunkSize); }
 
-  void Write(const uint8_t* Data, size_t Size) { Run(Data, Size, Z_NO_FLUSH); }
+  void Write(const uint8_t* Data, size_t Size) {
+    while (Size > 0) {
+      const size_t n = std::min(Size, size_ - out_.size());
+      out_.insert(out_.end(), Data, Data + n);
+      Data += n;
+      Size -= n;
+      if (out_.size() == size_) Emit();
+    }
+  }
   void Finish() {
-    Run(nullptr, 0, Z_FINISH);
-    const size_t n = out_.size() - z_.avail_out;
-    if (n > 0 || !wroteAny_) Emit(n);
+    if (!out_.empty() || !wroteAny_) Emit();
   }
 
  private:
-  void Run(const uint8_t* Data, size_t Size, int Flush) {
-    z_.next_in = const_cast<uint8_t*>(Data);
-    z_.avail_in = static_cast<uInt>(Size);
-    for (;;) {
-      const int rc = deflate(&z_, Flush);
-      if (rc == Z_STREAM_ERROR) throw EPNGZLIBError(PngText(65246) + zError(rc));
-      if (z_.avail_out == 0) {
-        Emit(out_.size());
-        continue;
-      }
-      if (Flush == Z_FINISH ? rc == Z_STREAM_END : z_.avail_in == 0) break;
-    }
-  }
-
-  void Emit(size_t N) {
+  void Emit() {
     uint8_t head[8];
-    PutBe32(head, static_cast<uint32_t>(N));
+    PutBe32(head, static_cast<uint32_t>(out_.size()));
     std::memcpy(head + 4, kIdat, 4);
     uint32_t crc = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
-    crc = PngUpdateCrc(crc, out_.data(), N);
+    crc = PngUpdateCrc(crc, out_.data(), out_.size());
     uint8_t tail[4];
     PutBe32(tail, crc ^ 0xFFFFFFFFu);
     stream_.WriteBuffer(head, 8);
-    if (N > 0) stream_.WriteBuffer(out_.data(), N);
+    if (!out_.empty()) stream_.WriteBuffer(out_.data(), out_.size());
     stream_.WriteBuffer(tail, 4);
     wroteAny_ = true;
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
+    out_.clear();
   }
 
   TStream& stream_;
+  size_t size_;
   std::vector<uint8_t> out_;
-  z_stream z_{};
   bool wroteAny_ = false;
 };
 
@@ -697,33 +756,144 @@ class TRowFilter {
   uint8_t set_;
 };
 
+// The filtered stream of the whole picture, pass after pass, as rows
+// counted from 0 across the passes.
+class TFilteredStream {
+ public:
+  TFilteredStream(const TPNGObject& Png, const TChunkIHDR& H) {
+    const uint8_t depth = FileDepth(H, true);
+    const bool adam7 = Png.InterlaceMethod == imAdam7;
+    for (int p = 0; p < (adam7 ? 7 : 1); ++p) {
+      const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
+      const TPassSize ps = PassSize(H, pass);
+      if (ps.Width <= 0 || ps.Height <= 0) continue;
+      const size_t n = static_cast<size_t>(RowBytesOf(ps.Width, H.ColorType, depth));
+      parts_.push_back({std::make_unique<TRowFilter>(Png, H, pass, ps.Width, n), rows_, ps.Height, n + 1});
+      rows_ += ps.Height;
+    }
+  }
+  int64_t Rows() const { return rows_; }
+  size_t RowSize(int64_t Row) const { return PartOf(Row).RowSize; }
+  // The row after the last one of Row's pass.
+  int64_t PassEnd(int64_t Row) const { return PartOf(Row).First + PartOf(Row).Count; }
+  // Appends rows [First, Last), filtered, to Out.
+  void Filter(int64_t First, int64_t Last, std::vector<uint8_t>& Out) const {
+    while (First < Last) {
+      const TPart& part = PartOf(First);
+      const int64_t end = std::min(Last, part.First + part.Count);
+      const size_t at = Out.size();
+      Out.resize(at + static_cast<size_t>(end - First) * part.RowSize);
+      part.Filter->Filter(First - part.First, end - part.First, Out.data() + at);
+      First = end;
+    }
+  }
+
+ private:
+  struct TPart {
+    std::unique_ptr<TRowFilter> Filter;
+    int64_t First, Count;
+    size_t RowSize;
+  };
+  const TPart& PartOf(int64_t Row) const {
+    size_t i = 0;
+    while (i + 1 < parts_.size() && Row >= parts_[i + 1].First) ++i;
+    return parts_[i];
+  }
+  std::vector<TPart> parts_;
+  int64_t rows_ = 0;
+};
+
+// One block of rows deflated on its own: the first as the start of a zlib
+// stream, the others as bare deflate data that may refer to the 32 KB of the
+// stream before them, which they are given as their dictionary. Every block
+// but the last ends with a sync flush, on a byte boundary, so the blocks
+// laid end to end are one deflate stream; the last finishes it.
+struct TDeflatedBlock {
+  std::vector<uint8_t> Bytes;
+  uint32_t Adler = 1;
+  size_t Size = 0;
+};
+
+void DeflateBlock(const uint8_t* Dict, size_t DictSize, const uint8_t* Data, size_t Size, int Level, bool First,
+                  bool Last, TDeflatedBlock& Out) {
+  z_stream z{};
+  const int rc = First ? deflateInit(&z, Level) : deflateInit2(&z, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  if (rc != Z_OK) throw EPNGOutMemory(PngText(65229));
+  try {
+    if (DictSize > 0 && deflateSetDictionary(&z, Dict, static_cast<uInt>(DictSize)) != Z_OK)
+      throw EPNGZLIBError(PngText(65246) + zError(Z_STREAM_ERROR));
+    Out.Bytes.resize(deflateBound(&z, Size) + 16);
+    z.next_in = const_cast<uint8_t*>(Data);
+    z.avail_in = static_cast<uInt>(Size);
+    size_t done = 0;
+    for (;;) {
+      z.next_out = Out.Bytes.data() + done;
+      z.avail_out = static_cast<uInt>(Out.Bytes.size() - done);
+      const int r = deflate(&z, Last ? Z_FINISH : Z_SYNC_FLUSH);
+      if (r == Z_STREAM_ERROR) throw EPNGZLIBError(PngText(65246) + zError(r));
+      done = Out.Bytes.size() - z.avail_out;
+      if (Last ? r == Z_STREAM_END : z.avail_out > 0) break;
+      Out.Bytes.resize(Out.Bytes.size() * 2);
+    }
+    Out.Bytes.resize(done);
+  } catch (...) {
+    deflateEnd(&z);
+    throw;
+  }
+  deflateEnd(&z);
+  Out.Adler = libdeflate_adler32(1, Data, Size);
+  Out.Size = Size;
+}
+
 }  // namespace
 
+int64_t PngDeflateBlockRows(size_t RowSize) {
+  return std::max<int64_t>(1, static_cast<int64_t>(kPngDeflateBlockBytes / RowSize));
+}
+
 bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Stream) {
-  TIdatWriter writer(Stream, Png.CompressionLevel(), static_cast<size_t>(Png.MaxIdatSize()));
-  const uint8_t depth = FileDepth(H, true);
-  const bool adam7 = Png.InterlaceMethod == imAdam7;
-  const int passes = adam7 ? 7 : 1;
-  std::vector<uint8_t> block;
-  for (int p = 0; p < passes; ++p) {
-    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
-    const int64_t pw = (static_cast<int64_t>(H.Width) - pass.X0 + pass.DX - 1) / pass.DX;
-    const int64_t ph = (static_cast<int64_t>(H.Height) - pass.Y0 + pass.DY - 1) / pass.DY;
-    if (pw <= 0 || ph <= 0) continue;
-    const size_t n = static_cast<size_t>(RowBytesOf(pw, H.ColorType, depth));
-    const TRowFilter filter(Png, H, pass, pw, n);
-    // Strips of about 4 MB are filtered across the threads while the
-    // compressor takes them row by row, as it always did, in order.
-    const int64_t strip = std::clamp<int64_t>(static_cast<int64_t>((size_t{4} << 20) / (n + 1)), 1, ph);
-    block.resize(static_cast<size_t>(strip) * (n + 1));
-    for (int64_t s = 0; s < ph; s += strip) {
-      const int64_t e = std::min(ph, s + strip);
-      ParallelRows(0, static_cast<int32_t>(e - s), RowsPerTask(static_cast<int64_t>(n) * 4),
-                   [&](int32_t First, int32_t Last) {
-                     filter.Filter(s + First, s + Last, block.data() + static_cast<size_t>(First) * (n + 1));
-                   });
-      for (int64_t r = 0; r < e - s; ++r) writer.Write(block.data() + static_cast<size_t>(r) * (n + 1), n + 1);
+  const TFilteredStream rows(Png, H);
+  // Blocks of whole rows, never across passes, their bounds set by the
+  // picture alone so that any number of threads writes the same file.
+  struct TBlock {
+    int64_t First, Last;
+  };
+  std::vector<TBlock> blocks;
+  for (int64_t r = 0; r < rows.Rows();) {
+    const int64_t end = std::min(rows.PassEnd(r), r + PngDeflateBlockRows(rows.RowSize(r)));
+    blocks.push_back({r, end});
+    r = end;
+  }
+  if (blocks.empty()) blocks.push_back({0, 0});
+  const int level = Png.CompressionLevel();
+  std::vector<TDeflatedBlock> out(blocks.size());
+  ParallelRows(0, static_cast<int32_t>(blocks.size()), 1, [&](int32_t FirstBlock, int32_t LastBlock) {
+    std::vector<uint8_t> buf;
+    for (int32_t k = FirstBlock; k < LastBlock; ++k) {
+      // The rows before the block that hold its 32 KB dictionary.
+      int64_t from = blocks[static_cast<size_t>(k)].First;
+      size_t before = 0;
+      while (from > 0 && before < kDeflateWindow) before += rows.RowSize(--from);
+      buf.clear();
+      rows.Filter(from, blocks[static_cast<size_t>(k)].Last, buf);
+      const size_t dict = std::min(before, kDeflateWindow);
+      DeflateBlock(buf.data() + before - dict, dict, buf.data() + before, buf.size() - before, level, k == 0,
+                   k + 1 == static_cast<int32_t>(blocks.size()), out[static_cast<size_t>(k)]);
     }
+  });
+  TIdatWriter writer(Stream, static_cast<size_t>(Png.MaxIdatSize()));
+  uint32_t adler = out.empty() ? 1 : out[0].Adler;
+  for (size_t k = 0; k < out.size(); ++k) {
+    writer.Write(out[k].Bytes.data(), out[k].Bytes.size());
+    if (k > 0) adler = static_cast<uint32_t>(adler32_combine(adler, out[k].Adler, static_cast<z_off_t>(out[k].Size)));
+    std::vector<uint8_t>().swap(out[k].Bytes);
+  }
+  // A single block is a whole zlib stream; after several, the stream's
+  // check value covers them all.
+  if (out.size() > 1) {
+    uint8_t tail[4];
+    PutBe32(tail, adler);
+    writer.Write(tail, 4);
   }
   writer.Finish();
   return true;

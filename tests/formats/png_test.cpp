@@ -241,6 +241,8 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
   std::string crcFlip = GreyFile();
   crcFlip[8 + 25 + 10] ^= 1;  // inside the IDAT data
   std::string split = Deflate(std::string("\0\x0a\x14\0\x1e\x28", 6));
+  std::string badAdler = split;
+  badAdler.back() ^= 1;
   struct TCase {
     const char* Name;
     std::string Bytes;
@@ -257,6 +259,7 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
       {"truncated", GreyFile().substr(0, 40), "EPngUnexpectedEnd", 65224},
       {"no IDAT", kSig + Ihdr(2, 2, 8, 0) + Chunk("IEND", ""), "EPNGNoImageData", 65225},
       {"crc", crcFlip, "EPngInvalidCRC", 65243},
+      {"crc of IDAT", kSig + Ihdr(2, 2, 8, 0) + BadCrc(idat) + Chunk("IEND", ""), "EPngInvalidCRC", 65243},
       {"crc of IHDR", kSig + BadCrc(Ihdr(2, 2, 8, 0)) + idat + Chunk("IEND", ""), "EPngInvalidCRC", 65243},
       {"crc of PLTE", kSig + Ihdr(2, 2, 8, 3) + BadCrc(Chunk("PLTE", "abc")) + idat + Chunk("IEND", ""),
        "EPngInvalidCRC", 65243},
@@ -269,23 +272,32 @@ TEST(PngLoad, DamagedFilesRaiseTheirErrors) {
        "EPNGMissingMultipleIDAT", 65245},
       {"zlib", kSig + Ihdr(2, 2, 8, 0) + Chunk("IDAT", "\x78\x9c\xff\xff\xff") + Chunk("IEND", ""), "EPNGZLIBError",
        65246},
+      {"check value", kSig + Ihdr(2, 2, 8, 0) + Chunk("IDAT", badAdler) + Chunk("IEND", ""), "EPNGZLIBError", 65246},
       {"palette 4 bytes", kSig + Ihdr(2, 2, 8, 3) + Chunk("PLTE", "abcd") + idat + Chunk("IEND", ""),
        "EPNGInvalidPalette", 65247},
       {"tRNS 257", kSig + Ihdr(2, 2, 8, 3) + Chunk("PLTE", "abc") + Chunk("tRNS", std::string(257, 'x')) + idat,
        "EPNGInvalidPalette", 65247},
   };
+  TTempDir files;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TPNGObject png;
-    try {
-      LoadBytes(png, c.Bytes);
-      ADD_FAILURE() << "no exception";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.ClassName(), c.Class);
-      if (c.Text == 65246)
-        EXPECT_EQ(e.Message().rfind(PngText(65246), 0), 0u);
-      else
-        EXPECT_EQ(e.Message(), PngText(c.Text));
+    // The picture object alone, and the bridge, which inflates sound data
+    // whole and must meet damage as the object does.
+    WriteFile(files / "d.png", c.Bytes);
+    for (bool bridge : {false, true}) {
+      TPNGObject png;
+      TBitmap32 b;
+      try {
+        if (bridge) LoadPNGIntoBitmap32(files / "d.png", &b);
+        else LoadBytes(png, c.Bytes);
+        ADD_FAILURE() << "no exception";
+      } catch (const Exception& e) {
+        EXPECT_EQ(e.ClassName(), c.Class);
+        if (c.Text == 65246)
+          EXPECT_EQ(e.Message().rfind(PngText(65246), 0), 0u);
+        else
+          EXPECT_EQ(e.Message(), PngText(c.Text));
+      }
     }
   }
   TPNGObject png;
@@ -319,6 +331,17 @@ TEST(PngLoad, ChunkHandling) {
   TPNGObject png;
   LoadBytes(png, kSig + Ihdr(2, 2, 8, 0) + Chunk("cHRM", std::string(32, '\0')) + Chunk("prVt", "keep") +
                      Chunk("zTXt", std::string("Title\0\0", 7) + Deflate("hello")) + many + Chunk("IEND", ""));
+  // What the rows never reach is not read: bytes after the stream, or a
+  // damaged IDAT chunk after the data; each reads as the sound file does,
+  // through the bridge too.
+  TTempDir dir;
+  for (const std::string& f : {GreyFile(), kSig + Ihdr(2, 2, 8, 0) + Chunk("IDAT", z + "tail") + Chunk("IEND", ""),
+                               GreyFile("", BadCrc(Chunk("IDAT", "x")))}) {
+    WriteFile(dir / "g.png", f);
+    TBitmap32 b;
+    LoadPNGIntoBitmap32(dir / "g.png", &b);
+    EXPECT_EQ(PixelsOf(b), (std::vector<TColor32>{0xFF0A0A0Au, 0xFF141414u, 0xFF1E1E1Eu, 0xFF282828u}));
+  }
   EXPECT_EQ(png.GetPixel(0, 0), 0x0a0a0a);
   EXPECT_EQ(png.GetPixel(1, 1), 0x282828);
   EXPECT_EQ(png.GetPixel(2, 0), 0);
@@ -885,6 +908,20 @@ TPlatformBitmap MixedPicture(int32_t W, int32_t H, uint32_t Seed, TPixelFormat F
   return plain;
 }
 
+// Rows of noise, each repeated Repeat times: a deflate block that cannot
+// see the 32 KB before it must spell its first row out again.
+TPlatformBitmap RepeatedNoiseRows(int32_t W, int32_t H, int32_t Repeat) {
+  TBitmap32 b;
+  b.SetSize(W, H);
+  const std::vector<TColor32> noise = NoisePixels(static_cast<size_t>(W) * H, 5);
+  for (int32_t y = 0; y < H; ++y)
+    std::copy_n(noise.begin() + static_cast<ptrdiff_t>(y / Repeat) * W, W, b.RowPtr(y));
+  TPlatformBitmap plain;
+  b.AssignTo(plain);
+  plain.SetPixelFormat(TPixelFormat::pf24bit);
+  return plain;
+}
+
 // The filtered rows of a non-interlaced file, inflated.
 std::vector<uint8_t> InflatedRows(const std::vector<uint8_t>& F, size_t Size) {
   std::string z;
@@ -907,38 +944,64 @@ int PlainPaeth(int a, int b, int c) {
 
 }  // namespace
 
-// Rows are filtered on every core: the file is byte for byte the one a
-// single thread writes, for any size (single rows and columns too), filter
-// set, depth and interlacing; and each row carries the filter the heuristic
-// picks (the one whose bytes most often repeat one of the two before, the
-// first of equals, None when no offered filter scores), checked here
-// against a plain model on the unfiltered rows.
+// Rows are filtered and deflated on every core: the file is byte for byte
+// the one a single thread writes, for any size (single rows and columns
+// too), filter set, depth and interlacing, and for pictures of one, two,
+// three and many deflate blocks, their rows ending on a block's end or one
+// row past it. libpng decodes the source's pixels from it, the checker
+// passes it, zlib finds the one stream's check value right, and the stream
+// is at most 1 % longer than one deflate of the same rows. Each row carries
+// the filter the heuristic picks (the one whose bytes most often repeat one
+// of the two before, the first of equals, None when no offered filter
+// scores), checked here against a plain model on the unfiltered rows.
 TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
   std::mt19937 rng(11);
   const uint8_t sets[] = {pfSub, pfNone | pfSub | pfUp | pfAverage | pfPaeth, pfUp | pfPaeth, pfAverage, 0};
   const TPixelFormat formats[] = {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pf8bit,
                                   TPixelFormat::pf4bit};
-  for (int k = 0; k < 16; ++k) {
-    const int32_t w = k == 0 ? 1 : k == 1 ? 700 : 1 + static_cast<int32_t>(rng() % 300);
-    const int32_t h = k == 1 ? 1 : k == 0 ? 900 : 1 + static_cast<int32_t>(rng() % 400);
-    const TPixelFormat fmt = formats[k % 4];
+  // Plain pictures 200 wide in 8-bit colour (601 filtered bytes a row) at
+  // these counts of block rows, plus a row; the last of repeated noise rows,
+  // about 32 KB of each.
+  const int64_t block = PngDeflateBlockRows(601);
+  const std::pair<int64_t, int> byBlocks[] = {{1, 0}, {1, 1}, {2, 0}, {3, 0}, {9, 1}};
+  TTempDir dir;
+  for (int k = 0; k < 21; ++k) {
+    const bool sized = k >= 16;
+    int32_t w = k == 0 ? 1 : k == 1 ? 700 : 1 + static_cast<int32_t>(rng() % 300);
+    int32_t h = k == 1 ? 1 : k == 0 ? 900 : 1 + static_cast<int32_t>(rng() % 400);
+    if (sized) {
+      w = 200;
+      h = static_cast<int32_t>(byBlocks[k - 16].first * block + byBlocks[k - 16].second);
+    }
+    const TPixelFormat fmt = sized ? TPixelFormat::pf24bit : formats[k % 4];
+    const TPlatformBitmap source =
+        k == 20 ? RepeatedNoiseRows(w, h, 54) : MixedPicture(w, h, static_cast<uint32_t>(k), fmt);
     TPNGObject png;
-    png.Assign(MixedPicture(w, h, static_cast<uint32_t>(k), fmt));
+    png.Assign(source);
     png.Filters = sets[k % 5];
-    png.InterlaceMethod = (k % 3 == 2) ? imAdam7 : imNone;
-    png.SetCompressionLevel(static_cast<uint8_t>(k % 10));
+    png.InterlaceMethod = (k % 3 == 2 && !sized) ? imAdam7 : imNone;
+    const int level = sized ? 25 - k : k % 10;
+    png.SetCompressionLevel(static_cast<uint8_t>(level));
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " filters " + std::to_string(png.Filters) +
-                 " level " + std::to_string(k % 10));
-    std::vector<uint8_t> one, many;
-    {
-      TThreadLimit limit(1);
-      one = SaveBytes(png);
+                 " level " + std::to_string(level));
+    std::vector<uint8_t> many;
+    for (int threads : {1, 2, 8}) {
+      TThreadLimit limit(threads);
+      const std::vector<uint8_t> bytes = SaveBytes(png);
+      if (many.empty()) many = bytes;
+      ASSERT_EQ(bytes, many) << threads << " threads";
     }
-    {
-      TThreadLimit limit(8);
-      many = SaveBytes(png);
-    }
-    ASSERT_EQ(one, many);
+    WriteFile(dir / "t.png", std::string(many.begin(), many.end()));
+    EXPECT_TRUE(PngcheckAccepts(dir / "t.png"));
+    std::vector<uint8_t> rgba;
+    int lw = 0, lh = 0;
+    ASSERT_TRUE(libpng_reader::Decode(many.data(), many.size(), lw, lh, rgba));
+    ASSERT_EQ(lw * lh, w * h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+        ASSERT_EQ(MakeArgb(p[0], p[1], p[2], p[3]), source.ScanLine(y)[x] | 0xFF000000u) << x << "," << y;
+      }
     if (png.InterlaceMethod != imNone) continue;
 
     const auto& ih = ChunkList(many);
@@ -948,6 +1011,12 @@ TEST(PngEncode, RowsFilteredOnEveryCoreGiveTheSameFile) {
     const size_t bpp = std::max<size_t>(1, static_cast<size_t>(channels * depth / 8));
     const size_t n = (static_cast<size_t>(w) * channels * depth + 7) / 8;
     const std::vector<uint8_t> f = InflatedRows(many, (n + 1) * static_cast<size_t>(h));
+    size_t idat = 0;
+    for (auto& [t, len] : ChunkList(many)) idat += t == "IDAT" ? len : 0;
+    uLongf single = compressBound(f.size());
+    std::vector<uint8_t> z(single);
+    ASSERT_EQ(compress2(z.data(), &single, f.data(), f.size(), level), Z_OK);
+    EXPECT_LE(idat, single + single / 100);
     std::vector<uint8_t> prev(n, 0), raw(n);
     for (int32_t y = 0; y < h; ++y) {
       const uint8_t* row = f.data() + static_cast<size_t>(y) * (n + 1);

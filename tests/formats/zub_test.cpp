@@ -1,6 +1,8 @@
 // The ZU3 format and the in-memory bzip2 routines: byte layout, lossless
 // round trips with alpha, streams made by other bzip2 implementations, and
 // every refusal and damaged-file path with its box.
+#include <bzlib.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include "formats_test_util.h"
 #include "img_zub.h"
 #include "platform_graphics.h"
+#include "raster_parallel.h"
 #include "zub_image.h"
 
 namespace {
@@ -44,12 +47,46 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> A, const std::vector<uint8_t>& 
 
 }  // namespace
 
+// The library's own stream of Raw, made in one call.
+std::vector<uint8_t> LibraryBz2(std::vector<uint8_t> Raw) {
+  std::vector<uint8_t> out(Raw.size() + Raw.size() / 100 + 600);
+  unsigned n = static_cast<unsigned>(out.size());
+  Raw.reserve(1);
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n, reinterpret_cast<char*>(Raw.data()),
+                                     static_cast<unsigned>(Raw.size()), 9, 0, 0),
+            BZ_OK);
+  out.resize(n);
+  return out;
+}
+
+// Streams of several blocks are made a block per thread: on any number of
+// threads they are the library's own stream, bit for bit, for input that
+// fills blocks evenly, in runs (short ones, and now and then one longer
+// than the library's 255) or as noise.
 TEST(BZip2Buffers, CompressedStreamsReadByTheCommandLineTool) {
   TTempDir dir;
-  for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{2000000}}) {
+  uint32_t seed = 3;
+  for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{2000000}, size_t{2000001}, size_t{2500000}}) {
     std::vector<uint8_t> raw(size);
-    for (size_t i = 0; i < size; ++i) raw[i] = static_cast<uint8_t>((i * 7) ^ (i >> 9));
-    const std::vector<uint8_t> packed = Bz2(raw);
+    uint8_t value = 0;
+    for (size_t i = 0, run = 0; i < size; ++i, --run) {
+      seed = seed * 1664525u + 1013904223u;
+      if (run == 0) {
+        run = (seed >> 8) % 64 == 0 ? 250 + (seed >> 16) % 50 : 1 + (seed >> 16) % 6;
+        value = static_cast<uint8_t>(seed >> 24);
+      }
+      raw[i] = size == 2000001 ? value
+               : size == 2500000 ? static_cast<uint8_t>(seed >> 24)
+                                 : static_cast<uint8_t>((i * 7) ^ (i >> 9));
+    }
+    std::vector<uint8_t> packed;
+    const std::vector<uint8_t> library = LibraryBz2(raw);
+    for (int threads : {1, 2, 8}) {
+      if (threads < 8 && size != 2500000) continue;
+      TThreadLimit limit(threads);
+      packed = Bz2(raw);
+      ASSERT_EQ(packed, library) << size << " bytes on " << threads << " threads";
+    }
     ASSERT_GE(packed.size(), 4u);
     EXPECT_EQ(std::string(packed.begin(), packed.begin() + 4), "BZh9");
     WriteFileBytes(dir / "a.bz2", packed);
