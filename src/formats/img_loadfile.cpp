@@ -188,7 +188,7 @@ void ReadAheadThread(std::shared_ptr<TReadAhead> R) {
 std::shared_ptr<TReadAhead> TakeReadAhead(const std::string& FileName) {
   std::shared_ptr<TReadAhead> R = std::move(PendingReadAhead());
   PendingReadAhead() = nullptr;
-  // One for another name is left to finish and free itself.
+  // One for another name is left to finish and free itself (the program waits for it at its end).
   if (!R || R->FileName != FileName) return nullptr;
   {
     std::unique_lock<std::mutex> Guard(R->Lock);
