@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "formats_startup.h"
+#include "img_loadfile.h"
 #include "qt_clipboard.h"
 #include "qt_messagebox.h"
 #include "raster_microtiles.h"
@@ -52,5 +53,6 @@ int main(int argc, char** argv) {
   TraceStep("startup-returned");
   App.exec();
   FinalizeApp(Form);
+  WaitForReadAhead();
   return 0;
 }

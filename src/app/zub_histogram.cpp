@@ -55,6 +55,8 @@ TzubHistogram::~TzubHistogram() {
   jobs_->Finished.wait(lock, [this] { return jobs_->Running == 0; });
 }
 
+size_t TzubHistogram::CopiedPixels() const { return copy_ ? copy_->Count : 0; }
+
 int32_t TzubHistogram::PendingCounts() const {
   std::lock_guard<std::mutex> lock(jobs_->Lock);
   return jobs_->Running;
@@ -65,6 +67,7 @@ void TzubHistogram::Recount() {
   const uint64_t generation = ++generation_;
   if (b == nullptr || b->Empty() || b->Bits() == nullptr) {
     counts_.reset();
+    copy_.reset();
     update();
     return;
   }
@@ -117,6 +120,12 @@ void TzubHistogram::CheckBox1Click(int32_t Tag, bool Checked) {
 void TzubHistogram::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   Recount();
+}
+
+void TzubHistogram::hideEvent(QHideEvent* Event) {
+  // A worker still counting keeps the copy until it is done.
+  copy_.reset();
+  QWidget::hideEvent(Event);
 }
 
 void TzubHistogram::paintEvent(QPaintEvent*) {

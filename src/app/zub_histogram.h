@@ -33,6 +33,9 @@ class TzubHistogram : public QWidget {
   const std::optional<THistogramCounts>& Counts() const { return counts_; }
   // Workers started and not yet back.
   int32_t PendingCounts() const;
+  // The pixels of the copy kept for the next count: none while the window is
+  // hidden or the picture empty.
+  size_t CopiedPixels() const;
 
   QCheckBox* CheckBox[4] = {};
   static constexpr int kClientWidth = 266;
@@ -40,6 +43,7 @@ class TzubHistogram : public QWidget {
  protected:
   void paintEvent(QPaintEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
+  void hideEvent(QHideEvent* Event) override;
 
  private:
   struct TJobs;
@@ -51,6 +55,8 @@ class TzubHistogram : public QWidget {
   std::optional<THistogramCounts> counts_;
   std::shared_ptr<TJobs> jobs_;
   // The last copy counted; the next count reuses it once no worker holds it.
+  // A copy of a picture since closed or shrunk, kept for a window nobody
+  // looks at, would hold a whole picture's memory to the end of the run.
   std::shared_ptr<TPixelCopy> copy_;
   uint64_t generation_ = 0;
 };

@@ -186,6 +186,9 @@ void TZubDocument::ResetDocument() {
   if (fEditor.gImageUndo) fEditor.gImageUndo->Clear();
   TCustomImage32& View = fEditor.View();
   View.Bitmap()->SetSize(0, 0);
+  // The work bitmap holds the picture before the last command (the write-back
+  // swaps it out); every command fills it anew.
+  if (fEditor.gWork) fEditor.gWork->SetSize(0, 0);
   fEditor.gSelectedLayer = nullptr;
   fEditor.gSelection = nullptr;
   View.Layers()->Clear();
@@ -390,6 +393,7 @@ bool TZubDocument::CloseImage() {
   ResetDocument();
   fEditor.gFileName.clear();
   fEditor.gFileSize = 0;
+  fEditor.ReserveForNextCommand();
   EditorUi& Ui = fEditor.Ui();
   Ui.SetMenuVisible("Image1", false);
   Ui.SetMenuVisible("Colors1", false);

@@ -82,7 +82,7 @@ class TZubDocument {
   std::function<void()> OnClosed;           // hides the histogram window
 
   // ---- Commands ---------------------------------------------------------------------
-  // Both undo stores emptied, the image 0 x 0, every layer gone, scale 1,
+  // Both undo stores emptied, the image and the work bitmap 0 x 0, every layer gone, scale 1,
   // and the last file's metadata dropped.
   void ResetDocument();
   // Makes the file the document; false when it does not exist, could not be

@@ -256,9 +256,14 @@ void TEditor::FinishAction(TBitmap32* ViewBitmap) {
 
 void TEditor::ReserveForNextCommand() {
   // Small pictures page in quickly enough; a thread for them would cost more.
+  // The blocks kept for a larger picture, or one since closed, are of no use
+  // to them and would hold its memory to the end of the run.
   constexpr uint64_t kLarge = uint64_t{1} << 22;
   const uint64_t Count = fView.Bitmap()->PixelCount();
-  if (Count < kLarge) return;
+  if (Count < kLarge) {
+    ReservePixelBlocks(0, 0);
+    return;
+  }
   // One block for the next undo snapshot, and one for the work bitmap while
   // it has another size than the document.
   ReservePixelBlocks(Count, gWork->PixelCount() == Count ? 1 : 2);

@@ -4,10 +4,11 @@
 // picture dialogs' previews read it as Netpbm.
 #include "img_loadfile.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <condition_variable>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -80,12 +81,27 @@ TReader FindReader(const std::string& Ext) {
   return Raising<LoadThroughRegistry>;
 }
 
-// A picture read ahead. The reading thread holds it by a shared pointer and
-// is never waited for at exit.
+// What tells one file from another under the same name: a file replaced by
+// another (a rename over it, a copy that kept the old time) is another inode,
+// and one rewritten in place has a new change time, whatever its size and
+// modification time say.
+struct TFileIdentity {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  timespec Modified{};
+  timespec StatusChanged{};
+  bool operator==(const TFileIdentity& O) const {
+    return Device == O.Device && Inode == O.Inode && Size == O.Size && Modified.tv_sec == O.Modified.tv_sec &&
+           Modified.tv_nsec == O.Modified.tv_nsec && StatusChanged.tv_sec == O.StatusChanged.tv_sec &&
+           StatusChanged.tv_nsec == O.StatusChanged.tv_nsec;
+  }
+};
+
+// A picture read ahead. The reading thread holds it by a shared pointer.
 struct TReadAhead {
   std::string FileName;
-  std::filesystem::file_time_type Time{};
-  uintmax_t Size = 0;
+  TFileIdentity Identity;
   TBitmap32 Picture;
   std::unique_ptr<TimgData> Data;
   bool HasExif = false;
@@ -101,15 +117,30 @@ std::shared_ptr<TReadAhead>& PendingReadAhead() {
   return Pending;
 }
 
-// The file's size and time, so that a picture read ahead is not taken for a
-// file that changed since.
-bool FileIdentity(const std::string& Name, std::filesystem::file_time_type& Time, uintmax_t& Size) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(Name, ec)) return false;
-  Time = std::filesystem::last_write_time(Name, ec);
-  if (ec) return false;
-  Size = std::filesystem::file_size(Name, ec);
-  return !ec;
+// Readers still running, so that the program can wait for them before the
+// statics they use (the format registry, the pixel reserve, the thread
+// pool) are destroyed at its end.
+struct TReadAheadThreads {
+  std::mutex Lock;
+  std::condition_variable Done;
+  int32_t Running = 0;
+};
+
+TReadAheadThreads& ReadAheadThreads() {
+  static TReadAheadThreads Threads;
+  return Threads;
+}
+
+// So that a picture read ahead is not taken for a file that changed since.
+bool FileIdentity(const std::string& Name, TFileIdentity& Identity) {
+  struct stat St {};
+  if (::stat(Name.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return false;
+  Identity.Device = St.st_dev;
+  Identity.Inode = St.st_ino;
+  Identity.Size = St.st_size;
+  Identity.Modified = St.st_mtim;
+  Identity.StatusChanged = St.st_ctim;
+  return true;
 }
 
 // Damaged metadata never costs the user the picture; the picture then has
@@ -129,7 +160,7 @@ std::unique_ptr<TimgData> ReadMetadata(const std::string& FileName, bool& HasExi
 void ReadAhead(const std::shared_ptr<TReadAhead>& R) {
   bool Ok = false;
   try {
-    if (FileIdentity(R->FileName, R->Time, R->Size)) {
+    if (FileIdentity(R->FileName, R->Identity)) {
       Ok = FindReader(LowerFileExtension(R->FileName))(R->FileName, R->Picture);
       if (Ok) R->Data = ReadMetadata(R->FileName, R->HasExif);
     }
@@ -142,20 +173,29 @@ void ReadAhead(const std::shared_ptr<TReadAhead>& R) {
   R->Done.notify_all();
 }
 
+void ReadAheadThread(std::shared_ptr<TReadAhead> R) {
+  ReadAhead(R);
+  // A picture nobody took is freed here, before the program may end.
+  R.reset();
+  TReadAheadThreads& Threads = ReadAheadThreads();
+  std::lock_guard<std::mutex> Guard(Threads.Lock);
+  --Threads.Running;
+  Threads.Done.notify_all();
+}
+
 // The picture read ahead for FileName, when there is one that is still
 // what the file holds; any read ahead is used up by the call.
 std::shared_ptr<TReadAhead> TakeReadAhead(const std::string& FileName) {
   std::shared_ptr<TReadAhead> R = std::move(PendingReadAhead());
   PendingReadAhead() = nullptr;
-  // One for another name is left to finish and free itself.
+  // One for another name is left to finish and free itself (the program waits for it at its end).
   if (!R || R->FileName != FileName) return nullptr;
   {
     std::unique_lock<std::mutex> Guard(R->Lock);
     R->Done.wait(Guard, [&R] { return R->Finished; });
   }
-  std::filesystem::file_time_type Time;
-  uintmax_t Size = 0;
-  if (!R->Ok || !FileIdentity(FileName, Time, Size) || Time != R->Time || Size != R->Size) return nullptr;
+  TFileIdentity Now;
+  if (!R->Ok || !FileIdentity(FileName, Now) || !(Now == R->Identity)) return nullptr;
   return R;
 }
 
@@ -174,12 +214,26 @@ void ReadImageFileAhead(const std::string& FileName) {
   if (Ext != ".png" && Ext != ".jpg" && Ext != ".jpeg") return;
   auto R = std::make_shared<TReadAhead>();
   R->FileName = FileName;
+  TReadAheadThreads& Threads = ReadAheadThreads();
+  {
+    std::lock_guard<std::mutex> Guard(Threads.Lock);
+    ++Threads.Running;
+  }
   try {
-    std::thread(ReadAhead, R).detach();
+    std::thread(ReadAheadThread, R).detach();
   } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> Guard(Threads.Lock);
+    --Threads.Running;
     return;  // LoadImageFile reads it then
   }
   PendingReadAhead() = R;
+}
+
+void WaitForReadAhead() {
+  PendingReadAhead() = nullptr;
+  TReadAheadThreads& Threads = ReadAheadThreads();
+  std::unique_lock<std::mutex> Guard(Threads.Lock);
+  Threads.Done.wait(Guard, [&Threads] { return Threads.Running == 0; });
 }
 
 std::string LowerFileExtension(const std::string& FileName) {

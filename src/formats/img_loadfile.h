@@ -29,6 +29,11 @@ std::vector<std::string> LoadImageFileExtensions();
 // which report by raising, are read ahead; other names are left alone.
 void ReadImageFileAhead(const std::string& FileName);
 
+// Drops the picture read ahead, if any, and waits for every reader still
+// running, also one whose picture was not taken. The program calls it before
+// it ends: a reader left running would use statics being destroyed.
+void WaitForReadAhead();
+
 // The lower-cased extension of FileName with its dot, taken after the last
 // path delimiter; empty when there is none.
 std::string LowerFileExtension(const std::string& FileName);

@@ -257,11 +257,21 @@ TEST_F(Dialogs, HistogramCountsOnItsWorkerAndDrawsTheSpikes) {
   EXPECT_EQ(shot.pixelColor(124, 60), QColor(255, 255, 0));  // the mean marker
   EXPECT_NE(shot.pixelColor(55, 9), QColor(0, 0, 255));  // blue is off
 
+  // The copy kept for the next count goes with the window out of sight, and
+  // with the picture.
+  EXPECT_EQ(h->CopiedPixels(), 2400u);
+  HideHistogram();
+  EXPECT_EQ(h->CopiedPixels(), 0u);
+  ShowHistogram();
+  WaitForCounts(h);
+  EXPECT_EQ(h->CopiedPixels(), 2400u);
+
   // An empty picture draws the frame only.
   TBitmap32 empty;
   source = &empty;
   RepaintHistogram();
   EXPECT_FALSE(h->Counts());
+  EXPECT_EQ(h->CopiedPixels(), 0u);
   HideHistogram();
   EXPECT_FALSE(HistogramVisible());
   // Freed while a count may still run: the window waits for it.

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "../editor/fake_editor_ui.h"
 #include "../formats/save_harness.h"
@@ -485,6 +487,28 @@ TEST_F(Document, SaveChangesQuestion) {
 }
 
 TEST_F(Document, CloseAndNew) {
+  // The memory kept for the next command on a large picture (a block made
+  // ready, the picture before the command) goes with it, closed or followed
+  // by a small one.
+  const auto ReserveReady = [] {
+    for (int i = 0; i < 5000 && ReservedPixelBlocks() < 1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ReservedPixelBlocks();
+  };
+  for (const bool Close : {true, false}) {
+    SCOPED_TRACE(Close ? "closed" : "small picture");
+    Doc.NewImage(2048, 2048);
+    Modify();
+    ASSERT_EQ(ReserveReady(), 1);
+    ASSERT_EQ(Ed.gWork->Width(), 2048);
+    Ui.Answers = {IDNO};  // not saved
+    if (Close)
+      EXPECT_TRUE(Doc.CloseImage());
+    else
+      Doc.NewImage(7, 5);
+    EXPECT_EQ(ReservedPixelBlocks(), 0);
+    EXPECT_TRUE(Ed.gWork->Empty());
+  }
   Doc.gBackgroundColor = 0x00332211;  // 0x00BBGGRR
   Doc.NewImage(7, 5);
   EXPECT_EQ(Ed.gFileName, "untitled");

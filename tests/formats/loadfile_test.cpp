@@ -5,8 +5,11 @@
 // file of a few bytes claiming a huge picture costs neither memory nor time.
 #include <tiffio.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "alloc_budget.h"
 #include "exif_reader.h"
@@ -292,6 +295,28 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
   SavePNGFromBitmap32(dir / "plain.png", &other, false, false, 0, 9);
   ASSERT_TRUE(LoadImageFile(dir / "plain.png", ahead));
   EXPECT_EQ(PixelsOf(ahead), PixelsOf(other));
+  // Nor is a file replaced, once read ahead, by another of the same size and
+  // modification time (a copy that kept its time, renamed over it).
+  TBitmap32 twin;  // one step from the picture above
+  twin.SetSize(3, 2);
+  twin.Clear(0xFF0000FEu);
+  SavePNGFromBitmap32(dir / "twin.png", &twin, false, false, 0, 9);
+  ASSERT_EQ(std::filesystem::file_size(dir / "twin.png"), std::filesystem::file_size(dir / "plain.png"));
+  std::filesystem::last_write_time(dir / "twin.png", std::filesystem::last_write_time(dir / "plain.png"));
+  ReadImageFileAhead(dir / "plain.png");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // read before it is replaced
+  std::filesystem::rename(dir / "twin.png", dir / "plain.png");
+  ASSERT_TRUE(LoadImageFile(dir / "plain.png", ahead));
+  EXPECT_EQ(PixelsOf(ahead), PixelsOf(twin));
+  // One never taken: the program's end waits until its reader has made the
+  // picture (in the block kept for its size) and let it go.
+  ReservePixelBlocks(6, 1);
+  for (int i = 0; i < 5000 && ReservedPixelBlocks() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(ReservedPixelBlocks(), 1);
+  ReadImageFileAhead(dir / "plain.png");
+  WaitForReadAhead();
+  EXPECT_EQ(ReservedPixelBlocks(), 0);
+  ReservePixelBlocks(0, 0);
 }
 
 // Files of a few bytes claiming pictures their data could never fill are
