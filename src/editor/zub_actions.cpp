@@ -688,16 +688,16 @@ int32_t TEditorActions::SetBackgroundAlphaZero(const TActionArgument&) {
   return arWriteBack;
 }
 
-int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
-  TBitmap32* w = fEditor.gWork.get();
-  const int32_t hw = w->Width() >> 1, hh = w->Height() >> 1;
+void FeatherAlpha(TBitmap32* Bmp) {
+  if (Bmp == nullptr) return;
+  const int32_t hw = Bmp->Width() >> 1, hh = Bmp->Height() >> 1;
   // One pixel wide or high: no centre to feather from (and a zero scale).
-  if (hw == 0 || hh == 0) return arWriteBack;
+  if (hw == 0 || hh == 0) return;
   const long double sx = hw / 128.0L, sy = hh / 128.0L;
-  for (int32_t y = 0; y < w->Height(); ++y) {
-    TColor32* row = w->RowPtr(y);
+  for (int32_t y = 0; y < Bmp->Height(); ++y) {
+    TColor32* row = Bmp->RowPtr(y);
     const long double dy = (hh - y) / sy;
-    for (int32_t x = 0; x < w->Width(); ++x) {
+    for (int32_t x = 0; x < Bmp->Width(); ++x) {
       const long double dx = (hw - x) / sx;
       const int64_t d = RoundEven(std::sqrt(dx * dx + dy * dy));
       const long double f = static_cast<long double>(std::max<int64_t>(255 - d, 0)) / 255;
@@ -705,6 +705,10 @@ int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
       row[x] = (row[x] & 0x00FFFFFFu) | (static_cast<TColor32>(a) << 24);
     }
   }
+}
+
+int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
+  FeatherAlpha(fEditor.gWork.get());
   return arWriteBack;
 }
 
