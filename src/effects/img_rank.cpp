@@ -272,7 +272,7 @@ TColor32 WindowDeviation(TColor32* Buffer, int32_t N) {
   int32_t V[3];
   for (int c = 0; c < 3; ++c) {
     const int64_t Var = (N * Q[c] - S[c] * S[c]) / N;
-    V[c] = ClampToByte64(static_cast<int64_t>(std::nearbyint(std::sqrt(static_cast<long double>(Var)))));
+    V[c] = ClampToByte64(static_cast<int64_t>(RoundHalfEven(std::sqrt(static_cast<long double>(Var)))));
   }
   return Pack(V[0], V[1], V[2]);
 }

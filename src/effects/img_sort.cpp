@@ -174,7 +174,7 @@ int32_t PixelSortKey(TColor32 C, int32_t Key) {
   const float V = Key == 5 ? H : (Key == 6 ? S : L);
   // The product is formed in extended precision: in float, pure yellow's hue
   // (1/6 stored as a float, a hair above) would round to 42 instead of 43.
-  return static_cast<int32_t>(std::nearbyint(static_cast<long double>(V) * 255));
+  return static_cast<int32_t>(RoundHalfEven(static_cast<long double>(V) * 255));
 }
 
 void CombSortPixels(TColor32* Pixels, int32_t* Keys, int64_t N) {

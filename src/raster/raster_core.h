@@ -7,6 +7,7 @@
 #include <any>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,6 +97,20 @@ constexpr int32_t IntensityOf(TColor32 C) {
 constexpr TColor32 SetAlphaOf(TColor32 C, int32_t NewAlpha) {
   const int32_t a = NewAlpha < 0 ? 0 : (NewAlpha > 255 ? 255 : NewAlpha);
   return (C & 0x00FFFFFFu) | (static_cast<TColor32>(a) << 24);
+}
+
+// The integer nearest V, ties to even, as nearbyint gives it, without the
+// library call's save and restore of the floating-point state (which costs
+// more than the rest of a colour conversion). Below 2^63 in magnitude, V
+// plus 2^63 (with V's sign) has no bits under the units, so the addition
+// itself rounds; larger values are integers already.
+inline long double RoundHalfEven(long double V) {
+  constexpr long double Big = 9223372036854775808.0L;  // 2^63
+  if (!(V < Big && V > -Big)) return V;
+  const long double Shift = V < 0 ? -Big : Big;
+  const long double R = (V + Shift) - Shift;
+  // A result of 0 keeps V's sign, as nearbyint's does.
+  return R == 0 ? (std::signbit(V) ? -0.0L : 0.0L) : R;
 }
 
 // H, S and L in 0..1; the result is opaque.
