@@ -245,34 +245,34 @@ void EffectTwirl(TBitmap32* Dst, TBitmap32* Src, int32_t Type, float Amount) {
   const long double R0 = std::nearbyint(std::hypot(static_cast<long double>(Cx), static_cast<long double>(Cy)));
   const long double A = Amount, K = A + 1;
   ParallelRows(0, H, HeavyRows(W), [&](int32_t FirstRow, int32_t LastRow) {
-  for (int32_t y = FirstRow; y < LastRow; ++y) {
-    TColor32* Row = Dst->RowPtr(y);
-    for (int32_t x = 0; x < W; ++x) {
-      TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
-      long double Rho = P.Radius, Theta = P.Angle;
-      // The ratios are real divisions. m is 0 on an image one pixel wide or
-      // high, R0 on a single pixel, k for Amount -1; such a change, like an
-      // inverse cosine beyond 1, has no value and is dropped for the pixel.
-      switch (Type) {
-        case 1: Theta = Theta + Rho * Rho / M * A * A; break;
-        case 2: Theta = Theta + Rho / M * A * A * A; break;
-        case 3: Theta = std::acos(Rho / R0) * K + (Theta - Pi / 8); break;
-        case 4: Theta = std::asin(Rho / R0) * K + (Theta - 3 * Pi / 8); break;
-        case 5: Theta = Theta + std::sin(Rho / K / (M / 128)) * K * Pi / 32; break;
-        case 6: Theta = Theta + std::cos(Rho / K / (M / 128)) * K * Pi / 32; break;
-        case 7: Rho = Rho + std::sin(Rho / K) * (A / 2 + 3); break;
-        case 8: Rho = Rho + std::cos(Rho / K) * (A / 2 + 3); break;
-        case 9: Rho = Rho + std::sin(Theta * K) * M / K; break;
-        default: break;
+    for (int32_t y = FirstRow; y < LastRow; ++y) {
+      TColor32* Row = Dst->RowPtr(y);
+      for (int32_t x = 0; x < W; ++x) {
+        TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
+        long double Rho = P.Radius, Theta = P.Angle;
+        // The ratios are real divisions. m is 0 on an image one pixel wide or
+        // high, R0 on a single pixel, k for Amount -1; such a change, like an
+        // inverse cosine beyond 1, has no value and is dropped for the pixel.
+        switch (Type) {
+          case 1: Theta = Theta + Rho * Rho / M * A * A; break;
+          case 2: Theta = Theta + Rho / M * A * A * A; break;
+          case 3: Theta = std::acos(Rho / R0) * K + (Theta - Pi / 8); break;
+          case 4: Theta = std::asin(Rho / R0) * K + (Theta - 3 * Pi / 8); break;
+          case 5: Theta = Theta + std::sin(Rho / K / (M / 128)) * K * Pi / 32; break;
+          case 6: Theta = Theta + std::cos(Rho / K / (M / 128)) * K * Pi / 32; break;
+          case 7: Rho = Rho + std::sin(Rho / K) * (A / 2 + 3); break;
+          case 8: Rho = Rho + std::cos(Rho / K) * (A / 2 + 3); break;
+          case 9: Rho = Rho + std::sin(Theta * K) * M / K; break;
+          default: break;
+        }
+        if (std::isfinite(Rho) && std::isfinite(Theta)) {
+          P.Radius = Rho;
+          P.Angle = Theta;
+        }
+        const TFloatPoint Dxy = PolarToCartesian(P);
+        Row[x] = Sample(C, Cx + static_cast<long double>(Dxy.X), Cy + static_cast<long double>(Dxy.Y));
       }
-      if (std::isfinite(Rho) && std::isfinite(Theta)) {
-        P.Radius = Rho;
-        P.Angle = Theta;
-      }
-      const TFloatPoint Dxy = PolarToCartesian(P);
-      Row[x] = Sample(C, Cx + static_cast<long double>(Dxy.X), Cy + static_cast<long double>(Dxy.Y));
     }
-  }
   });
   Dst->Changed();
 }
@@ -284,22 +284,22 @@ void EffectRound(TBitmap32* Bmp) {
   Bmp->ClearToColor(0xFF000000u);
   const int32_t W = Bmp->Width(), H = Bmp->Height();
   ParallelRows(0, H, HeavyRows(W), [&](int32_t First, int32_t Last) {
-  for (int32_t y = First; y < Last; ++y) {
-    TColor32* Row = Bmp->RowPtr(y);
-    for (int32_t x = 0; x < W; ++x) {
-      const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
-      TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
-      if (U.X != 0 && U.Y != 0) {
-        TPolarPoint P = CartesianToPolar(U);
-        const long double Rho = P.Radius;
-        const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
-                                       Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
-        P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
-        Px = UnitToPixel(PolarToCartesian(P), W, H);
+    for (int32_t y = First; y < Last; ++y) {
+      TColor32* Row = Bmp->RowPtr(y);
+      for (int32_t x = 0; x < W; ++x) {
+        const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
+        TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
+        if (U.X != 0 && U.Y != 0) {
+          TPolarPoint P = CartesianToPolar(U);
+          const long double Rho = P.Radius;
+          const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
+                                         Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
+          P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+          Px = UnitToPixel(PolarToCartesian(P), W, H);
+        }
+        Row[x] = C->GetPixelBilinear(Px.X, Px.Y);
       }
-      Row[x] = C->GetPixelBilinear(Px.X, Px.Y);
     }
-  }
   });
   Bmp->Changed();
 }
