@@ -7,6 +7,7 @@
 #include <numbers>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "img_common.h"
 #include "raster_blend.h"
@@ -283,7 +284,11 @@ void EffectRound(TBitmap32* Bmp) {
   CopyBitmap(C.get(), Bmp, true);
   Bmp->ClearToColor(0xFF000000u);
   const int32_t W = Bmp->Width(), H = Bmp->Height();
+  // Columns x and W - x lie at unit positions of opposite sign and equal
+  // size (the quotients are exact negatives), so they share their radius and
+  // its power, the costliest call here: the right half takes the left's.
   ParallelRows(0, H, HeavyRows(W), [&](int32_t First, int32_t Last) {
+    std::vector<long double> Stretched(static_cast<size_t>(W));
     for (int32_t y = First; y < Last; ++y) {
       TColor32* Row = Bmp->RowPtr(y);
       for (int32_t x = 0; x < W; ++x) {
@@ -291,10 +296,15 @@ void EffectRound(TBitmap32* Bmp) {
         TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
         if (U.X != 0 && U.Y != 0) {
           TPolarPoint P = CartesianToPolar(U);
-          const long double Rho = P.Radius;
-          const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
-                                         Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
-          P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+          if (W - x < x) {
+            P.Radius = Stretched[static_cast<size_t>(W - x)];
+          } else {
+            const long double Rho = P.Radius;
+            const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
+                                           Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
+            P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+            Stretched[static_cast<size_t>(x)] = P.Radius;
+          }
           Px = UnitToPixel(PolarToCartesian(P), W, H);
         }
         Row[x] = C->GetPixelBilinear(Px.X, Px.Y);
