@@ -147,7 +147,19 @@ void CombSortWide(TColor32* Pixels, int32_t* Keys, int64_t N) {
       E[i] = (uint64_t{static_cast<uint32_t>(Keys[i]) ^ 0x80000000u} << 32) | i;
   });
   GapPasses<uint64_t, 32>(E.data(), N);
-  std::stable_sort(E.begin(), E.end(), [](uint64_t A, uint64_t B) { return (A >> 32) < (B >> 32); });
+  const auto [Lo, Hi] = std::minmax_element(Keys, Keys + N);
+  if (int64_t{*Hi} - *Lo < 65536) {
+    // Few distinct keys (a byte key shared by most pixels): counted into place.
+    const uint32_t Low = static_cast<uint32_t>(*Lo) ^ 0x80000000u;
+    std::vector<size_t> Next(static_cast<size_t>(int64_t{*Hi} - *Lo) + 2, 0);
+    for (uint64_t V : E) ++Next[(V >> 32) - Low + 1];
+    for (size_t k = 1; k < Next.size(); ++k) Next[k] += Next[k - 1];
+    std::vector<uint64_t> Sorted(E.size());
+    for (uint64_t V : E) Sorted[Next[(V >> 32) - Low]++] = V;
+    E.swap(Sorted);
+  } else {
+    std::stable_sort(E.begin(), E.end(), [](uint64_t A, uint64_t B) { return (A >> 32) < (B >> 32); });
+  }
   const std::vector<TColor32> Old(Pixels, Pixels + N);
   ParallelSpans(E.size(), size_t{1} << 16, [&](size_t First, size_t Last) {
     for (size_t i = First; i < Last; ++i) {

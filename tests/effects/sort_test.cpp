@@ -49,12 +49,15 @@ TEST(SortPixels, SameOrderAsThePlainCombSort) {
         SortPixels(B->Bits(), static_cast<int64_t>(B->PixelCount()), Key);
         ASSERT_EQ(Pixels(*B), Want) << C.W << "x" << C.H << " key " << Key << " on " << Threads;
       }
-  // Signed keys of any size take the wide elements.
+  // Signed keys of any size take the wide elements; few distinct keys are
+  // counted into place, many are merged.
   std::mt19937 Rng(3);
-  for (size_t N : {size_t{2}, size_t{9}, size_t{100000}}) {
+  for (auto [N, Range] : {std::pair{size_t{2}, 2001u}, {size_t{9}, 2001u}, {size_t{100000}, 2001u}, {size_t{100000}, 0u}}) {
     std::vector<TColor32> P(N), WantP;
     std::vector<int32_t> K(N), WantK;
-    for (size_t i = 0; i < N; ++i) P[i] = static_cast<TColor32>(i), K[i] = static_cast<int32_t>(Rng() % 2001) - 1000;
+    for (size_t i = 0; i < N; ++i)
+      P[i] = static_cast<TColor32>(i),
+      K[i] = Range ? static_cast<int32_t>(Rng() % Range) - 1000 : static_cast<int32_t>(Rng() % 3000) * 1000003;
     WantP = P, WantK = K;
     ReferenceCombSort(WantP, WantK);
     CombSortPixels(P.data(), K.data(), static_cast<int64_t>(N));
