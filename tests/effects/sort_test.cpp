@@ -57,7 +57,7 @@ TEST(SortPixels, SameOrderAsThePlainCombSort) {
     std::vector<int32_t> K(N), WantK;
     for (size_t i = 0; i < N; ++i)
       P[i] = static_cast<TColor32>(i),
-      K[i] = Range ? static_cast<int32_t>(Rng() % Range) - 1000 : static_cast<int32_t>(Rng() % 3000) * 1000003;
+      K[i] = Range ? static_cast<int32_t>(Rng() % Range) - 1000 : static_cast<int32_t>(Rng() % 3000 * 1000003u);
     WantP = P, WantK = K;
     ReferenceCombSort(WantP, WantK);
     CombSortPixels(P.data(), K.data(), static_cast<int64_t>(N));
