@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -101,11 +102,16 @@ constexpr TColor32 SetAlphaOf(TColor32 C, int32_t NewAlpha) {
 
 // The integer nearest V, ties to even, as nearbyint gives it, without the
 // library call's save and restore of the floating-point state (which costs
-// more than the rest of a colour conversion). Below 2^63 in magnitude, V
-// plus 2^63 (with V's sign) has no bits under the units, so the addition
-// itself rounds; larger values are integers already.
+// more than the rest of a colour conversion). With a p-bit significand
+// (64 in extended precision), V plus 2^(p-1) with V's sign has no bits under
+// the units when |V| < 2^(p-1), so the addition itself rounds; larger values
+// are integers already.
 inline long double RoundHalfEven(long double V) {
-  constexpr long double Big = 9223372036854775808.0L;  // 2^63
+  constexpr long double Big = [] {
+    long double B = 1;
+    for (int i = 1; i < std::numeric_limits<long double>::digits; ++i) B *= 2;
+    return B;
+  }();
   if (!(V < Big && V > -Big)) return V;
   const long double Shift = V < 0 ? -Big : Big;
   const long double R = (V + Shift) - Shift;
