@@ -19,11 +19,16 @@
 
 #include "img_comp.h"
 #include "img_conv.h"
+#include "img_effects.h"
 #include "img_lut.h"
+#include "img_nr.h"
 #include "img_rank.h"
+#include "img_sort.h"
 #include "raster_parallel.h"
 #include "test_startup.h"
 #include "vips_peer.h"
+#include "zub_actions.h"
+#include "zub_params.h"
 
 namespace {
 
@@ -170,6 +175,58 @@ VEMRA_EFFECT(BM_Median3x3Flat);
 VEMRA_EFFECT(BM_ApplyLut3);
 VEMRA_EFFECT(BM_Greyscale);
 VEMRA_EFFECT(BM_CopyPicture);
+
+// ---- Menu items as their callbacks run them ----------------------------------------------
+// Each row is one menu command's callback on the picture: the routine and the
+// numbers the callback passes, a parameter dialog at the values it opens
+// with (every slider 0, clamped to its range; channel boxes checked) and the
+// alpha gauge at its start value 255. The command engine's copies are not timed.
+
+TParamValues DialogDefaults(int32_t Kind) {
+  TParamValues V;
+  if (Kind == 11) V.P2 = 1;  // the twirl's type slider starts at its minimum
+  return V;
+}
+
+void RunDialogKind(benchmark::State& State, int32_t Kind) {
+  RunOnCopy(State, [Kind](TBitmap32& B) { ApplyParamEffect(Kind, &B, &B, DialogDefaults(Kind), 0xFF000000u, 0xFFFFFFFFu); });
+}
+
+struct TMenuRow {
+  const char* Name;
+  std::function<void(benchmark::State&)> Run;
+};
+
+const TMenuRow kMenuRows[] = {
+    {"Menu/SortByIntensity", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 0); }); }},
+    {"Menu/SortByRed", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 1); }); }},
+    {"Menu/SortByGreen", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 2); }); }},
+    {"Menu/SortByBlue", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 3); }); }},
+    {"Menu/SortByAlpha", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 4); }); }},
+    {"Menu/SortByHue", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 5); }); }},
+    {"Menu/SortBySaturation", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 6); }); }},
+    {"Menu/SortByLuminance", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), 7); }); }},
+    {"Menu/Mandelbrot", [](benchmark::State& S) { RunDialogKind(S, 12); }},
+    {"Menu/Round", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { EffectRound(&B); }); }},
+    {"Menu/Twirl", [](benchmark::State& S) { RunDialogKind(S, 11); }},
+    {"Menu/Hole", [](benchmark::State& S) { RunDialogKind(S, 10); }},
+    {"Menu/HueSaturationLuminance", [](benchmark::State& S) { RunDialogKind(S, 6); }},
+    {"Menu/Sobel", [](benchmark::State& S) { RunDialogKind(S, 4); }},
+    {"Menu/Prewitt", [](benchmark::State& S) { RunDialogKind(S, 5); }},
+    {"Menu/Kuwahara", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { KuwaharaFilter(&B, 1, 255); }); }},
+    {"Menu/StdDev", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { DeviationFilter(&B, 1, 255); }); }},
+    {"Menu/Feather", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { FeatherAlpha(&B); }); }},
+    {"Menu/NoiseReduction", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { ReduceNoise(&B, 255); }); }},
+    {"Menu/RgbToHsl", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { RgbToHslBytes(&B); }); }},
+    {"Menu/HslToRgb", [](benchmark::State& S) { RunOnCopy(S, [](TBitmap32& B) { HslBytesToRgb(&B); }); }},
+};
+
+const bool kMenuRegistered = [] {
+  for (const TMenuRow& Row : kMenuRows)
+    // One run each (the slowest take seconds); --benchmark_repetitions gives more.
+    benchmark::RegisterBenchmark(Row.Name, Row.Run)->Arg(1)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+  return true;
+}();
 
 // ---- libvips through its C API -------------------------------------------------------
 

@@ -31,6 +31,7 @@
 #include "platform_messagebox.h"
 #include "raster_filterindex.h"
 #include "raster_filters.h"
+#include "raster_parallel.h"
 #include "raster_resamplers.h"
 #include "zub_encrypt.h"
 
@@ -94,7 +95,7 @@ void EachPixel(TBitmap32* Bmp, F&& PerPixel) {
 }
 
 // Round of extended precision, ties to even.
-int64_t RoundEven(long double V) { return static_cast<int64_t>(std::nearbyint(V)); }
+int64_t RoundEven(long double V) { return static_cast<int64_t>(RoundHalfEven(V)); }
 
 constexpr long double kPi = 3.141592653589793238462643383279502884L;
 
@@ -688,23 +689,38 @@ int32_t TEditorActions::SetBackgroundAlphaZero(const TActionArgument&) {
   return arWriteBack;
 }
 
-int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
-  TBitmap32* w = fEditor.gWork.get();
-  const int32_t hw = w->Width() >> 1, hh = w->Height() >> 1;
+void FeatherAlpha(TBitmap32* Bmp) {
+  if (Bmp == nullptr) return;
+  const int32_t hw = Bmp->Width() >> 1, hh = Bmp->Height() >> 1;
   // One pixel wide or high: no centre to feather from (and a zero scale).
-  if (hw == 0 || hh == 0) return arWriteBack;
+  if (hw == 0 || hh == 0) return;
   const long double sx = hw / 128.0L, sy = hh / 128.0L;
-  for (int32_t y = 0; y < w->Height(); ++y) {
-    TColor32* row = w->RowPtr(y);
-    const long double dy = (hh - y) / sy;
-    for (int32_t x = 0; x < w->Width(); ++x) {
-      const long double dx = (hw - x) / sx;
-      const int64_t d = RoundEven(std::sqrt(dx * dx + dy * dy));
-      const long double f = static_cast<long double>(std::max<int64_t>(255 - d, 0)) / 255;
-      const int64_t a = RoundEven((row[x] >> 24) * f);
-      row[x] = (row[x] & 0x00FFFFFFu) | (static_cast<TColor32>(a) << 24);
-    }
+  // The new alpha depends on the rounded distance d (all alike from 255 on)
+  // and the old alpha only: one table, each entry computed as for a pixel.
+  std::vector<std::array<uint8_t, 256>> scaled(256);
+  for (int64_t d = 0; d < 256; ++d) {
+    const long double f = static_cast<long double>(std::max<int64_t>(255 - d, 0)) / 255;
+    for (uint32_t alpha = 0; alpha < 256; ++alpha)
+      scaled[static_cast<size_t>(d)][alpha] = static_cast<uint8_t>(RoundEven(alpha * f));
   }
+  const int32_t w = Bmp->Width();
+  std::vector<long double> dxs(static_cast<size_t>(w));
+  for (int32_t x = 0; x < w; ++x) dxs[static_cast<size_t>(x)] = (hw - x) / sx;
+  ParallelRows(0, Bmp->Height(), RowsPerTask(int64_t{w} * 8), [&](int32_t first, int32_t last) {
+    for (int32_t y = first; y < last; ++y) {
+      TColor32* row = Bmp->RowPtr(y);
+      const long double dy = (hh - y) / sy;
+      for (int32_t x = 0; x < w; ++x) {
+        const long double dx = dxs[static_cast<size_t>(x)];
+        const int64_t d = std::min<int64_t>(RoundEven(std::sqrt(dx * dx + dy * dy)), 255);
+        row[x] = (row[x] & 0x00FFFFFFu) | (TColor32{scaled[static_cast<size_t>(d)][row[x] >> 24]} << 24);
+      }
+    }
+  });
+}
+
+int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
+  FeatherAlpha(fEditor.gWork.get());
   return arWriteBack;
 }
 

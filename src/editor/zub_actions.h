@@ -37,6 +37,10 @@ struct TLastKernel {
   int32_t Bias = 0;
 };
 
+// Feather Transparency on Bmp: every alpha scaled down with the distance from
+// the centre, to 0 from 255 steps out (the half sides counting 128 steps).
+void FeatherAlpha(TBitmap32* Bmp);
+
 class TEditorActions {
  public:
   // Registers every callback of the tag table with Editor. The editor must

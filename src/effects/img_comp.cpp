@@ -1,6 +1,7 @@
 // Colour-space conversions on the pixels of a bitmap.
 #include "img_comp.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -30,7 +31,7 @@ inline int32_t IntensityBytes(TColor32 C) {
 
 // round(V * 255) of a 0..1 float, as the packed H/S/L bytes store it.
 inline TColor32 UnitToByte(float V) {
-  return static_cast<TColor32>(ClampToByte64(static_cast<int64_t>(std::nearbyint(static_cast<long double>(V) * 255))));
+  return static_cast<TColor32>(ClampToByte64(static_cast<int64_t>(RoundHalfEven(static_cast<long double>(V) * 255))));
 }
 
 // A percentage turned into a 32-bit float factor (100 + p) / 100.
@@ -210,7 +211,14 @@ void HslScale(TBitmap32* Dst, TBitmap32* Src, int32_t HuePercent, int32_t SatPer
     const TColor32* S = Src->Bits();
     TColor32* D = Dst->Bits();
     const size_t N = Src->PixelCount();
+    // Factors of 1 leave H, S and L as they are, and every colour comes back
+    // from its H, S and L exactly: the result is Src itself.
+    const bool Unchanged = Fh == 1.0f && Fs == 1.0f && Fl == 1.0f;
     ParallelSpans(N, 1 << 14, [&](size_t First, size_t Last) {
+      if (Unchanged) {
+        if (D != S) std::copy(S + First, S + Last, D + First);
+        return;
+      }
       for (size_t i = First; i < Last; ++i) {
         const TColor32 Px = S[i];
         float H = 0, Sa = 0, L = 0;

@@ -442,28 +442,36 @@ void EdgeMagnitude(TBitmap32* Dst, TBitmap32* Src, const int32_t* Kernel1, const
   const int32_t Wc = 255 - W;
   if (Dst == nullptr || Src == nullptr || Kernel1 == nullptr || Kernel2 == nullptr) return;
   if (HasPixels(Src)) {
+    // With a weight of 0 the gradients are multiplied by 0: they need not be made.
     auto Ga = std::make_unique<TBitmap32>();
     auto Gb = std::make_unique<TBitmap32>();
-    CopyBitmap(Ga.get(), Src, true);
-    Convolve3x3(Kernel1, Divisor1, Ga.get(), 0);
-    CopyBitmap(Gb.get(), Src, false);
-    Convolve3x3(Kernel2, Divisor2, Gb.get(), 0);
+    if (W != 0) {
+      CopyBitmap(Ga.get(), Src, true);
+      Convolve3x3(Kernel1, Divisor1, Ga.get(), 0);
+      CopyBitmap(Gb.get(), Src, false);
+      Convolve3x3(Kernel2, Divisor2, Gb.get(), 0);
+    }
     ResizeLike(Dst, Src);
-    // m = trunc(sqrt(a*a + b*b)) depends on two bytes only.
+    // m = trunc(sqrt(a*a + b*b)) depends on two bytes only: one table.
+    std::vector<uint8_t> Magnitude(W != 0 ? 65536 : 0);
+    for (int32_t a = 0; a < 256 && W != 0; ++a)
+      for (int32_t b = 0; b < 256; ++b)
+        Magnitude[static_cast<size_t>(a * 256 + b)] = static_cast<uint8_t>(
+            ClampToByte(static_cast<int32_t>(std::sqrt(static_cast<long double>(a * a + b * b)))));
     const uint8_t* Sa = reinterpret_cast<const uint8_t*>(Ga->Bits());
     const uint8_t* Sb = reinterpret_cast<const uint8_t*>(Gb->Bits());
     const uint8_t* S = reinterpret_cast<const uint8_t*>(Src->Bits());
     uint8_t* D = reinterpret_cast<uint8_t*>(Dst->Bits());
-    const size_t N = Src->PixelCount();
-    for (size_t i = 0; i < N; ++i) {
-      const size_t p = i * 4;
-      for (int c = 0; c < 3; ++c) {
-        const int32_t a = Sa[p + c], b = Sb[p + c];
-        const int32_t M = ClampToByte(static_cast<int32_t>(std::sqrt(static_cast<long double>(a * a + b * b))));
-        D[p + c] = static_cast<uint8_t>((M * W + S[p + c] * Wc) >> 8);
+    ParallelSpans(Src->PixelCount(), size_t{1} << 15, [&](size_t First, size_t Last) {
+      for (size_t i = First; i < Last; ++i) {
+        const size_t p = i * 4;
+        for (int c = 0; c < 3; ++c) {
+          const int32_t M = W != 0 ? Magnitude[static_cast<size_t>(Sa[p + c]) * 256 + Sb[p + c]] : 0;
+          D[p + c] = static_cast<uint8_t>((M * W + S[p + c] * Wc) >> 8);
+        }
+        D[p + 3] = S[p + 3];
       }
-      D[p + 3] = S[p + 3];
-    }
+    });
   } else {
     ResizeLike(Dst, Src);
   }

@@ -7,9 +7,11 @@
 #include <numbers>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "img_common.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ int64_t RandomBelow(int64_t N) { return std::uniform_int_distribution<int64_t>(0
 int32_t RoundToByte(long double V) {
   if (!(V > 0)) return 0;
   if (V >= 255) return 255;
-  return static_cast<int32_t>(std::nearbyint(V));
+  return static_cast<int32_t>(RoundHalfEven(V));
 }
 
 // 255 - rho^Power * 255: opaque at the centre, fading outward.
@@ -46,6 +48,10 @@ int32_t LimitRadius(int32_t Radius) { return std::min(Radius, 0x3FFFFFFF); }
 inline TColor32 Sample(const TBitmap32* C, long double X, long double Y) {
   return C->GetPixelBilinear(static_cast<float>(X), static_cast<float>(Y));
 }
+
+// Rows of a W-pixel picture whose every pixel costs a few calls of the maths
+// library, in pieces small enough to spread over all threads.
+int32_t HeavyRows(int32_t W) { return RowsPerTask(int64_t{W} * 64); }
 
 // The source to read while Dst is written: a copy when they are one bitmap.
 class TSourceCopy {
@@ -207,13 +213,18 @@ void EffectSpray(TBitmap32* Dst, TBitmap32* Src, int32_t Radius) {
 void EffectHoleInPlace(TBitmap32* Bmp, TColor32 Color, float Power) {
   if (!HasPixels(Bmp)) return;
   const int32_t W = Bmp->Width(), H = Bmp->Height();
-  for (int32_t y = 0; y < H; ++y) {
-    TColor32* Row = Bmp->RowPtr(y);
-    for (int32_t x = 0; x < W; ++x) {
-      const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
-      BlendPixelInto(SetAlphaOf(Color, FadeAlpha(CartesianToPolar(U).Radius, Power)), Row[x]);
-    }
-  }
+  // rho^0 is 1 everywhere (0^0 included), so every alpha is 0 and a colour of
+  // alpha 0 leaves the pixel below as it was.
+  if (Power != 0)
+    ParallelRows(0, H, HeavyRows(W), [&](int32_t First, int32_t Last) {
+      for (int32_t y = First; y < Last; ++y) {
+        TColor32* Row = Bmp->RowPtr(y);
+        for (int32_t x = 0; x < W; ++x) {
+          const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
+          BlendPixelInto(SetAlphaOf(Color, FadeAlpha(CartesianToPolar(U).Radius, Power)), Row[x]);
+        }
+      }
+    });
   EndMmx();
   Bmp->Changed();
 }
@@ -234,34 +245,36 @@ void EffectTwirl(TBitmap32* Dst, TBitmap32* Src, int32_t Type, float Amount) {
   const long double M = std::min(Cx, Cy);
   const long double R0 = std::nearbyint(std::hypot(static_cast<long double>(Cx), static_cast<long double>(Cy)));
   const long double A = Amount, K = A + 1;
-  for (int32_t y = 0; y < H; ++y) {
-    TColor32* Row = Dst->RowPtr(y);
-    for (int32_t x = 0; x < W; ++x) {
-      TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
-      long double Rho = P.Radius, Theta = P.Angle;
-      // The ratios are real divisions. m is 0 on an image one pixel wide or
-      // high, R0 on a single pixel, k for Amount -1; such a change, like an
-      // inverse cosine beyond 1, has no value and is dropped for the pixel.
-      switch (Type) {
-        case 1: Theta = Theta + Rho * Rho / M * A * A; break;
-        case 2: Theta = Theta + Rho / M * A * A * A; break;
-        case 3: Theta = std::acos(Rho / R0) * K + (Theta - Pi / 8); break;
-        case 4: Theta = std::asin(Rho / R0) * K + (Theta - 3 * Pi / 8); break;
-        case 5: Theta = Theta + std::sin(Rho / K / (M / 128)) * K * Pi / 32; break;
-        case 6: Theta = Theta + std::cos(Rho / K / (M / 128)) * K * Pi / 32; break;
-        case 7: Rho = Rho + std::sin(Rho / K) * (A / 2 + 3); break;
-        case 8: Rho = Rho + std::cos(Rho / K) * (A / 2 + 3); break;
-        case 9: Rho = Rho + std::sin(Theta * K) * M / K; break;
-        default: break;
+  ParallelRows(0, H, HeavyRows(W), [&](int32_t FirstRow, int32_t LastRow) {
+    for (int32_t y = FirstRow; y < LastRow; ++y) {
+      TColor32* Row = Dst->RowPtr(y);
+      for (int32_t x = 0; x < W; ++x) {
+        TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
+        long double Rho = P.Radius, Theta = P.Angle;
+        // The ratios are real divisions. m is 0 on an image one pixel wide or
+        // high, R0 on a single pixel, k for Amount -1; such a change, like an
+        // inverse cosine beyond 1, has no value and is dropped for the pixel.
+        switch (Type) {
+          case 1: Theta = Theta + Rho * Rho / M * A * A; break;
+          case 2: Theta = Theta + Rho / M * A * A * A; break;
+          case 3: Theta = std::acos(Rho / R0) * K + (Theta - Pi / 8); break;
+          case 4: Theta = std::asin(Rho / R0) * K + (Theta - 3 * Pi / 8); break;
+          case 5: Theta = Theta + std::sin(Rho / K / (M / 128)) * K * Pi / 32; break;
+          case 6: Theta = Theta + std::cos(Rho / K / (M / 128)) * K * Pi / 32; break;
+          case 7: Rho = Rho + std::sin(Rho / K) * (A / 2 + 3); break;
+          case 8: Rho = Rho + std::cos(Rho / K) * (A / 2 + 3); break;
+          case 9: Rho = Rho + std::sin(Theta * K) * M / K; break;
+          default: break;
+        }
+        if (std::isfinite(Rho) && std::isfinite(Theta)) {
+          P.Radius = Rho;
+          P.Angle = Theta;
+        }
+        const TFloatPoint Dxy = PolarToCartesian(P);
+        Row[x] = Sample(C, Cx + static_cast<long double>(Dxy.X), Cy + static_cast<long double>(Dxy.Y));
       }
-      if (std::isfinite(Rho) && std::isfinite(Theta)) {
-        P.Radius = Rho;
-        P.Angle = Theta;
-      }
-      const TFloatPoint Dxy = PolarToCartesian(P);
-      Row[x] = Sample(C, Cx + static_cast<long double>(Dxy.X), Cy + static_cast<long double>(Dxy.Y));
     }
-  }
+  });
   Dst->Changed();
 }
 
@@ -271,22 +284,33 @@ void EffectRound(TBitmap32* Bmp) {
   CopyBitmap(C.get(), Bmp, true);
   Bmp->ClearToColor(0xFF000000u);
   const int32_t W = Bmp->Width(), H = Bmp->Height();
-  for (int32_t y = 0; y < H; ++y) {
-    TColor32* Row = Bmp->RowPtr(y);
-    for (int32_t x = 0; x < W; ++x) {
-      const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
-      TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
-      if (U.X != 0 && U.Y != 0) {
-        TPolarPoint P = CartesianToPolar(U);
-        const long double Rho = P.Radius;
-        const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
-                                       Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
-        P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
-        Px = UnitToPixel(PolarToCartesian(P), W, H);
+  // Columns x and W - x lie at unit positions of opposite sign and equal
+  // size (the quotients are exact negatives), so they share their radius and
+  // its power, the costliest call here: the right half takes the left's.
+  ParallelRows(0, H, HeavyRows(W), [&](int32_t First, int32_t Last) {
+    std::vector<long double> Stretched(static_cast<size_t>(W));
+    for (int32_t y = First; y < Last; ++y) {
+      TColor32* Row = Bmp->RowPtr(y);
+      for (int32_t x = 0; x < W; ++x) {
+        const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
+        TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
+        if (U.X != 0 && U.Y != 0) {
+          TPolarPoint P = CartesianToPolar(U);
+          if (W - x < x) {
+            P.Radius = Stretched[static_cast<size_t>(W - x)];
+          } else {
+            const long double Rho = P.Radius;
+            const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
+                                           Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
+            P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+            Stretched[static_cast<size_t>(x)] = P.Radius;
+          }
+          Px = UnitToPixel(PolarToCartesian(P), W, H);
+        }
+        Row[x] = C->GetPixelBilinear(Px.X, Px.Y);
       }
-      Row[x] = C->GetPixelBilinear(Px.X, Px.Y);
     }
-  }
+  });
   Bmp->Changed();
 }
 

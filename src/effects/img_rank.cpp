@@ -183,6 +183,93 @@ int32_t LimitRadius(const TBitmap32* Bmp, int32_t Radius) {
   return std::min(Radius, std::max(Bmp->Width(), Bmp->Height()));
 }
 
+// Variance and deviation from plain sums. Taking the window's minimum off
+// every entry first changes neither n*q - s*s nor anything after it (the
+// shift cancels exactly in integers), so sums over columns kept up to date
+// from row to row give every window's statistic in a few operations.
+//
+// The sums of v and v*v per channel of rows [Top, Bottom] in every column.
+struct TColumnSums {
+  std::vector<int64_t> S[3], Q[3];
+  int32_t Rows = 0;
+  explicit TColumnSums(int32_t W) {
+    for (int c = 0; c < 3; ++c) S[c].assign(static_cast<size_t>(W), 0), Q[c].assign(static_cast<size_t>(W), 0);
+  }
+  void Add(const Plane& Src, int32_t Y, int64_t Sign) {
+    const TColor32* Row = Src.Bits + static_cast<ptrdiff_t>(Y) * Src.Width;
+    for (int c = 0; c < 3; ++c) {
+      const int32_t Shift = 16 - 8 * c;
+      int64_t* Sc = S[c].data();
+      int64_t* Qc = Q[c].data();
+      for (int32_t X = 0; X < Src.Width; ++X) {
+        const int64_t V = Channel(Row[X], Shift);
+        Sc[X] += Sign * V;
+        Qc[X] += Sign * V * V;
+      }
+    }
+    Rows += static_cast<int32_t>(Sign);
+  }
+};
+
+// Running totals of the column sums along a row: columns [Left, Right] sum to
+// P[Right + 1] - P[Left].
+struct TRowTotals {
+  std::vector<int64_t> S[3], Q[3];
+  explicit TRowTotals(int32_t W) {
+    for (int c = 0; c < 3; ++c)
+      S[c].assign(static_cast<size_t>(W) + 1, 0), Q[c].assign(static_cast<size_t>(W) + 1, 0);
+  }
+  void From(const TColumnSums& Cols) {
+    for (int c = 0; c < 3; ++c)
+      for (size_t X = 0; X < Cols.S[c].size(); ++X) {
+        S[c][X + 1] = S[c][X] + Cols.S[c][X];
+        Q[c][X + 1] = Q[c][X] + Cols.Q[c][X];
+      }
+  }
+};
+
+// round(sqrt(v)) clamped to a byte, as WindowDeviation forms it, for every v
+// below 65536 (from there on it is 255).
+const std::vector<uint8_t>& RootTable() {
+  static const std::vector<uint8_t> Table = [] {
+    std::vector<uint8_t> T(65536);
+    for (size_t v = 0; v < T.size(); ++v)
+      T[v] = static_cast<uint8_t>(ClampToByte64(static_cast<int64_t>(RoundHalfEven(std::sqrt(static_cast<long double>(v))))));
+    return T;
+  }();
+  return Table;
+}
+
+// The window statistics of columns [Left, Right] of the rows the totals cover
+// (Rows of them): mean, variance and deviation, each with alpha 255.
+struct TWindowSums {
+  int64_t S[3], Q[3], N;
+  TWindowSums(const TRowTotals& T, int32_t Rows, int32_t Left, int32_t Right) {
+    N = int64_t{Rows} * (Right - Left + 1);
+    for (int c = 0; c < 3; ++c) {
+      S[c] = T.S[c][static_cast<size_t>(Right) + 1] - T.S[c][static_cast<size_t>(Left)];
+      Q[c] = T.Q[c][static_cast<size_t>(Right) + 1] - T.Q[c][static_cast<size_t>(Left)];
+    }
+  }
+  int64_t Var(int c) const {
+    // Up to 2^20 entries n*q stays below 2^63; larger windows (huge radii) widen.
+    if (N <= (int64_t{1} << 20)) return (N * Q[c] - S[c] * S[c]) / N;
+    return static_cast<int64_t>((static_cast<__int128>(N) * Q[c] - static_cast<__int128>(S[c]) * S[c]) / N);
+  }
+  TColor32 Mean() const {
+    return Pack(static_cast<int32_t>(S[0] / N), static_cast<int32_t>(S[1] / N), static_cast<int32_t>(S[2] / N));
+  }
+  TColor32 Variance() const { return Pack(ClampToByte64(Var(0)), ClampToByte64(Var(1)), ClampToByte64(Var(2))); }
+  TColor32 Deviation(const std::vector<uint8_t>& Root) const {
+    int32_t V[3];
+    for (int c = 0; c < 3; ++c) {
+      const int64_t Var = this->Var(c);
+      V[c] = Var < 65536 ? Root[static_cast<size_t>(Var)] : 255;
+    }
+    return Pack(V[0], V[1], V[2]);
+  }
+};
+
 }  // namespace
 
 int32_t GatherWindow(const TBitmap32* Src, TColor32* Buffer, int32_t Left, int32_t Top, int32_t Right,
@@ -272,7 +359,7 @@ TColor32 WindowDeviation(TColor32* Buffer, int32_t N) {
   int32_t V[3];
   for (int c = 0; c < 3; ++c) {
     const int64_t Var = (N * Q[c] - S[c] * S[c]) / N;
-    V[c] = ClampToByte64(static_cast<int64_t>(std::nearbyint(std::sqrt(static_cast<long double>(Var)))));
+    V[c] = ClampToByte64(static_cast<int64_t>(RoundHalfEven(std::sqrt(static_cast<long double>(Var)))));
   }
   return Pack(V[0], V[1], V[2]);
 }
@@ -290,6 +377,30 @@ void RankFilter(TBitmap32* Bmp, int32_t Kind, int32_t Radius, int32_t Level) {
   std::unique_ptr<uint8_t[]> Lum;
   const std::unique_ptr<TColor32[]> Copy = ParallelCopy(Bmp, FastMedian ? &Lum : nullptr);
   const Plane Src{Copy.get(), W};
+
+  if (Kind == 5 || Kind == 6) {
+    const std::vector<uint8_t>& Root = RootTable();
+    ParallelRows(0, H, RowsPerTask(int64_t{W} * 16), [&](int32_t First, int32_t Last) {
+      TColumnSums Cols(W);
+      TRowTotals Totals(W);
+      for (int32_t Y = std::max(0, First - R); Y <= std::min(H - 1, First + R); ++Y) Cols.Add(Src, Y, 1);
+      for (int32_t Y = First; Y < Last; ++Y) {
+        if (Y > First) {
+          if (Y - R - 1 >= 0) Cols.Add(Src, Y - R - 1, -1);
+          if (Y + R < H) Cols.Add(Src, Y + R, 1);
+        }
+        Totals.From(Cols);
+        TColor32* Out = Bmp->RowPtr(Y);
+        for (int32_t X = 0; X < W; ++X) {
+          const TWindowSums Sums(Totals, Cols.Rows, std::max(0, X - R), std::min(W - 1, X + R));
+          PutWithLevel(Kind == 5 ? Sums.Variance() : Sums.Deviation(Root), Level, Out[X]);
+        }
+      }
+    });
+    Bmp->Changed();
+    EndMmx();
+    return;
+  }
 
   // Every row reads only the copy, so rows go to the threads as they come.
   ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(Side * Side, 1 << 20)),
@@ -327,35 +438,44 @@ void KuwaharaFilter(TBitmap32* Bmp, int32_t Radius, int32_t Level) {
   const int32_t D = std::min<int64_t>(2 * int64_t{LimitRadius(Bmp, Radius)}, std::max(W, H));
   const std::unique_ptr<TColor32[]> Copy = ParallelCopy(Bmp, nullptr);
   const Plane Src{Copy.get(), W};
-  const int64_t Side = int64_t{D} + 1;
-  const size_t BufferSize = static_cast<size_t>(std::min<int64_t>(Side, W) * std::min<int64_t>(Side, H));
-  ParallelRows(0, H, RowsPerTask(int64_t{W} * std::min<int64_t>(4 * Side * Side, 1 << 20)),
-               [&](int32_t First, int32_t Last) {
-                 std::vector<TColor32> Buffer(BufferSize);
-                 for (int32_t Y = First; Y < Last; ++Y) {
-                   const int32_t Top = std::max(0, Y - D), Bottom = std::min(H - 1, Y + D);
-                   TColor32* Out = Bmp->RowPtr(Y);
-                   for (int32_t X = 0; X < W; ++X) {
-                     const int32_t Left = std::max(0, X - D), Right = std::min(W - 1, X + D);
-                     // Q1 top-left, Q2 top-right, Q3 bottom-left, Q4 bottom-right, each sharing the centre's row and
-                     // column.
-                     const int32_t Quads[4][4] = {
-                         {Left, Top, X, Y}, {X, Top, Right, Y}, {Left, Y, X, Bottom}, {X, Y, Right, Bottom}};
-                     int32_t Best = 256;
-                     TColor32 Result = 0;
-                     for (const auto& Q : Quads) {
-                       const int32_t N = Gather(Src, Buffer.data(), Q[0], Q[1], Q[2], Q[3]);
-                       const TColor32 M = WindowMean(Buffer.data(), N);
-                       const int32_t Dev = IntensityOf(WindowDeviation(Buffer.data(), N));
-                       if (Dev < Best) {
-                         Result = M;
-                         Best = Dev;
-                       }
-                     }
-                     PutWithLevel(Result, Level, Out[X]);
-                   }
-                 }
-               });
+  // Each quadrant is a window of the rows above (Q1, Q2) or below (Q3, Q4),
+  // both sharing the centre's row: two sets of column sums follow the rows.
+  const std::vector<uint8_t>& Root = RootTable();
+  ParallelRows(0, H, RowsPerTask(int64_t{W} * 32), [&](int32_t First, int32_t Last) {
+    TColumnSums Above(W), Below(W);
+    TRowTotals AboveTotals(W), BelowTotals(W);
+    for (int32_t Y = std::max(0, First - D); Y <= First; ++Y) Above.Add(Src, Y, 1);
+    for (int32_t Y = First; Y <= std::min(H - 1, First + D); ++Y) Below.Add(Src, Y, 1);
+    for (int32_t Y = First; Y < Last; ++Y) {
+      if (Y > First) {
+        Above.Add(Src, Y, 1);
+        if (Y - D - 1 >= 0) Above.Add(Src, Y - D - 1, -1);
+        Below.Add(Src, Y - 1, -1);
+        if (Y + D < H) Below.Add(Src, Y + D, 1);
+      }
+      AboveTotals.From(Above);
+      BelowTotals.From(Below);
+      TColor32* Out = Bmp->RowPtr(Y);
+      for (int32_t X = 0; X < W; ++X) {
+        const int32_t Left = std::max(0, X - D), Right = std::min(W - 1, X + D);
+        // Q1 top-left, Q2 top-right, Q3 bottom-left, Q4 bottom-right; ties keep the earlier.
+        const TWindowSums Quads[4] = {{AboveTotals, Above.Rows, Left, X},
+                                      {AboveTotals, Above.Rows, X, Right},
+                                      {BelowTotals, Below.Rows, Left, X},
+                                      {BelowTotals, Below.Rows, X, Right}};
+        int32_t Best = 256;
+        TColor32 Result = 0;
+        for (const TWindowSums& Q : Quads) {
+          const int32_t Dev = IntensityOf(Q.Deviation(Root));
+          if (Dev < Best) {
+            Result = Q.Mean();
+            Best = Dev;
+          }
+        }
+        PutWithLevel(Result, Level, Out[X]);
+      }
+    }
+  });
   Bmp->Changed();
   EndMmx();
 }

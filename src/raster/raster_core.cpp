@@ -16,7 +16,7 @@ namespace {
 // coordinate never turns into undefined behaviour.
 int32_t SaturatedRound(long double V) {
   if (std::isnan(V)) return 0;
-  const long double r = std::nearbyintl(V);
+  const long double r = RoundHalfEven(V);
   if (r >= 2147483647.0L) return std::numeric_limits<int32_t>::max();
   if (r <= -2147483648.0L) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(r);

@@ -7,8 +7,10 @@
 #include <any>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -96,6 +98,25 @@ constexpr int32_t IntensityOf(TColor32 C) {
 constexpr TColor32 SetAlphaOf(TColor32 C, int32_t NewAlpha) {
   const int32_t a = NewAlpha < 0 ? 0 : (NewAlpha > 255 ? 255 : NewAlpha);
   return (C & 0x00FFFFFFu) | (static_cast<TColor32>(a) << 24);
+}
+
+// The integer nearest V, ties to even, as nearbyint gives it, without the
+// library call's save and restore of the floating-point state (which costs
+// more than the rest of a colour conversion). With a p-bit significand
+// (64 in extended precision), V plus 2^(p-1) with V's sign has no bits under
+// the units when |V| < 2^(p-1), so the addition itself rounds; larger values
+// are integers already.
+inline long double RoundHalfEven(long double V) {
+  constexpr long double Big = [] {
+    long double B = 1;
+    for (int i = 1; i < std::numeric_limits<long double>::digits; ++i) B *= 2;
+    return B;
+  }();
+  if (!(V < Big && V > -Big)) return V;
+  const long double Shift = V < 0 ? -Big : Big;
+  const long double R = (V + Shift) - Shift;
+  // A result of 0 keeps V's sign, as nearbyint's does.
+  return R == 0 ? (std::signbit(V) ? -0.0L : 0.0L) : R;
 }
 
 // H, S and L in 0..1; the result is opaque.

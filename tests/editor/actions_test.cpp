@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "platform_clipboard.h"
 #include "platform_messagebox.h"
 #include "platform_stream.h"
+#include "raster_parallel.h"
 #include "zub_actions.h"
 #include "zub_encrypt.h"
 
@@ -717,6 +719,26 @@ TEST_F(Actions, TransparencyCommands) {
       const auto a = static_cast<TColor32>(std::nearbyint((original->GetPixel(x, y) >> 24) * f));
       ASSERT_EQ(Doc().GetPixel(x, y), (original->GetPixel(x, y) & 0x00FFFFFFu) | a << 24) << x << "," << y;
     }
+  // The same formula on a tall picture cut into many pieces of rows, on one thread and on eight.
+  for (int32_t threads : {1, 8}) {
+    TBitmap32 tall;
+    tall.SetSize(64, 1500);
+    std::mt19937 rng(7);
+    for (size_t i = 0; i < tall.PixelCount(); ++i) tall.Bits()[i] = static_cast<TColor32>(rng());
+    const std::vector<TColor32> before(tall.Bits(), tall.Bits() + tall.PixelCount());
+    TThreadLimit limit(threads);
+    FeatherAlpha(&tall);
+    const long double tw = 32, th = 750, tx = tw / 128, ty = th / 128;
+    for (int y = 0; y < 1500; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const long double dx = (tw - x) / tx, dy = (th - y) / ty;
+        const long double d = std::nearbyint(std::sqrt(dx * dx + dy * dy));
+        const long double f = std::max<long double>(255 - d, 0) / 255;
+        const TColor32 old = before[static_cast<size_t>(y * 64 + x)];
+        const auto a = static_cast<TColor32>(std::nearbyint((old >> 24) * f));
+        ASSERT_EQ(tall.GetPixel(x, y), (old & 0x00FFFFFFu) | a << 24) << x << "," << y << " on " << threads;
+      }
+  }
   Doc().SetSize(9, 1);
   PaintPattern(Doc(), 4);
   auto line = Copy(Doc());

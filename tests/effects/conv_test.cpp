@@ -8,6 +8,7 @@
 
 #include "effects_fixtures.h"
 #include "img_conv.h"
+#include "raster_parallel.h"
 #include "raster_system.h"
 
 namespace {
@@ -269,6 +270,31 @@ TEST(EdgeMagnitude, WeightsAndMagnitude) {
   EXPECT_EQ(Dst->GetPixel(1, 1), 0xFFFEFEFEu);
   PrewittEdges(Dst.get(), Step2.get(), 1.0f);  // 3 * 100 = 300 -> 255
   EXPECT_EQ(Dst->GetPixel(2, 1), 0xFFFEFEFEu);
+
+  // Every pixel as the formula gives it from the two gradients, in place on a
+  // tall picture, on one thread and on eight.
+  static constexpr int32_t Sobel1[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1}, Sobel2[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
+  for (float Amount : {0.0f, 0.5f})
+    for (int32_t Threads : {1, 8}) {
+      auto B = RandomBitmap(40, 700, 6);
+      TBitmap32 Ga, Gb;
+      Ga.Assign(B.get());
+      Gb.Assign(B.get());
+      Convolve3x3(Sobel1, 1, &Ga, 0);
+      Convolve3x3(Sobel2, 1, &Gb, 0);
+      const int32_t Wt = static_cast<int32_t>(std::nearbyint(static_cast<long double>(Amount) * 255));
+      std::vector<TColor32> Want = Pixels(*B);
+      for (size_t i = 0; i < Want.size(); ++i)
+        for (int S = 0; S < 24; S += 8) {
+          const int32_t a = (Ga.Bits()[i] >> S) & 0xFF, b = (Gb.Bits()[i] >> S) & 0xFF;
+          const int32_t M = std::min(255, static_cast<int32_t>(std::sqrt(static_cast<long double>(a * a + b * b))));
+          const int32_t V = (M * Wt + static_cast<int32_t>((B->Bits()[i] >> S) & 0xFF) * (255 - Wt)) >> 8;
+          Want[i] = (Want[i] & ~(0xFFu << S)) | static_cast<TColor32>(V) << S;
+        }
+      TThreadLimit Limit(Threads);
+      SobelEdges(B.get(), B.get(), Amount);
+      ASSERT_EQ(Pixels(*B), Want) << Amount << " on " << Threads;
+    }
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "bilinear_model.h"
 #include "effects_fixtures.h"
 #include "img_common.h"
 #include "img_effects.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -99,6 +102,28 @@ TEST(EffectHole, OpaqueAtTheCentreUntouchedAtTheCorners) {
   EXPECT_EQ(B->GetPixel(5, 4), 0xFF00FF00u);
   EXPECT_EQ(B->GetPixel(0, 0), Before[0]);
   EXPECT_EQ(B->GetPixel(9, 7), Before[79]);
+  // Power 0: rho^0 is 1 everywhere, every alpha 0, nothing changes.
+  EffectHoleInPlace(B.get(), 0xFF00FF00u, 0);
+  EffectHoleInPlace(B.get(), 0xFF00FF00u, 1);
+  const auto Once = Pixels(*B);
+  EffectHoleInPlace(B.get(), 0xFF00FF00u, 0);
+  EXPECT_EQ(Pixels(*B), Once);
+  // Every pixel as the formula gives it, on a picture split across threads.
+  for (int32_t Threads : {1, 8}) {
+    auto T = RandomBitmap(40, 700, 3);
+    std::vector<TColor32> Want = Pixels(*T);
+    for (int32_t y = 0; y < 700; ++y)
+      for (int32_t x = 0; x < 40; ++x) {
+        const long double Rho =
+            CartesianToPolar(PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, 40, 700)).Radius;
+        const long double A = 255 - std::pow(Rho, 1.5f) * 255;
+        const int32_t Alpha = A > 0 ? static_cast<int32_t>(std::min(255.0L, std::nearbyint(A))) : 0;
+        BlendPixelInto(SetAlphaOf(0xFF102030u, Alpha), Want[static_cast<size_t>(y * 40 + x)]);
+      }
+    TThreadLimit Limit(Threads);
+    EffectHoleInPlace(T.get(), 0xFF102030u, 1.5f);
+    EXPECT_EQ(Pixels(*T), Want) << "on " << Threads;
+  }
 }
 
 TEST(EffectTwirl, IdentityCasesAndWarpsWithoutAValue) {
@@ -156,40 +181,47 @@ TEST(BilinearEffects, SampleThroughTheInterpolatorInBothVariants) {
     if (Processor && InterpolateProcessorVariant() == nullptr) continue;
     ASSERT_EQ(SelectInterpolator(Processor), Processor);
     const char* Name = Processor ? "processor" : "portable";
+    // Twirl and round run their rows on the threads: a tall picture too, on one thread and on eight.
+    for (auto [W, H, Threads] : {std::tuple{23, 17, 1}, std::tuple{24, 600, 1}, std::tuple{24, 600, 8}}) {
+      TThreadLimit Limit(Threads);
+      auto Src = Opaque(W, H, 31);
+      const TModelBitmap M(*Src, Processor);
+
+      TBitmap32 Dst;
+      EffectTwirl(&Dst, Src.get(), 2, 0.8f);
+      const int32_t Cx = W >> 1, Cy = H >> 1;
+      const long double Mr = std::min(Cx, Cy), A = 0.8f;
+      for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+          TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
+          P.Angle = P.Angle + P.Radius / Mr * A * A * A;
+          const TFloatPoint D = PolarToCartesian(P);
+          ASSERT_EQ(Dst.GetPixel(x, y), M.ReadFloat(static_cast<float>(Cx + static_cast<long double>(D.X)),
+                                                    static_cast<float>(Cy + static_cast<long double>(D.Y))))
+              << "twirl " << Name << " " << x << "," << y;
+        }
+
+      auto R = Opaque(W, H, 31);
+      EffectRound(R.get());
+      for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+          const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
+          TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
+          if (U.X != 0 && U.Y != 0) {
+            TPolarPoint P = CartesianToPolar(U);
+            const long double Rho = P.Radius;
+            const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
+                                           Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
+            P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
+            Px = UnitToPixel(PolarToCartesian(P), W, H);
+          }
+          ASSERT_EQ(R->GetPixel(x, y), M.ReadFloat(Px.X, Px.Y)) << "round " << Name << " " << x << "," << y;
+        }
+    }
+
     auto Src = Opaque(23, 17, 31);
     const TModelBitmap M(*Src, Processor);
     const int32_t W = Src->Width(), H = Src->Height();
-
-    TBitmap32 Dst;
-    EffectTwirl(&Dst, Src.get(), 2, 0.8f);
-    const int32_t Cx = W >> 1, Cy = H >> 1;
-    const long double Mr = std::min(Cx, Cy), A = 0.8f;
-    for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) {
-        TPolarPoint P = CartesianToPolar(TFloatPoint{static_cast<float>(x - Cx), static_cast<float>(y - Cy)});
-        P.Angle = P.Angle + P.Radius / Mr * A * A * A;
-        const TFloatPoint D = PolarToCartesian(P);
-        ASSERT_EQ(Dst.GetPixel(x, y), M.ReadFloat(static_cast<float>(Cx + static_cast<long double>(D.X)),
-                                                  static_cast<float>(Cy + static_cast<long double>(D.Y))))
-            << "twirl " << Name << " " << x << "," << y;
-      }
-
-    auto R = Opaque(23, 17, 31);
-    EffectRound(R.get());
-    for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) {
-        const TFloatPoint U = PixelToUnit(TFloatPoint{static_cast<float>(x), static_cast<float>(y)}, W, H);
-        TFloatPoint Px{static_cast<float>(x), static_cast<float>(y)};
-        if (U.X != 0 && U.Y != 0) {
-          TPolarPoint P = CartesianToPolar(U);
-          const long double Rho = P.Radius;
-          const long double S = std::min(Rho / std::fabs(static_cast<long double>(U.X)),
-                                         Rho / std::fabs(static_cast<long double>(U.Y))) - 1;
-          P.Radius = std::pow(Rho, 33) * (Rho * S) + Rho;
-          Px = UnitToPixel(PolarToCartesian(P), W, H);
-        }
-        ASSERT_EQ(R->GetPixel(x, y), M.ReadFloat(Px.X, Px.Y)) << "round " << Name << " " << x << "," << y;
-      }
 
     auto S = Opaque(23, 17, 31);
     const long double SA = 0.3L, SB = -0.2L;

@@ -1,12 +1,46 @@
 // Mandelbrot rendering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "effects_fixtures.h"
 #include "img_frac.h"
+#include "raster_parallel.h"
 
 namespace {
+
+// The iteration written the plain way, every step to the end.
+TColor32 ReferencePoint(long double Cr, long double Ci, long double K, TColor32 Old) {
+  long double X = 0, Y = 0;
+  int32_t Count = 0;
+  do {
+    const long double NewX = X * X - Y * Y + Cr;
+    Y = K * X * Y + Ci;
+    X = NewX;
+    ++Count;
+  } while (!(X * X + Y * Y >= 4) && Count < 256);
+  const long double A = std::nearbyint(X * 32 + 127), B = std::nearbyint(Y * 32 + 127);
+  if (std::isnan(A) || std::isnan(B)) return Old;
+  const auto Byte = [](long double V) { return static_cast<int32_t>(std::clamp(V, 0.0L, 255.0L)); };
+  return MakeArgb(Byte(B), Byte(A), std::min(Count, 255), 255);
+}
+
+// Every pixel as the plain iteration gives it, whether its point escapes,
+// settles into a cycle or wanders, on one thread and on eight.
+TEST(RenderMandelbrot, SameAsThePlainIteration) {
+  for (long double K : {0.0L, 2.0L, -1.5L, 3.7L})
+    for (int32_t Threads : {1, 8}) {
+      auto B = MakeBitmap(48, 600, 0);
+      TThreadLimit Limit(Threads);
+      RenderMandelbrot(B.get(), K);
+      for (int32_t y = 0; y < B->Height(); ++y)
+        for (int32_t x = 0; x < B->Width(); ++x)
+          ASSERT_EQ(B->GetPixel(x, y), ReferencePoint(x * (3.0L / 48) - 2, y * (3.0L / 600) - 1.5L, K, 0))
+              << x << "," << y << " K " << static_cast<double>(K) << " on " << Threads;
+    }
+}
 
 TEST(MandelbrotPoint, KnownPoints) {
   struct TCase {

@@ -10,6 +10,7 @@
 #include "effects_fixtures.h"
 #include "img_rank.h"
 #include "raster_blend.h"
+#include "raster_parallel.h"
 
 namespace {
 
@@ -36,6 +37,32 @@ std::vector<TColor32> ReferenceRank(const TBitmap32& B, int32_t Kind, int32_t R,
         default: S = WindowDeviation(Buf.data(), N); break;
       }
       BlendPixelInto((S & 0xFFFFFF) | (static_cast<TColor32>(Level) << 24), Out[y * B.Width() + x]);
+    }
+  return Out;
+}
+
+// Kuwahara the plain way: the four clipped quadrants gathered from a copy,
+// the mean of the first one of least deviation.
+std::vector<TColor32> ReferenceKuwahara(const TBitmap32& B, int32_t R, int32_t Level) {
+  auto Copy = MakeBitmap(B.Width(), B.Height());
+  std::copy(B.Bits(), B.Bits() + B.PixelCount(), Copy->Bits());
+  std::vector<TColor32> Out = Pixels(B);
+  const int32_t D = 2 * R, W = B.Width(), H = B.Height();
+  std::vector<TColor32> Buf((D + 1) * (D + 1));
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const int32_t L = std::max(0, x - D), T = std::max(0, y - D), Rt = std::min(W - 1, x + D),
+                    Bt = std::min(H - 1, y + D);
+      const int32_t Q[4][4] = {{L, T, x, y}, {x, T, Rt, y}, {L, y, x, Bt}, {x, y, Rt, Bt}};
+      int32_t Best = 256;
+      TColor32 Result = 0;
+      for (const auto& q : Q) {
+        const int32_t N = GatherWindow(Copy.get(), Buf.data(), q[0], q[1], q[2], q[3]);
+        const TColor32 M = WindowMean(Buf.data(), N);
+        const int32_t Dev = IntensityOf(WindowDeviation(Buf.data(), N));
+        if (Dev < Best) Result = M, Best = Dev;
+      }
+      BlendPixelInto((Result & 0xFFFFFF) | (static_cast<TColor32>(Level) << 24), Out[y * W + x]);
     }
   return Out;
 }
@@ -152,6 +179,21 @@ TEST(RankFilter, MatchesTheWindowStatisticsEverywhere) {
   }
 }
 
+// Variance and deviation come from running sums: the same bytes as the
+// windows gathered one by one, on a picture split into many pieces of rows,
+// on one thread and on eight.
+TEST(RankFilter, SumsMatchTheGatheredWindowsOnTallPictures) {
+  for (int32_t Kind : {5, 6})
+    for (int32_t R : {1, 3})
+      for (int32_t Threads : {1, 8}) {
+        auto B = RandomBitmap(40, 600, static_cast<uint32_t>(Kind * 10 + R));
+        const auto Expected = ReferenceRank(*B, Kind, R, 200);
+        TThreadLimit Limit(Threads);
+        RankFilter(B.get(), Kind, R, 200);
+        ASSERT_EQ(Pixels(*B), Expected) << "kind " << Kind << " r " << R << " on " << Threads;
+      }
+}
+
 TEST(RankFilter, EdgesCornersAndLevels) {
   // Mean of radius 1 over a single white pixel in a black 3x3: the corner
   // windows hold 4 pixels, edges 6, the centre 9.
@@ -183,6 +225,21 @@ TEST(RankFilter, EdgesCornersAndLevels) {
   RankFilter(F.get(), 3, 0x7FFFFFFF, 255);
   RankFilter(F.get(), 3, -4, 255);
   RankFilter(nullptr, 1, 1, 255);
+}
+
+TEST(Kuwahara, SameAsThePlainQuadrants) {
+  struct {
+    int32_t W, H, Palette;
+  } const Cases[] = {{1, 1, 0}, {3, 1, 0}, {2, 7, 3}, {9, 5, 0}, {40, 600, 0}, {40, 600, 3}};
+  for (const auto& C : Cases)
+    for (int32_t R : {1, 2})
+      for (int32_t Threads : {1, 8}) {
+        auto B = RandomBitmap(C.W, C.H, static_cast<uint32_t>(C.W + C.H + R), C.Palette);
+        const auto Expected = ReferenceKuwahara(*B, R, 255);
+        TThreadLimit Limit(Threads);
+        KuwaharaFilter(B.get(), R, 255);
+        ASSERT_EQ(Pixels(*B), Expected) << C.W << "x" << C.H << " r " << R << " on " << Threads;
+      }
 }
 
 TEST(Kuwahara, FlatImageKeepsColoursAndTakesTheLevel) {

@@ -20,9 +20,12 @@
 #include "effects_fixtures.h"
 #include "img_comp.h"
 #include "img_conv.h"
+#include "img_effects.h"
+#include "img_frac.h"
 #include "img_lut.h"
 #include "img_rank.h"
 #include "img_rotate.h"
+#include "img_sort.h"
 #include "raster_filterindex.h"
 #include "raster_parallel.h"
 #include "raster_resamplers.h"
@@ -75,6 +78,18 @@ TEST(Threads, ConvolutionAndRankFilters) {
         }
       });
   ExpectSameBytes("kuwahara", [&](TBitmap32& B) { KuwaharaFilter(&B, 2, 255); });
+  ExpectSameBytes("sobel", [&](TBitmap32& B) { SobelEdges(&B, &B, 0.4f); });
+}
+
+TEST(Threads, SortFractalAndDistortions) {
+  for (int32_t Key : {1, 5})
+    ExpectSameBytes("sort " + std::to_string(Key),
+                    [&](TBitmap32& B) { SortPixels(B.Bits(), static_cast<int64_t>(B.PixelCount()), Key); });
+  for (long double K : {0.0L, 2.0L})
+    ExpectSameBytes("mandelbrot", [&](TBitmap32& B) { RenderMandelbrot(&B, K); });
+  ExpectSameBytes("twirl", [](TBitmap32& B) { EffectTwirl(&B, &B, 5, 0.7f); });
+  ExpectSameBytes("round", [](TBitmap32& B) { EffectRound(&B); });
+  ExpectSameBytes("hole", [](TBitmap32& B) { EffectHoleInPlace(&B, 0xFF336699u, 0.8f); });
 }
 
 TEST(Threads, LookupTablesAndColourConversions) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <limits>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +72,30 @@ TEST(ColorHelpers, HslKnownAnswers) {
   EXPECT_EQ(h, 0.0f);
   EXPECT_EQ(s, 0.0f);
   EXPECT_FLOAT_EQ(l, 128.0f / 255.0f);
+}
+
+// The fast rounding gives what nearbyint gives: ties to even on both sides of
+// every power of two up to where long doubles have no fraction left, zeros
+// keeping their sign, and whatever has no integer passing through.
+TEST(ColorHelpers, RoundHalfEvenMatchesNearbyint) {
+  std::vector<long double> Values = {0.0L, -0.0L, 0.5L, -0.5L, 1.5L, -1.5L, 2.5L, -2.5L, 0.49999999999999999996L,
+                                     1e-4950L, -1e-4950L, 127.5L, 254.5L, 255.49999L,
+                                     std::numeric_limits<long double>::infinity(),
+                                     -std::numeric_limits<long double>::infinity(), 1e300L, -1e4000L};
+  for (int e = 1; e <= 66; ++e) {
+    const long double P = std::ldexp(1.0L, e);
+    for (long double D : {-1.5L, -1.0L, -0.5L, -0.25L, 0.25L, 0.5L, 1.0L, 1.5L})
+      for (long double V : {P + D, -(P + D)}) Values.push_back(V);
+  }
+  std::mt19937_64 Rng(9);
+  for (int i = 0; i < 10000; ++i)
+    Values.push_back(std::ldexp(static_cast<long double>(Rng()), static_cast<int>(Rng() % 80) - 70) *
+                     (i % 2 ? 1 : -1));
+  for (long double V : Values) {
+    const long double Want = std::nearbyint(V), Got = RoundHalfEven(V);
+    ASSERT_TRUE(Got == Want && std::signbit(Got) == std::signbit(Want)) << static_cast<double>(V);
+  }
+  EXPECT_TRUE(std::isnan(RoundHalfEven(std::numeric_limits<long double>::quiet_NaN())));
 }
 
 // Every colour survives ARGB -> HSL -> ARGB exactly (the float and extended
