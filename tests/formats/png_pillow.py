@@ -137,7 +137,7 @@ def main():
         for ct, depths in ((0, (1, 2, 4, 8, 16)), (2, (8, 16)), (3, (1, 2, 4, 8)), (4, (8, 16)), (6, (8, 16))):
             for depth in depths:
                 for interlace in (0, 1):
-                    for (w, h) in ((13, 11), (1, 1), (3, 9)):
+                    for (w, h) in ((13, 11), (1, 1), (3, 9), (1, 9)):
                         name = os.path.join(d, "c%d_d%d_i%d_%dx%d.png" % (ct, depth, interlace, w, h))
                         make_png(name, w, h, ct, depth, interlace, seed)
                         seed += 1
