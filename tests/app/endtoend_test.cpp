@@ -129,9 +129,19 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
         _exit(127);
       }
       int Status = 0;
-      // Another Xvfb may have taken the number meanwhile: then it ends and the next one is tried.
-      if (WaitUntil([&] { return fs::exists(Sock) || waitpid(server_, &Status, WNOHANG) == server_; }, 10000) &&
-          fs::exists(Sock))
+      // Another Xvfb (another test running beside this one) may have taken the
+      // number meanwhile: its socket then appears too, so the server is ours
+      // only when the lock names our process. Otherwise ours ends and the next
+      // number is tried.
+      const std::string Lock = "/tmp/.X" + std::to_string(N) + "-lock";
+      auto Ours = [&] {
+        std::ifstream In(Lock);
+        long Pid = 0;
+        return static_cast<bool>(In >> Pid) && Pid == server_;
+      };
+      if (WaitUntil([&] { return (fs::exists(Sock) && Ours()) || waitpid(server_, &Status, WNOHANG) == server_; },
+                    10000) &&
+          fs::exists(Sock) && Ours())
         return Display;
       kill(server_, SIGKILL);
       waitpid(server_, nullptr, WNOHANG);
