@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -51,3 +52,12 @@ class TFuzzInput {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// Writes the input to a file for the readers that take a file name; a
+// fuzzing machine that cannot write its own temporary folder stops at once.
+inline void WriteFuzzFile(const std::string& Name, const uint8_t* Data, size_t Size) {
+  std::FILE* f = std::fopen(Name.c_str(), "wb");
+  if (!f) __builtin_trap();
+  if (Size && std::fwrite(Data, 1, Size, f) != Size) __builtin_trap();
+  std::fclose(f);
+}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "exif_reader.h"
+#include "fuzz_input.h"
 #include "img_loadfile.h"
 #include "platform_graphics.h"
 #include "platform_messagebox.h"
@@ -24,13 +25,6 @@ namespace {
 std::string gFolder;
 std::vector<std::string> gExtensions;
 size_t gBoxes = 0;
-
-void WriteFile(const std::string& Name, const uint8_t* Data, size_t Size) {
-  std::FILE* f = std::fopen(Name.c_str(), "wb");
-  if (!f) __builtin_trap();
-  if (Size && std::fwrite(Data, 1, Size, f) != Size) __builtin_trap();
-  std::fclose(f);
-}
 
 }  // namespace
 
@@ -60,7 +54,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   for (const std::string& ext : gExtensions) {
     const std::string name = gFolder + "/input" + ext;
-    WriteFile(name, Data, Size);
+    WriteFuzzFile(name, Data, Size);
     TBitmap32 b;
     b.SetSize(3, 2);
     b.Clear(0x80402010u);

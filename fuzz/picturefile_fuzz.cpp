@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_input.h"
 #include "img_zub.h"
 #include "platform_graphics.h"
 #include "platform_messagebox.h"
@@ -20,13 +21,6 @@
 namespace {
 
 std::string gFolder;
-
-void WriteFile(const std::string& Name, const uint8_t* Data, size_t Size) {
-  std::FILE* f = std::fopen(Name.c_str(), "wb");
-  if (!f) __builtin_trap();
-  if (Size && std::fwrite(Data, 1, Size, f) != Size) __builtin_trap();
-  std::fclose(f);
-}
 
 }  // namespace
 
@@ -50,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (formats.empty()) return 0;
   const TPictureFormat& format = formats[Data[0] % formats.size()];
   const std::string name = gFolder + "/input." + format.Extension;
-  WriteFile(name, Data + 1, Size - 1);
+  WriteFuzzFile(name, Data + 1, Size - 1);
 
   // The bitmap keeps its picture when the file does not load.
   TBitmap32 b;

@@ -114,6 +114,17 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
     if (!Dir.empty()) fs::remove_all(Dir);
   }
 
+  // Waits until a screenshot taken by Grab into Shot shows Want unscaled; its place in X, Y.
+  static bool ShowsUnscaled(const std::string& Grab, const std::string& Shot, const TBitmap32& Want, int& X,
+                            int& Y) {
+    return WaitUntil(
+        [&] {
+          TScreenshot S;
+          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
+        },
+        30000);
+  }
+
   // Starts Xvfb on the first display number nobody uses; the display's name.
   std::string StartServer() {
     for (int N = 87; N < 200; ++N) {
@@ -251,14 +262,7 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
   };
   // Waits until the screenshot shows Want unscaled; its place.
   int X = -1, Y = -1;
-  auto Shows = [&](const TBitmap32& Want) {
-    return WaitUntil(
-        [&] {
-          TScreenshot S;
-          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
-        },
-        30000);
-  };
+  auto Shows = [&](const TBitmap32& Want) { return ShowsUnscaled(Grab, Shot, Want, X, Y); };
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
   ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
@@ -339,14 +343,7 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
     return std::find(N.begin(), N.end(), Name) != N.end();
   };
   int X = -1, Y = -1;
-  auto Shows = [&](const TBitmap32& Want) {
-    return WaitUntil(
-        [&] {
-          TScreenshot S;
-          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
-        },
-        30000);
-  };
+  auto Shows = [&](const TBitmap32& Want) { return ShowsUnscaled(Grab, Shot, Want, X, Y); };
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
   // The caption is the program's own, with nothing the desktop appends.
