@@ -114,9 +114,23 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
     if (!Dir.empty()) fs::remove_all(Dir);
   }
 
-  // Waits until a screenshot taken by Grab into Shot shows Want unscaled; its place in X, Y.
-  static bool ShowsUnscaled(const std::string& Grab, const std::string& Shot, const TBitmap32& Want, int& X,
-                            int& Y) {
+  // Starts a server that the programs started next and the screenshots of
+  // Grab use; false when none could start.
+  bool UseNewServer() {
+    Display = StartServer();
+    Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
+    Shot = Dir + "/shot.ppm";
+    Grab = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
+    return !Display.empty();
+  }
+
+  // Runs Command with its output dropped against the server; its status.
+  int Run(const std::string& Command) const {
+    return std::system(("DISPLAY=" + Display + " " + Command + " >/dev/null 2>&1").c_str());
+  }
+
+  // Waits until a screenshot shows Want unscaled; its place in X, Y.
+  bool Shows(const TBitmap32& Want) {
     return WaitUntil(
         [&] {
           TScreenshot S;
@@ -161,6 +175,8 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
     return "";
   }
 
+  std::string Display, Shot, Grab;
+  int X = -1, Y = -1;
   pid_t server_ = 0;
 };
 
@@ -168,8 +184,7 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
   if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
   MakeFolders();
-  const std::string Display = StartServer();
-  ASSERT_FALSE(Display.empty());
+  ASSERT_TRUE(UseNewServer());
 
   // Four quarters: red, green / blue, yellow.
   const TColor32 Colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
@@ -179,15 +194,12 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
     for (int32_t x = 0; x < 160; ++x) B.SetPixel(x, y, Colours[(y >= 60) * 2 + (x >= 80)]);
   SavePNGFromBitmap32(Dir + "/quarters.png", &B, false, false, 0, 9);
 
-  Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
   Start({"quarters.png"});
-  const std::string Shot = Dir + "/shot.ppm";
-  const std::string Command = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
   TArea Areas[4];
   int ShotStatus = -1;
   const bool Seen = WaitUntil(
       [&] {
-        ShotStatus = std::system(Command.c_str());
+        ShotStatus = std::system(Grab.c_str());
         if (ShotStatus != 0) return false;
         TScreenshot S;
         if (!ReadPpm(Shot, S)) return false;
@@ -251,18 +263,8 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
   }
   ASSERT_GT(RgbDifferences(Blurred, Original), 96 * 64 / 2);
 
-  const std::string Display = StartServer();
-  ASSERT_FALSE(Display.empty());
-  Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
+  ASSERT_TRUE(UseNewServer());
   Start({"card.png"});
-  const std::string Shot = Dir + "/shot.ppm";
-  const std::string Grab = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
-  auto Run = [&](const std::string& Command) {
-    return std::system(("DISPLAY=" + Display + " " + Command + " >/dev/null 2>&1").c_str());
-  };
-  // Waits until the screenshot shows Want unscaled; its place.
-  int X = -1, Y = -1;
-  auto Shows = [&](const TBitmap32& Want) { return ShowsUnscaled(Grab, Shot, Want, X, Y); };
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
   ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
@@ -318,15 +320,8 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   const std::string Size = " " + std::to_string(fs::file_size(Picture) / 1024) + "KB (96x64)[1:1]";
   const std::string Title = "Vemra - card.png" + Size, Changed = "Vemra - card.png*" + Size;
 
-  const std::string Display = StartServer();
-  ASSERT_FALSE(Display.empty());
-  Environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + Display};
+  ASSERT_TRUE(UseNewServer());
   const pid_t First = Start({"card.png"});
-  const std::string Shot = Dir + "/shot.ppm";
-  const std::string Grab = "import -display " + Display + " -window root -depth 8 ppm:'" + Shot + "' 2>/dev/null";
-  auto Run = [&](const std::string& Command) {
-    return std::system(("DISPLAY=" + Display + " " + Command + " >/dev/null 2>&1").c_str());
-  };
   // The names of the windows on the screen, one a line.
   auto Names = [&](const std::string& Options) {
     const std::string Out = Dir + "/names";
@@ -342,8 +337,6 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
     const std::vector<std::string> N = Names(Visible ? "--onlyvisible" : "");
     return std::find(N.begin(), N.end(), Name) != N.end();
   };
-  int X = -1, Y = -1;
-  auto Shows = [&](const TBitmap32& Want) { return ShowsUnscaled(Grab, Shot, Want, X, Y); };
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
   // The caption is the program's own, with nothing the desktop appends.
