@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "alloc_budget.h"
@@ -89,8 +88,8 @@ std::string WhiteBilevelTiff(const std::string& Scratch, uint32_t W, uint32_t H,
   std::vector<uint8_t> strip(size_t{(W + 7) / 8} * H, 0);
   TIFFWriteEncodedStrip(t, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
   TIFFClose(t);
-  std::ifstream in(Scratch, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const std::vector<uint8_t> bytes = ReadFileBytes(Scratch);
+  return {bytes.begin(), bytes.end()};
 }
 
 // A GIF with a two-colour global table and Frames frames of FW x FH (0 x 0
@@ -222,12 +221,8 @@ TEST(LoadImageFile, RefusedFilesKeepThePictureAndTheMetadata) {
   TBitmap32 colours;
   FillBitmap(colours, 5, 3, Colours());
   ASSERT_TRUE(SaveZubImage(dir / "cut.zub", &colours));
-  std::string zub;
-  {
-    std::ifstream in(dir / "cut.zub", std::ios::binary);
-    zub.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  WriteText(dir / "cut.zub", zub.substr(0, 12 + 20));
+  const std::vector<uint8_t> zub = ReadFileBytes(dir / "cut.zub");
+  WriteFileBytes(dir / "cut.zub", {zub.begin(), zub.begin() + std::min<size_t>(zub.size(), 12 + 20)});
   WriteText(dir / "short.tif", Tiff(4, 4, 1, 16, "\x10\x20\x30\x40\x50\x60"));
   for (const char* name : {"bad.png", "bad.gif", "bad.jp2", "bad.nef", "bad.jpg", "bad.bmp", "bad.ico"})
     WriteText(dir / name, "not a picture at all");
