@@ -211,28 +211,27 @@ int32_t DecodeStatus(int Status) {
   return -1;
 }
 
-// Waits for Pid at most TimeoutMs; true with the status when it ended.
-bool WaitWithTimeout(pid_t Pid, uint32_t TimeoutMs, int& Status) {
-  if (TimeoutMs == INFINITE) return WaitPid(Pid, &Status, 0) == Pid;
+// Asks Ended until it answers (1: the child ended, -1: it cannot be waited
+// for) or TimeoutMs has passed; true only when it ended. Between questions
+// it sleeps on the child's pidfd, readable once the child ends, where the
+// kernel has them, and else for a few growing milliseconds.
+template <class Probe>
+bool PollForEnd(pid_t Pid, uint32_t TimeoutMs, Probe&& Ended) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs == INFINITE ? 0 : TimeoutMs);
 #ifdef SYS_pidfd_open
   int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
 #else
   int pidFd = -1;
 #endif
   int sleepMs = 1;
-  for (;;) {
-    pid_t r = WaitPid(Pid, &Status, WNOHANG);
-    if (r == Pid) {
-      if (pidFd >= 0) ::close(pidFd);
-      return true;
-    }
-    if (r < 0) break;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  int state = 0;
+  while ((state = Ended()) == 0) {
+    long long left = TimeoutMs == INFINITE
+                         ? 1000
+                         : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     if (pidFd >= 0) {
-      // Readable when the child ends.
       struct pollfd p{pidFd, POLLIN, 0};
       ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
     } else {
@@ -241,7 +240,53 @@ bool WaitWithTimeout(pid_t Pid, uint32_t TimeoutMs, int& Status) {
     }
   }
   if (pidFd >= 0) ::close(pidFd);
-  return false;
+  return state > 0;
+}
+
+// Waits for Pid at most TimeoutMs; true with the status when it ended.
+bool WaitWithTimeout(pid_t Pid, uint32_t TimeoutMs, int& Status) {
+  if (TimeoutMs == INFINITE) return WaitPid(Pid, &Status, 0) == Pid;
+  return PollForEnd(Pid, TimeoutMs, [&] {
+    const pid_t r = WaitPid(Pid, &Status, WNOHANG);
+    return r == Pid ? 1 : r < 0 ? -1 : 0;
+  });
+}
+
+// Forks a child that runs P: 0 with its id, or the system error code of a
+// start that failed (such a child is reaped here).
+int32_t ForkExec(const TPreparedExec& P, pid_t& Pid) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
+  // The error pipe must not land on descriptor 3 in a child that gets its
+  // channel there.
+  if (P.Channel >= 0 && pipeFds[1] == 3) {
+    int moved = ::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 4);
+    ::close(pipeFds[1]);
+    pipeFds[1] = moved;
+  }
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    const int err = errno;
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return ErrnoToSystemError(err);
+  }
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    ExecChild(P, pipeFds[1]);
+  }
+  // Set from both sides, so the group exists before we may signal it.
+  if (P.NewGroup) ::setpgid(pid, pid);
+  ::close(pipeFds[1]);
+  int32_t error = 0;
+  const bool failed = ReadFailure(pipeFds[0], error);
+  ::close(pipeFds[0]);
+  if (failed) {
+    WaitPid(pid, nullptr, 0);
+    return error;
+  }
+  Pid = pid;
+  return 0;
 }
 
 // A child we no longer wait for is still ours to reap, or it would stay a
@@ -353,31 +398,9 @@ TSpawnResult PlatformRunAndWait(const std::vector<std::string>& Args, const TSpa
   if (!Prepare(Args, Options.Folder, prepared, result.Code)) return result;
   prepared.Hidden = Options.Hidden;
   prepared.Nice = Options.Nice;
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    result.Code = ErrnoToSystemError(errno);
-    return result;
-  }
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    result.Code = ErrnoToSystemError(errno);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    return result;
-  }
-  if (pid == 0) {
-    ::close(pipeFds[0]);
-    ExecChild(prepared, pipeFds[1]);
-  }
-  ::close(pipeFds[1]);
-  int32_t error = 0;
-  bool failed = ReadFailure(pipeFds[0], error);
-  ::close(pipeFds[0]);
-  if (failed) {
-    WaitPid(pid, nullptr, 0);
-    result.Code = error;
-    return result;
-  }
+  pid_t pid = -1;
+  result.Code = ForkExec(prepared, pid);
+  if (result.Code != 0) return result;
   int status = 0;
   if (WaitWithTimeout(pid, TimeoutMs, status)) {
     result.State = TSpawnResult::Exited;
@@ -400,57 +423,20 @@ int32_t PlatformStartChild(const std::vector<std::string>& Args, const TSpawnOpt
   prepared.Nice = Options.Nice;
   prepared.Channel = Channel;
   prepared.NewGroup = true;
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
-  // The error pipe must not land on descriptor 3 in the child.
-  if (pipeFds[1] == 3) {
-    int moved = ::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 4);
-    ::close(pipeFds[1]);
-    pipeFds[1] = moved;
-  }
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    return ErrnoToSystemError(errno);
-  }
-  if (pid == 0) {
-    ::close(pipeFds[0]);
-    ExecChild(prepared, pipeFds[1]);
-  }
-  // Set from both sides, so the group exists before we may signal it.
-  ::setpgid(pid, pid);
-  ::close(pipeFds[1]);
-  bool failed = ReadFailure(pipeFds[0], error);
-  ::close(pipeFds[0]);
-  if (failed) {
-    WaitPid(pid, nullptr, 0);
-    return error;
-  }
-  Pid = pid;
-  return 0;
+  return ForkExec(prepared, Pid);
 }
 
 bool PlatformWaitChild(int Pid, uint32_t TimeoutMs, int32_t& Code) {
   // Looks without reaping: while the ended child is not reaped, neither its
   // id nor its group's can go to another process, so stopping stays safe.
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs == INFINITE ? 0 : TimeoutMs);
-  int sleepMs = 1;
-  for (;;) {
+  return PollForEnd(Pid, TimeoutMs, [&] {
     siginfo_t info{};
-    int r = ::waitid(P_PID, static_cast<id_t>(Pid), &info, WEXITED | WNOHANG | WNOWAIT);
-    if (r == 0 && info.si_pid == Pid) {
-      Code = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
-      return true;
-    }
-    if (r < 0 && errno != EINTR) return false;
-    long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (TimeoutMs != INFINITE && left <= 0) return false;
-    if (TimeoutMs == INFINITE) left = sleepMs;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, sleepMs)));
-    sleepMs = std::min(sleepMs * 2, 20);
-  }
+    if (::waitid(P_PID, static_cast<id_t>(Pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+      return errno == EINTR ? 0 : -1;
+    if (info.si_pid != Pid) return 0;
+    Code = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+    return 1;
+  });
 }
 
 int32_t PlatformStopChild(int Pid) {
