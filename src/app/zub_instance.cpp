@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "temputils.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,9 +53,7 @@ bool Request(QLocalSocket& S, const QByteArray& Line, int TimeoutMs) {
 std::string InstanceFolder() {
   const char* Run = std::getenv("XDG_RUNTIME_DIR");
   if (Run != nullptr && *Run != '\0') return Run;
-  const char* Tmp = std::getenv("TMPDIR");
-  const std::string Folder =
-      std::string(Tmp != nullptr && *Tmp != '\0' ? Tmp : "/tmp") + "/vemra-" + std::to_string(getuid());
+  const std::string Folder = TempFolder() + "vemra-" + std::to_string(getuid());
   // The temporary folder is shared by every user: a folder of this name that
   // someone else made, or a link, would let them read the names handed over
   // or keep the windows from finding each other.
