@@ -186,8 +186,7 @@ class TMappedFile {
   explicit TMappedFile(const std::string& FileName) {
     // A folder, pipe, socket or device is refused by the stream's own rule,
     // which names the reason.
-    struct stat Kind {};
-    if (::stat(FileName.c_str(), &Kind) == 0 && !S_ISREG(Kind.st_mode)) TFileStream Refused(FileName, TFileMode::fmOpenRead);
+    RefuseUnlessRegularFile(FileName);
     // O_NONBLOCK: the open of a named pipe must not wait for a writer; only
     // regular files are mapped.
     const int Fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
