@@ -48,7 +48,9 @@ bool ReadZubStream(TStream& Stream, TBitmap32& Bitmap) {
   CheckImageFitsMemory(w, h);
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   const size_t pixelBytes = count * sizeof(TColor32);
-  const bool mayBeShort = count <= kZubShortFileMaxPixels;
+  // The short-file rule every reader keeps: missing data fills with black
+  // only up to kShortFileMaxPixels.
+  const bool mayBeShort = count <= static_cast<size_t>(kShortFileMaxPixels);
   // Opaque black where no pixel data arrives.
   auto blackPicture = [&] {
     Bitmap.SetSize(w, h);

@@ -16,15 +16,11 @@
 // Widest and highest picture the 16-bit header fields hold.
 constexpr int32_t kZubMaxSide = 32767;
 
-// Widest picture whose missing pixel data still loads as black rows; a larger
-// picture with data missing is refused as damaged (and left empty).
-constexpr size_t kZubShortFileMaxPixels = size_t{4} << 20;
-
 // Fills Bitmap from a ZU3 file (opened read-only). On a refused header the
 // bitmap is empty; after a read or decompression error it keeps the header's
-// size, opaque black (pictures of up to kZubShortFileMaxPixels; a larger one
-// is left empty). Memory follows the data the file holds: the pixels are
-// decompressed before the picture is made.
+// size, opaque black (pictures of up to kShortFileMaxPixels of img_fileio;
+// a larger one is left empty). Memory follows the data the file holds: the
+// pixels are decompressed before the picture is made.
 void LoadZubImage(const std::string& FileName, TBitmap32* Bitmap);
 // The same on an open stream (the file's bytes from its start); FileName only
 // names the file in the messages.
