@@ -1,7 +1,6 @@
 // Mandelbrot rendering.
 #include "img_frac.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "img_common.h"
@@ -101,7 +100,7 @@ void RenderMandelbrot(TBitmap32* Bmp, long double K) {
   const int32_t W = Bmp->Width(), H = Bmp->Height();
   const long double Sx = 3.0L / W, Sy = 3.0L / H;
   // Rows cost very differently (up to 256 steps a pixel), so they go out in small pieces.
-  ParallelRows(0, H, std::max(1, RowsPerTask(int64_t{W} * 64)), [&](int32_t First, int32_t Last) {
+  ParallelRows(0, H, RowsPerTask(int64_t{W} * 64), [&](int32_t First, int32_t Last) {
     for (int32_t y = First; y < Last; ++y) {
       const long double Ci = y * Sy - 1.5L;
       TColor32* Row = Bmp->RowPtr(y);
