@@ -246,11 +246,11 @@ void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, s
   OutputSize = 0;
   std::vector<TBZ2Block> blocks(starts.size());
   std::vector<size_t> sizes(starts.size());
-  ParallelRows(0, static_cast<int32_t>(starts.size()), 1, [&](int32_t First, int32_t Last) {
-    for (int32_t k = First; k < Last; ++k) {
-      const size_t b = starts[static_cast<size_t>(k)];
-      const size_t e = static_cast<size_t>(k) + 1 < starts.size() ? starts[static_cast<size_t>(k) + 1] : InputSize;
-      CompressWhole(in + b, e - b, blocks[static_cast<size_t>(k)], sizes[static_cast<size_t>(k)]);
+  ParallelSpans(starts.size(), 1, [&](size_t First, size_t Last) {
+    for (size_t k = First; k < Last; ++k) {
+      const size_t b = starts[k];
+      const size_t e = k + 1 < starts.size() ? starts[k + 1] : InputSize;
+      CompressWhole(in + b, e - b, blocks[k], sizes[k]);
     }
   });
   size_t total = 4 + 10 + 1;

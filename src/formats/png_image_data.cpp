@@ -867,18 +867,18 @@ bool EncodePngImageData(const TPNGObject& Png, const TChunkIHDR& H, TStream& Str
   if (blocks.empty()) blocks.push_back({0, 0});
   const int level = Png.CompressionLevel();
   std::vector<TDeflatedBlock> out(blocks.size());
-  ParallelRows(0, static_cast<int32_t>(blocks.size()), 1, [&](int32_t FirstBlock, int32_t LastBlock) {
+  ParallelSpans(blocks.size(), 1, [&](size_t FirstBlock, size_t LastBlock) {
     std::vector<uint8_t> buf;
-    for (int32_t k = FirstBlock; k < LastBlock; ++k) {
+    for (size_t k = FirstBlock; k < LastBlock; ++k) {
       // The rows before the block that hold its 32 KB dictionary.
-      int64_t from = blocks[static_cast<size_t>(k)].First;
+      int64_t from = blocks[k].First;
       size_t before = 0;
       while (from > 0 && before < kDeflateWindow) before += rows.RowSize(--from);
       buf.clear();
-      rows.Filter(from, blocks[static_cast<size_t>(k)].Last, buf);
+      rows.Filter(from, blocks[k].Last, buf);
       const size_t dict = std::min(before, kDeflateWindow);
       DeflateBlock(buf.data() + before - dict, dict, buf.data() + before, buf.size() - before, level, k == 0,
-                   k + 1 == static_cast<int32_t>(blocks.size()), out[static_cast<size_t>(k)]);
+                   k + 1 == blocks.size(), out[k]);
     }
   });
   TIdatWriter writer(Stream, static_cast<size_t>(Png.MaxIdatSize()));
