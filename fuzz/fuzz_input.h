@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -60,4 +61,20 @@ inline void WriteFuzzFile(const std::string& Name, const uint8_t* Data, size_t S
   if (!f) __builtin_trap();
   if (Size && std::fwrite(Data, 1, Size, f) != Size) __builtin_trap();
   std::fclose(f);
+}
+
+// A fresh folder under $TMPDIR (or /tmp) for the files a fuzz target writes
+// (one a process, made at its start), removed with everything in it when the
+// process ends; a fuzzing machine that cannot make one stops at once.
+inline std::string MakeFuzzFolder(const std::string& Prefix) {
+  static std::string Folder;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + Prefix + ".XXXXXX";
+  if (!::mkdtemp(pattern.data())) __builtin_trap();
+  Folder = pattern;
+  std::atexit([] {
+    const std::string cmd = "rm -rf '" + Folder + "'";
+    static_cast<void>(std::system(cmd.c_str()));
+  });
+  return Folder;
 }

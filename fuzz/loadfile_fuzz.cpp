@@ -34,14 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ++gBoxes;
     return IDOK;
   });
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/loadfile_fuzz.XXXXXX";
-  if (!::mkdtemp(pattern.data())) __builtin_trap();
-  gFolder = pattern;
-  std::atexit([] {
-    const std::string cmd = "rm -rf '" + gFolder + "'";
-    static_cast<void>(std::system(cmd.c_str()));
-  });
+  gFolder = MakeFuzzFolder("loadfile_fuzz");
   gExtensions = LoadImageFileExtensions();
   for (const TPictureFormat& f : RegisteredFileFormats()) {
     std::string e = "." + f.Extension;

@@ -27,14 +27,7 @@ std::string gFolder;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   VemraTestStartup();
   SetMessageBoxHandler([](const TMessageBoxRequest&) { return IDOK; });
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/picturefile_fuzz.XXXXXX";
-  if (!::mkdtemp(pattern.data())) __builtin_trap();
-  gFolder = pattern;
-  std::atexit([] {
-    const std::string cmd = "rm -rf '" + gFolder + "'";
-    static_cast<void>(std::system(cmd.c_str()));
-  });
+  gFolder = MakeFuzzFolder("picturefile_fuzz");
   return 0;
 }
 
