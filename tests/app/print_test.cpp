@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "../formats/save_harness.h"
 #include "platform_messagebox.h"
@@ -28,8 +29,10 @@ class Print : public ::testing::Test {
     static int argc = 1;
     static char name[] = "print_test";
     static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
+    app_ = std::make_unique<QApplication>(argc, argv);
   }
+  // Qt's font database lets go of fontconfig's data only with the application.
+  static void TearDownTestSuite() { app_.reset(); }
   void SetUp() override {
     char tmpl[] = "/tmp/vemra-print-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -44,11 +47,11 @@ class Print : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  static QApplication* app_;
+  static std::unique_ptr<QApplication> app_;
   fs::path dir;
   TBitmap32 doc;
 };
-QApplication* Print::app_ = nullptr;
+std::unique_ptr<QApplication> Print::app_;
 
 // The settings value Name as stored.
 std::string Stored(const std::string& Name) {
@@ -56,6 +59,24 @@ std::string Stored(const std::string& Name) {
   std::string v;
   ReadSettingStr(reg.get(), Name, "<missing>", v, false);
   return v;
+}
+
+// The bounding box of what is not white.
+QRect NonWhiteBounds(const QImage& Image) {
+  int l = Image.width(), t = Image.height(), r = -1, b = -1;
+  for (int y = 0; y < Image.height(); ++y)
+    for (int x = 0; x < Image.width(); ++x)
+      if ((Image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
+      }
+  return QRect(QPoint(l, t), QPoint(r, b));
+}
+
+// The PDF's page as pdftoppm renders it at 100 dpi.
+QImage RenderPdf(const std::string& Pdf, const fs::path& Dir) {
+  const std::string ppm = (Dir / "page").string();
+  if (std::system(("pdftoppm -r 100 -png -singlefile " + Pdf + " " + ppm).c_str()) != 0) return {};
+  return QImage((ppm + ".png").c_str());
 }
 
 }  // namespace
@@ -91,17 +112,10 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
 
   // The preview bitmap is the image itself (below 256 on each side), so the
   // printed size follows the preview's share of the box.
-  const std::string ppm = (dir / "page").string();
-  ASSERT_EQ(std::system(("pdftoppm -r 100 -png -singlefile " + pdf + " " + ppm).c_str()), 0);
-  QImage page((ppm + ".png").c_str());
+  const QImage page = RenderPdf(pdf, dir);
   ASSERT_FALSE(page.isNull());
-  // The bounding box of what is not white.
-  int l = page.width(), t = page.height(), r = -1, b = -1;
-  for (int y = 0; y < page.height(); ++y)
-    for (int x = 0; x < page.width(); ++x)
-      if ((page.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
-        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
-      }
+  const QRect ink = NonWhiteBounds(page);
+  const int l = ink.left(), t = ink.top(), r = ink.right(), b = ink.bottom();
   EXPECT_NEAR(r - l + 1, printed.X, 1);
   EXPECT_NEAR(b - t + 1, printed.Y, 1);
   // Centred on the page (the paint area is centred within the paper's margins
@@ -131,6 +145,61 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
 
   // The choice is stored after the dialog: 39 words of device mode.
   EXPECT_EQ(Stored("devmode").size(), 9u + 38u * 10u);
+}
+
+// The preview shows the whole picture inside the page box, however large
+// it is, and the page gets the share of its width and height that the
+// picture takes of the box. Each picture is four quadrants of their own
+// colour, so a cut-off preview loses a quadrant's outer edge.
+TEST_F(Print, PreviewShowsTheWholePictureAndThePageItsShare) {
+  if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
+  const TColor32 quadrant[4] = {0xFFC00000, 0xFF00A000, 0xFF0000C0, 0xFF202020};
+  for (const auto& [w, h] : {std::pair{3000, 2000}, {600, 400}, {500, 1500}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    TBitmap32 picture;
+    picture.SetSize(w, h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) picture.SetPixel(x, y, quadrant[(x >= w / 2 ? 1 : 0) + (y >= h / 2 ? 2 : 0)]);
+    TMessageBoxRecorder boxes;
+    TScopedMessageBoxHandler guard(boxes);
+    const std::string pdf = (dir / "page.pdf").string();
+    TPrinting printing(nullptr);
+    printing.Printer().setResolution(100);
+    QRect shown;
+    QSize box;
+    printing.ShowPrintDlg = [&](TPrintDlg& D) {
+      D.show();  // as the modal loop would: showing fits the preview again
+      const QImage preview = D.Preview()->grab().toImage();
+      box = preview.size();
+      shown = NonWhiteBounds(preview);
+      // Each quadrant's colour reaches its corner of the drawn picture.
+      const QPoint corner[4] = {shown.topLeft(), shown.topRight(), shown.bottomLeft(), shown.bottomRight()};
+      for (int q = 0; q < 4; ++q) EXPECT_EQ(preview.pixel(corner[q]), quadrant[q]) << q;
+      D.OKBtnClick();
+      return D.result();
+    };
+    printing.RunPrintDialog = [](QPrinter&) { return true; };
+    printing.AskPdfFileName = [&] { return pdf; };
+    printing.Print1Click(picture, "picture.png", 2);
+    ASSERT_TRUE(printing.WaitForJob(60000));
+    // Whole, with the picture's proportions, inside the box's 6-pixel margins.
+    EXPECT_GE(shown.left(), 1);
+    EXPECT_GE(shown.top(), 1);
+    EXPECT_LE(shown.width(), box.width() - 6);
+    EXPECT_LE(shown.height(), box.height() - 6);
+    EXPECT_NEAR(static_cast<double>(shown.width()) / shown.height(), static_cast<double>(w) / h, 0.03);
+
+    const QImage page = RenderPdf(pdf, dir);
+    ASSERT_FALSE(page.isNull());
+    const QRect printed = NonWhiteBounds(page);
+    // The box stands for the page's printable area. Within one preview
+    // pixel of the share the preview shows.
+    const QRect paint = printing.Printer().pageLayout().paintRectPixels(100);
+    EXPECT_NEAR(static_cast<double>(printed.width()) / paint.width(),
+                static_cast<double>(shown.width()) / box.width(), 1.0 / box.width());
+    EXPECT_NEAR(static_cast<double>(printed.height()) / paint.height(),
+                static_cast<double>(shown.height()) / box.height(), 1.0 / box.height());
+  }
 }
 
 // A PDF file the user already has is replaced whole or not at all: on a disk
