@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTest>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -149,6 +150,46 @@ TEST_F(Dialogs, ResizeDialogKeepsTheTypedWidth) {
   ASSERT_TRUE(RunResizeDialog(nullptr, "New...", 2, false, v));
   EXPECT_EQ(v.Width, 64);
   EXPECT_EQ(v.Height, 32);
+}
+
+// Typed as a user types: the width's text replaced, Tab into the height,
+// its text replaced (or its up arrow pressed, "Up"), Enter. Only a real
+// change of a field moves the other one: confirming the height the width
+// just set keeps the typed width.
+TEST_F(Dialogs, ResizeDialogFollowsOnlyARealChange) {
+  struct Row {
+    const char* Width;
+    const char* Height;  // "" leaves it, "Up" presses its up arrow
+    int WantWidth, WantHeight;
+  } rows[] = {{"360", "", 360, 238},
+              {"360", "200", 302, 200},  // round(200 * 720 / 477)
+              {"360", "Up", 361, 239}};  // round(239 * 720 / 477) = 360.75
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.Width) + " / " + r.Height);
+    TResizeDlg* d = ResizeDlg();
+    TResizeValues v;
+    v.Width = 720;
+    v.Height = 477;
+    QTimer::singleShot(0, d, [d, r] {
+      d->activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+      d->UpDown1->setFocus();
+      d->UpDown1->selectAll();
+      QTest::keyClicks(d->UpDown1, r.Width);
+      QTest::keyClick(d->UpDown1, Qt::Key_Tab);
+      ASSERT_EQ(QApplication::focusWidget(), d->UpDown2);
+      if (std::string(r.Height) == "Up")
+        QTest::keyClick(d->UpDown2, Qt::Key_Up);
+      else
+        QTest::keyClicks(d->UpDown2, r.Height);  // Tab selected the old text
+      QTest::keyClick(d->UpDown2, Qt::Key_Return);
+      // A failed step leaves the dialog open; end it here.
+      if (d->isVisible()) d->reject();
+    });
+    ASSERT_TRUE(RunResizeDialog(nullptr, "Resize...", 1, true, v));
+    EXPECT_EQ(v.Width, r.WantWidth);
+    EXPECT_EQ(v.Height, r.WantHeight);
+  }
 }
 
 TEST_F(Dialogs, RotateDialogFreeAngle) {
