@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "../formats/save_harness.h"
@@ -72,6 +73,21 @@ QRect NonWhiteBounds(const QImage& Image) {
   return QRect(QPoint(l, t), QPoint(r, b));
 }
 
+// Prints Picture into the PDF file Pdf at 100 dpi through the preview
+// dialog, which Look sees before "&Print" is pressed.
+void PrintIntoPdf(TPrinting& Printing, TBitmap32& Picture, const std::string& Pdf,
+                  const std::function<void(TPrintDlg&)>& Look) {
+  Printing.Printer().setResolution(100);
+  Printing.ShowPrintDlg = [&](TPrintDlg& D) {
+    Look(D);
+    D.OKBtnClick();
+    return D.result();
+  };
+  Printing.RunPrintDialog = [](QPrinter&) { return true; };
+  Printing.AskPdfFileName = [Pdf] { return Pdf; };
+  Printing.Print1Click(Picture, "/some/folder/photo.png", 2);
+}
+
 // The PDF's page as pdftoppm renders it at 100 dpi.
 QImage RenderPdf(const std::string& Pdf, const fs::path& Dir) {
   const std::string ppm = (Dir / "page").string();
@@ -87,10 +103,9 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
   TScopedMessageBoxHandler guard(boxes);
   const std::string pdf = (dir / "page.pdf").string();
   TPrinting printing(nullptr);
-  printing.Printer().setResolution(100);
   TPoint printed{};
   int zoom = 0;
-  printing.ShowPrintDlg = [&](TPrintDlg& D) {
+  PrintIntoPdf(printing, doc, pdf, [&](TPrintDlg& D) {
     // Halfway between the fitted scale and the largest one.
     zoom = (D.TrackBar3()->value() + D.TrackBar3()->maximum()) / 2;
     D.TrackBar3()->setValue(zoom);
@@ -98,12 +113,7 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
     const TBitmap32* b = D.Image321().Bitmap();
     printed = PrintedSize(printing.Printer().width(), printing.Printer().height(), b->Width(), b->Height(),
                           zoom / 10000.0f, D.Preview()->width(), D.Preview()->height());
-    D.OKBtnClick();
-    return D.result();
-  };
-  printing.RunPrintDialog = [](QPrinter&) { return true; };
-  printing.AskPdfFileName = [&] { return pdf; };
-  printing.Print1Click(doc, "/some/folder/photo.png", 2);
+  });
   ASSERT_TRUE(printing.WaitForJob(60000));
   ASSERT_EQ(boxes.Count(), 1u);
   EXPECT_EQ(boxes.Last().Text, "photo.png\nprint complete");
@@ -164,10 +174,9 @@ TEST_F(Print, PreviewShowsTheWholePictureAndThePageItsShare) {
     TScopedMessageBoxHandler guard(boxes);
     const std::string pdf = (dir / "page.pdf").string();
     TPrinting printing(nullptr);
-    printing.Printer().setResolution(100);
     QRect shown;
     QSize box;
-    printing.ShowPrintDlg = [&](TPrintDlg& D) {
+    PrintIntoPdf(printing, picture, pdf, [&](TPrintDlg& D) {
       D.show();  // as the modal loop would: showing fits the preview again
       const QImage preview = D.Preview()->grab().toImage();
       box = preview.size();
@@ -175,12 +184,7 @@ TEST_F(Print, PreviewShowsTheWholePictureAndThePageItsShare) {
       // Each quadrant's colour reaches its corner of the drawn picture.
       const QPoint corner[4] = {shown.topLeft(), shown.topRight(), shown.bottomLeft(), shown.bottomRight()};
       for (int q = 0; q < 4; ++q) EXPECT_EQ(preview.pixel(corner[q]), quadrant[q]) << q;
-      D.OKBtnClick();
-      return D.result();
-    };
-    printing.RunPrintDialog = [](QPrinter&) { return true; };
-    printing.AskPdfFileName = [&] { return pdf; };
-    printing.Print1Click(picture, "picture.png", 2);
+    });
     ASSERT_TRUE(printing.WaitForJob(60000));
     // Whole, with the picture's proportions, inside the box's 6-pixel margins.
     EXPECT_GE(shown.left(), 1);
@@ -215,14 +219,7 @@ TEST_F(Print, PdfFileIsReplacedWholeOrNotAtAll) {
     TMessageBoxRecorder boxes;
     TScopedMessageBoxHandler guard(boxes);
     TPrinting printing(nullptr);
-    printing.Printer().setResolution(100);
-    printing.ShowPrintDlg = [](TPrintDlg& D) {
-      D.OKBtnClick();
-      return D.result();
-    };
-    printing.RunPrintDialog = [](QPrinter&) { return true; };
-    printing.AskPdfFileName = [&] { return pdf; };
-    printing.Print1Click(doc, "/some/folder/photo.png", 2);
+    PrintIntoPdf(printing, doc, pdf, [](TPrintDlg&) {});
     printing.WaitForJob(60000);
     return boxes.Count() == 1 ? boxes.Last().Text : std::to_string(boxes.Count()) + " boxes";
   };
