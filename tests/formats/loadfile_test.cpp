@@ -131,7 +131,7 @@ std::string Gif(uint16_t SW, uint16_t SH, int Frames, uint16_t FW, uint16_t FH, 
 // levels (so that a tile is one packet), of a W x H picture placed at (Off,
 // Off) on a grid of T x T tiles, with one tile-part per entry of Parts: the
 // tile, and whether the part holds its packet (an empty one, one byte) or
-// no data at all.
+// no data at all. A last part with data runs to the end of the stream.
 std::string J2k(uint32_t W, uint32_t H, uint32_t Off, uint32_t T, const std::vector<std::pair<int, bool>>& Parts) {
   std::string j;
   PutBe16(j, 0xFF4F);
@@ -152,7 +152,7 @@ std::string J2k(uint32_t W, uint32_t H, uint32_t Off, uint32_t T, const std::vec
     PutBe16(j, 0xFF90);
     PutBe16(j, 10);
     PutBe16(j, static_cast<uint32_t>(tile));
-    PutBe32(j, data ? 15 : 14);
+    PutBe32(j, !data ? 14 : &tile == &Parts.back().first ? 0 : 15);  // 0: to the end
     j += {static_cast<char>(partsOfTile[tile]++), 0};
     PutBe16(j, 0xFF93);
     if (data) j += '\0';
@@ -394,6 +394,7 @@ TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
       {"tiles.j2k", J2k(2100, 2000, 24, 1024, {{0, false}, {0, true}, {1, true}, {2, true}, {3, true}, {4, true}, {5, true}}),
        2100},
       {"tile-empty.j2k", J2k(2100, 2000, 24, 1024, {{0, true}, {1, true}, {2, true}, {3, true}, {4, true}, {5, false}}), 0},
+      {"tile-edge.j2k", J2k(2048, 2048, 0, 1024, {{0, true}}), 2048},  // 4M pixels: the fill stands
       {"tile-twice.j2k", J2k(2100, 2000, 24, 1024, {{0, true}, {0, true}, {1, true}, {2, true}, {3, true}, {4, true}}), 0},
       // A flat picture in a few hundred bytes, as real encoders write it:
       // these codecs have no ratio that could refuse it.
