@@ -434,10 +434,10 @@ TEST(LoadImageFile, FilesTooSmallToFillTheirPictureAreRefusedSmallAndFast) {
 
 // A TIFF of more than 4M pixels is refused before its picture is made when
 // the whole file, at its codec's best ratio of pixels to bytes, cannot fill
-// it: exactly enough bytes pass the bound, one fewer do not (pictures of a
-// whole number of bytes at the ratio where it is one off a round figure,
-// else a fraction over one). The strips are
-// junk, so a file that passes is only read as far as its codec gets.
+// it: exactly enough bytes pass the bound, one fewer do not. Where a ratio
+// is one off a round figure the picture is a whole number of bytes at it,
+// else a fraction over. The strips are junk: a file that passes is only
+// read as far as its codec gets.
 TEST(LoadImageFile, TiffBoundIsEachCodecsRatio) {
   TTempDir dir;
   struct TCase {
