@@ -443,13 +443,13 @@ TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
         }
         return MenuH > 40;
       },
-      10000))
+      kPatienceMs))
       << Log();
   for (int Up : {40, 20, 10})
     Run("xdotool mousemove " + std::to_string(MenuX + 40) + " " + std::to_string(MenuY + MenuH - Up));
-  ASSERT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") == 0; }, 30000)) << Log();
+  ASSERT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") == 0; }, kPatienceMs)) << Log();
   Run("xdotool search --onlyvisible --name '^Vemra$' windowfocus --sync key Return");
-  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }, kPatienceMs));
   EXPECT_EQ(WaitExit(Pid, 1000), -1) << Log();
   EXPECT_EQ(Run("xdotool search --onlyvisible --name '^Vemra - '"), 0) << Log();
 }
