@@ -747,6 +747,11 @@ void TzubForm::Cleanup() {
 
 void TzubForm::showEvent(QShowEvent* Event) {
   QMainWindow::showEvent(Event);
+  SetToolbarBorders();
+  // The borders restyle the toolbars, which can widen the window's minimum;
+  // take that width now, before the window is mapped, or the window would
+  // widen (and the picture move) a moment after its first frame.
+  if (layout() != nullptr) layout()->activate();
   // A file named on the command line is opened while the window is still
   // hidden and the view has no size to fit it to; fit it once the view has one.
   if (!shownOnce_ && editor_->HasDocument()) {
@@ -754,7 +759,6 @@ void TzubForm::showEvent(QShowEvent* Event) {
     editor_->ShowDocument();
   }
   shownOnce_ = true;
-  SetToolbarBorders();
 }
 
 void TzubForm::resizeEvent(QResizeEvent* Event) {
