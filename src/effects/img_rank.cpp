@@ -64,6 +64,15 @@ int32_t Gather(const Plane& Src, TColor32* Buffer, int32_t Left, int32_t Top, in
   return N;
 }
 
+// n*q - s*s over n: the sum of the squared distances from the mean of n
+// entries whose sum is s and sum of squares q. Up to 2^20 entries n*q stays
+// below 2^63; from about 12M entries s*s and n*q pass it, and from about 24M
+// (half 0, half 255) so does their difference, so larger windows widen.
+int64_t SpreadOfSums(int64_t N, int64_t S, int64_t Q) {
+  if (N <= (int64_t{1} << 20)) return (N * Q - S * S) / N;
+  return static_cast<int64_t>((static_cast<__int128>(N) * Q - static_cast<__int128>(S) * S) / N);
+}
+
 // Sum s and sum of squares q per channel after the window's minimum has been
 // taken off every entry (the buffer keeps the reduced values).
 void CentredSums(TColor32* Buffer, int32_t N, int64_t S[3], int64_t Q[3]) {
@@ -251,11 +260,7 @@ struct TWindowSums {
       Q[c] = T.Q[c][static_cast<size_t>(Right) + 1] - T.Q[c][static_cast<size_t>(Left)];
     }
   }
-  int64_t Var(int c) const {
-    // Up to 2^20 entries n*q stays below 2^63; larger windows (huge radii) widen.
-    if (N <= (int64_t{1} << 20)) return (N * Q[c] - S[c] * S[c]) / N;
-    return static_cast<int64_t>((static_cast<__int128>(N) * Q[c] - static_cast<__int128>(S[c]) * S[c]) / N);
-  }
+  int64_t Var(int c) const { return SpreadOfSums(N, S[c], Q[c]); }
   TColor32 Mean() const {
     return Pack(static_cast<int32_t>(S[0] / N), static_cast<int32_t>(S[1] / N), static_cast<int32_t>(S[2] / N));
   }
@@ -349,7 +354,7 @@ TColor32 WindowVariance(TColor32* Buffer, int32_t N) {
   int64_t S[3], Q[3];
   CentredSums(Buffer, N, S, Q);
   int32_t V[3];
-  for (int c = 0; c < 3; ++c) V[c] = ClampToByte64((N * Q[c] - S[c] * S[c]) / N);
+  for (int c = 0; c < 3; ++c) V[c] = ClampToByte64(SpreadOfSums(N, S[c], Q[c]));
   return Pack(V[0], V[1], V[2]);
 }
 
@@ -358,7 +363,7 @@ TColor32 WindowDeviation(TColor32* Buffer, int32_t N) {
   CentredSums(Buffer, N, S, Q);
   int32_t V[3];
   for (int c = 0; c < 3; ++c) {
-    const int64_t Var = (N * Q[c] - S[c] * S[c]) / N;
+    const int64_t Var = SpreadOfSums(N, S[c], Q[c]);
     V[c] = ClampToByte64(static_cast<int64_t>(RoundHalfEven(std::sqrt(static_cast<long double>(Var)))));
   }
   return Pack(V[0], V[1], V[2]);

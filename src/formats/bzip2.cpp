@@ -52,10 +52,19 @@ void FeedInput(bz_stream& S, const uint8_t*& Next, size_t& Left) {
   Left -= n;
 }
 
+// What a stream may still yield once the caller's block is full. The library
+// checks a block's CRC only after the block's last byte and the stream's CRC
+// at its very end, so the rest is decoded (and thrown away) to find damage
+// there; one block expands to at most about 46 MB, and the bound keeps a few
+// bytes of input from keeping the reader busy for long.
+constexpr size_t kMaxCheckedSurplus = size_t{64} << 20;
+
 // Decompresses into Out[0..Cap). When the block is full, Grow may enlarge it
-// (updating Out and Cap) or return false to stop there. A call that neither
-// takes input nor gives output means the input ended inside the stream: the
-// loop ends with "error -7" instead of spinning on it.
+// (updating Out and Cap) or return false to keep what is there and only check
+// the rest of the stream. A call that neither takes input nor gives output
+// means the input ended inside the stream: the loop ends with "error -7"
+// instead of spinning on it; a surplus beyond kMaxCheckedSurplus ends it with
+// "error -8" (the library's code for output that does not fit).
 template <class TGrow>
 size_t RunDecompress(const void* Input, size_t InputSize, uint8_t*& Out, size_t& Cap, TGrow Grow) {
   bz_stream s = NewStream();
@@ -64,17 +73,26 @@ size_t RunDecompress(const void* Input, size_t InputSize, uint8_t*& Out, size_t&
   TDecompressEnd end{&s};
   const uint8_t* next = static_cast<const uint8_t*>(Input);
   size_t left = next ? InputSize : 0;
-  size_t written = 0;
+  size_t written = 0, surplus = 0;
+  bool full = false;
+  std::vector<uint8_t> scratch;
   for (;;) {
     FeedInput(s, next, left);
-    if (written == Cap && !Grow(Out, Cap)) break;
+    if (!full && written == Cap && !Grow(Out, Cap)) full = true;
     if (s.avail_out == 0) {
-      s.next_out = reinterpret_cast<char*>(Out + written);
-      s.avail_out = static_cast<unsigned>(std::min(Cap - written, kChunk));
+      if (full) {
+        if (surplus >= kMaxCheckedSurplus) throw EBZDecompressionError(ErrorText(BZ_OUTBUFF_FULL));
+        scratch.resize(size_t{1} << 16);
+        s.next_out = reinterpret_cast<char*>(scratch.data());
+        s.avail_out = static_cast<unsigned>(scratch.size());
+      } else {
+        s.next_out = reinterpret_cast<char*>(Out + written);
+        s.avail_out = static_cast<unsigned>(std::min(Cap - written, kChunk));
+      }
     }
     const unsigned inBefore = s.avail_in, outBefore = s.avail_out;
     const int r = BZ2_bzDecompress(&s);
-    written += outBefore - s.avail_out;
+    (full ? surplus : written) += outBefore - s.avail_out;
     if (r == BZ_STREAM_END) break;
     if (r < 0) throw EBZDecompressionError(ErrorText(r));
     if (s.avail_in == inBefore && s.avail_out == outBefore) throw EBZDecompressionError(ErrorText(BZ_UNEXPECTED_EOF));

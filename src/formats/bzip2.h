@@ -26,12 +26,15 @@ using TBZ2Block = std::unique_ptr<uint8_t, TBZ2Free>;
 void CompressBufferBZ2(const void* Input, size_t InputSize, TBZ2Block& Output, size_t& OutputSize);
 
 // Decompresses the first bzip2 stream of Input into a new block. With an
-// ExpectedSize above 0 the block starts at that size and decompression stops
-// once it is full, so a stream that expands beyond what the caller wants
-// costs no more memory than that; with 0 the block grows as needed up to
-// kBZ2MaxUnsizedOutput. EBZDecompressionError "error %d" on a library failure,
-// and "error -7" (the library's unexpected-end code) when the input runs out
-// before the end of the stream.
+// ExpectedSize above 0 the block starts at that size and keeps what fits, so
+// a stream that expands beyond what the caller wants costs no more memory
+// than that; with 0 the block grows as needed up to kBZ2MaxUnsizedOutput.
+// Every routine here decodes the stream to its end, whatever it keeps, so a
+// damaged block or stream check value is an error however early the wanted
+// bytes were there. EBZDecompressionError "error %d" on a library failure,
+// "error -7" (the library's unexpected-end code) when the input runs out
+// before the end of the stream, and "error -8" when the stream holds more
+// than 64 MiB beyond what is kept.
 void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSize, TBZ2Block& Output,
                          size_t& OutputSize);
 
@@ -41,8 +44,8 @@ void DecompressBufferBZ2(const void* Input, size_t InputSize, size_t ExpectedSiz
 void DecompressAsArrivingBZ2(const void* Input, size_t InputSize, size_t MaxSize, TBZ2Block& Output,
                              size_t& OutputSize);
 
-// Decompresses into the caller's memory: at most OutputSize bytes, stopping
-// when they are filled. Returns the bytes written. Errors as above; the bytes
+// Decompresses into the caller's memory: at most OutputSize bytes. Returns
+// the bytes written. Errors as above; the bytes
 // written before an error stay in Output.
 size_t DecompressIntoBZ2(const void* Input, size_t InputSize, void* Output, size_t OutputSize);
 

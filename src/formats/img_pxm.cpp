@@ -41,7 +41,8 @@ std::vector<TTextLine> SplitLines(const std::string& Text) {
   return lines;
 }
 
-// Pascal's Trim: spaces and control characters off both ends.
+// Trims spaces and every control character (all bytes up to 0x20) off both
+// ends, not only blanks: a header line may end in a carriage return or a tab.
 std::string Trim(const std::string& S) {
   size_t b = 0, e = S.size();
   while (b < e && static_cast<unsigned char>(S[b]) <= ' ') ++b;

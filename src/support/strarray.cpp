@@ -18,7 +18,7 @@ void SplitString(const std::string& Text, const std::string& Delimiter, int MinC
         continue;
       }
       if (i + D - 1 <= L && Text.compare(static_cast<size_t>(i - 1), static_cast<size_t>(D), Delimiter) == 0) {
-        Pieces.push_back(PascalCopy(Text, start, length));
+        Pieces.push_back(CopyFromPosition(Text, start, length));
         start = i + D;
         // The loop still visits the other D - 1 delimiter characters; each
         // adds one, which brings the new piece back to length 0.
@@ -30,7 +30,7 @@ void SplitString(const std::string& Text, const std::string& Delimiter, int MinC
   } else {
     length = L;
   }
-  if (!Pieces.empty() || length >= 1) Pieces.push_back(PascalCopy(Text, start, length));
+  if (!Pieces.empty() || length >= 1) Pieces.push_back(CopyFromPosition(Text, start, length));
   while (static_cast<long long>(Pieces.size()) < MinCount) Pieces.emplace_back();
 }
 

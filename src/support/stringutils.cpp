@@ -1,6 +1,6 @@
 #include "stringutils.h"
 
-std::string PascalCopy(const std::string& Text, long long Start, long long Count) {
+std::string CopyFromPosition(const std::string& Text, long long Start, long long Count) {
   const long long L = static_cast<long long>(Text.size());
   if (Count <= 0 || Start > L) return "";
   if (Start < 1) {
@@ -33,7 +33,7 @@ std::string ExtractField(const std::string& Text, char Separator, int N, char Qu
   }
   if (start == 0) return "";
   if (end == 0) end = L + 1;
-  return PascalCopy(Text, start, end - start);
+  return CopyFromPosition(Text, start, end - start);
 }
 
 void ExtractField(const std::string& Text, char Separator, int N, std::string& Field, char Quote, bool UseQuotes) {

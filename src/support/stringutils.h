@@ -14,7 +14,7 @@ void ExtractField(const std::string& Text, char Separator, int N, std::string& F
 // Count characters of Text from the 1-based position Start; a length of zero
 // or less, or a start past the end, gives the empty string (never the tail,
 // as substr would).
-std::string PascalCopy(const std::string& Text, long long Start, long long Count);
+std::string CopyFromPosition(const std::string& Text, long long Start, long long Count);
 
 // Converts decimal text (leading blanks, an optional sign) or hexadecimal text
 // after "$" or "0x" to an int32. False for anything trailing ("12abc"), an

@@ -77,6 +77,11 @@ TEST(WindowStatistics, KnownAnswers) {
   EXPECT_EQ(WindowVariance(Span, 2), 0xFFFFFFFFu);
   TColor32 Span2[2] = {0x00000000u, 0x00FFFFFFu};
   EXPECT_EQ(WindowDeviation(Span2, 2), 0xFFB4B4B4u);  // round(sqrt(32512)) = 180
+  // Half black, half white, one entry past where n*q - s*s leaves 64 bits.
+  std::vector<TColor32> Wide(23819612, 0x00FFFFFFu);
+  std::fill(Wide.begin(), Wide.begin() + Wide.size() / 2, 0u);
+  EXPECT_EQ(WindowVariance(Wide.data(), static_cast<int32_t>(Wide.size())), 0xFFFFFFFFu);
+  EXPECT_EQ(WindowDeviation(Wide.data(), static_cast<int32_t>(Wide.size())), 0xFFFFFFFFu);
   TColor32 One[1] = {0x12345678u};
   EXPECT_EQ(WindowMedian(One, 1), 0xFF345678u);
   EXPECT_EQ(WindowVariance(One, 1), 0xFF000000u);
@@ -192,6 +197,34 @@ TEST(RankFilter, SumsMatchTheGatheredWindowsOnTallPictures) {
         RankFilter(B.get(), Kind, R, 200);
         ASSERT_EQ(Pixels(*B), Expected) << "kind " << Kind << " r " << R << " on " << Threads;
       }
+  // Windows just past the sizes where 64 bits stop holding the sums, each the
+  // whole picture: 3452 x 3451 of white with 100 pixels one step darker (s*s
+  // passes 2^63 from 11,909,806 entries), and 4882 x 4880 half black, half
+  // white (n*q - s*s passes it from 23,819,612); the answer from sums in 128
+  // bits. One thread sums the rows once (each range of rows starts its own
+  // column sums).
+  TThreadLimit One(1);
+  for (const bool Flat : {true, false}) {
+    const int32_t Kind = Flat ? 5 : 6, W = Flat ? 3452 : 4882, H = Flat ? 3451 : 4880;
+    auto B = MakeBitmap(W, H, 0xFFFFFFFFu);
+    const size_t N = B->PixelCount();
+    if (Flat)
+      for (size_t i = 0; i < 100; ++i) B->Bits()[i * 99991] = 0xFFFEFEFEu;
+    else
+      std::fill(B->Bits(), B->Bits() + N / 2, 0xFF000000u);
+    __int128 S = 0, Q = 0;
+    for (size_t i = 0; i < N; ++i) {
+      const int64_t V = B->Bits()[i] & 0xFF;
+      S += V;
+      Q += V * V;
+    }
+    const auto Spread = static_cast<long double>((static_cast<__int128>(N) * Q - S * S) / static_cast<__int128>(N));
+    const long double Stat = std::min(255.0L, Kind == 5 ? Spread : std::round(std::sqrt(Spread)));
+    const TColor32 Expected = 0xFF000000u | 0x010101u * static_cast<TColor32>(Stat);
+    RankFilter(B.get(), Kind, std::max(W, H), 255);
+    EXPECT_EQ(static_cast<size_t>(std::count(B->Bits(), B->Bits() + N, Expected)), N)
+        << "kind " << Kind << " " << W << " x " << H << ": " << std::hex << B->Bits()[0] << " not " << Expected;
+  }
 }
 
 TEST(RankFilter, EdgesCornersAndLevels) {

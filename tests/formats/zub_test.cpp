@@ -9,6 +9,7 @@
 
 #include "bzip2.h"
 #include "formats_test_util.h"
+#include "img_loadfile.h"
 #include "img_zub.h"
 #include "platform_graphics.h"
 #include "raster_parallel.h"
@@ -61,8 +62,10 @@ std::vector<uint8_t> LibraryBz2(std::vector<uint8_t> Raw) {
 
 // Streams of several blocks are made a block per thread: on any number of
 // threads they are the library's own stream, bit for bit, for input that
-// fills blocks evenly, in runs (short ones, and now and then one longer
-// than the library's 255) or as noise.
+// fills blocks evenly, in runs or as noise. The runs are of 1, 4 or 5 bytes
+// (the library codes a run of 4 and one of 5 alike, as 4 bytes and a count,
+// so a block may end up to 4 bytes past its fill; here one ends on a run of
+// 4 before another) and now and then one longer than the library's 255.
 TEST(BZip2Buffers, CompressedStreamsReadByTheCommandLineTool) {
   TTempDir dir;
   uint32_t seed = 3;
@@ -72,7 +75,7 @@ TEST(BZip2Buffers, CompressedStreamsReadByTheCommandLineTool) {
     for (size_t i = 0, run = 0; i < size; ++i, --run) {
       seed = seed * 1664525u + 1013904223u;
       if (run == 0) {
-        run = (seed >> 8) % 64 == 0 ? 250 + (seed >> 16) % 50 : 1 + (seed >> 16) % 6;
+        run = (seed >> 8) % 256 == 0 ? 250 + (seed >> 16) % 50 : size_t{(seed >> 16) % 3 ? 3 + (seed >> 16) % 3 : 1};
         value = static_cast<uint8_t>(seed >> 24);
       }
       raw[i] = size == 2000001 ? value
@@ -95,7 +98,7 @@ TEST(BZip2Buffers, CompressedStreamsReadByTheCommandLineTool) {
   }
 }
 
-TEST(BZip2Buffers, DecompressionGrowsOrStopsAtTheExpectedSize) {
+TEST(BZip2Buffers, DecompressionKeepsTheExpectedSizeAndChecksTheRest) {
   std::vector<uint8_t> raw(3000000, 0x5A);
   raw[12345] = 1;
   const std::vector<uint8_t> packed = Bz2(raw);
@@ -104,9 +107,19 @@ TEST(BZip2Buffers, DecompressionGrowsOrStopsAtTheExpectedSize) {
   DecompressBufferBZ2(packed.data(), packed.size(), 0, out, n);  // grows from the input's size
   ASSERT_EQ(n, raw.size());
   EXPECT_EQ(std::memcmp(out.get(), raw.data(), n), 0);
-  DecompressBufferBZ2(packed.data(), packed.size(), 20000, out, n);  // stops once the expected bytes are there
+  DecompressBufferBZ2(packed.data(), packed.size(), 20000, out, n);  // keeps the expected bytes
   ASSERT_EQ(n, 20000u);
   EXPECT_EQ(out.get()[12345], 1);
+  // The rest is decoded to check it, up to 64 MiB beyond what is kept.
+  const std::vector<uint8_t> surplus = Bz2(std::vector<uint8_t>((size_t{64} << 20) + 2, 0x5A));
+  DecompressBufferBZ2(surplus.data(), surplus.size(), 2, out, n);
+  EXPECT_EQ(n, 2u);
+  try {
+    DecompressBufferBZ2(surplus.data(), surplus.size(), 1, out, n);
+    ADD_FAILURE() << "a surplus one byte past the bound was taken";
+  } catch (const EBZDecompressionError& e) {
+    EXPECT_STREQ(e.what(), "error -8");
+  }
 }
 
 TEST(BZip2Buffers, DamagedAndTruncatedStreamsRaiseDecompressionErrors) {
@@ -218,38 +231,67 @@ TEST(ZubFile, RefusedHeadersShowTheBoxAndLeaveAnEmptyBitmap) {
   ExpectOneBox(boxes, "error opening " + dir / "missing.zub", "img_zub", MB_ICONHAND);
 }
 
+// Damage is found wherever it lies, also once every pixel has arrived: in a
+// block's data or its stored check value, in the last of several blocks, in
+// the stream's check value at its very end (the command-line tool agrees each
+// stream is damaged). The reader shows the box over opaque black of the
+// header's size; opened as a document the file fails and the picture shown
+// before stays.
 TEST(ZubFile, DamagedOrTruncatedStreamsLeaveOpaqueBlackOfTheHeaderSize) {
   TTempDir dir;
-  const std::vector<uint8_t> stream = Bz2(RawBytes(NoisePixels(40 * 30, 5)));
-  const std::vector<uint8_t> header = ZubHeader(40, 30, 0);
-  std::vector<uint8_t> corrupt = stream;
-  for (size_t i = 200; i < 260; ++i) corrupt[i] ^= 0xA5;
-  // The stored block CRC (after "BZh9" and the 6-byte block magic) is checked
-  // only once the whole block was decoded and its pixels written.
-  std::vector<uint8_t> badCrc = stream;
-  badCrc[10] ^= 0x01;
   struct Case {
     const char* name;
-    std::vector<uint8_t> bytes;
+    int16_t w, h;
+    std::vector<uint8_t> stream;
     const char* error;
   };
-  const Case cases[] = {
-      {"corrupt.zub", Concat(ZubHeader(40, 30, static_cast<uint32_t>(corrupt.size())), corrupt), "error -4"},
-      {"block-crc.zub", Concat(ZubHeader(40, 30, static_cast<uint32_t>(badCrc.size())), badCrc), "error -4"},
-      {"half.zub", Concat(ZubHeader(40, 30, 9999), std::vector<uint8_t>(stream.begin(), stream.begin() + 300)),
-       "error -7"},
-      {"header-only.zub", std::vector<uint8_t>(header.begin(), header.begin() + 8), "error -7"},
+  auto damaged = [](std::vector<uint8_t> S, size_t From, size_t Count, uint8_t Mask) {
+    for (size_t i = From; i < From + Count; ++i) S[i] ^= Mask;
+    return S;
   };
+  const std::vector<uint8_t> small = Bz2(RawBytes(NoisePixels(40 * 30, 5)));
+  const std::vector<uint8_t> photo = Bz2(RawBytes(NoisePixels(300 * 200, 4)));
+  // Noise of 700 x 700 fills three of the library's blocks.
+  const std::vector<uint8_t> large = Bz2(RawBytes(NoisePixels(700 * 700, 4)));
+  const size_t end = large.size();
+  // The stored block CRC (after "BZh9" and the 6-byte block magic) is checked
+  // only once the whole block was decoded and its pixels written; the
+  // stream's is the last 32 bits before at most 7 bits of padding.
+  const Case cases[] = {
+      {"corrupt.zub", 40, 30, damaged(small, 200, 60, 0xA5), "error -4"},
+      {"block-crc.zub", 40, 30, damaged(small, 10, 1, 0x01), "error -4"},
+      {"half.zub", 40, 30, {small.begin(), small.begin() + 300}, "error -7"},
+      {"header-only.zub", 40, 30, {}, "error -7"},
+      {"photo-mid.zub", 300, 200, damaged(photo, photo.size() * 9 / 40, 40, 0x55), "error -4"},
+      {"large-mid.zub", 700, 700, damaged(large, end / 2, 40, 0x55), "error -4"},
+      {"large-last-block.zub", 700, 700, damaged(large, end - 9200, 40, 0x55), "error -4"},
+      {"large-stream-crc.zub", 700, 700, damaged(large, end - 2, 1, 0x10), "error -4"},
+  };
+  TBitmap32 shown;
+  FillBitmap(shown, 2, 1, {0x80FF0000u, 0xFF00FF00u});
   for (const Case& c : cases) {
-    WriteFileBytes(dir / c.name, c.bytes);
+    const bool cut = c.stream.size() < 400;
+    std::vector<uint8_t> bytes = Concat(ZubHeader(c.w, c.h, static_cast<uint32_t>(cut ? 9999 : c.stream.size())), c.stream);
+    if (c.stream.empty()) bytes.resize(8);
+    WriteFileBytes(dir / c.name, bytes);
+    if (c.w > 40) {
+      WriteFileBytes(dir / "s.bz2", c.stream);
+      EXPECT_FALSE(RunTool("bzip2 -t " + dir / "s.bz2")) << c.name;
+    }
     TBoxes boxes;
     TBitmap32 b;
     LoadZubImage(dir / c.name, &b);
     ExpectOneBox(boxes, "error reading " + dir / c.name + " : " + c.error, "img_zub", MB_ICONHAND);
-    ASSERT_EQ(b.Width(), 40) << c.name;
-    ASSERT_EQ(b.Height(), 30);
-    EXPECT_EQ(PixelsOf(b), std::vector<TColor32>(40 * 30, 0xFF000000u)) << c.name;
+    ASSERT_EQ(b.Width(), c.w) << c.name;
+    ASSERT_EQ(b.Height(), c.h);
+    EXPECT_EQ(PixelsOf(b), std::vector<TColor32>(static_cast<size_t>(c.w) * c.h, 0xFF000000u)) << c.name;
+    EXPECT_FALSE(LoadImageFile(dir / c.name, shown)) << c.name;
+    EXPECT_EQ(PixelsOf(shown), std::vector<TColor32>({0x80FF0000u, 0xFF00FF00u}));
+    EXPECT_EQ(boxes.Count(), 2u);
+    EXPECT_EQ(boxes.Last().Text, "error reading " + dir / c.name + " : " + c.error);
   }
+  WriteFileBytes(dir / "s.bz2", large);
+  EXPECT_TRUE(RunTool("bzip2 -t " + dir / "s.bz2"));
 }
 
 TEST(ZubFile, WriterRefusesWhatItCannotStoreAndKeepsTheTarget) {

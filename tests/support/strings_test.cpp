@@ -105,13 +105,13 @@ TEST(ExtractField, KnownFields) {
   }
 }
 
-TEST(PascalCopy, NeverGivesTheTailForBadLengths) {
-  EXPECT_EQ(PascalCopy("hello", 2, 3), "ell");
-  EXPECT_EQ(PascalCopy("hello", 2, -1), "");
-  EXPECT_EQ(PascalCopy("hello", 2, 0), "");
-  EXPECT_EQ(PascalCopy("hello", 6, 1), "");
-  EXPECT_EQ(PascalCopy("hello", 4, 100), "lo");
-  EXPECT_EQ(PascalCopy("hello", 0, 2), "h");
+TEST(CopyFromPosition, NeverGivesTheTailForBadLengths) {
+  EXPECT_EQ(CopyFromPosition("hello", 2, 3), "ell");
+  EXPECT_EQ(CopyFromPosition("hello", 2, -1), "");
+  EXPECT_EQ(CopyFromPosition("hello", 2, 0), "");
+  EXPECT_EQ(CopyFromPosition("hello", 6, 1), "");
+  EXPECT_EQ(CopyFromPosition("hello", 4, 100), "lo");
+  EXPECT_EQ(CopyFromPosition("hello", 0, 2), "h");
 }
 
 TEST(StrToIntDef, AcceptsWhatTheSettingsAccept) {
