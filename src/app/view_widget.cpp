@@ -255,11 +255,26 @@ void TViewWidget::resizeEvent(QResizeEvent* Event) {
   if (TCustomPaintBox32* c = Control()) Guarded([&] { c->Resize(); });
 }
 
+void TViewWidget::ReleaseHeldButtons(Qt::MouseButtons StillDown) {
+  for (Qt::MouseButton q : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+    if (!(held_ & q) || (StillDown & q)) continue;
+    held_ &= ~q;
+    TMouseButton b;
+    TCustomPaintBox32* c = Control();
+    if (c == nullptr || !ButtonOf(q, b)) continue;
+    Guarded([&] { c->MouseUp(b, ShiftOf(Qt::NoModifier, held_), lastMouse_.x(), lastMouse_.y()); });
+  }
+}
+
 void TViewWidget::Press(QMouseEvent* Event, TShiftState Extra) {
   TMouseButton b;
+  // A button pressed again was released where this widget did not see it.
+  ReleaseHeldButtons(Event->buttons() & ~Event->button());
   TCustomPaintBox32* c = Control();
   if (c == nullptr || !ButtonOf(Event->button(), b)) return;
   const QPoint pos = Event->position().toPoint();
+  held_ |= Event->button();
+  lastMouse_ = pos;
   Guarded([&] { c->MouseDown(b, ShiftOf(Event->modifiers(), Event->buttons()) | Extra, pos.x(), pos.y()); });
 }
 
@@ -268,17 +283,22 @@ void TViewWidget::mousePressEvent(QMouseEvent* Event) { Press(Event, 0); }
 void TViewWidget::mouseDoubleClickEvent(QMouseEvent* Event) { Press(Event, ssDouble); }
 
 void TViewWidget::mouseMoveEvent(QMouseEvent* Event) {
+  ReleaseHeldButtons(Event->buttons());
   TCustomPaintBox32* c = Control();
   if (c == nullptr) return;
   const QPoint pos = Event->position().toPoint();
+  lastMouse_ = pos;
   Guarded([&] { c->MouseMove(ShiftOf(Event->modifiers(), Event->buttons()), pos.x(), pos.y()); });
 }
 
 void TViewWidget::mouseReleaseEvent(QMouseEvent* Event) {
+  ReleaseHeldButtons(Event->buttons() | Event->button());
   TMouseButton b;
   TCustomPaintBox32* c = Control();
   if (c == nullptr || !ButtonOf(Event->button(), b)) return;
   const QPoint pos = Event->position().toPoint();
+  held_ &= ~Event->button();
+  lastMouse_ = pos;
   Guarded([&] { c->MouseUp(b, ShiftOf(Event->modifiers(), Event->buttons()), pos.x(), pos.y()); });
 }
 

@@ -34,6 +34,12 @@ class TViewWidget : public QWidget, public TViewHost {
   // whichever of the two goes first, the other lets go of it.
   void SetControl(TCustomPaintBox32* Control);
 
+  // Ends, for the control, the presses it holds other than StillDown, at the
+  // last mouse point: a popup opened by a press takes its release, which then
+  // never comes here, and a layer would go on dragging. The window calls it
+  // as it opens a popup; a later event that shows a button up does too.
+  void ReleaseHeldButtons(Qt::MouseButtons StillDown = Qt::NoButton);
+
   // The TCursor last asked for, as shown.
   TCursor CurrentCursor() const { return cursor_; }
   // The window's pixels as last painted.
@@ -83,6 +89,8 @@ class TViewWidget : public QWidget, public TViewHost {
   bool painting_ = false;
   bool firstPictureShown_ = false;
   bool capture_ = false;
+  Qt::MouseButtons held_;  // pressed for the control and not yet released
+  QPoint lastMouse_;       // where the control last heard of the mouse
   TCursor cursor_ = crDefault;
   QElapsedTimer clock_;
   int32_t nextTimerId_ = 1;

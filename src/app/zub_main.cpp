@@ -1125,6 +1125,9 @@ void TzubForm::Popup(const std::string& Menu, int32_t X, int32_t Y) {
   // Fill and Replace share the popup; each shows only the modes it has.
   if (Menu == "PopupMenu3")
     for (QAction* A : M->actions()) A->setVisible(FillModeApplies(editor_->gCurrentTool, A->data().toInt()));
+  // The popup takes the release of the press that opens it: the press ends
+  // here, before the tool or a layer could act on a release that comes late.
+  viewWidget_->ReleaseHeldButtons();
   M->popup(viewWidget_->mapToGlobal(QPoint(X, Y)));
 }
 

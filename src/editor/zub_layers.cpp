@@ -207,7 +207,9 @@ void SelectLayer(TEditor& E, TCustomLayer* Layer) {
   if (Layer == nullptr) return;
   if (positioned != nullptr && E.gSelection) {
     E.gSelection->SetChildLayer(positioned);
-    E.gSelection->BringToFront();
+    // A selected picture is one the user moves, resizes by its handles and
+    // right-clicks for its commands: its frame shows and takes the mouse.
+    PresentSelection(E);
   }
   if (auto* b = dynamic_cast<TBitmapLayer*>(Layer)) {
     E.Ui().SetGaugeEnabled(TGauge::Alpha, true);
@@ -428,7 +430,6 @@ void Layer1Click(TEditor& E, int32_t Tag) {
   if (layer == nullptr) return;
   SelectLayer(E, layer);
   if (!E.gSelection) return;
-  PresentSelection(E);
   const TFloatRect loc = E.gSelection->Location();
   E.gSelAnchor = TPoint{TruncCoord(loc.Left), TruncCoord(loc.Top)};
   E.gSelRect = loc;

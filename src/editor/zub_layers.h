@@ -9,7 +9,7 @@
 // a fresh frame that carries it as its child, so dragging the frame moves the
 // picture. The frame always lies above the layer it wraps. A frame is made
 // hidden and without mouse events; the command that shows it to the user
-// presents it (PresentSelection).
+// presents it (PresentSelection), and selecting a layer always does.
 //
 // One-pixel rubber bands made through CreateSelection into any variable other
 // than gSelection are the reference-point markers of the lens corrections.
@@ -60,8 +60,9 @@ void RBResizing(TEditor& E, TRubberbandLayer* Sender, const TFloatRect& OldLocat
                 TDragState DragState, TShiftState Shift);
 
 // Selects Layer (null: none). The old frame goes and the layer undo store is
-// emptied; a layer gets tool 1, a new hidden frame that carries it, and the
-// alpha gauge shows its master alpha (enabled for bitmap layers only).
+// emptied; a layer gets tool 1, a new frame that carries it, shown with its
+// handles and mouse events in front, and the alpha gauge shows its master
+// alpha (enabled for bitmap layers only).
 void SelectLayer(TEditor& E, TCustomLayer* Layer);
 
 // ---- Floating layers ---------------------------------------------------------------------

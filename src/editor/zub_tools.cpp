@@ -362,11 +362,10 @@ void TMouseTools::Image321MouseDown(TMouseButton Button, TShiftState Shift, int3
 
 void TMouseTools::SelectionDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   EditorUi& ui = fE.Ui();
-  auto onFrame = [&] {
-    if (!fE.gSelection) return false;
-    const TFloatRect r = fE.gSelection->Location();
-    return X >= r.Left && X < r.Right && Y >= r.Top && Y < r.Bottom;
-  };
+  // The frame answers where its hit test does: in control coordinates also
+  // when it wraps a picture kept in bitmap coordinates, and on the whole of
+  // every handle, which is drawn centred on the edge (half of it outside).
+  auto onFrame = [&] { return fE.gSelection && fE.gSelection->GetDragState(X, Y) != dsNone; };
   if (Button == mbRight && (Shift & kModifiers) == 0) {
     if (onFrame() && fE.gSelectedLayer) {
       ui.Popup("PopupMenu1", X, Y);
@@ -382,10 +381,18 @@ void TMouseTools::SelectionDown(TMouseButton Button, TShiftState Shift, int32_t 
   }
   if (Button != mbLeft) return;
   if (onFrame()) {
-    const TFloatRect r = fE.gSelection->Location();
+    TRubberbandLayer* frame = fE.gSelection;
+    const TFloatRect r = frame->Location();
     fE.gSelAnchor = TPoint{static_cast<int32_t>(r.Left), static_cast<int32_t>(r.Top)};
-    fE.gSelection->SetLayerOptions(LOB_VISIBLE | LOB_MOUSE_EVENTS);
-    fE.gSelection->BringToFront();
+    PresentSelection(fE);
+    // A press on a picture that was not selected went to the picture, which
+    // selected itself under a new frame; the frame takes the press over, so
+    // the same drag moves or resizes it.
+    TLayerCollection* layers = fE.View().Layers();
+    if (layers->MouseListener() != frame) {
+      layers->SetMouseListener(frame);
+      frame->MouseDown(Button, Shift, X, Y);
+    }
     gMovingSelection = true;
     ShowSelectionInfo(fE, r);
     return;
@@ -666,7 +673,6 @@ void TMouseTools::TextUp(int32_t X, int32_t Y) {
                                        LayerMouseDownHandler(fE));
   if (layer == nullptr) return;
   SelectLayer(fE, layer);
-  PresentSelection(fE);
 }
 
 void TMouseTools::DrawUp(TMouseButton Button, TShiftState Shift) {
@@ -719,7 +725,6 @@ void TMouseTools::DrawUp(TMouseButton Button, TShiftState Shift) {
       NewBitmapLayer(fE, &cut, static_cast<float>(l), static_cast<float>(t), LayerMouseDownHandler(fE));
   if (layer == nullptr) return;
   SelectLayer(fE, layer);
-  PresentSelection(fE);
 }
 
 // ---- Popup items, fill and replace --------------------------------------------------------------------

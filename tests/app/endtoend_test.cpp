@@ -371,7 +371,8 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   Run("xdotool key ctrl+c");
   Run("xdotool key ctrl+i");
   ASSERT_TRUE(Shows(Flipped)) << Log();
-  Run("xdotool key ctrl+v");
+  // Select None takes the pasted picture's frame off it; the picture stays.
+  Run("xdotool key ctrl+v ctrl+d");
   ASSERT_TRUE(Shows(Original)) << "Ctrl+V pasted nothing\n" << Log();
   EXPECT_EQ(X, OrigX);
   EXPECT_EQ(Y, OrigY);
@@ -452,4 +453,58 @@ TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
   EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }, kPatienceMs));
   EXPECT_EQ(WaitExit(Pid, 1000), -1) << Log();
   EXPECT_EQ(Run("xdotool search --onlyvisible --name '^Vemra - '"), 0) << Log();
+}
+
+// With the mouse, as a user would: a rectangle selected, copied, pasted and
+// dragged from its inside, flattened where it went from its right-click
+// menu; then a new selection grown by its bottom-right handle, pressed at its
+// drawn centre, and cleared.
+TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
+  MakeFolders();
+  TBitmap32 Original;
+  Original.SetSize(200, 150);
+  for (int32_t y = 0; y < 150; ++y)
+    for (int32_t x = 0; x < 200; ++x)
+      Original.SetPixel(x, y, 0xFF000000u | uint32_t(x + 40) << 16 | uint32_t(y + 60) << 8 | uint32_t((x * y) & 0x7F) + 9);
+  SavePNGFromBitmap32(Dir + "/card.png", &Original, false, false, 0, 9);
+  // The 40 x 30 block at (20, 20) copied to (80, 60); then (10, 100)-(110, 150)
+  // in the background colour, black.
+  TBitmap32 Moved, Cleared;
+  Moved.Assign(&Original);
+  for (int32_t y = 0; y < 30; ++y)
+    for (int32_t x = 0; x < 40; ++x) Moved.SetPixel(80 + x, 60 + y, Original.GetPixel(20 + x, 20 + y));
+  Cleared.Assign(&Moved);
+  for (int32_t y = 100; y < 150; ++y)
+    for (int32_t x = 10; x < 110; ++x) Cleared.SetPixel(x, y, 0xFF000000u);
+
+  ASSERT_TRUE(UseNewServer());
+  Start({"card.png"});
+  ASSERT_TRUE(Shows(Original)) << Log();
+  ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
+  // The picture's place on the screen, once the focused window has settled;
+  // each later look updates it.
+  ASSERT_TRUE(Shows(Original)) << Log();
+  auto At = [&](int Bx, int By) { return " " + std::to_string(X + Bx) + " " + std::to_string(Y + By); };
+  auto Drag = [&](int X0, int Y0, int X1, int Y1) {
+    Run("xdotool mousemove" + At(X0, Y0) + " mousedown 1 mousemove" + At((X0 + X1) / 2, (Y0 + Y1) / 2) +
+        " mousemove" + At(X1, Y1) + " mouseup 1");
+  };
+  Drag(20, 20, 60, 50);
+  Run("xdotool key ctrl+c ctrl+v");
+  Drag(40, 35, 100, 75);
+  // The layer menu opens on the picture; Flatten (its "t") stamps it there and deletes it.
+  Run("xdotool mousemove" + At(100, 75) + " click 3");
+  ASSERT_TRUE(WaitUntil([&] { return Run("sh -c '[ $(xdotool search --onlyvisible --class vemra | wc -l) -ge 2 ]'") == 0; },
+                        10000))
+      << "no menu opened\n" << Log();
+  Run("xdotool key t");
+  ASSERT_TRUE(Shows(Moved)) << "the pasted picture was not flattened where it was dragged\n" << Log();
+
+  Drag(10, 100, 60, 120);
+  Drag(60, 120, 110, 150);
+  Run("xdotool key Delete ctrl+d");
+  EXPECT_TRUE(Shows(Cleared)) << "the frame did not grow by its handle\n" << Log();
 }

@@ -367,7 +367,7 @@ TEST_F(MainWindow, EngineNamesOnlyItemsTheWindowHas) {
   Form->Actions().Copy1Click();
   QTest::keyClick(Form.get(), Qt::Key_V, Qt::ControlModifier);
   ASSERT_NE(E().gSelectedLayer, nullptr);
-  const TFloatRect F = E().gSelection->Location();
+  const TFloatRect F = E().gSelection->GetAdjustedLocation();  // in view pixels
   ClickOpens(1, Qt::RightButton, Qt::NoModifier, "PopupMenu1",
              TPoint{static_cast<int32_t>((F.Left + F.Right) / 2), static_cast<int32_t>((F.Top + F.Bottom) / 2)});
   Open("Layers1");

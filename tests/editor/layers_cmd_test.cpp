@@ -141,7 +141,7 @@ TEST_F(Layers, SelectAllAndCtrlDragsOnSidesKeepTheAspectRatio) {
   EXPECT_EQ(r, MakeFloatRect(10, 10, 40, 10));
 }
 
-TEST_F(Layers, PasteFloatsThePictureInAHiddenFrameShrunkToFit) {
+TEST_F(Layers, PasteFloatsThePictureInAFrameThatTakesTheMouseShrunkToFit) {
   SetStretchFilter(view.Bitmap(), 5);
   ui.Gauges[TGauge::Alpha] = 200;
   TBitmapLayer* layer = Paste(20, 10, 7);
@@ -150,7 +150,7 @@ TEST_F(Layers, PasteFloatsThePictureInAHiddenFrameShrunkToFit) {
   EXPECT_EQ(layer->Bitmap()->MasterAlpha(), 200u);
   EXPECT_EQ(StretchFilterIndex(layer->Bitmap()->Resampler()), 5);
   EXPECT_EQ(ed->gSelection->ChildLayer(), layer);
-  EXPECT_EQ(ed->gSelection->LayerOptions(), 0u);
+  EXPECT_EQ(ed->gSelection->LayerOptions(), LOB_VISIBLE | LOB_MOUSE_EVENTS);
   EXPECT_EQ(events, (std::vector<std::string>{"+TBitmapLayer0", "+TRubberbandLayer1"}));
   EXPECT_TRUE(ui.GaugeEnabled[TGauge::Alpha]);
 

@@ -156,6 +156,8 @@ TEST(RubberbandLayer, DragStatesFollowTheRuleOrder) {
       {109, 59, dsSizeBR}, {10, 59, dsSizeBL}, {109, 10, dsSizeTR}, {10, 10, dsSizeTL}, {113, 63, dsSizeBR},
       {6, 6, dsSizeTL},    {109, 34, dsSizeR}, {59, 59, dsSizeB},   {10, 34, dsSizeL},  {59, 10, dsSizeT},
       {50, 30, dsMove},    {108, 58, dsSizeBR}, {200, 200, dsNone}, {5, 34, dsNone},    {114, 34, dsNone},
+      // The handles are drawn centred on Right and Bottom, (10 + 110) div 2 and (10 + 60) div 2.
+      {110, 60, dsSizeBR}, {110, 35, dsSizeR},  {60, 60, dsSizeB},   {110, 10, dsSizeTR}, {10, 60, dsSizeBL},
   };
   for (const Case& k : cases) EXPECT_EQ(r->GetDragState(k.X, k.Y), k.Expected) << k.X << "," << k.Y;
 
