@@ -1,5 +1,6 @@
 // Peak memory of loading a 6000 x 4000 photo-like picture from a JPEG, a
-// 24-bit BMP and a TIFF file (LZW and uncompressed) the way the editor does
+// 24-bit BMP, a TIFF file (LZW and uncompressed) and a PNG file (RGB and
+// RGBA, as our save writes them) the way the editor does
 // (LoadImageFile into a 32-bit bitmap), beside libjpeg-turbo decoding the same
 // file into a 4-byte-per-pixel buffer through its C API, libtiff's
 // TIFFReadRGBAImageOriented into a buffer of its own, and beside the bitmap's
@@ -27,6 +28,7 @@
 #include "bench_tiff.h"
 #include "bench_util.h"
 #include "img_loadfile.h"
+#include "img_png.h"
 #include "platform_jpeg.h"
 #include "test_startup.h"
 
@@ -107,6 +109,9 @@ int main(int argc, char** argv) {
   const std::unique_ptr<TBitmap32> photo = MakePhotoLike(kW, kH, false);
   const std::string jpg = BenchTempPath("vemra_loadpeak.jpg"), bmp = BenchTempPath("vemra_loadpeak.bmp");
   const std::string lzw = BenchTempPath("vemra_loadpeak_lzw.tif"), raw = BenchTempPath("vemra_loadpeak_none.tif");
+  const std::string png = BenchTempPath("vemra_loadpeak.png"), pnga = BenchTempPath("vemra_loadpeak_rgba.png");
+  SavePNGFromBitmap32(png, photo.get(), false, false, 0, 6);
+  SavePNGFromBitmap32(pnga, photo.get(), false, true, 0, 6);
   WriteRgbTiff(lzw, *photo, true);
   WriteRgbTiff(raw, *photo, false);
   {
@@ -130,7 +135,7 @@ int main(int argc, char** argv) {
   } rows[] = {{"JPEG", &jpg, "ours"},     {"JPEG", &jpg, "libjpeg"},  {"JPEG", &jpg, "assign"},
               {"BMP", &bmp, "ours"},      {"BMP", &bmp, "assign"},    {"TIFF", &lzw, "ours"},
               {"TIFF", &lzw, "libtiff"},  {"TIFF", &lzw, "bitmap"},   {"TIFF", &lzw, "assign"},   {"TIFF-u", &raw, "ours"},
-              {"TIFF-u", &raw, "libtiff"}};
+              {"TIFF-u", &raw, "libtiff"}, {"PNG", &png, "ours"},      {"PNG-a", &pnga, "ours"}};
   for (const auto& r : rows) {
     const double fileMb = static_cast<double>(ReadAll(*r.File).size()) / 1048576.0;
     const double growth = PeakMb(argv[0], r.Mode, *r.File) - base;
@@ -145,5 +150,7 @@ int main(int argc, char** argv) {
   std::remove(bmp.c_str());
   std::remove(lzw.c_str());
   std::remove(raw.c_str());
+  std::remove(png.c_str());
+  std::remove(pnga.c_str());
   return 0;
 }

@@ -5,11 +5,21 @@
 // process on the same files, and Pillow in one Python process. libpng is
 // asked for the same pixel layout as ours (four bytes per pixel, blue first)
 // into rows allocated per run, as our bitmap is.
+//
+// Then the photos other programs write, with their default filters and
+// level: Pillow (RGB8, RGBA8; it writes neither Adam7 nor 16-bit colour) and
+// libpng (RGB8, RGBA8, RGB8 Adam7, RGB16), each opened on one thread through
+// LoadPNGIntoBitmap32 from a file in the page cache, beside libpng's
+// simplified API decoding the same file from memory to BGRA. The ratio
+// table uses each thread's processor time, which a busy machine disturbs
+// least; run it pinned to one core:
+//   taskset -c 2 build-bench/bench/png_bench --benchmark_filter=Photo
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <cstring>
 #include <map>
@@ -52,9 +62,18 @@ const TBitmap32& Picture(bool Alpha) {
   return *p;
 }
 
-// Writes Picture through libpng: 8-bit RGB or RGBA, the given filters and
-// interlacing, zlib level Level.
-bool LibpngWrite(const std::string& File, const TBitmap32& P, bool Alpha, int Filters, bool Adam7, int Level) {
+// The 16-bit sample of an 8-bit one: its byte on top and a noisy low byte,
+// as a camera's raw values have.
+uint16_t Widen16(uint8_t V, uint32_t& Seed) {
+  Seed = Seed * 1664525u + 1013904223u;
+  return static_cast<uint16_t>(V << 8 | Seed >> 24);
+}
+
+// Writes Picture through libpng: RGB or RGBA, 8-bit or (Sixteen) 16-bit
+// samples, the given filters and interlacing, zlib level Level; Filters or
+// Level -1 keeps libpng's default.
+bool LibpngWrite(const std::string& File, const TBitmap32& P, bool Alpha, int Filters, bool Adam7, int Level,
+                 bool Sixteen = false) {
   FILE* f = std::fopen(File.c_str(), "wb");
   if (!f) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -66,20 +85,42 @@ bool LibpngWrite(const std::string& File, const TBitmap32& P, bool Alpha, int Fi
     return false;
   }
   png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(P.Width()), static_cast<png_uint_32>(P.Height()), 8,
-               Alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(P.Width()), static_cast<png_uint_32>(P.Height()),
+               Sixteen ? 16 : 8, Alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                Adam7 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  png_set_filter(png, 0, Filters);
-  png_set_compression_level(png, Level);
+  if (Filters >= 0) png_set_filter(png, 0, Filters);
+  if (Level >= 0) png_set_compression_level(png, Level);
   png_write_info(png, info);
-  // Our pixels are 0xAARRGGBB words: B, G, R, A bytes in memory.
-  png_set_bgr(png);
-  if (!Alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
   const int passes = png_set_interlace_handling(png);
-  for (int pass = 0; pass < passes; ++pass)
-    for (int y = 0; y < P.Height(); ++y)
-      png_write_row(png, reinterpret_cast<png_const_bytep>(P.RowPtr(y)));
+  if (Sixteen) {
+    // Big-endian samples made here; every pass sees the same rows.
+    const int samples = Alpha ? 4 : 3;
+    row.resize(static_cast<size_t>(P.Width()) * samples * 2);
+    for (int pass = 0; pass < passes; ++pass) {
+      uint32_t seed = 777;
+      for (int y = 0; y < P.Height(); ++y) {
+        for (int x = 0; x < P.Width(); ++x) {
+          const TColor32 c = P.RowPtr(y)[x];
+          const uint8_t v[4] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c),
+                                static_cast<uint8_t>(c >> 24)};
+          for (int k = 0; k < samples; ++k) {
+            const uint16_t s = Widen16(v[k], seed);
+            row[(static_cast<size_t>(x) * samples + k) * 2] = static_cast<uint8_t>(s >> 8);
+            row[(static_cast<size_t>(x) * samples + k) * 2 + 1] = static_cast<uint8_t>(s);
+          }
+        }
+        png_write_row(png, row.data());
+      }
+    }
+  } else {
+    // Our pixels are 0xAARRGGBB words: B, G, R, A bytes in memory.
+    png_set_bgr(png);
+    if (!Alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
+    for (int pass = 0; pass < passes; ++pass)
+      for (int y = 0; y < P.Height(); ++y)
+        png_write_row(png, reinterpret_cast<png_const_bytep>(P.RowPtr(y)));
+  }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return std::fclose(f) == 0;
@@ -116,9 +157,8 @@ std::vector<uint8_t> ReadAll(const std::string& File) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-void OursDecode(benchmark::State& State, const TCase* C) {
-  const std::string& file = CaseFile(*C);
-  // A correctness check before timing, against libpng.
+// Times LoadPNGIntoBitmap32 of File, after a check against libpng.
+void TimeOurLoad(benchmark::State& State, const std::string& file) {
   {
     TBitmap32 b;
     LoadPNGIntoBitmap32(file, &b);
@@ -136,6 +176,8 @@ void OursDecode(benchmark::State& State, const TCase* C) {
     benchmark::DoNotOptimize(b.Bits());
   }
 }
+
+void OursDecode(benchmark::State& State, const TCase* C) { TimeOurLoad(State, CaseFile(*C)); }
 
 // png_read_image from the file into rows of one block; false on an error.
 bool LibpngReadFile(const std::string& File) {
@@ -170,6 +212,87 @@ void LibpngDecode(benchmark::State& State, const TCase* C) {
   const std::string& file = CaseFile(*C);
   for (auto _ : State)
     if (!LibpngReadFile(file)) State.SkipWithError("libpng failed");
+}
+
+// ---- Photos written by other programs ------------------------------------------
+
+struct TPhotoCase {
+  const char* Name;    // "Pillow/RGB8"
+  bool Pillow;         // else libpng
+  bool Alpha, Adam7, Sixteen;
+};
+const TPhotoCase kPhotos[] = {
+    {"Pillow/RGB8", true, false, false, false},   {"Pillow/RGBA8", true, true, false, false},
+    {"libpng/RGB8", false, false, false, false},  {"libpng/RGBA8", false, true, false, false},
+    {"libpng/Adam7", false, false, true, false},  {"libpng/RGB16", false, false, false, true},
+};
+
+std::string PhotoPath(const TPhotoCase& C) {
+  std::string leaf = std::string("vemra_png_photo_") + C.Name + ".png";
+  leaf[leaf.find('/')] = '_';
+  return ScratchPath(leaf);
+}
+
+// Writes every photo once: libpng's here, Pillow's in one Python process from
+// the raw picture. A photo that could not be written is left out (empty name).
+const std::string& PhotoFile(const TPhotoCase& C) {
+  static std::map<std::string, std::string> files;
+  if (files.empty()) {
+    std::string pillowArgs;
+    for (const TPhotoCase& p : kPhotos) {
+      const std::string path = PhotoPath(p);
+      std::remove(path.c_str());
+      if (p.Pillow) pillowArgs += std::string(" ") + (p.Alpha ? "RGBA8" : "RGB8") + "='" + path + "'";
+      else if (!LibpngWrite(path, Picture(p.Alpha), p.Alpha, -1, p.Adam7, -1, p.Sixteen)) continue;
+      files[p.Name] = path;
+    }
+    const std::string raw = WriteRgbaTempFile(Picture(true), "vemra_png_photo");
+    if (!raw.empty()) {
+      RunPeerScript("png_writers.py", raw, std::to_string(kW) + " " + std::to_string(kH) + pillowArgs);
+      std::remove(raw.c_str());
+    }
+    for (auto& [name, path] : files)
+      if (std::FILE* f = std::fopen(path.c_str(), "rb")) std::fclose(f);
+      else path.clear();
+  }
+  return files[C.Name];
+}
+
+void OursPhoto(benchmark::State& State, const TPhotoCase* C) {
+  const std::string& file = PhotoFile(*C);
+  if (file.empty()) {
+    State.SkipWithError("no file");
+    return;
+  }
+  TThreadLimit limit(1);
+  TimeOurLoad(State, file);
+}
+
+// libpng's simplified API, the file already in memory, to BGRA in a buffer
+// allocated per run. 16-bit samples are taken as sRGB-coded, as a writer of
+// 8-bit photos means them, so libpng narrows them without linearising.
+bool LibpngSimplified(const std::vector<uint8_t>& Bytes) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, Bytes.data(), Bytes.size())) return false;
+  image.format = PNG_FORMAT_BGRA;
+  image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+  std::unique_ptr<uint8_t[]> pixels(new uint8_t[PNG_IMAGE_SIZE(image)]);
+  const bool ok = png_image_finish_read(&image, nullptr, pixels.get(), 0, nullptr) != 0;
+  png_image_free(&image);
+  benchmark::DoNotOptimize(pixels.get());
+  return ok;
+}
+
+void LibpngPhoto(benchmark::State& State, const TPhotoCase* C) {
+  const std::string& file = PhotoFile(*C);
+  if (file.empty()) {
+    State.SkipWithError("no file");
+    return;
+  }
+  const std::vector<uint8_t> bytes = ReadAll(file);
+  for (auto _ : State)
+    if (!LibpngSimplified(bytes)) State.SkipWithError("libpng failed");
 }
 
 // Peak memory of one decode, in a process of its own ("--peak ours|libpng
@@ -227,6 +350,12 @@ int main(int argc, char** argv) {
   const bool peers = TakePeersFlag(argc, argv, args);
   int n = static_cast<int>(args.size());
   VemraTestStartup();
+  for (const TPhotoCase& c : kPhotos) {
+    benchmark::RegisterBenchmark((std::string("Photo/") + c.Name + "/ours").c_str(), OursPhoto, &c)
+        ->Unit(benchmark::kMillisecond)->Iterations(5);
+    benchmark::RegisterBenchmark((std::string("Photo/") + c.Name + "/libpng").c_str(), LibpngPhoto, &c)
+        ->Unit(benchmark::kMillisecond)->Iterations(5);
+  }
   for (const TCase& c : kCases) {
     benchmark::RegisterBenchmark((std::string("Decode/") + c.Name + "/ours").c_str(), OursDecode, &c)
         ->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
@@ -241,6 +370,27 @@ int main(int argc, char** argv) {
   TMsCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
+  if (collector.CpuMs.count("Photo/Pillow/RGB8/ours") + collector.CpuMs.count("Photo/libpng/RGB8/ours") > 0) {
+    const double bitmapMb = static_cast<double>(kW) * kH * 4 / 1048576.0;
+    std::printf("\n%-14s %9s %9s %7s %9s %9s %9s %9s %9s\n", "photo", "ours ms", "libpng ms", "ratio", "wall ms",
+                "libpng", "file MB", "peak MB", "/(bmp+f)");
+    for (const TPhotoCase& c : kPhotos) {
+      const std::string name = std::string("Photo/") + c.Name;
+      if (!collector.CpuMs.count(name + "/ours") || PhotoFile(c).empty()) continue;
+      const double ours = collector.CpuMs[name + "/ours"], lib = collector.CpuMs[name + "/libpng"];
+      const double fileMb = static_cast<double>(ReadAll(PhotoFile(c)).size()) / 1048576.0;
+      const double peak = PeakMb(argv[0], "ours", PhotoFile(c));
+      std::printf("%-14s %9.1f %9.1f %7.2f %9.1f %9.1f %9.1f %9.1f %9.2f\n", c.Name, ours, lib,
+                  ours > 0 ? lib / ours : 0.0, collector.Ms[name + "/ours"], collector.Ms[name + "/libpng"], fileMb,
+                  peak, peak / (bitmapMb + fileMb));
+    }
+    std::printf("ours, libpng: processor time of one decode on one thread; ratio = libpng / ours; wall: the same\n"
+                "in wall-clock time; peak: growth of our decode's resident high-water mark over the bitmap plus\n"
+                "the file (%.1f MB bitmap)\n", bitmapMb);
+    for (const TPhotoCase& c : kPhotos)
+      if (!PhotoFile(c).empty()) std::remove(PhotoFile(c).c_str());
+  }
+  if (collector.Ms.count("Decode/RGB8/ours") == 0) return 0;
   std::string peerOut;
   if (peers) {
     std::string list;

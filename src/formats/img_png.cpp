@@ -20,14 +20,22 @@ namespace {
 // Rows into pixels the caller allocates once the size is known.
 class TPixelSink : public TPngRowSink {
  public:
-  // Gives the first pixel of a Width x Height top-down buffer.
-  using TAllocate = std::function<uint32_t*(int32_t Width, int32_t Height)>;
+  // Gives the first pixel of a Width x Height top-down buffer with Spare
+  // more rows of memory after it, which the picture never shows.
+  using TAllocate = std::function<uint32_t*(int32_t Width, int32_t Height, int32_t Spare)>;
   explicit TPixelSink(TAllocate Allocate) : allocate_(std::move(Allocate)) {}
 
-  void Begin(TPNGObject& Png, TChunkIHDR& Header) override {
+  void Begin(TPNGObject& Png, TChunkIHDR& Header, size_t Whole) override {
     conv_.Prepare(Png, Header);
     width_ = static_cast<int32_t>(Header.Width);
-    pixels_ = allocate_(width_, static_cast<int32_t>(Header.Height));
+    const size_t stride = static_cast<size_t>(width_) * 4, pixels = stride * Header.Height;
+    // Image data a little larger than the pixels (four samples a pixel add
+    // a filter byte a row) still goes through the one inflate, for a row or
+    // so of memory; data half as large again (16-bit samples) does not.
+    spare_ = Whole > pixels && Whole - pixels <= pixels / 64 ? static_cast<int32_t>((Whole - pixels + stride - 1) / stride)
+                                                             : 0;
+    pixels_ = allocate_(width_, static_cast<int32_t>(Header.Height), spare_);
+    height_ = static_cast<int32_t>(Header.Height);
     if (Header.InterlaceMethod == 1) pass_.resize(Header.Width);
   }
 
@@ -41,8 +49,9 @@ class TPixelSink : public TPngRowSink {
     for (int32_t i = 0; i < Count; ++i) dst[X0 + static_cast<ptrdiff_t>(i) * DX] = pass_[static_cast<size_t>(i)];
   }
 
-  uint8_t* Canvas(size_t& Stride) override {
+  uint8_t* Canvas(size_t& Stride, size_t& Bytes) override {
     Stride = static_cast<size_t>(width_) * 4;
+    Bytes = Stride * static_cast<size_t>(height_ + spare_);
     return reinterpret_cast<uint8_t*>(pixels_);
   }
 
@@ -50,7 +59,7 @@ class TPixelSink : public TPngRowSink {
   TAllocate allocate_;
   TPngArgbConverter conv_;
   uint32_t* pixels_ = nullptr;
-  int32_t width_ = 0;
+  int32_t width_ = 0, height_ = 0, spare_ = 0;
   std::vector<uint32_t> pass_;
 };
 
@@ -58,8 +67,12 @@ class TPixelSink : public TPngRowSink {
 
 void LoadPNGIntoBitmap32(const std::string& FileName, TBitmap32* Bitmap) {
   TBitmap32 decoded;
-  TPixelSink sink([&](int32_t W, int32_t H) {
-    decoded.SetSize(W, H);
+  int32_t height = 0;
+  // A load that succeeds has written every pixel (a failed one is thrown
+  // away), so the pixels need no clearing first.
+  TPixelSink sink([&](int32_t W, int32_t H, int32_t Spare) {
+    decoded.SetSizeForOverwrite(W, H + Spare);
+    height = H;
     return decoded.Bits();
   });
   {
@@ -67,15 +80,15 @@ void LoadPNGIntoBitmap32(const std::string& FileName, TBitmap32* Bitmap) {
     TPNGObject png;
     png.LoadFromStream(file, &sink);
   }
-  Bitmap->AdoptPixels(decoded);
+  Bitmap->AdoptPixels(decoded, height);
 }
 
 bool DecodePngToArgb(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height,
                      std::vector<uint32_t>& Argb) {
   std::vector<uint32_t> pixels;
   int32_t w = 0, h = 0;
-  TPixelSink sink([&](int32_t W, int32_t H) {
-    pixels.assign(static_cast<size_t>(W) * static_cast<size_t>(H), 0);
+  TPixelSink sink([&](int32_t W, int32_t H, int32_t Spare) {
+    pixels.assign(static_cast<size_t>(W) * static_cast<size_t>(H + Spare), 0);
     w = W;
     h = H;
     return pixels.data();
@@ -83,6 +96,7 @@ bool DecodePngToArgb(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& 
   TReadOnlyMemoryStream stream(Data, Size);
   TPNGObject png;
   png.LoadFromStream(stream, &sink);
+  pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
   Width = w;
   Height = h;
   Argb = std::move(pixels);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "img_fileio.h"
+#include "png_unfilter.h"
 #include "raster_core.h"
 
 // ---- Texts and CRC ------------------------------------------------------------
@@ -1074,6 +1075,7 @@ void TPNGObject::SaveToStream(TStream& Stream) const {
 }
 
 void RegisterPngImage() {
+  PngUnfilterStartup();
   if (gRegistered) return;
   RegisterFileFormat("PNG", "Portable Network Graphics", "TPNGObject", [] { return std::make_unique<TPNGObject>(); });
   gRegistered = true;

@@ -163,17 +163,22 @@ class TPngRowSink {
  public:
   virtual ~TPngRowSink() = default;
   // Called once the chunks before the image data are known and the data has
-  // been found large enough for the picture, before the first row.
-  virtual void Begin(TPNGObject& Png, TChunkIHDR& Header) = 0;
+  // been found large enough for the picture, before the first row. Whole is
+  // the size of the filtered image data when the decoder may inflate it all
+  // at once into the canvas (0 for Adam7 pictures): a sink whose pixels are
+  // only a little smaller may allocate the difference past its last row.
+  virtual void Begin(TPNGObject& Png, TChunkIHDR& Header, size_t Whole) = 0;
   // Count unfiltered pixels in the file's sample layout for row Y, placed at
   // columns X0, X0 + DX, ... (DX 1 without interlacing).
   virtual void Row(const uint8_t* Src, int32_t Count, int32_t Y, int32_t X0, int32_t DX) = 0;
-  // After Begin: the sink's own memory for the picture, Stride bytes a row,
-  // top row first, where Row for row Y writes nothing outside bytes
+  // After Begin: the sink's own memory for the picture, Bytes long (the
+  // rows and any spare memory past them), Stride bytes a row, top row
+  // first, where Row for row Y writes nothing outside bytes
   // [Y * Stride, (Y + 1) * Stride). The decoder may keep data there that
   // no row written so far has reached. Null when the sink has none.
-  virtual uint8_t* Canvas(size_t& Stride) {
+  virtual uint8_t* Canvas(size_t& Stride, size_t& Bytes) {
     Stride = 0;
+    Bytes = 0;
     return nullptr;
   }
 };

@@ -9,6 +9,7 @@
 
 #include "img_fileio.h"
 #include "png_image.h"
+#include "png_unfilter.h"
 #include "raster_parallel.h"
 
 namespace {
@@ -61,77 +62,6 @@ uint8_t Paeth(int32_t a, int32_t b, int32_t c) {
   if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
   if (pb <= pc) return static_cast<uint8_t>(b);
   return static_cast<uint8_t>(c);
-}
-
-// The Paeth loop past the first pixel, with the pixel's byte count known to
-// the compiler so that the channels of one pixel run side by side.
-template <size_t Bpp>
-void UnfilterPaeth(uint8_t* r, const uint8_t* p, size_t RowBytes) {
-  for (size_t x = Bpp; x < RowBytes; x += Bpp)
-    for (size_t k = 0; k < Bpp; ++k) {
-      const int32_t a = r[x + k - Bpp], b = p[x + k], c = p[x + k - Bpp];
-      const int32_t pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-      const int32_t pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-      r[x + k] = static_cast<uint8_t>(r[x + k] + pred);
-    }
-}
-
-template <size_t Bpp>
-void UnfilterAverage(uint8_t* r, const uint8_t* p, size_t RowBytes) {
-  for (size_t x = Bpp; x < RowBytes; x += Bpp)
-    for (size_t k = 0; k < Bpp; ++k)
-      r[x + k] = static_cast<uint8_t>(r[x + k] + ((r[x + k - Bpp] + p[x + k]) >> 1));
-}
-
-template <size_t Bpp>
-void UnfilterSub(uint8_t* r, size_t RowBytes) {
-  for (size_t x = Bpp; x < RowBytes; x += Bpp)
-    for (size_t k = 0; k < Bpp; ++k) r[x + k] = static_cast<uint8_t>(r[x + k] + r[x + k - Bpp]);
-}
-
-// Row and Prev point at the filter byte; the row's bytes follow it. Rows are
-// whole pixels, so the loops past the first pixel step a pixel at a time; the
-// filter is tested once per row, never per byte.
-void Unfilter(uint8_t* Row, const uint8_t* Prev, size_t RowBytes, size_t Offset) {
-  uint8_t* r = Row + 1;
-  const uint8_t* p = Prev + 1;
-  const size_t first = std::min(Offset, RowBytes);
-  switch (Row[0]) {
-    case 1:
-      switch (Offset) {
-        case 3: UnfilterSub<3>(r, RowBytes); break;
-        case 4: UnfilterSub<4>(r, RowBytes); break;
-        default:
-          for (size_t x = Offset; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + r[x - Offset]);
-      }
-      break;
-    case 2:
-      for (size_t x = 0; x < RowBytes; ++x) r[x] = static_cast<uint8_t>(r[x] + p[x]);
-      break;
-    case 3:
-      for (size_t x = 0; x < first; ++x) r[x] = static_cast<uint8_t>(r[x] + (p[x] >> 1));
-      switch (Offset) {
-        case 3: UnfilterAverage<3>(r, p, RowBytes); break;
-        case 4: UnfilterAverage<4>(r, p, RowBytes); break;
-        default:
-          for (size_t x = Offset; x < RowBytes; ++x)
-            r[x] = static_cast<uint8_t>(r[x] + ((r[x - Offset] + p[x]) >> 1));
-      }
-      break;
-    case 4:
-      // Left of the first pixel a and c are 0, where the predictor is b.
-      for (size_t x = 0; x < first; ++x) r[x] = static_cast<uint8_t>(r[x] + p[x]);
-      switch (Offset) {
-        case 1: UnfilterPaeth<1>(r, p, RowBytes); break;
-        case 2: UnfilterPaeth<2>(r, p, RowBytes); break;
-        case 3: UnfilterPaeth<3>(r, p, RowBytes); break;
-        case 4: UnfilterPaeth<4>(r, p, RowBytes); break;
-        case 6: UnfilterPaeth<6>(r, p, RowBytes); break;
-        default: UnfilterPaeth<8>(r, p, RowBytes); break;
-      }
-      break;
-    default: break;
-  }
 }
 
 uint32_t FieldOf(const uint8_t* Row, int64_t I, int32_t Bits) {
@@ -241,7 +171,7 @@ void StoreToRow(const TPNGObject& Png, const TChunkIHDR& H, uint8_t* Dst, int64_
 // so that both compare the key the same way.
 class TStoreSink : public TPngRowSink {
  public:
-  void Begin(TPNGObject& Png, TChunkIHDR& Header) override {
+  void Begin(TPNGObject& Png, TChunkIHDR& Header, size_t) override {
     png_ = &Png;
     h_ = &Header;
     Header.PrepareImageData(true);
@@ -409,30 +339,31 @@ bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<ui
 
 // The whole image data in one inflate, for a plain (not interlaced) picture
 // whose sink lends its pixel memory: the filtered rows are inflated into the
-// far end of it, and each row, unfiltered, is written at the near end, which
-// never reaches a filtered row not yet read as long as a filtered row is no
-// longer than a written one. So no more memory than the pixels and the
-// compressed data is needed. False, with the stream back at Start, when
-// anything is not as a sound file has it (a bad CRC, data that ends early or
-// runs on): the chunk-by-chunk path then meets the damage and reports it as
-// it always did.
+// far end of it, and each row, unfiltered, is written at the near end. Row y
+// ends where filtered row y + 1 begins at the latest, whether a filtered row
+// is shorter than a written one or longer (then the rows start in the
+// sink's spare memory past its last row), so no more memory than the
+// canvas and the compressed data is needed. False, with the stream back at
+// Start, when anything is not as a sound file has it (a bad CRC, data that
+// ends early or runs on): the chunk-by-chunk path then meets the damage and
+// reports it as it always did.
 bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present, const TChunkIHDR& H,
                   size_t RowBytes, size_t Offset, TPngRowSink& Sink) {
-  size_t stride = 0;
-  uint8_t* canvas = Sink.Canvas(stride);
-  if (canvas == nullptr || RowBytes + 1 > stride) return false;
+  size_t stride = 0, bytes = 0;
+  uint8_t* canvas = Sink.Canvas(stride, bytes);
+  const size_t filtered = static_cast<size_t>(H.Height) * (RowBytes + 1);
+  if (canvas == nullptr || filtered > bytes) return false;
   const int64_t resume = Stream.Position();
   Stream.SetPosition(Start);
   std::vector<uint8_t> data;
-  const size_t filtered = static_cast<size_t>(H.Height) * (RowBytes + 1);
-  uint8_t* const rows = canvas + static_cast<size_t>(H.Height) * stride - filtered;
+  const uint8_t* const rows = canvas + bytes - filtered;
   bool ok = ReadIdatRun(Stream, Size, Present, data);
   if (ok) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d == nullptr) throw EPNGOutMemory(PngText(65229));
     size_t in = 0, out = 0;
-    ok = libdeflate_zlib_decompress_ex(d, data.data(), data.size(), rows, filtered, &in, &out) ==
-             LIBDEFLATE_SUCCESS &&
+    ok = libdeflate_zlib_decompress_ex(d, data.data(), data.size(), canvas + bytes - filtered, filtered, &in,
+                                       &out) == LIBDEFLATE_SUCCESS &&
          out == filtered;
     libdeflate_free_decompressor(d);
   }
@@ -440,11 +371,14 @@ bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present
     Stream.SetPosition(resume);
     return false;
   }
-  std::vector<uint8_t> cur(RowBytes + 1), prev(RowBytes + 1, 0);
+  std::vector<uint8_t>().swap(data);
+  // Each row is unfiltered from the canvas straight into a row of its own,
+  // converted while it is in cache, and written over the rows read.
+  std::vector<uint8_t> cur(RowBytes), prev(RowBytes, 0);
   for (uint32_t y = 0; y < H.Height; ++y) {
-    std::memcpy(cur.data(), rows + static_cast<size_t>(y) * (RowBytes + 1), RowBytes + 1);
-    Unfilter(cur.data(), prev.data(), RowBytes, Offset);
-    Sink.Row(cur.data() + 1, static_cast<int32_t>(H.Width), static_cast<int32_t>(y), 0, 1);
+    const uint8_t* src = rows + static_cast<size_t>(y) * (RowBytes + 1);
+    PngUnfilterRow(src[0], cur.data(), src + 1, prev.data(), RowBytes, Offset);
+    Sink.Row(cur.data(), static_cast<int32_t>(H.Width), static_cast<int32_t>(y), 0, 1);
     std::swap(cur, prev);
   }
   return true;
@@ -472,22 +406,23 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
   H.BuildGreyPalette();
   TStoreSink store;
   TPngRowSink& sink = Sink ? *Sink : store;
-  sink.Begin(Png, H);
+  sink.Begin(Png, H, adam7 ? 0 : static_cast<size_t>(needed));
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
   if (!adam7 && InflateWhole(Stream, start, Size, present, H, static_cast<size_t>(fullRow), offset, sink)) return true;
-  std::vector<uint8_t> cur(static_cast<size_t>(fullRow) + 1), prev(static_cast<size_t>(fullRow) + 1);
+  std::vector<uint8_t> raw(static_cast<size_t>(fullRow) + 1), cur(static_cast<size_t>(fullRow)),
+      prev(static_cast<size_t>(fullRow));
   for (int p = 0; p < passes; ++p) {
     const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
     const TPassSize ps = PassSize(H, pass);
     if (ps.Width <= 0 || ps.Height <= 0) continue;
     const size_t rowBytes = static_cast<size_t>(RowBytesOf(ps.Width, H.ColorType, depth));
-    std::fill(prev.begin(), prev.begin() + static_cast<ptrdiff_t>(rowBytes) + 1, 0);
+    std::fill(prev.begin(), prev.begin() + static_cast<ptrdiff_t>(rowBytes), 0);
     for (int64_t r = 0; r < ps.Height; ++r) {
       // Data that ends before the last row is damaged: no picture with
       // missing rows passes as read.
-      if (reader.Read(cur.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
-      Unfilter(cur.data(), prev.data(), rowBytes, offset);
-      sink.Row(cur.data() + 1, static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
+      if (reader.Read(raw.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
+      PngUnfilterRow(raw[0], cur.data(), raw.data() + 1, prev.data(), rowBytes, offset);
+      sink.Row(cur.data(), static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
                pass.DX);
       std::swap(cur, prev);
     }
@@ -543,6 +478,17 @@ void ConvRgba8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Cou
   for (int32_t i = 0; i < Count; ++i, Src += 4)
     Dst[i] = static_cast<uint32_t>(Src[3]) << 24 | static_cast<uint32_t>(Src[0]) << 16 |
              static_cast<uint32_t>(Src[1]) << 8 | Src[2];
+}
+
+// Colour without a gamma table to apply: 16-bit samples by their high byte.
+void ConvRgb16Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i, Src += 6) Dst[i] = Opaque(Src[0], Src[2], Src[4]);
+}
+
+void ConvRgba16Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
+  for (int32_t i = 0; i < Count; ++i, Src += 8)
+    Dst[i] = static_cast<uint32_t>(Src[6]) << 24 | static_cast<uint32_t>(Src[0]) << 16 |
+             static_cast<uint32_t>(Src[2]) << 8 | Src[4];
 }
 
 template <int Step>
@@ -622,10 +568,12 @@ void TPngArgbConverter::Prepare(const TPNGObject& Png, const TChunkIHDR& H) {
       fn_ = Depth == 16 ? ConvGreyAlpha<2> : ConvGreyAlpha<1>;
       break;
     case 2:
-      fn_ = Depth == 16 ? ConvRgb<2> : (plainGamma && !Keyed ? ConvRgb8Plain : ConvRgb<1>);
+      if (plainGamma && !Keyed) fn_ = Depth == 16 ? ConvRgb16Plain : ConvRgb8Plain;
+      else fn_ = Depth == 16 ? ConvRgb<2> : ConvRgb<1>;
       break;
     default:
-      fn_ = Depth == 16 ? ConvRgba<2> : (plainGamma ? ConvRgba8Plain : ConvRgba<1>);
+      if (plainGamma) fn_ = Depth == 16 ? ConvRgba16Plain : ConvRgba8Plain;
+      else fn_ = Depth == 16 ? ConvRgba<2> : ConvRgba<1>;
       break;
   }
 }

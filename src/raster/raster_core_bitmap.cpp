@@ -227,9 +227,11 @@ bool TBitmap32::SetSizeForOverwrite(int32_t NewWidth, int32_t NewHeight) {
   }
 }
 
-void TBitmap32::AdoptPixels(TBitmap32& Source) {
+void TBitmap32::AdoptPixels(TBitmap32& Source) { AdoptPixels(Source, Source.FHeight); }
+
+void TBitmap32::AdoptPixels(TBitmap32& Source, int32_t Rows) {
   if (&Source == this) return;
-  const int32_t w = Source.FWidth, h = Source.FHeight;
+  const int32_t w = Source.FWidth, h = std::clamp(Rows, 0, Source.FHeight);
   const bool resized = w != FWidth || h != FHeight;
   storage_ = std::move(Source.storage_);
   bits_ = storage_.get();
@@ -238,8 +240,8 @@ void TBitmap32::AdoptPixels(TBitmap32& Source) {
   Source.FHeight = 0;
   Source.ResetClipRect();
   Source.HandleChanged();
-  FWidth = bits_ ? w : 0;
-  FHeight = bits_ ? h : 0;
+  FWidth = bits_ && h > 0 ? w : 0;
+  FHeight = bits_ && h > 0 ? h : 0;
   ResetClipRect();
   HandleChanged();
   Changed();

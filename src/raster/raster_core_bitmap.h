@@ -76,6 +76,10 @@ class TBitmap32 : public TCustomMap {
   // bitmap of their own and hand it over only once it is complete, so a
   // failed load leaves the previous picture as it was.
   void AdoptPixels(TBitmap32& Source);
+  // The same keeping only Source's first Rows rows (at most all): a reader
+  // that staged data in rows past its picture hands the picture over so,
+  // without a copy; the rows dropped stay with the memory, unused.
+  void AdoptPixels(TBitmap32& Source, int32_t Rows);
   // Exchanges size and pixels with Other without copying them; the drawing
   // properties stay. Each sends what a resize (when its size changed) and a
   // whole change send.
