@@ -422,8 +422,12 @@ void TzubForm::BuildStatusBar() {
     panels_[i] = new QLabel(this);
     panels_[i]->setObjectName(QString("StatusPanel%1").arg(i));
     panels_[i]->setFixedWidth(Widths[i]);
-    statusBar()->addWidget(panels_[i]);
+    statusBar()->addWidget(panels_[i], i == 0 ? 1 : 0);
   }
+  // Panel 0 follows the window's width and yields to it: its text is clipped
+  // rather than holding the window wide.
+  panels_[0]->setMinimumWidth(0);
+  panels_[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   // The view's own grip stands in the corner.
   statusBar()->setSizeGripEnabled(false);
 }
@@ -436,7 +440,7 @@ void TzubForm::BuildToolBars() {
   toolBar1_->setObjectName("ToolBar1");
   // The bar's groups sit in one strip that wraps at its two separators.
   strip_ = new QWidget(toolBar1_);
-  stripLayout_ = new QGridLayout(strip_);
+  stripLayout_ = new QVBoxLayout(strip_);
   stripLayout_->setContentsMargins(0, 0, 0, 0);
   stripLayout_->setSpacing(2);
   auto* ToolGroup = new QWidget(strip_);
@@ -567,23 +571,50 @@ void TzubForm::BuildToolBars() {
 
 void TzubForm::WrapToolBar1(int32_t WindowWidth) {
   // A narrow window puts the colours (below 680 pixels) and the gauges
-  // (below 480) on rows of their own.
-  const bool Wrap9 = WindowWidth < 680, Wrap10 = WindowWidth < 480;
-  for (QWidget* W : stripGroups_) stripLayout_->removeWidget(W);
-  int Row = 0, Column = 0;
-  for (size_t i = 0; i < stripGroups_.size(); ++i) {
-    QWidget* W = stripGroups_[i];
+  // (below 480) on rows of their own. The tool buttons show words, which
+  // take more room than pictures would: when a row would not fit the window,
+  // its separator wraps sooner, so the bar never cuts a control off nor holds
+  // the window wider than the user made it.
+  const int32_t Spacing = stripLayout_->spacing();
+  auto Need = [](const QWidget* W) { return std::max(W->sizeHint().width(), W->minimumWidth()); };
+  auto RowWidth = [&](size_t From, size_t To) {
+    int32_t Sum = -Spacing;
+    for (size_t i = From; i <= To; ++i) Sum += Need(stripGroups_[i]) + Spacing;
+    return Sum;
+  };
+  toolBar1_->layout()->invalidate();
+  const int32_t Room = WindowWidth - (toolBar1_->sizeHint().width() - strip_->sizeHint().width());
+  const bool Wrap9 = WindowWidth < 680 || RowWidth(0, 4) > Room;
+  const bool Wrap10 = WindowWidth < 480 || (Wrap9 && RowWidth(2, 4) > Room);
+  // The bar asks only for what its widest group needs, however it is wrapped
+  // now: the window can then be made narrower, and the next resize wraps it.
+  int32_t Widest = 0;
+  for (const QWidget* W : stripGroups_) Widest = std::max(Widest, Need(W));
+  strip_->setMinimumWidth(Widest);
+  const int32_t Rows = 1 + int32_t{Wrap9} + int32_t{Wrap10};
+  if (Rows == toolBar1Rows_ && stripLayout_->count() > 0) return;
+  // Each row has a layout of its own, so a wide row does not widen the others.
+  while (QLayoutItem* Old = stripLayout_->takeAt(0)) delete Old;
+  auto NewRow = [&] {
+    auto* Row = new QHBoxLayout;
+    Row->setSpacing(Spacing);
+    stripLayout_->addLayout(Row);
+    return Row;
+  };
+  QHBoxLayout* Row = NewRow();
+  toolBar1Rows_ = Rows;
+  for (QWidget* W : stripGroups_) {
     const bool Wraps = (W == toolButton9_ && Wrap9) || (W == toolButton10_ && Wrap10);
     // A separator that wraps the bar is not drawn.
     W->setVisible(!Wraps);
     if (Wraps) {
-      ++Row;
-      Column = 0;
-      continue;
+      Row->addStretch();
+      Row = NewRow();
+    } else {
+      Row->addWidget(W, 0, Qt::AlignVCenter);
     }
-    stripLayout_->addWidget(W, Row, Column++, Qt::AlignLeft | Qt::AlignVCenter);
   }
-  toolBar1Rows_ = Row + 1;
+  Row->addStretch();
 }
 
 QAction* TzubForm::MenuItem(const std::string& Name) const {
@@ -748,6 +779,8 @@ void TzubForm::Cleanup() {
 void TzubForm::showEvent(QShowEvent* Event) {
   QMainWindow::showEvent(Event);
   SetToolbarBorders();
+  // The restyled buttons can need more room; wrap for their new widths.
+  WrapToolBar1(width());
   // The borders restyle the toolbars, which can widen the window's minimum;
   // take that width now, before the window is mapped, or the window would
   // widen (and the picture move) a moment after its first frame.
@@ -763,7 +796,9 @@ void TzubForm::showEvent(QShowEvent* Event) {
 
 void TzubForm::resizeEvent(QResizeEvent* Event) {
   QMainWindow::resizeEvent(Event);
-  panels_[0]->setFixedWidth(std::max(width() - 350, 0));
+  // Only a maximum: a fixed width would make the window's minimum width its
+  // current width, and the window could never be made narrower.
+  panels_[0]->setMaximumWidth(std::max(width() - 350, 0));
   WrapToolBar1(width());
 }
 

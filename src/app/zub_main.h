@@ -35,6 +35,7 @@ class TzubForm;
 
 class QComboBox;
 class QGridLayout;
+class QVBoxLayout;
 class QToolBar;
 class QToolButton;
 class TGaugeBar;
@@ -354,7 +355,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   QToolBar* toolBar2_ = nullptr;
   QWidget* strip_ = nullptr;
   QWidget* panel2_ = nullptr;
-  QGridLayout* stripLayout_ = nullptr;
+  QVBoxLayout* stripLayout_ = nullptr;
   std::array<QWidget*, 5> stripGroups_{};
   QWidget* toolButton9_ = nullptr;
   QWidget* toolButton10_ = nullptr;

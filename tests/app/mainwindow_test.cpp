@@ -592,10 +592,10 @@ TEST_F(MainWindow, FitAndTheWheel) {
 }
 
 TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
-  Form->resize(1000, 600);
   Form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-  EXPECT_EQ(Form->StatusPanel(0)->width(), Form->width() - 350);
+  EXPECT_EQ(Form->width(), 800);
+  EXPECT_EQ(Form->StatusPanel(0)->width(), 450);
   EXPECT_EQ(Form->StatusPanel(1)->width(), 300);
   EXPECT_EQ(Form->StatusPanel(2)->width(), 30);
   EXPECT_FALSE(Form->ToolBar2()->isVisible());
@@ -698,10 +698,23 @@ TEST(RandomKernel, CellsAndDivisorNeverNegative) {
 }
 
 TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
-  // The toolbar wraps at its separators: the colours below 680 pixels, the gauges below 480.
-  for (auto [Width, Rows] : {std::pair{680, 1}, {679, 2}, {480, 2}, {479, 3}}) {
-    Form->WrapToolBar1(Width);
+  // The user narrows the window and it takes the width: the toolbar wraps at
+  // its separators (the colours below 680 pixels, the gauges below 480, sooner
+  // when a row would not fit), nothing on it is cut off, and status panel 0
+  // keeps the width beyond 350.
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  for (auto [Width, Rows] : {std::pair{1000, 1}, {679, 2}, {600, 2}, {479, 3}, {460, 3}}) {
+    Form->resize(Width, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(Form->width(), Width);
+    EXPECT_EQ(Form->StatusPanel(0)->width(), Width - 350);
     EXPECT_EQ(Form->ToolBar1Rows(), Rows) << Width;
+    for (const char* Group : {"ToolButton8", "Panel2", "Panel1"}) {
+      const auto* W = Form->findChild<QWidget*>(Group);
+      EXPECT_TRUE(W->isVisible()) << Group;
+      EXPECT_LE(W->mapTo(Form.get(), QPoint(W->width(), 0)).x(), Width) << Group << " at " << Width;
+    }
   }
   // The palette previews in the foreground box and restores it on leaving;
   // a click picks the colour for the button.
@@ -866,3 +879,4 @@ TEST_F(MainWindow, CtrlWheelCorrectionRoundsTiesToEven) {
   }
   EXPECT_GT(Ties, 0);
 }
+
