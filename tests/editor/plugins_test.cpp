@@ -203,7 +203,7 @@ TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
   // answers with the default button, Yes: stop it. A wait that must not
   // apply is endless, so a host that waits it hangs the test.
   constexpr uint32_t kNever = 0xFFFFFFFFu;
-  const std::string kCrash = "crashed (signal 11)", kExit = "ended its process (exit code 3)",
+  const std::string kCrash = "crashed (signal 11)", kExit = "ended its process (exit code 128)",
                     kAsked = "is not responding.\nStop it?";
   struct Case {
     const char* Name;
