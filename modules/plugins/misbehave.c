@@ -2,9 +2,9 @@
  * library covers every case: installed as "<fault>-<stage>.so", with fault
  * one of null (writes through a null pointer), overrun (writes on past the
  * end of the pixels until something stops it), loop (never returns), exit
- * (ends the process with code 128, the last code that is no signal) or
- * spawn (starts a sleeping process of its own, writes its id to the
- * library's file name + ".pid", then exits as above), and stage one of
+ * (ends the process with code 3) or spawn (starts a sleeping process of its
+ * own, writes its id to the library's file name + ".pid", then ends with
+ * code 128, the last code that is no signal), and stage one of
  * query, identify, execute or dialog. Before misbehaving in execute or
  * dialog it inverts the picture, so a host that took those pixels back
  * would show it. */
@@ -53,7 +53,8 @@ static void Misbehave(const char* Stage) {
   if (Is("loop", Stage))
     for (volatile int spin = 1; spin;) {
     }
-  if (Is("exit", Stage) || Is("spawn", Stage)) exit(128);
+  if (Is("exit", Stage)) exit(3);
+  if (Is("spawn", Stage)) exit(128);
 }
 
 static int32_t ShowModal(VemraPluginDialog* Self) {

@@ -93,6 +93,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   TZubDocument& Document() const { return *document_; }
   TEditorActions& Actions() const { return *actions_; }
   TMouseTools& Tools() const { return *mouseTools_; }
+  TPluginHost& Plugins() const { return *plugins_; }
   TImgView32& Image321() const { return *view_; }
   TViewWidget* ViewWidget() const { return viewWidget_; }
   TMRU& Recent() const { return *recent_; }

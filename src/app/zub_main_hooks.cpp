@@ -98,7 +98,7 @@ void TzubForm::ConnectEngineHooks() {
     SelectTool(1);
     editor_->DoAction(399);
   });
-  SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Click(); });
+  SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Popup(); });
   SetHook("RedoPlugin1Click", [this](QAction*) { plugins_->RedoPlugin1Click(*editor_); });
   pluginsMenu_ = new TPluginsMenu(SubMenu("Plugins1"), *plugins_, *this,
                                   [this](int32_t Tag) { plugins_->plugin1Click(*editor_, Tag); });

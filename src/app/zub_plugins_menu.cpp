@@ -7,6 +7,18 @@ TPluginsMenu::TPluginsMenu(QMenu* Plugins1, TPluginHost& Host, EditorUi& Ui, std
     : QObject(Plugins1), plugins1_(Plugins1), host_(Host), ui_(Ui), click_(std::move(Click)) {
   // Nothing to repeat until a plug-in has run.
   ui_.SetMenuEnabled("RedoPlugin1", host_.gLastPluginItem >= 0);
+  // The menu opens before its first scan has filled it: an empty menu of no
+  // size is never mapped, and once closed like that it stays unmapped.
+  Plugins1->setMinimumSize(1, 1);
+}
+
+void TPluginsMenu::Plugins1Popup() {
+  if (scanPending_) return;
+  scanPending_ = true;
+  QMetaObject::invokeMethod(this, [this] {
+    scanPending_ = false;
+    Plugins1Click();
+  }, Qt::QueuedConnection);
 }
 
 void TPluginsMenu::Plugins1Click() {

@@ -2,9 +2,12 @@
 // The "&Plugins" menu of the main window, mirrored from the plug-in host's
 // menu model each time the menu opens: one submenu per library, one item per
 // function, created once and then reused, hidden when the scan leaves them
-// out. An item's data is its Tag; clicking it runs the plug-in. The window
-// calls Plugins1Click as the menu's own handler when it opens, so the folder
-// is scanned once per opening (every scan starts helper processes).
+// out. An item's data is its Tag; clicking it runs the plug-in. The folder is
+// scanned once per opening (every scan starts helper processes), on the turn
+// of the event loop after the menu opened: a scan may ask the user about a
+// plug-in that crashed or hangs, and a box inside the menu's own opening
+// would leave the menus' pending popups pointing at menus the user's answer
+// closed. The open menu is filled in place when the scan is done.
 #include <QObject>
 #include <functional>
 #include <vector>
@@ -25,7 +28,10 @@ class TPluginsMenu : public QObject {
   // TPluginHost::plugin1Click with its editor).
   TPluginsMenu(QMenu* Plugins1, TPluginHost& Host, EditorUi& Ui, std::function<void(int32_t Tag)> Click);
 
-  // Scans and brings the menu up to date (what opening the menu does).
+  // What opening the menu does: one scan on the next turn of the event loop,
+  // however often the menu opened meanwhile.
+  void Plugins1Popup();
+  // Scans and brings the menu up to date, now.
   void Plugins1Click();
 
   // The submenus created so far, in the model's order.
@@ -38,4 +44,5 @@ class TPluginsMenu : public QObject {
   std::function<void(int32_t)> click_;
   std::vector<QMenu*> submenus_;
   std::vector<std::vector<QAction*>> items_;
+  bool scanPending_ = false;
 };

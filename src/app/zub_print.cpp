@@ -160,6 +160,10 @@ TPrintDlg::TPrintDlg(TPrinting& Owner, QWidget* Parent) : QDialog(Parent), owner
   preview_->SetControl(image_.get());
   image_->SetColor(0xFFFFFF);  // the paper
   image_->SetBitmapAlign(baCenter);
+  // The zoom bar's scale is what the page gets, so the preview must draw at
+  // it: at the control's normal mode the scale would be ignored and a large
+  // preview bitmap cut off by the box.
+  image_->SetScaleMode(smScale);
   row->addWidget(page);
   auto* side = new QVBoxLayout();
   auto* zoom = new QLabel("&Zoom:", this);

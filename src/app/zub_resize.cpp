@@ -44,11 +44,17 @@ TResizeDlg::TResizeDlg(QWidget* Parent) : QDialog(Parent) {
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+  // A spin box announces its value again when its edit is confirmed with
+  // Enter, changed or not; taken as a change, the height the width just
+  // set would round the width back (360 -> 238 -> 359). Only a value other
+  // than the one shown is a change.
   connect(UpDown1, &QSpinBox::valueChanged, this, [this](int v) {
+    if (v == Calc.Width()) return;
     Calc.WidthChanged(v);
     ShowCalc();
   });
   connect(UpDown2, &QSpinBox::valueChanged, this, [this](int v) {
+    if (v == Calc.Height()) return;
     Calc.HeightChanged(v);
     ShowCalc();
   });

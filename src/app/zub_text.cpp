@@ -18,6 +18,20 @@
 #include "zub_bcdlg.h"
 #include "zub_dlgcalc.h"
 
+namespace {
+
+// The family as fontconfig knows it. Where several foundries make a family
+// the font dialog names it "Family [foundry]", a name fontconfig matches to
+// nothing, so the text would come out in its fallback face. A name kept
+// from an earlier run may carry the foundry too.
+std::string FontconfigFamily(const std::string& Name) {
+  const size_t open = Name.rfind(" [");
+  if (open == std::string::npos || open == 0 || Name.back() != ']') return Name;
+  return Name.substr(0, open);
+}
+
+}  // namespace
+
 TTextDlg::TTextDlg(QWidget* Parent) : QDialog(Parent) {
   setWindowTitle("Text");
   auto* top = new QVBoxLayout(this);
@@ -56,7 +70,7 @@ TTextDlg::TTextDlg(QWidget* Parent) : QDialog(Parent) {
 }
 
 void TTextDlg::Prepare(const TTextDialogData& Data) {
-  Font.Name = Data.FontName.empty() ? "Arial" : Data.FontName;
+  Font.Name = Data.FontName.empty() ? "Arial" : FontconfigFamily(Data.FontName);
   Font.Size = Data.FontSize > 0 ? Data.FontSize : 10;
   // Only bold and italic are kept with the text; the stored default 12
   // must not turn into underlined, struck-out letters.
@@ -86,7 +100,7 @@ void TTextDlg::FontClick() {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, f, this, "Font", QFontDialog::ScalableFonts);
   if (!ok) return;
-  Font.Name = chosen.family().toStdString();
+  Font.Name = FontconfigFamily(chosen.family().toStdString());
   Font.Size = chosen.pointSize() > 0 ? chosen.pointSize() : Font.Size;
   Font.Style = static_cast<uint8_t>((chosen.bold() ? fsBold : 0) | (chosen.italic() ? fsItalic : 0) |
                                     (chosen.underline() ? fsUnderline : 0) | (chosen.strikeOut() ? fsStrikeOut : 0));

@@ -100,9 +100,11 @@ std::unique_ptr<TBitmap32> MakePrintBitmap(TBitmap32& Source, TPoint Size) {
 
 std::unique_ptr<TBitmap32> MakePreviewBitmap(TBitmap32& Source) {
   auto b = std::make_unique<TBitmap32>();
+  if (Source.Empty()) return b;
+  // A side the reduction takes to nothing keeps one pixel: an empty preview
+  // would print nothing, and say nothing, for a long thin picture.
   const int32_t s = PreviewReduction(Source.Width(), Source.Height());
-  if (Source.Width() / s <= 0 || Source.Height() / s <= 0) return b;
-  b->SetSize(Source.Width() / s, Source.Height() / s);
+  b->SetSize(std::max<int32_t>(1, Source.Width() / s), std::max<int32_t>(1, Source.Height() / s));
   const TRect r{0, 0, b->Width(), b->Height()};
   StretchTransferByIndex(b.get(), r, r, &Source, TRect{0, 0, Source.Width(), Source.Height()}, 2, dmOpaque);
   return b;

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontDialog>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QElapsedTimer>
@@ -15,6 +17,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTest>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -151,6 +154,46 @@ TEST_F(Dialogs, ResizeDialogKeepsTheTypedWidth) {
   EXPECT_EQ(v.Height, 32);
 }
 
+// Typed as a user types: the width's text replaced, Tab into the height,
+// its text replaced (or its up arrow pressed, "Up"), Enter. Only a real
+// change of a field moves the other one: confirming the height the width
+// just set keeps the typed width.
+TEST_F(Dialogs, ResizeDialogFollowsOnlyARealChange) {
+  struct Row {
+    const char* Width;
+    const char* Height;  // "" leaves it, "Up" presses its up arrow
+    int WantWidth, WantHeight;
+  } rows[] = {{"360", "", 360, 238},
+              {"360", "200", 302, 200},  // round(200 * 720 / 477)
+              {"360", "Up", 361, 239}};  // round(239 * 720 / 477) = 360.75
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.Width) + " / " + r.Height);
+    TResizeDlg* d = ResizeDlg();
+    TResizeValues v;
+    v.Width = 720;
+    v.Height = 477;
+    QTimer::singleShot(0, d, [d, r] {
+      d->activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+      d->UpDown1->setFocus();
+      d->UpDown1->selectAll();
+      QTest::keyClicks(d->UpDown1, r.Width);
+      QTest::keyClick(d->UpDown1, Qt::Key_Tab);
+      ASSERT_EQ(QApplication::focusWidget(), d->UpDown2);
+      if (std::string(r.Height) == "Up")
+        QTest::keyClick(d->UpDown2, Qt::Key_Up);
+      else
+        QTest::keyClicks(d->UpDown2, r.Height);  // Tab selected the old text
+      QTest::keyClick(d->UpDown2, Qt::Key_Return);
+      // A failed step leaves the dialog open; end it here.
+      if (d->isVisible()) d->reject();
+    });
+    ASSERT_TRUE(RunResizeDialog(nullptr, "Resize...", 1, true, v));
+    EXPECT_EQ(v.Width, r.WantWidth);
+    EXPECT_EQ(v.Height, r.WantHeight);
+  }
+}
+
 TEST_F(Dialogs, RotateDialogFreeAngle) {
   TRotateDlg* d = RotateDlg();
   EXPECT_FALSE(d->Edit1->isEnabled());
@@ -215,6 +258,51 @@ TEST_F(Dialogs, TextDialogRendersOnOkAndEmptyTextGivesNoPicture) {
   AcceptSoon(TextDlg());
   ASSERT_TRUE(TextDialog(nullptr, data));
   EXPECT_TRUE(rendered.Empty());
+}
+
+// The family chosen in the font dialog is the one drawn: the dialog names a
+// family that several foundries make with its foundry, and the preview must
+// still be that family's letters (the same pixels as the family drawn by its
+// plain name), not fontconfig's fallback for a name it does not know.
+TEST_F(Dialogs, TextDialogDrawsTheChosenFamily) {
+  const std::string text = "Hamburgefonts 052";
+  auto draw = [&](const std::string& Family, uint8_t Style) {
+    TFont f;
+    f.Name = Family;
+    f.Size = 24;
+    f.Style = Style;
+    auto b = std::make_unique<TBitmap32>();
+    ::RenderTextPreview(text, f, Rgb(0, 0, 0), 2, Rgb(255, 255, 255), *b);
+    return b;
+  };
+  struct Row {
+    const char* Chosen;  // as the font dialog names it
+    const char* Family;  // as fontconfig knows it
+  } rows[] = {{"P052 [urw]", "P052"}, {"Liberation Sans", "Liberation Sans"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.Chosen);
+    ASSERT_TRUE(QFontDatabase::families().contains(r.Chosen)) << "font not installed";
+    TTextDlg* d = TextDlg();
+    TTextDialogData data;
+    data.FontName = "DejaVu Serif";
+    data.Foreground = Rgb(0, 0, 0);
+    data.Background = Rgb(255, 255, 255);
+    data.Text = text;
+    d->Prepare(data);
+    d->GaugeBar1->setValue(2);
+    QTimer::singleShot(0, d, [r] {
+      auto* fonts = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(fonts, nullptr);
+      fonts->setCurrentFont(QFont(r.Chosen, 24));
+      fonts->accept();
+    });
+    d->FontButton->click();
+    EXPECT_EQ(d->Font.Name, r.Family);
+    // The style is the one the dialog offered first for the family.
+    const auto want = draw(r.Family, d->Font.Style);
+    EXPECT_TRUE(d->Preview.Equal(want.get()));
+    EXPECT_FALSE(want->Equal(draw("No Such Family", d->Font.Style).get()));
+  }
 }
 
 // Waits for the window's worker and for its tables to arrive.

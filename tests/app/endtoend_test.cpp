@@ -378,3 +378,55 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   kill(First, SIGKILL);
   WaitExit(First, 10000);
 }
+
+// Image > Plugins hovered with a plug-in that crashes in its query beside a
+// good one: the box about it is answered and the window lives on.
+TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+  MakeFolders();
+  // The program scans the plugins folder beside it, the build's own.
+  const fs::path Crasher = fs::path(VEMRA_BIN_DIR) / "plugins/null-query.so";
+  fs::copy_file(fs::path(VEMRA_BIN_DIR) / "plugins-broken/misbehave.so", Crasher,
+                fs::copy_options::overwrite_existing);
+  struct TRemove {
+    fs::path File;
+    ~TRemove() { fs::remove(File); }
+  } RemoveCrasher{Crasher};
+  TBitmap32 B;
+  B.SetSize(64, 48);
+  B.Clear(0xFF336699u);
+  SavePNGFromBitmap32(Dir + "/card.png", &B, false, false, 0, 9);
+
+  ASSERT_TRUE(UseNewServer());
+  const pid_t Pid = Start({"card.png"});
+  ASSERT_EQ(Run("xdotool search --sync --onlyvisible --name '^Vemra - ' windowfocus --sync"), 0) << Log();
+  // Image opens from the keyboard; Plugins, its last item, is then hovered.
+  Run("xdotool key alt+i");
+  const std::string Geometry = Dir + "/menu";
+  int MenuX = 0, MenuY = 0, MenuH = 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        // The menu is the program's one visible window besides the main one.
+        std::system(("export DISPLAY=" + Display + "; M=$(xdotool search --onlyvisible --name '^Vemra - '); " +
+                     "for w in $(xdotool search --onlyvisible --class '^vemra$'); do [ $w = \"$M\" ] || " +
+                     "xdotool getwindowgeometry --shell $w; done > '" + Geometry + "' 2>/dev/null")
+                        .c_str());
+        std::ifstream In(Geometry);
+        for (std::string L; std::getline(In, L);) {
+          if (L.rfind("X=", 0) == 0) MenuX = std::stoi(L.substr(2));
+          if (L.rfind("Y=", 0) == 0) MenuY = std::stoi(L.substr(2));
+          if (L.rfind("HEIGHT=", 0) == 0) MenuH = std::stoi(L.substr(7));
+        }
+        return MenuH > 40;
+      },
+      10000))
+      << Log();
+  for (int Up : {40, 20, 10})
+    Run("xdotool mousemove " + std::to_string(MenuX + 40) + " " + std::to_string(MenuY + MenuH - Up));
+  ASSERT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") == 0; }, 30000)) << Log();
+  Run("xdotool search --onlyvisible --name '^Vemra$' windowfocus --sync key Return");
+  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }, 10000));
+  EXPECT_EQ(WaitExit(Pid, 1000), -1) << Log();
+  EXPECT_EQ(Run("xdotool search --onlyvisible --name '^Vemra - '"), 0) << Log();
+}

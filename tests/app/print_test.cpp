@@ -9,6 +9,8 @@
 #include <QSlider>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "../formats/save_harness.h"
 #include "platform_messagebox.h"
@@ -28,8 +30,10 @@ class Print : public ::testing::Test {
     static int argc = 1;
     static char name[] = "print_test";
     static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
+    app_ = std::make_unique<QApplication>(argc, argv);
   }
+  // Qt's font database lets go of fontconfig's data only with the application.
+  static void TearDownTestSuite() { app_.reset(); }
   void SetUp() override {
     char tmpl[] = "/tmp/vemra-print-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -44,11 +48,11 @@ class Print : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  static QApplication* app_;
+  static std::unique_ptr<QApplication> app_;
   fs::path dir;
   TBitmap32 doc;
 };
-QApplication* Print::app_ = nullptr;
+std::unique_ptr<QApplication> Print::app_;
 
 // The settings value Name as stored.
 std::string Stored(const std::string& Name) {
@@ -56,6 +60,39 @@ std::string Stored(const std::string& Name) {
   std::string v;
   ReadSettingStr(reg.get(), Name, "<missing>", v, false);
   return v;
+}
+
+// The bounding box of what is not white.
+QRect NonWhiteBounds(const QImage& Image) {
+  int l = Image.width(), t = Image.height(), r = -1, b = -1;
+  for (int y = 0; y < Image.height(); ++y)
+    for (int x = 0; x < Image.width(); ++x)
+      if ((Image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
+      }
+  return QRect(QPoint(l, t), QPoint(r, b));
+}
+
+// Prints Picture into the PDF file Pdf at 100 dpi through the preview
+// dialog, which Look sees before "&Print" is pressed.
+void PrintIntoPdf(TPrinting& Printing, TBitmap32& Picture, const std::string& Pdf,
+                  const std::function<void(TPrintDlg&)>& Look) {
+  Printing.Printer().setResolution(100);
+  Printing.ShowPrintDlg = [&](TPrintDlg& D) {
+    Look(D);
+    D.OKBtnClick();
+    return D.result();
+  };
+  Printing.RunPrintDialog = [](QPrinter&) { return true; };
+  Printing.AskPdfFileName = [Pdf] { return Pdf; };
+  Printing.Print1Click(Picture, "/some/folder/photo.png", 2);
+}
+
+// The PDF's page as pdftoppm renders it at 100 dpi.
+QImage RenderPdf(const std::string& Pdf, const fs::path& Dir) {
+  const std::string ppm = (Dir / "page").string();
+  if (std::system(("pdftoppm -r 100 -png -singlefile " + Pdf + " " + ppm).c_str()) != 0) return {};
+  return QImage((ppm + ".png").c_str());
 }
 
 }  // namespace
@@ -66,10 +103,9 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
   TScopedMessageBoxHandler guard(boxes);
   const std::string pdf = (dir / "page.pdf").string();
   TPrinting printing(nullptr);
-  printing.Printer().setResolution(100);
   TPoint printed{};
   int zoom = 0;
-  printing.ShowPrintDlg = [&](TPrintDlg& D) {
+  PrintIntoPdf(printing, doc, pdf, [&](TPrintDlg& D) {
     // Halfway between the fitted scale and the largest one.
     zoom = (D.TrackBar3()->value() + D.TrackBar3()->maximum()) / 2;
     D.TrackBar3()->setValue(zoom);
@@ -77,12 +113,7 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
     const TBitmap32* b = D.Image321().Bitmap();
     printed = PrintedSize(printing.Printer().width(), printing.Printer().height(), b->Width(), b->Height(),
                           zoom / 10000.0f, D.Preview()->width(), D.Preview()->height());
-    D.OKBtnClick();
-    return D.result();
-  };
-  printing.RunPrintDialog = [](QPrinter&) { return true; };
-  printing.AskPdfFileName = [&] { return pdf; };
-  printing.Print1Click(doc, "/some/folder/photo.png", 2);
+  });
   ASSERT_TRUE(printing.WaitForJob(60000));
   ASSERT_EQ(boxes.Count(), 1u);
   EXPECT_EQ(boxes.Last().Text, "photo.png\nprint complete");
@@ -91,17 +122,10 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
 
   // The preview bitmap is the image itself (below 256 on each side), so the
   // printed size follows the preview's share of the box.
-  const std::string ppm = (dir / "page").string();
-  ASSERT_EQ(std::system(("pdftoppm -r 100 -png -singlefile " + pdf + " " + ppm).c_str()), 0);
-  QImage page((ppm + ".png").c_str());
+  const QImage page = RenderPdf(pdf, dir);
   ASSERT_FALSE(page.isNull());
-  // The bounding box of what is not white.
-  int l = page.width(), t = page.height(), r = -1, b = -1;
-  for (int y = 0; y < page.height(); ++y)
-    for (int x = 0; x < page.width(); ++x)
-      if ((page.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
-        l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
-      }
+  const QRect ink = NonWhiteBounds(page);
+  const int l = ink.left(), t = ink.top(), r = ink.right(), b = ink.bottom();
   EXPECT_NEAR(r - l + 1, printed.X, 1);
   EXPECT_NEAR(b - t + 1, printed.Y, 1);
   // Centred on the page (the paint area is centred within the paper's margins
@@ -133,6 +157,55 @@ TEST_F(Print, PdfPageShowsTheImageAtTheChosenScale) {
   EXPECT_EQ(Stored("devmode").size(), 9u + 38u * 10u);
 }
 
+// The preview shows the whole picture inside the page box, however large
+// it is, and the page gets the share of its width and height that the
+// picture takes of the box. Each picture is four quadrants of their own
+// colour, so a cut-off preview loses a quadrant's outer edge.
+TEST_F(Print, PreviewShowsTheWholePictureAndThePageItsShare) {
+  if (!QPrinterInfo::availablePrinters().isEmpty()) GTEST_SKIP() << "a printer is installed";
+  const TColor32 quadrant[4] = {0xFFC00000, 0xFF00A000, 0xFF0000C0, 0xFF202020};
+  for (const auto& [w, h] : {std::pair{3000, 2000}, {600, 400}, {500, 1500}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    TBitmap32 picture;
+    picture.SetSize(w, h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) picture.SetPixel(x, y, quadrant[(x >= w / 2 ? 1 : 0) + (y >= h / 2 ? 2 : 0)]);
+    TMessageBoxRecorder boxes;
+    TScopedMessageBoxHandler guard(boxes);
+    const std::string pdf = (dir / "page.pdf").string();
+    TPrinting printing(nullptr);
+    QRect shown;
+    QSize box;
+    PrintIntoPdf(printing, picture, pdf, [&](TPrintDlg& D) {
+      D.show();  // as the modal loop would: showing fits the preview again
+      const QImage preview = D.Preview()->grab().toImage();
+      box = preview.size();
+      shown = NonWhiteBounds(preview);
+      // Each quadrant's colour reaches its corner of the drawn picture.
+      const QPoint corner[4] = {shown.topLeft(), shown.topRight(), shown.bottomLeft(), shown.bottomRight()};
+      for (int q = 0; q < 4; ++q) EXPECT_EQ(preview.pixel(corner[q]), quadrant[q]) << q;
+    });
+    ASSERT_TRUE(printing.WaitForJob(60000));
+    // Whole, with the picture's proportions, inside the box's 6-pixel margins.
+    EXPECT_GE(shown.left(), 1);
+    EXPECT_GE(shown.top(), 1);
+    EXPECT_LE(shown.width(), box.width() - 6);
+    EXPECT_LE(shown.height(), box.height() - 6);
+    EXPECT_NEAR(static_cast<double>(shown.width()) / shown.height(), static_cast<double>(w) / h, 0.03);
+
+    const QImage page = RenderPdf(pdf, dir);
+    ASSERT_FALSE(page.isNull());
+    const QRect printed = NonWhiteBounds(page);
+    // The box stands for the page's printable area. Within one preview
+    // pixel of the share the preview shows.
+    const QRect paint = printing.Printer().pageLayout().paintRectPixels(100);
+    EXPECT_NEAR(static_cast<double>(printed.width()) / paint.width(),
+                static_cast<double>(shown.width()) / box.width(), 1.0 / box.width());
+    EXPECT_NEAR(static_cast<double>(printed.height()) / paint.height(),
+                static_cast<double>(shown.height()) / box.height(), 1.0 / box.height());
+  }
+}
+
 // A PDF file the user already has is replaced whole or not at all: on a disk
 // that fills up half-way the old file stays byte for byte and the job says
 // "print canceled"; jobs killed at random moments leave the old file or a
@@ -146,14 +219,7 @@ TEST_F(Print, PdfFileIsReplacedWholeOrNotAtAll) {
     TMessageBoxRecorder boxes;
     TScopedMessageBoxHandler guard(boxes);
     TPrinting printing(nullptr);
-    printing.Printer().setResolution(100);
-    printing.ShowPrintDlg = [](TPrintDlg& D) {
-      D.OKBtnClick();
-      return D.result();
-    };
-    printing.RunPrintDialog = [](QPrinter&) { return true; };
-    printing.AskPdfFileName = [&] { return pdf; };
-    printing.Print1Click(doc, "/some/folder/photo.png", 2);
+    PrintIntoPdf(printing, doc, pdf, [](TPrintDlg&) {});
     printing.WaitForJob(60000);
     return boxes.Count() == 1 ? boxes.Last().Text : std::to_string(boxes.Count()) + " boxes";
   };
@@ -195,9 +261,7 @@ TEST_F(Print, PdfFileIsReplacedWholeOrNotAtAll) {
   grey.setColorMode(QPrinter::GrayScale);
   WritePrinterChoice(CurrentPrinterChoice(grey));
   ASSERT_EQ(printInto(), "photo.png\nprint complete");
-  const std::string png = (dir / "grey").string();
-  ASSERT_EQ(std::system(("pdftoppm -r 50 -png -singlefile " + pdf + " " + png).c_str()), 0);
-  const QImage page((png + ".png").c_str());
+  const QImage page = RenderPdf(pdf, dir);
   int inked = 0;
   for (int y = 0; y < page.height(); ++y)
     for (int x = 0; x < page.width(); ++x) {

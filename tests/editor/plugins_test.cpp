@@ -203,7 +203,7 @@ TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
   // answers with the default button, Yes: stop it. A wait that must not
   // apply is endless, so a host that waits it hangs the test.
   constexpr uint32_t kNever = 0xFFFFFFFFu;
-  const std::string kCrash = "crashed (signal 11)", kExit = "ended its process (exit code 128)",
+  const std::string kCrash = "crashed (signal 11)", kExit = "ended its process (exit code 3)",
                     kAsked = "is not responding.\nStop it?";
   struct Case {
     const char* Name;
@@ -219,7 +219,7 @@ TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
       {"loop-query.so", true, 0, 0, kAsked},                 {"loop-identify.so", true, 0, 0, kAsked},
       {"loop-execute.so", false, 0, kNever, kAsked},         {"loop-dialog.so", false, kNever, 0, kAsked},
       // What the plug-in started goes with the helper.
-      {"spawn-execute.so", false, kNever, kNever, kExit},
+      {"spawn-execute.so", false, kNever, kNever, "ended its process (exit code 128)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

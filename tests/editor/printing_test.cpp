@@ -76,6 +76,11 @@ TEST(PrintSizes, PreviewPrintedAndCapped) {
   auto preview = MakePreviewBitmap(big);
   EXPECT_EQ(preview->Width(), 266);
   EXPECT_EQ(preview->Height(), 200);
+  // 3000 / 11 = 272 wide; 10 / 11 would leave no row, and nothing to print.
+  big.SetSize(3000, 10);
+  preview = MakePreviewBitmap(big);
+  EXPECT_EQ(preview->Width(), 272);
+  EXPECT_EQ(preview->Height(), 1);
   EXPECT_EQ(PreviewReduction(255, 10), 1);
   EXPECT_EQ(PreviewReduction(10, 512), 2);
 

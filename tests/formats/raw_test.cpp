@@ -1,6 +1,8 @@
 // Camera raw: stand-in converters that record how they were started, and
 // Debian's dcraw through the converter script on synthetic DNG files written
 // here with libtiff (no preview, an RGB preview, a JPEG preview).
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -68,6 +70,26 @@ TEST(RawConverter, StartedByArgumentVectorWithAbsolutePathsInItsFolder) {
   EXPECT_FALSE(std::filesystem::exists(tmp));  // the temporary file is gone
   EXPECT_FALSE(std::filesystem::exists(work / "pwned.nef"));
   EXPECT_FALSE(std::filesystem::exists(conv / "pwned.nef"));
+  // Through a symbolic link a regular file is still one, and a pipe still
+  // none: refused at once by both readers, the converter never asked.
+  std::filesystem::create_symlink(abs, work / "link.nef");
+  ASSERT_EQ(::mkfifo((work / "pipe").c_str(), 0600), 0);
+  std::filesystem::create_symlink(work / "pipe", work / "pipe.nef");
+  for (const std::string link : {"link.nef", "pipe.nef"}) {
+    SCOPED_TRACE(link);
+    const bool regular = link == "link.nef";
+    TBitmap32 viaLink;
+    EXPECT_EQ(LoadImageFile(work / link, viaLink), regular);
+    EXPECT_EQ(viaLink.Width(), regular ? 2 : 0);
+    TRAWImage pic;
+    if (regular) {
+      EXPECT_NO_THROW(pic.LoadFromFile(work / link));
+    } else {
+      EXPECT_THROW(pic.LoadFromFile(work / link), EFOpenError);
+    }
+    EXPECT_EQ(pic.Width(), regular ? 2 : 0);
+  }
+  EXPECT_NE(boxes.Last().Text.find("Is a named pipe"), std::string::npos) << boxes.Last().Text;
 }
 
 TEST(RawConverter, RefusalMissingConverterAndEmptyOutput) {
