@@ -259,6 +259,11 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   Open("File1");
   for (const char* N : {"Close1", "Checkpoint1", "Print1", "Save1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
   EXPECT_FALSE(Item("Revert1")->isEnabled());
+  // Not even with a step to undo.
+  Item("NegativeImage1")->trigger();
+  Open("File1");
+  EXPECT_TRUE(Item("Commit1")->isEnabled());
+  EXPECT_FALSE(Item("Revert1")->isEnabled());
 }
 
 namespace {
@@ -788,6 +793,19 @@ TEST_F(MainWindow, SwatchClickOpensTheColourDialog) {
       EXPECT_EQ(L->text().toStdString(), ColorLabel(R.Ok ? R.Chosen : Before));
     }
   }
+  // A press that ends just outside the box, or with the right button, is no click.
+  int Opened = 0;
+  for (const auto& [Button, At] : {std::pair{Qt::LeftButton, QPoint(20, 10)}, {Qt::LeftButton, QPoint(10, -1)},
+                                   {Qt::RightButton, QPoint(10, 10)}}) {
+    QTimer::singleShot(0, [&] {
+      if (auto* D = qobject_cast<QColorDialog*>(QApplication::activeModalWidget())) ++Opened, D->reject();
+    });
+    QWidget* Box = Form->findChild<QWidget*>("PaintBox1");
+    QTest::mousePress(Box, Button, Qt::NoModifier, QPoint(10, 10));
+    QTest::mouseRelease(Box, Button, Qt::NoModifier, At);
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(Opened, 0);
   // With Transparent Background on, a PNG makes the pixels of the background
   // colour chosen above transparent, and only those.
   LoadPicture(6, 4);
@@ -880,3 +898,21 @@ TEST_F(MainWindow, CtrlWheelCorrectionRoundsTiesToEven) {
   EXPECT_GT(Ties, 0);
 }
 
+// A large picture's histogram, then a smaller picture's: the counts are the
+// new picture's alone, not the rest of the large one's block.
+TEST_F(MainWindow, HistogramOfASmallerPictureCountsItAlone) {
+  auto Counted = [](uint64_t Pixels) {
+    TzubHistogram* H = HistogramWindow();
+    return WaitUntil([&] {
+      QApplication::processEvents();
+      return H->PendingCounts() == 0 && H->Counts() && H->Counts()->Count == Pixels;
+    }, 10000);
+  };
+  LoadPicture(640, 512);  // above the size copied on several cores
+  Item("Histogram1")->trigger();
+  ASSERT_TRUE(Counted(640 * 512));
+  LoadPicture(20, 10);
+  EXPECT_TRUE(Counted(200));
+  EXPECT_EQ(HistogramWindow()->Counts()->Red[0x33], 200u);
+  FreeHistogram();
+}

@@ -248,6 +248,28 @@ TEST_F(Print, PdfFileIsReplacedWholeOrNotAtAll) {
       pdf, older, whole, [&](const std::string&) { printInto(); }, 30, 40000, failure);
   EXPECT_EQ(failure, "");
   EXPECT_GT(cut, 0);
+
+  // A file that may not be replaced stays as it was, and the job says so.
+  WriteFileBytes(pdf, older);
+  fs::permissions(pdf, fs::perms::owner_read);
+  EXPECT_EQ(printInto(), "photo.png\nprint canceled");
+  EXPECT_EQ(ReadFileBytes(pdf), older);
+  fs::permissions(pdf, fs::perms::owner_read | fs::perms::owner_write);
+  // The printer stored as grey gives a grey page.
+  QPrinter grey(QPrinter::HighResolution);
+  grey.setResolution(100);
+  grey.setColorMode(QPrinter::GrayScale);
+  WritePrinterChoice(CurrentPrinterChoice(grey));
+  ASSERT_EQ(printInto(), "photo.png\nprint complete");
+  const QImage page = RenderPdf(pdf, dir);
+  int inked = 0;
+  for (int y = 0; y < page.height(); ++y)
+    for (int x = 0; x < page.width(); ++x) {
+      const QRgb p = page.pixel(x, y);
+      inked += (p & 0xFFFFFF) != 0xFFFFFF;
+      ASSERT_TRUE(qRed(p) == qGreen(p) && qGreen(p) == qBlue(p)) << x << "," << y;
+    }
+  EXPECT_GT(inked, 1000);
 }
 
 TEST_F(Print, PrinterChoiceRoundTrip) {

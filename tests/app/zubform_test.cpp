@@ -219,6 +219,12 @@ TEST_F(ZubForm, SettingsComeFromTheStoreAndGoBackChanged) {
        [&] { Form->MenuItem("Dither1")->trigger(); }, "0"},
       {"color", "1056816", [&] { return ColorLabel(Form->SwatchColor(TSwatch::Foreground)); }, "#302010", nullptr,
        "1056816"},
+      {"background", "6636321",
+       [&] {
+         return ColorLabel(Form->SwatchColor(TSwatch::Background)) + " " +
+                std::to_string(Form->Document().gBackgroundColor);
+       },
+       "#214365 6636321", nullptr, "6636321"},
       {"g2", "9", [&] { return std::to_string(Form->GaugePosition(TGauge::Size)); }, "9", nullptr, "9"},
       {"backup", "1", [&] { return std::to_string(Form->Document().gCreateBackup); }, "1", nullptr, "1"},
       {"jpegquality", "94", [&] { return Checked("Normal1"); }, "1", nullptr, "94"},

@@ -2,6 +2,9 @@
 // test lays out its own "plugins" folder in a temporary program folder.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +12,7 @@
 #include <unistd.h>
 
 #include "../../include/vemra_plugin.h"
+#include "../support/temp_env.h"
 #include "editor_test_util.h"
 #include "fake_editor_ui.h"
 #include "platform_messagebox.h"
@@ -42,6 +46,12 @@ class Plugins : public ::testing::Test {
  protected:
   void SetUp() override {
     SetPluginHelperFolder(VEMRA_BIN_DIR);
+    // A sanitized helper would turn a plug-in's crash into an exit of its own.
+    for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+      const std::string was = getenv(name) ? getenv(name) : "";
+      if (was.find("handle_segv=0") == std::string::npos)
+        setenv(name, (was + (was.empty() ? "" : ":") + "handle_segv=0:handle_sigbus=0").c_str(), 1);
+    }
     char tmpl[] = "/tmp/vemra-plugins-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     folder = tmpl;
@@ -190,26 +200,32 @@ TEST_F(Plugins, FortyFunctionsGrowTheListByThirtyTwo) {
 TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
   // One library misbehaves as the name it is installed under says. A looping
   // one is asked about as soon as its wait is over (0 here); the recorder
-  // answers with the default button, Yes: stop it.
-  constexpr uint32_t kLong = 60000;
+  // answers with the default button, Yes: stop it. A wait that must not
+  // apply is endless, so a host that waits it hangs the test.
+  constexpr uint32_t kNever = 0xFFFFFFFFu;
+  const std::string kCrash = "crashed (signal 11)", kExit = "ended its process (exit code 3)",
+                    kAsked = "is not responding.\nStop it?";
   struct Case {
     const char* Name;
     bool InScan;
     uint32_t Wait, DialogWait;
+    std::string Told;
   } cases[] = {
-      {"null-query.so", true, kLong, kLong},      {"null-identify.so", true, kLong, kLong},
-      {"null-execute.so", false, kLong, kLong},   {"null-dialog.so", false, kLong, kLong},
-      {"overrun-execute.so", false, kLong, kLong}, {"overrun-dialog.so", false, kLong, kLong},
-      {"exit-query.so", true, kLong, kLong},      {"exit-identify.so", true, kLong, kLong},
-      {"exit-execute.so", false, kLong, kLong},   {"exit-dialog.so", false, kLong, kLong},
-      {"loop-query.so", true, 0, 0},              {"loop-identify.so", true, 0, 0},
-      {"loop-execute.so", false, 0, 0},           {"loop-dialog.so", false, kLong, 0},
+      {"null-query.so", true, kNever, kNever, kCrash},       {"null-identify.so", true, kNever, kNever, kCrash},
+      {"null-execute.so", false, kNever, kNever, kCrash},    {"null-dialog.so", false, kNever, kNever, kCrash},
+      {"overrun-execute.so", false, kNever, kNever, kCrash}, {"overrun-dialog.so", false, kNever, kNever, kCrash},
+      {"exit-query.so", true, kNever, kNever, kExit},        {"exit-identify.so", true, kNever, kNever, kExit},
+      {"exit-execute.so", false, kNever, kNever, kExit},     {"exit-dialog.so", false, kNever, kNever, kExit},
+      {"loop-query.so", true, 0, 0, kAsked},                 {"loop-identify.so", true, 0, 0, kAsked},
+      {"loop-execute.so", false, 0, kNever, kAsked},         {"loop-dialog.so", false, kNever, 0, kAsked},
+      // What the plug-in started goes with the helper.
+      {"spawn-execute.so", false, kNever, kNever, "ended its process (exit code 128)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     fs::remove_all(folder / "plugins");
     Install(kBroken, "misbehave.so", c.Name);
-    host->WaitMs = c.InScan ? c.Wait : kLong;
+    host->WaitMs = c.InScan ? c.Wait : kNever;
     boxes.Clear();
     // A library whose scan failed is not run again at the next opening.
     host->Plugins1Click(ui);
@@ -225,7 +241,24 @@ TEST_F(Plugins, AMisbehavingPluginLeavesThePictureAndTellsOnce) {
     EXPECT_TRUE(view.Bitmap()->Equal(original.get()));
     EXPECT_EQ(ed->gImageUndo->UndoCount(), 0);
     ASSERT_EQ(boxes.Count(), 1u);
-    EXPECT_NE(boxes.Last().Text.find(c.Name), std::string::npos) << boxes.Last().Text;
+    const std::string told = c.Told == kAsked ? "The plug-in " + std::string(c.Name) + " " + kAsked
+                                              : "the plug-in " + std::string(c.Name) + " " + c.Told +
+                                                    (c.InScan ? "; it is left out" : "; the picture is unchanged");
+    EXPECT_NE(boxes.Last().Text.find(told), std::string::npos) << boxes.Last().Text;
+    if (std::string(c.Name).rfind("spawn", 0) == 0) {
+      int pid = 0;
+      std::ifstream(folder / "plugins" / (std::string(c.Name) + ".pid")) >> pid;
+      ASSERT_GT(pid, 0);
+      // Gone, or a zombie left to whoever adopted it.
+      auto ended = [pid] {
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        const size_t close = stat.rfind(')');
+        return stat.empty() || (close != std::string::npos && stat.substr(close + 2, 1) == "Z");
+      };
+      EXPECT_TRUE(WaitUntil(ended, 10000));
+      if (!ended()) ::kill(pid, SIGKILL);
+    }
   }
 }
 
@@ -306,4 +339,35 @@ TEST_F(Plugins, HostRecordCarriesTheWorkBitmap) {
   EXPECT_NE(ftruncate(shared.Fd(), 1 << 20), 0);
   shared.Data()[34] = 7;
   EXPECT_EQ(shared.Data()[34], 7u);
+}
+
+TEST_F(Plugins, AHelperAnsweringAnotherSizeIsBelievedOnlyForTheSameCount) {
+  // A stand-in helper that takes the order and says it is done with the
+  // sides it is given here, touching no pixel.
+  static_assert(offsetof(TPluginAnswer, Width) == 8 && offsetof(TPluginAnswer, Height) == 12);
+  Install(kGood, "invert.so");
+  host->Plugins1Click(ui);
+  SetPluginHelperFolder(folder.string());
+  struct Case {
+    const char* Sides;
+    int32_t Width, Height;  // the picture after the run
+  } cases[] = {{"$w + 1, $h", 7, 5}, {"$h, $w", 5, 7}, {"-$w, -$h", 7, 5}, {"$w * $h, 1", 35, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Sides);
+    const fs::path helper = folder / "vemra-plugin-host";
+    std::ofstream(helper) << "#!/usr/bin/perl\nopen(my $s, '+<&=', 3) or exit 2;\nsysread($s, my $r, 1 << 16);\n"
+                          << "my ($w, $h) = unpack('l<l<', substr($r, " << offsetof(TPluginRequest, Width)
+                          << ", 8));\nsyswrite($s, pack('L<l<', " << TPluginAnswer::Done << ", 0) . pack('l<l<', "
+                          << c.Sides << ") . \"\\0\" x " << sizeof(TPluginAnswer) - 16 << ");\n";
+    fs::permissions(helper, fs::perms::owner_all);
+    view.Bitmap()->Assign(original.get());
+    const int32_t undos = ed->gImageUndo->UndoCount();
+    host->plugin1Click(*ed, 0);
+    ASSERT_EQ(view.Bitmap()->Width(), c.Width);
+    ASSERT_EQ(view.Bitmap()->Height(), c.Height);
+    EXPECT_EQ(ed->gImageUndo->UndoCount(), undos + (c.Width != 7));
+    // The pixels in their order, as the helper left them.
+    EXPECT_EQ(std::memcmp(view.Bitmap()->Bits(), original->Bits(), 35 * sizeof(TColor32)), 0);
+  }
+  EXPECT_EQ(boxes.Count(), 0u);
 }

@@ -315,16 +315,22 @@ TEST(J2KBridge, EveryPixelTypeAndEveryFailureFreesAndUnloads) {
     EXPECT_EQ(fake.state->Frees, std::string(c.Mode) == "load_fails" ? 0 : 1);
     EXPECT_EQ(boxes.Count(), 0u);
   }
-  {
-    TFakeModule fake("save_fails");
+  // A module that fails, or says it did well and wrote nothing: the file
+  // there before stays.
+  for (const char* mode : {"save_fails", "save_empty"}) {
+    SCOPED_TRACE(mode);
+    TFakeModule fake(mode);
     TBitmap32 b;
     FillBitmap(b, 1, 1, {0xFF000000u});
+    WriteFileBytes(dir / "y.jp2", {1, 2, 3});
     try {
       SaveJ2KFile(dir / "y.jp2", &b, 0, 3);
       ADD_FAILURE() << "no exception";
     } catch (const EInvalidGraphicOperation& e) {
       EXPECT_EQ(e.Message(), "Error writing image file");
     }
+    EXPECT_EQ(ReadFileBytes(dir / "y.jp2"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(fake.state->Saves, 1);
   }
   try {
     TBitmap32 b;

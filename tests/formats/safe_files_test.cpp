@@ -187,23 +187,32 @@ TEST(AtomicSave, FullDiskAndKilledSaversLeaveTheOldFileAndNoRemnant) {
   picture.SaveToStream(expected);
   const std::vector<uint8_t> oldBytes = Bytes("the picture before");
 
-  // A disk that fills half-way: the save raises and nothing changes.
-  WriteFileBytes(file, oldBytes);
-  TChildLimits full;
-  full.FileSizeBytes = 64 * 1024;
-  const TChildResult r = RunInChild(
-      [&] {
-        try {
-          save(file);
-        } catch (const EWriteError&) {
-          return true;
-        }
-        return false;
-      },
-      full);
-  EXPECT_TRUE(r.Succeeded()) << r.ExitCode << " " << r.Signal;
-  EXPECT_EQ(ReadFileBytes(file), oldBytes);
-  EXPECT_EQ(FolderEntries(dir.path), std::vector<std::string>{"p.bmp"});
+  // A disk that fills half-way: the save raises and nothing changes; saved
+  // through a link in another folder, the link stays a link.
+  fs::create_directory(fs::path(dir.path) / "links");
+  fs::create_symlink("../p.bmp", fs::path(dir.path) / "links/p.bmp");
+  for (const std::string& name : {file, dir / "links/p.bmp"}) {
+    SCOPED_TRACE(name);
+    WriteFileBytes(file, oldBytes);
+    TChildLimits full;
+    full.FileSizeBytes = 64 * 1024;
+    const TChildResult r = RunInChild(
+        [&] {
+          try {
+            save(name);
+          } catch (const EWriteError&) {
+            return true;
+          }
+          return false;
+        },
+        full);
+    EXPECT_TRUE(r.Succeeded()) << r.ExitCode << " " << r.Signal;
+    EXPECT_EQ(ReadFileBytes(file), oldBytes);
+    EXPECT_TRUE(fs::is_symlink(fs::path(dir.path) / "links/p.bmp"));
+    EXPECT_EQ(FolderEntries(dir.path), (std::vector<std::string>{"links", "p.bmp"}));
+    EXPECT_EQ(FolderEntries(dir / "links"), std::vector<std::string>{"p.bmp"});
+  }
+  fs::remove_all(fs::path(dir.path) / "links");
 
   // Savers killed at random moments: old or new, never torn, no remnants.
   std::string failure;

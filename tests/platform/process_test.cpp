@@ -54,6 +54,9 @@ TEST(RunAndWaitPlatform, TimedOutAndExitedStates) {
   TSpawnResult r = PlatformRunAndWait({"sh", "-c", "exit 3"}, o, INFINITE);
   EXPECT_EQ(r.State, TSpawnResult::Exited);
   EXPECT_EQ(r.Code, 3);
+  r = PlatformRunAndWait({"sh", "-c", "kill -9 $$"}, o, INFINITE);  // 128 + the signal
+  EXPECT_EQ(r.State, TSpawnResult::Exited);
+  EXPECT_EQ(r.Code, 137);
   r = PlatformRunAndWait({"sleep", "5"}, o, 10);
   EXPECT_EQ(r.State, TSpawnResult::TimedOut);
   EXPECT_EQ(r.Code, -1);
