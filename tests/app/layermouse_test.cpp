@@ -205,15 +205,17 @@ TEST_F(LayerMouse, PictureDraggedFromInsideMovesByTheDragAndIsStampedThere) {
   }
 }
 
-// A right click on the selected picture opens the layer menu; each command
-// chosen in it acts on the picture, and the press that opened the menu
-// drags nothing once the menu is gone.
+// A right click on the selected picture opens the layer menu, also on its
+// last column, which no handle covers and the frame does not answer; each
+// command chosen in it acts on the picture, and the press that opened the
+// menu drags nothing once the menu is gone.
 TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
   Drag(At(30, 20), At(90, 60));
   Trigger("Copy1");
   struct TRow {
     std::vector<QString> Path;
     std::function<void(TBitmapLayer*)> Before, Check;
+    bool LastColumn = false;  // clicked there rather than at the centre
   };
   TBitmapLayer* Other = nullptr;
   const TRow Rows[] = {
@@ -251,7 +253,8 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
          int64_t Opaque = 0;
          for (size_t i = 0; i < A->Bitmap()->PixelCount(); ++i) Opaque += (A->Bitmap()->Bits()[i] >> 24) != 0;
          EXPECT_EQ(Opaque, 0);
-       }},
+       },
+       true},
   };
   for (const TRow& Row : Rows) {
     SCOPED_TRACE(Row.Path.back().toStdString());
@@ -261,7 +264,8 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
     TBitmapLayer* A = Selected();
     ASSERT_NE(A, nullptr);
     if (Row.Before) Row.Before(A);
-    const QPoint Inside = CentreOf(A->Location());
+    const TFloatRect L = A->Location();
+    const QPoint Inside = Row.LastColumn ? At(L.Right - 1, L.Top + 10) : CentreOf(L);
     Send(QEvent::MouseButtonPress, Inside, Qt::RightButton, Qt::RightButton);
     ASSERT_EQ(QApplication::activePopupWidget(), Form->SubMenu("PopupMenu1"));
     Choose(Form->SubMenu("PopupMenu1"), Row.Path);
