@@ -662,7 +662,11 @@ void TzubForm::SetScale(float Scale) {
 
 void TzubForm::PlaceSelectionFrame() {
   TRubberbandLayer* Sel = editor_->gSelection;
-  if (Sel != nullptr && !Sel->IsDragging()) Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
+  // The frame of a floating picture lies in bitmap coordinates and follows
+  // the view by itself; placing it in view pixels would move and stretch the
+  // picture it carries.
+  if (Sel != nullptr && !Sel->Scaled() && !Sel->IsDragging())
+    Sel->SetLocation(BitmapToControlRect(*view_, editor_->gSelBitmapRect));
 }
 
 void TzubForm::NormalViewing1Click(QAction*) { SetScale(1.0f); }

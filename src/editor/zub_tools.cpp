@@ -365,7 +365,11 @@ void TMouseTools::SelectionDown(TMouseButton Button, TShiftState Shift, int32_t 
   // The frame answers where its hit test does: in control coordinates also
   // when it wraps a picture kept in bitmap coordinates, and on the whole of
   // every handle, which is drawn centred on the edge (half of it outside).
-  auto onFrame = [&] { return fE.gSelection && fE.gSelection->GetDragState(X, Y) != dsNone; };
+  // The picture's last column and row lie outside the frame's inside: a
+  // press there went to the picture, which selected itself, and stays on it.
+  TLayerCollection* layers = fE.View().Layers();
+  const bool onPicture = fE.gSelectedLayer && layers->MouseListener() == fE.gSelectedLayer.get();
+  auto onFrame = [&] { return fE.gSelection && (onPicture || fE.gSelection->GetDragState(X, Y) != dsNone); };
   if (Button == mbRight && (Shift & kModifiers) == 0) {
     if (onFrame() && fE.gSelectedLayer) {
       ui.Popup("PopupMenu1", X, Y);
@@ -388,7 +392,6 @@ void TMouseTools::SelectionDown(TMouseButton Button, TShiftState Shift, int32_t 
     // A press on a picture that was not selected went to the picture, which
     // selected itself under a new frame; the frame takes the press over, so
     // the same drag moves or resizes it.
-    TLayerCollection* layers = fE.View().Layers();
     if (layers->MouseListener() != frame) {
       layers->SetMouseListener(frame);
       frame->MouseDown(Button, Shift, X, Y);

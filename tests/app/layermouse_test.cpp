@@ -135,28 +135,30 @@ class LayerMouse : public TFormTest {
 
 }  // namespace
 
-// Pasted into the place it was copied from, pasted without a selection (the
-// top-left corner, zoomed 2:1), written by the Text tool, and pasted then
-// deselected (the press selects it and the same drag moves it): each picture
-// follows a drag from its inside exactly, carries its frame along, is stamped
-// there, and Undo brings the document back.
+// Pasted into the place it was copied from (then viewed 2:1), pasted without
+// a selection (the top-left corner, zoomed 2:1), written by the Text tool,
+// and pasted then deselected (the press selects it and the same drag moves
+// it, viewed 1:2): each picture stays where it is when the zoom changes,
+// follows a drag from its inside exactly, carries its frame along, is
+// stamped there, and Undo brings the document back.
 TEST_F(LayerMouse, PictureDraggedFromInsideMovesByTheDragAndIsStampedThere) {
   enum TMake { CopiedSelection, NoSelection, Text, Deselected };
   struct TRow {
     TMake Make;
-    float Scale;
-    QPoint Drag;  // in view pixels
+    float Made, Viewed;  // the zoom when the picture is made, and when dragged
+    QPoint Drag;         // in view pixels
     TFloatRect Place;  // where the picture appears, in the document
   };
   const TRow Rows[] = {
-      {CopiedSelection, 1, QPoint(37, 23), TFloatRect{30, 20, 90, 60}},
-      {NoSelection, 2, QPoint(48, 22), TFloatRect{0, 0, 60, 40}},
-      {Text, 1, QPoint(-25, 18), TFloatRect{100, 120, 0, 0}},
-      {Deselected, 1, QPoint(70, 45), TFloatRect{0, 0, 60, 40}},
+      {CopiedSelection, 1, 2, QPoint(38, 24), TFloatRect{30, 20, 90, 60}},
+      {NoSelection, 2, 2, QPoint(48, 22), TFloatRect{0, 0, 60, 40}},
+      {Text, 1, 1, QPoint(-25, 18), TFloatRect{100, 120, 0, 0}},
+      {Deselected, 1, 0.5, QPoint(70, 45), TFloatRect{0, 0, 60, 40}},
   };
   for (const TRow& Row : Rows) {
     SCOPED_TRACE(static_cast<int>(Row.Make));
-    Trigger(Row.Scale == 2 ? "N210" : "N11");
+    const auto Zoom = [&](float Scale) { Trigger(Scale == 2 ? "N210" : Scale == 1 ? "N11" : "N12"); };
+    Zoom(Row.Made);
     switch (Row.Make) {
       case CopiedSelection:
         Drag(At(30, 20), At(90, 60));
@@ -177,10 +179,12 @@ TEST_F(LayerMouse, PictureDraggedFromInsideMovesByTheDragAndIsStampedThere) {
     EXPECT_EQ(Was.Top, Row.Place.Top);
     if (Row.Make != Text) EXPECT_EQ(Was, Row.Place);
     if (Row.Make == Deselected) Trigger("SelectNone1");
+    Zoom(Row.Viewed);
+    EXPECT_EQ(Layer->Location(), Was);
 
     Drag(CentreOf(Was), CentreOf(Was) + Row.Drag);
     ASSERT_EQ(Selected(), Layer);
-    const TFloatRect Now = Shifted(Was, Row.Drag.x() / Row.Scale, Row.Drag.y() / Row.Scale);
+    const TFloatRect Now = Shifted(Was, Row.Drag.x() / Row.Viewed, Row.Drag.y() / Row.Viewed);
     EXPECT_EQ(Layer->Location(), Now);
     ASSERT_TRUE(E().gSelection);
     EXPECT_EQ(E().gSelection->Location(), Now);
@@ -201,15 +205,17 @@ TEST_F(LayerMouse, PictureDraggedFromInsideMovesByTheDragAndIsStampedThere) {
   }
 }
 
-// A right click on the selected picture opens the layer menu; each command
-// chosen in it acts on the picture, and the press that opened the menu
-// drags nothing once the menu is gone.
+// A right click on the selected picture opens the layer menu, also on its
+// last column, which no handle covers and the frame does not answer; each
+// command chosen in it acts on the picture, and the press that opened the
+// menu drags nothing once the menu is gone.
 TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
   Drag(At(30, 20), At(90, 60));
   Trigger("Copy1");
   struct TRow {
     std::vector<QString> Path;
     std::function<void(TBitmapLayer*)> Before, Check;
+    bool LastColumn = false;  // clicked there rather than at the centre
   };
   TBitmapLayer* Other = nullptr;
   const TRow Rows[] = {
@@ -247,7 +253,8 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
          int64_t Opaque = 0;
          for (size_t i = 0; i < A->Bitmap()->PixelCount(); ++i) Opaque += (A->Bitmap()->Bits()[i] >> 24) != 0;
          EXPECT_EQ(Opaque, 0);
-       }},
+       },
+       true},
   };
   for (const TRow& Row : Rows) {
     SCOPED_TRACE(Row.Path.back().toStdString());
@@ -257,7 +264,8 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
     TBitmapLayer* A = Selected();
     ASSERT_NE(A, nullptr);
     if (Row.Before) Row.Before(A);
-    const QPoint Inside = CentreOf(A->Location());
+    const TFloatRect L = A->Location();
+    const QPoint Inside = Row.LastColumn ? At(L.Right - 1, L.Top + 10) : CentreOf(L);
     Send(QEvent::MouseButtonPress, Inside, Qt::RightButton, Qt::RightButton);
     ASSERT_EQ(QApplication::activePopupWidget(), Form->SubMenu("PopupMenu1"));
     Choose(Form->SubMenu("PopupMenu1"), Row.Path);
@@ -303,3 +311,4 @@ TEST_F(LayerMouse, EveryHandleResizesTheFrameFromItsDrawnCentre) {
                                                       R.Right + 50 * Row.Right, R.Bottom + 30 * Row.Bottom}));
   }
 }
+
