@@ -295,6 +295,10 @@ TEST(PnmRead, PixelCapForFilesThatEndEarly) {
   LoadPNM(dir / "full.pgm", &b);
   EXPECT_EQ(boxes.Count(), 0u);
   EXPECT_EQ(b.GetPixel(2000, 1999), GrayArgb(0x55));
+  // A colour pixel takes three bytes: one byte short of them is refused too.
+  WriteFileBytes(dir / "over.ppm", Bytes("P6\n2001 2000\n255\n" + std::string(2001 * 2000 * 3 - 1, '\x55')));
+  LoadPNM(dir / "over.ppm", &b);
+  ExpectOneBox(boxes, "error reading " + dir / "over.ppm" + " : Stream read error", "img_pxm", MB_ICONHAND);
 
   // 35 bytes declaring 16384 x 16384 fail at once through every path.
   std::string tiny = "P6\n16384 16384\n255\n";

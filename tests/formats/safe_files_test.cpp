@@ -213,6 +213,19 @@ TEST(AtomicSave, FullDiskAndKilledSaversLeaveTheOldFileAndNoRemnant) {
     EXPECT_EQ(FolderEntries(dir / "links"), std::vector<std::string>{"p.bmp"});
   }
   fs::remove_all(fs::path(dir.path) / "links");
+  // A target that became a folder while the picture was written: the rename
+  // fails, and the complete copy does not stay behind.
+  EXPECT_THROW(ReplaceFileAtomically(
+                   file,
+                   [&](TStream& s) {
+                     s.WriteBuffer("new", 3);
+                     fs::remove(file);
+                     fs::create_directories(file + "/in");
+                   },
+                   TRenameFailure::rfCreateError),
+               EFCreateError);
+  EXPECT_EQ(FolderEntries(dir.path), std::vector<std::string>{"p.bmp"});
+  fs::remove_all(file);
 
   // Savers killed at random moments: old or new, never torn, no remnants.
   std::string failure;

@@ -160,6 +160,14 @@ TEST(WbmpFile, MultiByteSidesBothWays) {
   TBitmap32 b;
   LoadWBMP(dir / "old.wbmp", &b);
   expectPattern(b, 200, 1);
+  // Its rows starting with a 0 byte also parse as a multi-byte header of no
+  // rows; only a size that matches exactly makes a file multi-byte.
+  old.resize(4);
+  old.resize(4 + 25, 0);
+  WriteFileBytes(dir / "old.wbmp", old);
+  LoadWBMP(dir / "old.wbmp", &b);
+  ASSERT_EQ(b.Width(), 200);
+  EXPECT_EQ(b.GetPixel(199, 0), 0xFF000000u);
   // Our 200- and 300-wide files read back by the Netpbm tool.
   for (int32_t w : {200, 300}) {
     SCOPED_TRACE(w);
