@@ -1,11 +1,13 @@
 // The image data of a PNG picture: inflating the IDAT chunks (which may come
 // in any number), undoing the row filters, placing plain or Adam7 rows into
 // the header's store, and the reverse for writing.
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "img_fileio.h"
 #include "png_image.h"
@@ -202,26 +204,45 @@ class TStoreSink : public TPngRowSink {
   std::vector<uint32_t> argb_;
 };
 
+// Why a fast inflate gave up: the zlib path then decodes the data again.
+struct TFastInflateFailed {};
+
 // Feeds inflate from the IDAT chunks of the stream, checking each chunk's CRC
-// as its end is reached.
+// as its end is reached. The fast inflater takes a stream zlib would take;
+// anything else (damage, a stream that ends early or runs on, a header
+// zlib reads otherwise) makes it throw TFastInflateFailed, and the caller
+// decodes with zlib, whose errors and texts are the file's.
 class TIdatReader {
  public:
-  TIdatReader(TStream& Stream, uint32_t Size) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
+  TIdatReader(TStream& Stream, uint32_t Size, bool Fast) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
     crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
-    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) throw EPngUnexpectedEnd(PngText(65224));
+    CheckFirst(Stream, Size);
     if (Size == 0) CheckCrc();
-    if (inflateInit(&z_) != Z_OK) throw EPNGOutMemory(PngText(65229));
+    if (Fast) {
+      fast_ = std::make_unique<inflate_state>();
+      isal_inflate_init(fast_.get());
+      fast_->crc_flag = ISAL_ZLIB;
+    } else if (inflateInit(&z_) != Z_OK) {
+      throw EPNGOutMemory(PngText(65229));
+    }
   }
-  ~TIdatReader() { inflateEnd(&z_); }
+  ~TIdatReader() {
+    if (!fast_) inflateEnd(&z_);
+  }
   TIdatReader(const TIdatReader&) = delete;
   TIdatReader& operator=(const TIdatReader&) = delete;
 
   // Inflates up to Count bytes into Out; fewer only where the data ends.
   size_t Read(uint8_t* Out, size_t Count) {
+    if (fast_) return ReadFast(Out, Count);
     z_.next_out = Out;
     z_.avail_out = static_cast<uInt>(Count);
     while (z_.avail_out > 0 && !ended_) {
-      if (z_.avail_in == 0) Refill();
+      if (z_.avail_in == 0) {
+        const size_t n = Refill();
+        z_.next_in = buffer_.data();
+        z_.avail_in = static_cast<uInt>(n);
+      }
       const int rc = inflate(&z_, Z_NO_FLUSH);
       if (rc == Z_STREAM_END) ended_ = true;
       // A preset dictionary cannot be given; take it as damaged data.
@@ -231,8 +252,14 @@ class TIdatReader {
     return Count - z_.avail_out;
   }
 
-  // Reads what is left of the current chunk and checks its CRC.
+  // Reads what is left of the current chunk and checks its CRC. The fast
+  // inflater first makes sure its stream ends, with its check value right,
+  // exactly where the rows do.
   bool Finish() {
+    if (fast_) {
+      uint8_t extra;
+      if (!ended_ && ReadFast(&extra, 1) != 0) throw TFastInflateFailed{};
+    }
     while (remaining_ > 0) {
       const size_t n = std::min<size_t>(remaining_, buffer_.size());
       if (ReadUpTo(stream_, buffer_.data(), n) != n) throw EPngUnexpectedEnd(PngText(65224));
@@ -243,9 +270,48 @@ class TIdatReader {
     return true;
   }
 
+  // The errors of the first chunk a reader meets on its construction,
+  // raised before any pixel is allocated; the stream stays where it was.
+  static void CheckFirst(TStream& Stream, uint32_t Size) {
+    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) throw EPngUnexpectedEnd(PngText(65224));
+    if (Size > 0) return;
+    const int64_t at = Stream.Position();
+    uint8_t b[4];
+    if (ReadUpTo(Stream, b, 4) != 4) throw EPngUnexpectedEnd(PngText(65224));
+    if (Be32(b) != (PngUpdateCrc(0xFFFFFFFFu, kIdat, 4) ^ 0xFFFFFFFFu)) throw EPngInvalidCRC(PngText(65243));
+    Stream.SetPosition(at);
+  }
+
   [[noreturn]] static void Fail(int Rc) { throw EPNGZLIBError(PngText(65246) + zError(Rc)); }
 
  private:
+  size_t ReadFast(uint8_t* Out, size_t Count) {
+    inflate_state& s = *fast_;
+    s.next_out = Out;
+    s.avail_out = static_cast<uint32_t>(Count);
+    while (s.avail_out > 0 && !ended_) {
+      if (s.avail_in == 0) {
+        const size_t n = Refill();
+        // zlib checks the header's check bits, method and window size and
+        // refuses a preset dictionary; the fast inflater leaves such
+        // streams to it.
+        if (!headerSeen_) {
+          const uint8_t* h = buffer_.data();
+          if (n < 2 || (h[0] << 8 | h[1]) % 31 != 0 || (h[0] & 0x0F) != 8 || (h[0] >> 4) > 7 || (h[1] & 0x20) != 0)
+            throw TFastInflateFailed{};
+          headerSeen_ = true;
+        }
+        s.next_in = buffer_.data();
+        s.avail_in = static_cast<uint32_t>(n);
+      }
+      const uint32_t in = s.avail_in, out = s.avail_out;
+      if (isal_inflate(&s) != ISAL_DECOMP_OK) throw TFastInflateFailed{};
+      if (s.block_state == ISAL_BLOCK_FINISH) ended_ = true;
+      else if (s.avail_in == in && s.avail_out == out) throw TFastInflateFailed{};
+    }
+    return Count - s.avail_out;
+  }
+
   void CheckCrc() {
     uint8_t b[4];
     crcPending_ = false;
@@ -253,9 +319,10 @@ class TIdatReader {
     if (Be32(b) != (crc_ ^ 0xFFFFFFFFu)) throw EPngInvalidCRC(PngText(65243));
   }
 
-  // The CRC of a chunk is checked as soon as its last byte is read, so that
-  // damaged data is reported as such before the inflater sees it.
-  void Refill() {
+  // The next input bytes, at the start of buffer_. The CRC of a chunk is
+  // checked as soon as its last byte is read, so that damaged data is
+  // reported as such before the inflater sees it.
+  size_t Refill() {
     while (remaining_ == 0) {
       uint8_t head[8];
       if (ReadUpTo(stream_, head, 8) != 8) throw EPngUnexpectedEnd(PngText(65224));
@@ -271,8 +338,7 @@ class TIdatReader {
     crc_ = PngUpdateCrc(crc_, buffer_.data(), n);
     remaining_ -= static_cast<uint32_t>(n);
     if (remaining_ == 0) CheckCrc();
-    z_.next_in = buffer_.data();
-    z_.avail_in = static_cast<uInt>(n);
+    return n;
   }
 
   TStream& stream_;
@@ -280,8 +346,10 @@ class TIdatReader {
   uint32_t crc_;
   std::vector<uint8_t> buffer_;
   z_stream z_{};
+  std::unique_ptr<inflate_state> fast_;
   bool ended_ = false;
   bool crcPending_ = true;
+  bool headerSeen_ = false;
 };
 
 // The data bytes of the run of IDAT chunks that starts with the current one
@@ -384,6 +452,33 @@ bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present
   return true;
 }
 
+// Inflates the image data chunk by chunk, pass by pass and row by row into
+// Sink; Fast as TIdatReader.
+bool StreamRows(const TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink& Sink, size_t Offset,
+                uint8_t Depth, bool Fast) {
+  TIdatReader reader(Stream, Size, Fast);
+  const bool adam7 = H.InterlaceMethod == 1;
+  const size_t fullRow = static_cast<size_t>(RowBytesOf(H.Width, H.ColorType, Depth));
+  std::vector<uint8_t> raw(fullRow + 1), cur(fullRow), prev(fullRow);
+  for (int p = 0; p < (adam7 ? 7 : 1); ++p) {
+    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
+    const TPassSize ps = PassSize(H, pass);
+    if (ps.Width <= 0 || ps.Height <= 0) continue;
+    const size_t rowBytes = static_cast<size_t>(RowBytesOf(ps.Width, H.ColorType, Depth));
+    std::fill(prev.begin(), prev.begin() + static_cast<ptrdiff_t>(rowBytes), 0);
+    for (int64_t r = 0; r < ps.Height; ++r) {
+      // Data that ends before the last row is damaged: no picture with
+      // missing rows passes as read.
+      if (reader.Read(raw.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
+      PngUnfilterRow(raw[0], cur.data(), raw.data() + 1, prev.data(), rowBytes, Offset);
+      Sink.Row(cur.data(), static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
+               pass.DX);
+      std::swap(cur, prev);
+    }
+  }
+  return reader.Finish();
+}
+
 }  // namespace
 
 bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink* Sink) {
@@ -402,32 +497,23 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
   if (needed > present * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
 
   const int64_t start = Stream.Position();
-  TIdatReader reader(Stream, Size);
+  TIdatReader::CheckFirst(Stream, Size);
   H.BuildGreyPalette();
   TStoreSink store;
   TPngRowSink& sink = Sink ? *Sink : store;
   sink.Begin(Png, H, adam7 ? 0 : static_cast<size_t>(needed));
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
   if (!adam7 && InflateWhole(Stream, start, Size, present, H, static_cast<size_t>(fullRow), offset, sink)) return true;
-  std::vector<uint8_t> raw(static_cast<size_t>(fullRow) + 1), cur(static_cast<size_t>(fullRow)),
-      prev(static_cast<size_t>(fullRow));
-  for (int p = 0; p < passes; ++p) {
-    const TPass pass = adam7 ? kAdam7[p] : TPass{0, 0, 1, 1};
-    const TPassSize ps = PassSize(H, pass);
-    if (ps.Width <= 0 || ps.Height <= 0) continue;
-    const size_t rowBytes = static_cast<size_t>(RowBytesOf(ps.Width, H.ColorType, depth));
-    std::fill(prev.begin(), prev.begin() + static_cast<ptrdiff_t>(rowBytes), 0);
-    for (int64_t r = 0; r < ps.Height; ++r) {
-      // Data that ends before the last row is damaged: no picture with
-      // missing rows passes as read.
-      if (reader.Read(raw.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
-      PngUnfilterRow(raw[0], cur.data(), raw.data() + 1, prev.data(), rowBytes, offset);
-      sink.Row(cur.data(), static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
-               pass.DX);
-      std::swap(cur, prev);
-    }
+  // The rest streams through the fast inflater; whatever it leaves is
+  // decoded again from the start with zlib, which writes every row anew.
+  try {
+    StreamRows(H, Stream, Size, sink, offset, depth, true);
+    return true;
+  } catch (const TFastInflateFailed&) {
+  } catch (const Exception&) {
   }
-  return reader.Finish();
+  Stream.SetPosition(start);
+  return StreamRows(H, Stream, Size, sink, offset, depth, false);
 }
 
 // ---- Rows to 0xAARRGGBB ------------------------------------------------------
