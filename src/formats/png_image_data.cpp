@@ -31,6 +31,9 @@ const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
 constexpr size_t kInputBlock = 65535;
 // How far back deflate data may refer.
 constexpr size_t kDeflateWindow = 32768;
+// The block the fast inflater writes in one call: large beside the window
+// it keeps, small beside any picture it is worth its while for.
+constexpr size_t kFastStage = size_t{1} << 20;
 
 struct TPass {
   int32_t X0, Y0, DX, DY;
@@ -214,7 +217,8 @@ struct TFastInflateFailed {};
 // decodes with zlib, whose errors and texts are the file's.
 class TIdatReader {
  public:
-  TIdatReader(TStream& Stream, uint32_t Size, bool Fast) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
+  // Expected: the bytes the rows take, which bounds the fast inflater's block.
+  TIdatReader(TStream& Stream, uint32_t Size, bool Fast, size_t Expected) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
     crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
     CheckFirst(Stream, Size);
     if (Size == 0) CheckCrc();
@@ -222,6 +226,7 @@ class TIdatReader {
       fast_ = std::make_unique<inflate_state>();
       isal_inflate_init(fast_.get());
       fast_->crc_flag = ISAL_ZLIB;
+      stage_.resize(std::min(kFastStage, Expected));
     } else if (inflateInit(&z_) != Z_OK) {
       throw EPNGOutMemory(PngText(65229));
     }
@@ -232,9 +237,15 @@ class TIdatReader {
   TIdatReader(const TIdatReader&) = delete;
   TIdatReader& operator=(const TIdatReader&) = delete;
 
-  // Inflates up to Count bytes into Out; fewer only where the data ends.
+  // The next Count bytes, in Out or in the reader's own memory (valid until
+  // the next call); null where the data ends before.
+  const uint8_t* Next(size_t Count, uint8_t* Out) {
+    if (fast_) return NextFast(Count);
+    return Read(Out, Count) == Count ? Out : nullptr;
+  }
+
+  // Inflates up to Count bytes into Out with zlib; fewer only where the data ends.
   size_t Read(uint8_t* Out, size_t Count) {
-    if (fast_) return ReadFast(Out, Count);
     z_.next_out = Out;
     z_.avail_out = static_cast<uInt>(Count);
     while (z_.avail_out > 0 && !ended_) {
@@ -256,10 +267,8 @@ class TIdatReader {
   // inflater first makes sure its stream ends, with its check value right,
   // exactly where the rows do.
   bool Finish() {
-    if (fast_) {
-      uint8_t extra;
-      if (!ended_ && ReadFast(&extra, 1) != 0) throw TFastInflateFailed{};
-    }
+    uint8_t extra;
+    if (fast_ && (staged_ > used_ || (!ended_ && InflateFast(&extra, 1) != 0))) throw TFastInflateFailed{};
     while (remaining_ > 0) {
       const size_t n = std::min<size_t>(remaining_, buffer_.size());
       if (ReadUpTo(stream_, buffer_.data(), n) != n) throw EPngUnexpectedEnd(PngText(65224));
@@ -285,7 +294,25 @@ class TIdatReader {
   [[noreturn]] static void Fail(int Rc) { throw EPNGZLIBError(PngText(65246) + zError(Rc)); }
 
  private:
-  size_t ReadFast(uint8_t* Out, size_t Count) {
+  // The fast inflater keeps the last 32 KB it wrote for the next call, a
+  // copy that costs next to nothing only when a call writes much more: it
+  // inflates into a block of its own, where the rows are read in place.
+  const uint8_t* NextFast(size_t Count) {
+    if (staged_ - used_ < Count) {
+      const size_t left = staged_ - used_;
+      std::memmove(stage_.data(), stage_.data() + used_, left);
+      used_ = 0;
+      staged_ = left;
+      if (stage_.size() < Count) stage_.resize(Count);
+      if (!ended_) staged_ = left + InflateFast(stage_.data() + left, stage_.size() - left);
+      if (staged_ < Count) return nullptr;
+    }
+    used_ += Count;
+    return stage_.data() + used_ - Count;
+  }
+
+  // Fills Out with up to Count bytes, fewer only where the stream ends.
+  size_t InflateFast(uint8_t* Out, size_t Count) {
     inflate_state& s = *fast_;
     s.next_out = Out;
     s.avail_out = static_cast<uint32_t>(Count);
@@ -347,6 +374,8 @@ class TIdatReader {
   std::vector<uint8_t> buffer_;
   z_stream z_{};
   std::unique_ptr<inflate_state> fast_;
+  std::vector<uint8_t> stage_;
+  size_t staged_ = 0, used_ = 0;
   bool ended_ = false;
   bool crcPending_ = true;
   bool headerSeen_ = false;
@@ -455,8 +484,8 @@ bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present
 // Inflates the image data chunk by chunk, pass by pass and row by row into
 // Sink; Fast as TIdatReader.
 bool StreamRows(const TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink& Sink, size_t Offset,
-                uint8_t Depth, bool Fast) {
-  TIdatReader reader(Stream, Size, Fast);
+                uint8_t Depth, size_t Expected, bool Fast) {
+  TIdatReader reader(Stream, Size, Fast, Expected);
   const bool adam7 = H.InterlaceMethod == 1;
   const size_t fullRow = static_cast<size_t>(RowBytesOf(H.Width, H.ColorType, Depth));
   std::vector<uint8_t> raw(fullRow + 1), cur(fullRow), prev(fullRow);
@@ -469,8 +498,9 @@ bool StreamRows(const TChunkIHDR& H, TStream& Stream, uint32_t Size, TPngRowSink
     for (int64_t r = 0; r < ps.Height; ++r) {
       // Data that ends before the last row is damaged: no picture with
       // missing rows passes as read.
-      if (reader.Read(raw.data(), rowBytes + 1) != rowBytes + 1) TIdatReader::Fail(Z_DATA_ERROR);
-      PngUnfilterRow(raw[0], cur.data(), raw.data() + 1, prev.data(), rowBytes, Offset);
+      const uint8_t* row = reader.Next(rowBytes + 1, raw.data());
+      if (row == nullptr) TIdatReader::Fail(Z_DATA_ERROR);
+      PngUnfilterRow(row[0], cur.data(), row + 1, prev.data(), rowBytes, Offset);
       Sink.Row(cur.data(), static_cast<int32_t>(ps.Width), static_cast<int32_t>(pass.Y0 + r * pass.DY), pass.X0,
                pass.DX);
       std::swap(cur, prev);
@@ -507,13 +537,13 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
   // The rest streams through the fast inflater; whatever it leaves is
   // decoded again from the start with zlib, which writes every row anew.
   try {
-    StreamRows(H, Stream, Size, sink, offset, depth, true);
+    StreamRows(H, Stream, Size, sink, offset, depth, static_cast<size_t>(needed), true);
     return true;
   } catch (const TFastInflateFailed&) {
   } catch (const Exception&) {
   }
   Stream.SetPosition(start);
-  return StreamRows(H, Stream, Size, sink, offset, depth, false);
+  return StreamRows(H, Stream, Size, sink, offset, depth, static_cast<size_t>(needed), false);
 }
 
 // ---- Rows to 0xAARRGGBB ------------------------------------------------------
@@ -557,7 +587,7 @@ void ConvGreyAlpha(const TConv& C, const uint8_t* Src, uint32_t* Dst, int32_t Co
 }
 
 void ConvRgb8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
-  for (int32_t i = 0; i < Count; ++i, Src += 3) Dst[i] = Opaque(Src[0], Src[1], Src[2]);
+  PngRowFamily().Rgb8(Src, Dst, static_cast<size_t>(Count));
 }
 
 void ConvRgba8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
@@ -568,7 +598,7 @@ void ConvRgba8Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Cou
 
 // Colour without a gamma table to apply: 16-bit samples by their high byte.
 void ConvRgb16Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {
-  for (int32_t i = 0; i < Count; ++i, Src += 6) Dst[i] = Opaque(Src[0], Src[2], Src[4]);
+  PngRowFamily().Rgb16(Src, Dst, static_cast<size_t>(Count));
 }
 
 void ConvRgba16Plain(const TConv&, const uint8_t* Src, uint32_t* Dst, int32_t Count) {

@@ -43,11 +43,25 @@ const TPngUnfilterFamily kPortable = {
     "portable",
     {SubPortable<3>, SubPortable<4>, SubPortable<6>, SubPortable<8>},
     {AveragePortable<3>, AveragePortable<4>, AveragePortable<6>, AveragePortable<8>},
-    {PaethPortable<3>, PaethPortable<4>, PaethPortable<6>, PaethPortable<8>}};
+    {PaethPortable<3>, PaethPortable<4>, PaethPortable<6>, PaethPortable<8>},
+    PngRgb8ToArgbPortable,
+    PngRgb16ToArgbPortable};
 
 const TPngUnfilterFamily* gFamily = &kPortable;
 
 }  // namespace
+
+void PngRgb8ToArgbPortable(const uint8_t* Src, uint32_t* Dst, size_t Count) {
+  for (size_t i = 0; i < Count; ++i, Src += 3)
+    Dst[i] = 0xFF000000u | static_cast<uint32_t>(Src[0]) << 16 | static_cast<uint32_t>(Src[1]) << 8 | Src[2];
+}
+
+void PngRgb16ToArgbPortable(const uint8_t* Src, uint32_t* Dst, size_t Count) {
+  for (size_t i = 0; i < Count; ++i, Src += 6)
+    Dst[i] = 0xFF000000u | static_cast<uint32_t>(Src[0]) << 16 | static_cast<uint32_t>(Src[2]) << 8 | Src[4];
+}
+
+const TPngUnfilterFamily& PngRowFamily() { return *gFamily; }
 
 int PngUnfilterIndex(size_t Offset) {
   switch (Offset) {

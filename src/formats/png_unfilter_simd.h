@@ -71,12 +71,14 @@ void SubSimd(uint8_t* r, const uint8_t* s, const uint8_t* p, size_t n) {
 
 template <size_t Bpp>
 void AverageSimd(uint8_t* r, const uint8_t* s, const uint8_t* p, size_t n) {
-  const __m128i one = _mm_set1_epi8(1);
-  __m128i a = _mm_setzero_si128();
+  // (a + b) div 2 is the complement of the rounded-up average of the
+  // complements, so the pixel on the left is carried complemented: the
+  // next one, complemented, is avg(~a, ~b) - x, two steps a pixel.
+  const __m128i ones = _mm_set1_epi8(-1);
+  __m128i na = ones;
   EachPixel<Bpp>(r, s, p, n, [&](__m128i x, __m128i b) {
-    // The rounded-up average less the carry the rounding added: (a + b) div 2.
-    const __m128i avg = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
-    return a = _mm_add_epi8(x, avg);
+    na = _mm_sub_epi8(_mm_avg_epu8(na, _mm_xor_si128(b, ones)), x);
+    return _mm_xor_si128(na, ones);
   });
 }
 
@@ -98,12 +100,65 @@ void PaethSimd(uint8_t* r, const uint8_t* s, const uint8_t* p, size_t n) {
   });
 }
 
+#if defined(__SSSE3__)
+// Four pixels of three bytes at the bottom of a register, R G B, as four
+// words B G R 0.
+inline __m128i RgbToBgr0(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1));
+}
+
+// Sixteen pixels (48 bytes) a step: the three registers they fill are cut
+// into four of four pixels each.
+void Rgb8ToArgbSimd(const uint8_t* s, uint32_t* d, size_t n) {
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16, s += 48, d += 16) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+    __m128i* o = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(o, _mm_or_si128(RgbToBgr0(v0), alpha));
+    _mm_storeu_si128(o + 1, _mm_or_si128(RgbToBgr0(_mm_alignr_epi8(v1, v0, 12)), alpha));
+    _mm_storeu_si128(o + 2, _mm_or_si128(RgbToBgr0(_mm_alignr_epi8(v2, v1, 8)), alpha));
+    _mm_storeu_si128(o + 3, _mm_or_si128(RgbToBgr0(_mm_srli_si128(v2, 4)), alpha));
+  }
+  PngRgb8ToArgbPortable(s, d, n - i);
+}
+
+// Four pixels of six bytes, two from the bottom of Lo and two from bytes 4
+// to 15 of Hi, as four words of their high bytes B G R 0.
+inline __m128i Rgb16ToBgr0(__m128i Lo, __m128i Hi) {
+  const __m128i lo = _mm_shuffle_epi8(Lo, _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  const __m128i hi = _mm_shuffle_epi8(Hi, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 8, 6, 4, -1, 14, 12, 10, -1));
+  return _mm_or_si128(lo, hi);
+}
+
+// Eight pixels (48 bytes) a step.
+void Rgb16ToArgbSimd(const uint8_t* s, uint32_t* d, size_t n) {
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8, s += 48, d += 8) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+    __m128i* o = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(o, _mm_or_si128(Rgb16ToBgr0(v0, _mm_alignr_epi8(v1, v0, 8)), alpha));
+    _mm_storeu_si128(o + 1, _mm_or_si128(Rgb16ToBgr0(_mm_alignr_epi8(v2, v1, 8), v2), alpha));
+  }
+  PngRgb16ToArgbPortable(s, d, n - i);
+}
+#else
+// Without byte shuffles the portable conversions are as quick.
+constexpr TPngToArgb Rgb8ToArgbSimd = PngRgb8ToArgbPortable;
+constexpr TPngToArgb Rgb16ToArgbSimd = PngRgb16ToArgbPortable;
+#endif
+
 }  // namespace
 
 #define VEMRA_PNG_UNFILTER_FAMILY(Name)                                                                  \
   {                                                                                                   \
     Name, {SubSimd<3>, SubSimd<4>, SubSimd<6>, SubSimd<8>},                                          \
         {AverageSimd<3>, AverageSimd<4>, AverageSimd<6>, AverageSimd<8>},                            \
-        {PaethSimd<3>, PaethSimd<4>, PaethSimd<6>, PaethSimd<8>}                                     \
+        {PaethSimd<3>, PaethSimd<4>, PaethSimd<6>, PaethSimd<8>}, Rgb8ToArgbSimd, Rgb16ToArgbSimd    \
   }
 #endif

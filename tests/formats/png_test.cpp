@@ -1088,6 +1088,7 @@ TEST(PngEncode, PaethTiesDecodeToThePictureSaved) {
 // random rows of each filter type, 3, 4, 6 and 8 bytes a pixel, from 1
 // pixel to past four vector widths, so that the first pixel, the short tail
 // and every lane position are met; Paeth rows of few values make ties common.
+// The colour conversions likewise, writing no pixel past the row.
 TEST(PngDecode, UnfilterFamiliesMatchThePlainFilters) {
   const auto reference = [](uint8_t Filter, const std::vector<uint8_t>& Src, const std::vector<uint8_t>& Prev,
                             size_t Bpp) {
@@ -1112,6 +1113,14 @@ TEST(PngDecode, UnfilterFamiliesMatchThePlainFilters) {
         for (size_t i = 0; i < n; ++i) {
           src[i] = static_cast<uint8_t>(rng() % range);
           prev[i] = static_cast<uint8_t>(rng() % range);
+        }
+        // Colour rows of 8 and 16 bits to 0xFFRRGGBB, 16-bit samples by their high byte.
+        for (const TPngUnfilterFamily* f : bpp == 3 || bpp == 6 ? families : decltype(families){}) {
+          std::vector<uint32_t> argb(pixels + 1, 0x12345678u), want(pixels + 1, 0x12345678u);
+          for (size_t i = 0; i < pixels; ++i)
+            want[i] = 0xFF000000u | src[i * bpp] << 16 | src[i * bpp + bpp / 3] << 8 | src[i * bpp + bpp / 3 * 2];
+          (bpp == 3 ? f->Rgb8 : f->Rgb16)(src.data(), argb.data(), pixels);
+          ASSERT_EQ(argb, want) << f->Name << ", " << pixels << " pixels of " << bpp;
         }
         for (uint8_t filter = 0; filter <= 5; ++filter) {
           const std::vector<uint8_t> want = reference(filter, src, prev, bpp);
