@@ -77,8 +77,11 @@ void LoadPNGIntoBitmap32(const std::string& FileName, TBitmap32* Bitmap) {
   });
   {
     TFileStream file(FileName, TFileMode::fmOpenRead);
+    // Files of many small image data chunks would cost a read and a seek
+    // or two each.
+    TReadAheadStream stream(file);
     TPNGObject png;
-    png.LoadFromStream(file, &sink);
+    png.LoadFromStream(stream, &sink);
   }
   Bitmap->AdoptPixels(decoded, height);
 }

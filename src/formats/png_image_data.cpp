@@ -218,7 +218,8 @@ struct TFastInflateFailed {};
 class TIdatReader {
  public:
   // Expected: the bytes the rows take, which bounds the fast inflater's block.
-  TIdatReader(TStream& Stream, uint32_t Size, bool Fast, size_t Expected) : stream_(Stream), remaining_(Size), buffer_(kInputBlock) {
+  TIdatReader(TStream& Stream, uint32_t Size, bool Fast, size_t Expected)
+      : stream_(Stream), end_(Stream.Size()), remaining_(Size), buffer_(kInputBlock) {
     crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
     CheckFirst(Stream, Size);
     if (Size == 0) CheckCrc();
@@ -355,7 +356,7 @@ class TIdatReader {
       if (ReadUpTo(stream_, head, 8) != 8) throw EPngUnexpectedEnd(PngText(65224));
       if (std::memcmp(head + 4, kIdat, 4) != 0) throw EPNGMissingMultipleIDAT(PngText(65245));
       remaining_ = Be32(head);
-      if (static_cast<int64_t>(remaining_) + 4 > stream_.Remaining()) throw EPngUnexpectedEnd(PngText(65224));
+      if (static_cast<int64_t>(remaining_) + 4 > end_ - stream_.Position()) throw EPngUnexpectedEnd(PngText(65224));
       crc_ = PngUpdateCrc(0xFFFFFFFFu, kIdat, 4);
       crcPending_ = true;
       if (remaining_ == 0) CheckCrc();
@@ -369,6 +370,7 @@ class TIdatReader {
   }
 
   TStream& stream_;
+  const int64_t end_;  // the stream's size, asked once
   uint32_t remaining_;
   uint32_t crc_;
   std::vector<uint8_t> buffer_;
@@ -415,8 +417,9 @@ TPassSize PassSize(const TChunkIHDR& H, const TPass& Pass) {
 // would leave it after skipping the chunks the inflater did not need.
 bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<uint8_t>& Data) {
   Data.reserve(static_cast<size_t>(Present));
+  const int64_t end = Stream.Size();
   for (;;) {
-    if (static_cast<int64_t>(Size) + 4 > Stream.Remaining()) return false;
+    if (static_cast<int64_t>(Size) + 4 > end - Stream.Position()) return false;
     const size_t at = Data.size();
     Data.resize(at + Size);
     uint8_t crc[4];
@@ -424,7 +427,7 @@ bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<ui
     const uint32_t want = PngUpdateCrc(PngUpdateCrc(0xFFFFFFFFu, kIdat, 4), Data.data() + at, Size) ^ 0xFFFFFFFFu;
     if (Be32(crc) != want) return false;
     uint8_t head[8];
-    if (Stream.Remaining() < 8) return true;
+    if (end - Stream.Position() < 8) return true;
     if (ReadUpTo(Stream, head, 8) != 8) return false;
     if (std::memcmp(head + 4, kIdat, 4) != 0) {
       Stream.Seek(-8, TSeekOrigin::soCurrent);

@@ -127,6 +127,47 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 // ---------------------------------------------------------------------------
+// TReadAheadStream
+
+TReadAheadStream::TReadAheadStream(TStream& Source, size_t Block)
+    : source_(Source), block_(std::max<size_t>(Block, 1)), pos_(Source.Position()), size_(Source.Size()),
+      sourceAt_(pos_) {}
+
+size_t TReadAheadStream::Read(void* Buffer, size_t Count) {
+  auto* out = static_cast<uint8_t*>(Buffer);
+  size_t done = 0;
+  while (done < Count) {
+    if (pos_ >= blockAt_ && pos_ < blockAt_ + static_cast<int64_t>(blockBytes_)) {
+      const size_t at = static_cast<size_t>(pos_ - blockAt_), n = std::min(Count - done, blockBytes_ - at);
+      std::memcpy(out + done, block_.data() + at, n);
+      done += n;
+      pos_ += static_cast<int64_t>(n);
+      continue;
+    }
+    if (sourceAt_ != pos_) source_.SetPosition(pos_);
+    sourceAt_ = pos_;
+    // A read as large as the block goes straight to the caller.
+    if (Count - done >= block_.size()) {
+      const size_t n = source_.Read(out + done, Count - done);
+      sourceAt_ += static_cast<int64_t>(n);
+      pos_ += static_cast<int64_t>(n);
+      done += n;
+      break;
+    }
+    blockAt_ = pos_;
+    blockBytes_ = source_.Read(block_.data(), block_.size());
+    sourceAt_ += static_cast<int64_t>(blockBytes_);
+    if (blockBytes_ == 0) break;
+  }
+  return done;
+}
+
+int64_t TReadAheadStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  pos_ = SeekTarget(Offset, Origin, pos_, size_);
+  return pos_;
+}
+
+// ---------------------------------------------------------------------------
 // TFileStream
 
 namespace {

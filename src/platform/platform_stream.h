@@ -71,6 +71,25 @@ class TReadOnlyMemoryStream : public TStream {
   size_t pos_ = 0;
 };
 
+// Reads another stream through a block of read-ahead, so that a reader
+// that walks small headers and skips data asks the source for large reads
+// only; seeks within the block cost nothing. Its size is the source's when
+// the wrapper was made; it does not write.
+class TReadAheadStream : public TStream {
+ public:
+  explicit TReadAheadStream(TStream& Source, size_t Block = size_t{256} << 10);
+  size_t Read(void* Buffer, size_t Count) override;
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t Size() override { return size_; }
+
+ private:
+  TStream& source_;
+  std::vector<uint8_t> block_;
+  int64_t blockAt_ = 0, pos_, size_, sourceAt_;
+  size_t blockBytes_ = 0;
+};
+
 enum class TFileMode { fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate };
 
 // A file stream; opening failures raise EFOpenError / EFCreateError with

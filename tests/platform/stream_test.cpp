@@ -128,3 +128,28 @@ TEST(FileStream, OpenWriteRewritesInPlaceWithoutTruncating) {
   EXPECT_EQ(std::string(all, 10), "ab2XY56789");
   EXPECT_THROW(rw.ReadBuffer(all, 1), EReadError);
 }
+
+// The read-ahead wrapper reads what its source holds at every position it
+// is sent to, with a block of 7 bytes over 100 so that reads start, end and
+// straddle inside and outside the block, and reads larger than it go past.
+TEST(ReadAheadStream, ReadsAsItsSourceAfterAnySeek) {
+  std::vector<uint8_t> bytes(100);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 5);
+  TMemoryStream source(bytes);
+  source.SetPosition(3);
+  TReadAheadStream s(source, 7);
+  EXPECT_EQ(s.Size(), 100);
+  EXPECT_EQ(s.Position(), 3);
+  const std::pair<int64_t, size_t> steps[] = {{-1, 2}, {-1, 6}, {4, 3},   {-1, 20}, {40, 1},
+                                              {38, 5}, {95, 10}, {100, 1}, {120, 4}};
+  int64_t at = 3;
+  for (const auto& [seek, count] : steps) {
+    if (seek >= 0) s.SetPosition(at = seek);
+    std::vector<uint8_t> got(count, 0), want;
+    for (int64_t i = at; i < std::min<int64_t>(at + static_cast<int64_t>(count), 100); ++i) want.push_back(bytes[i]);
+    got.resize(s.Read(got.data(), count));
+    EXPECT_EQ(got, want) << "at " << at << ", " << count << " bytes";
+    at += static_cast<int64_t>(want.size());
+    EXPECT_EQ(s.Position(), at);
+  }
+}
