@@ -101,28 +101,33 @@ void PaethSimd(uint8_t* r, const uint8_t* s, const uint8_t* p, size_t n) {
 }
 
 #if defined(__SSSE3__)
+// Runs Put(three registers of 48 source bytes, alpha, destination) over the
+// row, Pixels pixels a step, and Tail over the pixels after the last step.
+template <size_t Pixels, class TPut>
+inline void Each48(const uint8_t* s, uint32_t* d, size_t n, TPngToArgb Tail, TPut Put) {
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  size_t i = 0;
+  for (; i + Pixels <= n; i += Pixels, s += 48, d += Pixels)
+    Put(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32)), alpha, reinterpret_cast<__m128i*>(d));
+  Tail(s, d, n - i);
+}
+
 // Four pixels of three bytes at the bottom of a register, R G B, as four
 // words B G R 0.
 inline __m128i RgbToBgr0(__m128i v) {
   return _mm_shuffle_epi8(v, _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1));
 }
 
-// Sixteen pixels (48 bytes) a step: the three registers they fill are cut
-// into four of four pixels each.
+// Sixteen pixels a step: the three registers they fill are cut into four
+// of four pixels each.
 void Rgb8ToArgbSimd(const uint8_t* s, uint32_t* d, size_t n) {
-  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16, s += 48, d += 16) {
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
-    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
-    __m128i* o = reinterpret_cast<__m128i*>(d);
+  Each48<16>(s, d, n, PngRgb8ToArgbPortable, [](__m128i v0, __m128i v1, __m128i v2, __m128i alpha, __m128i* o) {
     _mm_storeu_si128(o, _mm_or_si128(RgbToBgr0(v0), alpha));
     _mm_storeu_si128(o + 1, _mm_or_si128(RgbToBgr0(_mm_alignr_epi8(v1, v0, 12)), alpha));
     _mm_storeu_si128(o + 2, _mm_or_si128(RgbToBgr0(_mm_alignr_epi8(v2, v1, 8)), alpha));
     _mm_storeu_si128(o + 3, _mm_or_si128(RgbToBgr0(_mm_srli_si128(v2, 4)), alpha));
-  }
-  PngRgb8ToArgbPortable(s, d, n - i);
+  });
 }
 
 // Four pixels of six bytes, two from the bottom of Lo and two from bytes 4
@@ -133,19 +138,12 @@ inline __m128i Rgb16ToBgr0(__m128i Lo, __m128i Hi) {
   return _mm_or_si128(lo, hi);
 }
 
-// Eight pixels (48 bytes) a step.
+// Eight pixels a step.
 void Rgb16ToArgbSimd(const uint8_t* s, uint32_t* d, size_t n) {
-  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8, s += 48, d += 8) {
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
-    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
-    __m128i* o = reinterpret_cast<__m128i*>(d);
+  Each48<8>(s, d, n, PngRgb16ToArgbPortable, [](__m128i v0, __m128i v1, __m128i v2, __m128i alpha, __m128i* o) {
     _mm_storeu_si128(o, _mm_or_si128(Rgb16ToBgr0(v0, _mm_alignr_epi8(v1, v0, 8)), alpha));
     _mm_storeu_si128(o + 1, _mm_or_si128(Rgb16ToBgr0(_mm_alignr_epi8(v2, v1, 8), v2), alpha));
-  }
-  PngRgb16ToArgbPortable(s, d, n - i);
+  });
 }
 #else
 // Without byte shuffles the portable conversions are as quick.
