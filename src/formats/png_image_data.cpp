@@ -33,7 +33,7 @@ constexpr size_t kInputBlock = 65535;
 constexpr size_t kDeflateWindow = 32768;
 // The block the fast inflater writes in one call: large beside the window
 // it keeps, small beside any picture it is worth its while for.
-constexpr size_t kFastStage = size_t{1} << 20;
+constexpr size_t kFastStage = size_t{1024} << 10;
 
 struct TPass {
   int32_t X0, Y0, DX, DY;
@@ -384,15 +384,17 @@ class TIdatReader {
 };
 
 // The data bytes of the run of IDAT chunks that starts with the current one
-// (Size bytes, its data next in the stream); the stream is left where it was.
-int64_t IdatBytesPresent(TStream& Stream, uint32_t Size) {
+// (Size bytes, its data next in the stream), counted no further than Enough
+// (a walk over every chunk header of a large file costs a read of it); the
+// stream is left where it was.
+int64_t IdatBytesPresent(TStream& Stream, uint32_t Size, int64_t Enough = INT64_MAX) {
   const int64_t start = Stream.Position();
   const int64_t end = Stream.Size();
   // Lengths count only as far as the file holds them.
   int64_t total = std::min<int64_t>(Size, end - start);
   int64_t pos = start + static_cast<int64_t>(Size) + 4;
   uint8_t head[8];
-  while (pos + 8 <= end) {
+  while (pos + 8 <= end && total < Enough) {
     Stream.SetPosition(pos);
     if (ReadUpTo(Stream, head, 8) != 8 || std::memcmp(head + 4, kIdat, 4) != 0) break;
     total += std::min<int64_t>(Be32(head), end - pos - 8);
@@ -412,11 +414,12 @@ TPassSize PassSize(const TChunkIHDR& H, const TPass& Pass) {
 }
 
 // Reads the run of IDAT chunks that starts with the current one (Size bytes,
-// its data next) into Data. True when every chunk of the run is whole with
-// its CRC right; the stream is then left after the run, as the chunk reader
-// would leave it after skipping the chunks the inflater did not need.
-bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<uint8_t>& Data) {
-  Data.reserve(static_cast<size_t>(Present));
+// its data next) into Data, which reserves Bound bytes, at least the run. True
+// when every chunk of the run is whole with its CRC right; the stream is then
+// left after the run, as the chunk reader would leave it after skipping the
+// chunks the inflater did not need.
+bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Bound, std::vector<uint8_t>& Data) {
+  Data.reserve(static_cast<size_t>(Bound));
   const int64_t end = Stream.Size();
   for (;;) {
     if (static_cast<int64_t>(Size) + 4 > end - Stream.Position()) return false;
@@ -447,17 +450,19 @@ bool ReadIdatRun(TStream& Stream, uint32_t Size, int64_t Present, std::vector<ui
 // Start, when anything is not as a sound file has it (a bad CRC, data that
 // ends early or runs on): the chunk-by-chunk path then meets the damage and
 // reports it as it always did.
-bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, int64_t Present, const TChunkIHDR& H,
-                  size_t RowBytes, size_t Offset, TPngRowSink& Sink) {
+bool InflateWhole(TStream& Stream, int64_t Start, uint32_t Size, const TChunkIHDR& H, size_t RowBytes,
+                  size_t Offset, TPngRowSink& Sink) {
   size_t stride = 0, bytes = 0;
   uint8_t* canvas = Sink.Canvas(stride, bytes);
   const size_t filtered = static_cast<size_t>(H.Height) * (RowBytes + 1);
   if (canvas == nullptr || filtered > bytes) return false;
   const int64_t resume = Stream.Position();
   Stream.SetPosition(Start);
+  // The rest of the file bounds the run; memory reserved past it is never touched.
+  const int64_t present = Stream.Size() - Start;
   std::vector<uint8_t> data;
   const uint8_t* const rows = canvas + bytes - filtered;
-  bool ok = ReadIdatRun(Stream, Size, Present, data);
+  bool ok = ReadIdatRun(Stream, Size, present, data);
   if (ok) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d == nullptr) throw EPNGOutMemory(PngText(65229));
@@ -526,8 +531,8 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
     const TPassSize ps = PassSize(H, adam7 ? kAdam7[p] : TPass{0, 0, 1, 1});
     if (ps.Width > 0 && ps.Height > 0) needed += ps.Height * (RowBytesOf(ps.Width, H.ColorType, depth) + 1);
   }
-  const int64_t present = IdatBytesPresent(Stream, Size);
-  if (needed > present * kMaxZlibRatio) TIdatReader::Fail(Z_DATA_ERROR);
+  if (needed > IdatBytesPresent(Stream, Size, (needed + kMaxZlibRatio - 1) / kMaxZlibRatio) * kMaxZlibRatio)
+    TIdatReader::Fail(Z_DATA_ERROR);
 
   const int64_t start = Stream.Position();
   TIdatReader::CheckFirst(Stream, Size);
@@ -536,7 +541,7 @@ bool DecodePngImageData(TPNGObject& Png, TChunkIHDR& H, TStream& Stream, uint32_
   TPngRowSink& sink = Sink ? *Sink : store;
   sink.Begin(Png, H, adam7 ? 0 : static_cast<size_t>(needed));
   const int64_t fullRow = RowBytesOf(H.Width, H.ColorType, depth);
-  if (!adam7 && InflateWhole(Stream, start, Size, present, H, static_cast<size_t>(fullRow), offset, sink)) return true;
+  if (!adam7 && InflateWhole(Stream, start, Size, H, static_cast<size_t>(fullRow), offset, sink)) return true;
   // The rest streams through the fast inflater; whatever it leaves is
   // decoded again from the start with zlib, which writes every row anew.
   try {
