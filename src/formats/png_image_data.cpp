@@ -298,6 +298,8 @@ class TIdatReader {
   // The fast inflater keeps the last 32 KB it wrote for the next call, a
   // copy that costs next to nothing only when a call writes much more: it
   // inflates into a block of its own, where the rows are read in place.
+  // A block holds whole rows, so that a pass's rows start at its beginning
+  // and none is moved.
   const uint8_t* NextFast(size_t Count) {
     if (staged_ - used_ < Count) {
       const size_t left = staged_ - used_;
@@ -305,7 +307,8 @@ class TIdatReader {
       used_ = 0;
       staged_ = left;
       if (stage_.size() < Count) stage_.resize(Count);
-      if (!ended_) staged_ = left + InflateFast(stage_.data() + left, stage_.size() - left);
+      const size_t fill = stage_.size() / Count * Count;
+      if (!ended_) staged_ = left + InflateFast(stage_.data() + left, fill - left);
       if (staged_ < Count) return nullptr;
     }
     used_ += Count;
