@@ -130,6 +130,9 @@ TEST_F(Dialogs, ResizeDialogKeepsTheTypedWidth) {
   EXPECT_EQ(d->UpDown2->value(), 301);
   d->UpDown1->setValue(402);
   EXPECT_EQ(d->UpDown1->value(), 402);
+  v.ResamplerIndex = 6;
+  d->Prepare("Resize...", 1, true, v);
+  EXPECT_EQ(d->ComboBox1->currentText(), "Mitchell");
 
   v.Width = 1000;
   v.Height = 800;
@@ -203,6 +206,8 @@ TEST_F(Dialogs, RotateDialogFreeAngle) {
   emit d->Edit1->textEdited("12,5");
   EXPECT_EQ(d->UpDown1->value(), 125);
   EXPECT_EQ(d->Edit1->text(), "12,5");  // the typed text stays
+  emit d->Edit1->textEdited("12,5x");  // no number: the angle stays
+  EXPECT_EQ(d->UpDown1->value(), 125);
   EXPECT_EQ(d->Code(), 10125);
   d->UpDown1->setValue(300);
   EXPECT_EQ(d->Edit1->text(), "30.00");
@@ -344,6 +349,9 @@ TEST_F(Dialogs, HistogramCountsOnItsWorkerAndDrawsTheSpikes) {
   EXPECT_EQ(shot.pixelColor(100, 109), QColor(0, 0, 0));  // intensity flat at 0
   EXPECT_EQ(shot.pixelColor(124, 60), QColor(255, 255, 0));  // the mean marker
   EXPECT_NE(shot.pixelColor(55, 9), QColor(0, 0, 255));  // blue is off
+  h->CheckBox[3]->setChecked(false);  // intensity off
+  WaitForCounts(h);
+  EXPECT_NE(h->grab().toImage().pixelColor(100, 109), QColor(0, 0, 0));
 
   // The copy kept for the next count goes with the window out of sight, and
   // with the picture.

@@ -211,6 +211,10 @@ TEST_F(LayerMouse, PictureDraggedFromInsideMovesByTheDragAndIsStampedThere) {
 // menu drags nothing once the menu is gone.
 TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
   Drag(At(30, 20), At(90, 60));
+  // A plain selection's frame has no picture commands: the points menu opens.
+  Send(QEvent::MouseButtonPress, At(60, 40), Qt::RightButton, Qt::RightButton);
+  EXPECT_EQ(QApplication::activePopupWidget(), Form->SubMenu("PopupMenu4"));
+  Form->SubMenu("PopupMenu4")->close();
   Trigger("Copy1");
   struct TRow {
     std::vector<QString> Path;
@@ -228,8 +232,12 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
       {{"Bring to &Front"},
        [&](TBitmapLayer* A) {
          // A second picture over the first, moved aside; a click selects the first again.
+         // A step done on the first picture is not undone on the second.
+         Trigger("NegativeImage1");
          Trigger("PasteAsFloatingSelection1");
          Other = Selected();
+         emit Form->SubMenu("Edit1")->aboutToShow();
+         EXPECT_FALSE(Form->MenuItem("Undo1")->isEnabled());
          Drag(CentreOf(Other->Location()), CentreOf(Other->Location()) + QPoint(150, 0));
          Send(QEvent::MouseButtonPress, CentreOf(A->Location()), Qt::LeftButton, Qt::LeftButton);
          Send(QEvent::MouseButtonRelease, CentreOf(A->Location()), Qt::LeftButton, Qt::NoButton);
@@ -268,6 +276,7 @@ TEST_F(LayerMouse, RightClickOnAPictureOpensItsMenuWhoseCommandsWork) {
     const QPoint Inside = Row.LastColumn ? At(L.Right - 1, L.Top + 10) : CentreOf(L);
     Send(QEvent::MouseButtonPress, Inside, Qt::RightButton, Qt::RightButton);
     ASSERT_EQ(QApplication::activePopupWidget(), Form->SubMenu("PopupMenu1"));
+    EXPECT_EQ(Form->Image321().Layers()->MouseListener(), nullptr);  // the popup ended the press
     Choose(Form->SubMenu("PopupMenu1"), Row.Path);
     ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }));
     const TFloatRect After = A->Location();

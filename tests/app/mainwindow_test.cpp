@@ -264,6 +264,12 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   Open("File1");
   EXPECT_TRUE(Item("Commit1")->isEnabled());
   EXPECT_FALSE(Item("Revert1")->isEnabled());
+  // Nothing committed: no Rollback; and no second print while one runs.
+  EXPECT_FALSE(Item("Rollback1")->isEnabled());
+  Form->Printing = true;
+  Open("File1");
+  EXPECT_FALSE(Item("Print1")->isEnabled());
+  Form->Printing = false;
 }
 
 namespace {
@@ -656,9 +662,11 @@ TEST_F(MainWindow, ControlsStartAsTheWindowDeclaresThem) {
   EXPECT_EQ(Form->Editor().gCurrentTool, 1);
   EXPECT_TRUE(Form->ToolButton(0)->isChecked());
   // A tool the engine chose shows on the toolbar after the next click.
-  Form->Editor().SetTool(6);
-  QTest::mouseClick(Form->StatusPanel(1), Qt::LeftButton);
-  EXPECT_TRUE(Form->ToolButton(5)->isChecked());
+  for (int32_t T : {6, 8}) {
+    Form->Editor().SetTool(T);
+    QTest::mouseClick(Form->StatusPanel(1), Qt::LeftButton);
+    EXPECT_TRUE(Form->ToolButton(T - 1)->isChecked()) << T;
+  }
   Form->Editor().gCurrentTool = 2;
   Form->PreviewKey(Qt::Key_Control, Qt::ControlModifier, true, false);
   EXPECT_EQ(Form->StatusPanel(0)->text(),
@@ -744,6 +752,8 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
   EXPECT_EQ(Form->SwatchColor(TSwatch::Background), Under);
   EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text().toStdString(), ColorLabel(Under));
   EXPECT_EQ(Picks, 1);
+  QTest::mouseClick(Palette, Qt::MiddleButton, Qt::NoModifier, At);
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Extra), Under);
 
   // Layers > Layers shows one item per entry and hides what is left over.
   Form->SetLayerListItems({{3, "Layer 3"}, {5, "Layer 5"}});

@@ -76,6 +76,11 @@ TEST_F(PluginsMenu, MirrorsTheScanAndReusesItems) {
   EXPECT_FALSE(reused[2]->isVisible());
   reused[1]->trigger();
   EXPECT_EQ(clicked, (std::vector<int32_t>{4, 1}));
+  // A library sorting first moves invert.so's items, in reused actions, to new tags.
+  fs::copy_file(samples / "invert.so", folder / "plugins/aa.so");
+  menu.Plugins1Click();
+  menu.Submenus()[1]->actions()[1]->trigger();
+  EXPECT_EQ(clicked, (std::vector<int32_t>{4, 1, 3}));
   fs::remove_all(folder);
 }
 

@@ -293,6 +293,9 @@ TEST_F(Print, PrinterChoiceRoundTrip) {
   EXPECT_EQ(fresh.resolution(), 300);
   EXPECT_EQ(fresh.colorMode(), QPrinter::GrayScale);
   EXPECT_EQ(CurrentPrinterChoice(fresh).DevMode, stored.DevMode);
+  WritePrinterChoice({"driver", "device", "port", stored.DevMode});
+  const TPrinterChoice names = ReadPrinterChoice({});
+  EXPECT_EQ(names.Driver + names.Device + names.Port, "driverdeviceport");
 
   // A stored text with only the leading words changes only those: the
   // orientation word (bytes 44..47) back to portrait, the paper kept.

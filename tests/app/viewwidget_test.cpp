@@ -104,6 +104,14 @@ TEST_F(ViewWidget, MouseDragMovesARubberBand) {
   EXPECT_EQ(shot.pixel(20, 15), 0xFFFFFFFFu);
   EXPECT_EQ(shot.pixel(10, 10), 0xFF336699u);
 
+  // A release the widget never saw (outside it): the next move without a
+  // button ends the drag where the mouse last was.
+  Send(w, QEvent::MouseButtonPress, QPoint(30, 25), Qt::LeftButton, Qt::LeftButton);
+  Send(w, QEvent::MouseMove, QPoint(35, 25), Qt::NoButton, Qt::LeftButton);
+  Send(w, QEvent::MouseMove, QPoint(45, 35), Qt::NoButton, Qt::NoButton);
+  EXPECT_EQ(band->Location(), (TFloatRect{25, 15, 65, 45}));
+  EXPECT_FALSE(w.MouseCapture());
+
   // The control may go before the widget.
   img.reset();
   Send(w, QEvent::MouseMove, QPoint(5, 5), Qt::NoButton, Qt::NoButton);

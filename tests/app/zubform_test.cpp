@@ -226,6 +226,7 @@ TEST_F(ZubForm, SettingsComeFromTheStoreAndGoBackChanged) {
        },
        "#214365 6636321", nullptr, "6636321"},
       {"g2", "9", [&] { return std::to_string(Form->GaugePosition(TGauge::Size)); }, "9", nullptr, "9"},
+      {"g3", "40", [&] { return std::to_string(Form->GaugePosition(TGauge::Density)); }, "40", nullptr, "40"},
       {"backup", "1", [&] { return std::to_string(Form->Document().gCreateBackup); }, "1", nullptr, "1"},
       {"jpegquality", "94", [&] { return Checked("Normal1"); }, "1", nullptr, "94"},
   };
