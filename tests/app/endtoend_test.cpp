@@ -112,6 +112,15 @@ struct TArea {
 
 class EndToEnd : public ::testing::Test, public TProgramRunner {
  protected:
+  // Every case drives the real program on a server of its own, by keys and
+  // the mouse, and reads the screen back.
+  void SetUp() override {
+    if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
+    MakeFolders();
+  }
+
   void TearDown() override {
     StopAll();
     if (server_ > 0) {
@@ -204,9 +213,6 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
 };
 
 TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
-  MakeFolders();
   ASSERT_TRUE(UseNewServer());
 
   // Four quarters: red, green / blue, yellow.
@@ -255,10 +261,6 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
 // Undo, Undo Undo, Zoom In and Save, each checked against what the engine
 // computes for the same picture in this process.
 TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
-  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
-  MakeFolders();
 
   // A picture the blur changes everywhere but at flat places.
   TBitmap32 Original;
@@ -324,10 +326,6 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
 // Ctrl+C while the first window asks its user about that start's file: the
 // first window survives the answer and keeps its picture.
 TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
-  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
-  MakeFolders();
   TBitmap32 Original;
   Original.SetSize(96, 64);
   for (int32_t y = 0; y < 64; ++y)
@@ -406,9 +404,6 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
 // Image > Plugins hovered with a plug-in that crashes in its query beside a
 // good one: the box about it is answered and the window lives on.
 TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
-  MakeFolders();
   // The program scans the plugins folder beside it, the build's own.
   const fs::path Crasher = fs::path(VEMRA_BIN_DIR) / "plugins/null-query.so";
   fs::copy_file(fs::path(VEMRA_BIN_DIR) / "plugins-broken/misbehave.so", Crasher,
@@ -460,15 +455,11 @@ TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
 // menu; then a new selection grown by its bottom-right handle, pressed at its
 // drawn centre, and cleared.
 TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  if (!OnPath("xdotool")) GTEST_SKIP() << "xdotool is not installed";
-  ASSERT_TRUE(OnPath("import")) << "ImageMagick's import is needed for the screenshot";
-  MakeFolders();
   TBitmap32 Original;
   Original.SetSize(200, 150);
   for (int32_t y = 0; y < 150; ++y)
     for (int32_t x = 0; x < 200; ++x)
-      Original.SetPixel(x, y, 0xFF000000u | uint32_t(x + 40) << 16 | uint32_t(y + 60) << 8 | uint32_t((x * y) & 0x7F) + 9);
+      Original.SetPixel(x, y, 0xFF000000u | uint32_t(x + 40) << 16 | uint32_t(y + 60) << 8 | (uint32_t((x * y) & 0x7F) + 9));
   SavePNGFromBitmap32(Dir + "/card.png", &Original, false, false, 0, 9);
   // The 40 x 30 block at (20, 20) copied to (80, 60); then (10, 100)-(110, 150)
   // in the background colour, black.
