@@ -10,15 +10,19 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QUrl>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 #include "shell.h"
 #include "steptrace.h"
 #include "sysinfo.h"
+#include "utilities.h"
 
 int32_t gAboutMode = -1;
 
@@ -28,8 +32,6 @@ const char* kDisclaimer =
     "This software and its reference material are provided as is, without warranty of any kind, "
     "express or implied, including the warranties of merchantability and fitness for a particular "
     "purpose. In no event shall the authors be liable for any damage arising from their use.";
-
-const char* kHomePage = "https://dulmora.example/vemra";
 
 std::string FirstLine(const char* Text) {
   std::string S = Text != nullptr ? Text : "";
@@ -74,7 +76,8 @@ TzubAboutBox::TzubAboutBox(QWidget* Parent) : QDialog(Parent) {
   auto* Disclaimer = new QLabel(kDisclaimer, this);
   Disclaimer->setWordWrap(true);
   Layout->addWidget(Disclaimer);
-  URL = new QLabel(kHomePage, this);
+  // The program has no page on the web: its address is the help page beside it.
+  URL = new QLabel(QUrl::fromLocalFile(QString::fromStdString(HelpPageFile())).toString(), this);
   Layout->addWidget(URL);
   Links.push_back(URL);
   for (const std::string& A : Acknowledgements()) {
@@ -189,6 +192,10 @@ bool TzubAboutBox::eventFilter(QObject* Watched, QEvent* Event) {
       L->setStyleSheet("color: black; text-decoration: none;");
       break;
     case QEvent::MouseButtonRelease:
+      if (L == URL) {
+        OpenHelpPage();
+        return true;
+      }
       if (const std::string A = LinkAddress(L->text().toStdString()); !A.empty()) OpenDocument(A);
       return true;
     default:
@@ -210,4 +217,18 @@ void ShowAboutBox(QWidget* Parent) {
   Box->exec();
 }
 
-std::string HomePageAddress() { return kHomePage; }
+std::string HelpPageFile() {
+  return ProgramFolder() + "/help/" + std::filesystem::path(ProgramFile()).stem().string() + ".html";
+}
+
+void OpenHelpPage() {
+  const std::string Page = HelpPageFile();
+  std::error_code Ec;
+  // The desktop's opener fails far from the window, where nobody sees it:
+  // a copy of the program without its help folder would answer F1 with nothing.
+  if (!std::filesystem::is_regular_file(Page, Ec)) {
+    ShowMessageBox("help file " + Page + " does not exist !", MB_ICONWARNING);
+    return;
+  }
+  OpenDocument(Page);
+}

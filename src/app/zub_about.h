@@ -19,8 +19,12 @@ extern int32_t gAboutMode;
 // The address a link label opens: its caption from the first "http://" or
 // "https://" on; "" when it holds neither.
 std::string LinkAddress(const std::string& Caption);
-// The program's home page, as the about box links it.
-std::string HomePageAddress();
+// The help page beside the program: its folder + "/help/" + its file name
+// with ".html". It is the home page too (Shift+F1, the about box's address).
+std::string HelpPageFile();
+// Opens the help page in the desktop's browser; a box names the file when
+// it is not there.
+void OpenHelpPage();
 
 class TzubAboutBox : public QDialog {
  public:

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
@@ -776,9 +775,6 @@ void TzubForm::Unstretch1Click(QAction*) { ::Unstretch1Click(*editor_); }
 
 // ---- Help ------------------------------------------------------------------------------------------
 
-void TzubForm::Help2Click(QAction*) {
-  const QString Exe = QFileInfo(QString::fromStdString(ProgramFile())).completeBaseName();
-  OpenDocument(ProgramFolder() + "/help/" + Exe.toStdString() + ".html");
-}
+void TzubForm::Help2Click(QAction*) { OpenHelpPage(); }
 
-void TzubForm::HomePage1Click(QAction*) { OpenDocument(HomePageAddress()); }
+void TzubForm::HomePage1Click(QAction*) { OpenHelpPage(); }

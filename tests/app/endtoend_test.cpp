@@ -1,6 +1,7 @@
 // The real program on a real X server: an Xvfb of its own on a free display,
 // "vemra picture.png", a screenshot of the whole screen, and the picture's
-// four coloured quarters found on it in their places.
+// four coloured quarters found on it in their places, and F1 opening the
+// help page beside the program.
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -212,8 +213,16 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
   pid_t server_ = 0;
 };
 
-TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
+TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
   ASSERT_TRUE(UseNewServer());
+  // The desktop's opener, which records what it is asked to open.
+  fs::create_directories(Dir + "/bin");
+  {
+    std::ofstream S(Dir + "/bin/xdg-open");
+    S << "#!/bin/sh\necho \"$1\" >> '" << Dir << "/opened'\n";
+  }
+  fs::permissions(Dir + "/bin/xdg-open", fs::perms::owner_all);
+  Environment.push_back("PATH=" + Dir + "/bin:" + std::getenv("PATH"));
 
   // Four quarters: red, green / blue, yellow.
   const TColor32 Colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
@@ -255,6 +264,29 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLine) {
   EXPECT_LT(Areas[1].Y(), Areas[3].Y());
   // The quarters are equal in size as shown.
   EXPECT_NEAR(double(Areas[0].Count) / Areas[3].Count, 1.0, 0.1);
+
+  // F1, then Shift+F1 (the home page), open the page the build put beside the program.
+  ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
+  std::vector<std::string> Opened;
+  const auto OpenedCount = [&](size_t N) {
+    return WaitUntil(
+        [&] {
+          std::ifstream In(Dir + "/opened");
+          Opened.clear();
+          for (std::string L; std::getline(In, L);) Opened.push_back(L);
+          return Opened.size() >= N;
+        },
+        kPatienceMs);
+  };
+  Run("xdotool key F1");
+  ASSERT_TRUE(OpenedCount(1)) << Log();
+  Run("xdotool key shift+F1");
+  ASSERT_TRUE(OpenedCount(2)) << Log();
+  EXPECT_EQ(Opened.size(), 2u);
+  for (const std::string& Page : Opened) {
+    std::error_code Ec;
+    EXPECT_TRUE(fs::equivalent(Page, VEMRA_BIN_DIR "/help/vemra.html", Ec)) << Page;
+  }
 }
 
 // The menus driven by the keyboard as a person would: Image > Blur > Blur,

@@ -5,6 +5,10 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <cctype>
+#include <iterator>
+#include <map>
+#include <fstream>
 #include <set>
 
 #include <QAction>
@@ -708,6 +712,57 @@ TEST(RandomKernel, CellsAndDivisorNeverNegative) {
   const TMatrixKernel K = RandomKernel([&](int32_t) { return 0 * ++Call; });
   EXPECT_EQ(K.Divisor, 100);
   EXPECT_EQ(K.Cells[24], 4);
+}
+
+// The help page the build put beside the program cannot drift from the
+// menus: read as its text (tags as blanks, entities decoded, blanks folded),
+// it names every item of the table, its shortcut right after it. The rows
+// filled at run time (recent files, windows, layers, plug-ins) are named by
+// what they list instead. It is one page of its own: no script, no address.
+TEST(HelpPage, NamesEveryMenuItemWithItsShortcut) {
+  std::ifstream In(VEMRA_BIN_DIR "/help/vemra.html");
+  ASSERT_TRUE(In) << "no help page beside the program";
+  const std::string Html((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(Html.find("<script"), std::string::npos);
+  EXPECT_EQ(Html.find("http"), std::string::npos);
+  std::string Text = " ";
+  for (size_t i = 0; i < Html.size();) {
+    if (Html[i] == '<') {
+      i = Html.find('>', i);
+      ASSERT_NE(i, std::string::npos);
+      ++i;
+      if (Text.back() != ' ') Text += ' ';
+      continue;
+    }
+    if (Html[i] == '&') {
+      const size_t End = Html.find(';', i);
+      ASSERT_NE(End, std::string::npos);
+      const std::string Name = Html.substr(i + 1, End - i - 1);
+      const std::map<std::string, char> Entities = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"#39", '\''}};
+      ASSERT_EQ(Entities.count(Name), 1u) << "&" << Name << ";";
+      Text += Entities.at(Name);
+      i = End + 1;
+      continue;
+    }
+    const bool Blank = std::isspace(static_cast<unsigned char>(Html[i])) != 0;
+    if (!Blank || Text.back() != ' ') Text += Blank ? ' ' : Html[i];
+    ++i;
+  }
+  int Named = 0;
+  for (const TMenuRow& R : MenuRows()) {
+    const std::string Name = R.Name;
+    if (Name == "-" || std::string(R.Parent) == "#" ||
+        Name == "OpenRecentFile1" || Name == "Window1" || Name == "Layer1" || Name == "library1")
+      continue;
+    std::string Caption;
+    for (const char* C = R.Caption; *C != '\0'; ++C)
+      if (*C != '&') Caption += *C;
+    while (!Caption.empty() && Caption.back() == ' ') Caption.pop_back();
+    const std::string Want = " " + Caption + " " + R.Shortcut + (*R.Shortcut != '\0' ? " " : "");
+    EXPECT_NE(Text.find(Want), std::string::npos) << "\"" << Want << "\" (" << Name << ")";
+    ++Named;
+  }
+  EXPECT_EQ(Named, 315 - 4);
 }
 
 TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {

@@ -38,6 +38,7 @@
 #include "qt_messagebox.h"
 #include "raster_image_view.h"
 #include "regutils.h"
+#include "sysinfo.h"
 #include "utilities.h"
 #include "view_widget.h"
 #include "zub_about.h"
@@ -452,30 +453,51 @@ TEST_F(ZubForm, SplashRunsTheStartOnceThenBecomesAPlainAboutBox) {
   EXPECT_EQ(gAboutMode, 0);
 }
 
-// A link label opens its address with the desktop (a stand-in xdg-open here).
-TEST_F(ZubForm, LinkClickOpensTheAddress) {
+// A link label opens its address with the desktop (a stand-in xdg-open
+// here). This test program has no help folder beside it, as a copy of the
+// program without its page: F1, Shift+F1 and the about box's address each
+// name the page they looked for in a box and start nothing.
+TEST_F(ZubForm, LinksOpenTheirAddressAndAMissingHelpPageIsNamed) {
   const std::string Bin = Path("bin");
   fs::create_directories(Bin);
   {
     std::ofstream S(Bin + "/xdg-open");
-    S << "#!/bin/sh\necho \"$1\" > '" << Path("opened") << "'\n";
+    S << "#!/bin/sh\necho \"$1\" >> '" << Path("opened") << "'\n";
   }
   fs::permissions(Bin + "/xdg-open", fs::perms::owner_all);
   const std::string OldPath = getenv("PATH");
   setenv("PATH", (Bin + ":" + OldPath).c_str(), 1);
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   TzubAboutBox Box;
+  const auto Click = [](QLabel* Link) {
+    QMouseEvent Release(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(Link, &Release);
+  };
+  const std::string Page = ProgramFolder() + "/help/" + fs::path(ProgramFile()).stem().string() + ".html";
+  ASSERT_FALSE(fs::exists(Page));
+  QTest::keyClick(Form.get(), Qt::Key_F1);
+  QTest::keyClick(Form.get(), Qt::Key_F1, Qt::ShiftModifier);
+  Click(Box.URL);
+  ASSERT_EQ(Boxes.Count(), 3u);
+  for (const TMessageBoxRequest& R : Boxes.Requests()) {
+    EXPECT_EQ(R.Text, "help file " + Page + " does not exist !");
+    EXPECT_EQ(R.Flags & MB_ICONMASK, MB_ICONWARNING);
+  }
+  // The address the box shows is the page's.
+  EXPECT_EQ(Box.URL->text().toStdString(), "file://" + Page);
+  // Started last, the acknowledgement's opener is the only one that ran.
   QLabel* Link = Box.Links.back();
-  QMouseEvent Release(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
-  QCoreApplication::sendEvent(Link, &Release);
+  Click(Link);
   const bool Opened = WaitUntil([&] { return fs::exists(Path("opened")); }, 10000);
   setenv("PATH", OldPath.c_str(), 1);
   ASSERT_TRUE(Opened);
   std::ifstream In(Path("opened"));
-  std::string Line;
-  std::getline(In, Line);
-  EXPECT_EQ(Line, LinkAddress(Link->text().toStdString()));
-  EXPECT_EQ(Line.rfind("http", 0), 0u);
+  const std::string All((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(All, LinkAddress(Link->text().toStdString()) + "\n");
+  EXPECT_EQ(All.rfind("http", 0), 0u);
 }
 
 // A second hand-over that arrives while the first one's save question is
