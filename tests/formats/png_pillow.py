@@ -142,6 +142,15 @@ def main():
                         make_png(name, w, h, ct, depth, interlace, seed)
                         seed += 1
                         dump(name)
+        # Past the widths where the whole image data is inflated at once
+        # (four bytes a pixel then need a spare row) and the vector unfilters
+        # run whole lanes; 1031 leaves a short tail after them.
+        for ct, depth, interlace in ((6, 8, 0), (4, 16, 0), (2, 8, 0), (2, 16, 0), (3, 8, 0), (2, 8, 1)):
+            for (w, h) in ((64, 40), (1031, 9)):
+                name = os.path.join(d, "c%d_d%d_i%d_%dx%d.png" % (ct, depth, interlace, w, h))
+                make_png(name, w, h, ct, depth, interlace, seed)
+                seed += 1
+                dump(name)
     else:
         dump(sys.argv[2])
 

@@ -24,6 +24,7 @@
 #include "png_image.h"
 #include "png_unfilter.h"
 #include "raster_parallel.h"
+#include "raster_system.h"
 
 namespace {
 
@@ -127,6 +128,7 @@ void WriteFile(const std::string& Name, const std::string& Bytes) { std::ofstrea
 TEST(PngDecode, EveryFormatMatchesPillow) {
   TTempDir dir;
   ASSERT_FALSE(RunHelper(kHelper + " make " + dir.path).empty());
+  const bool forced = ForcePortable();
   int files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path)) {
     if (e.path().extension() != ".png") continue;
@@ -137,18 +139,27 @@ TEST(PngDecode, EveryFormatMatchesPillow) {
     std::vector<uint8_t> ref;
     int lw = 0, lh = 0;
     ASSERT_TRUE(libpng_reader::Decode(bytes.data(), bytes.size(), lw, lh, ref));
-    TBitmap32 b;
-    LoadPNGIntoBitmap32(f, &b);
-    ASSERT_EQ(want.size(), static_cast<size_t>(b.Width()) * b.Height() * 4);
     ASSERT_EQ(ref, want) << "libpng and Pillow disagree";
-    for (int32_t i = 0; i < b.Width() * b.Height(); ++i) {
-      const TColor32 c = b.Bits()[i];
-      const uint8_t* w = &want[static_cast<size_t>(i) * 4];
-      ASSERT_EQ(c, MakeArgb(w[0], w[1], w[2], w[3])) << "pixel " << i;
+    // The processor's unfilter family, then the portable one.
+    for (const bool portable : {false, true}) {
+      SCOPED_TRACE(portable ? "portable" : "processor's family");
+      SetForcePortable(portable);
+      PngUnfilterStartup();
+      TBitmap32 b;
+      LoadPNGIntoBitmap32(f, &b);
+      ASSERT_EQ(b.Width(), lw);
+      ASSERT_EQ(b.Height(), lh);
+      for (int32_t i = 0; i < b.Width() * b.Height(); ++i) {
+        const TColor32 c = b.Bits()[i];
+        const uint8_t* w = &want[static_cast<size_t>(i) * 4];
+        ASSERT_EQ(c, MakeArgb(w[0], w[1], w[2], w[3])) << "pixel " << i;
+      }
     }
     ++files;
   }
-  EXPECT_EQ(files, 120);
+  SetForcePortable(forced);
+  PngUnfilterStartup();
+  EXPECT_EQ(files, 132);
 }
 
 TEST(PngEncode, PillowReadsWhatIsWritten) {
