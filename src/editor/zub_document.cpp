@@ -321,7 +321,11 @@ bool TZubDocument::SaveImageFile(const std::string& FileName) {
       Ui.MessageBox("Overwrite existing " + Name + " ?", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
     return false;
   const TSaveRow* Row = FindSaveRow(Ext);
-  if (Row != nullptr && Row->Write == nullptr) {
+  // Every camera-raw name the open dialog offers is read only, not just the
+  // three of the table: a BMP written under a raw photo's name would replace
+  // the photo with a file no raw reader opens.
+  const TPictureFormat* Format = Row == nullptr ? FindFileFormat(Ext) : nullptr;
+  if ((Row != nullptr && Row->Write == nullptr) || (Format != nullptr && Format->GraphicClassName == "TRAWImage")) {
     Ui.MessageBox("please choose another format !", MB_ICONWARNING);
     return false;
   }

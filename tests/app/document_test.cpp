@@ -244,7 +244,7 @@ TEST_F(Document, TwoColourBmpAsksForOneBitAndThresholdsAt128) {
 
 TEST_F(Document, RefusedNamesAndEmptyDocumentsWriteNothing) {
   MakePicture(4, 4);
-  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.pbm", "x.ico", "x.emf", "x.wmf"}) {
+  for (const char* Name : {"x.crw", "x.NEF", "x.raw", "x.dng", "x.CR2", "x.pbm", "x.ico", "x.emf", "x.wmf"}) {
     SCOPED_TRACE(Name);
     Ui.Boxes.clear();
     EXPECT_FALSE(Doc.SaveImageFile(Name));
