@@ -593,8 +593,9 @@ TEST_F(MetadataTest, OlympusValueOutsideTheNoteComesFromTheBlock) {
 
 
 // 64 directories overlapping in one 64 KB APP1, and the same in a 256 KB
-// TIFF: the parse stays within the entry allowance, 64 MB and 100 ms of
-// processor time (before the allowance it took 35 s and 2.9 GB).
+// TIFF: the parse stays within the entry allowance, 64 MB and a second of
+// processor time (before the allowance it took 35 s and 2.9 GB; the
+// sanitized build takes 80 to 120 ms, more on a loaded machine).
 TEST_F(MetadataTest, OverlappingDirectoriesStayWithinTheBudget) {
   const std::string block = OverlappingBlock(65527);
   const std::string jpeg = "\xFF\xD8" + Seg(0xE1, std::string("Exif\0\0", 6) + block) + "\xFF\xD9";
@@ -614,7 +615,7 @@ TEST_F(MetadataTest, OverlappingDirectoriesStayWithinTheBudget) {
     RecordProperty(c.name + "_peak_bytes", std::to_string(use.PeakBytes));
     RecordProperty(c.name + "_cpu_ms", std::to_string(use.CpuMs));
     EXPECT_LT(use.PeakBytes, 64 << 20);
-    EXPECT_LT(use.CpuMs, 100.0);
+    EXPECT_LT(use.CpuMs, 1000.0);
     const TImageInfo& x = *d.ExifInfo;
     EXPECT_EQ(x.MakeText, "Canon");
     EXPECT_EQ(x.LookupTagValue("ExposureProgram").substr(0, 8), "Normal, ");
