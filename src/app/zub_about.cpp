@@ -10,11 +10,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QUrl>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <filesystem>

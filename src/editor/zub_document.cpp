@@ -29,6 +29,7 @@
 #include "platform_graphics.h"
 #include "platform_jpeg.h"
 #include "platform_messagebox.h"
+#include "raw_image.h"
 #include "raster_layers.h"
 #include "steptrace.h"
 #include "utilities.h"
@@ -324,8 +325,7 @@ bool TZubDocument::SaveImageFile(const std::string& FileName) {
   // Every camera-raw name the open dialog offers is read only, not just the
   // three of the table: a BMP written under a raw photo's name would replace
   // the photo with a file no raw reader opens.
-  const TPictureFormat* Format = Row == nullptr ? FindFileFormat(Ext) : nullptr;
-  if ((Row != nullptr && Row->Write == nullptr) || (Format != nullptr && Format->GraphicClassName == "TRAWImage")) {
+  if ((Row != nullptr && Row->Write == nullptr) || (Row == nullptr && IsRawImageExtension(Ext))) {
     Ui.MessageBox("please choose another format !", MB_ICONWARNING);
     return false;
   }

@@ -99,6 +99,11 @@ void RegisterRawImage() {
   gRegistered = true;
 }
 
+bool IsRawImageExtension(const std::string& Extension) {
+  const TPictureFormat* Format = FindFileFormat(Extension);
+  return Format != nullptr && Format->GraphicClassName == "TRAWImage";
+}
+
 void UnregisterRawImage() {
   UnregisterGraphicClass("TRAWImage");
   gRegistered = false;

@@ -19,3 +19,5 @@ class TRAWImage : public TPlatformBitmap {
 // Registers TRAWImage for the thirteen raw extensions; Unregister removes them.
 void RegisterRawImage();
 void UnregisterRawImage();
+// Whether the extension (".dng", "CR2", any case) opens as a camera raw file.
+bool IsRawImageExtension(const std::string& Extension);

@@ -2,13 +2,13 @@
 // bar, gauges, colour swatches and labels, tool cursors, offscreen.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <cctype>
 #include <iterator>
 #include <map>
-#include <fstream>
 #include <set>
 
 #include <QAction>
@@ -725,6 +725,7 @@ TEST(HelpPage, NamesEveryMenuItemWithItsShortcut) {
   const std::string Html((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
   EXPECT_EQ(Html.find("<script"), std::string::npos);
   EXPECT_EQ(Html.find("http"), std::string::npos);
+  const std::map<std::string, char> Entities = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"#39", '\''}};
   std::string Text = " ";
   for (size_t i = 0; i < Html.size();) {
     if (Html[i] == '<') {
@@ -738,7 +739,6 @@ TEST(HelpPage, NamesEveryMenuItemWithItsShortcut) {
       const size_t End = Html.find(';', i);
       ASSERT_NE(End, std::string::npos);
       const std::string Name = Html.substr(i + 1, End - i - 1);
-      const std::map<std::string, char> Entities = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"#39", '\''}};
       ASSERT_EQ(Entities.count(Name), 1u) << "&" << Name << ";";
       Text += Entities.at(Name);
       i = End + 1;
