@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -230,5 +231,19 @@ void OpenHelpPage() {
     ShowMessageBox("help file " + Page + " does not exist !", MB_ICONWARNING);
     return;
   }
-  OpenDocument(Page);
+  // A desktop with no browser makes the opener fail ("no method
+  // available"), and F1 would answer with nothing. Its end is watched, not
+  // waited for: the opener may run as long as the browser it started.
+  const auto CouldNotShow = [Page] { ShowMessageBox("help file " + Page + " could not be shown !", MB_ICONWARNING); };
+  TWatchedStart Watch;
+  if (OpenDocumentWatched(Page, Watch) != 0) {
+    CouldNotShow();
+    return;
+  }
+  auto* Ended = new QSocketNotifier(Watch.EndFd, QSocketNotifier::Read, QCoreApplication::instance());
+  QObject::connect(Ended, &QSocketNotifier::activated, Ended, [Ended, Watch, CouldNotShow]() mutable {
+    Ended->setEnabled(false);
+    Ended->deleteLater();
+    if (PlatformCollectWatched(Watch) != 0) CouldNotShow();
+  });
 }

@@ -23,7 +23,7 @@ std::string LinkAddress(const std::string& Caption);
 // with ".html". It is the home page too (Shift+F1, the about box's address).
 std::string HelpPageFile();
 // Opens the help page in the desktop's browser; a box names the file when
-// it is not there.
+// it is not there, or later, when the desktop's opener says it failed.
 void OpenHelpPage();
 
 class TzubAboutBox : public QDialog {

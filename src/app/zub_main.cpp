@@ -210,6 +210,10 @@ class TPaletteBox : public QWidget {
   explicit TPaletteBox(QWidget* Parent) : QWidget(Parent), image_(64, 24, QImage::Format_RGB32) {
     setFixedSize(image_.size());
     setMouseTracking(true);
+    // A right click picks the background colour. Passed on, it would open
+    // the tool bar's menu, which takes the mouse away with no leave, and
+    // the foreground box would go on showing the colour under it.
+    setContextMenuPolicy(Qt::PreventContextMenu);
     for (int y = 0; y < image_.height(); ++y)
       for (int x = 0; x < image_.width(); ++x) {
         const int Hue = x * 360 / image_.width();
@@ -222,14 +226,12 @@ class TPaletteBox : public QWidget {
   TColor32 ColorAt(QPoint P) const { return image_.pixel(P) & 0xFFFFFFu; }
 
  protected:
+  // The foreground box previews only while the mouse is over the palette;
+  // everywhere else, and after a pick with any button, it shows the real
+  // foreground colour.
   void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, image_); }
-  void mouseMoveEvent(QMouseEvent* E) override {
-    const QPoint P = E->position().toPoint();
-    if (OnHoverColor && image_.rect().contains(P)) OnHoverColor(true, ColorAt(P));
-  }
-  void leaveEvent(QEvent*) override {
-    if (OnHoverColor) OnHoverColor(false, 0);
-  }
+  void mouseMoveEvent(QMouseEvent* E) override { Hover(E->position().toPoint()); }
+  void leaveEvent(QEvent*) override { EndPreview(); }
   void mousePressEvent(QMouseEvent* E) override {
     const QPoint P = E->position().toPoint();
     if (!OnPick || !image_.rect().contains(P)) return;
@@ -237,9 +239,23 @@ class TPaletteBox : public QWidget {
                            : E->button() == Qt::MiddleButton ? mbMiddle
                                                              : mbLeft;
     OnPick(B, ColorAt(P));
+    EndPreview();
   }
+  // Taken here like the press; the preview comes back with the next move.
+  void mouseReleaseEvent(QMouseEvent*) override { EndPreview(); }
 
  private:
+  void Hover(QPoint P) {
+    if (!image_.rect().contains(P)) {
+      EndPreview();
+    } else if (OnHoverColor) {
+      OnHoverColor(true, ColorAt(P));
+    }
+  }
+  void EndPreview() {
+    if (OnHoverColor) OnHoverColor(false, 0);
+  }
+
   QImage image_;
 };
 
@@ -643,10 +659,14 @@ QString TzubForm::PictureFilter() {
 
 TAppSettings TzubForm::CollectSettings() const {
   TAppSettings S = kept_;
-  S.Left = x();
-  S.Top = y();
-  S.Width = width();
-  S.Height = height();
+  // The place kept is the inside's, as the size is and as the start gives it
+  // back: the frame's corner, restored as the inside's, would come back
+  // higher and further left by the title bar and border at every start.
+  const QRect Inside = geometry();
+  S.Left = Inside.x();
+  S.Top = Inside.y();
+  S.Width = Inside.width();
+  S.Height = Inside.height();
   S.JpegQuality = document_->gJpegQuality;
   S.J2kQuality = document_->gJ2kQuality;
   S.J2kFormat = document_->gJ2kFormat;

@@ -129,13 +129,13 @@ void ApplyPrinterChoice(const TPrinterChoice& Choice, QPrinter& Printer) {
   ApplyDevMode(m, Printer);
 }
 
-TPrinterChoice ReadPrinterChoice(const TPrinterChoice& Current) {
+TPrinterChoice ReadPrinterChoice(const TPrinterChoice& Current, bool WriteBack) {
   TPrinterChoice c;
   auto reg = OpenSettingsKey(HKEY_CURRENT_USER, kSettingsKey, ".", true);
-  ReadSettingStr(reg.get(), "driver", Current.Driver, c.Driver, true);
-  ReadSettingStr(reg.get(), "device", Current.Device, c.Device, true);
-  ReadSettingStr(reg.get(), "port", Current.Port, c.Port, true);
-  ReadSettingStr(reg.get(), "devmode", Current.DevMode, c.DevMode, true);
+  ReadSettingStr(reg.get(), "driver", Current.Driver, c.Driver, WriteBack);
+  ReadSettingStr(reg.get(), "device", Current.Device, c.Device, WriteBack);
+  ReadSettingStr(reg.get(), "port", Current.Port, c.Port, WriteBack);
+  ReadSettingStr(reg.get(), "devmode", Current.DevMode, c.DevMode, WriteBack);
   CloseSettingsKey(reg);
   return c;
 }
@@ -313,6 +313,11 @@ void TPrinting::Print1Click(TBitmap32& Document, const std::string& FileName, ui
 
 void TPrinting::PrintSetup1Click() {
   if (printing_) return;
+  // The dialog opens on the kept paper and orientation, as printing uses
+  // them: on the printer object's own it would show another page, and its
+  // OK would keep that one over the choice the user never changed. Nothing
+  // is written unless the dialog is confirmed.
+  ApplyPrinterChoice(ReadPrinterChoice(CurrentPrinterChoice(printer_), false), printer_);
   // Choices made here are kept only when confirmed.
   if (RunPrinterSetup(printer_)) WritePrinterChoice(CurrentPrinterChoice(printer_));
 }

@@ -39,8 +39,9 @@ TPrinterChoice CurrentPrinterChoice(QPrinter& Printer);
 // Selects the stored printer (the first installed one when it is gone, a
 // PDF file when none is installed) and applies the stored block's words.
 void ApplyPrinterChoice(const TPrinterChoice& Choice, QPrinter& Printer);
-// The settings key's four values, each defaulting to (and written back as) Current.
-TPrinterChoice ReadPrinterChoice(const TPrinterChoice& Current);
+// The settings key's four values, each defaulting to Current, which is
+// written back where a value is missing when WriteBack is set.
+TPrinterChoice ReadPrinterChoice(const TPrinterChoice& Current, bool WriteBack = true);
 void WritePrinterChoice(const TPrinterChoice& Choice);
 
 class TPrintDlg : public QDialog {

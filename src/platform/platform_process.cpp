@@ -446,14 +446,21 @@ int32_t PlatformStopChild(int Pid) {
   return WaitPid(Pid, &status, 0) == Pid ? DecodeStatus(status) : -1;
 }
 
-int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder) {
+namespace {
+
+// Starts the program in a session of its own through a middle process, so
+// that it outlives us and never becomes our zombie; the pipe reports exec
+// failures. With EndFd -1 the middle ends at once and is reaped here. With
+// a descriptor, the middle waits for the program and writes its code there
+// before it ends, and is left for the caller to reap.
+int32_t StartThroughMiddle(const std::vector<std::string>& Args, const std::string& Folder, int EndFd,
+                           pid_t& Middle) {
+  Middle = -1;
   TPreparedExec prepared;
   int32_t error = 0;
   if (!Prepare(Args, Folder, prepared, error)) return error;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
-  // Two forks: the middle process ends at once, so the program is adopted by
-  // init and never becomes our zombie; the pipe still reports exec failures.
   pid_t middle = ::fork();
   if (middle < 0) {
     ::close(pipeFds[0]);
@@ -469,13 +476,66 @@ int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::s
       _exit(127);
     }
     if (child == 0) ExecChild(prepared, pipeFds[1]);
+    if (EndFd < 0) _exit(0);
+    // The start report is the child's alone now, so the parent's read ends
+    // at the exec and not when the program does.
+    ::close(pipeFds[1]);
+    ::signal(SIGPIPE, SIG_IGN);  // the parent may be gone by then
+    int status = 0;
+    const int32_t code = WaitPid(child, &status, 0) == child ? DecodeStatus(status) : -1;
+    ssize_t r = ::write(EndFd, &code, sizeof code);
+    (void)r;
     _exit(0);
   }
   ::close(pipeFds[1]);
   bool failed = ReadFailure(pipeFds[0], error);
   ::close(pipeFds[0]);
-  WaitPid(middle, nullptr, 0);
+  if (EndFd < 0) WaitPid(middle, nullptr, 0);
+  Middle = middle;
   return failed ? error : 0;
+}
+
+}  // namespace
+
+int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder) {
+  pid_t middle = -1;
+  return StartThroughMiddle(Args, Folder, -1, middle);
+}
+
+int32_t PlatformStartWatched(const std::vector<std::string>& Args, const std::string& Folder,
+                             TWatchedStart& Watch) {
+  Watch = TWatchedStart{};
+  int endFds[2];
+  if (::pipe2(endFds, O_CLOEXEC) != 0) return ErrnoToSystemError(errno);
+  pid_t middle = -1;
+  const int32_t error = StartThroughMiddle(Args, Folder, endFds[1], middle);
+  ::close(endFds[1]);
+  if (error != 0) {
+    ::close(endFds[0]);
+    if (middle > 0) WaitPid(middle, nullptr, 0);  // it ends as soon as the failed child has
+    return error;
+  }
+  Watch.Pid = middle;
+  Watch.EndFd = endFds[0];
+  return 0;
+}
+
+int32_t PlatformCollectWatched(TWatchedStart& Watch) {
+  int32_t code = -1;
+  if (Watch.EndFd >= 0) {
+    size_t got = 0;
+    while (got < sizeof code) {
+      ssize_t n = ::read(Watch.EndFd, reinterpret_cast<char*>(&code) + got, sizeof code - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got < sizeof code) code = -1;  // the middle died before it could tell
+    ::close(Watch.EndFd);
+  }
+  if (Watch.Pid > 0) WaitPid(Watch.Pid, nullptr, 0);
+  Watch = TWatchedStart{};
+  return code;
 }
 
 std::string PlatformProgramFile() {

@@ -74,6 +74,22 @@ int32_t PlatformStopChild(int Pid);
 // Folder (empty: ours). Returns 0, or the system error code of the failure.
 int32_t PlatformStartDetached(const std::vector<std::string>& Args, const std::string& Folder);
 
+// A detached start whose end is still told: EndFd becomes readable when the
+// program has ended (a desktop opener may run as long as the browser it
+// started), without anyone waiting for it meanwhile.
+struct TWatchedStart {
+  int Pid = -1;    // the middle process that waits for the program
+  int EndFd = -1;  // readable once the program ended
+};
+// Starts Args[0] as PlatformStartDetached does. Returns 0 with Watch filled,
+// or the system error code of the start failure with nothing left to collect.
+int32_t PlatformStartWatched(const std::vector<std::string>& Args, const std::string& Folder,
+                             TWatchedStart& Watch);
+// Once EndFd is readable: the program's code (the exit code, or 128 + the
+// signal number; -1 when it could not be learnt). Closes EndFd and reaps the
+// middle process; Watch is empty afterwards.
+int32_t PlatformCollectWatched(TWatchedStart& Watch);
+
 // The full path of the running program, and its folder without a trailing "/".
 std::string PlatformProgramFile();
 std::string PlatformProgramFolder();

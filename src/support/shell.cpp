@@ -63,6 +63,12 @@ void ShellOpen(const std::string& File, const std::string& Parameters, const std
 
 void OpenDocument(const std::string& FileOrAddress) { ShellOpen(FileOrAddress, "", CurrentFolder()); }
 
+int32_t OpenDocumentWatched(const std::string& Document, TWatchedStart& Watch) {
+  std::error_code ec;
+  const std::string target = std::filesystem::absolute(Document, ec).string();
+  return PlatformStartWatched({"xdg-open", ec ? Document : target}, CurrentFolder(), Watch);
+}
+
 void RunSelf(const std::string& Parameter) {
   std::vector<std::string> args;
   if (!Parameter.empty()) args.push_back(Parameter);

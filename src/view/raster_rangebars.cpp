@@ -568,7 +568,10 @@ bool TCustomRangeBar::MouseWheel(TShiftState, int32_t WheelDelta, int32_t, int32
   if (!FEnabled) return false;
   FGenChange = true;
   try {
-    SetPosition(static_cast<float>(FPosition + static_cast<long double>(FIncrement) * WheelDelta / 120.0L));
+    // The wheel turned toward the user (a negative delta) shows what lies
+    // further on, as every scroll bar does; a gauge, like a slider, grows
+    // with the wheel turned away.
+    SetPosition(static_cast<float>(FPosition - static_cast<long double>(FIncrement) * WheelDelta / 120.0L));
   } catch (...) {
     FGenChange = false;
     throw;

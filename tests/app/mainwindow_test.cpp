@@ -24,6 +24,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include "form_fixture.h"
 #include "img_clipboard.h"
@@ -48,6 +49,26 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Counts the events of one type that reach Target and keeps them from it
+// (a menu it would open runs a loop of its own).
+class TEventCounter : public QObject {
+ public:
+  TEventCounter(QObject* Target, QEvent::Type Type, int* Count) : target_(Target), type_(Type), count_(Count) {
+    target_->installEventFilter(this);
+  }
+  ~TEventCounter() override { target_->removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* E) override {
+    if (E->type() != type_) return false;
+    ++*count_;
+    return true;
+  }
+
+ private:
+  QObject* target_;
+  QEvent::Type type_;
+  int* count_;
+};
 
 class MainWindow : public TFormTest {
  protected:
@@ -784,31 +805,60 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
       EXPECT_LE(W->mapTo(Form.get(), QPoint(W->width(), 0)).x(), Width) << Group << " at " << Width;
     }
   }
-  // The palette previews in the foreground box and restores it on leaving;
-  // a click picks the colour for the button.
+  // The palette, through the window as the mouse reaches it: the foreground
+  // box previews the colour under the mouse and shows the real foreground
+  // whenever the mouse is not over the palette, also after a pick with any
+  // button; a right click picks and opens no menu (a menu would take the
+  // mouse away without a leave).
   QWidget* Palette = Form->Palette();
   QWidget* Box = Form->findChild<QWidget*>("PaintBox2");
   ASSERT_NE(Box, nullptr);
+  QWindow* Window = Form->windowHandle();
   auto BoxColor = [&] { return Box->grab().toImage().pixel(Box->width() / 2, Box->height() / 2) | 0xFF000000u; };
-  const QPoint At(10, 5);
-  const TColor32 Under = Palette->grab().toImage().pixel(At) | 0xFF000000u;
-  ASSERT_NE(Under, 0xFFFFFFFFu);
-  QMouseEvent Move(QEvent::MouseMove, QPointF(At), QPointF(Palette->mapToGlobal(At)), Qt::NoButton, Qt::NoButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(Palette, &Move);
-  EXPECT_EQ(BoxColor(), Under);
-  EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), 0xFFFFFFFFu);
-  QEvent Leave(QEvent::Leave);
-  QApplication::sendEvent(Palette, &Leave);
-  EXPECT_EQ(BoxColor(), 0xFFFFFFFFu);
+  auto InWindow = [&](QPoint P) { return Palette->mapTo(Form.get(), P); };
+  auto Under = [&](QPoint P) { return Palette->grab().toImage().pixel(P) | 0xFF000000u; };
+  const QPoint A(10, 5), B(40, 15), Away = Form->findChild<QWidget*>("Image321")->mapTo(Form.get(), QPoint(50, 50));
+  ASSERT_NE(Under(A), Under(B));
+  int Menus = 0;
+  TEventCounter ContextMenus(Form.get(), QEvent::ContextMenu, &Menus);
+  struct TStep {
+    const char* What;
+    std::function<void()> Do;
+    TColor32 Shown, Foreground;
+  };
+  const TColor32 White = 0xFFFFFFFFu;
+  const TStep Steps[] = {
+      {"over A", [&] { QTest::mouseMove(Window, InWindow(A)); }, Under(A), White},
+      {"away", [&] { QTest::mouseMove(Window, Away); }, White, White},
+      {"right click at B", [&] {
+         QTest::mouseMove(Window, InWindow(B));
+         QTest::mouseClick(Window, Qt::RightButton, Qt::NoModifier, InWindow(B));
+       }, White, White},
+      {"over A again", [&] { QTest::mouseMove(Window, InWindow(A)); }, Under(A), White},
+      {"middle click at A", [&] { QTest::mouseClick(Window, Qt::MiddleButton, Qt::NoModifier, InWindow(A)); },
+       White, White},
+      {"left click at B", [&] {
+         QTest::mouseMove(Window, InWindow(B));
+         QTest::mouseClick(Window, Qt::LeftButton, Qt::NoModifier, InWindow(B));
+       }, Under(B), Under(B)},
+      {"over A, then away", [&] {
+         QTest::mouseMove(Window, InWindow(A));
+         QTest::mouseMove(Window, Away);
+       }, Under(B), Under(B)},
+  };
   int Picks = 0;
-  Form->OnPalettePick = [&](TMouseButton B) { Picks += B == mbRight; };
-  QTest::mouseClick(Palette, Qt::RightButton, Qt::NoModifier, At);
-  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), Under);
-  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text().toStdString(), ColorLabel(Under));
-  EXPECT_EQ(Picks, 1);
-  QTest::mouseClick(Palette, Qt::MiddleButton, Qt::NoModifier, At);
-  EXPECT_EQ(Form->SwatchColor(TSwatch::Extra), Under);
+  Form->OnPalettePick = [&](TMouseButton) { ++Picks; };
+  for (const TStep& S : Steps) {
+    S.Do();
+    QApplication::processEvents();
+    EXPECT_EQ(BoxColor(), S.Shown) << S.What;
+    EXPECT_EQ(Form->SwatchColor(TSwatch::Foreground), S.Foreground) << S.What;
+  }
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Background), Under(B));
+  EXPECT_EQ(Form->ColorLabelOf(TSwatch::Background)->text().toStdString(), ColorLabel(Under(B)));
+  EXPECT_EQ(Form->SwatchColor(TSwatch::Extra), Under(A));
+  EXPECT_EQ(Picks, 3);
+  EXPECT_EQ(Menus, 0);
 
   // Layers > Layers shows one item per entry and hides what is left over.
   Form->SetLayerListItems({{3, "Layer 3"}, {5, "Layer 5"}});

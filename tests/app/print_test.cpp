@@ -307,20 +307,43 @@ TEST_F(Print, PrinterChoiceRoundTrip) {
   EXPECT_EQ(fresh.pageLayout().pageSize().id(), QPageSize::A3);
 }
 
-TEST_F(Print, SetupWritesOnlyWhenConfirmed) {
-  TPrinting printing(nullptr);
-  printing.RunPrinterSetup = [](QPrinter& P) {
-    P.setCopyCount(5);
-    return false;
+// Print Setup opens on the page printing uses, the one kept by an earlier
+// run, so that its OK changes only what the user changed; its choice is
+// written only when confirmed.
+TEST_F(Print, SetupOpensOnTheKeptPageAndWritesOnlyWhenConfirmed) {
+  QPageLayout::Orientation Shown = QPageLayout::Portrait;
+  QPageSize::PageSizeId ShownPaper = QPageSize::Custom;
+  const auto Setup = [&](int Copies, bool Ok) {
+    return [&, Copies, Ok](QPrinter& P) {
+      Shown = P.pageLayout().orientation();
+      ShownPaper = P.pageLayout().pageSize().id();
+      P.setCopyCount(Copies);
+      return Ok;
+    };
   };
-  printing.PrintSetup1Click();
+  TPrinting first(nullptr);
+  first.RunPrinterSetup = Setup(5, false);
+  first.PrintSetup1Click();
   EXPECT_EQ(Stored("devmode"), "<missing>");
-  printing.RunPrinterSetup = [](QPrinter& P) {
-    P.setCopyCount(4);
-    return true;
-  };
-  printing.PrintSetup1Click();
+
+  QPrinter earlier(QPrinter::HighResolution);
+  earlier.setPageOrientation(QPageLayout::Landscape);
+  earlier.setPageSize(QPageSize(QPageSize::A3));
+  WritePrinterChoice(CurrentPrinterChoice(earlier));
+  const std::string Kept = Stored("devmode");
+  TPrinting next(nullptr);  // a new start: the printer object is portrait again
+  ASSERT_EQ(next.Printer().pageLayout().orientation(), QPageLayout::Portrait);
+  for (const bool Ok : {false, true}) {
+    SCOPED_TRACE(Ok ? "OK" : "Cancel");
+    next.RunPrinterSetup = Setup(4, Ok);
+    next.PrintSetup1Click();
+    EXPECT_EQ(Shown, QPageLayout::Landscape);
+    EXPECT_EQ(ShownPaper, QPageSize::A3);
+    if (!Ok) EXPECT_EQ(Stored("devmode"), Kept);
+  }
   TDevMode m;
   DecodeDevMode(Stored("devmode"), m.Bytes.data(), m.Bytes.size());
   EXPECT_EQ(m.Get16(TDevMode::Copies), 4);
+  EXPECT_EQ(m.Get16(TDevMode::Orientation), TDevMode::kLandscape);
+  EXPECT_EQ(m.Get16(TDevMode::PaperSize), TDevMode::kPaperA3);
 }

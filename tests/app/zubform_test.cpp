@@ -5,6 +5,7 @@
 // running windows, boxes from a worker thread, the event loop's last net,
 // and the splash.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -262,6 +263,27 @@ TEST_F(ZubForm, SettingsComeFromTheStoreAndGoBackChanged) {
   EXPECT_EQ(Boxes.Count(), 0u) << Boxes.Last().Text;
 }
 
+// A window left at a place comes back there, start after start: the place
+// kept is the one the start gives back, the inside of the window, not the
+// frame's corner (which would creep up by the title bar at every start).
+TEST_F(ZubForm, WindowComesBackWhereItWasLeft) {
+  TAppSettings S = Form->CollectSettings();
+  S.Left = 61;
+  S.Top = 42;
+  S.Width = 460;
+  S.Height = 330;
+  for (int Start = 1; Start <= 3; ++Start) {
+    SCOPED_TRACE(Start);
+    Form = std::make_unique<TzubForm>();
+    Form->ApplySettings(S);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_NE(Form->frameGeometry().topLeft(), Form->geometry().topLeft());  // a frame to lose
+    S = Form->CollectSettings();
+    EXPECT_EQ((std::vector<int32_t>{S.Left, S.Top, S.Width, S.Height}), (std::vector<int32_t>{61, 42, 460, 330}));
+  }
+}
+
 // Smaller things a user meets: the Text tool writes in the foreground colour
 // of the moment, also after its first use; loading and saving show the busy
 // cursor, and end it; a new picture drops the old selection's size from the
@@ -498,6 +520,40 @@ TEST_F(ZubForm, LinksOpenTheirAddressAndAMissingHelpPageIsNamed) {
   const std::string All((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
   EXPECT_EQ(All, LinkAddress(Link->text().toStdString()) + "\n");
   EXPECT_EQ(All.rfind("http", 0), 0u);
+
+  // With the page there, a desktop with no browser: the opener runs for as
+  // long as a browser would (until the test lets it go) while F1 returns,
+  // and its failure is then named in a box.
+  const fs::path HelpFolder = fs::path(Page).parent_path();
+  struct TRemove {
+    fs::path P;
+    ~TRemove() { fs::remove_all(P); }
+  } RemoveHelp{HelpFolder};
+  fs::create_directories(HelpFolder);
+  std::ofstream(Page) << "<html></html>\n";
+  const std::string Failing = Path("failing");
+  fs::create_directories(Failing);
+  ASSERT_EQ(mkfifo(Path("browser").c_str(), 0600), 0);
+  {
+    std::ofstream S(Failing + "/xdg-open");
+    S << "#!/bin/sh\necho \"$1\" > '" << Path("help-asked") << "'\ncat '" << Path("browser")
+      << "' > /dev/null\necho \"xdg-open: no method available\" >&2\nexit 3\n";
+  }
+  fs::permissions(Failing + "/xdg-open", fs::perms::owner_all);
+  setenv("PATH", (Failing + ":" + OldPath).c_str(), 1);
+  QTest::keyClick(Form.get(), Qt::Key_F1);
+  setenv("PATH", OldPath.c_str(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Path("help-asked")); }, 10000));
+  std::ifstream Asked(Path("help-asked"));
+  std::string AskedFor;
+  std::getline(Asked, AskedFor);
+  EXPECT_EQ(AskedFor, Page);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Boxes.Count(), 3u);  // still showing, as far as anyone knows
+  std::ofstream(Path("browser")).close();  // the browser ends
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes.Count() == 4u; }, 10000));
+  EXPECT_EQ(Boxes.Requests().back().Text, "help file " + Page + " could not be shown !");
+  EXPECT_EQ(Boxes.Requests().back().Flags & MB_ICONMASK, MB_ICONWARNING);
 }
 
 // A second hand-over that arrives while the first one's save question is

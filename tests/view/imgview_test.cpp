@@ -170,10 +170,17 @@ TEST(ImgView, DraggingABarScrollsAndFiresOnScroll) {
   EXPECT_EQ(r.View.OffsetVert(), -24.0f);
   r.View.MouseUp(mbLeft, 0, 290, 175);
   EXPECT_EQ(r.Scrolls, 4);
-  // The wheel over a bar moves it as the user's change.
-  EXPECT_TRUE(r.View.MouseWheel(0, 120, 290, 100));
+  // The wheel over a bar moves it as the user's change: turned toward the
+  // user, later rows come into view, and the picture moves up.
+  EXPECT_TRUE(r.View.MouseWheel(0, -120, 290, 100));
   EXPECT_EQ(r.View.VScroll()->Position(), 32.0f);
+  EXPECT_EQ(r.View.OffsetVert(), -32.0f);
   EXPECT_EQ(r.Scrolls, 5);
+  // Over the horizontal bar, columns further right.
+  const float Left = r.View.HScroll()->Position();
+  EXPECT_TRUE(r.View.MouseWheel(0, -120, 60, 191));
+  EXPECT_FLOAT_EQ(r.View.HScroll()->Position(), Left + 8);
+  EXPECT_EQ(r.Scrolls, 6);
   EXPECT_FALSE(r.View.MouseWheel(0, 120, 100, 100));
 }
 

@@ -147,6 +147,38 @@ TEST(RangeBar, CodeChangesFireOnlyOnChangeDragFiresBoth) {
   EXPECT_FALSE(r.Host.MouseCapture());
 }
 
+// A scroll bar follows the wheel as a page does: turned toward the user
+// (a negative delta) it shows what lies further on, turned away what lies
+// before, and it stops at either end without an event.
+TEST(RangeBar, WheelDownShowsWhatLiesFurtherOn) {
+  struct Case {
+    float From;
+    int32_t Delta;
+    float To;
+  };
+  const Case cases[] = {
+      {500, -120, 508},  // one notch toward the user: one Increment on
+      {500, 120, 492},   // away: one back
+      {500, -360, 524},  // three notches at once
+      {500, -60, 504},   // half a notch of a fine wheel: half an Increment
+      {4, 120, 0},       // held at the start
+      {898, -120, 900},  // held at the end, range - window
+      {0, 120, 0},       // at the start already: no change
+      {900, -120, 900},
+  };
+  for (const Case& c : cases) {
+    TBarRig<TRangeBar> r;
+    r.Bar.SetRange(1000);  // window 100, the bar's length; Increment 8
+    r.Bar.SetPosition(c.From);
+    r.Changes = 0;
+    EXPECT_TRUE(r.Bar.MouseWheel(0, c.Delta, 50, 8));
+    EXPECT_EQ(r.Bar.Position(), c.To) << c.From << " by " << c.Delta;
+    const int Moved = c.To != c.From ? 1 : 0;
+    EXPECT_EQ(r.Changes, Moved) << c.From << " by " << c.Delta;
+    EXPECT_EQ(r.UserChanges, Moved) << c.From << " by " << c.Delta;
+  }
+}
+
 TEST(RangeBar, ArrowRepeatsAfter600ThenEvery100AndStopsAtTheLimit) {
   TBarRig<TRangeBar> r;
   r.Bar.SetRange(130);  // limit 30
