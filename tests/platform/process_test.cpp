@@ -1,5 +1,8 @@
 // Command-line splitting, detached starts and the memory limit of a group.
 #include <gtest/gtest.h>
+#include <poll.h>
+
+#include <fstream>
 
 #include "../support/temp_env.h"
 #include "platform_process.h"
@@ -45,6 +48,40 @@ TEST(StartDetached, ReportsStartErrorsAndLeavesNoChild) {
   ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(out).size() > 1; }));
   // Adopted by another process once started, never our child.
   EXPECT_NE(ReadWholeFile(out), std::to_string(::getpid()) + "\n");
+}
+
+// A watched start tells the program's end only when it comes, with its code,
+// and a start that fails leaves nothing to collect.
+TEST(StartWatched, TellsTheEndAndItsCode) {
+  TTempEnv env;
+  struct Case {
+    Args args;
+    int32_t start, code;
+  } cases[] = {
+      {{"sh", "-c", "exit 3"}, 0, 3},
+      {{"sh", "-c", "exit 0"}, 0, 0},
+      {{"sh", "-c", "kill -9 $$"}, 0, 137},
+      {{"vemra-no-such-program"}, ERROR_FILE_NOT_FOUND, -1},
+  };
+  for (const Case& c : cases) {
+    TWatchedStart w;
+    EXPECT_EQ(PlatformStartWatched(c.args, env.Dir(), w), c.start) << c.args.back();
+    if (c.start != 0) {
+      EXPECT_EQ(w.EndFd, -1);
+      continue;
+    }
+    EXPECT_EQ(PlatformCollectWatched(w), c.code) << c.args.back();
+    EXPECT_EQ(w.EndFd, -1);
+  }
+  // Nothing to read while the program runs; the end then is.
+  const std::string go = env.Path("go");
+  TWatchedStart w;
+  ASSERT_EQ(PlatformStartWatched({"sh", "-c", "while [ ! -e '" + go + "' ]; do sleep 0.01; done; exit 4"}, "", w), 0);
+  pollfd p{w.EndFd, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  std::ofstream(go) << "1";
+  EXPECT_EQ(::poll(&p, 1, 10000), 1);
+  EXPECT_EQ(PlatformCollectWatched(w), 4);
 }
 
 TEST(RunAndWaitPlatform, TimedOutAndExitedStates) {
