@@ -244,6 +244,9 @@ void OpenHelpPage() {
   QObject::connect(Ended, &QSocketNotifier::activated, Ended, [Ended, Watch, CouldNotShow]() mutable {
     Ended->setEnabled(false);
     Ended->deleteLater();
-    if (PlatformCollectWatched(Watch) != 0) CouldNotShow();
+    // The opener's own failures are 1 to 4; another end is the browser's
+    // it ran and waited for, closed or killed long after the page showed.
+    const int32_t Code = PlatformCollectWatched(Watch);
+    if (Code >= 1 && Code <= 4) CouldNotShow();
   });
 }

@@ -226,10 +226,10 @@ class TPaletteBox : public QWidget {
   TColor32 ColorAt(QPoint P) const { return image_.pixel(P) & 0xFFFFFFu; }
 
  protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, image_); }
   // The foreground box previews only while the mouse is over the palette;
   // everywhere else, and after a pick with any button, it shows the real
   // foreground colour.
-  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, image_); }
   void mouseMoveEvent(QMouseEvent* E) override { Hover(E->position().toPoint()); }
   void leaveEvent(QEvent*) override { EndPreview(); }
   void mousePressEvent(QMouseEvent* E) override {

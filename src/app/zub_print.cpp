@@ -315,10 +315,9 @@ void TPrinting::PrintSetup1Click() {
   if (printing_) return;
   // The dialog opens on the kept paper and orientation, as printing uses
   // them: on the printer object's own it would show another page, and its
-  // OK would keep that one over the choice the user never changed. Nothing
-  // is written unless the dialog is confirmed.
+  // OK would keep that one over the choice the user never changed. Choices
+  // made here are kept only when confirmed.
   ApplyPrinterChoice(ReadPrinterChoice(CurrentPrinterChoice(printer_), false), printer_);
-  // Choices made here are kept only when confirmed.
   if (RunPrinterSetup(printer_)) WritePrinterChoice(CurrentPrinterChoice(printer_));
 }
 

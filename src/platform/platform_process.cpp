@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -477,9 +478,24 @@ int32_t StartThroughMiddle(const std::vector<std::string>& Args, const std::stri
     }
     if (child == 0) ExecChild(prepared, pipeFds[1]);
     if (EndFd < 0) _exit(0);
-    // The start report is the child's alone now, so the parent's read ends
-    // at the exec and not when the program does.
+    // The middle may now live as long as a browser does. It keeps none of
+    // our descriptors (the window's connection, the instance socket: a
+    // crashed window would seem alive to the next start), only EndFd, as 3;
+    // the start report is the child's alone, so the parent's read ends at
+    // the exec. Nor does it keep our handlers: a kill meant for it ends it.
     ::close(pipeFds[1]);
+    if (EndFd != 3 && ::dup2(EndFd, 3) != 3) _exit(0);
+    EndFd = 3;
+    if (::syscall(SYS_close_range, 4u, ~0u, 0u) != 0) {
+      struct rlimit files;
+      const rlim_t last = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                              ? std::min<rlim_t>(files.rlim_cur, 65536)
+                              : 65536;
+      for (rlim_t fd = 4; fd < last; ++fd) ::close(static_cast<int>(fd));
+    }
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGHUP, SIG_DFL);
     ::signal(SIGPIPE, SIG_IGN);  // the parent may be gone by then
     int status = 0;
     const int32_t code = WaitPid(child, &status, 0) == child ? DecodeStatus(status) : -1;

@@ -1,6 +1,7 @@
 // Command-line splitting, detached starts and the memory limit of a group.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/wait.h>
 
 #include <fstream>
 
@@ -62,12 +63,15 @@ TEST(StartWatched, TellsTheEndAndItsCode) {
       {{"sh", "-c", "exit 0"}, 0, 0},
       {{"sh", "-c", "kill -9 $$"}, 0, 137},
       {{"vemra-no-such-program"}, ERROR_FILE_NOT_FOUND, -1},
+      {{"true"}, ERROR_DIRECTORY, -1},  // fails in the child, after the middle started
   };
   for (const Case& c : cases) {
     TWatchedStart w;
-    EXPECT_EQ(PlatformStartWatched(c.args, env.Dir(), w), c.start) << c.args.back();
+    const std::string folder = c.start == ERROR_DIRECTORY ? env.Path("nowhere") : env.Dir();
+    EXPECT_EQ(PlatformStartWatched(c.args, folder, w), c.start) << c.args.back();
     if (c.start != 0) {
       EXPECT_EQ(w.EndFd, -1);
+      EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0) << "a middle left unreaped";
       continue;
     }
     EXPECT_EQ(PlatformCollectWatched(w), c.code) << c.args.back();
