@@ -830,10 +830,12 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
   const TStep Steps[] = {
       {"over A", [&] { QTest::mouseMove(Window, InWindow(A)); }, Under(A), White},
       {"away", [&] { QTest::mouseMove(Window, Away); }, White, White},
-      {"right click at B", [&] {
+      {"right press at B", [&] {
          QTest::mouseMove(Window, InWindow(B));
-         QTest::mouseClick(Window, Qt::RightButton, Qt::NoModifier, InWindow(B));
+         QTest::mousePress(Window, Qt::RightButton, Qt::NoModifier, InWindow(B));
        }, White, White},
+      {"right release", [&] { QTest::mouseRelease(Window, Qt::RightButton, Qt::NoModifier, InWindow(B)); }, White,
+       White},
       {"over A again", [&] { QTest::mouseMove(Window, InWindow(A)); }, Under(A), White},
       {"middle click at A", [&] { QTest::mouseClick(Window, Qt::MiddleButton, Qt::NoModifier, InWindow(A)); },
        White, White},
