@@ -183,17 +183,22 @@ int32_t FailureToError(const TChildFailure& F) {
   return ErrnoToSystemError(F.Err);
 }
 
+// Reads Size bytes from a pipe: false when it closed first.
+bool ReadWhole(int Fd, void* Buffer, size_t Size) {
+  size_t got = 0;
+  while (got < Size) {
+    ssize_t n = ::read(Fd, static_cast<char*>(Buffer) + got, Size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // Reads the child's start report: true when it failed, with the error code.
 bool ReadFailure(int Fd, int32_t& Error) {
   TChildFailure f{};
-  size_t got = 0;
-  while (got < sizeof f) {
-    ssize_t n = ::read(Fd, reinterpret_cast<char*>(&f) + got, sizeof f - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  if (got < sizeof f) return false;  // the pipe closed on exec: started
+  if (!ReadWhole(Fd, &f, sizeof f)) return false;  // the pipe closed on exec: started
   Error = FailureToError(f);
   return true;
 }
@@ -539,14 +544,7 @@ int32_t PlatformStartWatched(const std::vector<std::string>& Args, const std::st
 int32_t PlatformCollectWatched(TWatchedStart& Watch) {
   int32_t code = -1;
   if (Watch.EndFd >= 0) {
-    size_t got = 0;
-    while (got < sizeof code) {
-      ssize_t n = ::read(Watch.EndFd, reinterpret_cast<char*>(&code) + got, sizeof code - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    if (got < sizeof code) code = -1;  // the middle died before it could tell
+    if (!ReadWhole(Watch.EndFd, &code, sizeof code)) code = -1;  // the middle died before it could tell
     ::close(Watch.EndFd);
   }
   if (Watch.Pid > 0) WaitPid(Watch.Pid, nullptr, 0);

@@ -22,6 +22,15 @@
 
 #include "zub_instance.h"
 
+// A stand-in for the desktop's opener: Folder/xdg-open, a shell script that
+// runs Body. Put Folder first on PATH for the program to find it.
+inline void WriteStandInOpener(const std::string& Folder, const std::string& Body) {
+  ::mkdir(Folder.c_str(), 0700);
+  const std::string Name = Folder + "/xdg-open";
+  std::ofstream(Name) << "#!/bin/sh\n" << Body;
+  ::chmod(Name.c_str(), 0700);
+}
+
 inline bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs) {
   const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
   while (std::chrono::steady_clock::now() < End) {

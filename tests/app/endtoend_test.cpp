@@ -231,12 +231,7 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
 TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
   ASSERT_TRUE(UseNewServer());
   // The desktop's opener, which records what it is asked to open.
-  fs::create_directories(Dir + "/bin");
-  {
-    std::ofstream S(Dir + "/bin/xdg-open");
-    S << "#!/bin/sh\necho \"$1\" >> '" << Dir << "/opened'\n";
-  }
-  fs::permissions(Dir + "/bin/xdg-open", fs::perms::owner_all);
+  WriteStandInOpener(Dir + "/bin", "echo \"$1\" >> '" + Dir + "/opened'\n");
   Environment.push_back("PATH=" + Dir + "/bin:" + std::getenv("PATH"));
 
   // Four quarters: red, green / blue, yellow.

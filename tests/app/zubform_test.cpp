@@ -480,12 +480,7 @@ TEST_F(ZubForm, SplashRunsTheStartOnceThenBecomesAPlainAboutBox) {
 // name the page they looked for in a box and start nothing.
 TEST_F(ZubForm, LinksOpenTheirAddressAndAMissingHelpPageIsNamed) {
   const std::string Bin = Path("bin");
-  fs::create_directories(Bin);
-  {
-    std::ofstream S(Bin + "/xdg-open");
-    S << "#!/bin/sh\necho \"$1\" >> '" << Path("opened") << "'\n";
-  }
-  fs::permissions(Bin + "/xdg-open", fs::perms::owner_all);
+  WriteStandInOpener(Bin, "echo \"$1\" >> '" + Path("opened") + "'\n");
   const std::string OldPath = getenv("PATH");
   setenv("PATH", (Bin + ":" + OldPath).c_str(), 1);
   Form->show();
@@ -532,15 +527,10 @@ TEST_F(ZubForm, LinksOpenTheirAddressAndAMissingHelpPageIsNamed) {
   fs::create_directories(HelpFolder);
   std::ofstream(Page) << "<html></html>\n";
   const std::string Failing = Path("failing");
-  fs::create_directories(Failing);
-  {
-    // Bounded, so that a failed check leaves no opener behind.
-    std::ofstream S(Failing + "/xdg-open");
-    S << "#!/bin/sh\necho \"$1\" > '" << Path("help-asked") << "'\nn=0\nwhile [ ! -e '" << Path("browser-closed")
-      << "' ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done\n"
-      << "echo \"xdg-open: no method available\" >&2\nexit 3\n";
-  }
-  fs::permissions(Failing + "/xdg-open", fs::perms::owner_all);
+  // Bounded, so that a failed check leaves no opener behind.
+  WriteStandInOpener(Failing, "echo \"$1\" > '" + Path("help-asked") + "'\nn=0\nwhile [ ! -e '" +
+                                  Path("browser-closed") + "' ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done\n" +
+                                  "echo \"xdg-open: no method available\" >&2\nexit 3\n");
   setenv("PATH", (Failing + ":" + OldPath).c_str(), 1);
   QTest::keyClick(Form.get(), Qt::Key_F1);
   setenv("PATH", OldPath.c_str(), 1);
