@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "platform_savefile.h"
@@ -61,6 +62,7 @@ TBitmap32* TBitmap32Undo::Newest() const { return snapshots_.empty() ? nullptr :
 TBitmap32* TBitmap32Undo::Previous() const { return snapshots_.size() < 2 ? nullptr : snapshots_[1].get(); }
 
 void TBitmap32Undo::Clear() {
+  Settle();
   for (int32_t k = Count(); k > 0; --k) Detach(static_cast<size_t>(k - 1));
   redo_->SetSize(0, 0);
   undoCount_ = 0;
@@ -101,15 +103,36 @@ void TBitmap32Undo::Push(const TBitmap32* Bitmap) {
   ++undoCount_;
 }
 
-void TBitmap32Undo::Record(const TBitmap32* Bitmap) {
+void TBitmap32Undo::Record(const TBitmap32* Bitmap, bool MayWithdraw) {
   if (locked_) return;
+  Settle();
   Push(Bitmap);
-  redo_->SetSize(0, 0);
+  if (MayWithdraw) {
+    if (!redo_->Empty()) setAside_ = std::exchange(redo_, std::make_unique<TBitmap32>());
+    withdrawable_ = Bitmap != nullptr;
+  } else {
+    redo_->SetSize(0, 0);
+  }
   ++changes_;
+}
+
+void TBitmap32Undo::Withdraw() {
+  if (!withdrawable_) return;
+  withdrawable_ = false;
+  if (CanUndo()) Detach(0);
+  --undoCount_;
+  --changes_;
+  if (setAside_) redo_ = std::move(setAside_);
+}
+
+void TBitmap32Undo::Settle() {
+  withdrawable_ = false;
+  setAside_.reset();
 }
 
 void TBitmap32Undo::Undo(TBitmap32* Bitmap) {
   if (locked_ || Bitmap == nullptr) return;
+  Settle();
   if (!CanUndo()) {
     if (OnBeep) OnBeep();
     return;
@@ -131,6 +154,7 @@ void TBitmap32Undo::Undo(TBitmap32* Bitmap) {
 
 void TBitmap32Undo::Redo(TBitmap32* Bitmap) {
   if (locked_ || Bitmap == nullptr || redo_->Empty()) return;
+  Settle();
   Push(Bitmap);
   {
     TUpdateGuard Quiet(*Bitmap);
@@ -160,6 +184,7 @@ void TBitmap32Undo::Rollback(TBitmap32* Bitmap) {
     TFileStream f(tempFileName_, TFileMode::fmOpenRead);
     loaded.LoadFromStream(f);
   }
+  Settle();
   Push(Bitmap);
   redo_->SetSize(0, 0);
   // Only the pixels come back; the bitmap keeps its own drawing properties.

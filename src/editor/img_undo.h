@@ -45,8 +45,17 @@ class TBitmap32Undo {
   void Clear();
   // A copy of Bitmap becomes the newest snapshot; on a full stack the oldest goes. UndoCount + 1.
   void Push(const TBitmap32* Bitmap);
-  // Unless locked: Push, empty the redo slot, Changes + 1.
-  void Record(const TBitmap32* Bitmap);
+  // Unless locked: Push, empty the redo slot, Changes + 1. With MayWithdraw,
+  // the redo image is set aside instead, for Withdraw to bring back; Settle
+  // (or any later change of the store) frees it.
+  void Record(const TBitmap32* Bitmap, bool MayWithdraw = false);
+  // Takes back the newest Record of a command that turned out to change
+  // nothing: its snapshot leaves, the counters and the redo slot are as
+  // before it. A snapshot that the Record pushed out of a full stack stays
+  // gone; undo steps are counted, so the "modified" mark is still right.
+  void Withdraw();
+  // The newest Record stays: what it set aside for Withdraw is freed.
+  void Settle();
   // Unless locked: the redo slot takes Bitmap, Bitmap takes the newest
   // snapshot, which leaves the stack; UndoCount - 1. With nothing to undo: a beep.
   void Undo(TBitmap32* Bitmap);
@@ -96,6 +105,9 @@ class TBitmap32Undo {
 
   std::vector<std::unique_ptr<TBitmap32>> snapshots_;
   std::unique_ptr<TBitmap32> redo_;
+  // The redo image that a Record with MayWithdraw emptied; null when none.
+  std::unique_ptr<TBitmap32> setAside_;
+  bool withdrawable_ = false;
   bool locked_ = false;
   int32_t undoCount_ = 0;
   int32_t changes_ = 0;

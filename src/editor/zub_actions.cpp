@@ -2,7 +2,8 @@
 //
 // A callback sees the command's tag (or nothing), works on gWork and answers
 // 0 (write gWork back), 2 (it changed the target itself), 4 (replace the
-// whole target, crop) or 8 (cancelled: the engine restores the snapshot).
+// whole target, crop), 8 (cancelled: the engine restores the snapshot) or 16
+// (refused, or nothing to work on: no write-back and no undo step).
 #include "zub_actions.h"
 
 #include "zub_layers.h"
@@ -313,7 +314,7 @@ int32_t TEditorActions::StretchAction(const TActionArgument& A) {
     ChannelsMinMax(w, lo, hi);
   if (lo == hi) {
     Message("stretch impossible !", MB_ICONINFORMATION);
-    return arWriteBack;
+    return arNothing;
   }
   TLut t{};
   if (tag == 802 || tag == 804) {
@@ -350,8 +351,9 @@ int32_t TEditorActions::CompressAction(const TActionArgument&) {
 }
 
 int32_t TEditorActions::WhiteBalanceAction(const TActionArgument& A) {
-  // Measured on the work bitmap (the selection), corrected on the whole target.
-  int32_t result = arDone;
+  // Measured on the work bitmap (the selection), corrected on the whole target;
+  // a refusal, or a measure that gives no gains, changes nothing.
+  int32_t result = arNothing;
   TBitmap32* w = fEditor.gWork.get();
   int64_t r = 0, g = 0, b = 0;
   if (ActionTag(A) == 821) {
@@ -377,14 +379,16 @@ int32_t TEditorActions::WhiteBalanceAction(const TActionArgument& A) {
     }
     if ((r + g + b) / 3.0L > 250) {
       Message("operation canceled: white patch already white !", MB_ICONEXCLAMATION);
-      result = arCancel;
+      Hint("WhiteBalance is affected by selected alpha !");
+      return arNothing;
     }
   }
   const long double a = (r + g + b) / 3.0L;
-  if (result != arCancel && r > 0 && g > 0 && b > 0 && a > 0 && fEditor.gTarget != nullptr) {
+  if (r > 0 && g > 0 && b > 0 && a > 0 && fEditor.gTarget != nullptr) {
     ScaleChannels(fEditor.gTarget, static_cast<float>(a / r), static_cast<float>(a / g), static_cast<float>(a / b),
                   Level());
     fEditor.gTarget->Changed();
+    result = arDone;
   }
   Hint("WhiteBalance is affected by selected alpha !");
   return result;
@@ -549,12 +553,14 @@ int32_t TEditorActions::ClearBitmap(const TActionArgument&) {
 }
 
 int32_t TEditorActions::CropToSelection(const TActionArgument&) {
+  // Without a selection there is nothing to crop to.
+  if (!fEditor.gSelection) return arNothing;
   if (FreeSelection) FreeSelection();
   return arWhole;
 }
 
 int32_t TEditorActions::PasteIntoSelection(const TActionArgument&) {
-  if (!Clipboard().HasPicture()) return arWriteBack;
+  if (!Clipboard().HasPicture()) return arNothing;
   if (fEditor.gWork->Empty()) {
     // Only an empty document becomes the pasted picture; an empty work bitmap
     // over a document (a selected layer that is no bitmap) has no snapshot to
@@ -567,7 +573,9 @@ int32_t TEditorActions::PasteIntoSelection(const TActionArgument&) {
     return arDone;
   }
   PasteBitmapWithAlpha(fEditor.gWork.get());
-  return arWriteBack;
+  // A picture gone from the clipboard since the test above pastes as
+  // nothing, and nothing written back would empty the document.
+  return fEditor.gWork->Empty() ? arNothing : arWriteBack;
 }
 
 int32_t TEditorActions::PutToBuffer(const TActionArgument&) {
@@ -576,7 +584,7 @@ int32_t TEditorActions::PutToBuffer(const TActionArgument&) {
 }
 
 int32_t TEditorActions::GetFromBuffer(const TActionArgument&) {
-  if (fEditor.gBuffer->Empty()) return arWriteBack;
+  if (fEditor.gBuffer->Empty()) return arNothing;
   if (fEditor.gWork->Empty()) {
     if (fEditor.gTarget == nullptr || !fEditor.gTarget->Empty()) return arDone;
     CopyBitmap(fEditor.gTarget, fEditor.gBuffer.get(), true);
@@ -590,40 +598,48 @@ int32_t TEditorActions::GetFromBuffer(const TActionArgument&) {
 }
 
 int32_t TEditorActions::ExchangeWithBuffer(const TActionArgument&) {
+  // An empty buffer is nothing to work with (and swapped in, it would empty the picture).
+  if (fEditor.gBuffer->Empty()) return arNothing;
   SwapBitmaps(fEditor.gWork.get(), fEditor.gBuffer.get());
   return arWriteBack;
 }
 
 int32_t TEditorActions::MergeFromBuffer(const TActionArgument&) {
+  if (fEditor.gBuffer->Empty()) return arNothing;
   MergeWithOpacity(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::DistanceToBuffer(const TActionArgument&) {
+  if (fEditor.gBuffer->Empty()) return arNothing;
   DifferenceWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::AddBuffer(const TActionArgument&) {
+  if (fEditor.gBuffer->Empty()) return arNothing;
   AddWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::ModulateByBuffer(const TActionArgument&) {
+  if (fEditor.gBuffer->Empty()) return arNothing;
   ModulateWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::MergeFromFile(const TActionArgument&) {
   TBitmap32 file;
-  if (LoadImageFile(fEditor.gFileName, file)) MergeWithOpacity(fEditor.gWork.get(), &file, Level());
+  if (!LoadImageFile(fEditor.gFileName, file)) return arNothing;
+  MergeWithOpacity(fEditor.gWork.get(), &file, Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::MergeFromUndo(const TActionArgument&) {
   TBitmap32Undo& store = fEditor.gSelectedLayer ? *fEditor.gLayerUndo : *fEditor.gImageUndo;
   TBitmap32* previous = store.Previous();
-  if (previous != nullptr && !previous->Empty()) MergeWithOpacity(fEditor.gWork.get(), previous, Level());
+  if (previous == nullptr || previous->Empty()) return arNothing;
+  MergeWithOpacity(fEditor.gWork.get(), previous, Level());
   return arWriteBack;
 }
 
@@ -742,10 +758,10 @@ int32_t TEditorActions::CopyTransparency(const TActionArgument&) {
 
 int32_t TEditorActions::PasteTransparency(const TActionArgument&) {
   TBitmap32* w = fEditor.gWork.get();
-  if (!Clipboard().HasPicture() || w->Empty()) return arWriteBack;
+  if (!Clipboard().HasPicture() || w->Empty()) return arNothing;
   TBitmap32 picture;
   picture.Assign(Clipboard());
-  if (picture.Empty()) return arWriteBack;
+  if (picture.Empty()) return arNothing;
   TBitmap32 fitted;
   w->CopyPropertiesTo(&fitted);
   fitted.SetSize(w->Width(), w->Height());

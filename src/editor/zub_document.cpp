@@ -204,35 +204,38 @@ void TZubDocument::ResetDocument() {
 }
 
 bool TZubDocument::OpenImageFile(const std::string& FileName) {
-  ResetDocument();
-  gTransparentBackground = false;
+  // The file is read before the document is reset: one that is missing or
+  // cannot be read leaves the picture, its name, its undo steps and its
+  // metadata as they were, or the empty window as it was.
   const std::string Name = AbsoluteFileName(FileName);
   if (!Exists(Name)) {
     fEditor.Ui().MessageBox("file " + FileName + " does not exist !", MB_ICONWARNING);
     return false;
   }
   try {
-    bool Loaded = false;
+    TBitmap32 Loaded;
     {
       TBusyCursor Busy(fEditor.Ui());
-      Loaded = LoadImageFile(Name, Bitmap());
+      // The loader replaces the metadata only when it read the picture.
+      if (!LoadImageFile(Name, Loaded)) return false;
     }
-    if (Loaded) {
-      fEditor.gFileName = Name;
-      fEditor.gFileSize = FileSizeOf(Name);
-      SaveFolder = fs::path(Name).parent_path().string();
-      if (Recent != nullptr) Recent->AddFile(Name);
-      TraceStep("recent-file-added");
-    } else {
-      ResetDocument();
-    }
+    std::unique_ptr<TimgData> Metadata = std::move(gExifData);
+    const bool HasMetadata = gHasExif;
+    ResetDocument();
+    gExifData = std::move(Metadata);
+    gHasExif = HasMetadata;
+    gTransparentBackground = false;
+    Bitmap().AdoptPixels(Loaded);
+    fEditor.gFileName = Name;
+    fEditor.gFileSize = FileSizeOf(Name);
+    SaveFolder = fs::path(Name).parent_path().string();
+    if (Recent != nullptr) Recent->AddFile(Name);
+    TraceStep("recent-file-added");
     fEditor.ShowDocument();
     TraceStep("document-shown");
-    // A file that could not be read is no opened document, whatever the
-    // empty window shows.
-    return Loaded;
+    return true;
   } catch (const std::exception& E) {
-    fEditor.Ui().ExceptionBox(E, "on image" + Name + " open");
+    fEditor.Ui().ExceptionBox(E, "on image " + Name + " open");
   }
   return false;
 }
@@ -344,7 +347,7 @@ bool TZubDocument::SaveImageFile(const std::string& FileName) {
     fEditor.UpdateCaption();
     return true;
   } catch (const std::exception& E) {
-    Ui.ExceptionBox(E, "on image" + Name + " save");
+    Ui.ExceptionBox(E, "on image " + Name + " save");
   }
   return false;
 }
@@ -359,14 +362,17 @@ bool TZubDocument::QuerySaveChanges() {
     if (Answer == IDCANCEL) return false;
     if (Answer == IDYES && FlattenAllLayers) FlattenAllLayers();
   }
-  if (fEditor.gImageUndo && fEditor.gImageUndo->HasUndo()) {
-    const int Answer =
-        fEditor.Ui().MessageBox("Save changes to " + fEditor.gFileName + " ?", MB_YESNOCANCEL | MB_ICONQUESTION);
+  // A window with no picture has nothing to save, whatever its stores hold.
+  if (fEditor.gImageUndo && fEditor.gImageUndo->HasUndo() && !View.Bitmap()->Empty()) {
+    // A picture is always saved under some name: Yes must never do nothing.
+    const std::string Name = fEditor.gFileName.empty() ? std::string("untitled") : fEditor.gFileName;
+    const int Answer = fEditor.Ui().MessageBox("Save changes to " + Name + " ?", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (Answer == IDCANCEL) return false;
-    // The document stays as it is when the file could not be written.
-    if (Answer == IDYES && !SaveImageFile(fEditor.gFileName)) return false;
-    if (fEditor.gLayerUndo) fEditor.gLayerUndo->Clear();
-    fEditor.gImageUndo->Clear();
+    // The document stays as it is when the file could not be written; the
+    // writer or the refusal has told why.
+    if (Answer == IDYES && !SaveImageFile(Name)) return false;
+    // No keeps the undo steps: whoever asked drops the picture next, and an
+    // open that then fails leaves it, still marked changed.
   }
   fEditor.gLastActionTag = 0;
   return true;

@@ -169,16 +169,24 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
   }
 
   TRect selRect{0, 0, 0, 0};  // the selection's rounded rectangle in the document
+  // An empty picture is no picture: a snapshot of it is no step to undo to,
+  // and a window with nothing in it must not count as changed.
+  TBitmap32Undo* recorded = nullptr;
+  auto record = [&](TBitmap32Undo& Store, const TBitmap32* Bitmap) {
+    if (!RecordUndo || Bitmap->Empty()) return;
+    Store.Record(Bitmap, true);
+    recorded = &Store;
+  };
   switch (path) {
     case TWorkPath::Whole:
-      if (RecordUndo) gImageUndo->Record(gTarget);
+      record(*gImageUndo, gTarget);
       TraceStep("undo-snapshot");
       CopyBitmap(gWork.get(), gTarget, true);
       gWork->SetMasterAlpha(255);
       TraceStep("work-copy");
       break;
     case TWorkPath::Selection: {
-      if (RecordUndo) gImageUndo->Record(gTarget);
+      record(*gImageUndo, gTarget);
       const TFloatRect r = ControlToBitmapRect(fView, gSelection->Location());
       gWork->SetSize(TruncSize(r.Right - r.Left), TruncSize(r.Bottom - r.Top));
       selRect = RoundRectF(r);
@@ -191,7 +199,7 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
     }
     case TWorkPath::BitmapLayer:
       gWork->SetSize(0, 0);
-      if (RecordUndo) gLayerUndo->Record(bitmapLayer->Bitmap());
+      record(*gLayerUndo, bitmapLayer->Bitmap());
       CopyBitmap(gWork.get(), bitmapLayer->Bitmap(), true);
       SetTarget(bitmapLayer->Bitmap(), bitmapLayer);
       break;
@@ -205,13 +213,15 @@ void TEditor::RunAction(const TActionCallback& Callback, const TActionArgument& 
   TraceStep("callback-done");
   if (gTiming) fUi.MessageBox(std::to_string(static_cast<uint32_t>(fUi.TickCount() - start)) + " ms", 0);
 
+  if (!(flags & arCancel) && (flags & arNothing)) {
+    if (recorded != nullptr) recorded->Withdraw();
+    return;
+  }
+  if (recorded != nullptr) recorded->Settle();
   // gTarget is null when the callback destroyed the layer it belonged to.
   if (flags & arCancel) {
-    if (!RecordUndo || gTarget == nullptr) return;
-    if (path == TWorkPath::BitmapLayer)
-      gLayerUndo->Undo(gTarget);
-    else if (path != TWorkPath::OtherLayer)
-      gImageUndo->Undo(gTarget);
+    if (recorded == nullptr || gTarget == nullptr) return;
+    recorded->Undo(gTarget);
   } else if (flags & arDone) {
     // The callback wrote what it meant to.
   } else if (path == TWorkPath::OtherLayer || gTarget == nullptr) {

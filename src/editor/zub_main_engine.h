@@ -40,11 +40,15 @@ using TActionArgument = std::variant<std::monostate, int32_t, std::string, TPlug
 // The tag an argument carries; 0 when it carries none.
 int32_t ActionTag(const TActionArgument& Argument);
 
-// Result flags of a callback, tested in the order 8, 2, 4.
+// Result flags of a callback, tested in the order 8, 16, 2, 4.
 constexpr int32_t arWriteBack = 0;  // the work bitmap holds the result: copy it back
 constexpr int32_t arDone = 2;       // the callback changed what it meant to; write nothing
 constexpr int32_t arWhole = 4;      // replace the whole target, even with a selection (crop)
 constexpr int32_t arCancel = 8;     // cancelled or failed: put the snapshot back
+// Refused, or nothing to work on (an empty clipboard, a picture of one
+// colour to stretch): nothing is written back and the snapshot is taken
+// back, so the picture is not marked changed and Undo offers nothing new.
+constexpr int32_t arNothing = 16;
 
 using TActionCallback = std::function<int32_t(TEditor& Editor, const TActionArgument& Argument)>;
 

@@ -38,6 +38,16 @@ bool Inside(const TBitmap32* B, int32_t X, int32_t Y) {
   return X >= 0 && Y >= 0 && X < B->Width() && Y < B->Height();
 }
 
+// A fill or replace colour over a pixel. At full alpha the colour itself, as
+// a brush dab puts it: the register blend's formula alone leaves one level of
+// the old colour in a channel that changes by more than half the range.
+TColor32 PutOver(TColor32 C, TColor32 Pixel) { return C >> 24 == 255 ? C : BlendPixel(C, Pixel); }
+
+// A pattern pixel's alpha scaled by a ramp value; a full ramp keeps it whole.
+int32_t ScaledPatternAlpha(TColor32 P, uint32_t T) {
+  return static_cast<int32_t>(T == 255 ? P >> 24 : ((P >> 24) * T) >> 8);
+}
+
 // Which ramp a fill or replace mode uses.
 enum class TRampKind { Soft, Hard, Solid };
 
@@ -133,12 +143,12 @@ int64_t FloodFill(TBitmap32* Bmp, int32_t SX, int32_t SY, TColor32 Fill, int32_t
   TColor32 first = WithAlpha(Fill, a);
   if (patterned) {
     const TColor32 p = patternPixel(SX, SY);
-    first = WithAlpha(p, static_cast<int32_t>(((p >> 24) * static_cast<uint32_t>(a)) >> 8));
+    first = WithAlpha(p, ScaledPatternAlpha(p, static_cast<uint32_t>(a)));
   }
   // What a pixel of the region receives; the seed takes the gauge's alpha.
   auto paint = [&](int32_t x, int32_t y, TColor32& px, int32_t d) {
     if (x == SX && y == SY) {
-      px = BlendPixel(first, px);
+      px = PutOver(first, px);
       return;
     }
     const uint32_t t = ramp[static_cast<size_t>(d)];
@@ -151,11 +161,11 @@ int64_t FloodFill(TBitmap32* Bmp, int32_t SX, int32_t SY, TColor32 Fill, int32_t
       c = WithAlpha(Fill, v < 0 ? 0 : static_cast<int32_t>(v));
     } else if (patterned) {
       const TColor32 p = patternPixel(x, y);
-      c = WithAlpha(p, static_cast<int32_t>(((p >> 24) * t) >> 8));
+      c = WithAlpha(p, ScaledPatternAlpha(p, t));
     } else {
       c = WithAlpha(Fill, static_cast<int32_t>(t));
     }
-    px = BlendPixel(c, px);
+    px = PutOver(c, px);
   };
 
   // The region is the 8-connected set of pixels within the tolerance that
@@ -211,7 +221,7 @@ void ReplaceColor(TBitmap32* Bmp, TColor32 Seed, TColor32 Fill, int32_t Alpha, i
     const TColor32 old = bits[p];
     const int32_t i = ColorDistance(old, Seed);
     if (i >= Tolerance) continue;
-    TColor32 c = BlendPixel(WithAlpha(Fill, ramp[static_cast<size_t>(i)]), old);
+    TColor32 c = PutOver(WithAlpha(Fill, ramp[static_cast<size_t>(i)]), old);
     if (keep || scale) {
       long double k = static_cast<long double>(IntensityOf(old)) / std::max(1, IntensityOf(c));
       if (scale) k = 1 - (1 - k) / (2 - static_cast<long double>(i) / Tolerance);
@@ -259,6 +269,7 @@ TMouseTools::TMouseTools(TEditor& E) : fE(E) {
   view.OnMouseUp = [this](TCustomImage32*, TMouseButton B, TShiftState S, int32_t X, int32_t Y, TCustomLayer*) {
     Image321MouseUp(B, S, X, Y);
   };
+  view.OnMouseLeave = [this](void*) { Image321MouseLeave(); };
 }
 
 TMouseTools::~TMouseTools() {
@@ -266,6 +277,7 @@ TMouseTools::~TMouseTools() {
   fE.View().OnMouseDown = nullptr;
   fE.View().OnMouseMove = nullptr;
   fE.View().OnMouseUp = nullptr;
+  fE.View().OnMouseLeave = nullptr;
   // The markers belong to the view; this object only knows them.
   gReference.gPointMarkers.clear();
 }
@@ -293,6 +305,9 @@ void TMouseTools::SetTool(int32_t Tool) {
   TCustomImage32& view = fE.View();
   view.SetCursor(static_cast<TCursor>(Tool));
   if (Tool == fE.gCurrentTool) return;
+  // The Dropper shows the colour under the pointer in the foreground's
+  // label; the label is the foreground's again once another tool is picked.
+  if (fE.gCurrentTool == 3) PaintBoxPaint();
   SelectLayer(fE, nullptr);
   EditorUi& ui = fE.Ui();
   ui.PressToolButton(Tool);
@@ -607,7 +622,10 @@ void TMouseTools::Image321MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
       break;
     case 3: {
       TColor32 c;
-      if (RenderedColor(X, Y, c)) ui.SetLabel("Label3", ColorHex(c), ColorHex(c));
+      if (RenderedColor(X, Y, c))
+        ui.SetLabel("Label3", ColorHex(c), ColorHex(c));
+      else
+        PaintBoxPaint();
       break;
     }
     case 5:
@@ -620,6 +638,10 @@ void TMouseTools::Image321MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     default: break;
   }
   if (gBrushStroke || gRetouchStroke) gLastMousePoint = TPoint{X, Y};
+}
+
+void TMouseTools::Image321MouseLeave() {
+  if (fE.gCurrentTool == 3) PaintBoxPaint();
 }
 
 void TMouseTools::Image321MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
@@ -741,6 +763,10 @@ void TMouseTools::PatternfromHere1Click(int32_t Tag) {
 void TMouseTools::FillAtClick(int32_t Mode) {
   TPoint b;
   if (!MapsInside(gClickPoint.X, gClickPoint.Y, b)) return;
+  // A pattern fill with no picture on the clipboard has nothing to paint.
+  const bool patterned = fE.gCurrentTool == 7 && Mode >= 20 && Mode <= 22;
+  TBitmap32 pattern;
+  if (patterned && !PasteBitmapWithAlpha(gClipboard ? *gClipboard : Clipboard(), &pattern) && pattern.Empty()) return;
   if (fE.gSelectedLayer) SelectLayer(fE, nullptr);
   TBitmap32* doc = fE.View().Bitmap();
   EditorUi& ui = fE.Ui();
@@ -754,8 +780,6 @@ void TMouseTools::FillAtClick(int32_t Mode) {
   if (fE.gCurrentTool == 8) {
     ReplaceColor(doc, seed, color, alpha, tolerance, Mode);
   } else {
-    TBitmap32 pattern;
-    if (Mode >= 20 && Mode <= 22) PasteBitmapWithAlpha(gClipboard ? *gClipboard : Clipboard(), &pattern);
     filled = FloodFill(doc, b.X, b.Y, color, alpha, tolerance, Mode, &pattern);
   }
   if (fE.gTiming && Mode == 0)

@@ -95,6 +95,8 @@ class TMouseTools {
   void Image321MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y);
   void Image321MouseMove(TShiftState Shift, int32_t X, int32_t Y);
   void Image321MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y);
+  // The pointer left the view: the Dropper's preview in the label ends.
+  void Image321MouseLeave();
 
   // PopupMenu2's items: the brush kind Tag with its source at the last click.
   void PatternfromHere1Click(int32_t Tag);

@@ -47,6 +47,11 @@ void WriteBytes(const std::string& Name, const std::string& Bytes) {
 // the script is used up).
 struct TScriptedUi : TFakeEditorUi {
   std::deque<int> Answers;
+  bool ThrowOnShow = false;  // showing a document fails
+  void SetMenuVisible(const std::string& Item, bool V) override {
+    if (ThrowOnShow && V) throw EOutOfResources("no room for the menus");
+    TFakeEditorUi::SetMenuVisible(Item, V);
+  }
   int MessageBox(const std::string& Text, uint32_t Flags) override {
     TFakeEditorUi::MessageBox(Text, Flags);
     if (Answers.empty()) return MessageBoxDefaultButton(Flags);
@@ -360,7 +365,7 @@ TEST_F(Document, FailedSavesRestoreTheOriginal) {
     ASSERT_EQ(Ui.Exceptions.size(), R.Reported ? 1u : 0u);
     if (R.Reported) {
       EXPECT_EQ(Ui.Exceptions[0].ClassName, "EWriteError");
-      EXPECT_EQ(Ui.Exceptions[0].Place, "on image" + Name + " save");
+      EXPECT_EQ(Ui.Exceptions[0].Place, "on image " + Name + " save");
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
     // The save-changes question keeps the document when the save failed.
@@ -422,12 +427,20 @@ TEST_F(Document, KilledSavesLeaveNoBackupBehind) {
   EXPECT_FALSE(fs::exists(BackupFileName(Name)));
 }
 
-// A file that is missing or cannot be read opens nothing: false, an empty
-// document, and the name of the one before.
-TEST_F(Document, OpenMissingOrDamagedFileEmptiesTheDocument) {
+// A file that is missing or cannot be read opens nothing: false, and the
+// document as it was (picture, name, size, undo steps, metadata). A failure
+// after the read names the place of the open.
+TEST_F(Document, OpenThatFailsKeepsTheDocument) {
   std::ofstream(Path("bad.png"), std::ios::binary) << "not a picture";
   TMessageBoxRecorder Boxes;
   TScopedMessageBoxHandler Guard(Boxes);
+  const std::string Good = SavedOriginal("good.png");
+  ASSERT_TRUE(Doc.OpenImageFile("good.png"));
+  Modify();
+  const TimgData* Metadata = gExifData.get();
+  ASSERT_NE(Metadata, nullptr);
+  const auto Before = std::make_unique<TBitmap32>();
+  Before->Assign(View.Bitmap());
   struct {
     const char* Name;
     std::string UiBox, LoadBox;
@@ -435,13 +448,14 @@ TEST_F(Document, OpenMissingOrDamagedFileEmptiesTheDocument) {
                {"bad.png", "", "Exception (EPNGInvalidFileHeader) on image " + Path("bad.png") + " load: "}};
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
-    MakePicture(3, 3);
     Ui.Boxes.clear();
     Boxes.Clear();
     EXPECT_FALSE(Doc.OpenImageFile(C.Name));
-    EXPECT_TRUE(View.Bitmap()->Empty());
-    EXPECT_EQ(Ed.gFileName, "untitled");
-    EXPECT_EQ(Ed.gFileSize, 0);
+    EXPECT_TRUE(View.Bitmap()->Equal(Before.get()));
+    EXPECT_EQ(Ed.gFileName, Path("good.png"));
+    EXPECT_EQ(Ed.gFileSize, static_cast<int32_t>(Good.size()));
+    EXPECT_EQ(Ed.gImageUndo->UndoCount(), 1);
+    EXPECT_EQ(gExifData.get(), Metadata);
     ASSERT_EQ(Ui.Boxes.size(), C.UiBox.empty() ? 0u : 1u);
     if (!C.UiBox.empty()) {
       EXPECT_EQ(Ui.Boxes[0].Text, C.UiBox);
@@ -450,6 +464,10 @@ TEST_F(Document, OpenMissingOrDamagedFileEmptiesTheDocument) {
     ASSERT_EQ(Boxes.Count(), C.LoadBox.empty() ? 0u : 1u);
     if (!C.LoadBox.empty()) EXPECT_EQ(Boxes.Last().Text.rfind(C.LoadBox, 0), 0u) << Boxes.Last().Text;
   }
+  Ui.ThrowOnShow = true;
+  EXPECT_FALSE(Doc.OpenImageFile("good.png"));
+  ASSERT_EQ(Ui.Exceptions.size(), 1u);
+  EXPECT_EQ(Ui.Exceptions[0].Place, "on image " + Path("good.png") + " open");
 }
 
 // A bare name is the file in the current folder, and the name kept is absolute.
@@ -480,10 +498,17 @@ TEST_F(Document, SaveChangesQuestion) {
   EXPECT_EQ(ReadBytes(Path("untitled.jpg")).substr(0, 2), "\xFF\xD8");
   EXPECT_FALSE(Ed.gImageUndo->HasUndo());
   EXPECT_EQ(Ed.gLastActionTag, 0);
+  // No lets the picture go but keeps its steps: an open that then fails
+  // leaves it still marked changed.
   Modify();
   Ui.Answers = {IDNO};
   EXPECT_TRUE(Doc.QuerySaveChanges());
-  EXPECT_FALSE(Ed.gImageUndo->HasUndo());
+  EXPECT_TRUE(Ed.gImageUndo->HasUndo());
+  // A window with no picture asks nothing, whatever its stores hold.
+  View.Bitmap()->SetSize(0, 0);
+  Ui.Boxes.clear();
+  EXPECT_TRUE(Doc.QuerySaveChanges());
+  EXPECT_TRUE(Ui.Boxes.empty());
 }
 
 TEST_F(Document, CloseAndNew) {

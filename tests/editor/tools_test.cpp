@@ -272,7 +272,9 @@ TEST_F(Tools, FillCountsAndBlendsAgainstAPlainModel) {
     std::vector<char> seen(static_cast<size_t>(w * h));
     std::deque<TPoint> q{{sx, sy}};
     seen[sy * w + sx] = 1;
-    expected.SetPixel(sx, sy, BlendPixel((f & 0xFFFFFF) | (uint32_t(a) << 24), s));
+    // Full alpha puts the colour itself, below it the register blend.
+    const auto Over = [](TColor32 C, TColor32 P) { return C >> 24 == 255 ? C : BlendPixel(C, P); };
+    expected.SetPixel(sx, sy, Over((f & 0xFFFFFF) | (uint32_t(a) << 24), s));
     int64_t count = 1;
     const double len = mode == 10 ? std::hypot(double(w), double(h)) : double(w + h);
     while (!q.empty()) {
@@ -296,12 +298,50 @@ TEST_F(Tools, FillCountsAndBlendsAgainstAPlainModel) {
                                            : double(std::abs(x - sx) + std::abs(y - sy));
             alpha = std::clamp(static_cast<int32_t>(std::nearbyint((1 - dist / len) * alpha)), 0, 255);
           }
-          expected.SetPixel(x, y, BlendPixel((f & 0xFFFFFF) | (uint32_t(alpha) << 24), c));
+          expected.SetPixel(x, y, Over((f & 0xFFFFFF) | (uint32_t(alpha) << 24), c));
         }
     }
     EXPECT_EQ(FloodFill(&b, sx, sy, f, a, t, mode, nullptr), count) << round;
     ASSERT_TRUE(b.Equal(&expected)) << round << " mode " << mode;
   }
+}
+
+// At full Alpha every way of Fill and Replace puts exactly the chosen colour,
+// as a brush dab does, also where a channel changes by more than half the
+// range (grey 100 to white); at a lower Alpha the blend is as before.
+TEST_F(Tools, FullAlphaPutsTheChosenColour) {
+  TBitmap32 white;
+  white.SetSize(1, 1);
+  white.Clear(0xFFFFFFFFu);
+  CopyBitmapWithAlpha(board, &white);
+  ui.Swatches[TSwatch::Foreground] = 0xFFFFFFFFu;
+  ui.Gauges[TGauge::Density] = 64;
+  // At Alpha 128, the alpha each way gives the clicked pixel and the rest of
+  // the region: the hard ramp already saturates, a pattern's shift by 8 gives 127.
+  struct {
+    int32_t Tool, Mode;  // mode -1: a plain click
+    int32_t Seed128, Region128;
+  } Ways[] = {{7, -1, 128, 128}, {7, 1, 128, 128}, {7, 2, 128, 255}, {7, 3, 128, 128}, {7, 21, 127, 127},
+              {8, -1, 128, 128}, {8, 1, 128, 128}, {8, 2, 255, 255}, {8, 3, 128, 128}};
+  for (const auto& W : Ways)
+    for (const int32_t Alpha : {255, 128}) {
+      SCOPED_TRACE(std::to_string(W.Tool) + " mode " + std::to_string(W.Mode) + " alpha " + std::to_string(Alpha));
+      view.Bitmap()->Clear(0xFF646464u);
+      ui.Gauges[TGauge::Alpha] = Alpha;
+      ed->SetTool(W.Tool);
+      if (W.Mode < 0) {
+        Click(mbLeft, 0, 10, 10);
+      } else {
+        Click(mbLeft, ssCtrl, 10, 10);
+        tools->FillAtClick(W.Mode);
+      }
+      const auto Expected = [&](int32_t At128) {
+        const uint32_t A = Alpha == 255 ? 255u : static_cast<uint32_t>(At128);
+        return A == 255 ? 0xFFFFFFFFu : BlendPixel(A << 24 | 0xFFFFFFu, 0xFF646464u);
+      };
+      EXPECT_EQ(view.Bitmap()->GetPixel(10, 10), Expected(W.Seed128));
+      EXPECT_EQ(view.Bitmap()->GetPixel(50, 30), Expected(W.Region128));
+    }
 }
 
 TEST_F(Tools, PatternFillTilesTheClipboardPicture) {
@@ -322,17 +362,17 @@ TEST_F(Tools, PatternFillTilesTheClipboardPicture) {
       for (int32_t x = 0; x < 10; ++x) {
         const int32_t px = mode == 20 ? std::abs(x - 4) % 3 : mode == 21 ? x % 3 : (x + 3 - 4 % 3) % 3;
         const int32_t py = mode == 20 ? std::abs(y - 3) % 2 : mode == 21 ? y % 2 : (y + 2 - 3 % 2) % 2;
-        // Full alpha scales the pattern's 255 to 254 (the shift by 8): only the colour bits are the pattern's.
-        ASSERT_EQ(view.Bitmap()->GetPixel(x, y) & 0xFFFFFFu, pattern.GetPixel(px, py) & 0xFFFFFFu)
-            << mode << " " << x << "," << y;
+        ASSERT_EQ(view.Bitmap()->GetPixel(x, y), pattern.GetPixel(px, py)) << mode << " " << x << "," << y;
       }
   }
-  // An empty clipboard paints one transparent pixel everywhere: nothing changes.
+  // With an empty clipboard there is nothing to fill with: no change, no undo step.
   EmptyClipboard1Click(board);
   view.Bitmap()->Clear(0xFF000000u);
+  const int32_t Steps = ed->gImageUndo->UndoCount();
+  ui.Status[0].clear();
   tools->FillAtClick(21);
-  EXPECT_EQ(ui.Status[0], "70 pixels filled");
-  EXPECT_EQ(view.Bitmap()->GetPixel(9, 6), 0xFF000000u);
+  EXPECT_EQ(ui.Status[0], "");
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), Steps);
   EXPECT_TRUE(FillModeApplies(7, 22) && !FillModeApplies(7, 101) && FillModeApplies(8, 3) &&
               !FillModeApplies(8, 20) && FillModeApplies(8, 113));
 }
@@ -345,7 +385,7 @@ TEST_F(Tools, ReplaceHonoursToleranceAndLuminanceModes) {
   ui.Gauges[TGauge::Density] = 1;
   ui.Gauges[TGauge::Alpha] = 255;
   Click(mbLeft, 0, 10, 10);
-  EXPECT_EQ(b.GetPixel(0, 0), BlendPixel(0xFFFF0000u, 0xFF808080u));
+  EXPECT_EQ(b.GetPixel(0, 0), 0xFFFF0000u);
   EXPECT_EQ(b.GetPixel(1, 1), 0xFF818080u);  // tolerance 1: only the seed's exact colour
   ui.Gauges[TGauge::Density] = 3;
   ui.Swatches[TSwatch::Background] = b.GetPixel(0, 0) & 0xFFFFFFu;  // the seed's colour, alpha aside
@@ -491,8 +531,11 @@ TEST_F(Tools, RandomStrokesAndFillsStayInBounds) {
     if (tool == 7 || tool == 8) tools->gClickPoint = path[0];
     Drag(path, static_cast<TMouseButton>(rng() % 3));
     if (inside && !(tool == 2 && tools->gBrushType == btLocalUndo)) ++steps;
-    if (tool == 7 || tool == 8) tools->FillAtClick(std::vector<int32_t>{1, 10, 11, 20, 22, 102, 113}[rng() % 7]);
-    if ((tool == 7 || tool == 8) && inside) ++steps;
+    const bool fills = tool == 7 || tool == 8;
+    const int32_t mode = fills ? std::vector<int32_t>{1, 10, 11, 20, 22, 102, 113}[rng() % 7] : 0;
+    if (fills) tools->FillAtClick(mode);
+    // A pattern fill finds no picture on the empty clipboard.
+    if (fills && inside && !(tool == 7 && mode >= 20 && mode <= 22)) ++steps;
     ASSERT_EQ(ed->gImageUndo->UndoCount(), steps) << round;
   }
 }
