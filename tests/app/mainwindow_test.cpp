@@ -368,6 +368,82 @@ TEST_F(MainWindow, ShortcutsFireExactlyWhenTheirItemWouldBeEnabled) {
     }
 }
 
+// In a window with no picture and an empty clipboard no menu item leaves an
+// undo step or a "*" (any dialog it opens is cancelled), and Exit then asks
+// nothing; on a picture the commands that answer with a refusal, or find
+// nothing to work on, leave none either.
+TEST_F(MainWindow, NothingRefusedOrDoneOnNothingLeavesAnUndoStep) {
+  EmptyClipboard1Click();
+  QTimer Cancel;
+  QObject::connect(&Cancel, &QTimer::timeout, [] {
+    if (auto* D = qobject_cast<QDialog*>(QApplication::activeModalWidget())) D->reject();
+  });
+  Cancel.start(10);
+  const auto Unchanged = [this] {
+    return !E().gImageUndo->HasUndo() && !E().gLayerUndo->HasUndo() && !Form->windowTitle().contains('*');
+  };
+  // Items that start other programs or end this one.
+  const std::set<std::string> Away = {"NewWindow1", "PasteIntoNewWindow1", "Exit1",   "Help2",
+                                      "HomePage1",  "Acquire1",            "SelectSource1"};
+  size_t Run = 0;
+  for (const TMenuRow& R : MenuRows()) {
+    if (std::string(R.Name) == "-" || std::string(R.Parent) == "#" || Away.count(R.Name) != 0 ||
+        Form->SubMenu(R.Name) != nullptr)
+      continue;
+    SCOPED_TRACE(R.Name);
+    Form->RefreshMenuState();
+    Item(R.Name)->trigger();
+    ++Run;
+    EXPECT_TRUE(View().Bitmap()->Empty());
+    ASSERT_TRUE(Unchanged());
+  }
+  EXPECT_GT(Run, 250u);
+  const size_t Asked = Boxes.Count();
+  EXPECT_TRUE(Form->FormCloseQuery());
+  EXPECT_EQ(Boxes.Count(), Asked);
+
+  // On one-colour pictures: the box (or none), no undo step, no question.
+  struct TRow {
+    const char* Item;
+    int32_t W, H;
+    TColor32 Colour;
+    const char* Box;
+  };
+  const TRow Rows[] = {
+      {"Luminance1", 8, 8, 0xFF5A5A5Au, "stretch impossible !"},
+      {"LuminanceMore1", 8, 8, 0xFF5A5A5Au, "stretch impossible !"},
+      {"Colors2", 8, 8, 0xFF5A5A5Au, "stretch impossible !"},
+      {"ColorsMore1", 8, 8, 0xFF5A5A5Au, "stretch impossible !"},
+      {"SmartLuminance1", 1, 1, 0xFF5A5A5Au, "stretch impossible !"},
+      {"WhitePatch1", 16, 16, 0xFFFCFCFCu, "operation canceled: white patch already white !"},
+      {"PasteIntoSelection1", 8, 8, 0xFF5A5A5Au, ""},
+      {"MergefromUndo1", 8, 8, 0xFF5A5A5Au, ""},
+      {"CroptoSelection1", 8, 8, 0xFF5A5A5Au, ""},
+  };
+  for (const TRow& R : Rows) {
+    SCOPED_TRACE(R.Item);
+    TBitmap32 B;
+    B.SetSize(R.W, R.H);
+    B.Clear(R.Colour);
+    const std::string Name = Dir + "/one.png";
+    SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
+    ASSERT_TRUE(Form->Document().OpenImageFile(Name));
+    Boxes.Clear();
+    Item(R.Item)->trigger();
+    ASSERT_EQ(Boxes.Count(), *R.Box != '\0' ? 1u : 0u);
+    if (*R.Box != '\0') {
+      EXPECT_EQ(Boxes.Last().Text, R.Box);
+    }
+    EXPECT_TRUE(View().Bitmap()->Equal(&B));
+    EXPECT_TRUE(Unchanged());
+    Open("Edit1");
+    EXPECT_FALSE(Item("Undo1")->isEnabled());
+    EXPECT_FALSE(Item("MergefromUndo1")->isEnabled());
+    EXPECT_TRUE(Form->FormCloseQuery());
+    EXPECT_EQ(Boxes.Count(), *R.Box != '\0' ? 1u : 0u);
+  }
+}
+
 // The names the engine passes to the window (grep src/editor for the menu
 // calls of EditorUi), each reached the way a user reaches it; none may be
 // missing from the window's menus. Ctrl+click with the brush offers Local
@@ -871,6 +947,49 @@ TEST_F(MainWindow, PaletteToolbarWrapAndLayerList) {
   EXPECT_EQ(Items[0]->text(), "Layer 7");
   EXPECT_EQ(Items[0]->data().toInt(), 7);
   EXPECT_FALSE(Items[1]->isVisible());
+}
+
+// With the Dropper, the foreground's label shows the colour under the pointer
+// while it is over the picture, and the foreground whenever it is not: off
+// the picture in the view, out of the view, and once another tool is picked.
+TEST_F(MainWindow, DropperLabelShowsTheForegroundOffThePicture) {
+  Form->resize(640, 480);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  TBitmap32 B;
+  B.SetSize(40, 30);
+  B.Clear(0xFF326496u);
+  const std::string Name = Dir + "/blue.png";
+  SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
+  ASSERT_TRUE(Form->Document().OpenImageFile(Name));
+  Form->SelectTool(3);
+  QWindow* Window = Form->windowHandle();
+  QWidget* ViewW = Form->ViewWidget();
+  const TFloatRect R = BitmapRectInControl(View());
+  ASSERT_GT(R.Left, 10);
+  const QPoint On = ViewW->mapTo(Form.get(), PictureCentre());
+  const QPoint Beside = ViewW->mapTo(Form.get(), QPoint(static_cast<int>(R.Left) - 5, PictureCentre().y()));
+  const QPoint Out = Form->StatusPanel(0)->mapTo(Form.get(), QPoint(5, 5));
+  QLabel* Label = Form->ColorLabelOf(TSwatch::Foreground);
+  struct TStep {
+    const char* What;
+    std::function<void()> Do;
+    const char* Shown;
+  };
+  const TStep Steps[] = {
+      {"over the picture", [&] { QTest::mouseMove(Window, On); }, "#326496"},
+      {"beside it", [&] { QTest::mouseMove(Window, Beside); }, "#FFFFFF"},
+      {"back over it", [&] { QTest::mouseMove(Window, On); }, "#326496"},
+      {"out of the view", [&] { QTest::mouseMove(Window, Out); }, "#FFFFFF"},
+      {"over it again", [&] { QTest::mouseMove(Window, On); }, "#326496"},
+      {"Selection picked", [&] { Form->ToolButton(0)->click(); }, "#FFFFFF"},
+  };
+  for (const TStep& S : Steps) {
+    S.Do();
+    QApplication::processEvents();
+    EXPECT_EQ(Label->text().toStdString(), S.Shown) << S.What;
+  }
+  EXPECT_EQ(E().gCurrentTool, 1);
 }
 
 // A click on a swatch opens the colour dialog with the swatch's colour; OK

@@ -6,6 +6,7 @@
 // and the splash.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFontDialog>
 #include <QLabel>
 #include <QMenu>
@@ -30,6 +32,7 @@
 #include <QToolButton>
 
 #include "app_process.h"
+#include "exif_reader.h"
 #include "form_fixture.h"
 #include "img_clipboard.h"
 #include "img_png.h"
@@ -545,6 +548,82 @@ TEST_F(ZubForm, LinksOpenTheirAddressAndAMissingHelpPageIsNamed) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes.Count() == 4u; }, 10000));
   EXPECT_EQ(Boxes.Requests().back().Text, "help file " + Page + " could not be shown !");
   EXPECT_EQ(Boxes.Requests().back().Flags & MB_ICONMASK, MB_ICONWARNING);
+}
+
+// A file that cannot be read, chosen in File > Open, handed over by a second
+// start or reverted to after it was damaged, leaves the window as it was: the
+// picture, its name and size in the caption, its undo step and its EXIF (the
+// "Save changes" question answered No). An empty window stays the plain
+// empty window that Close leaves.
+TEST_F(ZubForm, AFailedOpenLeavesTheWindowAsItWas) {
+  const std::string Photo = Path("photo.jpg");
+  ASSERT_TRUE(SaveJpeg(Photo, Source, 90));
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Vemra '" + Photo + "'").c_str()), 0);
+  std::string Bytes;
+  {
+    std::ifstream In(Photo, std::ios::binary);
+    Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  }
+  std::ofstream(Path("empty.png"), std::ios::binary).close();
+  std::ofstream(Path("cut.jpg"), std::ios::binary) << Bytes.substr(0, 600);
+  const auto FileOpen = [this](const std::string& Name) {
+    QTimer::singleShot(0, [Name] {
+      if (auto* D = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        D->selectFile(QString::fromStdString(Name));
+        QMetaObject::invokeMethod(D, "accept");
+      }
+    });
+    Form->MenuItem("OpenFile1")->trigger();
+  };
+  const auto Revert = [this, Photo](const std::string& Name) {
+    fs::copy_file(Name, Photo, fs::copy_options::overwrite_existing);
+    Form->MenuItem("Revert1")->trigger();
+  };
+  struct TRow {
+    const char* Path;
+    std::function<void(const std::string&)> Open;
+    const char* File;
+  };
+  const TRow Rows[] = {
+      {"File > Open", FileOpen, "empty.png"},
+      {"hand-over", [this](const std::string& Name) { Form->OpenHandedOver(Name); }, "cut.jpg"},
+      {"Revert", Revert, "cut.jpg"},
+  };
+  for (const TRow& R : Rows) {
+    SCOPED_TRACE(std::string(R.Path) + " " + R.File);
+    std::ofstream(Photo, std::ios::binary) << Bytes;
+    Form->HandleArguments({Photo});
+    Form->Editor().ApplyAction([](TEditor& E, const TActionArgument&) {
+      E.gWork->SetPixel(0, 0, 0xFF000000u);
+      return arWriteBack;
+    }, {}, true);
+    ASSERT_TRUE(gHasExif && gExifData && gExifData->HasExif());
+    const TimgData* Exif = gExifData.get();
+    const QString Caption = Form->windowTitle();
+    ASSERT_TRUE(Caption.contains("photo.jpg*"));
+    TBitmap32 Before;
+    Before.Assign(&Shown());
+    Boxes.Clear();
+    Boxes.QueueAnswer(IDNO);
+    R.Open(Path(R.File));
+    ASSERT_EQ(Boxes.Count(), 2u);
+    EXPECT_EQ(Boxes.Requests()[0].Text, "Save changes to " + Photo + " ?");
+    EXPECT_EQ(Boxes.Requests()[1].Text.rfind("Exception (", 0), 0u) << Boxes.Requests()[1].Text;
+    EXPECT_TRUE(Shown().Equal(&Before));
+    EXPECT_EQ(Form->windowTitle(), Caption);
+    EXPECT_EQ(Form->Editor().gFileName, Photo);
+    EXPECT_EQ(Form->Editor().gImageUndo->UndoCount(), 1);
+    EXPECT_EQ(gExifData.get(), Exif);
+    EXPECT_TRUE(gHasExif);
+    EXPECT_TRUE(Form->MenuItem("Image1")->isVisible());
+  }
+  ASSERT_TRUE(Form->Document().CloseImage());
+  Boxes.Clear();
+  Form->OpenHandedOver(Path("empty.png"));
+  EXPECT_EQ(Boxes.Count(), 1u);
+  EXPECT_TRUE(Shown().Empty());
+  EXPECT_EQ(Form->windowTitle(), "Vemra");
+  for (const char* Menu : {"Image1", "Colors1", "Layers1"}) EXPECT_FALSE(Form->MenuItem(Menu)->isVisible()) << Menu;
 }
 
 // A second hand-over that arrives while the first one's save question is

@@ -351,7 +351,8 @@ TEST_F(Actions, ColourAndGeometryCommandsOnTheWholeImage) {
 // ---- Stretch, compress, white balance -------------------------------------------------------------
 
 TEST_F(Actions, StretchTablesAndTheImpossibleStretch) {
-  // One colour: nothing to stretch, for every variant, and no box during a retouch stroke.
+  // One colour: nothing to stretch, for every variant, no undo step, and no
+  // box during a retouch stroke.
   for (int32_t tag : {801, 802, 803, 804}) {
     Fill(6, 5, 0xFF404040u);
     ui.Boxes.clear();
@@ -360,6 +361,7 @@ TEST_F(Actions, StretchTablesAndTheImpossibleStretch) {
     EXPECT_EQ(ui.Boxes[0].Text, "stretch impossible !");
     EXPECT_EQ(ui.Boxes[0].Flags, 64u);
     EXPECT_EQ(Doc().GetPixel(0, 0), 0xFF404040u);
+    EXPECT_FALSE(ed->gImageUndo->HasUndo()) << tag;
     ui.Boxes.clear();
     ed->DoRetouchAction(tag);
     EXPECT_TRUE(ui.Boxes.empty()) << tag;
@@ -426,6 +428,7 @@ TEST_F(Actions, WhiteBalanceMeasuresTheSelectionAndCorrectsTheWholeImage) {
   EXPECT_EQ(ui.Boxes[0].Text, "operation canceled: white patch already white !");
   EXPECT_EQ(ui.Boxes[0].Flags, 48u);
   EXPECT_EQ(Undos(), undos);
+  EXPECT_FALSE(ed->gImageUndo->CanRedo());
 }
 
 // ---- Colour depth ----------------------------------------------------------------------------
@@ -589,11 +592,12 @@ TEST_F(Actions, BufferAndClipboardCommandsAndTheirUndoSteps) {
     Doc().Assign(original.get());
   }
 
-  // Merge from Undo right after an open finds no previous snapshot.
+  // Merge from Undo right after an open finds no previous snapshot: no step.
   ed->gImageUndo->Clear();
   ui.Gauges[TGauge::Alpha] = 255;
   act->MergefromUndo1Click();
   EXPECT_TRUE(Doc().Equal(original.get()));
+  EXPECT_EQ(Undos(), 0);
   // With a layer selected, the layer's own previous state comes back, not the document's.
   auto* layer = view.Layers()->Add<TBitmapLayer>();
   layer->Bitmap()->SetSize(8, 6);
