@@ -537,11 +537,14 @@ int32_t TEditorActions::UnsharpMaskAction(const TActionArgument& A) {
 // ---- Clipboard and buffer --------------------------------------------------------------------
 
 int32_t TEditorActions::CopyAction(const TActionArgument&) {
+  // Nothing to copy must not replace what another program put on the clipboard.
+  if (fEditor.gWork->Empty()) return arNothing;
   CopyBitmapWithAlpha(fEditor.gWork.get());
   return arWriteBack;
 }
 
 int32_t TEditorActions::CutBitmap(const TActionArgument&) {
+  if (fEditor.gWork->Empty()) return arNothing;
   fEditor.gWork->AssignTo(Clipboard());
   fEditor.gWork->Clear(Swatch(TSwatch::Background));
   return arWriteBack;
@@ -736,6 +739,8 @@ void FeatherAlpha(TBitmap32* Bmp) {
 }
 
 int32_t TEditorActions::FeatherTransparency(const TActionArgument&) {
+  // One pixel wide or high: no centre to feather from.
+  if (fEditor.gWork->Width() < 2 || fEditor.gWork->Height() < 2) return arNothing;
   FeatherAlpha(fEditor.gWork.get());
   return arWriteBack;
 }

@@ -213,6 +213,11 @@ bool TZubDocument::OpenImageFile(const std::string& FileName) {
     return false;
   }
   try {
+    // The work bitmap is scratch between commands, and the blocks kept for
+    // the next command are for this picture's size: neither need be held
+    // while a second picture is read beside the first.
+    if (fEditor.gWork) fEditor.gWork->SetSize(0, 0);
+    ReservePixelBlocks(0, 0);
     TBitmap32 Loaded;
     {
       TBusyCursor Busy(fEditor.Ui());

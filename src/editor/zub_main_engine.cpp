@@ -146,7 +146,10 @@ void TEditor::ApplyAction(const TActionCallback& Callback, const TActionArgument
     RunAction(Callback, Argument, RecordUndo);
   } catch (...) {
     // The view must not stay frozen behind a failed command, and the failure
-    // that reached us is the one to report, not a later one.
+    // that reached us is the one to report, not a later one. The step the
+    // command recorded stays; what was set aside to take it back goes.
+    if (gImageUndo) gImageUndo->Settle();
+    if (gLayerUndo) gLayerUndo->Settle();
     try {
       FinishAction(viewBitmap);
     } catch (...) {

@@ -304,16 +304,16 @@ void TPluginHost::RedoPlugin1Click(TEditor& Editor) {
 
 int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
   // A tag of another scan, or of no scan, runs nothing.
-  if (Tag < 0 || Tag >= gPluginCount || !Editor.gWork) return 0;
+  if (Tag < 0 || Tag >= gPluginCount || !Editor.gWork) return arNothing;
   const std::vector<std::string> parts = SplitStringArray(gPluginList[Tag], ":", '\0', 0);
   int32_t index = -1;
   if (parts.size() != 2 || !TryStrToInt(parts[1], index)) index = -1;
-  if (index < 0) return 0;
+  if (index < 0) return arNothing;
   const std::string path = PluginFolder() + "/" + parts[0];
   TBitmap32* work = Editor.gWork.get();
   EditorUi& ui = Editor.Ui();
   TPluginRequest request;
-  if (path.size() >= sizeof request.Library) return 0;
+  if (path.size() >= sizeof request.Library) return arNothing;
   std::memcpy(request.Library, path.c_str(), path.size() + 1);
   request.Op = TPluginRequest::Execute;
   request.Index = index;
@@ -347,7 +347,7 @@ int32_t TPluginHost::ExecutePlugin(TEditor& Editor, int32_t Tag) {
   }
   // Nothing of the helper may touch the pixels once we read them.
   helper.Stop();
-  if (a.Value < 0) return 0;  // the library or its Execute was missing: nothing ran
+  if (a.Value < 0) return arNothing;  // the library or its Execute was missing: nothing ran
   if (a.Width != work->Width() || a.Height != work->Height()) {
     const int64_t pixels = static_cast<int64_t>(work->PixelCount());
     if (a.Width < 0 || a.Height < 0 || static_cast<int64_t>(a.Width) * a.Height != pixels) return arCancel;

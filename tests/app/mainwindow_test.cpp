@@ -392,12 +392,14 @@ TEST_F(MainWindow, NothingRefusedOrDoneOnNothingLeavesAnUndoStep) {
       continue;
     SCOPED_TRACE(R.Name);
     Form->RefreshMenuState();
+    if (!Item(R.Name)->isEnabled()) continue;  // neither its menu nor its key reaches it
     Item(R.Name)->trigger();
     ++Run;
     EXPECT_TRUE(View().Bitmap()->Empty());
     ASSERT_TRUE(Unchanged());
   }
-  EXPECT_GT(Run, 250u);
+  EXPECT_GT(Run, 200u);
+  EXPECT_FALSE(Clipboard().HasPicture());  // nothing copied over what another program put there
   const size_t Asked = Boxes.Count();
   EXPECT_TRUE(Form->FormCloseQuery());
   EXPECT_EQ(Boxes.Count(), Asked);
@@ -417,9 +419,8 @@ TEST_F(MainWindow, NothingRefusedOrDoneOnNothingLeavesAnUndoStep) {
       {"SmartLuminance1", 1, 1, 0xFF5A5A5Au, "stretch impossible !"},
       {"WhitePatch1", 16, 16, 0xFFFCFCFCu, "operation canceled: white patch already white !"},
       {"PasteIntoSelection1", 8, 8, 0xFF5A5A5Au, ""},
-      {"MergefromUndo1", 8, 8, 0xFF5A5A5Au, ""},
-      {"CroptoSelection1", 8, 8, 0xFF5A5A5Au, ""},
   };
+  EmptyClipboard1Click();
   for (const TRow& R : Rows) {
     SCOPED_TRACE(R.Item);
     TBitmap32 B;
@@ -429,6 +430,8 @@ TEST_F(MainWindow, NothingRefusedOrDoneOnNothingLeavesAnUndoStep) {
     SavePNGFromBitmap32(Name, &B, false, false, 0, 9);
     ASSERT_TRUE(Form->Document().OpenImageFile(Name));
     Boxes.Clear();
+    Form->RefreshMenuState();
+    ASSERT_TRUE(Item(R.Item)->isEnabled());
     Item(R.Item)->trigger();
     ASSERT_EQ(Boxes.Count(), *R.Box != '\0' ? 1u : 0u);
     if (*R.Box != '\0') {

@@ -284,12 +284,13 @@ TEST_F(Plugins, FailuresAreContained) {
   EXPECT_EQ(view.Bitmap()->GetPixel(0, 0), 0xFF123456u);
   EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
 
-  // A missing export and a stale tag run nothing (result 0, image as before).
+  // A missing export and a stale tag run nothing: the image as before, no undo step.
   auto before = Copy(*view.Bitmap());
   host->plugin1Click(*ed, TagOf("Cannot run by "));
   host->plugin1Click(*ed, 99);
   host->plugin1Click(*ed, -1);
   EXPECT_TRUE(view.Bitmap()->Equal(before.get()));
+  EXPECT_EQ(ed->gImageUndo->UndoCount(), 2);
 
   // The hostile plug-in's refused calls changed nothing and it reached its end.
   host->plugin1Click(*ed, TagOf("Hostile by "));
