@@ -206,11 +206,19 @@ void ApplyPointOperation(TEditor& E, TReferencePoints& P, const TPoint& ClickPoi
     ClearPoints(E, P);
   };
   try {
-    E.gImageUndo->Record(doc);
+    E.gImageUndo->Record(doc, true);
     const uint32_t start = ui.TickCount();
     Worker(doc, ui.GaugePosition(TGauge::Alpha), click, Mode, P.gPoints);
     if (E.gTiming) ui.MessageBox(std::to_string(static_cast<uint32_t>(ui.TickCount() - start)) + " ms", 0);
+    // Points that give nothing to correct (a line already level, a gradient
+    // of no length) leave the picture as it was: that is no step to undo.
+    const TBitmap32* before = E.gImageUndo->Newest();
+    if (before != nullptr && doc->Equal(before))
+      E.gImageUndo->Withdraw();
+    else
+      E.gImageUndo->Settle();
   } catch (...) {
+    E.gImageUndo->Settle();
     try {
       finish();
     } catch (...) {
