@@ -85,13 +85,15 @@ class TZubDocument {
   // Both undo stores emptied, the image and the work bitmap 0 x 0, every layer gone, scale 1,
   // and the last file's metadata dropped.
   void ResetDocument();
-  // Makes the file the document; false when it does not exist, could not be
-  // read (the document is then empty, its name unchanged) or an exception
-  // escaped.
+  // Makes the file the document; false when it does not exist or could not
+  // be read (the document then stays as it was, undo steps and metadata
+  // included) or an exception escaped.
   bool OpenImageFile(const std::string& FileName);
   // Saves the document under FileName; true when the file was written.
   bool SaveImageFile(const std::string& FileName);
-  // True when the current image may be discarded (saved, declined or unchanged).
+  // True when the current image may be discarded (saved, declined or
+  // unchanged); a window with no picture asks nothing. Declining keeps the
+  // undo steps for the caller that then drops the picture.
   bool QuerySaveChanges();
   // A new untitled image of W x H in the background colour, made opaque.
   void NewImage(int32_t Width, int32_t Height);
