@@ -379,8 +379,7 @@ int32_t TEditorActions::WhiteBalanceAction(const TActionArgument& A) {
     }
     if ((r + g + b) / 3.0L > 250) {
       Message("operation canceled: white patch already white !", MB_ICONEXCLAMATION);
-      Hint("WhiteBalance is affected by selected alpha !");
-      return arNothing;
+      r = g = b = 0;  // refused: nothing to correct
     }
   }
   const long double a = (r + g + b) / 3.0L;
@@ -601,32 +600,26 @@ int32_t TEditorActions::GetFromBuffer(const TActionArgument&) {
 }
 
 int32_t TEditorActions::ExchangeWithBuffer(const TActionArgument&) {
-  // An empty buffer is nothing to work with (and swapped in, it would empty the picture).
-  if (fEditor.gBuffer->Empty()) return arNothing;
   SwapBitmaps(fEditor.gWork.get(), fEditor.gBuffer.get());
   return arWriteBack;
 }
 
 int32_t TEditorActions::MergeFromBuffer(const TActionArgument&) {
-  if (fEditor.gBuffer->Empty()) return arNothing;
   MergeWithOpacity(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::DistanceToBuffer(const TActionArgument&) {
-  if (fEditor.gBuffer->Empty()) return arNothing;
   DifferenceWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::AddBuffer(const TActionArgument&) {
-  if (fEditor.gBuffer->Empty()) return arNothing;
   AddWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
 
 int32_t TEditorActions::ModulateByBuffer(const TActionArgument&) {
-  if (fEditor.gBuffer->Empty()) return arNothing;
   ModulateWith(fEditor.gWork.get(), fEditor.gBuffer.get(), Level());
   return arWriteBack;
 }
@@ -791,6 +784,11 @@ void TEditorActions::PasteIntoSelection1Click() {
   RunDirect("PasteIntoSelection", &TEditorActions::PasteIntoSelection, {}, true);
 }
 void TEditorActions::PuttoBuffer1Click() { RunDirect("PutToBuffer", &TEditorActions::PutToBuffer, {}, false); }
+void TEditorActions::RunOnBuffer(const char* Name, TMember Callback) {
+  // Swapped in, an empty buffer would empty the picture.
+  if (fEditor.gBuffer->Empty()) return;
+  RunDirect(Name, Callback, {}, true);
+}
 void TEditorActions::GetfromBuffer1Click() {
   // An empty buffer is no command at all (no undo step).
   if (fEditor.gBuffer->Empty()) return;
@@ -798,17 +796,15 @@ void TEditorActions::GetfromBuffer1Click() {
   if (DeselectLayer) DeselectLayer();
 }
 void TEditorActions::ExchangewithBuffer1Click() {
-  RunDirect("ExchangeWithBuffer", &TEditorActions::ExchangeWithBuffer, {}, true);
+  RunOnBuffer("ExchangeWithBuffer", &TEditorActions::ExchangeWithBuffer);
 }
-void TEditorActions::MergefromBuffer1Click() {
-  RunDirect("MergeFromBuffer", &TEditorActions::MergeFromBuffer, {}, true);
-}
+void TEditorActions::MergefromBuffer1Click() { RunOnBuffer("MergeFromBuffer", &TEditorActions::MergeFromBuffer); }
 void TEditorActions::DistanceToBuffer1Click() {
-  RunDirect("DistanceToBuffer", &TEditorActions::DistanceToBuffer, {}, true);
+  RunOnBuffer("DistanceToBuffer", &TEditorActions::DistanceToBuffer);
 }
-void TEditorActions::AddBuffer1Click() { RunDirect("AddBuffer", &TEditorActions::AddBuffer, {}, true); }
+void TEditorActions::AddBuffer1Click() { RunOnBuffer("AddBuffer", &TEditorActions::AddBuffer); }
 void TEditorActions::ModulatebyBuffer1Click() {
-  RunDirect("ModulateByBuffer", &TEditorActions::ModulateByBuffer, {}, true);
+  RunOnBuffer("ModulateByBuffer", &TEditorActions::ModulateByBuffer);
 }
 void TEditorActions::MergefromFile1Click() { RunDirect("MergeFromFile", &TEditorActions::MergeFromFile, {}, true); }
 void TEditorActions::MergefromUndo1Click() { RunDirect("MergeFromUndo", &TEditorActions::MergeFromUndo, {}, true); }

@@ -123,6 +123,8 @@ class TEditorActions {
   // A modal box, except during a retouch stroke, which shows none.
   void Message(const std::string& Text, uint32_t Flags) const;
   void RunDirect(const char* Name, TMember Callback, const TActionArgument& Argument, bool RecordUndo);
+  // A buffer command; with an empty buffer it is no command at all (no undo step).
+  void RunOnBuffer(const char* Name, TMember Callback);
   void RunParamDialogCommand(int32_t Kind);
   int32_t ParamDialog(int32_t Kind);
   void ShowWorkInDocument(const std::function<void(TBitmap32*)>& Render);
