@@ -428,11 +428,11 @@ TEST_F(Document, KilledSavesLeaveNoBackupBehind) {
 }
 
 // A missing file opens nothing: false, its box, and the document as it was
-// (picture, name, size, undo steps, metadata); the window's own test drives
+// (picture, name, undo steps, metadata); the window's own test drives
 // the files that cannot be read. A failure after the read names the place of
 // the open.
 TEST_F(Document, OpenThatFailsKeepsTheDocument) {
-  const std::string Good = SavedOriginal("good.png");
+  SavedOriginal("good.png");
   ASSERT_TRUE(Doc.OpenImageFile("good.png"));
   Modify();
   const TimgData* Metadata = gExifData.get();
@@ -443,7 +443,6 @@ TEST_F(Document, OpenThatFailsKeepsTheDocument) {
   EXPECT_FALSE(Doc.OpenImageFile("nope.png"));
   EXPECT_TRUE(View.Bitmap()->Equal(Before.get()));
   EXPECT_EQ(Ed.gFileName, Path("good.png"));
-  EXPECT_EQ(Ed.gFileSize, static_cast<int32_t>(Good.size()));
   EXPECT_EQ(Ed.gImageUndo->UndoCount(), 1);
   EXPECT_EQ(gExifData.get(), Metadata);
   ASSERT_EQ(Ui.Boxes.size(), 1u);
