@@ -400,7 +400,9 @@ void TzubForm::BuildMenus() {
                    : R.Tag != 0        ? &TzubForm::MenuActionClick
                                        : nullptr;
       if (Click != nullptr)
-        connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+        connect(Item, &QAction::triggered, this, [this, Click, Item] {
+          if (Reachable(Item)) (this->*Click)(Item);
+        });
       if (R.Hook != nullptr) Item->setEnabled(false);
     }
     Item->setObjectName(R.Name);
@@ -744,11 +746,18 @@ void TzubForm::HandleArguments(const std::vector<std::string>& Args) {
 }
 
 void TzubForm::OpenHandedOver(const std::string& FileName) {
-  if (FileExists(FileName) && document_->QuerySaveChanges()) document_->OpenImageFile(FileName);
+  // A name that leads nowhere is said, as a first start says it: the user
+  // who typed it would otherwise wait for a picture that never comes. The
+  // picture stays, and nothing is asked about it.
+  if (!FileExists(FileName))
+    document_->ReportMissing(FileName);
+  else if (document_->QuerySaveChanges())
+    document_->OpenImageFile(FileName);
 }
 
 void TzubForm::DropFiles(const std::vector<std::string>& Names) {
-  if (Names.size() != 1) return;
+  // What the desktop drops is there; a name that vanished meanwhile is passed over.
+  if (Names.size() != 1 || !FileExists(Names[0])) return;
   OpenHandedOver(Names[0]);
 }
 
@@ -1038,7 +1047,9 @@ QAction* TzubForm::ListItem(QMenu* Menu, size_t Index, void (TzubForm::*Click)(Q
   const QList<QAction*> Items = Menu->actions();
   if (Index < static_cast<size_t>(Items.size())) return Items.at(static_cast<qsizetype>(Index));
   QAction* Item = Menu->addAction(QString());
-  connect(Item, &QAction::triggered, this, [this, Click, Item] { (this->*Click)(Item); });
+  connect(Item, &QAction::triggered, this, [this, Click, Item] {
+    if (Reachable(Item)) (this->*Click)(Item);
+  });
   return Item;
 }
 

@@ -149,6 +149,10 @@ class TzubForm : public QMainWindow, public EditorUi {
   // Runs the open handlers of every menu so items and their shortcuts follow
   // the document's state.
   void RefreshMenuState();
+  // False for an item that lies in a menu the window hides (the picture's
+  // menus while no picture is shown): the user cannot see it, so neither its
+  // key nor anything else may run it.
+  bool Reachable(QAction* Item) const;
   // The Draw tool's snap grid ("drawgrid"); 1 is off.
   int32_t gSnapGrid = 1;
   std::function<int32_t(int32_t)> Random;  // Random(N): 0 .. N - 1
@@ -321,8 +325,10 @@ class TzubForm : public QMainWindow, public EditorUi {
   // The item the engine names; a name without one is recorded.
   QAction* EngineItem(const std::string& Name);
   void NoSuchItem(const std::string& Name);
-  // Items whose handler is not in this program stay off, whatever the rules say.
+  // Items whose handler is not in this program stay off, whatever the rules
+  // say; then a submenu that offers no enabled item is shown disabled.
   void DisableUnsetHooks();
+  void DisableEmptySubmenus();
   // Points the menu items at the engine's handlers (actions, tools, points).
   void ConnectEngineHooks();
 

@@ -101,7 +101,9 @@ void TzubForm::ConnectEngineHooks() {
   SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Popup(); });
   SetHook("RedoPlugin1Click", [this](QAction*) { plugins_->RedoPlugin1Click(*editor_); });
   pluginsMenu_ = new TPluginsMenu(SubMenu("Plugins1"), *plugins_, *this,
-                                  [this](int32_t Tag) { plugins_->plugin1Click(*editor_, Tag); });
+                                  [this](int32_t Tag) {
+                                    if (Reachable(MenuItem("Plugins1"))) plugins_->plugin1Click(*editor_, Tag);
+                                  });
   SetHook("Print1Click", [this](QAction*) {
     printing_->Print1Click(*view_->Bitmap(), editor_->gFileName,
                            static_cast<uint8_t>(StretchFilterIndex(view_->Bitmap()->Resampler())));

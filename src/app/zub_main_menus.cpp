@@ -457,6 +457,37 @@ void TzubForm::RefreshMenuState() {
 void TzubForm::DisableUnsetHooks() {
   for (const TMenuRow& R : MenuRows())
     if (R.Hook != nullptr && !HasHook(R.Hook)) MenuItem(R.Name)->setEnabled(false);
+  DisableEmptySubmenus();
+}
+
+void TzubForm::DisableEmptySubmenus() {
+  const std::vector<TMenuRow>& Rows = MenuRows();
+  // From the last row up, so a submenu inside another settles first.
+  for (auto R = Rows.rbegin(); R != Rows.rend(); ++R) {
+    // A submenu with an open handler of its own fills and enables its items
+    // only when it opens: before that they tell nothing.
+    if (*R->Parent == '\0' || *R->Parent == '#' || R->Click != nullptr || R->Hook != nullptr) continue;
+    QMenu* M = SubMenu(R->Name);
+    if (M == nullptr) continue;
+    bool Offers = false;
+    for (QAction* A : M->actions()) Offers = Offers || (!A->isSeparator() && A->isVisible() && A->isEnabled());
+    // Only what this rule turned off is turned on again; a submenu another
+    // rule disabled (Checkpoint without a name) stays as that rule left it.
+    QAction* Sub = M->menuAction();
+    if (!Offers && Sub->isEnabled()) {
+      Sub->setEnabled(false);
+      Sub->setProperty("offersNothing", true);
+    } else if (Offers && Sub->property("offersNothing").toBool()) {
+      Sub->setEnabled(true);
+      Sub->setProperty("offersNothing", false);
+    }
+  }
+}
+
+bool TzubForm::Reachable(QAction* Item) const {
+  for (QObject* O : Item->associatedObjects())
+    if (auto* M = qobject_cast<QMenu*>(O)) return M->menuAction()->isVisible() && Reachable(M->menuAction());
+  return true;
 }
 
 // ---- Enabling when a menu opens ---------------------------------------------------------------

@@ -43,11 +43,10 @@ class TBitmap32Undo {
 
   // Frees every snapshot, empties the redo slot, zeroes the counters and forgets the checkpoint.
   void Clear();
-  // A copy of Bitmap becomes the newest snapshot; on a full stack the oldest goes. UndoCount + 1.
-  void Push(const TBitmap32* Bitmap);
-  // Unless locked: Push, empty the redo slot, Changes + 1. With MayWithdraw,
-  // the redo image is set aside instead, for Withdraw to bring back; Settle
-  // (or any later change of the store) frees it.
+  // Unless locked: a copy of Bitmap becomes the newest snapshot (on a full
+  // stack the oldest goes), UndoCount + 1, the redo slot is emptied, Changes
+  // + 1. With MayWithdraw, the redo image is set aside instead, for Withdraw
+  // to bring back; Settle (or any later change of the store) frees it.
   void Record(const TBitmap32* Bitmap, bool MayWithdraw = false);
   // Takes back the newest Record of a command that turned out to change
   // nothing: its snapshot leaves, the counters and the redo slot are as
@@ -100,6 +99,10 @@ class TBitmap32Undo {
 
  private:
   static uint64_t PixelBytes(const TBitmap32* B);
+  // A copy of Bitmap becomes the newest snapshot; on a full stack the oldest
+  // goes. UndoCount + 1. Private: it must come after a Settle, or a Withdraw
+  // would take out the wrong snapshot.
+  void Push(const TBitmap32* Bitmap);
   // Takes the snapshot at Index out of the stack (closing the gap) and hands it over.
   std::unique_ptr<TBitmap32> Detach(size_t Index);
 

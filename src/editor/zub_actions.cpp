@@ -785,7 +785,8 @@ void TEditorActions::PasteIntoSelection1Click() {
 }
 void TEditorActions::PuttoBuffer1Click() { RunDirect("PutToBuffer", &TEditorActions::PutToBuffer, {}, false); }
 void TEditorActions::RunOnBuffer(const char* Name, TMember Callback) {
-  // Swapped in, an empty buffer would empty the picture.
+  // An empty buffer leaves nothing to exchange or combine with: the picture
+  // would be written back as it was, an undo step that changes nothing.
   if (fEditor.gBuffer->Empty()) return;
   RunDirect(Name, Callback, {}, true);
 }

@@ -203,13 +203,17 @@ void TZubDocument::ResetDocument() {
   gHasExif = false;
 }
 
+void TZubDocument::ReportMissing(const std::string& FileName) {
+  fEditor.Ui().MessageBox("file " + FileName + " does not exist !", MB_ICONWARNING);
+}
+
 bool TZubDocument::OpenImageFile(const std::string& FileName) {
   // The file is read before the document is reset: one that is missing or
   // cannot be read leaves the picture, its name, its undo steps and its
   // metadata as they were, or the empty window as it was.
   const std::string Name = AbsoluteFileName(FileName);
   if (!Exists(Name)) {
-    fEditor.Ui().MessageBox("file " + FileName + " does not exist !", MB_ICONWARNING);
+    ReportMissing(FileName);
     return false;
   }
   try {
@@ -369,8 +373,9 @@ bool TZubDocument::QuerySaveChanges() {
   }
   // A window with no picture has nothing to save, whatever its stores hold.
   if (fEditor.gImageUndo && fEditor.gImageUndo->HasUndo() && !View.Bitmap()->Empty()) {
-    // A picture is always saved under some name: Yes must never do nothing.
-    const std::string Name = fEditor.gFileName.empty() ? std::string("untitled") : fEditor.gFileName;
+    // Every way to a picture names it (a file, or "untitled"), and the
+    // picture's commands do not run while the window shows none.
+    const std::string& Name = fEditor.gFileName;
     const int Answer = fEditor.Ui().MessageBox("Save changes to " + Name + " ?", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (Answer == IDCANCEL) return false;
     // The document stays as it is when the file could not be written; the

@@ -89,6 +89,8 @@ class TZubDocument {
   // be read (the document then stays as it was, undo steps and metadata
   // included) or an exception escaped.
   bool OpenImageFile(const std::string& FileName);
+  // "file <name> does not exist !"
+  void ReportMissing(const std::string& FileName);
   // Saves the document under FileName; true when the file was written.
   bool SaveImageFile(const std::string& FileName);
   // True when the current image may be discarded (saved, declined or

@@ -128,10 +128,23 @@ void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& R
   if (Header.Width <= 0 || Header.Height <= 0) return;
   const size_t len = static_cast<size_t>(Header.Width) * (Header.Colour ? 3 : 1);
   std::vector<uint8_t> row(len);
+  // Samples of a file with fewer levels than a byte holds are spread over
+  // 0..255, rounded half up, so that its top level is white; a sample above
+  // the file's own top level counts as the top. The files this program
+  // writes have 255 levels and read back byte for byte; a top level of 0
+  // has no scale and is read as it stands.
+  const bool scaled = Header.MaxVal > 0 && Header.MaxVal < 255;
+  uint8_t level[256];
+  for (int32_t v = 0; v < 256; ++v) {
+    const int32_t m = Header.MaxVal;
+    level[v] = static_cast<uint8_t>(scaled ? (std::min(v, m) * 255 + m / 2) / m : v);
+  }
   Stream.SetPosition(Header.DataStart);
   for (int32_t y = 0; y < Header.Height; ++y) {
     // A row the file does not complete is dropped with everything after it.
     if (ReadUpTo(Stream, row.data(), len) < len) return;
+    if (scaled)
+      for (uint8_t& b : row) b = level[b];
     Row(y, row.data());
   }
 }

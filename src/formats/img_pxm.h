@@ -8,9 +8,10 @@
 // comments and of the size line until the next one; the first three lines
 // that are not empty are the magic, "width height" with exactly one space,
 // and the maximum sample value. The pixel rows start right after the line
-// break (CR, LF or CR LF) that ends the third line. Samples are taken as they
-// are, never scaled, whatever maximum (up to 255) the header gives. P1 to P4
-// and maximum values above 255 are refused as unsupported.
+// break (CR, LF or CR LF) that ends the third line. A maximum below 255
+// spreads the samples over 0..255 (v * 255 / maximum, rounded half up); 255,
+// and 0, take them as they are. P1 to P4 and maximum values above 255 are
+// refused as unsupported.
 //
 // A file shorter than its picture reads with opaque black rows where the data
 // ends, for pictures of up to kPnmMaxShortPixels; a larger picture needs all
@@ -65,9 +66,9 @@ TPnmHeaderStatus ReadPnmHeader(TStream& Stream, TPnmHeader& Header);
 // than kPnmMaxShortPixels and the stream holds less data than it needs.
 void CheckPnmDataPresent(TStream& Stream, const TPnmHeader& Header);
 
-// Hands each complete row (Width grey bytes, or Width R, G, B triples) to Row,
-// top row first, starting at the header's DataStart; stops quietly where the
-// file ends.
+// Hands each complete row (Width grey bytes, or Width R, G, B triples, scaled
+// to 0..255) to Row, top row first, starting at the header's DataStart; stops
+// quietly where the file ends.
 using TPnmRowSink = std::function<void(int32_t Y, const uint8_t* Row)>;
 void ReadPnmRows(TStream& Stream, const TPnmHeader& Header, const TPnmRowSink& Row);
 

@@ -479,6 +479,14 @@ void TCustomImgView32::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
       FHoverBar->MouseLeave();
       FHost->SetCursor(Cursor());
     }
+    // The bars stand over the picture's area as windows of their own would:
+    // the pointer that moves onto one has left the picture, and comes back to
+    // it when it moves off, so whoever follows the pointer over the picture
+    // (the dropper's colour label) hears of both.
+    if (FHoverBar == nullptr && bar != nullptr)
+      TCustomImage32::MouseLeave();
+    else if (FHoverBar != nullptr && bar == nullptr)
+      MouseEnter();
     FHoverBar = bar;
     if (bar != nullptr) {
       bar->MouseEnter();
@@ -517,6 +525,8 @@ void TCustomImgView32::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X
 }
 
 void TCustomImgView32::MouseLeave() {
+  // From a bar the pointer had left the picture already.
+  const bool overPicture = FHoverBar == nullptr;
   if (FHoverBar != nullptr) {
     FHoverBar->MouseLeave();
     FHoverBar = nullptr;
@@ -525,7 +535,7 @@ void TCustomImgView32::MouseLeave() {
     FGripCursor = false;
     FHost->SetCursor(Cursor());
   }
-  TCustomImage32::MouseLeave();
+  if (overPicture) TCustomImage32::MouseLeave();
 }
 
 bool TCustomImgView32::MouseWheel(TShiftState Shift, int32_t WheelDelta, int32_t X, int32_t Y) {

@@ -166,6 +166,7 @@ TEST_F(MainWindow, MenuTreeRunsEveryTagThroughTheEngine) {
       });
   View().Bitmap()->SetSize(16, 16);
   E().gFileName = "untitled";
+  E().ShowDocument();
   size_t Tagged = 0;
   for (const TMenuRow& R : MenuRows()) {
     if (R.Tag == 0 || R.Click != nullptr || R.Hook != nullptr || Form->SubMenu(R.Name) != nullptr) continue;
@@ -201,11 +202,15 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   Open("File1");
   for (const char* N : {"Save1", "SaveAs1", "Close1", "Checkpoint1", "Revert1", "Commit1", "Rollback1"})
     EXPECT_FALSE(Item(N)->isEnabled()) << N;
+  // A submenu none of whose items is on is off itself, and comes on with one.
+  Open("Edit1");
+  EXPECT_FALSE(Item("Buffer1")->isEnabled());
   LoadPicture(20, 10);
+  Open("Edit1");
+  EXPECT_TRUE(Item("Buffer1")->isEnabled());
   Open("File1");
-  for (const char* N : {"Save1", "SaveAs1", "Close1", "Checkpoint1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
-  EXPECT_FALSE(Item("Revert1")->isEnabled());
-  EXPECT_FALSE(Item("Commit1")->isEnabled());
+  for (const char* N : {"Save1", "SaveAs1", "Close1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
+  for (const char* N : {"Revert1", "Commit1", "Rollback1", "Checkpoint1"}) EXPECT_FALSE(Item(N)->isEnabled()) << N;
 
   Open("Edit1");
   EXPECT_EQ(Item("Undo1")->text(), "Can't &Undo");
@@ -223,8 +228,7 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   EXPECT_TRUE(Item("Undo1")->isEnabled());
   EXPECT_EQ(Item("Redo1")->text(), "&Redo");
   Open("File1");
-  EXPECT_TRUE(Item("Revert1")->isEnabled());
-  EXPECT_TRUE(Item("Commit1")->isEnabled());
+  for (const char* N : {"Revert1", "Commit1", "Checkpoint1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
   // Undo puts the picture back and forgets the tag.
   Item("Undo1")->trigger();
   EXPECT_EQ(View().Bitmap()->GetPixel(3, 3), 0xFF336699u);
@@ -282,7 +286,7 @@ TEST_F(MainWindow, FileAndEditItemsFollowTheDocument) {
   // "untitled" is a name: Close, Checkpoint and Print come on; Revert has
   // no file to go back to.
   Open("File1");
-  for (const char* N : {"Close1", "Checkpoint1", "Print1", "Save1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
+  for (const char* N : {"Close1", "Print1", "Save1"}) EXPECT_TRUE(Item(N)->isEnabled()) << N;
   EXPECT_FALSE(Item("Revert1")->isEnabled());
   // Not even with a step to undo.
   Item("NegativeImage1")->trigger();
@@ -368,6 +372,88 @@ TEST_F(MainWindow, ShortcutsFireExactlyWhenTheirItemWouldBeEnabled) {
     }
 }
 
+// The keys of the picture's menus (Image, Colors, Layers), pressed in the
+// window as a user presses them: while the window shows no picture, at the
+// start and after Close, none opens a dialog or a box, makes a picture or a
+// step, and the close then asks nothing; with a picture each one runs.
+TEST_F(MainWindow, PictureMenuKeysRunOnlyWhileAPictureIsShown) {
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Form->Random = [](int32_t) { return 0; };  // Custom > Random: every cell 4
+  const auto TopMenuOf = [](std::string Name) {
+    for (bool Up = true; Up;) {
+      Up = false;
+      for (const TMenuRow& R : MenuRows())
+        if (Name == R.Name && *R.Parent != '\0') {
+          Name = R.Parent;
+          Up = true;
+          break;
+        }
+    }
+    return Name;
+  };
+  std::vector<const TMenuRow*> Keys;
+  for (const TMenuRow& R : MenuRows())
+    if (*R.Shortcut != '\0' && std::set<std::string>{"Image1", "Colors1", "Layers1"}.count(TopMenuOf(R.Name)) != 0)
+      Keys.push_back(&R);
+  ASSERT_EQ(Keys.size(), 35u);
+  int Dialogs = 0;
+  QTimer Cancel;
+  QObject::connect(&Cancel, &QTimer::timeout, [&] {
+    if (auto* D = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      ++Dialogs;
+      D->reject();
+    }
+  });
+  Cancel.start(5);
+  const auto Press = [&](const TMenuRow& R) {
+    // A dialog the last key opened stays the active window after it closed
+    // on this platform; a user's window would be active again.
+    QApplication::setActiveWindow(Form.get());
+    const QKeyCombination Key = QKeySequence(QString::fromUtf8(R.Shortcut))[0];
+    QTest::keyClick(Form.get(), Key.key(), Key.keyboardModifiers());
+  };
+  for (const char* State : {"at the start", "after Close"}) {
+    SCOPED_TRACE(State);
+    if (std::string(State) == "after Close") {
+      LoadPicture(8, 8);
+      QTest::keyClick(Form.get(), Qt::Key_F4, Qt::ControlModifier);
+      ASSERT_TRUE(View().Bitmap()->Empty());
+    }
+    for (const TMenuRow* R : Keys) {
+      SCOPED_TRACE(R->Name);
+      Press(*R);
+      EXPECT_EQ(Dialogs, 0);
+      EXPECT_EQ(Boxes.Count(), 0u);
+      EXPECT_TRUE(View().Bitmap()->Empty());
+      EXPECT_FALSE(E().gImageUndo->HasUndo());
+      EXPECT_EQ(Form->windowTitle(), "Vemra");
+    }
+    EXPECT_TRUE(Form->FormCloseQuery());
+    EXPECT_EQ(Boxes.Count(), 0u);
+  }
+  // With a picture (all of it selected, for Gray Zone and Crop) each key
+  // makes a step, opens its dialog or shows its box.
+  // Greys with a warm cast, neither black nor white: something for every
+  // stretch and white balance to do.
+  TBitmap32 Cast;
+  Cast.SetSize(16, 12);
+  for (int32_t y = 0; y < 12; ++y)
+    for (int32_t x = 0; x < 16; ++x) Cast.SetPixel(x, y, MakeArgb(90 + 8 * x, 80 + 8 * x, 60 + 6 * x + y));
+  SavePNGFromBitmap32(Dir + "/cast.png", &Cast, false, false, 0, 9);
+  for (const TMenuRow* R : Keys) {
+    SCOPED_TRACE(R->Name);
+    ASSERT_TRUE(Form->Document().OpenImageFile(Dir + "/cast.png"));
+    SelectAll1Click(E());
+    const int32_t Steps = E().gImageUndo->UndoCount();
+    const int Opened = Dialogs;
+    const size_t Shown = Boxes.Count();
+    Press(*R);
+    EXPECT_TRUE(E().gImageUndo->UndoCount() > Steps || Dialogs > Opened || Boxes.Count() > Shown);
+  }
+}
+
 // In a window with no picture and an empty clipboard no menu item leaves an
 // undo step or a "*" (any dialog it opens is cancelled), and Exit then asks
 // nothing; on a picture the commands that answer with a refusal, or find
@@ -404,22 +490,31 @@ TEST_F(MainWindow, NothingRefusedOrDoneOnNothingLeavesAnUndoStep) {
   EXPECT_TRUE(Form->FormCloseQuery());
   EXPECT_EQ(Boxes.Count(), Asked);
 
-  // On one-colour pictures (grey 8 x 8 unless said): the box (or none), no
-  // undo step, and no question after it.
-  const std::pair<const char*, const char*> Rows[] = {
-      {"Luminance1", "stretch impossible !"},       {"LuminanceMore1", "stretch impossible !"},
-      {"Colors2", "stretch impossible !"},          {"ColorsMore1", "stretch impossible !"},
-      {"SmartLuminance1", "stretch impossible !"},  // one pixel
-      {"WhitePatch1", "operation canceled: white patch already white !"},  // white 16 x 16
-      {"PasteIntoSelection1", nullptr},             // an empty clipboard
+  // On one-colour pictures: the box (or none), no undo step, and no
+  // question after it.
+  struct TRefusal {
+    const char* Name;
+    const char* Box;
+    int32_t W, H;
+    TColor32 Colour;
+  };
+  const TColor32 Grey = 0xFF5A5A5Au;
+  const TRefusal Rows[] = {
+      {"Luminance1", "stretch impossible !", 8, 16, Grey},
+      {"LuminanceMore1", "stretch impossible !", 8, 16, Grey},
+      {"Colors2", "stretch impossible !", 8, 16, Grey},
+      {"ColorsMore1", "stretch impossible !", 8, 16, Grey},
+      {"SmartLuminance1", "stretch impossible !", 1, 1, Grey},
+      {"WhitePatch1", "operation canceled: white patch already white !", 16, 16, 0xFFFCFCFCu},
+      {"PasteIntoSelection1", nullptr, 8, 16, Grey},  // an empty clipboard
+      {"FeatherTransparency1", nullptr, 1, 16, Grey},  // no centre to feather from
   };
   EmptyClipboard1Click();
-  for (const auto& [Name, Box] : Rows) {
+  for (const auto& [Name, Box, W, H, Colour] : Rows) {
     SCOPED_TRACE(Name);
-    const std::string Row = Name;
     TBitmap32 B;
-    B.SetSize(Row == "SmartLuminance1" ? 1 : Row == "WhitePatch1" ? 16 : 8, Row == "SmartLuminance1" ? 1 : 16);
-    B.Clear(Row == "WhitePatch1" ? 0xFFFCFCFCu : 0xFF5A5A5Au);
+    B.SetSize(W, H);
+    B.Clear(Colour);
     SavePNGFromBitmap32(Dir + "/one.png", &B, false, false, 0, 9);
     ASSERT_TRUE(Form->Document().OpenImageFile(Dir + "/one.png"));
     Boxes.Clear();
@@ -957,12 +1052,25 @@ TEST_F(MainWindow, DropperLabelShowsTheForegroundOffThePicture) {
   const QPoint Beside = ViewW->mapTo(Form.get(), QPoint(static_cast<int>(R.Left) - 5, PictureCentre().y()));
   const QPoint Out = Form->StatusPanel(0)->mapTo(Form.get(), QPoint(5, 5));
   QLabel* Label = Form->ColorLabelOf(TSwatch::Foreground);
-  for (const auto& [At, Shown] : {std::pair{On, "#336699"}, {Beside, "#FFFFFF"}, {On, "#336699"},
-                                  {Out, "#FFFFFF"}, {On, "#336699"}}) {
-    QTest::mouseMove(Window, At);
-    QApplication::processEvents();
-    EXPECT_EQ(Label->text().toStdString(), Shown) << At.x() << "," << At.y();
-  }
+  const auto Moves = [&](std::initializer_list<std::pair<QPoint, const char*>> Path) {
+    for (const auto& [At, Shown] : Path) {
+      QTest::mouseMove(Window, At);
+      QApplication::processEvents();
+      EXPECT_EQ(Label->text().toStdString(), Shown) << At.x() << "," << At.y();
+    }
+  };
+  Moves({{On, "#336699"}, {Beside, "#FFFFFF"}, {On, "#336699"}, {Out, "#FFFFFF"}, {On, "#336699"}});
+  // A picture larger than the view: its own scroll bars lie over the picture,
+  // and the pointer on either bar is off the picture.
+  LoadPicture(2000, 1500);
+  Form->SetScale(1.0f);
+  const int32_t W = View().Width(), H = View().Height(), Bar = View().GetScrollBarSize();
+  ASSERT_TRUE(View().HScroll() != nullptr && View().VScroll() != nullptr);
+  const QPoint Inside = ViewW->mapTo(Form.get(), QPoint(W / 2, H / 2));
+  const QPoint OnHBar = ViewW->mapTo(Form.get(), QPoint(W / 2, H - Bar / 2));
+  const QPoint OnVBar = ViewW->mapTo(Form.get(), QPoint(W - Bar / 2, H / 2));
+  Moves({{Inside, "#336699"}, {OnHBar, "#FFFFFF"}, {Inside, "#336699"}, {OnVBar, "#FFFFFF"}, {Out, "#FFFFFF"},
+         {OnVBar, "#FFFFFF"}, {Inside, "#336699"}});
   Form->ToolButton(0)->click();
   EXPECT_EQ(Label->text().toStdString(), "#FFFFFF");
   EXPECT_EQ(E().gCurrentTool, 1);

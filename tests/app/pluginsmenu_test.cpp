@@ -22,7 +22,9 @@
 #include "form_fixture.h"
 #include "img_png.h"
 #include "zub_document.h"
+#include "zub_main_engine.h"
 #include "qt_messagebox.h"
+#include "raster_image_view.h"
 #include "sysinfo.h"
 #include "zub_plugins_menu.h"
 
@@ -106,7 +108,11 @@ TEST_F(PluginsMenu, TheWindowScansOncePerOpeningAndRedoWaitsForARun) {
   }
   unsetenv("VEMRA_QUERY_LOG");
   EXPECT_FALSE(Form->MenuItem("RedoPlugin1")->isEnabled());
-  // Running the probe's item is what enables it.
+  // Running the probe's item is what enables it; the Image menu that holds
+  // the plug-ins is there once a picture is.
+  Form->Image321().Bitmap()->SetSize(4, 4);
+  Form->Editor().gFileName = "untitled";
+  Form->Editor().ShowDocument();
   QAction* item = nullptr;
   for (QAction* a : Form->SubMenu("Plugins1")->actions())
     if (a->menu() != nullptr && a->isVisible() && a->text() == QString::fromStdString(probe.filename().string()))

@@ -610,6 +610,22 @@ TEST_F(ZubForm, AFailedOpenLeavesTheWindowAsItWas) {
     EXPECT_TRUE(gHasExif && gExifData.get() == Exif);
     EXPECT_TRUE(Form->MenuItem("Image1")->isVisible());
   }
+  // A name that leads nowhere, handed over by a second start, is said as a
+  // first start says it, and nothing is asked about the changed picture.
+  ASSERT_TRUE(Form->StartInstanceServer());
+  const QString Caption = Form->windowTitle();
+  Boxes.Clear();
+  const pid_t Sender = Start({"missing.png"});
+  int Exit = -1;
+  for (int i = 0; i < 1200 && Exit < 0; ++i) {
+    Spin(50);
+    Exit = WaitExit(Sender, 0);
+  }
+  EXPECT_EQ(Exit, 0) << Log();
+  ASSERT_EQ(Boxes.Count(), 1u);
+  EXPECT_EQ(Boxes.Last().Text, "file " + Path("missing.png") + " does not exist !");
+  EXPECT_EQ(Form->windowTitle(), Caption);
+  EXPECT_EQ(Form->Editor().gImageUndo->UndoCount(), 1);
   ASSERT_TRUE(Form->Document().CloseImage());
   Boxes.Clear();
   Form->OpenHandedOver(Path("empty.png"));

@@ -1,5 +1,6 @@
 // Netpbm P5 and P6: the writer's exact bytes, the header dialect table, short
 // files, the boxes, and files made by ImageMagick and the Netpbm tools.
+#include <cmath>
 #include <functional>
 
 #include "alloc_budget.h"
@@ -231,16 +232,18 @@ TEST(PxmPicture, RegisteredForThreeExtensionsReadsAndWritesP6) {
   EXPECT_EQ(img->ScanLine(1)[2], GrayArgb(PnmGrey(px[8])));
 }
 
-// Any maximum sample value up to 255 loads with the samples as they are; two-
-// byte samples are refused.
-TEST(PnmRead, MaximumValuesUpTo255LoadUnscaled) {
+// A maximum sample value below 255 spreads the samples over 0..255, rounded
+// half up (a sample above the maximum is white), for the reader and the
+// picture class alike; 255 reads byte for byte; two-byte samples are refused.
+// The samples put 100 / 50 and 254 / 127 exactly on the half.
+TEST(PnmRead, MaximumValuesBelow255ScaleToFullRange) {
   TTempDir dir;
-  const std::string samples("\x00\x01\x02\x63\x64\xFF", 6);
-  for (int maxval : {1, 100, 255, 256}) {
+  const std::string samples("\x00\x01\x02\x07\x0E\x0F\x10\x32\x63\x64\x7F\xFE\xFF\x80\x31", 15);
+  for (int maxval : {1, 15, 100, 254, 255, 256}) {
     for (bool colour : {false, true}) {
       SCOPED_TRACE(std::to_string(maxval) + (colour ? " P6" : " P5"));
       const std::string name = dir / (colour ? "m.ppm" : "m.pgm");
-      WriteFileBytes(name, Bytes(std::string(colour ? "P6" : "P5") + "\n" + (colour ? "2" : "6") + " 1\n" +
+      WriteFileBytes(name, Bytes(std::string(colour ? "P6" : "P5") + "\n" + (colour ? "5" : "15") + " 1\n" +
                                  std::to_string(maxval) + "\n" + samples));
       TBoxes boxes;
       TBitmap32 b;
@@ -253,15 +256,19 @@ TEST(PnmRead, MaximumValuesUpTo255LoadUnscaled) {
         continue;
       }
       EXPECT_EQ(boxes.Count(), 0u);
+      const auto level = [&](size_t k) {
+        const double v = std::min<double>(static_cast<uint8_t>(samples[k]), maxval);
+        return static_cast<uint8_t>(std::floor(v * 255.0 / maxval + 0.5));
+      };
       std::vector<TColor32> expected;
-      for (size_t i = 0; i < samples.size(); i += colour ? 3 : 1) {
-        const auto at = [&](size_t k) { return static_cast<uint8_t>(samples[k]); };
-        expected.push_back(colour ? MakeArgb(at(i), at(i + 1), at(i + 2)) : GrayArgb(at(i)));
-      }
+      for (size_t i = 0; i < samples.size(); i += colour ? 3 : 1)
+        expected.push_back(colour ? MakeArgb(level(i), level(i + 1), level(i + 2)) : GrayArgb(level(i)));
       EXPECT_EQ(PixelsOf(b), expected);
       pic.LoadFromFile(name);
-      ASSERT_EQ(pic.Graphic()->Width(), static_cast<int32_t>(expected.size()));
-      EXPECT_EQ(dynamic_cast<TPXMImage*>(pic.Graphic())->ScanLine(0)[1], expected[1]);
+      auto* img = dynamic_cast<TPXMImage*>(pic.Graphic());
+      ASSERT_NE(img, nullptr);
+      ASSERT_EQ(img->Width(), static_cast<int32_t>(expected.size()));
+      for (int32_t x = 0; x < img->Width(); ++x) EXPECT_EQ(img->ScanLine(0)[x], expected[static_cast<size_t>(x)]);
     }
   }
 }
