@@ -831,6 +831,25 @@ void TzubForm::resizeEvent(QResizeEvent* Event) {
   WrapToolBar1(width());
 }
 
+void TzubForm::FitFrameOnScreenOnce() {
+  frameFitted_ = true;
+  // Only on X11 does the program place its own window inside a window
+  // manager's frame; the offscreen platform reports a frame it invents, and
+  // under Wayland the compositor places the window.
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  const QRect Inside = geometry();
+  const QRect Outer = frameGeometry();
+  // Without a window manager's frame the kept place stays as it was read.
+  if (Outer == Inside || screen() == nullptr || windowState() != Qt::WindowNoState) return;
+  const QRect Area = screen()->availableGeometry();
+  const TBounds Was{Inside.x(), Inside.y(), Inside.width(), Inside.height()};
+  const TBounds Fit = FitFrameOnScreen(Was,
+                                       {Inside.left() - Outer.left(), Inside.top() - Outer.top(),
+                                        Outer.right() - Inside.right(), Outer.bottom() - Inside.bottom()},
+                                       {Area.x(), Area.y(), Area.width(), Area.height()});
+  if (!(Fit == Was)) setGeometry(Fit.Left, Fit.Top, Fit.Width, Fit.Height);
+}
+
 void TzubForm::wheelEvent(QWheelEvent* Event) {
   // What the view left (the wheel over the image, not over a bar) zooms.
   const QPoint d = Event->angleDelta();
@@ -875,6 +894,13 @@ bool TzubForm::eventFilter(QObject* Watched, QEvent* Event) {
         auto* K = static_cast<QKeyEvent*>(Event);
         PreviewKey(K->key(), K->modifiers(), Event->type() == QEvent::KeyPress, K->isAutoRepeat());
       }
+      break;
+    case QEvent::Expose:
+      // The window manager has framed the window before it shows it, so the
+      // frame is known at the first expose: the kept place may have put the
+      // title bar or a border off the screen. Later, a window the user moves
+      // off the screen stays where it is put.
+      if (!frameFitted_ && Watched == windowHandle() && windowHandle()->isExposed()) FitFrameOnScreenOnce();
       break;
     default:
       break;

@@ -375,4 +375,7 @@ class TzubForm : public QMainWindow, public EditorUi {
   int busyCursors_ = 0;
   bool cleanedUp_ = false;
   bool shownOnce_ = false;
+  // The frame was put on the screen, or found absent, at the first expose.
+  bool frameFitted_ = false;
+  void FitFrameOnScreenOnce();
 };

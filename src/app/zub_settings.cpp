@@ -82,6 +82,22 @@ void KeepOnScreen(int32_t& Left, int32_t& Top, int32_t Width, int32_t Height, in
   }
 }
 
+TBounds FitFrameOnScreen(const TBounds& Inside, const TFrameMargins& Frame, const TBounds& Screen) {
+  // One axis at a time, in the frame's terms. A frame no larger than the
+  // screen can always lie on it whole; shrinking it first is what keeps the
+  // title bar and the left border on the screen.
+  const auto Fit = [](int32_t Start, int32_t Size, int32_t Before, int32_t After, int32_t ScreenStart,
+                      int32_t ScreenSize, int32_t& NewStart, int32_t& NewSize) {
+    const int32_t Outer = std::min(Size + Before + After, ScreenSize);
+    NewSize = std::max(Outer - Before - After, 0);
+    NewStart = std::max(ScreenStart, std::min(Start - Before, ScreenStart + ScreenSize - Outer)) + Before;
+  };
+  TBounds R;
+  Fit(Inside.Left, Inside.Width, Frame.Left, Frame.Right, Screen.Left, Screen.Width, R.Left, R.Width);
+  Fit(Inside.Top, Inside.Height, Frame.Top, Frame.Bottom, Screen.Top, Screen.Height, R.Top, R.Height);
+  return R;
+}
+
 void LoadRecentFiles(TMRU& Recent) {
   auto Reg = OpenSettingsKey(HKEY_CURRENT_USER, kRecentFilesKey, ".", true);
   Recent.LoadFromRegistry(Reg.get());

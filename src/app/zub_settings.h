@@ -54,6 +54,21 @@ bool AssociationsNeedRenewal(const TAppSettings& S, const std::string& RunningVe
 void KeepOnScreen(int32_t& Left, int32_t& Top, int32_t Width, int32_t Height, int32_t ScreenWidth,
                   int32_t ScreenHeight);
 
+// A rectangle: its left-top corner and its size.
+struct TBounds {
+  int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  bool operator==(const TBounds&) const = default;
+};
+// The window manager's frame around the inside, on each side.
+struct TFrameMargins {
+  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+// The inside to use so that the frame around Inside lies whole on Screen: a
+// frame wider or taller than the screen is shrunk to it, its left-top corner
+// (the title bar) on the screen's; one partly off is moved on, its size kept.
+// An inside whose frame is on the screen already comes back as it is.
+TBounds FitFrameOnScreen(const TBounds& Inside, const TFrameMargins& Frame, const TBounds& Screen);
+
 // The recent-files list from its subkey (created when missing).
 void LoadRecentFiles(TMRU& Recent);
 // At exit: written when SaveMru is not 0, else the subkey is deleted.

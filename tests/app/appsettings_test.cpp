@@ -4,6 +4,7 @@
 // folders, checked with the desktop's own tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -158,6 +159,45 @@ TEST(KeepOnScreen, WindowPartlyOffTheScreenIsCentred) {
     EXPECT_EQ(L, R.WantL);
     EXPECT_EQ(T, R.WantT);
   }
+}
+
+// The model, per axis: of the frames no larger than the screen, the one nearest the asked place.
+TEST(FitFrameOnScreen, FrameIsPutOnTheScreenTitleBarFirst) {
+  const auto Axis = [](int32_t At, int32_t Size, int32_t Before, int32_t After, int32_t From, int32_t Length) {
+    const int32_t Outer = std::min(Size + Before + After, Length);
+    int32_t Best = From;
+    for (int32_t P = From; P + Outer <= From + Length; ++P)
+      if (std::abs(P + Before - At) < std::abs(Best + Before - At)) Best = P;
+    return std::pair{Best + Before, Outer - Before - After};
+  };
+  struct Row { TBounds In; TFrameMargins M; TBounds Screen = {0, 0, 1024, 768}; };
+  for (const Row& R : {Row{{0, 0, 1024, 768}, {1, 20, 1, 5}}, Row{{-60, -40, 1500, 900}, {1, 22, 1, 1}},
+                       Row{{223, 167, 800, 600}, {1, 20, 1, 5}}, Row{{100, 90, 640, 480}, {1, 20, 1, 5}},
+                       Row{{0, 0, 1024, 768}, {}}, Row{{0, 0, 1024, 768}, {1, 22, 1, 0}, {0, 24, 1024, 744}}}) {
+    const auto [L, W] = Axis(R.In.Left, R.In.Width, R.M.Left, R.M.Right, R.Screen.Left, R.Screen.Width);
+    const auto [T, H] = Axis(R.In.Top, R.In.Height, R.M.Top, R.M.Bottom, R.Screen.Top, R.Screen.Height);
+    EXPECT_EQ(FitFrameOnScreen(R.In, R.M, R.Screen), (TBounds{L, T, W, H})) << R.In.Left << "," << R.In.Top;
+  }
+}
+
+// Stored at exit, read back with the clamps, put on the screen: the same place from the first start on.
+TEST_F(XdgFolders, KeptPlaceDoesNotCreepOverRestarts) {
+  for (const TFrameMargins M : {TFrameMargins{}, TFrameMargins{1, 20, 1, 5}, TFrameMargins{1, 22, 1, 0}})
+    for (const TBounds Kept : {TBounds{0, 0, 1024, 768}, TBounds{-9, -9, 5000, 5000}, TBounds{900, 700, 800, 600}}) {
+      TBounds B = Kept, First;
+      for (int Start = 0; Start < 5; ++Start) {
+        const auto K = Key();
+        for (const auto& [Name, V] :
+             {std::pair{"left", B.Left}, {"top", B.Top}, {"width", B.Width}, {"height", B.Height}})
+          K->WriteString(Name, std::to_string(V));
+        TAppSettings S;
+        ReadAppSettings(K.get(), S, 1024, 768);
+        KeepOnScreen(S.Left, S.Top, S.Width, S.Height, 1024, 768);
+        B = FitFrameOnScreen({S.Left, S.Top, S.Width, S.Height}, M, {0, 0, 1024, 768});
+        if (Start == 0) First = B;
+        EXPECT_EQ(B, First) << M.Top << "/" << Kept.Width << " start " << Start;
+      }
+    }
 }
 
 // A path with a blank, "$" and "%" still gives a valid entry.
