@@ -40,6 +40,14 @@ inline bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs) {
   return Done();
 }
 
+// The status of a child that has ended, as WaitExit gives it, while the child
+// stays for waitpid to collect; -1 while it runs.
+inline int PeekExit(pid_t Pid) {
+  siginfo_t I = {};
+  if (waitid(P_PID, Pid, &I, WEXITED | WNOHANG | WNOWAIT) != 0 || I.si_pid != Pid) return -1;
+  return I.si_code == CLD_EXITED ? I.si_status : 128 + I.si_status;
+}
+
 // A Unix socket bound at Path; listening or closed at once (a stale one).
 inline int BindSocket(const std::string& Path, bool Listen) {
   const int Fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -106,6 +114,13 @@ class TProgramRunner {
     if (!WaitUntil([&] { return waitpid(Pid, &Status, WNOHANG) == Pid; }, TimeoutMs)) return -1;
     std::erase(started_, Pid);
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+  }
+  // A started window that has ended and was not waited for by WaitExit or
+  // Stop, or 0; its status in Status.
+  pid_t Ended(int& Status) {
+    for (pid_t P : started_)
+      if ((Status = PeekExit(P)) >= 0) return P;
+    return 0;
   }
   // Ends a window the way a desktop's logout does; its settings are written.
   int Stop(pid_t Pid) {

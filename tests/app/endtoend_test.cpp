@@ -148,12 +148,10 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
 
   // Waits until a screenshot shows Want unscaled; its place in X, Y.
   bool Shows(const TBitmap32& Want) {
-    return WaitUntil(
-        [&] {
-          TScreenshot S;
-          return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
-        },
-        kPatienceMs);
+    return Until([&] {
+      TScreenshot S;
+      return std::system(Grab.c_str()) == 0 && ReadPpm(Shot, S) && FindOnScreen(S, Want, X, Y);
+    });
   }
 
   // The program's windows on the screen, menus included.
@@ -175,39 +173,29 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
     for (const std::string& K : Keys) {
       const int Before = VisibleWindows();
       if (Run("xdotool key " + K) != 0) return false;
-      if (&K != &Keys.back() && !WaitUntil([&] { return VisibleWindows() > Before; }, kPatienceMs)) return false;
+      if (&K != &Keys.back() && !Until([&] { return VisibleWindows() > Before; })) return false;
     }
     return true;
   }
 
   // Starts Xvfb on a display number nobody uses, which the server picks and
   // names on a pipe once it takes connections; the display's name, or empty.
-  // A server that named its display yet refused a client (seen once in a
-  // full parallel run, where the program then could not connect) is
-  // replaced by another before any case relies on it.
+  // -noreset: else the server starts over whenever its last client leaves and
+  // drops every client still in its greeting, so a window starting just as a
+  // screenshot's import (or any other short client) left found no display.
+  // What the server says goes to server.log, for the failures to show.
   std::string StartServer() {
-    for (int Try = 0; Try < 3; ++Try) {
-      const std::string Name = StartOneServer();
-      if (Name.empty()) return "";
-      if (std::system(("DISPLAY=" + Name + " xdotool getdisplaygeometry >/dev/null 2>&1").c_str()) == 0) return Name;
-      kill(server_, SIGKILL);
-      waitpid(server_, nullptr, 0);
-      server_ = 0;
-    }
-    return "";
-  }
-
-  std::string StartOneServer() {
     int Pipe[2];
     if (pipe(Pipe) != 0) return "";
     server_ = fork();
     if (server_ == 0) {
       close(Pipe[0]);
-      const int Null = open("/dev/null", O_WRONLY);
-      dup2(Null, 1);
-      dup2(Null, 2);
+      const int Log = open((Dir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      dup2(Log, 1);
+      dup2(Log, 2);
       const std::string Fd = std::to_string(Pipe[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", Fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+      execlp("Xvfb", "Xvfb", "-displayfd", Fd.c_str(), "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             nullptr);
       _exit(127);
     }
     close(Pipe[1]);
@@ -223,13 +211,44 @@ class EndToEnd : public ::testing::Test, public TProgramRunner {
     return "";
   }
 
+  std::string ServerLog() const {
+    std::ifstream In(Dir + "/server.log");
+    const std::string Said{std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+    return "The X server's log:" + (Said.empty() ? std::string(" (empty)") : "\n" + Said);
+  }
+
+  // Which of the server and the windows this case started has ended while the
+  // case still counts on it; empty while all run.
+  std::string WhatEnded() {
+    int Status = -1;
+    if (server_ > 0 && (Status = PeekExit(server_)) >= 0) return "the X server ended, status " + std::to_string(Status);
+    if (const pid_t P = Ended(Status))
+      return "the program (pid " + std::to_string(P) + ") ended, status " + std::to_string(Status);
+    return "";
+  }
+
+  // Waits until Done. Once the server or a window has ended nothing more can
+  // come, so the wait stops there and says so at once with the server's log;
+  // the caller's failure adds the program's output.
+  bool Until(const std::function<bool()>& Done, int TimeoutMs = kPatienceMs) {
+    bool Met = false;
+    std::string Gone;
+    ::WaitUntil([&] { return (Met = Done()) || !(Gone = WhatEnded()).empty(); }, TimeoutMs);
+    if (!Met && !Gone.empty() && !toldGone_) {
+      toldGone_ = true;
+      ADD_FAILURE() << Gone << "\n" << ServerLog();
+    }
+    return Met;
+  }
+
   std::string Display, Shot, Grab;
   int X = -1, Y = -1;
   pid_t server_ = 0;
+  bool toldGone_ = false;
 };
 
 TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
-  ASSERT_TRUE(UseNewServer());
+  ASSERT_TRUE(UseNewServer()) << ServerLog();
   // The desktop's opener, which records what it is asked to open.
   WriteStandInOpener(Dir + "/bin", "echo \"$1\" >> '" + Dir + "/opened'\n");
   Environment.push_back("PATH=" + Dir + "/bin:" + std::getenv("PATH"));
@@ -245,7 +264,7 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
   Start({"quarters.png"});
   TArea Areas[4];
   int ShotStatus = -1;
-  const bool Seen = WaitUntil(
+  const bool Seen = Until(
       [&] {
         ShotStatus = std::system(Grab.c_str());
         if (ShotStatus != 0) return false;
@@ -263,8 +282,7 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
         for (const TArea& A : Areas)
           if (A.Count < 80 * 60) return false;
         return true;
-      },
-      kPatienceMs);
+      });
   ASSERT_TRUE(Seen) << "screenshot status " << ShotStatus << ", quarters seen: " << Areas[0].Count << " " << Areas[1].Count << " " << Areas[2].Count << " "
                     << Areas[3].Count << "\n"
                     << Log();
@@ -279,14 +297,13 @@ TEST_F(EndToEnd, WindowShowsTheImageGivenOnTheCommandLineAndF1ItsHelp) {
   ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
   std::vector<std::string> Opened;
   const auto OpenedCount = [&](size_t N) {
-    return WaitUntil(
+    return Until(
         [&] {
           std::ifstream In(Dir + "/opened");
           Opened.clear();
           for (std::string L; std::getline(In, L);) Opened.push_back(L);
           return Opened.size() >= N;
-        },
-        kPatienceMs);
+        });
   };
   Run("xdotool key F1");
   ASSERT_TRUE(OpenedCount(1)) << Log();
@@ -330,7 +347,7 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
   }
   ASSERT_GT(RgbDifferences(Blurred, Original), 96 * 64 / 2);
 
-  ASSERT_TRUE(UseNewServer());
+  ASSERT_TRUE(UseNewServer()) << ServerLog();
   Start({"card.png"});
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
@@ -346,11 +363,11 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
   ASSERT_TRUE(Shows(Blurred)) << "undo undo did not bring the blur back\n" << Log();
   // Zoom In: the caption shows the new scale.
   Run("xdotool key z");
-  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --name '1.41:1'") == 0; }, kPatienceMs)) << Log();
+  EXPECT_TRUE(Until([&] { return Run("xdotool search --name '1.41:1'") == 0; })) << Log();
   // Save: the file holds what the engine computed.
   Run("xdotool key ctrl+s");
   TBitmap32 Saved;
-  EXPECT_TRUE(WaitUntil(
+  EXPECT_TRUE(Until(
       [&] {
         try {
           LoadImageFile(Picture, Saved);
@@ -358,8 +375,7 @@ TEST_F(EndToEnd, BlurFromTheMenuUndoZoomAndSave) {
           return false;
         }
         return RgbDifferences(Saved, Blurred) == 0;
-      },
-      kPatienceMs))
+      }))
       << Log();
 }
 
@@ -383,7 +399,7 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   const std::string Size = " " + std::to_string(fs::file_size(Picture) / 1024) + "KB (96x64)[1:1]";
   const std::string Title = "Vemra - card.png" + Size, Changed = "Vemra - card.png*" + Size;
 
-  ASSERT_TRUE(UseNewServer());
+  ASSERT_TRUE(UseNewServer()) << ServerLog();
   const pid_t First = Start({"card.png"});
   // The names of the windows on the screen, one a line.
   auto Names = [&](const std::string& Options) {
@@ -403,7 +419,7 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
   ASSERT_TRUE(Shows(Original)) << Log();
   const int OrigX = X, OrigY = Y;
   // The caption is the program's own, with nothing the desktop appends.
-  EXPECT_TRUE(WaitUntil([&] { return HasWindow(Title, true); }, kPatienceMs)) << Title << "\n" << Joined(Names(""));
+  EXPECT_TRUE(Until([&] { return HasWindow(Title, true); })) << Title << "\n" << Joined(Names(""));
   auto FocusMain = [&] { return Run("xdotool search --onlyvisible --name '^Vemra - ' windowfocus --sync"); };
   ASSERT_EQ(FocusMain(), 0);
 
@@ -419,25 +435,25 @@ TEST_F(EndToEnd, CaptionsPasteHistogramAndAnEndedSecondStart) {
 
   // Shift+H shows the histogram window under its own caption, and hides it.
   Run("xdotool key shift+h");
-  EXPECT_TRUE(WaitUntil([&] { return HasWindow("Histogram", true); }, kPatienceMs)) << Log();
+  EXPECT_TRUE(Until([&] { return HasWindow("Histogram", true); })) << Log();
   ASSERT_EQ(FocusMain(), 0);
   Run("xdotool key shift+h");
-  EXPECT_TRUE(WaitUntil([&] { return !HasWindow("Histogram", true); }, kPatienceMs)) << Log();
+  EXPECT_TRUE(Until([&] { return !HasWindow("Histogram", true); })) << Log();
 
   // A second start with the same file: the first window asks about its
   // floating layer, under the program's title, while the second one waits.
   const pid_t Second = Start({"card.png"});
-  ASSERT_TRUE(WaitUntil([&] { return HasWindow("Vemra", true); }, kPatienceMs)) << Log();
+  ASSERT_TRUE(Until([&] { return HasWindow("Vemra", true); })) << Log();
   EXPECT_EQ(WaitExit(Second, 0), -1);
   kill(Second, SIGINT);
   EXPECT_EQ(WaitExit(Second, kPatienceMs), 128 + SIGINT);
   Run("xdotool search --onlyvisible --name '^Vemra$' windowfocus --sync");
   Run("xdotool key Escape");
-  EXPECT_TRUE(WaitUntil([&] { return !HasWindow("Vemra", true); }, kPatienceMs)) << Log();
+  EXPECT_TRUE(Until([&] { return !HasWindow("Vemra", true); })) << Log();
   // The first window lives on with what it showed.
   EXPECT_EQ(WaitExit(First, 1000), -1) << Log();
   EXPECT_TRUE(Shows(Original)) << Log();
-  EXPECT_TRUE(WaitUntil([&] { return HasWindow(Changed, true); }, kPatienceMs)) << Joined(Names(""));
+  EXPECT_TRUE(Until([&] { return HasWindow(Changed, true); })) << Joined(Names(""));
   // It would ask about its layer again on the way out.
   kill(First, SIGKILL);
   WaitExit(First, kPatienceMs);
@@ -459,14 +475,15 @@ TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
   B.Clear(0xFF336699u);
   SavePNGFromBitmap32(Dir + "/card.png", &B, false, false, 0, 9);
 
-  ASSERT_TRUE(UseNewServer());
+  ASSERT_TRUE(UseNewServer()) << ServerLog();
   const pid_t Pid = Start({"card.png"});
-  ASSERT_EQ(Run("xdotool search --sync --onlyvisible --name '^Vemra - ' windowfocus --sync"), 0) << Log();
+  ASSERT_TRUE(Until([&] { return Run("xdotool search --onlyvisible --name '^Vemra - '") == 0; })) << Log();
+  ASSERT_EQ(Run("xdotool search --onlyvisible --name '^Vemra - ' windowfocus --sync"), 0) << Log();
   // Image opens from the keyboard; Plugins, its last item, is then hovered.
   Run("xdotool key alt+i");
   const std::string Geometry = Dir + "/menu";
   int MenuX = 0, MenuY = 0, MenuH = 0;
-  ASSERT_TRUE(WaitUntil(
+  ASSERT_TRUE(Until(
       [&] {
         // The menu is the program's one visible window besides the main one.
         std::system(("export DISPLAY=" + Display + "; M=$(xdotool search --onlyvisible --name '^Vemra - '); " +
@@ -480,14 +497,13 @@ TEST_F(EndToEnd, APluginCrashingWhileThePluginsMenuOpensLeavesTheWindowAlive) {
           if (L.rfind("HEIGHT=", 0) == 0) MenuH = std::stoi(L.substr(7));
         }
         return MenuH > 40;
-      },
-      kPatienceMs))
+      }))
       << Log();
   for (int Up : {40, 20, 10})
     Run("xdotool mousemove " + std::to_string(MenuX + 40) + " " + std::to_string(MenuY + MenuH - Up));
-  ASSERT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") == 0; }, kPatienceMs)) << Log();
+  ASSERT_TRUE(Until([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") == 0; })) << Log();
   Run("xdotool search --onlyvisible --name '^Vemra$' windowfocus --sync key Return");
-  EXPECT_TRUE(WaitUntil([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }, kPatienceMs));
+  EXPECT_TRUE(Until([&] { return Run("xdotool search --onlyvisible --name '^Vemra$'") != 0; }));
   EXPECT_EQ(WaitExit(Pid, 1000), -1) << Log();
   EXPECT_EQ(Run("xdotool search --onlyvisible --name '^Vemra - '"), 0) << Log();
 }
@@ -513,8 +529,8 @@ TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
   for (int32_t y = 100; y < 150; ++y)
     for (int32_t x = 10; x < 110; ++x) Cleared.SetPixel(x, y, 0xFF000000u);
 
-  ASSERT_TRUE(UseNewServer());
-  Start({"card.png"});
+  ASSERT_TRUE(UseNewServer()) << ServerLog();
+  const pid_t Pid = Start({"card.png"});
   ASSERT_TRUE(Shows(Original)) << Log();
   ASSERT_EQ(Run("xdotool search --sync --name '^Vemra' windowfocus --sync"), 0);
   // The picture's place on the screen, once the focused window has settled;
@@ -530,8 +546,8 @@ TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
   Drag(40, 35, 100, 75);
   // The layer menu opens on the picture; Flatten (its "t") stamps it there and deletes it.
   Run("xdotool mousemove" + At(100, 75) + " click 3");
-  ASSERT_TRUE(WaitUntil([&] { return Run("sh -c '[ $(xdotool search --onlyvisible --class vemra | wc -l) -ge 2 ]'") == 0; },
-                        10000))
+  ASSERT_TRUE(Until([&] { return Run("sh -c '[ $(xdotool search --onlyvisible --class vemra | wc -l) -ge 2 ]'") == 0; },
+                    10000))
       << "no menu opened\n" << Log();
   Run("xdotool key t");
   ASSERT_TRUE(Shows(Moved)) << "the pasted picture was not flattened where it was dragged\n" << Log();
@@ -540,4 +556,7 @@ TEST_F(EndToEnd, PastedPictureDraggedFlattenedAndAFrameGrownByItsHandle) {
   Drag(60, 120, 110, 150);
   Run("xdotool key Delete ctrl+d");
   EXPECT_TRUE(Shows(Cleared)) << "the frame did not grow by its handle\n" << Log();
+  // It would ask about its changed picture on the way out.
+  kill(Pid, SIGKILL);
+  WaitExit(Pid, kPatienceMs);
 }
