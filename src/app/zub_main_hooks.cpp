@@ -99,7 +99,10 @@ void TzubForm::ConnectEngineHooks() {
     editor_->DoAction(399);
   });
   SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Popup(); });
-  SetHook("RedoPlugin1Click", [this](QAction*) { plugins_->RedoPlugin1Click(*editor_); });
+  // The plug-in it repeats is an item of the Image menu.
+  SetHook("RedoPlugin1Click", [this](QAction*) {
+    if (Reachable(MenuItem("Plugins1"))) plugins_->RedoPlugin1Click(*editor_);
+  });
   pluginsMenu_ = new TPluginsMenu(SubMenu("Plugins1"), *plugins_, *this,
                                   [this](int32_t Tag) {
                                     if (Reachable(MenuItem("Plugins1"))) plugins_->plugin1Click(*editor_, Tag);

@@ -28,6 +28,7 @@
 #include "zub_main.h"
 #include "zub_tools.h"
 #include "zub_main_engine.h"
+#include "zub_plugins.h"
 
 const std::vector<TMenuRow>& MenuRows() {
   static const std::vector<TMenuRow> Rows = {
@@ -556,6 +557,7 @@ void TzubForm::Edit1Click(QAction*) {
     Enable(N, Buffer);
   Enable("MergefromFile1", E.gFileSize >= 1);
   Enable("MergefromUndo1", Store != nullptr && Store->CanUndo());
+  Enable("RedoPlugin1", plugins_->gLastPluginItem >= 0 && Reachable(MenuItem("Plugins1")));
   Enable("SelectNone1", E.gSelection != nullptr);
 }
 

@@ -403,6 +403,9 @@ void TZubDocument::NewImage(int32_t Width, int32_t Height) {
 void TZubDocument::NewFromClipboard() {
   ResetDocument();
   PasteBitmapWithAlpha(&Bitmap());
+  // With nothing on the clipboard the window stays empty: a picture of no
+  // size would show the picture's menus over nothing.
+  if (Bitmap().Empty()) return;
   fEditor.gFileName = "untitled";
   fEditor.gFileSize = 0;
   fEditor.ShowDocument();

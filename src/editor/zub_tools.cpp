@@ -295,6 +295,9 @@ bool TMouseTools::RenderedColor(int32_t X, int32_t Y, TColor32& Color) {
   TPoint b;
   if (!MapsInside(X, Y, b)) return false;
   TCustomImage32& view = fE.View();
+  // The scroll bars and the square between them lie over the picture: there
+  // the user sees them, not the picture's colour.
+  if (!PointInRect(view.GetViewportRect(), X, Y)) return false;
   // The buffer shows what the user sees, layers included, once it is painted.
   view.Repaint();
   Color = 0xFF000000u | (view.Buffer()->GetPixelClipped(X, Y) & 0x00FFFFFFu);

@@ -381,22 +381,14 @@ TEST_F(MainWindow, PictureMenuKeysRunOnlyWhileAPictureIsShown) {
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   Form->Random = [](int32_t) { return 0; };  // Custom > Random: every cell 4
-  const auto TopMenuOf = [](std::string Name) {
-    for (bool Up = true; Up;) {
-      Up = false;
-      for (const TMenuRow& R : MenuRows())
-        if (Name == R.Name && *R.Parent != '\0') {
-          Name = R.Parent;
-          Up = true;
-          break;
-        }
-    }
-    return Name;
-  };
+  // The table lists the menus in order: Image, Colors and Layers stand
+  // together before Windows.
   std::vector<const TMenuRow*> Keys;
-  for (const TMenuRow& R : MenuRows())
-    if (*R.Shortcut != '\0' && std::set<std::string>{"Image1", "Colors1", "Layers1"}.count(TopMenuOf(R.Name)) != 0)
-      Keys.push_back(&R);
+  bool InPictureMenus = false;
+  for (const TMenuRow& R : MenuRows()) {
+    if (*R.Parent == '\0') InPictureMenus = std::set<std::string>{"Image1", "Colors1", "Layers1"}.count(R.Name) != 0;
+    if (InPictureMenus && *R.Shortcut != '\0') Keys.push_back(&R);
+  }
   ASSERT_EQ(Keys.size(), 35u);
   int Dialogs = 0;
   QTimer Cancel;
@@ -1069,8 +1061,9 @@ TEST_F(MainWindow, DropperLabelShowsTheForegroundOffThePicture) {
   const QPoint Inside = ViewW->mapTo(Form.get(), QPoint(W / 2, H / 2));
   const QPoint OnHBar = ViewW->mapTo(Form.get(), QPoint(W / 2, H - Bar / 2));
   const QPoint OnVBar = ViewW->mapTo(Form.get(), QPoint(W - Bar / 2, H / 2));
+  const QPoint Corner = ViewW->mapTo(Form.get(), QPoint(W - Bar / 2, H - Bar / 2));
   Moves({{Inside, "#336699"}, {OnHBar, "#FFFFFF"}, {Inside, "#336699"}, {OnVBar, "#FFFFFF"}, {Out, "#FFFFFF"},
-         {OnVBar, "#FFFFFF"}, {Inside, "#336699"}});
+         {OnVBar, "#FFFFFF"}, {Corner, "#FFFFFF"}, {Inside, "#336699"}, {Corner, "#FFFFFF"}});
   Form->ToolButton(0)->click();
   EXPECT_EQ(Label->text().toStdString(), "#FFFFFF");
   EXPECT_EQ(E().gCurrentTool, 1);

@@ -121,6 +121,11 @@ TEST_F(PluginsMenu, TheWindowScansOncePerOpeningAndRedoWaitsForARun) {
   fs::remove(probe);
   ASSERT_NE(item, nullptr);
   EXPECT_TRUE(Form->MenuItem("RedoPlugin1")->isEnabled());
+  // Gone with the picture: no plug-in runs on an empty window.
+  Boxes.QueueAnswer(IDNO);
+  ASSERT_TRUE(Form->Document().CloseImage());
+  Form->RefreshMenuState();
+  EXPECT_FALSE(Form->MenuItem("RedoPlugin1")->isEnabled());
 }
 
 // Hovering Image > Plugins with a plug-in that crashes, loops or exits in its

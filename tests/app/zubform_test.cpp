@@ -47,6 +47,7 @@
 #include "zub_about.h"
 #include "zub_document.h"
 #include "zub_instance.h"
+#include "zub_layers.h"
 #include "zub_main.h"
 #include "zub_main_engine.h"
 #include "zub_settings.h"
@@ -140,7 +141,13 @@ TEST_F(ZubForm, ArgumentRules) {
   EXPECT_EQ(Form->Editor().gFileName, Path("b.png"));
   EXPECT_EQ(Shown().Width(), 4);
   EXPECT_EQ(Form->Recent().Entry(1), Path("src.png"));
-  // "@" alone makes an untitled image from the clipboard.
+  // "@" alone makes an untitled image from the clipboard; with nothing
+  // there the window is the empty one, its picture's menus hidden.
+  ASSERT_TRUE(Form->Document().CloseImage());
+  EmptyClipboard1Click();
+  Form->HandleArguments({"@"});
+  EXPECT_EQ(Form->windowTitle(), "Vemra");
+  EXPECT_FALSE(Form->MenuItem("Image1")->isVisible());
   ASSERT_TRUE(CopyBitmapWithAlpha(&Source));
   Form->HandleArguments({"@"});
   EXPECT_EQ(Form->Editor().gFileName, "untitled");

@@ -234,12 +234,13 @@ TEST(PxmPicture, RegisteredForThreeExtensionsReadsAndWritesP6) {
 
 // A maximum sample value below 255 spreads the samples over 0..255, rounded
 // half up (a sample above the maximum is white), for the reader and the
-// picture class alike; 255 reads byte for byte; two-byte samples are refused.
+// picture class alike; 255 and 0 read byte for byte; two-byte samples are
+// refused.
 // The samples put 100 / 50 and 254 / 127 exactly on the half.
 TEST(PnmRead, MaximumValuesBelow255ScaleToFullRange) {
   TTempDir dir;
   const std::string samples("\x00\x01\x02\x07\x0E\x0F\x10\x32\x63\x64\x7F\xFE\xFF\x80\x31", 15);
-  for (int maxval : {1, 15, 100, 254, 255, 256}) {
+  for (int maxval : {0, 1, 15, 100, 254, 255, 256}) {
     for (bool colour : {false, true}) {
       SCOPED_TRACE(std::to_string(maxval) + (colour ? " P6" : " P5"));
       const std::string name = dir / (colour ? "m.ppm" : "m.pgm");
@@ -257,8 +258,9 @@ TEST(PnmRead, MaximumValuesBelow255ScaleToFullRange) {
       }
       EXPECT_EQ(boxes.Count(), 0u);
       const auto level = [&](size_t k) {
-        const double v = std::min<double>(static_cast<uint8_t>(samples[k]), maxval);
-        return static_cast<uint8_t>(std::floor(v * 255.0 / maxval + 0.5));
+        const uint8_t v = static_cast<uint8_t>(samples[k]);
+        if (maxval == 0) return v;  // no scale to spread by
+        return static_cast<uint8_t>(std::floor(std::min<double>(v, maxval) * 255.0 / maxval + 0.5));
       };
       std::vector<TColor32> expected;
       for (size_t i = 0; i < samples.size(); i += colour ? 3 : 1)
