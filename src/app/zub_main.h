@@ -153,6 +153,8 @@ class TzubForm : public QMainWindow, public EditorUi {
   // menus while no picture is shown): the user cannot see it, so neither its
   // key nor anything else may run it.
   bool Reachable(QAction* Item) const;
+  // The plug-ins (and Redo Plugin, which repeats one) are items of the Image menu.
+  bool PluginsReachable() const { return Reachable(MenuItem("Plugins1")); }
   // The Draw tool's snap grid ("drawgrid"); 1 is off.
   int32_t gSnapGrid = 1;
   std::function<int32_t(int32_t)> Random;  // Random(N): 0 .. N - 1

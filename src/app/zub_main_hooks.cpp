@@ -99,13 +99,12 @@ void TzubForm::ConnectEngineHooks() {
     editor_->DoAction(399);
   });
   SetHook("Plugins1Click", [this](QAction*) { pluginsMenu_->Plugins1Popup(); });
-  // The plug-in it repeats is an item of the Image menu.
   SetHook("RedoPlugin1Click", [this](QAction*) {
-    if (Reachable(MenuItem("Plugins1"))) plugins_->RedoPlugin1Click(*editor_);
+    if (PluginsReachable()) plugins_->RedoPlugin1Click(*editor_);
   });
   pluginsMenu_ = new TPluginsMenu(SubMenu("Plugins1"), *plugins_, *this,
                                   [this](int32_t Tag) {
-                                    if (Reachable(MenuItem("Plugins1"))) plugins_->plugin1Click(*editor_, Tag);
+                                    if (PluginsReachable()) plugins_->plugin1Click(*editor_, Tag);
                                   });
   SetHook("Print1Click", [this](QAction*) {
     printing_->Print1Click(*view_->Bitmap(), editor_->gFileName,

@@ -557,7 +557,7 @@ void TzubForm::Edit1Click(QAction*) {
     Enable(N, Buffer);
   Enable("MergefromFile1", E.gFileSize >= 1);
   Enable("MergefromUndo1", Store != nullptr && Store->CanUndo());
-  Enable("RedoPlugin1", plugins_->gLastPluginItem >= 0 && Reachable(MenuItem("Plugins1")));
+  Enable("RedoPlugin1", plugins_->gLastPluginItem >= 0 && PluginsReachable());
   Enable("SelectNone1", E.gSelection != nullptr);
 }
 
